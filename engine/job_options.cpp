@@ -1,0 +1,6 @@
+#include "job_options.h"
+
+JobOptions& jobOptions() {
+    static JobOptions options;
+    return options;
+}

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# The whole test suite: the build with warnings as errors, every test (the window's under Xvfb),
+# then the Qt-free tests again under AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# fuzzers for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ "${TW_SKIP_DEPS:-}" != 1 ] && ! (command -v cmake && command -v qmake && command -v xvfb-run) >/dev/null 2>&1; then
+    bash scripts/install-deps.sh
+fi
+bash scripts/build.sh
+(cd build && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j2)
+
+echo "== sanitizers (Qt-free tests) =="
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_WERROR=ON -DTW_GUI=OFF \
+    -DTW_BENCH=OFF -DTW_SANITIZE=ON
+cmake --build build-asan
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --output-on-failure -j2 -L qtfree)
+
+if [ -x scripts/fuzz.sh ]; then
+    echo "== fuzzers (bounded) =="
+    bash scripts/fuzz.sh
+fi

@@ -1,0 +1,14 @@
+// Comma-separated text files as one-sheet workbooks.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "../io.h"
+
+namespace ss {
+
+Result<std::unique_ptr<Workbook>> readCsv(const std::filesystem::path& path,
+                                          const ReadLimits& limits = {});
+
+}  // namespace ss

@@ -1,0 +1,21 @@
+// Excel 97-2003 workbooks: BIFF8 (and reading BIFF5/7) in a compound file.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "../io.h"
+
+namespace ss {
+
+Result<std::unique_ptr<Workbook>> readXls(const std::filesystem::path& path,
+                                          const ReadLimits& limits = {});
+
+// Refuses, without writing anything, a workbook that exceeds the format's limits
+// (65,536 rows, 256 columns, 32,767 characters in a cell, 31-character sheet names).
+Status writeXls(const Workbook& wb, const std::filesystem::path& path);
+
+// Why the workbook cannot be written as .xls; none when it fits.
+std::optional<std::string> xlsLimitProblem(const Workbook& wb);
+
+}  // namespace ss

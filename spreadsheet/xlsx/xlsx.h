@@ -1,0 +1,18 @@
+// Office Open XML workbooks (.xlsx, .xlsm): reading into and writing from the workbook model.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+
+#include "../io.h"
+
+namespace ss {
+
+Result<std::unique_ptr<Workbook>> readXlsx(const std::filesystem::path& path,
+                                           const ReadLimits& limits = {});
+
+// Writes a complete package at `path` (callers that need atomic replacement go through
+// saveWorkbook). With `macroEnabled` the workbook is written as .xlsm and keeps its VBA project.
+Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled = false);
+
+}  // namespace ss
