@@ -5,8 +5,6 @@
 #include <random>
 #include <system_error>
 
-#include "csv/csv.h"
-#include "xls/xls.h"
 #include "xlsx/xlsx.h"
 
 namespace ss {
@@ -53,9 +51,9 @@ Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path) {
         if (ext == FileFormat::Xlsx || ext == FileFormat::Xlsm)
             return fail("无法打开文件 " + display(path) +
                         "：工作簿已加密（设有打开密码），请先在表格软件中取消密码。");
-        return readXls(path);
+        return fail("无法打开文件 " + display(path) + "：暂不支持 xls 格式。");
     }
-    if (ext == FileFormat::Csv) return readCsv(path);
+    if (ext == FileFormat::Csv) return fail("无法打开文件 " + display(path) + "：暂不支持 csv 格式。");
     if (got == 0) return fail("无法打开文件 " + display(path) + "：文件是空的。");
     return fail("无法打开文件 " + display(path) + "：内容不是受支持的表格文件（xlsx、xlsm、xls、csv）。");
 }
@@ -96,9 +94,7 @@ Status saveWorkbook(const Workbook& wb, const fs::path& path, FileFormat format)
             return writeAtomically(path, [&](const fs::path& t) { return writeXlsx(wb, t, macro); });
         }
         case FileFormat::Xls:
-            if (auto problem = xlsLimitProblem(wb))
-                return fail("无法保存 " + display(path) + "：" + *problem);
-            return writeAtomically(path, [&](const fs::path& t) { return writeXls(wb, t); });
+            return fail("无法保存 " + display(path) + "：暂不支持 xls 格式。");
         case FileFormat::Csv:
             return fail("无法保存 " + display(path) + "：不支持保存为 csv 格式。");
     }
