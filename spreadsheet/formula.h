@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ss {
@@ -19,6 +20,11 @@ std::string shiftFormula(std::string_view formula, int64_t dRow, int64_t dCol);
 // qualified with another sheet's name are left alone). References into deleted rows become #REF!;
 // ranges that span the change grow or shrink.
 std::string adjustFormulaForRows(std::string_view formula, uint32_t at, int64_t count);
+
+// adjustFormulaForRows for many deletions at once: the rows of every band [first, last] (sorted,
+// disjoint) were deleted together. Costs one pass over the formula whatever the band count.
+std::string adjustFormulaForDeletedRows(std::string_view formula,
+                                        const std::vector<std::pair<uint32_t, uint32_t>>& bands);
 
 // What a formula refers to besides plain cell references of its own sheet.
 struct FormulaNames {

@@ -5,6 +5,8 @@
 #include <random>
 #include <system_error>
 
+#include "csv/csv.h"
+#include "xls/xls.h"
 #include "xlsx/xlsx.h"
 
 namespace ss {
@@ -48,12 +50,12 @@ Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path) {
 
     if (isZip) return readXlsx(path);
     if (isOle) {
-        if (ext == FileFormat::Xlsx || ext == FileFormat::Xlsm)
+        if ((ext == FileFormat::Xlsx || ext == FileFormat::Xlsm) && !hasWorkbookStream(path))
             return fail("无法打开文件 " + display(path) +
                         "：工作簿已加密（设有打开密码），请先在表格软件中取消密码。");
-        return fail("无法打开文件 " + display(path) + "：暂不支持 xls 格式。");
+        return readXls(path);
     }
-    if (ext == FileFormat::Csv) return fail("无法打开文件 " + display(path) + "：暂不支持 csv 格式。");
+    if (ext == FileFormat::Csv) return readCsv(path);
     if (got == 0) return fail("无法打开文件 " + display(path) + "：文件是空的。");
     return fail("无法打开文件 " + display(path) + "：内容不是受支持的表格文件（xlsx、xlsm、xls、csv）。");
 }
@@ -94,7 +96,17 @@ Status saveWorkbook(const Workbook& wb, const fs::path& path, FileFormat format)
             return writeAtomically(path, [&](const fs::path& t) { return writeXlsx(wb, t, macro); });
         }
         case FileFormat::Xls:
-            return fail("无法保存 " + display(path) + "：暂不支持 xls 格式。");
+            if (auto problem = xlsLimitProblem(wb))
+                return fail("无法保存 " + display(path) + "：" + *problem);
+            return writeAtomically(path, [&](const fs::path& t) -> Status {
+                Status st = writeXls(wb, t);
+                if (st.ok()) return st;
+                // The writer names the temporary file; the user chose `path`.
+                std::string m = st.message();
+                if (size_t at = m.find(t.string()); at != std::string::npos)
+                    m.replace(at, t.string().size(), display(path));
+                return fail(m);
+            });
         case FileFormat::Csv:
             return fail("无法保存 " + display(path) + "：不支持保存为 csv 格式。");
     }

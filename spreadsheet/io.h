@@ -17,10 +17,12 @@ enum class FileFormat { Xlsx, Xlsm, Xls, Csv };
 
 // Bounds that every reader enforces, so that a hostile file cannot take unbounded memory.
 struct ReadLimits {
-    uint64_t maxPartBytes = uint64_t(1) << 31;        // inflated size of one package part
-    uint64_t maxTotalBytes = uint64_t(4) << 30;       // inflated size of all parts read
-    uint32_t maxCompressionRatio = 2000;              // inflated : compressed, per part
-    uint64_t maxCells = 400'000'000;                  // cells in the whole workbook
+    uint64_t maxPartBytes = uint64_t(1) << 31;   // inflated size of one package part
+    uint64_t maxTotalBytes = uint64_t(4) << 30;  // inflated size of all parts read
+    // Inflated : compressed, per part, checked once a part passes 16 MiB. Deflate cannot go
+    // beyond about 1030:1; real sheets stay far below 500:1.
+    uint32_t maxCompressionRatio = 500;
+    uint64_t maxCells = 400'000'000;  // cells in the whole workbook
 };
 
 // The format a file name asks for, by its extension (any letter case); none when unknown.

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "../io.h"
 
@@ -10,6 +11,14 @@ namespace ss {
 
 Result<std::unique_ptr<Workbook>> readXls(const std::filesystem::path& path,
                                           const ReadLimits& limits = {});
+
+// The same from the bytes of a whole file held in memory (errors give the reason only).
+Result<std::unique_ptr<Workbook>> readXlsFromMemory(std::string_view file,
+                                                    const ReadLimits& limits = {});
+
+// True when the file is a compound file with a workbook stream ("Workbook" or "Book"), as
+// opposed to an encrypted .xlsx package, which is a compound file too.
+bool hasWorkbookStream(const std::filesystem::path& path);
 
 // Refuses, without writing anything, a workbook that exceeds the format's limits
 // (65,536 rows, 256 columns, 32,767 characters in a cell, 31-character sheet names).

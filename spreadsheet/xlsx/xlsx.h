@@ -11,6 +11,10 @@ namespace ss {
 Result<std::unique_ptr<Workbook>> readXlsx(const std::filesystem::path& path,
                                            const ReadLimits& limits = {});
 
+// The same over a package held in memory (no file name in the messages).
+Result<std::unique_ptr<Workbook>> readXlsxMemory(const void* data, size_t size,
+                                                 const ReadLimits& limits = {});
+
 // Writes a complete package at `path` (callers that need atomic replacement go through
 // saveWorkbook). With `macroEnabled` the workbook is written as .xlsm and keeps its VBA project.
 Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled = false);

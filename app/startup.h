@@ -1,0 +1,39 @@
+// Start-up values of the process and the locations derived from them. Written once by the entry
+// point before the application object exists; only read afterwards.
+#pragma once
+
+#include <string>
+
+namespace tw {
+
+inline constexpr const char* kSettingsFileName = "Tablaweaver.zrk";
+inline constexpr std::size_t kStartOptionLimit = 31;  // bytes of the first argument kept
+
+struct StartupValues {
+    std::string startOption;       // first argument, at most kStartOptionLimit bytes
+    std::string programPath;       // argument 0, unchanged
+    std::string exeDir;            // folder of the running executable, ending with "/"
+    std::string settingsFilePath;  // the settings file in use
+    // True when the settings file lives in the per-user configuration folder, which is created
+    // (with an empty file) on the first write.
+    bool settingsCreatedOnWrite = false;
+};
+
+StartupValues& startupValues();
+
+// Fills startOption and programPath from the arguments, exeDir from `executablePath` (the
+// running program) and the settings location: Tablaweaver.zrk beside the program, or in
+// `userConfigDir` when the program's folder is not writable.
+void initStartupValues(StartupValues& values, int argc, const char* const* argv,
+                       const std::string& executablePath, const std::string& userConfigDir);
+
+// The path of the running executable (/proc/self/exe), or argv0 when that cannot be read.
+std::string runningExecutablePath(const char* argv0);
+// $XDG_CONFIG_HOME/Tablaweaver, or ~/.config/Tablaweaver.
+std::string userConfigDir();
+
+// Writes one settings key to the file in use. A missing file beside the program is not created
+// (nothing is remembered); the per-user file is created on the first write. Failures are ignored.
+void storeSetting(const std::string& key, const std::string& value);
+
+}  // namespace tw

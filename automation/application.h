@@ -1,0 +1,354 @@
+// The object model the jobs are written against: application, workbooks, workbook, sheets,
+// worksheet and range, over the embedded engine. Every method is named after the call it stands
+// for and has the effect the jobs rely on.
+//
+// Ownership: the Application owns its workbooks, a Workbook owns its sheets. The pointers handed
+// out (Workbook*, Worksheet*) stay valid until the workbook is closed (Close, Quit) or the sheet
+// is deleted (Delete). A Range is a small value handle that the worksheet keeps up to date: a
+// range fetched before rows are inserted or deleted describes the same cells afterwards. A range
+// whose rows were all deleted, or whose sheet or workbook is gone, becomes invalid.
+//
+// Nothing throws. A refused call returns a failure value (an invalid Range, a null pointer, an
+// ss::Status or ss::Result with a Chinese reason) that the caller may ignore; the workbook is then
+// left as it was.
+//
+// Rows and columns are 1-based everywhere.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "spreadsheet/cell.h"
+#include "spreadsheet/result.h"
+#include "spreadsheet/workbook.h"
+#include "spreadsheet/worksheet.h"
+
+namespace automation {
+
+class Application;
+class Workbooks;
+class Workbook;
+class Sheets;
+class Worksheet;
+class Range;
+
+// Format codes of Workbook::SaveAs(path, code).
+inline constexpr int kFormatXlsx = 51;       // .xlsx workbook
+inline constexpr int kFormatXls = 56;        // 97-2003 binary workbook (.xls)
+inline constexpr int kFormatNormal = -4143;  // the normal format: .xlsx content whatever the name
+
+// Type of Range::SpecialCells.
+inline constexpr int kCellTypeVisible = 12;  // the cells of rows that are not hidden
+
+// Direction of Range::End.
+enum class Direction : int { ToLeft = 1, ToRight = 2, Up = 3, Down = 4 };
+
+namespace detail {
+struct RangeState;  // the areas of a live range and the sheet that keeps them up to date
+class CopyMaps;     // strings and formats of one workbook mapped into another
+}  // namespace detail
+
+// A rectangle of cells, or several row bands of one column span (the visible rows of a filtered
+// range, see SpecialCells). Rows(), Columns() and Cells() give views whose Count() counts rows,
+// columns or cells, as in `sheet->UsedRange().Rows().Count()`.
+class Range {
+public:
+    Range() = default;  // no range: every call on it is refused
+
+    bool valid() const;
+    explicit operator bool() const { return valid(); }
+
+    Worksheet* Parent() const;  // null for an invalid range
+
+    // First row and first column of the (first area of the) range; 0 for an invalid range.
+    uint32_t Row() const;
+    uint32_t Column() const;
+
+    // Views of the same cells; their Count() counts rows, columns or cells.
+    Range Rows() const;
+    Range Columns() const;
+    Range Cells() const;
+    // Rows: rows of all areas; Columns: columns of the first area; Cells: cells of all areas.
+    uint64_t Count() const;
+    // Shorthands for Rows().Count() and Columns().Count().
+    uint32_t RowCount() const;
+    uint32_t ColumnCount() const;
+
+    // The text of the range's top-left cell (ss::Workbook::cellText; a formula gives its cached
+    // value); "" for an empty cell or an invalid range.
+    std::string Value() const;
+
+    // Puts the value into every cell of the range, keeping each cell's format and dropping its
+    // formula. Refused for ranges over 16,777,216 cells.
+    ss::Status SetValue(std::string_view text);
+    ss::Status SetValue(const char* text) { return SetValue(std::string_view(text)); }
+    ss::Status SetValue(const std::string& text) { return SetValue(std::string_view(text)); }
+    ss::Status SetValue(double number);
+    ss::Status SetValue(int number) { return SetValue(double(number)); }
+
+    // Copies the range to the sheet of `destination` with its top-left cell at the destination's
+    // top-left cell, in the same or another workbook: values, formulas (relative references
+    // shifted; a formula that names a sheet or a defined name the destination workbook lacks keeps
+    // only its cached value), cell formats (interned into the destination workbook), merged ranges
+    // that lie inside the source, custom heights of the copied rows and, for destination columns
+    // without a width of their own, the source columns' widths. The destination area is cleared
+    // first. Rows hidden by the source sheet's filter are skipped and the visible rows land packed
+    // one below the other; a multi-area range (SpecialCells) is copied the same way. A copy that
+    // would not fit the destination sheet (1,048,576 rows x 16,384 columns) is refused, not cut.
+    ss::Status Copy(const Range& destination) const;
+
+    // Inserts as many whole rows as the range has, before its first row; rows below shift down.
+    ss::Status Insert();
+    // Deletes the whole rows of every area; rows below shift up. Live ranges, merged ranges,
+    // formulas and the filter follow.
+    ss::Status Delete();
+    // The whole rows (columns 1 to 16,384) of the range's areas.
+    Range EntireRow() const;
+
+    // From the top-left cell, moving in `direction`: to the last non-empty cell of the block of
+    // non-empty cells it is in, or when it or its neighbour is empty, to the next non-empty cell;
+    // the edge of the sheet when there is none.
+    Range End(Direction direction) const;
+
+    // Filters the rows of the range by the text of its `field`th column (counted from the range's
+    // first column). A one-cell range is first extended to the block of non-empty cells around
+    // it, and on down to the last row with a value in the block's columns (a table with an empty
+    // row inside is filtered whole); a cell inside the sheet's current filter means that filter.
+    // The first row of the filtered table is its header and stays visible; every other row is
+    // shown when its cell matches `criterion`, hidden otherwise. The criterion matches the whole
+    // cell text (Value()) case-sensitively; "*" stands for any text, "?" for one character, "~"
+    // makes the next "*", "?" or "~" literal; the empty criterion selects blank cells. A second
+    // call on the same table adds or replaces the condition of its field; all conditions must
+    // hold. A filter on another table replaces the sheet's filter.
+    ss::Status AutoFilter(int field, std::string_view criterion);
+
+    // kCellTypeVisible: the cells of the range in rows that are not hidden, as row bands; an
+    // invalid range when there is none or for another type.
+    Range SpecialCells(int type) const;
+
+    // The areas of the range (one rectangle, or the bands of a SpecialCells result).
+    size_t AreaCount() const;
+    ss::CellRange Area(size_t i) const;
+    // "A1:F9" ("B2" for one cell) of the first area; "" for an invalid range.
+    std::string Address() const;
+
+private:
+    friend class Worksheet;
+    enum class View : uint8_t { Cells, Rows, Columns };
+    Range(std::shared_ptr<detail::RangeState> state, View view)
+        : state_(std::move(state)), view_(view) {}
+    std::shared_ptr<detail::RangeState> state_;
+    View view_ = View::Cells;
+};
+
+// A sheet of a workbook (Sheets::Item gives chart sheets too; Workbook::WorkSheets only
+// worksheets).
+class Worksheet {
+public:
+    Worksheet(Workbook& parent, ss::Worksheet& model);
+    ~Worksheet();
+    Worksheet(const Worksheet&) = delete;
+    Worksheet& operator=(const Worksheet&) = delete;
+
+    Workbook& Parent() const { return *parent_; }
+    ss::Worksheet& model() const { return *model_; }
+    bool isWorksheet() const { return model_->kind == ss::SheetKind::Worksheet; }
+    int Index() const;  // 1-based position among the workbook's sheets
+
+    std::string Name() const { return model_->name; }
+    // Renames the sheet: 1 to 31 characters, none of : \ / ? * [ ], not beginning or ending with
+    // an apostrophe, unique in the workbook without regard to case (its own name in another case
+    // is allowed). A refused name leaves the old one and gives the reason.
+    ss::Status SetName(std::string_view name);
+
+    // Deletes the sheet; this object and its ranges become invalid. The last visible sheet of a
+    // workbook cannot be deleted.
+    ss::Status Delete();
+
+    // Copies the sheet with everything it carries (cells, formats, formulas, merges, column
+    // widths, row heights, freeze panes, filter, view settings, conditional formats ...) into a
+    // new workbook, which becomes the active workbook. Gives the copy.
+    ss::Result<Worksheet*> Copy();
+    // Copies the sheet into the workbook of `before` (the same or another), before that sheet.
+    // A name that clashes becomes "Name (2)", "Name (3)" ... The copy becomes the active sheet.
+    ss::Result<Worksheet*> Copy(Worksheet& before);
+
+    // Makes this sheet the active sheet of its workbook.
+    ss::Status Select();
+
+    // The bounding box of every cell that holds a value or a format other than the default; A1
+    // for an empty sheet.
+    automation::Range UsedRange();
+    // One cell; invalid outside the sheet.
+    automation::Range Cells(uint32_t row, uint32_t col);
+    // Every cell of the sheet.
+    automation::Range Cells();
+    // The whole row `row`; invalid outside the sheet.
+    automation::Range Rows(uint32_t row);
+
+    // Whether the sheet has a filter. Setting false removes the filter and shows the rows it hid;
+    // setting true does nothing (a filter is made with Range::AutoFilter).
+    bool AutoFilterMode() const;
+    void AutoFilterMode(bool on);
+
+    // The range an A1 text names ("A1", "$B$2", "A1:F9", "A:C", "3:5"); invalid for any other
+    // text.
+    automation::Range Range(std::string_view a1);
+
+private:
+    friend class automation::Range;
+    friend class Workbook;
+    friend class Sheets;
+    std::shared_ptr<detail::RangeState> track(std::vector<ss::CellRange> areas);
+    automation::Range make(std::vector<ss::CellRange> areas);
+    void rowsInserted(uint32_t at, uint32_t count);
+    void rowsDeleted(const std::vector<ss::CellRange>& bands);  // sorted, disjoint row bands
+    void detach();  // invalidates every live range (sheet deleted or workbook closed)
+    // Drops the filter and shows the rows firstShown..lastShown.
+    void removeFilter(uint32_t firstShown, uint32_t lastShown);
+
+    Workbook* parent_;
+    ss::Worksheet* model_;
+    std::vector<std::weak_ptr<detail::RangeState>> live_;
+    size_t pruneAt_ = 64;
+    struct Filter;
+    std::unique_ptr<Filter> filter_;
+};
+
+// The sheets of a workbook, in tab order.
+class Sheets {
+public:
+    explicit Sheets(Workbook& parent) : parent_(&parent) {}
+    int Count() const;
+    // Sheet i (1-based), any kind; null outside 1..Count().
+    Worksheet* Item(int i) const;
+    // A new empty worksheet named "Sheet<n>", inserted before the active sheet; it becomes the
+    // active sheet.
+    Worksheet* Add();
+
+private:
+    Workbook* parent_;
+};
+
+// An open workbook.
+class Workbook {
+public:
+    Workbook(Application& app, std::unique_ptr<ss::Workbook> model);
+    ~Workbook();
+    Workbook(const Workbook&) = delete;
+    Workbook& operator=(const Workbook&) = delete;
+
+    Application& Parent() const { return *app_; }
+    ss::Workbook& model() const { return *model_; }
+
+    automation::Sheets& Sheets() { return sheets_; }
+    // Worksheet i (1-based) counting worksheets only (chart sheets skipped); null when none.
+    Worksheet* WorkSheets(int i);
+    Worksheet* ActiveSheet();
+
+    // The file name of the workbook (as opened or last saved), or "Book<n>" for a new one.
+    std::string Name() const;
+
+    // Saves in the format the file name's extension asks for (.xlsx, .xlsm, .xls, .csv; any other
+    // name gets .xlsx content). The workbook then carries the new name.
+    ss::Status SaveAs(const std::filesystem::path& path);
+    // Saves with a format code: kFormatXlsx, kFormatXls or kFormatNormal; other codes are refused.
+    ss::Status SaveAs(const std::filesystem::path& path, int formatCode);
+
+    // Closes the workbook; every pointer into it becomes invalid. Close(false) never writes
+    // anything. Close(true) first saves to the file the workbook was opened from or last saved
+    // as (refused, and the workbook stays open, when it has none or the save fails).
+    ss::Status Close(bool saveChanges = false);
+
+    // Lookup of the wrapper of a model sheet of this workbook; null when it is not one of ours.
+    Worksheet* wrap(const ss::Worksheet* sheet) const;
+
+private:
+    friend class automation::Sheets;
+    friend class automation::Range;
+    friend class Application;
+    friend class Worksheet;
+    friend class Workbooks;
+    void syncSheets();  // one wrapper per model sheet, in order
+    Application* app_;
+    std::unique_ptr<ss::Workbook> model_;
+    std::vector<std::unique_ptr<Worksheet>> wrappers_;
+    automation::Sheets sheets_{*this};
+    std::string name_;
+    uint64_t serial_;
+};
+
+// The open workbooks of the application, in the order they were opened or added.
+class Workbooks {
+public:
+    explicit Workbooks(Application& app) : app_(&app) {}
+
+    // A new workbook with exactly one worksheet "Sheet1"; it becomes the active workbook.
+    Workbook* Add();
+    // Opens a workbook by its content and extension (.xlsx, .xlsm; .xls and .csv where the
+    // engine reads them); it becomes the active workbook. A file that cannot be opened gives no
+    // workbook and the reason.
+    ss::Result<Workbook*> Open(const std::filesystem::path& path);
+
+    int Count() const;
+    Workbook* Item(int i) const;  // 1-based; null outside 1..Count()
+
+private:
+    friend class Application;
+    friend class Workbook;
+    friend class Worksheet;
+    Workbook* adopt(std::unique_ptr<ss::Workbook> model);
+    Application* app_;
+};
+
+// The session: owns every workbook opened or added through it. Quit (or the destructor) closes
+// them all without saving.
+class Application {
+public:
+    Application();
+    ~Application();
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    // The workbooks collection; never null for this engine.
+    automation::Workbooks* Workbooks() { return &workbooks_; }
+    // The workbook most recently added, opened or made by a sheet copy that is still open.
+    Workbook* ActiveWorkBook() const;
+
+    // Session settings. They are kept and reported back; the engine shows no window and asks no
+    // questions, so they change no effect.
+    void EnableEvents(bool on) { enableEvents_ = on; }
+    bool EnableEvents() const { return enableEvents_; }
+    void DisplayAlerts(bool on) { displayAlerts_ = on; }
+    bool DisplayAlerts() const { return displayAlerts_; }
+    void SetVisible(bool on) { visible_ = on; }
+    bool Visible() const { return visible_; }
+
+    // Closes every workbook without saving.
+    void Quit();
+
+private:
+    friend class automation::Workbooks;
+    friend class automation::Range;
+    friend class Workbook;
+    friend class Worksheet;
+    void activate(Workbook* wb);
+    void closed(Workbook* wb);
+    // Keyed by the workbooks' serial numbers, which are never reused.
+    detail::CopyMaps& copyMaps(const Workbook& from, Workbook& to);
+
+    automation::Workbooks workbooks_{*this};
+    std::vector<std::unique_ptr<Workbook>> open_;
+    std::map<std::pair<uint64_t, uint64_t>, std::unique_ptr<detail::CopyMaps>> copyMaps_;
+    uint64_t serials_ = 0;
+    Workbook* active_ = nullptr;
+    bool enableEvents_ = true, displayAlerts_ = true, visible_ = false;
+    int newBookCounter_ = 0;
+};
+
+}  // namespace automation

@@ -1,0 +1,215 @@
+// Application, the workbooks collection, Workbook and its sheets collection.
+#include <algorithm>
+#include <unordered_map>
+
+#include "internal.h"
+#include "spreadsheet/io.h"
+
+namespace automation {
+
+// ---- Sheets
+
+int Sheets::Count() const {
+    parent_->syncSheets();
+    return int(parent_->wrappers_.size());
+}
+
+Worksheet* Sheets::Item(int i) const {
+    parent_->syncSheets();
+    if (i < 1 || size_t(i) > parent_->wrappers_.size()) return nullptr;
+    return parent_->wrappers_[size_t(i - 1)].get();
+}
+
+Worksheet* Sheets::Add() {
+    ss::Workbook& wb = *parent_->model_;
+    std::string name;
+    for (size_t n = wb.sheets.size() + 1;; ++n) {
+        name = "Sheet" + std::to_string(n);
+        if (!wb.sheetByName(name)) break;
+    }
+    size_t at = wb.sheets.empty() ? 0 : std::min(wb.activeSheet, wb.sheets.size());
+    for (ss::DefinedName& n : wb.names)
+        if (n.localSheet && *n.localSheet >= at) ++*n.localSheet;
+    ss::Worksheet& sheet = wb.addSheet(name, at);
+    wb.activeSheet = at;
+    for (auto& s : wb.sheets) s->tabSelected = s.get() == &sheet;
+    parent_->syncSheets();
+    return parent_->wrap(&sheet);
+}
+
+// ---- Workbook
+
+Workbook::Workbook(Application& app, std::unique_ptr<ss::Workbook> model)
+    : app_(&app), model_(std::move(model)), serial_(++app.serials_) {
+    syncSheets();
+}
+
+Workbook::~Workbook() {
+    for (auto& w : wrappers_) w->detach();
+}
+
+void Workbook::syncSheets() {
+    const auto& sheets = model_->sheets;
+    bool same = sheets.size() == wrappers_.size();
+    for (size_t i = 0; same && i < sheets.size(); ++i)
+        same = wrappers_[i]->model_ == sheets[i].get();
+    if (same) return;
+    std::unordered_map<const ss::Worksheet*, std::unique_ptr<Worksheet>> old;
+    for (auto& w : wrappers_) old.emplace(w->model_, std::move(w));
+    wrappers_.clear();
+    for (auto& s : sheets) {
+        auto it = old.find(s.get());
+        if (it != old.end()) {
+            wrappers_.push_back(std::move(it->second));
+            old.erase(it);
+        } else {
+            wrappers_.push_back(std::make_unique<Worksheet>(*this, *s));
+        }
+    }
+    // `old` now holds the wrappers of sheets that are gone; they detach their ranges as they die.
+}
+
+Worksheet* Workbook::wrap(const ss::Worksheet* sheet) const {
+    for (auto& w : wrappers_)
+        if (w->model_ == sheet) return w.get();
+    return nullptr;
+}
+
+Worksheet* Workbook::WorkSheets(int i) {
+    syncSheets();
+    if (i < 1) return nullptr;
+    for (auto& w : wrappers_)
+        if (w->isWorksheet() && --i == 0) return w.get();
+    return nullptr;
+}
+
+Worksheet* Workbook::ActiveSheet() {
+    syncSheets();
+    if (wrappers_.empty()) return nullptr;
+    return wrappers_[std::min(model_->activeSheet, wrappers_.size() - 1)].get();
+}
+
+std::string Workbook::Name() const {
+    if (!model_->sourcePath.empty())
+        return std::filesystem::path(model_->sourcePath).filename().string();
+    return name_;
+}
+
+ss::Status Workbook::SaveAs(const std::filesystem::path& path) {
+    ss::FileFormat format = ss::formatFromExtension(path).value_or(ss::FileFormat::Xlsx);
+    ss::Status st = ss::saveWorkbook(*model_, path, format);
+    if (st) model_->sourcePath = path.string();
+    return st;
+}
+
+ss::Status Workbook::SaveAs(const std::filesystem::path& path, int formatCode) {
+    ss::FileFormat format;
+    switch (formatCode) {
+        case kFormatXlsx:
+        case kFormatNormal:
+            format = ss::FileFormat::Xlsx;
+            break;
+        case kFormatXls:
+            format = ss::FileFormat::Xls;
+            break;
+        default:
+            return ss::fail("无法保存 " + path.string() + "：不支持的文件格式代码 " +
+                            std::to_string(formatCode) + "。");
+    }
+    ss::Status st = ss::saveWorkbook(*model_, path, format);
+    if (st) model_->sourcePath = path.string();
+    return st;
+}
+
+ss::Status Workbook::Close(bool saveChanges) {
+    if (saveChanges) {
+        if (model_->sourcePath.empty())
+            return ss::fail("无法保存 " + Name() + "：工作簿还没有文件名。");
+        ss::Status st = SaveAs(model_->sourcePath);
+        if (!st) return st;
+    }
+    Application& app = *app_;
+    app.closed(this);  // destroys this workbook
+    return ss::okStatus();
+}
+
+// ---- Workbooks
+
+Workbook* Workbooks::adopt(std::unique_ptr<ss::Workbook> model) {
+    auto wb = std::make_unique<Workbook>(*app_, std::move(model));
+    if (wb->model_->sourcePath.empty())
+        wb->name_ = "Book" + std::to_string(++app_->newBookCounter_);
+    Workbook* p = wb.get();
+    app_->open_.push_back(std::move(wb));
+    app_->activate(p);
+    return p;
+}
+
+Workbook* Workbooks::Add() {
+    auto model = ss::Workbook::createDefault();
+    model->sheets.front()->tabSelected = true;
+    return adopt(std::move(model));
+}
+
+ss::Result<Workbook*> Workbooks::Open(const std::filesystem::path& path) {
+    auto opened = ss::openWorkbook(path);
+    if (!opened) return opened.error();
+    std::unique_ptr<ss::Workbook> model = std::move(opened).value();
+    if (model->sheets.empty())
+        return ss::fail("无法打开文件 " + path.string() + "：工作簿中没有工作表。");
+    if (model->sourcePath.empty()) model->sourcePath = path.string();
+    if (model->activeSheet >= model->sheets.size()) model->activeSheet = 0;
+    return adopt(std::move(model));
+}
+
+int Workbooks::Count() const {
+    return int(app_->open_.size());
+}
+
+Workbook* Workbooks::Item(int i) const {
+    if (i < 1 || size_t(i) > app_->open_.size()) return nullptr;
+    return app_->open_[size_t(i - 1)].get();
+}
+
+// ---- Application
+
+Application::Application() = default;
+
+Application::~Application() {
+    Quit();
+}
+
+Workbook* Application::ActiveWorkBook() const {
+    return active_;
+}
+
+void Application::activate(Workbook* wb) {
+    active_ = wb;
+}
+
+detail::CopyMaps& Application::copyMaps(const Workbook& from, Workbook& to) {
+    auto& slot = copyMaps_[{from.serial_, to.serial_}];
+    if (!slot) slot = std::make_unique<detail::CopyMaps>(from.model(), to.model());
+    return *slot;
+}
+
+void Application::closed(Workbook* wb) {
+    const uint64_t serial = wb->serial_;
+    std::erase_if(copyMaps_, [&](const auto& e) {
+        return e.first.first == serial || e.first.second == serial;
+    });
+    auto it = std::find_if(open_.begin(), open_.end(),
+                           [&](const std::unique_ptr<Workbook>& p) { return p.get() == wb; });
+    if (it == open_.end()) return;
+    std::unique_ptr<Workbook> gone = std::move(*it);
+    open_.erase(it);
+    if (active_ == wb) active_ = open_.empty() ? nullptr : open_.back().get();
+}
+
+void Application::Quit() {
+    active_ = nullptr;
+    copyMaps_.clear();
+    while (!open_.empty()) open_.pop_back();
+}
+
+}  // namespace automation

@@ -1,0 +1,499 @@
+// Worksheet: naming, deletion, sheet copies, range lookups and the bookkeeping that keeps live
+// ranges in step with row inserts and deletes.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+#include "spreadsheet/formula.h"
+#include "internal.h"
+
+namespace automation {
+
+namespace {
+
+constexpr uint32_t kMaxRows = ss::kXlsxMaxRows;
+constexpr uint32_t kMaxCols = ss::kXlsxMaxCols;
+
+// Length in UTF-16 units, as sheet-name limits count.
+size_t utf16Length(std::string_view s) {
+    size_t n = 0;
+    for (unsigned char c : s) {
+        if ((c & 0xC0) != 0x80) ++n;  // a lead byte or ASCII
+        if (c >= 0xF0) ++n;           // outside the basic plane: a surrogate pair
+    }
+    return n;
+}
+
+// The longest prefix of `s` (whole characters) of at most `units` UTF-16 units.
+std::string prefixUtf16(std::string_view s, size_t units) {
+    size_t n = 0, i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        size_t w = c >= 0xF0 ? 2 : 1;
+        if (n + w > units) break;
+        n += w;
+        i += len;
+    }
+    return std::string(s.substr(0, std::min(i, s.size())));
+}
+
+std::string lowerAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    return out;
+}
+
+// The reason a text cannot name a sheet; empty when it can (uniqueness aside).
+std::string sheetNameProblem(std::string_view name) {
+    size_t len = utf16Length(name);
+    if (len < 1 || len > 31) return "工作表名称无效：名称须为 1 到 31 个字符。";
+    if (name.find_first_of(":\\/?*[]") != std::string_view::npos)
+        return "工作表名称无效：名称中不能含有 : \\ / ? * [ ] 这些字符。";
+    if (name.front() == '\'' || name.back() == '\'')
+        return "工作表名称无效：名称不能以单引号开头或结尾。";
+    return {};
+}
+
+// "Name", or when taken "Name (2)", "Name (3)" ... kept within 31 characters. A name that
+// already ends in " (n)" counts on from its stem.
+std::string uniqueCopyName(ss::Workbook& wb, const std::string& name) {
+    if (!wb.sheetByName(name)) return name;
+    std::string stem = name;
+    if (stem.size() > 4 && stem.back() == ')') {
+        size_t open = stem.rfind(" (");
+        if (open != std::string::npos && open + 3 < stem.size()) {
+            bool digits = true;
+            for (size_t i = open + 2; i + 1 < stem.size(); ++i)
+                digits = digits && stem[i] >= '0' && stem[i] <= '9';
+            if (digits) stem.resize(open);
+        }
+    }
+    for (int n = 2;; ++n) {
+        std::string suffix = " (" + std::to_string(n) + ")";
+        std::string candidate = prefixUtf16(stem, 31 - suffix.size()) + suffix;
+        if (!wb.sheetByName(candidate)) return candidate;
+    }
+}
+
+// Renumbers dxfId="n" attributes of preserved conditional formats through `map`.
+std::string remapDxfIds(const std::string& xml, const std::vector<uint32_t>& map) {
+    static constexpr std::string_view kAttr = "dxfId=\"";
+    std::string out;
+    out.reserve(xml.size());
+    size_t i = 0;
+    while (true) {
+        size_t at = xml.find(kAttr, i);
+        if (at == std::string::npos) break;
+        size_t v = at + kAttr.size();
+        size_t end = xml.find('"', v);
+        if (end == std::string::npos) break;
+        out.append(xml, i, v - i);
+        std::string digits = xml.substr(v, end - v);
+        uint64_t n = 0;
+        bool ok = !digits.empty() && digits.size() < 10;
+        for (char c : digits) ok = ok && c >= '0' && c <= '9', n = n * 10 + uint64_t(c - '0');
+        out += ok && n < map.size() ? std::to_string(map[n]) : digits;
+        i = end;
+    }
+    out.append(xml, i, std::string::npos);
+    return out;
+}
+
+bool hasDefinedName(const ss::Workbook& wb, std::string_view name) {
+    std::string key = lowerAscii(name);
+    for (const ss::DefinedName& n : wb.names)
+        if (lowerAscii(n.name) == key) return true;
+    return false;
+}
+
+}  // namespace
+
+bool detail::formulaFitsWorkbook(const ss::Formula& f, ss::Workbook& to, std::string_view selfName,
+                                 std::string_view copyName) {
+    ss::FormulaNames names = ss::formulaNames(f.text);
+    if (names.externalWorkbook) return false;
+    for (const std::string& s : names.sheets) {
+        if (!selfName.empty() && lowerAscii(s) == lowerAscii(selfName)) {
+            if (lowerAscii(copyName) != lowerAscii(selfName)) return false;
+            continue;
+        }
+        if (!to.sheetByName(s)) return false;
+    }
+    for (const std::string& n : names.names)
+        if (!hasDefinedName(to, n)) return false;
+    return true;
+}
+
+namespace {
+
+// A copy of `src` (of workbook `from`) for workbook `to`, named `newName`. `sameTables`: `to`
+// shares `from`'s style table and formats (the same workbook, or a new one made from it).
+std::unique_ptr<ss::Worksheet> cloneSheet(const ss::Workbook& from, const ss::Worksheet& src,
+                                          ss::Workbook& to, const std::string& newName,
+                                          bool sameTables) {
+    auto out = std::make_unique<ss::Worksheet>(src);
+    out->name = newName;
+    out->tabSelected = false;
+    if (&from == &to) return out;
+
+    // Shared strings: every distinct text once.
+    std::vector<uint32_t> sst(from.strings.size(), UINT32_MAX);
+    auto mapString = [&](uint32_t i) {
+        if (i >= sst.size()) return to.strings.add("");
+        if (sst[i] == UINT32_MAX) {
+            const auto* runs = from.strings.runs(i);
+            sst[i] = runs ? to.strings.addRich(*runs) : to.strings.add(from.strings.text(i));
+        }
+        return sst[i];
+    };
+    std::unique_ptr<ss::StyleInterner> interner;
+    if (!sameTables) interner = std::make_unique<ss::StyleInterner>(from.styles, to.styles);
+    auto mapStyle = [&](uint32_t xf) { return interner ? (*interner)(xf) : xf; };
+
+    for (ss::Row& r : out->mutableRows()) {
+        if (r.customFormat) r.style = mapStyle(r.style);
+        for (ss::Cell& c : r.cells) {
+            if (c.type == ss::CellType::String) c.sst = mapString(c.sst);
+            c.style = mapStyle(c.style);
+        }
+    }
+    for (ss::ColumnInfo& c : out->columns) c.style = mapStyle(c.style);
+
+    std::vector<uint64_t> dropped;
+    for (auto& [k, f] : out->mutableFormulas())
+        if (!detail::formulaFitsWorkbook(f, to, src.name, newName)) dropped.push_back(k);
+    for (uint64_t k : dropped) {
+        out->mutableFormulas().erase(k);
+        if (ss::Cell* c = out->find(ss::Worksheet::keyRow(k), ss::Worksheet::keyCol(k)))
+            c->flags &= uint8_t(~ss::Cell::kHasFormula);
+    }
+
+    if (!sameTables && !from.styles.dxfsXml.empty()) {
+        std::vector<uint32_t> dxf(from.styles.dxfsXml.size());
+        for (size_t i = 0; i < dxf.size(); ++i) {
+            auto& list = to.styles.dxfsXml;
+            auto it = std::find(list.begin(), list.end(), from.styles.dxfsXml[i]);
+            if (it == list.end()) it = list.insert(list.end(), from.styles.dxfsXml[i]);
+            dxf[i] = uint32_t(it - list.begin());
+        }
+        for (ss::PreservedXml& p : out->preserved)
+            if (p.element == "conditionalFormatting") p.xml = remapDxfIds(p.xml, dxf);
+    }
+    return out;
+}
+
+}  // namespace
+
+namespace {
+
+// A sheet name as formulas write it: quoted unless it is a plain word.
+std::string formulaSheetName(std::string_view name) {
+    bool plain = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
+    for (char c : name)
+        plain = plain && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '_' || c == '.');
+    if (plain) return std::string(name);
+    std::string out = "'";
+    for (char c : name) {
+        if (c == '\'') out += '\'';
+        out += c;
+    }
+    return out + "'";
+}
+
+// Names local to sheet `src` of `from` (print area, print titles, the filter's table ...) for its
+// copy `copy`, already placed in `to`; references to the sheet itself follow its new name. A name
+// that would refer to something `to` lacks is left out.
+void copyLocalNames(const ss::Workbook& from, const ss::Worksheet& src, ss::Workbook& to,
+                    const ss::Worksheet& copy) {
+    int srcIdx = from.indexOf(&src), dstIdx = to.indexOf(&copy);
+    if (srcIdx < 0 || dstIdx < 0) return;
+    std::string oldRef = formulaSheetName(src.name) + "!";
+    std::string newRef = formulaSheetName(copy.name) + "!";
+    std::vector<ss::DefinedName> added;
+    for (const ss::DefinedName& n : from.names) {
+        if (!n.localSheet || *n.localSheet != uint32_t(srcIdx)) continue;
+        ss::DefinedName c = n;
+        c.localSheet = uint32_t(dstIdx);
+        if (oldRef != newRef) {
+            std::string f;
+            for (size_t i = 0; i < c.formula.size();) {
+                bool boundary =
+                    i == 0 || !(std::isalnum(static_cast<unsigned char>(c.formula[i - 1])) ||
+                                c.formula[i - 1] == '_' || c.formula[i - 1] == '.');
+                if (boundary && c.formula.compare(i, oldRef.size(), oldRef) == 0) {
+                    f += newRef;
+                    i += oldRef.size();
+                } else {
+                    f += c.formula[i++];
+                }
+            }
+            c.formula = std::move(f);
+        }
+        ss::Formula probe;
+        probe.text = c.formula;
+        if (&from != &to && !detail::formulaFitsWorkbook(probe, to)) continue;
+        added.push_back(std::move(c));
+    }
+    to.names.insert(to.names.end(), added.begin(), added.end());
+}
+
+}  // namespace
+
+Worksheet::Worksheet(Workbook& parent, ss::Worksheet& model) : parent_(&parent), model_(&model) {}
+
+Worksheet::~Worksheet() {
+    detach();
+}
+
+void Worksheet::detach() {
+    for (auto& w : live_)
+        if (auto s = w.lock()) {
+            s->sheet = nullptr;
+            s->areas.clear();
+        }
+    live_.clear();
+    filter_.reset();
+}
+
+int Worksheet::Index() const {
+    return parent_->model_->indexOf(model_) + 1;
+}
+
+ss::Status Worksheet::SetName(std::string_view name) {
+    std::string problem = sheetNameProblem(name);
+    if (!problem.empty()) return ss::fail(problem);
+    ss::Worksheet* other = parent_->model_->sheetByName(name);
+    if (other && other != model_) return ss::fail("工作表名称无效：工作簿中已有同名的工作表。");
+    model_->name = std::string(name);
+    return ss::okStatus();
+}
+
+ss::Status Worksheet::Delete() {
+    ss::Workbook& wb = *parent_->model_;
+    int idx = wb.indexOf(model_);
+    if (idx < 0) return ss::fail("无法删除工作表：工作表已不在工作簿中。");
+    size_t visible = 0;
+    for (auto& s : wb.sheets) visible += s->state == ss::SheetState::Visible;
+    if (model_->state == ss::SheetState::Visible && visible <= 1)
+        return ss::fail("无法删除工作表：工作簿中至少要保留一张可见的工作表。");
+
+    // Names local to the sheet go with it; later sheets move up one place.
+    std::vector<ss::DefinedName> names;
+    for (ss::DefinedName& n : wb.names) {
+        if (n.localSheet && *n.localSheet == uint32_t(idx)) continue;
+        if (n.localSheet && *n.localSheet > uint32_t(idx)) --*n.localSheet;
+        names.push_back(std::move(n));
+    }
+    wb.names = std::move(names);
+
+    size_t active = wb.activeSheet;
+    wb.sheets.erase(wb.sheets.begin() + idx);
+    if (active > size_t(idx)) --active;
+    if (active >= wb.sheets.size()) active = wb.sheets.size() - 1;
+    // The active sheet must be visible: the next visible one, else the one before.
+    if (wb.sheets[active]->state != ss::SheetState::Visible) {
+        size_t pick = active;
+        for (size_t i = active; i < wb.sheets.size(); ++i)
+            if (wb.sheets[i]->state == ss::SheetState::Visible) {
+                pick = i;
+                break;
+            }
+        if (wb.sheets[pick]->state != ss::SheetState::Visible)
+            for (size_t i = active; i-- > 0;)
+                if (wb.sheets[i]->state == ss::SheetState::Visible) {
+                    pick = i;
+                    break;
+                }
+        active = pick;
+    }
+    wb.activeSheet = active;
+    for (size_t i = 0; i < wb.sheets.size(); ++i) wb.sheets[i]->tabSelected = i == active;
+    if (wb.firstVisibleTab >= wb.sheets.size()) wb.firstVisibleTab = 0;
+    Workbook* book = parent_;
+    book->syncSheets();  // destroys this wrapper
+    return ss::okStatus();
+}
+
+ss::Result<Worksheet*> Worksheet::Copy() {
+    const ss::Workbook& from = *parent_->model_;
+    auto model = std::make_unique<ss::Workbook>();
+    model->styles = from.styles;
+    model->themeXml = from.themeXml;
+    model->date1904 = from.date1904;
+    auto sheet = cloneSheet(from, *model_, *model, model_->name, true);
+    sheet->state = ss::SheetState::Visible;  // the only sheet of a workbook is shown
+    sheet->tabSelected = true;
+    model->sheets.push_back(std::move(sheet));
+    copyLocalNames(from, *model_, *model, *model->sheets.front());
+    model->activeSheet = 0;
+    Workbook* wb = parent_->app_->workbooks_.adopt(std::move(model));
+    return wb->wrappers_.front().get();
+}
+
+ss::Result<Worksheet*> Worksheet::Copy(Worksheet& before) {
+    Workbook& dest = *before.parent_;
+    ss::Workbook& to = *dest.model_;
+    int at = to.indexOf(before.model_);
+    if (at < 0) return ss::fail("无法复制工作表：目标工作表已不在工作簿中。");
+    const ss::Workbook& from = *parent_->model_;
+    std::string name = uniqueCopyName(to, model_->name);
+    auto sheet = cloneSheet(from, *model_, to, name, &from == &to);
+    const ss::Worksheet* added = sheet.get();
+    for (ss::DefinedName& n : to.names)
+        if (n.localSheet && *n.localSheet >= uint32_t(at)) ++*n.localSheet;
+    to.sheets.insert(to.sheets.begin() + at, std::move(sheet));
+    copyLocalNames(from, *model_, to, *added);
+    to.activeSheet = size_t(at);
+    for (auto& s : to.sheets) s->tabSelected = s.get() == added;
+    dest.syncSheets();
+    parent_->app_->activate(&dest);
+    return dest.wrap(added);
+}
+
+ss::Status Worksheet::Select() {
+    ss::Workbook& wb = *parent_->model_;
+    int idx = wb.indexOf(model_);
+    if (idx < 0) return ss::fail("无法选择工作表：工作表已不在工作簿中。");
+    if (model_->state != ss::SheetState::Visible)
+        return ss::fail("无法选择工作表：工作表是隐藏的。");
+    wb.activeSheet = size_t(idx);
+    for (auto& s : wb.sheets) s->tabSelected = s.get() == model_;
+    return ss::okStatus();
+}
+
+std::shared_ptr<detail::RangeState> Worksheet::track(std::vector<ss::CellRange> areas) {
+    auto state = std::make_shared<detail::RangeState>();
+    state->sheet = this;
+    state->areas = std::move(areas);
+    if (live_.size() >= pruneAt_) {
+        live_.erase(
+            std::remove_if(live_.begin(), live_.end(),
+                           [](const std::weak_ptr<detail::RangeState>& w) { return w.expired(); }),
+            live_.end());
+        pruneAt_ = std::max<size_t>(64, live_.size() * 2);
+    }
+    live_.push_back(state);
+    return state;
+}
+
+automation::Range Worksheet::make(std::vector<ss::CellRange> areas) {
+    if (areas.empty()) return {};
+    return automation::Range(track(std::move(areas)), automation::Range::View::Cells);
+}
+
+automation::Range Worksheet::UsedRange() {
+    auto b = model_->contentBounds();
+    return make({b ? *b : ss::CellRange{1, 1, 1, 1}});
+}
+
+automation::Range Worksheet::Cells(uint32_t row, uint32_t col) {
+    if (row < 1 || row > kMaxRows || col < 1 || col > kMaxCols) return {};
+    return make({ss::CellRange{row, col, row, col}});
+}
+
+automation::Range Worksheet::Cells() {
+    return make({ss::CellRange{1, 1, kMaxRows, kMaxCols}});
+}
+
+automation::Range Worksheet::Rows(uint32_t row) {
+    if (row < 1 || row > kMaxRows) return {};
+    return make({ss::CellRange{row, 1, row, kMaxCols}});
+}
+
+automation::Range Worksheet::Range(std::string_view a1) {
+    auto r = ss::parseRange(a1);
+    if (!r) return {};
+    return make({*r});
+}
+
+bool Worksheet::AutoFilterMode() const {
+    return filter_ != nullptr || model_->autoFilter;
+}
+
+void Worksheet::AutoFilterMode(bool on) {
+    if (on) return;
+    std::optional<ss::CellRange> area = model_->autoFilter;
+    if (filter_ && !filter_->range->areas.empty()) area = filter_->range->areas.front();
+    if (area)
+        removeFilter(area->firstRow + 1, area->lastRow);
+    else
+        removeFilter(1, 0);
+}
+
+void Worksheet::removeFilter(uint32_t firstShown, uint32_t lastShown) {
+    filter_.reset();
+    model_->autoFilter.reset();
+    // Rows that existed only to be hidden go away.
+    std::erase_if(model_->mutableRows(), [&](ss::Row& r) {
+        if (r.index < firstShown || r.index > lastShown) return false;
+        r.hidden = false;
+        return r.cells.empty() && !r.hasFormat();
+    });
+    // The hidden name that marks the filtered table goes with the filter.
+    ss::Workbook& wb = *parent_->model_;
+    uint32_t idx = uint32_t(wb.indexOf(model_));
+    std::erase_if(wb.names, [&](const ss::DefinedName& n) {
+        return n.localSheet && *n.localSheet == idx && n.name == "_xlnm._FilterDatabase";
+    });
+}
+
+void Worksheet::rowsInserted(uint32_t at, uint32_t count) {
+    for (auto& w : live_) {
+        auto s = w.lock();
+        if (!s) continue;
+        std::vector<ss::CellRange> kept;
+        for (ss::CellRange a : s->areas) {
+            bool wholeColumns = a.firstRow == 1 && a.lastRow == kMaxRows;
+            if (!wholeColumns) {
+                if (a.firstRow >= at) {
+                    a.firstRow += count;
+                    a.lastRow = uint32_t(std::min<uint64_t>(uint64_t(a.lastRow) + count, kMaxRows));
+                } else if (a.lastRow >= at) {
+                    a.lastRow = uint32_t(std::min<uint64_t>(uint64_t(a.lastRow) + count, kMaxRows));
+                }
+                if (a.firstRow > kMaxRows) continue;
+            }
+            kept.push_back(a);
+        }
+        s->areas = std::move(kept);
+    }
+}
+
+void Worksheet::rowsDeleted(const std::vector<ss::CellRange>& bands) {
+    // Prefix counts of deleted rows: gone(r) = deleted rows with index < r.
+    std::vector<uint64_t> before(bands.size() + 1, 0);
+    for (size_t i = 0; i < bands.size(); ++i) before[i + 1] = before[i] + bands[i].rowCount();
+    auto gone = [&](uint32_t r) -> uint64_t {
+        auto it =
+            std::lower_bound(bands.begin(), bands.end(), r,
+                             [](const ss::CellRange& b, uint32_t v) { return b.lastRow < v; });
+        size_t i = size_t(it - bands.begin());
+        uint64_t n = before[i];
+        if (it != bands.end() && it->firstRow < r) n += r - it->firstRow;
+        return n;
+    };
+    for (auto& w : live_) {
+        auto s = w.lock();
+        if (!s) continue;
+        std::vector<ss::CellRange> kept;
+        for (ss::CellRange a : s->areas) {
+            bool wholeColumns = a.firstRow == 1 && a.lastRow == kMaxRows;
+            if (wholeColumns) {
+                kept.push_back(a);
+                continue;
+            }
+            uint64_t removed = gone(a.lastRow + 1) - gone(a.firstRow);
+            if (removed >= a.rowCount()) continue;
+            uint32_t first = uint32_t(a.firstRow - gone(a.firstRow));
+            a.lastRow = uint32_t(first + (a.rowCount() - removed) - 1);
+            a.firstRow = first;
+            kept.push_back(a);
+        }
+        s->areas = std::move(kept);
+    }
+}
+
+}  // namespace automation

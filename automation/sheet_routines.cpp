@@ -1,0 +1,139 @@
+#include "sheet_routines.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdio>
+
+namespace automation {
+
+namespace {
+
+bool endsWith(std::string_view s, std::string_view tail) {
+    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+}  // namespace
+
+bool isSpreadsheetFile(std::string_view nativePath, FileTestVariant variant) {
+    static constexpr std::array<std::string_view, 4> kFolderMerge = {".xls", ".xlsx", ".csv",
+                                                                     ".xlsm"};
+    static constexpr std::array<std::string_view, 3> kWorkbookJobs = {".xls", ".xlsx", ".xlsm"};
+    static constexpr std::array<std::string_view, 4> kSplitJobs = {".xls", ".xlsx", ".xlsm",
+                                                                   ".csv"};
+    if (nativePath.find("~$") != std::string_view::npos) return false;
+    std::string text(nativePath);
+    if (variant != FileTestVariant::WorkbookJobs)
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    auto any = [&](const auto& list) {
+        for (std::string_view ext : list)
+            if (endsWith(text, ext)) return true;
+        return false;
+    };
+    switch (variant) {
+        case FileTestVariant::FolderMerge:
+            return any(kFolderMerge);
+        case FileTestVariant::WorkbookJobs:
+            return any(kWorkbookJobs);
+        case FileTestVariant::SplitJobs:
+            return any(kSplitJobs);
+    }
+    return false;
+}
+
+UsedRangeFacts usedRangeFacts(Worksheet& sheet) {
+    UsedRangeFacts f;
+    f.usedRange = sheet.UsedRange();
+    f.firstRow = f.usedRange.Row();
+    f.firstColumn = f.usedRange.Column();
+    f.rowCount = uint32_t(f.usedRange.Rows().Count());
+    f.columnCount = uint32_t(f.usedRange.Columns().Count());
+    f.topLeft = sheet.Cells(f.firstRow, f.firstColumn);
+    return f;
+}
+
+bool isEmptyWorksheet(const UsedRangeFacts& facts) {
+    if (facts.rowCount != 1) return false;
+    if (facts.columnCount != 1) return false;
+    return facts.topLeft.Value() == "";
+}
+
+Range removeHeaderRows(Worksheet& sheet, int count) {
+    // Deleting row 1 `count` times is deleting rows 1..count at once: the same rows go, ranges
+    // fetched before move the same way, and the sheet is shifted once instead of count times.
+    if (count >= 1) {
+        uint32_t last = uint32_t(std::min<int64_t>(count, ss::kXlsxMaxRows));
+        (void)sheet.Range(std::to_string(1) + ":" + std::to_string(last)).Delete();
+    }
+    return sheet.UsedRange();
+}
+
+ss::Status removeEmptyKeyRows(Worksheet& sheet, uint32_t keyColumn) {
+    if (keyColumn < 1 || keyColumn > ss::kXlsxMaxCols)
+        return ss::fail("无法删除空行：列号超出工作表的范围。");
+    if (ss::Status st = sheet.Rows(1).Insert(); !st) return st;
+    (void)sheet.Cells(1, 1).SetValue("AAAAAAA");
+    Range used = sheet.UsedRange();
+    if (keyColumn > used.Column() + used.ColumnCount() - 1) {
+        // No row has a value in the key column: every row goes, the marker row with them.
+        return sheet.Range(rangeText(1, 1, used.Row() + used.RowCount() - 1, 1))
+            .EntireRow()
+            .Delete();
+    }
+    if (ss::Status st = used.AutoFilter(int(keyColumn), ""); !st) return st;
+    Range visible = sheet.Cells().SpecialCells(kCellTypeVisible);
+    return visible.EntireRow().Delete();
+}
+
+int64_t currentSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string elapsedTimeText(int64_t startSeconds, int64_t nowSeconds) {
+    return "耗时" + std::to_string(nowSeconds - startSeconds) + "秒。";
+}
+
+std::string elapsedTimeText(int64_t startSeconds) {
+    return elapsedTimeText(startSeconds, currentSeconds());
+}
+
+std::string columnLetters(uint32_t column) {
+    return ss::columnLetters(column);
+}
+
+std::string cellText(uint32_t row, uint32_t column) {
+    return columnLetters(column) + std::to_string(row);
+}
+
+std::string rangeText(uint32_t firstRow, uint32_t firstColumn, uint32_t lastRow,
+                      uint32_t lastColumn) {
+    return cellText(firstRow, firstColumn) + ":" + cellText(lastRow, lastColumn);
+}
+
+std::string timeTag(const std::tm& t) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%02d%02d%02d", t.tm_hour % 100, t.tm_min % 100, t.tm_sec % 100);
+    return buf;
+}
+
+std::string timeTag() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return timeTag(local);
+}
+
+std::string escapeCriterion(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '*' || c == '?' || c == '~') out += '~';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace automation

@@ -1,0 +1,411 @@
+// Speed and memory of the folder merges: 100 workbooks of 5,000 rows x 12 columns (styled header,
+// numbers, dates, repeated Chinese and ASCII categories, 18-digit IDs as text, some empty cells)
+// merged into one workbook with one sheet per source, and into one sheet. Each figure is printed
+// beside the floor: inflating and scanning every input once, plus deflating the output's bytes
+// with the writer's compressor and level. `ssconvert --merge-to` runs on the same folder when it
+// is installed. Each job runs in a child process of its own, so that its peak memory is its own;
+// it is printed beside the memory of the merged output plus one source workbook.
+//
+//   merge_bench [BOOKS [ROWS]]
+//
+// It also runs one merge job on a folder or workbook of your own, with the window's start-up
+// options, answering the save question with OUTPUT:
+//   merge_bench run files|one-sheet|sheets SOURCE OUTPUT
+// and writes the corpus into a folder, to try other programs on it:
+//   merge_bench corpus FOLDER [BOOKS [ROWS]]
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <ctime>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "jobs/jobs.h"
+#include "spreadsheet/io.h"
+#include "spreadsheet/workbook.h"
+#include "spreadsheet/xlsx/package.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kColumns = 12;
+constexpr int kWriterDeflateLevel = 1;  // the level the .xlsx writer compresses every part with
+
+// Prints the job's texts (unless quiet) and answers the save question with a fixed path.
+class PrintingHost : public JobHost {
+public:
+    PrintingHost(std::string output, bool quiet) : output_(std::move(output)), quiet_(quiet) {}
+    void text(const std::string& message) override {
+        if (!quiet_) std::fprintf(stderr, "%s\n", message.c_str());
+    }
+    std::optional<std::string> askSaveFileName(const std::string&, const std::string&,
+                                               const std::string&) override {
+        return output_;
+    }
+
+private:
+    std::string output_;
+    bool quiet_;
+};
+
+// The options as the window shows them at start-up.
+JobOptions startupOptions() {
+    JobOptions o;
+    o.skipEmptySheets = true;
+    o.sheetMergeVertical = true;
+    o.sheetMergeOrganise = true;
+    return o;
+}
+
+bool runJob(const std::string& job, const std::string& source, const std::string& output,
+            bool quiet) {
+    JobOptions options = startupOptions();
+    PrintingHost host(output, quiet);
+    if (job == "files")
+        ExcelFileMergeJob(source, options, host);
+    else if (job == "one-sheet")
+        FilesToOneSheetJob(source, options, host);
+    else if (job == "sheets")
+        ExcelSheetMergeJob(source, options, host);
+    else
+        return false;
+    return true;
+}
+
+double since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Runs `work` in a child process; gives its wall time and peak resident memory (MB), or none
+// when the child failed.
+struct ChildFigures {
+    double seconds = 0, cpuSeconds = 0, peakMb = 0;
+};
+std::optional<ChildFigures> inChild(const std::function<bool()>& work) {
+    std::fflush(nullptr);
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) _exit(work() ? 0 : 1);
+    int status = 0;
+    struct rusage ru {};
+    if (wait4(pid, &status, 0, &ru) != pid) return std::nullopt;
+    const double cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                       double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    ChildFigures f{since(t0), cpu, double(ru.ru_maxrss) / 1024.0};
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return f;
+}
+
+// ---- the corpus ----------------------------------------------------------------------------
+
+std::unique_ptr<ss::Workbook> salesBook(int book, uint32_t rows) {
+    auto wb = std::make_unique<ss::Workbook>();
+    ss::StyleTable& st = wb->styles;
+    ss::Font bold;
+    bold.bold = true;
+    bold.color = ss::Color::rgb(0xFFFFFFFF);
+    ss::Fill fill;
+    fill.patternType = "solid";
+    fill.fg = ss::Color::rgb(0xFF1F4E78);
+    ss::Border border;
+    border.left.style = border.right.style = border.top.style = border.bottom.style = "thin";
+    ss::CellFormat header;
+    header.fontId = st.internFont(bold);
+    header.fillId = st.internFill(fill);
+    header.borderId = st.internBorder(border);
+    header.applyFont = header.applyFill = header.applyBorder = true;
+    const uint32_t headerXf = st.internCellFormat(header);
+    ss::CellFormat date;
+    date.numFmtId = st.internNumberFormat("yyyy-mm-dd");
+    date.applyNumberFormat = true;
+    const uint32_t dateXf = st.internCellFormat(date);
+    ss::CellFormat money;
+    money.numFmtId = st.internNumberFormat("#,##0.00");
+    money.applyNumberFormat = true;
+    const uint32_t moneyXf = st.internCellFormat(money);
+
+    static const char* kRegions[] = {"华东", "华南", "华北", "西南", "东北", "西北"};
+    static const char* kProducts[] = {"Widget", "Gadget", "Sprocket", "Gizmo", "Doohickey"};
+    static const char* kHeader[kColumns] = {"编号", "日期", "地区", "产品", "数量", "单价",
+                                            "金额", "折扣", "税额", "合计", "备注", "客户"};
+    ss::Worksheet& ws = wb->addSheet("销售" + std::to_string(book));
+    for (uint32_t c = 1; c <= kColumns; ++c)
+        ws.setString(1, c, wb->strings.add(kHeader[c - 1]), headerXf);
+    uint32_t seed = 2654435761u * uint32_t(book + 1);
+    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+    for (uint32_t r = 2; r <= rows + 1; ++r) {
+        char id[32];
+        std::snprintf(id, sizeof id, "%06d%012u", 110101 + book, r);
+        ws.setString(r, 1, wb->strings.add(id));
+        ws.setNumber(r, 2, 45292 + double(next() % 366), dateXf);
+        ws.setString(r, 3, wb->strings.add(kRegions[next() % 6]));
+        ws.setString(r, 4, wb->strings.add(kProducts[next() % 5]));
+        const double qty = double(1 + next() % 200), price = double(next() % 100000) / 100.0;
+        ws.setNumber(r, 5, qty);
+        ws.setNumber(r, 6, price, moneyXf);
+        ws.setNumber(r, 7, qty * price, moneyXf);
+        ws.setNumber(r, 8, double(next() % 30) / 100.0);
+        ws.setNumber(r, 9, qty * price * 0.13, moneyXf);
+        ws.setNumber(r, 10, qty * price * 1.13, moneyXf);
+        if (r % 7 != 0) ws.setString(r, 11, wb->strings.add(r % 3 ? "正常" : "加急"));
+        ws.setString(r, 12, wb->strings.add("客户" + std::to_string(next() % 500)));
+    }
+    for (uint32_t c = 1; c <= kColumns; ++c) {
+        ss::ColumnInfo col;
+        col.first = col.last = c;
+        col.width = c == 1 ? 22 : 12;
+        col.customWidth = true;
+        ws.columns.push_back(col);
+    }
+    ws.frozenRows = 1;
+    return wb;
+}
+
+bool makeCorpus(const fs::path& dir, int books, uint32_t rows) {
+    fs::create_directories(dir);
+    for (int b = 0; b < books; ++b) {
+        char name[32];
+        std::snprintf(name, sizeof name, "sales_%03d.xlsx", b + 1);
+        ss::Status st = ss::saveWorkbook(*salesBook(b, rows), dir / name, ss::FileFormat::Xlsx);
+        if (!st.ok()) {
+            std::fprintf(stderr, "%s\n", st.message().c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- the floor -----------------------------------------------------------------------------
+
+// Inflates every XML part of every input and counts its tags: the least reading can cost.
+bool inflateAndScan(const std::vector<fs::path>& files, uint64_t& bytes) {
+    bytes = 0;
+    uint64_t tags = 0;
+    for (const fs::path& f : files) {
+        auto zip = ss::xlsx::ZipReader::open(f, ss::ReadLimits{});
+        if (!zip.ok()) return false;
+        for (const char* part :
+             {"xl/sharedStrings.xml", "xl/styles.xml", "xl/worksheets/sheet1.xml"}) {
+            if (!zip.value()->has(part)) continue;
+            ss::Status st = zip.value()->read(part, [&](const char* p, size_t n) {
+                bytes += n;
+                for (const char* e = p + n;
+                     (p = static_cast<const char*>(std::memchr(p, '<', size_t(e - p)))); ++p)
+                    ++tags;
+                return true;
+            });
+            if (!st.ok()) return false;
+        }
+    }
+    return tags > 0;
+}
+
+// The uncompressed parts of a written workbook.
+std::vector<std::string> partsOf(const fs::path& file) {
+    std::vector<std::string> parts;
+    auto zip = ss::xlsx::ZipReader::open(file, ss::ReadLimits{});
+    if (!zip.ok()) return parts;
+    for (const char* name :
+         {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
+          "xl/styles.xml", "xl/sharedStrings.xml", "docProps/app.xml", "docProps/core.xml"}) {
+        std::string data;
+        if (zip.value()->has(name) && zip.value()->readAll(name, data).ok())
+            parts.push_back(std::move(data));
+    }
+    for (int i = 1;; ++i) {
+        std::string name = "xl/worksheets/sheet" + std::to_string(i) + ".xml", data;
+        if (!zip.value()->has(name) || !zip.value()->readAll(name, data).ok()) break;
+        parts.push_back(std::move(data));
+    }
+    return parts;
+}
+
+// Deflates the parts as the writer does (raw deflate at the writer's level).
+uint64_t deflateAll(const std::vector<std::string>& parts) {
+    uint64_t out = 0;
+    std::vector<unsigned char> buf(1 << 16);
+    for (const std::string& p : parts) {
+        z_stream z{};
+        deflateInit2(&z, kWriterDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p.data()));
+        z.avail_in = uInt(p.size());
+        int rc;
+        do {
+            z.next_out = buf.data();
+            z.avail_out = uInt(buf.size());
+            rc = deflate(&z, Z_FINISH);
+            out += buf.size() - z.avail_out;
+        } while (rc == Z_OK);
+        deflateEnd(&z);
+    }
+    return out;
+}
+
+// ---- the comparison ------------------------------------------------------------------------
+
+std::optional<std::string> findProgram(const char* name) {
+    const char* path = std::getenv("PATH");
+    if (!path) return std::nullopt;
+    std::string all = path;
+    for (size_t from = 0; from <= all.size();) {
+        size_t colon = all.find(':', from);
+        std::string dir =
+            all.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
+        fs::path candidate = fs::path(dir.empty() ? "." : dir) / name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
+        if (colon == std::string::npos) break;
+        from = colon + 1;
+    }
+    return std::nullopt;
+}
+
+// CPU seconds of this process (the machine is shared: wall time depends on the other users).
+double cpuNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+void row(const char* what, double wall, double cpu, double floorCpu, double peakMb,
+         double budgetMb) {
+    char wallText[16] = "-";  // a difference of two wall times says little on a shared machine
+    if (wall >= 0) std::snprintf(wallText, sizeof wallText, "%.2f", wall);
+    char budgetText[16] = "-";
+    if (budgetMb > 0) std::snprintf(budgetText, sizeof budgetText, "%.1f", budgetMb);
+    std::printf("%-30s %8s %8.2f %8.2f %6.2fx %9.1f %9s\n", what, wallText, cpu, floorCpu,
+                floorCpu > 0 ? cpu / floorCpu : 0.0, peakMb, budgetText);
+}
+
+int benchmark(int books, uint32_t rows) {
+    const fs::path dir = fs::temp_directory_path() / ("tw_merge_bench_" + std::to_string(getpid()));
+    const fs::path src = dir / "src";
+    std::printf("corpus: %d workbooks of %u rows x %u columns (%.1f million cells)\n", books, rows,
+                kColumns, double(books) * (rows + 1) * kColumns / 1e6);
+    auto t0 = std::chrono::steady_clock::now();
+    if (!makeCorpus(src, books, uint32_t(rows))) return 1;
+    std::printf("  generated in %.2f s\n", since(t0));
+    std::vector<fs::path> inputs;
+    for (const auto& e : fs::directory_iterator(src)) inputs.push_back(e.path());
+
+    uint64_t inflated = 0;
+    double c0 = cpuNow();
+    if (!inflateAndScan(inputs, inflated)) return 1;
+    const double readFloor = cpuNow() - c0;
+    std::printf("floor, inflate and scan every input: %.2f s CPU (%.1f MB of XML)\n\n", readFloor,
+                double(inflated) / 1e6);
+
+    auto baseline = inChild([] { return true; });
+    auto source = inChild([&] { return ss::openWorkbook(inputs.front()).ok(); });
+    auto readAll = inChild([&] {
+        for (const auto& f : inputs)
+            if (!ss::openWorkbook(f).ok()) return false;
+        return true;
+    });
+    std::printf("%-30s %8s %8s %8s %7s %9s %9s\n", "", "wall s", "CPU s", "floor s", "ratio",
+                "peak MB", "budget MB");
+    if (readAll)
+        row("engine: read every input", readAll->seconds, readAll->cpuSeconds, readFloor,
+            readAll->peakMb, 0);
+    int status = 0;
+    for (const char* job : {"files", "one-sheet"}) {
+        const std::string label = job == std::string("files") ? "into sheets" : "into one sheet";
+        const fs::path out = dir / (std::string(job) + ".xlsx");
+        auto ours = inChild([&] { return runJob(job, src.string(), out.string(), true); });
+        if (!ours || !fs::exists(out)) {
+            std::printf("%-30s failed\n", label.c_str());
+            status = 1;
+            continue;
+        }
+        const auto parts = partsOf(out);
+        c0 = cpuNow();
+        const uint64_t compressed = deflateAll(parts);
+        const double writeFloor = cpuNow() - c0;
+        uint64_t raw = 0;
+        for (const auto& p : parts) raw += p.size();
+        // The merged output alone: read it, and write it again.
+        auto outputRead = inChild([&] { return ss::openWorkbook(out).ok(); });
+        auto outputWrite = inChild([&] {
+            auto wb = ss::openWorkbook(out);
+            return wb.ok() &&
+                   ss::saveWorkbook(*wb.value(), dir / "again.xlsx", ss::FileFormat::Xlsx).ok();
+        });
+        const double budget = outputWrite && source && baseline
+                                  ? outputWrite->peakMb + source->peakMb - baseline->peakMb
+                                  : 0;
+        std::printf("%s: output %.1f MB of XML, %.1f MB deflated; floor to deflate it %.2f s CPU\n",
+                    label.c_str(), double(raw) / 1e6, double(compressed) / 1e6, writeFloor);
+        row(("  job " + label).c_str(), ours->seconds, ours->cpuSeconds, readFloor + writeFloor,
+            ours->peakMb, budget);
+        if (outputRead && outputWrite)
+            row("  engine: write the output", -1, outputWrite->cpuSeconds - outputRead->cpuSeconds,
+                writeFloor, outputWrite->peakMb, 0);
+    }
+    std::printf(
+        "(budget: peak of reading and writing the merged output plus one source workbook)\n");
+
+    if (auto ssconvert = findProgram("ssconvert")) {
+        std::vector<std::string> args{*ssconvert,
+                                      "--merge-to=" + (dir / "ssconvert.xlsx").string()};
+        for (const auto& f : inputs) args.push_back(f.string());
+        auto theirs = inChild([&] {
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            if (!freopen("/dev/null", "w", stderr)) return false;
+            execv(argv[0], argv.data());
+            return false;
+        });
+        if (theirs)
+            std::printf("ssconvert --merge-to: %.2f s wall, %.2f s CPU, peak %.1f MB\n",
+                        theirs->seconds, theirs->cpuSeconds, theirs->peakMb);
+        else
+            std::printf("ssconvert --merge-to: failed\n");
+    } else {
+        std::printf("ssconvert: not installed, no comparison with it\n");
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
+        if (argc != 5) {
+            std::fprintf(stderr, "usage: %s run files|one-sheet|sheets SOURCE OUTPUT\n", argv[0]);
+            return 2;
+        }
+        auto t0 = std::chrono::steady_clock::now();
+        if (!runJob(argv[2], argv[3], argv[4], false)) {
+            std::fprintf(stderr, "unknown job %s (files, one-sheet, sheets)\n", argv[2]);
+            return 2;
+        }
+        struct rusage ru {};
+        getrusage(RUSAGE_SELF, &ru);
+        std::printf("%s: %.3f s, peak memory %.1f MB\n", argv[2], since(t0),
+                    double(ru.ru_maxrss) / 1024);
+        return 0;
+    }
+    const bool corpusOnly = argc >= 3 && std::strcmp(argv[1], "corpus") == 0;
+    const int first = corpusOnly ? 3 : 1;
+    const int books = argc > first ? std::atoi(argv[first]) : 100;
+    const long rows = argc > first + 1 ? std::atol(argv[first + 1]) : 5000;
+    if (books < 1 || rows < 1 || rows >= long(ss::kXlsxMaxRows)) {
+        std::fprintf(stderr, "usage: %s [BOOKS [ROWS]] | corpus FOLDER [BOOKS [ROWS]]\n", argv[0]);
+        return 2;
+    }
+    if (corpusOnly) return makeCorpus(argv[2], books, uint32_t(rows)) ? 0 : 1;
+    return benchmark(books, uint32_t(rows));
+}

@@ -1,0 +1,246 @@
+#include "console_host.h"
+
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdint>
+#include <vector>
+
+namespace cli {
+namespace {
+
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void onStopSignal(int) {
+    g_stopRequested = 1;
+}
+
+// Decodes one UTF-8 sequence at text[i]; invalid bytes count as one narrow character.
+char32_t nextCodePoint(const std::string& text, size_t& i) {
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    unsigned char c = byte(i);
+    int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (i + extra >= text.size()) extra = 0;
+    char32_t cp = extra == 0 ? c : c & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            ++i;
+            return c;
+        }
+        cp = (cp << 6) | (byte(i + k) & 0x3F);
+    }
+    i += extra + 1;
+    return cp;
+}
+
+int codePointWidth(char32_t cp) {
+    if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) return 0;
+    if ((cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF && cp != 0x303F) ||
+        (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+        (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+        (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x1F300 && cp <= 0x1FAFF) ||
+        (cp >= 0x20000 && cp <= 0x3FFFD))
+        return 2;
+    return 1;
+}
+
+int terminalColumns(std::FILE* stream) {
+    struct winsize ws {};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
+std::string elapsedText(std::chrono::steady_clock::duration d) {
+    long s = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(d).count());
+    char buf[32];
+    if (s >= 3600)
+        std::snprintf(buf, sizeof buf, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(buf, sizeof buf, "%02ld:%02ld", s / 60, s % 60);
+    return buf;
+}
+
+bool endsWithNoCase(const std::string& text, const std::string& suffix) {
+    if (text.size() < suffix.size()) return false;
+    return std::equal(suffix.begin(), suffix.end(), text.end() - suffix.size(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
+}  // namespace
+
+void installStopHandlers() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    // The job stops at its next check; a second signal ends the process at once.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+bool stopRequested() {
+    return g_stopRequested != 0;
+}
+
+int displayWidth(const std::string& text) {
+    int width = 0;
+    for (size_t i = 0; i < text.size();) width += codePointWidth(nextCodePoint(text, i));
+    return width;
+}
+
+std::string fitFromLeft(const std::string& text, int width) {
+    if (displayWidth(text) <= width) return text;
+    if (width <= 0) return {};
+    // Starts of the code points, so the cut never splits a character.
+    std::vector<std::pair<size_t, int>> points;
+    for (size_t i = 0; i < text.size();) {
+        size_t at = i;
+        points.emplace_back(at, codePointWidth(nextCodePoint(text, i)));
+    }
+    int used = 1;  // the ellipsis
+    size_t from = text.size();
+    for (auto it = points.rbegin(); it != points.rend(); ++it) {
+        if (used + it->second > width) break;
+        used += it->second;
+        from = it->first;
+    }
+    return "…" + text.substr(from);
+}
+
+ConsoleHost::ConsoleHost(std::FILE* err, std::FILE* out, bool terminal,
+                         std::optional<std::string> saveAnswer)
+    : err_(err),
+      out_(out),
+      terminal_(terminal),
+      saveAnswer_(std::move(saveAnswer)),
+      start_(std::chrono::steady_clock::now()) {
+    if (terminal_) clock_ = std::thread([this] { tick(); });
+}
+
+ConsoleHost::~ConsoleHost() {
+    finish();
+}
+
+void ConsoleHost::finish() {
+    {
+        std::lock_guard lock(mutex_);
+        if (finished_) return;
+        finished_ = true;
+        clearBarLocked();
+        std::fflush(err_);
+    }
+    wake_.notify_all();
+    if (clock_.joinable()) clock_.join();
+}
+
+void ConsoleHost::tick() {
+    std::unique_lock lock(mutex_);
+    while (!finished_) {
+        wake_.wait_for(lock, std::chrono::milliseconds(500));
+        if (!finished_ && barShown_) drawBarLocked();
+    }
+}
+
+void ConsoleHost::text(const std::string& message) {
+    std::lock_guard lock(mutex_);
+    lastText_ = message;
+    if (terminal_) {
+        clearBarLocked();
+        std::fprintf(err_, "%s\n", message.c_str());
+        if (!finished_) drawBarLocked();
+    } else {
+        if (pendingProgressLine_) std::fprintf(err_, "进度 %d/%d\n", done_, total_);
+        pendingProgressLine_ = false;
+        std::fprintf(err_, "%s\n", message.c_str());
+    }
+    std::fflush(err_);
+}
+
+void ConsoleHost::progress(int done, int total) {
+    std::lock_guard lock(mutex_);
+    done_ = done;
+    total_ = total;
+    haveProgress_ = true;
+    // Without a terminal a report is written just before the next text, so that the last line
+    // written is always the job's last text.
+    pendingProgressLine_ = true;
+    if (terminal_ && !finished_) drawBarLocked();
+}
+
+void ConsoleHost::clearBarLocked() {
+    if (!barShown_) return;
+    std::fputs("\r\033[K", err_);
+    barShown_ = false;
+}
+
+void ConsoleHost::drawBarLocked() {
+    const int columns = terminalColumns(err_) - 1;
+    std::string line;
+    if (haveProgress_ && total_ > 0) {
+        const int cells = 20;
+        int filled =
+            static_cast<int>(static_cast<int64_t>(std::clamp(done_, 0, total_)) * cells / total_);
+        line = "[" + std::string(filled, '#') + std::string(cells - filled, '.') + "] ";
+        line += std::to_string(done_) + "/" + std::to_string(total_) + "  ";
+    } else if (haveProgress_) {
+        line = std::to_string(done_) + "  ";
+    }
+    line += elapsedText(std::chrono::steady_clock::now() - start_);
+    if (!lastText_.empty()) line += "  " + fitFromLeft(lastText_, columns - displayWidth(line) - 2);
+    if (displayWidth(line) > columns) line = fitFromLeft(line, columns);
+    std::fprintf(err_, "\r%s\033[K", line.c_str());
+    std::fflush(err_);
+    barShown_ = true;
+}
+
+std::optional<std::string> ConsoleHost::askSaveFileName(const std::string&, const std::string&,
+                                                        const std::string& filter) {
+    // A stop requested before the save declines the question, so nothing is written.
+    if (cancelRequested() || !saveAnswer_) return std::nullopt;
+    std::string path = *saveAnswer_;
+    auto open = filter.find("(*");
+    auto close = filter.find(')', open == std::string::npos ? 0 : open);
+    if (open != std::string::npos && close != std::string::npos && close > open + 2) {
+        std::string ext = filter.substr(open + 2, close - open - 2);
+        if (!endsWithNoCase(path, ext)) path += ext;
+    }
+    std::lock_guard lock(mutex_);
+    savedPath_ = path;
+    stampBeforeSave_ = stampOf(path);
+    return path;
+}
+
+ConsoleHost::FileStamp ConsoleHost::stampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return stamp;
+    stamp.exists = true;
+    stamp.device = st.st_dev;
+    stamp.inode = st.st_ino;
+    stamp.size = st.st_size;
+    stamp.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return stamp;
+}
+
+bool ConsoleHost::savedFileWritten() const {
+    if (!savedPath_) return false;
+    FileStamp now = stampOf(*savedPath_);
+    return now.exists && !(now == stampBeforeSave_);
+}
+
+void ConsoleHost::showTextFile(const std::string& path) {
+    std::fprintf(out_, "%s\n", path.c_str());
+    std::fflush(out_);
+}
+
+bool ConsoleHost::cancelRequested() const {
+    return stopRequested();
+}
+
+}  // namespace cli

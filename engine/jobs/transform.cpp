@@ -1,0 +1,289 @@
+// Distributes the data rows of a workbook's first worksheet by the text of one key column: one
+// workbook per value, or one sheet per value in a single workbook, each with the source header.
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <unordered_map>
+
+#include "job_common.h"
+#include "jobs.h"
+#include "sheet_routines.h"
+#include "split_common.h"
+
+namespace {
+
+using namespace splitjob;
+
+constexpr const char* kRangeNotRecognised = "无法正确识别表格有效范围，请在[最后列号]中设置!";
+constexpr const char* kNothingToSplit =
+    "无法进行拆分!!! 因指定列中存在空单元格;请先删除该列的空单元格,或列出需拆分的项目,格式如："
+    "猪八戒<b>|</b>孙悟空<b>|</b>沙和尚";
+
+// The key texts of the data rows, read once, with the rows of each distinct text in order.
+struct KeyIndex {
+    uint32_t firstRow = 0;              // row of keys[0]
+    std::vector<std::string> keys;      // one per data row
+    std::vector<std::string> distinct;  // in order of first appearance
+    std::unordered_map<std::string, std::vector<uint32_t>> rowsOf;
+
+    void build() {
+        rowsOf.reserve(keys.size());
+        for (size_t i = 0; i < keys.size(); ++i) {
+            auto [it, added] = rowsOf.try_emplace(keys[i]);
+            if (added) distinct.push_back(keys[i]);
+            it->second.push_back(firstRow + uint32_t(i));
+        }
+    }
+
+    // Rows whose key matches the value, in source order: the row-by-row test applied to every
+    // data row, evaluated once per distinct key text.
+    std::vector<uint32_t> matching(const std::string& value, bool fullMatch) const {
+        if (fullMatch) {
+            auto it = rowsOf.find(value);
+            return it == rowsOf.end() ? std::vector<uint32_t>{} : it->second;
+        }
+        std::vector<uint32_t> rows;
+        size_t lists = 0;
+        for (const auto& key : distinct) {
+            if (!keyMatches(key, value, false)) continue;
+            const auto& r = rowsOf.at(key);
+            rows.insert(rows.end(), r.begin(), r.end());
+            ++lists;
+        }
+        if (lists > 1) std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+};
+
+// A scratch sheet holding a header cell and, below it, the distinct key texts in order of first
+// appearance (a blank key as an empty cell); gives the range of that column.
+automation::Range makeKeyTable(automation::Workbooks& books, automation::Application& app,
+                               const KeyIndex& index) {
+    books.Add();
+    automation::Worksheet* keys = app.ActiveWorkBook()->WorkSheets(1);
+    (void)keys->Cells(1, 1).SetValue("key");
+    for (size_t i = 0; i < index.distinct.size(); ++i)
+        if (!index.distinct[i].empty())
+            (void)keys->Cells(uint32_t(i + 2), 1).SetValue(index.distinct[i]);
+    return keys->Range(automation::rangeText(1, 1, uint32_t(index.distinct.size() + 1), 1));
+}
+
+}  // namespace
+
+void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
+    using namespace automation;
+
+    jobs::Session session(host);
+    if (!session.workbooks()) return;
+    automation::Application& app = session.application();
+    automation::Workbooks& books = *session.workbooks();
+
+    // Source check: extension, no lock-file marker, and the file must exist.
+    const std::string& p = path;
+    std::error_code ec;
+    if (!isSpreadsheetFile(p, FileTestVariant::SplitJobs) ||
+        !std::filesystem::is_regular_file(std::filesystem::path(p), ec)) {
+        host.text("文件格式不正确,或文件不存在!");
+        return;
+    }
+    const int64_t key = options.classifyColumn;
+    if (key < 1 || key > int64_t(ss::kXlsxMaxCols)) {
+        host.text("请正确填写列范围!");
+        return;
+    }
+
+    host.text(p + " 文件扫描中...");
+    auto opened = books.Open(p);
+    if (!opened) {
+        host.text(opened.message());
+        return;
+    }
+    automation::Workbook* source = opened.value();
+    automation::Worksheet* sheet = source->WorkSheets(1);
+    if (!sheet) {
+        (void)source->Close(false);
+        host.text(kRangeNotRecognised);
+        return;
+    }
+    // A filter saved with the file would hide rows from the copies of either method.
+    if (sheet->AutoFilterMode()) sheet->AutoFilterMode(false);
+
+    const UsedRangeFacts facts = usedRangeFacts(*sheet);
+    const int64_t r0 = facts.firstRow, c0 = facts.firstColumn;
+    const int64_t rc = facts.rowCount, cc = facts.columnCount;
+    const int64_t h = options.classifyHeaderRows ? options.classifyHeaderRowCount : r0;
+    // L: moving up from below the table in the key column to its last non-empty cell.
+    const int64_t below = std::min<int64_t>(std::max(rc + h, r0 + rc), ss::kXlsxMaxRows);
+    const int64_t l =
+        below >= 1 ? int64_t(sheet->Cells(uint32_t(below), uint32_t(key)).End(Direction::Up).Row())
+                   : 0;
+
+    // The key texts of the data rows H + 1 to L; the header rows are never matched.
+    KeyIndex index;
+    index.firstRow = uint32_t(std::max<int64_t>(h + 1, 1));
+    for (int64_t r = index.firstRow; r <= l; ++r)
+        index.keys.push_back(sheet->Cells(uint32_t(r), uint32_t(key)).Value());
+    index.build();
+
+    if (options.classifyValues.empty()) {
+        host.text("正在自动分类,请耐心等待...");
+        options.classifyValues = distinctNonBlank(index.keys);
+        if (options.classifyValues.empty()) {
+            host.text(kNothingToSplit);
+            return;
+        }
+        options.classifyFileNames = options.classifyValues;
+    }
+    const std::vector<std::string>& values = options.classifyValues;
+    const std::vector<std::string>& names = options.classifyFileNames;
+
+    const int64_t lastColumn =
+        options.classifyLastColumnSet ? options.classifyLastColumn : c0 + cc - 1;
+    const bool columnsValid = lastColumn >= 1 && lastColumn <= int64_t(ss::kXlsxMaxCols);
+    auto rowsText = [&](int64_t first, int64_t last) {
+        return rangeText(uint32_t(first), uint32_t(c0), uint32_t(last), uint32_t(lastColumn));
+    };
+    automation::Range sourceHeader =
+        columnsValid && h >= 1 ? sheet->Range(rowsText(r0, h)) : automation::Range();
+    if (!sourceHeader) {
+        (void)source->Close(false);
+        host.text(kRangeNotRecognised);
+        return;
+    }
+    const std::string headerText = sourceHeader.Address();
+
+    // Scratch workbook holding the header that every output receives.
+    books.Add();
+    automation::Workbook* scratch = app.ActiveWorkBook();
+    automation::Worksheet* scratchSheet = scratch->WorkSheets(1);
+    (void)sourceHeader.Copy(scratchSheet->Range(headerText));
+    automation::Range header = scratchSheet->Range(headerText);
+
+    const bool oneWorkbook = options.toOneWorkbook;
+    automation::Workbook* single = nullptr;
+    if (oneWorkbook) {
+        books.Add();
+        single = app.ActiveWorkBook();
+    }
+
+    std::string saveDir = options.splitSaveDir;
+    if (!saveDir.empty() && saveDir.back() != '/') saveDir += '/';
+    // Output names never coincide, and never that of the source file.
+    UniqueNames fileNames, sheetNames(31);
+    if (sameFile(folderOf(p), saveDir.empty() ? "." : saveDir)) {
+        std::string sourceName = p.substr(p.find_last_of('/') + 1);
+        if (sourceName.size() > 5 && foldCase(sourceName.substr(sourceName.size() - 5)) == ".xlsx")
+            fileNames.reserve(sourceName.substr(0, sourceName.size() - 5));
+    }
+
+    const int n = int(values.size());
+    const bool fullMatch = options.fullMatch;
+    const int64_t firstData = h + 1;
+    int written = 0;
+    std::vector<std::string> failed;
+    auto closeAll = [&] {
+        if (single) (void)single->Close(false);
+        (void)scratch->Close(false);
+        (void)source->Close(false);
+    };
+
+    automation::Range keyTable;  // filter method: header and the distinct key texts
+    for (int i = 0; i < n; ++i) {
+        if (host.cancelRequested()) {
+            closeAll();
+            host.text(std::string(jobs::kCancelled));
+            return;
+        }
+        const std::string& value = values[i];
+        std::string cleaned =
+            removeForbiddenNameChars(size_t(i) < names.size() ? names[i] : values[i]);
+        std::string name =
+            oneWorkbook ? sheetNames.take(sheetNameWithinRules(cleaned)) : fileNames.take(cleaned);
+        const std::string target = saveDir + name + ".xlsx";
+        host.text("正在拆分到：" + target);
+
+        automation::Workbook* book = nullptr;
+        automation::Worksheet* dest = nullptr;
+        bool ok = true;
+        if (!oneWorkbook) {
+            books.Add();
+            book = app.ActiveWorkBook();
+            dest = book->WorkSheets(1);
+        } else {
+            // New sheets go before the active one, so sheet 1 is always the next value's sheet
+            // and the workbook lists the values last first.
+            automation::Sheets& sheets = single->Sheets();
+            dest = sheets.Item(1);
+            ok = bool(dest->SetName(name));
+            if (i < n - 1 && sheets.Count() - 1 == i) sheets.Add();
+        }
+        ok = bool(header.Copy(dest->Range(headerText))) && ok;
+
+        if (firstData <= l) {
+            std::vector<uint32_t> rows;
+            if (options.highSpeedMode) {
+                // Filter method: the filter runs over the table of distinct key texts, so that
+                // each value costs one pass over those texts, not over every row of the sheet.
+                if (!keyTable) keyTable = makeKeyTable(books, app, index);
+                ok = bool(keyTable.AutoFilter(1, filterCriterion(value, fullMatch))) && ok;
+                automation::Range shown =
+                    keyTable.Rows().Count() > 1
+                        ? keyTable.Parent()
+                              ->Range(rangeText(2, 1, uint32_t(index.distinct.size() + 1), 1))
+                              .SpecialCells(kCellTypeVisible)
+                        : automation::Range();
+                for (size_t a = 0; shown && a < shown.AreaCount(); ++a) {
+                    ss::CellRange band = shown.Area(a);
+                    for (uint32_t r = band.firstRow; r <= band.lastRow; ++r) {
+                        const auto& more = index.rowsOf.at(index.distinct[r - 2]);
+                        rows.insert(rows.end(), more.begin(), more.end());
+                    }
+                }
+                keyTable.Parent()->AutoFilterMode(false);
+                std::sort(rows.begin(), rows.end());
+                app.EnableEvents(false);
+            } else {
+                rows = index.matching(value, fullMatch);
+            }
+            // The matching rows packed below the header in source order; a run of consecutive
+            // rows goes in one copy.
+            int64_t k = 0;
+            for (size_t a = 0; a < rows.size();) {
+                size_t b = a + 1;
+                while (b < rows.size() && rows[b] == rows[b - 1] + 1) ++b;
+                ok = bool(sheet->Range(rowsText(rows[a], rows[b - 1]))
+                              .Copy(dest->Cells(uint32_t(firstData + k), uint32_t(c0)))) &&
+                     ok;
+                k += int64_t(b - a);
+                a = b;
+            }
+            app.EnableEvents(true);
+        }
+
+        if (!oneWorkbook) {
+            if (ok && book->SaveAs(target))
+                ++written;
+            else
+                failed.push_back(name + ".xlsx");
+            (void)book->Close(false);
+        } else if (!ok) {
+            failed.push_back(name);
+        }
+        host.progress(i + 1, n);
+    }
+
+    std::string result;
+    if (oneWorkbook) {
+        const std::string target = saveDir + "拆分后.xlsx";
+        int sheetsWritten = 0;
+        if (!sameFile(target, p) && single->SaveAs(target))
+            sheetsWritten = n - int(failed.size());
+        else
+            failed.push_back("拆分后.xlsx");
+        result = "成功拆分出" + num(sheetsWritten) + "个sheet到指定路径下的【拆分后.xlsx】文件!";
+    } else {
+        result = "成功拆分出" + num(written) + "个excel文件!";
+    }
+    closeAll();
+    host.text(withFailures(result, failed));
+}

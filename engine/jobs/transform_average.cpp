@@ -1,0 +1,115 @@
+// Cuts the rows of a workbook's first worksheet into consecutive blocks of a fixed number of rows,
+// each saved as a workbook of its own with the header repeated at its top.
+#include <algorithm>
+#include <cstdint>
+
+#include "job_common.h"
+#include "jobs.h"
+#include "sheet_routines.h"
+#include "split_common.h"
+
+namespace {
+
+constexpr const char* kRangeNotRecognised = "无法正确识别表格有效范围，请在[最后列号]中设置!";
+
+}  // namespace
+
+void TransformAverageJob(const std::string& path, const JobOptions& options, JobHost& host) {
+    using namespace automation;
+    using namespace splitjob;
+
+    jobs::Session session(host);
+    if (!session.workbooks()) return;
+    automation::Application& app = session.application();
+    automation::Workbooks& books = *session.workbooks();
+
+    int splitCount = 0;
+    std::vector<std::string> failed;
+    auto resultText = [&] {
+        return "成功拆分出" + num(splitCount) + "个excel文件! 如有多余空表,请手动删除。";
+    };
+
+    const std::string& nativePath = path;
+    if (!isSpreadsheetFile(nativePath, FileTestVariant::SplitJobs)) {
+        host.text(resultText());
+        return;
+    }
+
+    host.text(nativePath + " 文件扫描中...");
+    auto opened = books.Open(nativePath);
+    if (!opened) {
+        host.text(resultText() + " " + opened.message());
+        return;
+    }
+    automation::Workbook* source = opened.value();
+    automation::Worksheet* sheet = source->WorkSheets(1);
+    if (!sheet) {
+        (void)source->Close(false);
+        host.text(resultText());
+        return;
+    }
+    // A filter saved with the file would keep the rows it hides out of the block copies.
+    if (sheet->AutoFilterMode()) sheet->AutoFilterMode(false);
+    const UsedRangeFacts facts = usedRangeFacts(*sheet);
+    const int64_t r0 = facts.firstRow, c0 = facts.firstColumn;
+    const int64_t lastRow = r0 + int64_t(facts.rowCount) - 1;
+
+    const bool header = options.evenHeaderRows;
+    const int64_t h = header ? options.evenHeaderRowCount : 0;
+    const int64_t lastColumn =
+        options.evenLastColumnSet ? options.evenLastColumn : c0 + int64_t(facts.columnCount) - 1;
+    // Every range text runs from the first used column to the last column; one the sheet cannot
+    // have (0, or beyond the last column of a sheet) names no range.
+    auto rangeOf = [&](int64_t firstRow, int64_t lastRowOfRange) -> automation::Range {
+        if (lastColumn < 1 || lastColumn > int64_t(ss::kXlsxMaxCols) || firstRow < 1 ||
+            lastRowOfRange < 1 || lastRowOfRange > int64_t(ss::kXlsxMaxRows))
+            return {};
+        return sheet->Range(rangeText(uint32_t(firstRow), uint32_t(c0), uint32_t(lastRowOfRange),
+                                      uint32_t(lastColumn)));
+    };
+    automation::Range headerRange = header ? rangeOf(r0, h) : rangeOf(r0, r0);
+    if (!headerRange) {
+        (void)source->Close(false);
+        host.text(kRangeNotRecognised);
+        return;
+    }
+
+    // Data rows run from the row below the header (from the first used row without one) through
+    // the last used row, wherever the used range begins.
+    const int64_t firstData = header ? h + 1 : r0;
+    const int64_t perBook = std::max(options.rowsPerWorkbook, 1);
+    const int64_t dataRows = std::max<int64_t>(lastRow - firstData + 1, 0);
+    const int64_t blocks = (dataRows + perBook - 1) / perBook;
+    // Each block goes right below the header, at its first row's own address in the first block.
+    const std::string startCell = cellText(uint32_t(firstData), uint32_t(c0));
+
+    std::string saveDir = options.splitSaveDir;
+    if (!saveDir.empty() && saveDir.back() != '/') saveDir += '/';
+    const std::string base = baseNameToLastDot(nativePath);
+
+    for (int64_t i = 0; i < blocks; ++i) {
+        if (host.cancelRequested()) {
+            (void)source->Close(false);
+            host.text(std::string(jobs::kCancelled));
+            return;
+        }
+        const std::string name = base + "_" + num(i + 1) + ".xlsx";
+        books.Add();
+        automation::Workbook* book = app.ActiveWorkBook();
+        automation::Worksheet* out = book->WorkSheets(1);
+        bool copied = true;
+        // The header keeps its address.
+        if (header) copied = bool(headerRange.Copy(out->Range(headerRange.Address())));
+        const int64_t from = firstData + i * perBook;
+        const int64_t to = std::min(from + perBook - 1, lastRow);
+        copied = copied && bool(rangeOf(from, to).Copy(out->Range(startCell)));
+        if (copied && book->SaveAs(saveDir + name))
+            ++splitCount;
+        else
+            failed.push_back(name);
+        (void)book->Close(false);
+        host.progress(int(i + 1), int(blocks));
+    }
+    (void)source->Close(false);
+    host.text(withFailures(resultText(), failed));
+}

@@ -1,0 +1,72 @@
+// The zip container of a package and a streaming XML reader over its parts. Every inflated byte
+// is counted against ReadLimits; XML with a document type declaration is refused.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "../io.h"
+#include "../result.h"
+
+struct zip;
+
+namespace ss::xlsx {
+
+class ZipReader {
+public:
+    ~ZipReader();
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
+
+    // Opens a zip file; the error is a reason (without the file name).
+    static Result<std::unique_ptr<ZipReader>> open(const std::filesystem::path& path,
+                                                   const ReadLimits& limits);
+    // Opens a zip held in memory (the fuzzer); `data` must outlive the reader.
+    static Result<std::unique_ptr<ZipReader>> openMemory(const void* data, size_t size,
+                                                         const ReadLimits& limits);
+
+    // Part names without the leading "/", compared without regard to ASCII case.
+    bool has(std::string_view name) const;
+    // The inflated size the zip directory declares for a part (a hint: it may lie); 0 if unknown.
+    uint64_t declaredSize(std::string_view name) const;
+    // Streams the inflated bytes of a part in chunks; `sink` returns false to stop early.
+    Status read(std::string_view name, const std::function<bool(const char*, size_t)>& sink);
+    Status readAll(std::string_view name, std::string& out);
+
+private:
+    ZipReader() = default;
+    Status indexEntries();
+    zip* zip_ = nullptr;
+    ReadLimits limits_;
+    uint64_t totalRead_ = 0;
+    std::unordered_map<std::string, uint64_t> entries_;  // lower-case name -> index
+};
+
+// A streaming XML consumer. Element names reach it without their namespace prefix;
+// markup-compatibility wrappers are resolved (the Fallback branch is read, Choice skipped);
+// extension lists (extLst) are skipped.
+class SaxHandler {
+public:
+    virtual ~SaxHandler() = default;
+    virtual void start(std::string_view name, const char** atts) = 0;
+    virtual void end(std::string_view name) = 0;
+    virtual void text(const char*, int) {}
+    // Set by a handler to stop the parse with this reason.
+    std::string failure;
+};
+
+// Parses a part through `h`. The error is a reason naming the part.
+Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h);
+// The same over bytes in memory (tests, the theme).
+Status parseXmlText(std::string_view xml, std::string_view part, SaxHandler& h);
+
+// Attribute by local name (any prefix); null when absent.
+const char* attr(const char** atts, std::string_view localName);
+std::string_view localName(const char* qname);
+
+}  // namespace ss::xlsx

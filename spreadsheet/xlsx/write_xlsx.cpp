@@ -1,0 +1,1077 @@
+// Writing the workbook model as an .xlsx/.xlsm package: one function per part, then the zip.
+#include <zip.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <set>
+
+#include "package.h"
+#include "xlsx.h"
+#include "xml_util.h"
+
+namespace ss {
+
+namespace {
+
+using xlsx::appendEscaped;
+
+constexpr const char* kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+constexpr const char* kRelNs =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+constexpr const char* kRelType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+constexpr const char* kXmlDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n";
+
+// Deflate level of every part: level 1 keeps XML within a few tenths of level 6's size at four
+// times its speed (see bench/README.md).
+constexpr int kDeflateLevel = 1;
+
+void appendU(std::string& out, uint64_t v) {
+    char buf[24];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, p);
+}
+
+void appendDouble(std::string& out, double v) {
+    char buf[40];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, p);
+}
+
+void attrS(std::string& out, const char* name, std::string_view v) {
+    out += ' ';
+    out += name;
+    out += "=\"";
+    appendEscaped(out, v, true);
+    out += '"';
+}
+
+void attrU(std::string& out, const char* name, uint64_t v) {
+    out += ' ';
+    out += name;
+    out += "=\"";
+    appendU(out, v);
+    out += '"';
+}
+
+void attrD(std::string& out, const char* name, double v) {
+    out += ' ';
+    out += name;
+    out += "=\"";
+    appendDouble(out, v);
+    out += '"';
+}
+
+void attrI(std::string& out, const char* name, int64_t v) {
+    out += ' ';
+    out += name;
+    out += "=\"";
+    out += std::to_string(v);
+    out += '"';
+}
+
+std::string hex8(uint32_t v) {
+    char buf[9];
+    std::snprintf(buf, sizeof buf, "%08X", v);
+    return buf;
+}
+
+// ---- styles ----------------------------------------------------------------------------------
+
+// The styles the written cells use, renumbered: cell formats, and the fonts, fills, borders
+// and number formats those (and the named styles) refer to.
+struct StylePlan {
+    std::vector<uint32_t> xfMap;  // old cellXfs index -> new, or UINT32_MAX when unused
+    std::vector<uint32_t> xfs;    // new order: old indexes
+    std::vector<uint32_t> fontMap, fillMap, borderMap;
+    std::vector<uint32_t> fonts, fills, borders;
+    std::set<uint32_t> numFmts;  // custom ids in use
+    uint32_t xf(uint32_t old) const {
+        return old < xfMap.size() && xfMap[old] != UINT32_MAX ? xfMap[old] : 0;
+    }
+};
+
+StylePlan planStyles(const Workbook& wb, const std::vector<const Worksheet*>& sheets) {
+    const StyleTable& t = wb.styles;
+    StylePlan p;
+    std::vector<bool> used(t.cellXfs.size(), false);
+    if (!used.empty()) used[0] = true;
+    auto mark = [&](uint32_t s) {
+        if (s < used.size()) used[s] = true;
+    };
+    for (const Worksheet* ws : sheets) {
+        for (const Row& r : ws->rows()) {
+            if (r.customFormat) mark(r.style);
+            for (const Cell& c : r.cells) mark(c.style);
+        }
+        for (const ColumnInfo& c : ws->columns) mark(c.style);
+    }
+    p.xfMap.assign(t.cellXfs.size(), UINT32_MAX);
+    for (uint32_t i = 0; i < t.cellXfs.size(); ++i)
+        if (used[i]) {
+            p.xfMap[i] = uint32_t(p.xfs.size());
+            p.xfs.push_back(i);
+        }
+
+    auto take = [](std::vector<uint32_t>& map, std::vector<uint32_t>& order, size_t n,
+                   uint32_t id) {
+        if (map.empty()) map.assign(n, UINT32_MAX);
+        if (id < n && map[id] == UINT32_MAX) {
+            map[id] = uint32_t(order.size());
+            order.push_back(id);
+        }
+    };
+    // Index 0 stays first in every list; fills 0 and 1 are the two the format reserves.
+    take(p.fontMap, p.fonts, t.fonts.size(), 0);
+    take(p.fillMap, p.fills, t.fills.size(), 0);
+    take(p.fillMap, p.fills, t.fills.size(), 1);
+    take(p.borderMap, p.borders, t.borders.size(), 0);
+    auto useXf = [&](const CellFormat& x) {
+        take(p.fontMap, p.fonts, t.fonts.size(), x.fontId);
+        take(p.fillMap, p.fills, t.fills.size(), x.fillId);
+        take(p.borderMap, p.borders, t.borders.size(), x.borderId);
+        if (t.numFmts.count(x.numFmtId)) p.numFmts.insert(x.numFmtId);
+    };
+    for (const CellFormat& x : t.cellStyleXfs) useXf(x);
+    for (uint32_t old : p.xfs) useXf(t.cellXfs[old]);
+    return p;
+}
+
+void writeColor(std::string& out, const char* element, const Color& c) {
+    if (!c.isSet()) return;
+    out += '<';
+    out += element;
+    switch (c.kind) {
+        case Color::Kind::Auto:
+            out += " auto=\"1\"";
+            break;
+        case Color::Kind::Rgb:
+            attrS(out, "rgb", hex8(c.value));
+            break;
+        case Color::Kind::Indexed:
+            attrU(out, "indexed", c.value);
+            break;
+        case Color::Kind::Theme:
+            attrU(out, "theme", c.value);
+            break;
+        case Color::Kind::None:
+            break;
+    }
+    if (c.tint != 0) attrD(out, "tint", c.tint);
+    out += "/>";
+}
+
+void writeFontBody(std::string& out, const Font& f, bool run) {
+    auto flag = [&](const char* n, bool on) {
+        if (on) {
+            out += '<';
+            out += n;
+            out += "/>";
+        }
+    };
+    flag("b", f.bold);
+    flag("i", f.italic);
+    flag("strike", f.strike);
+    flag("condense", f.condense);
+    flag("extend", f.extend);
+    flag("outline", f.outline);
+    flag("shadow", f.shadow);
+    if (!f.underline.empty()) {
+        out += "<u";
+        if (f.underline != "single") attrS(out, "val", f.underline);
+        out += "/>";
+    }
+    if (!f.vertAlign.empty()) {
+        out += "<vertAlign";
+        attrS(out, "val", f.vertAlign);
+        out += "/>";
+    }
+    if (f.size > 0) {
+        out += "<sz";
+        attrD(out, "val", f.size);
+        out += "/>";
+    }
+    writeColor(out, "color", f.color);
+    if (!f.name.empty()) {
+        out += run ? "<rFont" : "<name";
+        attrS(out, "val", f.name);
+        out += "/>";
+    }
+    if (f.family >= 0) {
+        out += "<family";
+        attrI(out, "val", f.family);
+        out += "/>";
+    }
+    if (f.charset >= 0) {
+        out += "<charset";
+        attrI(out, "val", f.charset);
+        out += "/>";
+    }
+    if (!f.scheme.empty()) {
+        out += "<scheme";
+        attrS(out, "val", f.scheme);
+        out += "/>";
+    }
+}
+
+void writeFill(std::string& out, const Fill& f) {
+    out += "<fill>";
+    if (f.gradient) {
+        out += "<gradientFill";
+        if (f.gradientType == "path") attrS(out, "type", "path");
+        if (f.degree != 0) attrD(out, "degree", f.degree);
+        if (f.left != 0) attrD(out, "left", f.left);
+        if (f.right != 0) attrD(out, "right", f.right);
+        if (f.top != 0) attrD(out, "top", f.top);
+        if (f.bottom != 0) attrD(out, "bottom", f.bottom);
+        out += '>';
+        for (const GradientStop& s : f.stops) {
+            out += "<stop";
+            attrD(out, "position", s.position);
+            out += '>';
+            Color c = s.color.isSet() ? s.color : Color::rgb(0xFF000000);
+            writeColor(out, "color", c);
+            out += "</stop>";
+        }
+        out += "</gradientFill>";
+    } else {
+        out += "<patternFill";
+        if (!f.patternType.empty()) attrS(out, "patternType", f.patternType);
+        if (f.fg.isSet() || f.bg.isSet()) {
+            out += '>';
+            writeColor(out, "fgColor", f.fg);
+            writeColor(out, "bgColor", f.bg);
+            out += "</patternFill>";
+        } else {
+            out += "/>";
+        }
+    }
+    out += "</fill>";
+}
+
+void writeBorder(std::string& out, const Border& b) {
+    out += "<border";
+    if (b.diagonalUp) out += " diagonalUp=\"1\"";
+    if (b.diagonalDown) out += " diagonalDown=\"1\"";
+    if (!b.outline) out += " outline=\"0\"";
+    out += '>';
+    auto side = [&](const char* n, const BorderSide& s, bool always) {
+        if (!always && s.style.empty() && !s.color.isSet()) return;
+        out += '<';
+        out += n;
+        if (!s.style.empty()) attrS(out, "style", s.style);
+        if (s.color.isSet()) {
+            out += '>';
+            writeColor(out, "color", s.color);
+            out += "</";
+            out += n;
+            out += '>';
+        } else {
+            out += "/>";
+        }
+    };
+    side("left", b.left, true);
+    side("right", b.right, true);
+    side("top", b.top, true);
+    side("bottom", b.bottom, true);
+    side("diagonal", b.diagonal, true);
+    side("vertical", b.vertical, false);
+    side("horizontal", b.horizontal, false);
+    out += "</border>";
+}
+
+void writeXf(std::string& out, const CellFormat& x, const StylePlan& p, bool cellXf,
+             const std::vector<uint32_t>& styleXfValid) {
+    out += "<xf";
+    attrU(out, "numFmtId", x.numFmtId);
+    attrU(out, "fontId", x.fontId < p.fontMap.size() ? p.fontMap[x.fontId] : 0);
+    attrU(out, "fillId", x.fillId < p.fillMap.size() ? p.fillMap[x.fillId] : 0);
+    attrU(out, "borderId", x.borderId < p.borderMap.size() ? p.borderMap[x.borderId] : 0);
+    if (cellXf) attrU(out, "xfId", x.xfId < styleXfValid.size() ? x.xfId : 0);
+    if (x.quotePrefix) out += " quotePrefix=\"1\"";
+    if (x.applyNumberFormat) out += " applyNumberFormat=\"1\"";
+    if (x.applyFont) out += " applyFont=\"1\"";
+    if (x.applyFill) out += " applyFill=\"1\"";
+    if (x.applyBorder) out += " applyBorder=\"1\"";
+    if (x.applyAlignment) out += " applyAlignment=\"1\"";
+    if (x.applyProtection) out += " applyProtection=\"1\"";
+    if (x.alignment.isDefault() && x.protection.isDefault()) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    if (!x.alignment.isDefault()) {
+        const Alignment& a = x.alignment;
+        out += "<alignment";
+        if (!a.horizontal.empty()) attrS(out, "horizontal", a.horizontal);
+        if (!a.vertical.empty()) attrS(out, "vertical", a.vertical);
+        if (a.textRotation) attrI(out, "textRotation", a.textRotation);
+        if (a.wrapText) out += " wrapText=\"1\"";
+        if (a.indent) attrI(out, "indent", a.indent);
+        if (a.relativeIndent) attrI(out, "relativeIndent", a.relativeIndent);
+        if (a.justifyLastLine) out += " justifyLastLine=\"1\"";
+        if (a.shrinkToFit) out += " shrinkToFit=\"1\"";
+        if (a.readingOrder) attrI(out, "readingOrder", a.readingOrder);
+        out += "/>";
+    }
+    if (!x.protection.isDefault()) {
+        out += "<protection";
+        if (!x.protection.locked) out += " locked=\"0\"";
+        if (x.protection.hidden) out += " hidden=\"1\"";
+        out += "/>";
+    }
+    out += "</xf>";
+}
+
+std::string stylesPart(const StyleTable& t, const StylePlan& p) {
+    std::string out = kXmlDecl;
+    out += "<styleSheet xmlns=\"";
+    out += kMainNs;
+    out += "\">";
+    if (!p.numFmts.empty()) {
+        out += "<numFmts";
+        attrU(out, "count", p.numFmts.size());
+        out += '>';
+        for (uint32_t id : p.numFmts) {
+            out += "<numFmt";
+            attrU(out, "numFmtId", id);
+            attrS(out, "formatCode", t.numFmts.at(id));
+            out += "/>";
+        }
+        out += "</numFmts>";
+    }
+    out += "<fonts";
+    attrU(out, "count", p.fonts.size());
+    out += '>';
+    for (uint32_t i : p.fonts) {
+        out += "<font>";
+        writeFontBody(out, t.fonts[i], false);
+        out += "</font>";
+    }
+    out += "</fonts><fills";
+    attrU(out, "count", p.fills.size());
+    out += '>';
+    for (uint32_t i : p.fills) writeFill(out, t.fills[i]);
+    out += "</fills><borders";
+    attrU(out, "count", p.borders.size());
+    out += '>';
+    for (uint32_t i : p.borders) writeBorder(out, t.borders[i]);
+    out += "</borders><cellStyleXfs";
+    attrU(out, "count", t.cellStyleXfs.size());
+    out += '>';
+    std::vector<uint32_t> styleXfs(t.cellStyleXfs.size());
+    for (const CellFormat& x : t.cellStyleXfs) writeXf(out, x, p, false, styleXfs);
+    out += "</cellStyleXfs><cellXfs";
+    attrU(out, "count", p.xfs.size());
+    out += '>';
+    for (uint32_t i : p.xfs) writeXf(out, t.cellXfs[i], p, true, styleXfs);
+    out += "</cellXfs><cellStyles";
+    attrU(out, "count", t.cellStyles.size());
+    out += '>';
+    for (const NamedCellStyle& s : t.cellStyles) {
+        out += "<cellStyle";
+        attrS(out, "name", s.name);
+        attrU(out, "xfId", s.xfId);
+        if (s.builtinId >= 0) attrI(out, "builtinId", s.builtinId);
+        if (s.iLevel >= 0) attrI(out, "iLevel", s.iLevel);
+        if (s.hidden) out += " hidden=\"1\"";
+        if (s.customBuiltin) out += " customBuiltin=\"1\"";
+        out += "/>";
+    }
+    out += "</cellStyles>";
+    out += "<dxfs";
+    attrU(out, "count", t.dxfsXml.size());
+    out += '>';
+    for (const std::string& d : t.dxfsXml) out += d;
+    out += "</dxfs>";
+    if (!t.tableStylesXml.empty()) out += t.tableStylesXml;
+    if (!t.indexedColors.empty() || !t.mruColors.empty()) {
+        out += "<colors>";
+        if (!t.indexedColors.empty()) {
+            out += "<indexedColors>";
+            for (uint32_t c : t.indexedColors) {
+                out += "<rgbColor";
+                attrS(out, "rgb", hex8(c));
+                out += "/>";
+            }
+            out += "</indexedColors>";
+        }
+        if (!t.mruColors.empty()) {
+            out += "<mruColors>";
+            for (uint32_t c : t.mruColors) {
+                out += "<color";
+                attrS(out, "rgb", hex8(c));
+                out += "/>";
+            }
+            out += "</mruColors>";
+        }
+        out += "</colors>";
+    }
+    out += "</styleSheet>";
+    return out;
+}
+
+// ---- shared strings --------------------------------------------------------------------------
+
+struct StringPlan {
+    std::vector<uint32_t> map;    // workbook string index -> written index, or UINT32_MAX
+    std::vector<uint32_t> order;  // written index -> workbook string index
+    uint64_t refs = 0;
+};
+
+void appendText(std::string& out, const std::string& s) {
+    out += "<t";
+    if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\n' ||
+                       s.back() == '\n' || s.front() == '\t' || s.back() == '\t'))
+        out += " xml:space=\"preserve\"";
+    out += '>';
+    appendEscaped(out, s);
+    out += "</t>";
+}
+
+std::string stringsPart(const SharedStrings& ss, const StringPlan& p) {
+    std::string out = kXmlDecl;
+    out += "<sst xmlns=\"";
+    out += kMainNs;
+    out += '"';
+    attrU(out, "count", p.refs);
+    attrU(out, "uniqueCount", p.order.size());
+    out += '>';
+    for (uint32_t i : p.order) {
+        out += "<si>";
+        if (const auto* runs = ss.runs(i)) {
+            for (const RichRun& r : *runs) {
+                out += "<r>";
+                if (r.font) {
+                    out += "<rPr>";
+                    writeFontBody(out, *r.font, true);
+                    out += "</rPr>";
+                }
+                appendText(out, r.text);
+                out += "</r>";
+            }
+        } else {
+            appendText(out, ss.text(i));
+        }
+        out += "</si>";
+    }
+    out += "</sst>";
+    return out;
+}
+
+// ---- worksheets ------------------------------------------------------------------------------
+
+int preservedRank(std::string_view e) {
+    static const char* order[] = {"sheetProtection", "protectedRanges",       "autoFilter",
+                                  "mergeCells",      "conditionalFormatting", "dataValidations",
+                                  "hyperlinks",      "printOptions",          "pageMargins",
+                                  "pageSetup",       "headerFooter",          "rowBreaks",
+                                  "colBreaks",       "ignoredErrors"};
+    for (int i = 0; i < int(std::size(order)); ++i)
+        if (e == order[i]) return i;
+    return -1;
+}
+
+class SheetWriter {
+public:
+    SheetWriter(const Workbook& wb, const Worksheet& ws, const StylePlan& sp,
+                const StringPlan& strings)
+        : wb_(wb), ws_(ws), sp_(sp), strings_(strings) {}
+
+    std::string write() {
+        out_.reserve(ws_.cellCount() * 24 + 4096);
+        out_ = kXmlDecl;
+        out_ += "<worksheet xmlns=\"";
+        out_ += kMainNs;
+        out_ += "\" xmlns:r=\"";
+        out_ += kRelNs;
+        out_ += "\">";
+        if (ws_.tabColor && ws_.tabColor->isSet()) {
+            out_ += "<sheetPr>";
+            writeColor(out_, "tabColor", *ws_.tabColor);
+            out_ += "</sheetPr>";
+        }
+        auto bounds = ws_.contentBounds();
+        out_ += "<dimension ref=\"";
+        out_ += bounds ? bounds->toA1() : "A1";
+        out_ += "\"/>";
+        views();
+        out_ += "<sheetFormatPr";
+        if (ws_.baseColWidth != 8) attrU(out_, "baseColWidth", ws_.baseColWidth);
+        if (ws_.defaultColWidth) attrD(out_, "defaultColWidth", *ws_.defaultColWidth);
+        attrD(out_, "defaultRowHeight", ws_.defaultRowHeight > 0 ? ws_.defaultRowHeight : 15.0);
+        if (ws_.customDefaultRowHeight) out_ += " customHeight=\"1\"";
+        out_ += "/>";
+        columns();
+        sheetData();
+        tail();
+        out_ += "</worksheet>";
+        return std::move(out_);
+    }
+
+private:
+    void views() {
+        out_ += "<sheetViews><sheetView";
+        if (!ws_.showGridLines) out_ += " showGridLines=\"0\"";
+        if (ws_.rightToLeft) out_ += " rightToLeft=\"1\"";
+        if (ws_.tabSelected) out_ += " tabSelected=\"1\"";
+        if (ws_.zoomScale != 100 && ws_.zoomScale >= 10 && ws_.zoomScale <= 400)
+            attrU(out_, "zoomScale", ws_.zoomScale);
+        out_ += " workbookViewId=\"0\"";
+        uint32_t fr = std::min(ws_.frozenRows, kXlsxMaxRows - 1);
+        uint32_t fc = std::min(ws_.frozenCols, kXlsxMaxCols - 1);
+        if (fr || fc) {
+            out_ += "><pane";
+            if (fc) attrU(out_, "xSplit", fc);
+            if (fr) attrU(out_, "ySplit", fr);
+            attrS(out_, "topLeftCell", cellName(fr + 1, fc + 1));
+            out_ += fr && fc ? " activePane=\"bottomRight\""
+                    : fr     ? " activePane=\"bottomLeft\""
+                             : " activePane=\"topRight\"";
+            out_ += " state=\"frozen\"/></sheetView>";
+        } else {
+            out_ += "/>";
+        }
+        out_ += "</sheetViews>";
+    }
+
+    void columns() {
+        if (ws_.columns.empty()) return;
+        out_ += "<cols>";
+        for (const ColumnInfo& c : ws_.columns) {
+            out_ += "<col";
+            attrU(out_, "min", c.first);
+            attrU(out_, "max", c.last);
+            if (c.width > 0) attrD(out_, "width", c.width);
+            if (c.style) attrU(out_, "style", sp_.xf(c.style));
+            if (c.hidden) out_ += " hidden=\"1\"";
+            if (c.bestFit) out_ += " bestFit=\"1\"";
+            if (c.customWidth) out_ += " customWidth=\"1\"";
+            if (c.outlineLevel) attrU(out_, "outlineLevel", c.outlineLevel);
+            if (c.collapsed) out_ += " collapsed=\"1\"";
+            out_ += "/>";
+        }
+        out_ += "</cols>";
+    }
+
+    void cellRef(uint32_t row, uint16_t col) {
+        if (col >= letters_.size()) letters_.resize(size_t(col) + 1);
+        std::string& l = letters_[col];
+        if (l.empty()) l = columnLetters(col);
+        out_ += l;
+        appendU(out_, row);
+    }
+
+    void sheetData() {
+        out_ += "<sheetData>";
+        for (const Row& r : ws_.rows()) {
+            if (r.cells.empty() && !r.hasFormat()) continue;
+            out_ += "<row r=\"";
+            appendU(out_, r.index);
+            out_ += '"';
+            if (r.customFormat) {
+                attrU(out_, "s", sp_.xf(r.style));
+                out_ += " customFormat=\"1\"";
+            }
+            if (r.height > 0) {
+                attrD(out_, "ht", double(r.height));
+                if (r.customHeight) out_ += " customHeight=\"1\"";
+            }
+            if (r.hidden) out_ += " hidden=\"1\"";
+            if (r.outlineLevel) attrU(out_, "outlineLevel", r.outlineLevel);
+            if (r.collapsed) out_ += " collapsed=\"1\"";
+            if (r.cells.empty()) {
+                out_ += "/>";
+                continue;
+            }
+            out_ += '>';
+            for (const Cell& c : r.cells) cell(r.index, c);
+            out_ += "</row>";
+        }
+        out_ += "</sheetData>";
+    }
+
+    void cell(uint32_t row, const Cell& c) {
+        out_ += "<c r=\"";
+        cellRef(row, c.col);
+        out_ += '"';
+        if (c.style) {
+            uint32_t s = sp_.xf(c.style);
+            if (s) {
+                out_ += " s=\"";
+                appendU(out_, s);
+                out_ += '"';
+            }
+        }
+        const Formula* f = c.hasFormula() ? ws_.formula(row, c.col) : nullptr;
+        CellType type = c.type;
+        bool nonFinite = type == CellType::Number && !std::isfinite(c.number);
+        switch (type) {
+            case CellType::Empty:
+            case CellType::Number:
+                if (nonFinite) out_ += " t=\"e\"";
+                break;
+            case CellType::String:
+                out_ += f ? " t=\"str\"" : " t=\"s\"";
+                break;
+            case CellType::Boolean:
+                out_ += " t=\"b\"";
+                break;
+            case CellType::Error:
+                out_ += " t=\"e\"";
+                break;
+        }
+        if (type == CellType::Empty && !f) {
+            out_ += "/>";
+            return;
+        }
+        out_ += '>';
+        if (f) {
+            out_ += "<f";
+            if (f->array) {
+                out_ += " t=\"array\"";
+                attrS(out_, "ref", f->arrayRange.toA1());
+            }
+            out_ += '>';
+            appendEscaped(out_, f->text);
+            out_ += "</f>";
+        }
+        switch (type) {
+            case CellType::Empty:
+                break;
+            case CellType::Number:
+                out_ += "<v>";
+                if (nonFinite)
+                    out_ += "#NUM!";
+                else
+                    appendDouble(out_, c.number);
+                out_ += "</v>";
+                break;
+            case CellType::String:
+                out_ += "<v>";
+                if (f)
+                    appendEscaped(
+                        out_, c.sst < wb_.strings.size() ? wb_.strings.text(c.sst) : std::string());
+                else
+                    appendU(out_, c.sst < strings_.map.size() ? strings_.map[c.sst] : 0);
+                out_ += "</v>";
+                break;
+            case CellType::Boolean:
+                out_ += c.boolean ? "<v>1</v>" : "<v>0</v>";
+                break;
+            case CellType::Error:
+                out_ += "<v>";
+                out_ += errorText(c.error);
+                out_ += "</v>";
+                break;
+        }
+        out_ += "</c>";
+    }
+
+    bool dxfIdsValid(const std::string& xml) const {
+        size_t at = 0;
+        while ((at = xml.find(" dxfId=\"", at)) != std::string::npos) {
+            at += 8;
+            uint64_t id = 0;
+            while (at < xml.size() && xml[at] >= '0' && xml[at] <= '9')
+                id = id * 10 + uint64_t(xml[at++] - '0');
+            if (id >= wb_.styles.dxfsXml.size()) return false;
+        }
+        return true;
+    }
+
+    // Overlapping merged ranges make readers repair the file: the later of two is left out.
+    std::vector<CellRange> disjointMerges() const {
+        std::vector<CellRange> sorted = ws_.merges;
+        std::stable_sort(sorted.begin(), sorted.end(), [](const CellRange& a, const CellRange& b) {
+            return a.firstRow < b.firstRow;
+        });
+        std::vector<CellRange> kept, live;  // live: kept ranges that reach the current row
+        for (const CellRange& r : sorted) {
+            if (r.rowCount() == 1 && r.colCount() == 1) continue;
+            std::erase_if(live, [&](const CellRange& k) { return k.lastRow < r.firstRow; });
+            bool clash = false;
+            for (const CellRange& k : live) clash = clash || k.intersects(r);
+            if (clash) continue;
+            kept.push_back(r);
+            live.push_back(r);
+        }
+        return kept;
+    }
+
+    void tail() {
+        std::vector<std::pair<int, std::string>> parts;
+        for (const PreservedXml& p : ws_.preserved) {
+            int rank = preservedRank(p.element);
+            if (rank < 0) continue;
+            // Conditional formats name differential formats by index: a sheet copied from
+            // another workbook may name ones this workbook lacks, which readers reject.
+            if (p.element == "conditionalFormatting" && !dxfIdsValid(p.xml)) continue;
+            parts.emplace_back(rank, p.xml);
+        }
+        if (ws_.autoFilter) {
+            std::string a = "<autoFilter";
+            attrS(a, "ref", ws_.autoFilter->toA1());
+            a += "/>";
+            parts.emplace_back(preservedRank("autoFilter"), std::move(a));
+        }
+        std::vector<CellRange> merges = disjointMerges();
+        if (!merges.empty()) {
+            std::string m = "<mergeCells";
+            attrU(m, "count", merges.size());
+            m += '>';
+            for (const CellRange& r : merges) {
+                m += "<mergeCell";
+                attrS(m, "ref", r.toA1());
+                m += "/>";
+            }
+            m += "</mergeCells>";
+            parts.emplace_back(preservedRank("mergeCells"), std::move(m));
+        }
+        std::stable_sort(parts.begin(), parts.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (auto& [rank, xml] : parts) out_ += xml;
+    }
+
+    const Workbook& wb_;
+    const Worksheet& ws_;
+    const StylePlan& sp_;
+    const StringPlan& strings_;
+    std::string out_;
+    std::vector<std::string> letters_;
+};
+
+// ---- workbook, package parts -----------------------------------------------------------------
+
+std::string_view defaultTheme();
+
+std::string nowW3C() {
+    std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+// A sheet name the format accepts: 1..31 characters, none of []:*?/\, not starting or ending
+// with an apostrophe.
+bool validSheetName(const std::string& n) {
+    if (n.empty()) return false;
+    size_t chars = 0;
+    for (unsigned char c : n)
+        if ((c & 0xC0) != 0x80) ++chars;
+    if (chars > 31 || n.front() == '\'' || n.back() == '\'') return false;
+    return n.find_first_of("[]:*?/\\") == std::string::npos;
+}
+
+struct Part {
+    std::string name, data;
+};
+
+Status writeZip(const std::filesystem::path& path, const std::vector<Part>& parts) {
+    int err = 0;
+    zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+    auto reason = [&](zip_t* zz) {
+        return fail("无法保存 " + path.string() + "：" + (zz ? zip_strerror(zz) : "无法创建文件") +
+                    "。");
+    };
+    if (!z) return reason(nullptr);
+    for (const Part& p : parts) {
+        zip_source_t* src = zip_source_buffer(z, p.data.data(), p.data.size(), 0);
+        if (!src) {
+            Status st = reason(z);
+            zip_discard(z);
+            return st;
+        }
+        zip_int64_t idx = zip_file_add(z, p.name.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+        if (idx < 0) {
+            zip_source_free(src);
+            Status st = reason(z);
+            zip_discard(z);
+            return st;
+        }
+        zip_set_file_compression(z, zip_uint64_t(idx), ZIP_CM_DEFLATE, kDeflateLevel);
+    }
+    if (zip_close(z) != 0) {
+        Status st = reason(z);
+        zip_discard(z);
+        return st;
+    }
+    return okStatus();
+}
+
+}  // namespace
+
+Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled) {
+    // Chart and dialog sheets are not carried (their drawings are not in the model).
+    std::vector<const Worksheet*> sheets;
+    std::vector<int> writtenIndex(wb.sheets.size(), -1);
+    for (size_t i = 0; i < wb.sheets.size(); ++i) {
+        const Worksheet& ws = *wb.sheets[i];
+        if (ws.kind == SheetKind::Chartsheet || ws.kind == SheetKind::Dialogsheet) continue;
+        writtenIndex[i] = int(sheets.size());
+        sheets.push_back(&ws);
+    }
+    Worksheet blank("Sheet1");
+    if (sheets.empty()) sheets.push_back(&blank);
+    std::set<std::string> seen;
+    for (const Worksheet* ws : sheets) {
+        if (!validSheetName(ws->name))
+            return fail("无法保存 " + path.string() + "：工作表名称“" + ws->name + "”无效。");
+        std::string key = ws->name;
+        for (char& c : key)
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+        if (!seen.insert(key).second)
+            return fail("无法保存 " + path.string() + "：工作表名称“" + ws->name + "”重复。");
+    }
+
+    StylePlan styles = planStyles(wb, sheets);
+    StringPlan strings;
+    strings.map.assign(wb.strings.size(), UINT32_MAX);
+    for (const Worksheet* ws : sheets)
+        for (const Row& r : ws->rows())
+            for (const Cell& c : r.cells)
+                if (c.type == CellType::String && !c.hasFormula() && c.sst < strings.map.size()) {
+                    ++strings.refs;
+                    if (strings.map[c.sst] == UINT32_MAX) {
+                        strings.map[c.sst] = uint32_t(strings.order.size());
+                        strings.order.push_back(c.sst);
+                    }
+                }
+
+    bool vba = macroEnabled && !wb.vbaProject.empty();
+    std::vector<Part> parts;
+    // [Content_Types].xml
+    {
+        std::string ct = kXmlDecl;
+        ct +=
+            "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+            "<Default Extension=\"rels\" "
+            "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+            "<Default Extension=\"xml\" ContentType=\"application/xml\"/>";
+        if (vba)
+            ct +=
+                "<Default Extension=\"bin\" ContentType=\"application/vnd.ms-office.vbaProject\"/>";
+        ct += "<Override PartName=\"/xl/workbook.xml\" ContentType=\"";
+        ct += macroEnabled
+                  ? "application/vnd.ms-excel.sheet.macroEnabled.main+xml"
+                  : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+        ct += "\"/>";
+        for (size_t i = 0; i < sheets.size(); ++i)
+            ct += "<Override PartName=\"/xl/worksheets/sheet" + std::to_string(i + 1) +
+                  ".xml\" "
+                  "ContentType=\"application/"
+                  "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+        ct +=
+            "<Override PartName=\"/xl/theme/theme1.xml\" "
+            "ContentType=\"application/vnd.openxmlformats-officedocument.theme+xml\"/>"
+            "<Override PartName=\"/xl/styles.xml\" "
+            "ContentType=\"application/"
+            "vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+        if (!strings.order.empty())
+            ct +=
+                "<Override PartName=\"/xl/sharedStrings.xml\" "
+                "ContentType=\"application/"
+                "vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
+        ct +=
+            "<Override PartName=\"/docProps/core.xml\" "
+            "ContentType=\"application/vnd.openxmlformats-package.core-properties+xml\"/>"
+            "<Override PartName=\"/docProps/app.xml\" "
+            "ContentType=\"application/vnd.openxmlformats-officedocument.extended-properties+xml\"/"
+            ">"
+            "</Types>";
+        parts.push_back({"[Content_Types].xml", std::move(ct)});
+    }
+    parts.push_back({"_rels/.rels",
+                     std::string(kXmlDecl) +
+                         "<Relationships "
+                         "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                         "<Relationship Id=\"rId1\" "
+                         "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                         "relationships/officeDocument\" Target=\"xl/workbook.xml\"/>"
+                         "<Relationship Id=\"rId2\" "
+                         "Type=\"http://schemas.openxmlformats.org/package/2006/relationships/"
+                         "metadata/core-properties\" Target=\"docProps/core.xml\"/>"
+                         "<Relationship Id=\"rId3\" "
+                         "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+                         "relationships/extended-properties\" Target=\"docProps/app.xml\"/>"
+                         "</Relationships>"});
+    {
+        std::string now = nowW3C();
+        parts.push_back(
+            {"docProps/core.xml", std::string(kXmlDecl) +
+                                      "<cp:coreProperties "
+                                      "xmlns:cp=\"http://schemas.openxmlformats.org/package/2006/"
+                                      "metadata/core-properties\" "
+                                      "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
+                                      "xmlns:dcterms=\"http://purl.org/dc/terms/\" "
+                                      "xmlns:dcmitype=\"http://purl.org/dc/dcmitype/\" "
+                                      "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">"
+                                      "<dc:creator>Tablaweaver</dc:creator>"
+                                      "<dcterms:created xsi:type=\"dcterms:W3CDTF\">" +
+                                      now +
+                                      "</dcterms:created>"
+                                      "<dcterms:modified xsi:type=\"dcterms:W3CDTF\">" +
+                                      now +
+                                      "</dcterms:modified>"
+                                      "</cp:coreProperties>"});
+        parts.push_back(
+            {"docProps/app.xml", std::string(kXmlDecl) +
+                                     "<Properties "
+                                     "xmlns=\"http://schemas.openxmlformats.org/officeDocument/"
+                                     "2006/extended-properties\" "
+                                     "xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/"
+                                     "2006/docPropsVTypes\">"
+                                     "<Application>Tablaweaver</Application><DocSecurity>0</"
+                                     "DocSecurity></Properties>"});
+    }
+    // Workbook and its relationships.
+    {
+        size_t active = 0, firstTab = 0;
+        if (wb.activeSheet < writtenIndex.size() && writtenIndex[wb.activeSheet] >= 0)
+            active = size_t(writtenIndex[wb.activeSheet]);
+        if (wb.firstVisibleTab < writtenIndex.size() && writtenIndex[wb.firstVisibleTab] >= 0)
+            firstTab = size_t(writtenIndex[wb.firstVisibleTab]);
+        // The active sheet must be visible.
+        if (sheets[active]->state != SheetState::Visible)
+            for (size_t i = 0; i < sheets.size(); ++i)
+                if (sheets[i]->state == SheetState::Visible) {
+                    active = i;
+                    break;
+                }
+        std::string w = kXmlDecl;
+        w += "<workbook xmlns=\"";
+        w += kMainNs;
+        w += "\" xmlns:r=\"";
+        w += kRelNs;
+        w += "\"><workbookPr";
+        if (wb.date1904) w += " date1904=\"1\"";
+        w += "/><bookViews><workbookView";
+        if (firstTab) attrU(w, "firstSheet", firstTab);
+        if (active) attrU(w, "activeTab", active);
+        w += "/></bookViews><sheets>";
+        for (size_t i = 0; i < sheets.size(); ++i) {
+            w += "<sheet";
+            attrS(w, "name", sheets[i]->name);
+            attrU(w, "sheetId", i + 1);
+            if (sheets[i]->state == SheetState::Hidden) w += " state=\"hidden\"";
+            if (sheets[i]->state == SheetState::VeryHidden) w += " state=\"veryHidden\"";
+            w += " r:id=\"rId" + std::to_string(i + 1) + "\"/>";
+        }
+        w += "</sheets>";
+        std::string names;
+        for (const DefinedName& d : wb.names) {
+            if (d.name.empty()) continue;
+            std::optional<size_t> local;
+            if (d.localSheet) {
+                if (*d.localSheet >= writtenIndex.size() || writtenIndex[*d.localSheet] < 0)
+                    continue;
+                local = size_t(writtenIndex[*d.localSheet]);
+            }
+            names += "<definedName";
+            attrS(names, "name", d.name);
+            if (!d.comment.empty()) attrS(names, "comment", d.comment);
+            if (local) attrU(names, "localSheetId", *local);
+            if (d.hidden) names += " hidden=\"1\"";
+            names += '>';
+            appendEscaped(names, d.formula);
+            names += "</definedName>";
+        }
+        if (!names.empty()) w += "<definedNames>" + names + "</definedNames>";
+        w += "<calcPr calcId=\"191029\"";
+        if (wb.hasFormulas()) w += " fullCalcOnLoad=\"1\"";
+        w += "/></workbook>";
+        parts.push_back({"xl/workbook.xml", std::move(w)});
+
+        std::string rels = kXmlDecl;
+        rels +=
+            "<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        size_t id = 1;
+        for (size_t i = 0; i < sheets.size(); ++i, ++id)
+            rels += "<Relationship Id=\"rId" + std::to_string(id) + "\" Type=\"" + kRelType +
+                    "worksheet\" Target=\"worksheets/sheet" + std::to_string(i + 1) + ".xml\"/>";
+        rels += "<Relationship Id=\"rId" + std::to_string(id++) + "\" Type=\"" + kRelType +
+                "theme\" Target=\"theme/theme1.xml\"/>";
+        rels += "<Relationship Id=\"rId" + std::to_string(id++) + "\" Type=\"" + kRelType +
+                "styles\" Target=\"styles.xml\"/>";
+        if (!strings.order.empty())
+            rels += "<Relationship Id=\"rId" + std::to_string(id++) + "\" Type=\"" + kRelType +
+                    "sharedStrings\" Target=\"sharedStrings.xml\"/>";
+        if (vba)
+            rels += "<Relationship Id=\"rId" + std::to_string(id++) +
+                    "\" Type=\"http://schemas.microsoft.com/office/2006/relationships/vbaProject\" "
+                    "Target=\"vbaProject.bin\"/>";
+        rels += "</Relationships>";
+        parts.push_back({"xl/_rels/workbook.xml.rels", std::move(rels)});
+    }
+    parts.push_back(
+        {"xl/theme/theme1.xml", wb.themeXml.empty() ? std::string(defaultTheme()) : wb.themeXml});
+    parts.push_back({"xl/styles.xml", stylesPart(wb.styles, styles)});
+    if (!strings.order.empty())
+        parts.push_back({"xl/sharedStrings.xml", stringsPart(wb.strings, strings)});
+    for (size_t i = 0; i < sheets.size(); ++i)
+        parts.push_back({"xl/worksheets/sheet" + std::to_string(i + 1) + ".xml",
+                         SheetWriter(wb, *sheets[i], styles, strings).write()});
+    if (vba) parts.push_back({"xl/vbaProject.bin", wb.vbaProject});
+    return writeZip(path, parts);
+}
+
+namespace {
+
+std::string_view defaultTheme() {
+    static const std::string theme =
+        std::string(kXmlDecl) +
+        "<a:theme xmlns:a=\"http://schemas.openxmlformats.org/drawingml/2006/main\" name=\"Office "
+        "Theme\">"
+        "<a:themeElements><a:clrScheme name=\"Office\">"
+        "<a:dk1><a:sysClr val=\"windowText\" lastClr=\"000000\"/></a:dk1>"
+        "<a:lt1><a:sysClr val=\"window\" lastClr=\"FFFFFF\"/></a:lt1>"
+        "<a:dk2><a:srgbClr val=\"44546A\"/></a:dk2><a:lt2><a:srgbClr val=\"E7E6E6\"/></a:lt2>"
+        "<a:accent1><a:srgbClr val=\"4472C4\"/></a:accent1><a:accent2><a:srgbClr "
+        "val=\"ED7D31\"/></a:accent2>"
+        "<a:accent3><a:srgbClr val=\"A5A5A5\"/></a:accent3><a:accent4><a:srgbClr "
+        "val=\"FFC000\"/></a:accent4>"
+        "<a:accent5><a:srgbClr val=\"5B9BD5\"/></a:accent5><a:accent6><a:srgbClr "
+        "val=\"70AD47\"/></a:accent6>"
+        "<a:hlink><a:srgbClr val=\"0563C1\"/></a:hlink><a:folHlink><a:srgbClr "
+        "val=\"954F72\"/></a:folHlink>"
+        "</a:clrScheme><a:fontScheme name=\"Office\">"
+        "<a:majorFont><a:latin typeface=\"Calibri Light\"/><a:ea typeface=\"\"/><a:cs "
+        "typeface=\"\"/>"
+        "<a:font script=\"Hans\" typeface=\"等线 Light\"/></a:majorFont>"
+        "<a:minorFont><a:latin typeface=\"Calibri\"/><a:ea typeface=\"\"/><a:cs typeface=\"\"/>"
+        "<a:font script=\"Hans\" typeface=\"等线\"/></a:minorFont></a:fontScheme>"
+        "<a:fmtScheme name=\"Office\"><a:fillStyleLst>"
+        "<a:solidFill><a:schemeClr val=\"phClr\"/></a:solidFill>"
+        "<a:solidFill><a:schemeClr val=\"phClr\"><a:tint "
+        "val=\"50000\"/></a:schemeClr></a:solidFill>"
+        "<a:solidFill><a:schemeClr val=\"phClr\"><a:shade "
+        "val=\"80000\"/></a:schemeClr></a:solidFill>"
+        "</a:fillStyleLst><a:lnStyleLst>"
+        "<a:ln w=\"6350\"><a:solidFill><a:schemeClr val=\"phClr\"/></a:solidFill></a:ln>"
+        "<a:ln w=\"12700\"><a:solidFill><a:schemeClr val=\"phClr\"/></a:solidFill></a:ln>"
+        "<a:ln w=\"19050\"><a:solidFill><a:schemeClr val=\"phClr\"/></a:solidFill></a:ln>"
+        "</a:lnStyleLst><a:effectStyleLst>"
+        "<a:effectStyle><a:effectLst/></a:effectStyle><a:effectStyle><a:effectLst/></a:effectStyle>"
+        "<a:effectStyle><a:effectLst/></a:effectStyle></a:effectStyleLst><a:bgFillStyleLst>"
+        "<a:solidFill><a:schemeClr val=\"phClr\"/></a:solidFill>"
+        "<a:solidFill><a:schemeClr val=\"phClr\"><a:tint "
+        "val=\"95000\"/></a:schemeClr></a:solidFill>"
+        "<a:solidFill><a:schemeClr val=\"phClr\"><a:shade "
+        "val=\"90000\"/></a:schemeClr></a:solidFill>"
+        "</a:bgFillStyleLst></a:fmtScheme></a:themeElements><a:objectDefaults/"
+        "><a:extraClrSchemeLst/>"
+        "</a:theme>";
+    return theme;
+}
+
+}  // namespace
+
+}  // namespace ss

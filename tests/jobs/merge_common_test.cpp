@@ -1,0 +1,128 @@
+// The save-file question and the list of unmergeable files, shared by the merge jobs.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "jobs/job_common.h"
+#include "merge_fixtures.h"
+#include "test_host.h"
+
+using namespace fixtures;
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+namespace {
+
+// A target workbook of the session with one value at (row, col).
+automation::Workbook* targetWith(automation::Application& app, uint32_t row, uint32_t col) {
+    automation::Workbook* wb = app.Workbooks()->Add();
+    (void)wb->Sheets().Item(1)->Cells(row, col).SetValue("v");
+    return wb;
+}
+
+}  // namespace
+
+TEST(SaveQuestion, AsksWithTheBaseNameAndSavesInTheDefaultFormat) {
+    TempDir dir;
+    automation::Application app;
+    automation::Workbook* wb = targetWith(app, 2, 2);
+    TestHost host((dir / "merged").string());
+    auto r = jobs::askAndSave(host, *wb, "SheetsMerge", false);
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.questions[0].caption, "保存文件");
+    EXPECT_EQ(host.questions[0].proposedName, "SheetsMerge.xlsx");
+    EXPECT_EQ(host.questions[0].filter, "EXCEL(*.xlsx)");
+    EXPECT_EQ(r.outcome, jobs::SaveOutcome::Saved);
+    EXPECT_EQ(r.path, (dir / "merged.xlsx").string());
+    auto saved = open(dir / "merged.xlsx");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(grid(*saved), (Grid{{"", ""}, {"", "v"}}));
+}
+
+TEST(SaveQuestion, CancelledWritesNothing) {
+    automation::Application app;
+    automation::Workbook* wb = targetWith(app, 1, 1);
+    TestHost host;  // answers with no path
+    auto r = jobs::askAndSave(host, *wb, "FileMerge", true);
+    EXPECT_EQ(r.outcome, jobs::SaveOutcome::Cancelled);
+    EXPECT_EQ(host.questions.at(0).proposedName, "FileMerge.xls");
+    EXPECT_EQ(host.questions.at(0).filter, "EXCEL(*.xls)");
+    EXPECT_TRUE(host.texts.empty());
+}
+
+TEST(SaveQuestion, XlsOptionSavesA97To2003Workbook) {
+    TempDir dir;
+    automation::Application app;
+    automation::Workbook* wb = targetWith(app, ss::kXlsMaxRows, ss::kXlsMaxCols);
+    TestHost host((dir / "out").string());
+    auto r = jobs::askAndSave(host, *wb, "FileMerge", true);
+    EXPECT_EQ(r.outcome, jobs::SaveOutcome::Saved);
+    EXPECT_EQ(r.path, (dir / "out.xls").string());
+    EXPECT_EQ(readBytes(dir / "out.xls").substr(0, 4), "\xD0\xCF\x11\xE0");
+    auto saved = open(dir / "out.xls");
+    ASSERT_TRUE(saved);
+    const ss::Cell* cell = saved->sheets[0]->find(ss::kXlsMaxRows, ss::kXlsMaxCols);
+    ASSERT_NE(cell, nullptr);
+    EXPECT_EQ(saved->cellText(*cell), "v");
+}
+
+// A failed save is reported, not passed over as a success.
+TEST(SaveQuestion, FailedSaveIsShown) {
+    TempDir dir;
+    automation::Application app;
+    automation::Workbook* wb = targetWith(app, 1, 1);
+    TestHost host((dir / "no such folder" / "out.xlsx").string());
+    auto r = jobs::askAndSave(host, *wb, "FileMerge", false);
+    EXPECT_EQ(r.outcome, jobs::SaveOutcome::Failed);
+    EXPECT_THAT(host.lastText(), StartsWith("保存失败："));
+    EXPECT_FALSE(fs::exists(dir / "no such folder"));
+}
+
+// Data beyond what a 97-2003 workbook holds is never cut: the workbook goes to an .xlsx beside
+// the chosen name (not over an existing file) and the user is told where.
+TEST(SaveQuestion, XlsBeyondItsLimitsIsSavedAsXlsx) {
+    const struct {
+        const char* what;
+        uint32_t row, col;
+    } cases[] = {{"row 65,537", ss::kXlsMaxRows + 1, 1}, {"column 257", 1, ss::kXlsMaxCols + 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        writeBytes(dir / "out.xlsx", "the user's own file");
+        automation::Application app;
+        automation::Workbook* wb = targetWith(app, c.row, c.col);
+        TestHost host((dir / "out.xls").string());
+        auto r = jobs::askAndSave(host, *wb, "FileMerge", true);
+        EXPECT_EQ(r.outcome, jobs::SaveOutcome::SavedAsXlsx);
+        const fs::path expected = dir / "out (2).xlsx";
+        EXPECT_EQ(r.path, expected.string());
+        EXPECT_EQ(host.lastText(),
+                  "数据超出xls格式上限(65536行/256列)，已另存为：" + expected.string());
+        EXPECT_FALSE(fs::exists(dir / "out.xls"));
+        EXPECT_EQ(readBytes(dir / "out.xlsx"), "the user's own file");
+        auto saved = open(expected);
+        ASSERT_TRUE(saved);
+        const ss::Cell* cell = saved->sheets[0]->find(c.row, c.col);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(saved->cellText(*cell), "v");
+    }
+    EXPECT_FALSE(
+        jobs::exceedsXlsLimits(*buildBook({{"S", {{"1"}}, ss::kXlsMaxRows, ss::kXlsMaxCols}})));
+}
+
+// The list of unmergeable files: "\r\n" line ends; a folder where it cannot be written does not
+// fail the job, and nothing is shown then.
+TEST(FailList, WrittenWithCrLfAndNeverFailsTheJob) {
+    TempDir dir;
+    TestHost host;
+    const fs::path list = jobs::failListPath(dir.path().string() + "/", "");
+    EXPECT_EQ(list, dir / "无法合并的文件目录.txt");
+    jobs::writeAndShowFailList(host, list, "/a/坏.xlsx\n/b.xls\n");
+    EXPECT_EQ(readBytes(list), "/a/坏.xlsx\r\n/b.xls\r\n");
+    EXPECT_THAT(host.shownFiles, ElementsAre(list.string()));
+
+    TestHost other;
+    jobs::writeAndShowFailList(other, dir / "missing" / "list.txt", "/a.xlsx\n");
+    EXPECT_TRUE(other.shownFiles.empty());
+    jobs::writeAndShowFailList(other, dir / "empty.txt", "");
+    EXPECT_FALSE(fs::exists(dir / "empty.txt"));
+}

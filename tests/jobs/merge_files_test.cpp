@@ -1,0 +1,242 @@
+// The folder merge into one sheet per source worksheet ("合并成多个Sheet").
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "jobs/jobs.h"
+#include "merge_fixtures.h"
+#include "test_host.h"
+
+using namespace fixtures;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+using ::testing::StartsWith;
+
+namespace {
+
+JobOptions defaults() {
+    JobOptions o;
+    o.skipEmptySheets = true;  // the only box checked at program start
+    return o;
+}
+
+std::string closingPrefix(int books, int sheets) {
+    return "成功合并" + std::to_string(books) + "个工作簿的" + std::to_string(sheets) +
+           "个sheet到一个工作簿。耗时";
+}
+
+}  // namespace
+
+// File order, the file filter, lock files, hidden folders, an unopenable file and the texts of
+// a run with the options as they stand at program start.
+TEST(FileMerge, MergesEveryWorksheetInFileOrderAndListsUnopenableFiles) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    writeBook(src / "b.xlsx", {{"B1", table("b", 2)}, {"Blank", {}}});
+    ASSERT_TRUE(
+        ss::saveWorkbook(*buildBook({{"A1", table("a", 1)}}), src / "A.xls", ss::FileFormat::Xls)
+            .ok());
+    writeBook(src / "REPORT.XLSX", {{"R1", {{"r"}}}, {"R2", {{"r2"}}}});
+    writeBytes(src / "sub" / "c.csv", "c,1\r\nd,2\r\n");
+    writeBook(src / "~$b.xlsx", {{"Lock", {{"x"}}}});
+    writeBook(src / "~$old" / "d.xlsx", {{"Old", {{"x"}}}});
+    writeBook(src / ".hidden" / "e.xlsx", {{"Hidden", {{"x"}}}});
+    writeBytes(src / "notes.txt", "not a workbook");
+    writeBytes(src / "report.xlsb", "not taken");
+    writeBytes(src / "broken.xlsx", "PK\x03\x04 damaged");
+    fs::create_symlink(src / "b.xlsx", src / "link.xlsx");
+
+    JobOptions o = defaults();
+    o.failListPath = (src / "无法合并的文件目录.txt").string();
+    TestHost host((dir / "out.xlsx").string());
+    ExcelFileMergeJob(src.string(), o, host);
+
+    // Progress texts: every file that passes the filter, files of a folder before its subfolders.
+    std::vector<std::string> files;
+    for (const auto& t : host.texts)
+        if (t.rfind(src.string(), 0) == 0) files.push_back(t.substr(src.string().size() + 1));
+    EXPECT_THAT(files, ElementsAre("A.xls", "b.xlsx", "broken.xlsx", "REPORT.XLSX", "sub/c.csv"));
+    EXPECT_EQ(host.texts.front(), "excel OK!");
+    EXPECT_EQ(host.texts.at(1), "WorkBooks OK!");
+    // The broken file still counts as a workbook.
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(5, 5)));
+    EXPECT_THAT(host.lastText(), MatchesRegex(".*耗时[0-9]+秒。"));
+
+    ASSERT_EQ(host.questions.size(), 1u);
+    EXPECT_EQ(host.questions[0].caption, "保存文件");
+    EXPECT_EQ(host.questions[0].proposedName, "FileMerge.xlsx");
+    EXPECT_EQ(host.questions[0].filter, "EXCEL(*.xlsx)");
+
+    auto out = open(dir / "out.xlsx");
+    ASSERT_TRUE(out);
+    EXPECT_THAT(sheetNames(*out), ElementsAre("A1", "B1", "R1", "R2", "c"));
+    EXPECT_EQ(grid(*out, 0), table("a", 1));
+    EXPECT_EQ(grid(*out, 1), table("b", 2));
+    EXPECT_EQ(grid(*out, 4), (Grid{{"c", "1"}, {"d", "2"}}));
+
+    EXPECT_EQ(readBytes(o.failListPath), (src / "broken.xlsx").string() + "\r\n");
+    EXPECT_THAT(host.shownFiles, ElementsAre(o.failListPath));
+    EXPECT_EQ(host.progressCalls.back(), std::make_pair(5, 5));
+}
+
+// The sheet selection options, each on the same two workbooks.
+TEST(FileMerge, SheetSelectionOptions) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    writeBook(src / "2024.sales.xlsx", {{"Data", {{"1"}}}, {"Data ", {{"2"}}}});
+    writeBook(src / "z.xlsx", {{"Other", {{"3"}}}, {"DATA", {{"4"}}}, {"Empty", {}}});
+
+    struct Case {
+        const char* what;
+        void (*set)(JobOptions&);
+        int sheets;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"defaults", [](JobOptions&) {}, 4, {"Data", "Data ", "Other", "DATA (2)"}},
+        {"empty sheets kept",
+         [](JobOptions& o) { o.skipEmptySheets = false; },
+         5,
+         {"Data", "Data ", "Other", "DATA (2)", "Empty"}},
+        {"first sheet only", [](JobOptions& o) { o.onlyFirstSheet = true; }, 2, {"Data", "Other"}},
+        {"appointed name, exact",
+         [](JobOptions& o) { o.onlyNamedSheet = true, o.namedSheet = "Data"; },
+         1,
+         {"Data"}},
+        {"appointed empty name", [](JobOptions& o) { o.onlyNamedSheet = true; }, 0, {}},
+        {"file name as sheet name",
+         [](JobOptions& o) { o.onlyFirstSheet = true, o.fileNameAsSheetName = true; },
+         2,
+         {"2024", "z"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JobOptions o = defaults();
+        c.set(o);
+        const fs::path out = dir / (std::string(c.what) + ".xlsx");
+        TestHost host(out.string());
+        ExcelFileMergeJob(src.string(), o, host);
+        ASSERT_GE(host.texts.size(), 2u);
+        EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(2, c.sheets)));
+        auto book = open(out);
+        ASSERT_TRUE(book);
+        if (c.names.empty())  // nothing merged: the placeholder is all the workbook has
+            EXPECT_THAT(sheetNames(*book), ElementsAre(MatchesRegex("oldSheetName[0-9]{6}")));
+        else
+            EXPECT_EQ(sheetNames(*book), c.names);
+    }
+}
+
+// Same-name appending: header rows once, a sheet whose data starts in column C, and the removal
+// of rows whose key cell is empty, both in a new sheet and when appending.
+TEST(FileMerge, SameNameSheetsAreAppended) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    writeBook(src / "1.xlsx",
+              {{"Sheet1", table("a", 5)}, {"Keys", {{"k", "1"}, {"gone", ""}, {"m", "2"}}}});
+    writeBook(src / "2.xlsx",
+              {{"Sheet1", table("b", 5)}, {"Keys", {{"h", "3"}, {"n", ""}, {"p", "4"}}}});
+    writeBook(src / "3.xlsx", {{"Sheet1", table("c", 1), 1, 3}});
+
+    JobOptions o = defaults();
+    o.mergeSameNameSheets = true;
+    o.headerRowsOnce = true;
+    o.headerRowCount = 1;
+    TestHost host((dir / "out.xlsx").string());
+    ExcelFileMergeJob(src.string(), o, host);
+
+    auto out = open(dir / "out.xlsx");
+    ASSERT_TRUE(out);
+    ASSERT_THAT(sheetNames(*out), ElementsAre("Sheet1", "Keys"));
+    Grid expected = table("a", 5);
+    for (int r = 1; r <= 5; ++r) expected.push_back(table("b", 5)[size_t(r)]);
+    expected.push_back(table("c", 1)[1]);  // from column C, appended at column A
+    EXPECT_EQ(grid(*out, 0), expected);
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(3, 5)));
+
+    // Again with the key column 2: blank keys go, the marker text never shows.
+    o.deleteEmptyKeyRows = true;
+    o.keyColumn = 2;
+    o.headerRowsOnce = false;
+    TestHost keyed((dir / "keyed.xlsx").string());
+    ExcelFileMergeJob(src.string(), o, keyed);
+    auto k = open(dir / "keyed.xlsx");
+    ASSERT_TRUE(k);
+    EXPECT_EQ(grid(*k, 1), (Grid{{"k", "1"}, {"m", "2"}, {"h", "3"}, {"p", "4"}}));
+    EXPECT_FALSE(containsText(*k, "AAAAAAA"));
+}
+
+// A folder without workbooks still offers the new workbook, with only the placeholder sheet.
+TEST(FileMerge, EmptyFolder) {
+    TempDir dir;
+    fs::create_directories(dir / "src");
+    TestHost host((dir / "out.xlsx").string());
+    ExcelFileMergeJob((dir / "src").string(), defaults(), host);
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(0, 0)));
+    auto out = open(dir / "out.xlsx");
+    ASSERT_TRUE(out);
+    EXPECT_THAT(sheetNames(*out), ElementsAre(MatchesRegex("oldSheetName[0-9]{6}")));
+    EXPECT_TRUE(host.shownFiles.empty());
+    EXPECT_FALSE(fs::exists(dir / "src" / "无法合并的文件目录.txt"));
+}
+
+// A sheet that cannot be appended below what its target sheet holds is not cut: the rest is
+// merged, the user is told how many sheets did not fit, and the list names file and sheet.
+TEST(FileMerge, AppendBeyondTheLastRowIsReported) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    {
+        auto wb = buildBook({{"Sheet1", {{"top"}}}});
+        putText(*wb, *wb->sheets[0], ss::kXlsxMaxRows, 1, "bottom");
+        writeBook(src / "1.xlsx", *wb);
+    }
+    writeBook(src / "2.xlsx", {{"Sheet1", {{"lost?"}}}, {"Other", {{"kept"}}}});
+
+    JobOptions o = defaults();
+    o.mergeSameNameSheets = true;
+    TestHost host((dir / "out.xlsx").string());
+    ExcelFileMergeJob(src.string(), o, host);
+
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(2, 2)));
+    EXPECT_THAT(host.lastText(), HasSubstr("秒。注意：有1个sheet超出表格行列上限，未能合并。"));
+    auto out = open(dir / "out.xlsx");
+    ASSERT_TRUE(out);
+    EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1", "Other"));
+    EXPECT_FALSE(containsText(*out, "lost?"));
+    const std::string list = readBytes(src / "无法合并的文件目录.txt");
+    EXPECT_THAT(list, HasSubstr((src / "2.xlsx").string() + " [Sheet1]"));
+    EXPECT_THAT(list, testing::EndsWith("\r\n"));
+}
+
+// Stopping between files: nothing is saved, no question is asked.
+TEST(FileMerge, CancelBetweenFiles) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    writeBook(src / "1.xlsx", {{"S", {{"1"}}}});
+    writeBook(src / "2.xlsx", {{"S", {{"2"}}}});
+    TestHost host((dir / "out.xlsx").string());
+    host.cancelAfterProgress = 2;  // the start report and the first file
+    ExcelFileMergeJob(src.string(), defaults(), host);
+    EXPECT_EQ(host.lastText(), "已取消。");
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_FALSE(fs::exists(dir / "out.xlsx"));
+    for (const auto& t : host.texts) EXPECT_NE(t, (src / "2.xlsx").string());
+}
+
+// Positions of the sheet count that hold no worksheet (a chart sheet, macro and dialog sheets)
+// are passed over; the worksheet is merged.
+TEST(FileMerge, PositionsWithoutAWorksheetArePassedOver) {
+    const fs::path sample = fs::path(TW_CORPUS_DIR) / "xlsx" / "BlankSheetTypes.xlsm";
+    if (!fs::exists(sample)) GTEST_SKIP() << "corpus file missing: " << sample;
+    TempDir dir;
+    fs::create_directories(dir / "src");
+    fs::copy_file(sample, dir / "src" / "types.xlsm");
+    JobOptions o = defaults();
+    o.skipEmptySheets = false;
+    TestHost host((dir / "out.xlsx").string());
+    ExcelFileMergeJob((dir / "src").string(), o, host);
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(1, 1)));
+    auto out = open(dir / "out.xlsx");
+    ASSERT_TRUE(out);
+    EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1"));
+}

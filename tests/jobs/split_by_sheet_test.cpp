@@ -1,0 +1,139 @@
+// Saving every worksheet of a workbook as a workbook of its own.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "jobs/jobs.h"
+#include "sheet_routines.h"
+#include "split_fixtures.h"
+#include "test_host.h"
+
+using namespace splitfix;
+
+namespace {
+
+// The output folders the job may make for `base` when it runs within the next seconds.
+std::vector<fs::path> candidateFolders(const fs::path& dir, const std::string& base, int seconds) {
+    std::vector<fs::path> out;
+    std::time_t now = std::time(nullptr);
+    for (int s = 0; s < seconds; ++s) {
+        std::time_t t = now + s;
+        std::tm local{};
+        localtime_r(&t, &local);
+        out.push_back(dir / (base + "拆分_" + automation::timeTag(local)));
+    }
+    return out;
+}
+
+fs::path onlySubfolder(const fs::path& dir) {
+    fs::path found;
+    for (const auto& e : fs::directory_iterator(dir))
+        if (e.is_directory()) {
+            EXPECT_TRUE(found.empty()) << "more than one output folder";
+            found = e.path();
+        }
+    return found;
+}
+
+}  // namespace
+
+TEST(SplitBySheet, NonEmptySheetsBecomeWorkbooksInAFolderBesideTheSource) {
+    TempDir dir;
+    const std::string source = dir / "q1.sales.xlsx";
+    saveBook(source, {{"Jan", {{"客户", "金额"}, {"甲", "10"}}},
+                      {"Feb", {{"x"}}, 2, 2},  // a single value in B2 is not empty
+                      {"Mar", {}}});
+    JobOptions options;
+    TestHost host;
+    ExcelFileSplitJob(source, options, host);
+
+    fs::path folder = onlySubfolder(dir.path());
+    ASSERT_FALSE(folder.empty());
+    std::string folderName = folder.filename().string();
+    EXPECT_EQ(folderName.rfind("q1拆分_", 0), 0u) << folderName;
+    EXPECT_EQ(folderName.size(), std::string("q1拆分_").size() + 6);
+    EXPECT_EQ(filesIn(folder), (std::vector<std::string>{"Feb.xlsx", "Jan.xlsx"}));
+    EXPECT_EQ(readFirstSheet((folder / "Jan.xlsx").string()),
+              (Grid{{"客户", "金额"}, {"甲", "10"}}));
+    EXPECT_EQ(readFirstSheet((folder / "Feb.xlsx").string()), (Grid{{"", ""}, {"", "x"}}));
+
+    ASSERT_GE(host.texts.size(), 3u);
+    EXPECT_EQ(host.texts[0], "excel OK!");
+    EXPECT_EQ(host.texts[1], "WorkBooks OK!");
+    EXPECT_TRUE(host.sawText("Mar"));
+    EXPECT_EQ(host.lastText(), "成功拆分2个sheet 到 " + folder.string());
+}
+
+TEST(SplitBySheet, XlsOutputsAndASheetTooBigForXlsIsReported) {
+    TempDir dir;
+    const std::string source = dir / "book.xlsx";
+    saveBook(source, {{"Jan", {{"客户", "金额"}, {"甲", "10"}}},
+                      {"Big", {{"far down"}}, 70000, 1},  // beyond the 65,536 rows of .xls
+                      {"Feb", {{"x"}}}});
+    JobOptions options;
+    options.splitAsXlsx = false;
+    TestHost host;
+    ExcelFileSplitJob(source, options, host);
+
+    fs::path folder = onlySubfolder(dir.path());
+    EXPECT_EQ(filesIn(folder), (std::vector<std::string>{"Feb.xls", "Jan.xls"}));
+    auto jan = open((folder / "Jan.xls").string());
+    ASSERT_TRUE(jan);
+    EXPECT_EQ(jan->sheets[0]->name, "Jan");
+    EXPECT_EQ(read(*jan, *jan->sheets[0]), (Grid{{"客户", "金额"}, {"甲", "10"}}));
+    EXPECT_EQ(host.lastText(),
+              "成功拆分2个sheet 到 " + folder.string() + " 未能保存1个文件：Big.xls");
+}
+
+TEST(SplitBySheet, RejectedSourceLeavesAnEmptyFolderAndReportsZero) {
+    struct Case {
+        const char* file;
+        const char* folderBase;
+    } cases[] = {{"data.csv", "data"}, {"Book.XLSX", "Book"}, {"~$book.xlsx", "~$book"}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string source = dir / c.file;
+        saveBook(dir / "real.xlsx", {{"S", {{"1"}}}});
+        fs::copy_file(dir / "real.xlsx", source);
+        TestHost host;
+        ExcelFileSplitJob(source, JobOptions{}, host);
+        fs::path folder = onlySubfolder(dir.path());
+        ASSERT_FALSE(folder.empty()) << c.file;
+        EXPECT_EQ(folder.filename().string().rfind(std::string(c.folderBase) + "拆分_", 0), 0u);
+        EXPECT_TRUE(fs::is_empty(folder)) << c.file;
+        EXPECT_EQ(host.lastText(), "成功拆分0个sheet 到 " + folder.string()) << c.file;
+    }
+}
+
+TEST(SplitBySheet, ClashingAndFailedOutputsAreReportedNotCounted) {
+    TempDir dir;
+    const std::string source = dir / "book.xlsx";
+    // "a|b" and "ab" clean to the same file name; "Jan" cannot be written because a folder of
+    // that name is in the way.
+    saveBook(source, {{"Jan", {{"1"}}}, {"a|b", {{"2"}}}, {"ab", {{"3"}}}});
+    for (const auto& folder : candidateFolders(dir.path(), "book", 30))
+        fs::create_directories(folder / "Jan.xlsx");
+    TestHost host;
+    ExcelFileSplitJob(source, JobOptions{}, host);
+
+    fs::path folder;
+    for (const auto& f : candidateFolders(dir.path(), "book", 30))
+        if (fs::exists(f / "ab.xlsx")) folder = f;
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(readFirstSheet((folder / "ab.xlsx").string()), (Grid{{"2"}}));
+    EXPECT_EQ(readFirstSheet((folder / "ab (2).xlsx").string()), (Grid{{"3"}}));
+    EXPECT_EQ(host.lastText(),
+              "成功拆分2个sheet 到 " + folder.string() + " 未能保存1个文件：Jan.xlsx");
+}
+
+TEST(SplitBySheet, CancelKeepsFinishedWorkbooksAndStops) {
+    TempDir dir;
+    const std::string source = dir / "book.xlsx";
+    saveBook(source, {{"A", {{"1"}}}, {"B", {{"2"}}}, {"C", {{"3"}}}});
+    TestHost host;
+    host.cancelAfterProgress = 1;
+    ExcelFileSplitJob(source, JobOptions{}, host);
+    fs::path folder = onlySubfolder(dir.path());
+    EXPECT_EQ(filesIn(folder), (std::vector<std::string>{"A.xlsx"}));
+    EXPECT_EQ(host.lastText(), "已取消。");
+}

@@ -1,0 +1,500 @@
+#include <gtest/gtest.h>
+#include <zip.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "spreadsheet/io.h"
+#include "spreadsheet/xlsx/xlsx.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        path_ = fs::temp_directory_path() /
+                ("tw-xlsx-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        fs::create_directories(path_);
+    }
+    ~TempDir() { fs::remove_all(path_); }
+    fs::path operator/(const std::string& n) const { return path_ / n; }
+
+private:
+    static inline int counter_ = 0;
+    fs::path path_;
+};
+
+// Writes a zip with the given parts (stored uncompressed unless `level` is given).
+void writeZip(const fs::path& path, const std::map<std::string, std::string>& parts,
+              int level = 6) {
+    int err = 0;
+    zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+    ASSERT_NE(z, nullptr);
+    for (const auto& [name, data] : parts) {
+        zip_source_t* s = zip_source_buffer(z, data.data(), data.size(), 0);
+        zip_int64_t i = zip_file_add(z, name.c_str(), s, ZIP_FL_ENC_UTF_8);
+        ASSERT_GE(i, 0);
+        zip_set_file_compression(z, zip_uint64_t(i), ZIP_CM_DEFLATE, zip_uint32_t(level));
+    }
+    ASSERT_EQ(zip_close(z), 0);
+}
+
+const char* kTypes =
+    "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+    "<Default Extension=\"rels\" "
+    "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+    "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+    "<Override PartName=\"/book/main.xml\" "
+    "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+    "</Types>";
+const char* kRootRels =
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+    "<Relationship Id=\"r1\" "
+    "Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument\" "
+    "Target=\"book/main.xml\"/>"
+    "</Relationships>";
+const std::string kRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+
+std::string sheetXml(const std::string& body) {
+    return "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+           "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">" +
+           body + "</worksheet>";
+}
+
+// A package whose parts live at unusual names, so that the reader has to follow the
+// relationships; `sheet` is the body of the first worksheet.
+std::map<std::string, std::string> package(const std::string& sheet, bool date1904 = false) {
+    std::map<std::string, std::string> p;
+    p["[Content_Types].xml"] = kTypes;
+    p["_rels/.rels"] = kRootRels;
+    p["book/main.xml"] =
+        std::string(
+            "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+            "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+            "<workbookPr date1904=\"") +
+        (date1904 ? "1" : "0") +
+        "\"/><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets>"
+        "<sheet name=\"Data\" sheetId=\"1\" r:id=\"s1\"/>"
+        "<sheet name=\"Secret\" sheetId=\"2\" state=\"hidden\" r:id=\"s2\"/>"
+        "<sheet name=\"Chart\" sheetId=\"3\" r:id=\"s3\"/></sheets>"
+        "<definedNames><definedName "
+        "name=\"Rate\">Data!$B$1</definedName></definedNames></workbook>";
+    p["book/_rels/main.xml.rels"] =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"s1\" Type=\"" +
+        kRel +
+        "worksheet\" Target=\"ws/a.xml\"/>"
+        "<Relationship Id=\"s2\" Type=\"" +
+        kRel +
+        "worksheet\" Target=\"/book/ws/b.xml\"/>"
+        "<Relationship Id=\"s3\" Type=\"" +
+        kRel +
+        "chartsheet\" Target=\"cs/c.xml\"/>"
+        "<Relationship Id=\"st\" Type=\"" +
+        kRel +
+        "styles\" Target=\"st.xml\"/>"
+        "<Relationship Id=\"ss\" Type=\"" +
+        kRel +
+        "sharedStrings\" Target=\"strings.xml\"/>"
+        "</Relationships>";
+    p["book/st.xml"] =
+        "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+        "xmlns:mc=\"http://schemas.openxmlformats.org/markup-compatibility/2006\">"
+        "<numFmts count=\"1\"><numFmt numFmtId=\"170\" formatCode=\"yyyy-mm-dd\"/></numFmts>"
+        "<fonts count=\"2\"><font><sz val=\"11\"/><name val=\"Calibri\"/></font>"
+        "<mc:AlternateContent><mc:Choice Requires=\"zz\"><font><sz val=\"99\"/></font></mc:Choice>"
+        "<mc:Fallback><font><b/><sz val=\"14\"/><color theme=\"4\" tint=\"-0.25\"/><name "
+        "val=\"宋体\"/></font></mc:Fallback>"
+        "</mc:AlternateContent></fonts>"
+        "<fills count=\"3\"><fill><patternFill patternType=\"none\"/></fill><fill><patternFill "
+        "patternType=\"gray125\"/></fill>"
+        "<fill><gradientFill degree=\"90\"><stop position=\"0\"><color rgb=\"FFFF0000\"/></stop>"
+        "<stop position=\"1\"><color theme=\"1\"/></stop></gradientFill></fill></fills>"
+        "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
+        "<cellStyleXfs count=\"1\"><xf/></cellStyleXfs>"
+        "<cellXfs count=\"3\"><xf/><xf numFmtId=\"170\" applyNumberFormat=\"1\"/>"
+        "<xf fontId=\"1\" fillId=\"2\"><alignment horizontal=\"center\" "
+        "wrapText=\"1\"/></xf></cellXfs>"
+        "<dxfs count=\"1\"><dxf><font><b/></font></dxf></dxfs>"
+        "<extLst><ext uri=\"x\"><font><sz val=\"77\"/></font></ext></extLst></styleSheet>";
+    p["book/strings.xml"] =
+        "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+        "<si><t>plain</t></si>"
+        "<si><r><t>bold</t></r><r><rPr><b/><sz val=\"9\"/></rPr><t xml:space=\"preserve\"> "
+        "part</t></r></si>"
+        "<si><t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>かんじ</t></rPh><phoneticPr fontId=\"0\"/></si>"
+        "<si><t>line_x000D_break</t></si>"
+        "</sst>";
+    p["book/ws/a.xml"] = sheetXml(sheet);
+    p["book/ws/b.xml"] = sheetXml("<sheetData/>");
+    p["book/cs/c.xml"] =
+        "<chartsheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"/>";
+    return p;
+}
+
+const char* kRichSheet =
+    "<sheetPr><tabColor rgb=\"FF00FF00\"/></sheetPr>"
+    "<dimension ref=\"A1:B1\"/>"  // lies: the cells reach row 9
+    "<sheetViews><sheetView workbookViewId=\"0\"><pane xSplit=\"1\" ySplit=\"2\" "
+    "topLeftCell=\"B3\" state=\"frozen\"/></sheetView></sheetViews>"
+    "<cols><col min=\"2\" max=\"3\" width=\"20.5\" customWidth=\"1\"/></cols>"
+    "<sheetData>"
+    "<row r=\"3\"><c r=\"B3\"><v>3</v></c><c r=\"A3\"><v>2</v></c></row>"  // out of order
+    "<row r=\"1\" ht=\"30\" customHeight=\"1\"><c t=\"s\"><v>0</v></c><c><v>1.5</v></c>"  // no r
+    "<c t=\"s\"><v>1</v></c><c t=\"s\"><v>2</v></c><c t=\"s\"><v>3</v></c></row>"
+    "<row r=\"2\"><c r=\"A2\" "
+    "t=\"inlineStr\"><is><r><t>in</t></r><r><rPr><i/></rPr><t>line</t></r></is></c>"
+    "<c r=\"B2\" t=\"str\"><f>\"a\"&amp;\"b\"</f><v>ab</v></c>"
+    "<c r=\"C2\" t=\"b\"><v>1</v></c><c r=\"D2\" t=\"e\"><v>#N/A</v></c>"
+    "<c r=\"E2\" t=\"d\" s=\"1\"><v>2021-03-04T12:00:00</v></c><c r=\"F2\" s=\"2\"/></row>"
+    "<row r=\"5\"><c r=\"A5\"><f t=\"shared\" ref=\"A5:A7\" "
+    "si=\"0\">B5*$C$1+Rate</f><v>1</v></c></row>"
+    "<row r=\"6\"><c r=\"A6\"><f t=\"shared\" si=\"0\"/><v>2</v></c></row>"
+    "<row r=\"7\"><c r=\"A7\"><f t=\"shared\" si=\"0\"/><v>3</v></c></row>"
+    "<row r=\"9\"><c r=\"C9\"><f t=\"array\" ref=\"C9:D9\">A1:B1*2</f><v>4</v></c><c "
+    "r=\"D9\"><v>3</v></c></row>"
+    "</sheetData>"
+    "<autoFilter ref=\"A1:F9\"><filterColumn colId=\"0\"/></autoFilter>"
+    "<mergeCells count=\"1\"><mergeCell ref=\"A1:A2\"/></mergeCells>"
+    "<conditionalFormatting sqref=\"A1:A9\"><cfRule type=\"cellIs\" dxfId=\"0\" priority=\"1\" "
+    "operator=\"greaterThan\"><formula>1</formula></cfRule></conditionalFormatting>"
+    "<hyperlinks><hyperlink ref=\"A1\" location=\"Data!B2\"/><hyperlink ref=\"A2\" "
+    "r:id=\"h1\"/></hyperlinks>"
+    "<pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
+    "footer=\"0.3\"/>"
+    "<pageSetup paperSize=\"9\" orientation=\"landscape\" r:id=\"p1\"/>";
+
+std::string text(const ss::Workbook& wb, const ss::Worksheet& ws, uint32_t r, uint32_t c) {
+    const ss::Cell* cell = ws.find(r, c);
+    return cell ? wb.cellText(*cell) : "<none>";
+}
+
+std::string formulaOf(const ss::Worksheet& ws, uint32_t r, uint32_t c) {
+    const ss::Formula* f = ws.formula(r, c);
+    return f ? f->text : "<none>";
+}
+
+void expectRichSheet(const ss::Workbook& wb) {
+    ASSERT_EQ(wb.sheets.size(), 3u);
+    const ss::Worksheet& ws = *wb.sheets[0];
+    EXPECT_EQ(wb.sheets[1]->state, ss::SheetState::Hidden);
+    EXPECT_EQ(wb.sheets[2]->kind, ss::SheetKind::Chartsheet);
+
+    EXPECT_EQ(text(wb, ws, 1, 1), "plain");
+    EXPECT_EQ(text(wb, ws, 1, 2), "1.5");
+    EXPECT_EQ(text(wb, ws, 1, 3), "bold part");
+    EXPECT_EQ(text(wb, ws, 1, 4), "漢字");  // phonetic run is not text
+    EXPECT_EQ(text(wb, ws, 1, 5), "line\rbreak");
+    const auto* runs = wb.strings.runs(ws.find(1, 3)->sst);
+    ASSERT_NE(runs, nullptr);
+    ASSERT_EQ(runs->size(), 2u);
+    ASSERT_TRUE((*runs)[1].font.has_value());
+    EXPECT_TRUE((*runs)[1].font->bold);
+    EXPECT_EQ((*runs)[1].font->size, 9);
+
+    EXPECT_EQ(text(wb, ws, 2, 1), "inline");
+    EXPECT_EQ(text(wb, ws, 2, 2), "ab");
+    EXPECT_EQ(formulaOf(ws, 2, 2), "\"a\"&\"b\"");
+    EXPECT_EQ(text(wb, ws, 2, 3), "TRUE");
+    EXPECT_EQ(text(wb, ws, 2, 4), "#N/A");
+    EXPECT_EQ(text(wb, ws, 2, 5), "2021-03-04 12:00:00");
+    ASSERT_NE(ws.find(2, 6), nullptr);  // styled blank
+    EXPECT_EQ(ws.find(2, 6)->type, ss::CellType::Empty);
+    EXPECT_EQ(text(wb, ws, 3, 1), "2");
+    EXPECT_EQ(text(wb, ws, 3, 2), "3");
+
+    EXPECT_EQ(formulaOf(ws, 5, 1), "B5*$C$1+Rate");
+    EXPECT_EQ(formulaOf(ws, 6, 1), "B6*$C$1+Rate");
+    EXPECT_EQ(formulaOf(ws, 7, 1), "B7*$C$1+Rate");
+    EXPECT_EQ(text(wb, ws, 7, 1), "3");
+    const ss::Formula* arr = ws.formula(9, 3);
+    ASSERT_NE(arr, nullptr);
+    EXPECT_TRUE(arr->array);
+    EXPECT_EQ(arr->arrayRange.toA1(), "C9:D9");
+    EXPECT_EQ(ws.formula(9, 4), nullptr);
+    EXPECT_EQ(text(wb, ws, 9, 4), "3");
+
+    // Rows and cells sorted whatever the file's order.
+    uint32_t last = 0;
+    for (const ss::Row& r : ws.rows()) {
+        EXPECT_GT(r.index, last);
+        last = r.index;
+        for (size_t i = 1; i < r.cells.size(); ++i) EXPECT_LT(r.cells[i - 1].col, r.cells[i].col);
+    }
+
+    EXPECT_EQ(ws.frozenRows, 2u);
+    EXPECT_EQ(ws.frozenCols, 1u);
+    ASSERT_TRUE(ws.tabColor.has_value());
+    EXPECT_EQ(ws.tabColor->value, 0xFF00FF00u);
+    ASSERT_EQ(ws.columns.size(), 1u);
+    EXPECT_EQ(ws.columns[0].width, 20.5);
+    ASSERT_NE(ws.findRow(1), nullptr);
+    EXPECT_EQ(ws.findRow(1)->height, 30.0f);
+    EXPECT_TRUE(ws.findRow(1)->customHeight);
+    ASSERT_EQ(ws.merges.size(), 1u);
+    EXPECT_EQ(ws.merges[0].toA1(), "A1:A2");
+    ASSERT_TRUE(ws.autoFilter.has_value());
+    EXPECT_EQ(ws.autoFilter->toA1(), "A1:F9");
+
+    std::map<std::string, std::string> kept;
+    for (const auto& p : ws.preserved) kept[p.element] = p.xml;
+    EXPECT_EQ(kept.count("conditionalFormatting"), 1u);
+    EXPECT_NE(kept["hyperlinks"].find("Data!B2"), std::string::npos);
+    EXPECT_EQ(kept["hyperlinks"].find("A2"), std::string::npos);  // external link dropped
+    EXPECT_EQ(kept["pageSetup"].find("id="), std::string::npos);
+    EXPECT_NE(kept["pageSetup"].find("landscape"), std::string::npos);
+
+    // Styles: the Fallback branch of markup compatibility, extLst ignored.
+    const ss::StyleTable& st = wb.styles;
+    uint32_t xf2 = ws.find(2, 6)->style;
+    const ss::Font& f = st.fonts[st.cellXfs[xf2].fontId];
+    EXPECT_TRUE(f.bold);
+    EXPECT_EQ(f.size, 14);
+    EXPECT_EQ(f.name, "宋体");
+    EXPECT_EQ(f.color, ss::Color::theme(4, -0.25));
+    const ss::Fill& fill = st.fills[st.cellXfs[xf2].fillId];
+    EXPECT_TRUE(fill.gradient);
+    EXPECT_EQ(fill.degree, 90);
+    ASSERT_EQ(fill.stops.size(), 2u);
+    EXPECT_EQ(fill.stops[1].color, ss::Color::theme(1));
+    EXPECT_EQ(st.cellXfs[xf2].alignment.horizontal, "center");
+    EXPECT_TRUE(st.cellXfs[xf2].alignment.wrapText);
+    EXPECT_EQ(st.dxfsXml.size(), 1u);
+    ASSERT_EQ(wb.names.size(), 1u);
+    EXPECT_EQ(wb.names[0].formula, "Data!$B$1");
+}
+
+TEST(XlsxRead, FindsPartsThroughRelationshipsAndReadsWhatWritersProduce) {
+    TempDir dir;
+    fs::path file = dir / "rich.xlsx";
+    writeZip(file, package(kRichSheet));
+    auto wb = ss::openWorkbook(file);
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    expectRichSheet(**wb);
+}
+
+TEST(XlsxRead, Date1904) {
+    TempDir dir;
+    fs::path file = dir / "d.xlsx";
+    writeZip(file, package("<sheetData><row r=\"1\"><c r=\"A1\" s=\"1\"><v>0</v></c>"
+                           "<c r=\"B1\" t=\"d\" s=\"1\"><v>1904-01-02</v></c></row></sheetData>",
+                           true));
+    auto wb = ss::openWorkbook(file);
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    EXPECT_TRUE((*wb)->date1904);
+    EXPECT_EQ(text(**wb, *(*wb)->sheets[0], 1, 1), "1904-01-01");
+    EXPECT_EQ(text(**wb, *(*wb)->sheets[0], 1, 2), "1904-01-02");
+}
+
+TEST(XlsxWrite, RoundTripKeepsTheModel) {
+    TempDir dir;
+    fs::path src = dir / "rich.xlsx";
+    writeZip(src, package(kRichSheet));
+    auto wb = ss::openWorkbook(src);
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    fs::path out = dir / "out.xlsx";
+    ASSERT_TRUE(ss::saveWorkbook(**wb, out, ss::FileFormat::Xlsx).ok());
+    auto back = ss::openWorkbook(out);
+    ASSERT_TRUE(back.ok()) << back.message();
+    // The chart sheet has no drawing to write: it is dropped, the rest reads back the same.
+    ASSERT_EQ((*back)->sheets.size(), 2u);
+    (*back)->sheets.push_back(std::make_unique<ss::Worksheet>("Chart"));
+    (*back)->sheets.back()->kind = ss::SheetKind::Chartsheet;
+    expectRichSheet(**back);
+}
+
+TEST(XlsxWrite, OnlyUsedStylesAndStringsAndRecalcFlag) {
+    TempDir dir;
+    ss::Workbook wb;
+    ss::Worksheet& ws = wb.addSheet("表一");
+    ss::Font big;
+    big.size = 20;
+    ss::CellFormat unused;
+    unused.fontId = wb.styles.internFont(big);
+    uint32_t unusedXf = wb.styles.internCellFormat(unused);
+    ss::CellFormat used;
+    used.numFmtId = wb.styles.internNumberFormat("0.000");
+    uint32_t usedXf = wb.styles.internCellFormat(used);
+    ASSERT_EQ(usedXf, unusedXf + 1);
+    wb.strings.add("never used");
+    ws.setString(1, 1, wb.strings.add("x"), usedXf);
+    ws.setString(2, 1, wb.strings.add("x"), 0);
+    ws.setNumber(3, 1, 2.5, usedXf);
+    ws.setFormula(3, 1, ss::Formula{"A1&\"<\"", false, {}});
+
+    fs::path out = dir / "o.xlsx";
+    ASSERT_TRUE(ss::saveWorkbook(wb, out, ss::FileFormat::Xlsx).ok());
+    auto back = ss::openWorkbook(out);
+    ASSERT_TRUE(back.ok()) << back.message();
+    const ss::Workbook& b = **back;
+    EXPECT_EQ(b.styles.cellXfs.size(), 2u);
+    EXPECT_EQ(b.styles.fonts.size(), 1u);
+    EXPECT_EQ(b.strings.size(), 1u);
+    const ss::Worksheet& bs = *b.sheets[0];
+    EXPECT_EQ(b.styles.numberFormatCode(b.styles.cellXfs[bs.find(3, 1)->style].numFmtId), "0.000");
+    EXPECT_EQ(formulaOf(bs, 3, 1), "A1&\"<\"");
+
+    zip_t* z = zip_open(out.c_str(), ZIP_RDONLY, nullptr);
+    ASSERT_NE(z, nullptr);
+    zip_file_t* f = zip_fopen(z, "xl/workbook.xml", 0);
+    ASSERT_NE(f, nullptr);
+    char buf[4096];
+    zip_int64_t n = zip_fread(f, buf, sizeof buf);
+    zip_fclose(f);
+    zip_discard(z);
+    EXPECT_NE(std::string(buf, size_t(n)).find("fullCalcOnLoad=\"1\""), std::string::npos);
+}
+
+TEST(XlsxWrite, LeavesOutWhatReadersWouldRepair) {
+    // A sheet copied from another workbook: overlapping merges, and a conditional format that
+    // names a differential format this workbook does not have.
+    TempDir dir;
+    ss::Workbook wb;
+    ss::Worksheet& ws = wb.addSheet("S");
+    ws.merges = {{1, 1, 2, 2}, {2, 2, 3, 3}, {5, 1, 5, 4}};
+    ws.preserved.push_back(
+        {"conditionalFormatting",
+         "<conditionalFormatting sqref=\"A1\"><cfRule type=\"expression\" dxfId=\"3\" "
+         "priority=\"1\"><formula>TRUE</formula></cfRule></conditionalFormatting>"});
+    ASSERT_TRUE(ss::saveWorkbook(wb, dir / "o.xlsx", ss::FileFormat::Xlsx).ok());
+    auto back = ss::openWorkbook(dir / "o.xlsx");
+    ASSERT_TRUE(back.ok()) << back.message();
+    const ss::Worksheet& b = *(*back)->sheets[0];
+    ASSERT_EQ(b.merges.size(), 2u);
+    EXPECT_EQ(b.merges[0].toA1(), "A1:B2");
+    EXPECT_EQ(b.merges[1].toA1(), "A5:D5");
+    EXPECT_TRUE(b.preserved.empty());
+}
+
+TEST(XlsxWrite, RefusesInvalidSheetNamesAndKeepsVbaInXlsm) {
+    TempDir dir;
+    ss::Workbook wb;
+    wb.addSheet("a/b");
+    auto st = ss::saveWorkbook(wb, dir / "bad.xlsx", ss::FileFormat::Xlsx);
+    ASSERT_FALSE(st.ok());
+    EXPECT_NE(st.message().find("a/b"), std::string::npos);
+    EXPECT_FALSE(fs::exists(dir / "bad.xlsx"));
+
+    ss::Workbook m;
+    m.addSheet("S");
+    m.vbaProject = std::string("\xD0\xCF\x11\xE0 vba bytes", 14);
+    ASSERT_TRUE(ss::saveWorkbook(m, dir / "m.xlsm", ss::FileFormat::Xlsm).ok());
+    auto back = ss::openWorkbook(dir / "m.xlsm");
+    ASSERT_TRUE(back.ok()) << back.message();
+    EXPECT_EQ((*back)->vbaProject, m.vbaProject);
+}
+
+TEST(XlsxRead, BadInputGivesAReasonNamingTheFile) {
+    TempDir dir;
+    std::string bomb(64 << 20, 'A');
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> parts;
+        const char* reason;
+    } cases[] = {
+        {"doctype.xlsx",
+         [] {
+             auto p = package("<sheetData/>");
+             p["book/strings.xml"] =
+                 "<!DOCTYPE sst [<!ENTITY a \"aaaa\">]><sst xmlns=\"x\"><si><t>&a;</t></si></sst>";
+             return p;
+         }(),
+         "DTD"},
+        {"malformed.xlsx", package("<sheetData><row><c><v>1</v></row></sheetData>"), "XML"},
+        {"rows.xlsx", package("<sheetData><row r=\"1000000000\"><c><v>1</v></c></row></sheetData>"),
+         "1000000000"},
+        {"ref.xlsx",
+         package("<sheetData><row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row></sheetData>"), "XFE1"},
+        {"sst.xlsx",
+         package("<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>99</v></c></row></sheetData>"),
+         "共享字符串"},
+        {"nosheet.xlsx",
+         [] {
+             auto p = package("<sheetData/>");
+             p.erase("book/ws/a.xml");
+             return p;
+         }(),
+         "Data"},
+        {"norels.xlsx",
+         [] {
+             auto p = package("<sheetData/>");
+             p.erase("_rels/.rels");
+             return p;
+         }(),
+         "_rels/.rels"},
+        {"bomb.xlsx",
+         [&] {
+             auto p = package("<sheetData/>");
+             p["book/ws/a.xml"] =
+                 sheetXml("<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" + bomb +
+                          "</t></is></c></row></sheetData>");
+             return p;
+         }(),
+         "压缩炸弹"},
+    };
+    for (const Case& c : cases) {
+        fs::path file = dir / c.name;
+        writeZip(file, c.parts, 9);
+        auto wb = ss::openWorkbook(file);
+        ASSERT_FALSE(wb.ok()) << c.name;
+        EXPECT_NE(wb.message().find(file.string()), std::string::npos) << wb.message();
+        EXPECT_NE(wb.message().find(c.reason), std::string::npos) << wb.message();
+    }
+
+    // Not a zip, a truncated zip, an empty file.
+    std::ifstream in(dir / "rows.xlsx", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    for (auto [name, data] :
+         {std::pair<std::string, std::string>{"cut.xlsx", bytes.substr(0, bytes.size() / 2)},
+          {"text.xlsx", "hello, not a workbook"},
+          {"empty.xlsx", ""}}) {
+        fs::path file = dir / name;
+        std::ofstream(file, std::ios::binary) << data;
+        auto wb = ss::openWorkbook(file);
+        ASSERT_FALSE(wb.ok()) << name;
+        EXPECT_NE(wb.message().find(file.string()), std::string::npos) << wb.message();
+    }
+}
+
+TEST(XlsxCorpus, EveryWorkbookOpensAndEveryBrokenFileIsRefused) {
+    fs::path corpus = TW_CORPUS_DIR;
+    if (!fs::exists(corpus / "xlsx")) GTEST_SKIP() << "no corpus at " << corpus;
+    int opened = 0;
+    for (const auto& e : fs::directory_iterator(corpus / "xlsx")) {
+        auto wb = ss::openWorkbook(e.path());
+        EXPECT_TRUE(wb.ok()) << wb.message();
+        opened += wb.ok();
+    }
+    EXPECT_GE(opened, 40);
+    for (const auto& e : fs::directory_iterator(corpus / "broken")) {
+        if (e.path().extension() != ".xlsx") continue;
+        auto wb = ss::openWorkbook(e.path());
+        ASSERT_FALSE(wb.ok()) << e.path();
+        EXPECT_NE(wb.message().find(e.path().string()), std::string::npos);
+    }
+
+    // Facts of particular files.
+    auto dim = ss::openWorkbook(corpus / "xlsx/Test_git_issue_271_InvalidDimension.xlsx");
+    ASSERT_TRUE(dim.ok());
+    auto bounds = (*dim)->sheets[0]->contentBounds();
+    ASSERT_TRUE(bounds.has_value());
+    EXPECT_GE(bounds->lastRow, 9u);
+    auto shared = ss::openWorkbook(corpus / "xlsx/shared_formulas.xlsx");
+    ASSERT_TRUE(shared.ok());
+    size_t formulas = 0;
+    for (auto& s : (*shared)->sheets) formulas += s->formulas().size();
+    EXPECT_GT(formulas, 1u);
+    auto d1904 = ss::openWorkbook(corpus / "xlsx/1904.xlsx");
+    ASSERT_TRUE(d1904.ok());
+    EXPECT_TRUE((*d1904)->date1904);
+    auto strict = ss::openWorkbook(corpus / "xlsx/SampleSS.strict.xlsx");
+    ASSERT_TRUE(strict.ok());
+    EXPECT_EQ((*strict)->sheets.size(), 3u);
+    EXPECT_GT((*strict)->sheets[0]->cellCount(), 0u);
+}
+
+}  // namespace
