@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,7 +14,7 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path writeTemp(const std::string& name, const std::string& bytes) {
-    fs::path dir = fs::temp_directory_path() / "tw_csv_test";
+    fs::path dir = fs::temp_directory_path() / ("tw_csv_test_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     fs::path p = dir / name;
     std::ofstream(p, std::ios::binary) << bytes;
@@ -139,7 +141,8 @@ TEST(CsvRead, OneSheetNamedAfterTheFileAndClearErrors) {
     ASSERT_EQ(wb->sheets.size(), 1u);
     EXPECT_EQ(wb->sheets[0]->name, "销售_2024_");
 
-    auto missing = ss::readCsv(fs::temp_directory_path() / "tw_csv_test" / "no-such.csv");
+    auto missing = ss::readCsv(fs::temp_directory_path() /
+                               ("tw_csv_test_" + std::to_string(::getpid())) / "no-such.csv");
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.message().rfind("无法打开文件 ", 0), 0u);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 
@@ -194,7 +196,8 @@ TEST(XlsRead, SharedStringsSplitAcrossContinueRecords) {
 
 TEST(XlsRead, CompoundFileNamedXlsxIsReadOnlyWhenItHoldsAWorkbook) {
     namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / "tw_xls_dispatch_test";
+    fs::path dir =
+        fs::temp_directory_path() / ("tw_xls_dispatch_test_" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     ss::Workbook wb;

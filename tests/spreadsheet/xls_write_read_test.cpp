@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <string>
 
@@ -11,7 +13,7 @@ namespace fs = std::filesystem;
 namespace {
 
 fs::path tempDir() {
-    fs::path dir = fs::temp_directory_path() / "tw_xls_write_test";
+    fs::path dir = fs::temp_directory_path() / ("tw_xls_write_test_" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
