@@ -21,7 +21,9 @@ std::string lower(std::string s) {
     return s;
 }
 
-std::string display(const fs::path& p) { return p.string(); }
+std::string display(const fs::path& p) {
+    return p.string();
+}
 
 }  // namespace
 
@@ -57,7 +59,8 @@ Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path) {
     }
     if (ext == FileFormat::Csv) return readCsv(path);
     if (got == 0) return fail("无法打开文件 " + display(path) + "：文件是空的。");
-    return fail("无法打开文件 " + display(path) + "：内容不是受支持的表格文件（xlsx、xlsm、xls、csv）。");
+    return fail("无法打开文件 " + display(path) +
+                "：内容不是受支持的表格文件（xlsx、xlsm、xls、csv）。");
 }
 
 Status writeAtomically(const fs::path& path,
@@ -65,8 +68,9 @@ Status writeAtomically(const fs::path& path,
     fs::path dir = path.parent_path();
     if (dir.empty()) dir = ".";
     std::error_code ec;
-    if (!fs::is_directory(dir, ec))
-        return fail("无法保存 " + display(path) + "：文件夹不存在。");
+    if (!fs::is_directory(dir, ec)) return fail("无法保存 " + display(path) + "：文件夹不存在。");
+    if (fs::is_directory(path, ec))
+        return fail("无法保存 " + display(path) + "：已有同名的文件夹。");
     std::random_device rd;
     fs::path temp;
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -82,8 +86,9 @@ Status writeAtomically(const fs::path& path,
     }
     fs::rename(temp, path, ec);
     if (ec) {
+        std::string reason = ec.message();  // read before the clean-up reuses the error code
         fs::remove(temp, ec);
-        return fail("无法保存 " + display(path) + "：" + ec.message());
+        return fail("无法保存 " + display(path) + "：" + reason);
     }
     return okStatus();
 }
@@ -93,7 +98,8 @@ Status saveWorkbook(const Workbook& wb, const fs::path& path, FileFormat format)
         case FileFormat::Xlsx:
         case FileFormat::Xlsm: {
             bool macro = format == FileFormat::Xlsm;
-            return writeAtomically(path, [&](const fs::path& t) { return writeXlsx(wb, t, macro); });
+            return writeAtomically(path,
+                                   [&](const fs::path& t) { return writeXlsx(wb, t, macro); });
         }
         case FileFormat::Xls:
             if (auto problem = xlsLimitProblem(wb))
