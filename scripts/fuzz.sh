@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET="${FUZZ_SECONDS:-60}"
-CORPUS="${TW_CORPUS_DIR:-$(pwd)/../shared/corpus}"
+CORPUS="${TW_CORPUS_DIR:-$(pwd)/tests/data/corpus}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTW_FUZZ=ON -DTW_GUI=OFF -DTW_TESTS=OFF -DTW_BENCH=OFF >/dev/null
 # Targets and the corpus folders that seed them.

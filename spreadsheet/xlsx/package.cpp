@@ -4,6 +4,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -184,7 +185,9 @@ namespace {
 struct Context {
     XML_Parser parser;
     SaxHandler* h;
-    int skipDepth = 0;  // > 0 inside an mc:Choice branch
+    int skipDepth = 0;         // > 0 inside an mc:Choice branch
+    int depth = 0;             // open elements, all of them
+    bool atSheetData = false;  // the last event was the start of an unprefixed <sheetData>
     std::string failure;
 };
 
@@ -196,6 +199,8 @@ bool isMarkupCompat(const char* qname, std::string_view local) {
 void XMLCALL onStart(void* data, const char* name, const char** atts) {
     auto* c = static_cast<Context*>(data);
     std::string_view local = localName(name);
+    ++c->depth;
+    c->atSheetData = false;
     if (c->skipDepth) {
         ++c->skipDepth;
         return;
@@ -209,11 +214,14 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
         return;
     }
     c->h->start(local, atts);
+    c->atSheetData = std::strcmp(name, "sheetData") == 0;
     if (!c->h->failure.empty()) XML_StopParser(c->parser, XML_FALSE);
 }
 
 void XMLCALL onEnd(void* data, const char* name) {
     auto* c = static_cast<Context*>(data);
+    --c->depth;
+    c->atSheetData = false;
     if (c->skipDepth) {
         --c->skipDepth;
         return;
@@ -226,6 +234,7 @@ void XMLCALL onEnd(void* data, const char* name) {
 
 void XMLCALL onText(void* data, const char* s, int len) {
     auto* c = static_cast<Context*>(data);
+    c->atSheetData = false;
     if (!c->skipDepth) c->h->text(s, len);
 }
 
@@ -272,6 +281,13 @@ public:
         return feed(nullptr, 0, true) ? okStatus() : status_;
     }
     Status status() const { return status_; }
+    // Just after the start tag of <sheetData> directly inside the root, outside any skipped
+    // branch, with nothing failed.
+    bool atSheetDataStart() const {
+        return status_.ok() && ctx_.atSheetData && ctx_.depth == 2 && ctx_.skipDepth == 0;
+    }
+    // The handler failed on rows the fast scanner gave it.
+    void handlerFailed() { status_ = makeError(); }
 
 private:
     Status makeError() {
@@ -287,6 +303,582 @@ private:
     Status status_ = okStatus();
 };
 
+// ---- the fast <sheetData> scanner ---------------------------------------------------------------
+//
+// Worksheet rows make up nearly all of a large part. Rows in the common well-formed shape
+// (<row>, <c>, <v>, <f>, <is><t>, the five predefined entities and character references) are
+// tokenized here, a whole row at a time, and handed to the handler as the same start, end and
+// text calls expat would make. Everything else goes to expat: a row whose markup is understood
+// but whose content needs checking (non-ASCII bytes, control characters, carriage returns,
+// unknown entities) is passed to expat alone; anything else (comments, CDATA, processing
+// instructions, other or prefixed elements, malformed markup) hands the rest of the part to
+// expat. Expat is fed the line breaks of the rows it does not see, so its error positions stay.
+
+std::atomic<bool> gFastSheetScan{true};
+
+enum class Scan { Done, NeedMore, Delegate, Fallback };
+
+enum Elem : uint8_t { kRow, kC, kV, kF, kIs, kT, kNoElem };
+constexpr std::string_view kElemNames[] = {"row", "c", "v", "f", "is", "t"};
+
+inline bool isWs(char c) {
+    return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+}
+inline bool isNameStart(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
+}
+inline bool isNameChar(char c) {
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+Elem elemOf(const char* p, size_t n) {
+    if (n == 1) {
+        switch (*p) {
+            case 'c':
+                return kC;
+            case 'v':
+                return kV;
+            case 'f':
+                return kF;
+            case 't':
+                return kT;
+            default:
+                return kNoElem;
+        }
+    }
+    if (n == 2 && p[0] == 'i' && p[1] == 's') return kIs;
+    if (n == 3 && p[0] == 'r' && p[1] == 'o' && p[2] == 'w') return kRow;
+    return kNoElem;
+}
+
+bool allowedChild(Elem parent, Elem child) {
+    switch (parent) {
+        case kRow:
+            return child == kC;
+        case kC:
+            return child == kV || child == kF || child == kIs;
+        case kIs:
+            return child == kT;
+        default:
+            return false;
+    }
+}
+
+bool isXmlChar(uint32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+void appendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xF0 | (c >> 18));
+        out += char(0x80 | ((c >> 12) & 0x3F));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// One row, tokenized into events that are replayed on the handler once the row is complete.
+class RowScanner {
+public:
+    // `p` is at "<row". On Done and Delegate `next` is just past the row.
+    Scan scan(const char* p, const char* end, const char*& next);
+    // Replays the events of a Done row; false when the handler failed.
+    bool replay(SaxHandler& h);
+
+private:
+    enum Kind : uint8_t { kStart, kEnd, kText };
+    struct Event {
+        Kind kind;
+        Elem elem;
+        uint32_t off, len;  // start: first attribute and count; text: bytes in sc_
+    };
+    // Decodes character data up to `stop` ('<' for text, the quote for a value) into sc_;
+    // `q` ends at the stop character.
+    Scan decode(const char*& q, const char* end, char stop);
+
+    std::string sc_;              // decoded names, values and text; names and values NUL-ended
+    std::vector<uint32_t> atts_;  // offsets in sc_: name, value, name, value, ...
+    std::vector<Event> ev_;
+    std::vector<const char*> ptrs_;
+    bool delegate_ = false;
+};
+
+Scan RowScanner::decode(const char*& q, const char* end, char stop) {
+    const bool inValue = stop != '<';
+    for (;;) {
+        const char* run = q;
+        while (q < end) {
+            unsigned char c = static_cast<unsigned char>(*q);
+            if (c < 0x20 || c >= 0x80 || c == '&' || c == '<' || c == ']' || c == uint8_t(stop))
+                break;
+            ++q;
+        }
+        sc_.append(run, size_t(q - run));
+        if (q >= end) return Scan::NeedMore;
+        char c = *q;
+        if (c == stop) return Scan::Done;
+        if (c == '<') return Scan::Fallback;  // '<' in a value: malformed, expat says so
+        if (c == ']') {
+            if (!inValue) {
+                if (end - q < 3) return Scan::NeedMore;
+                if (q[1] == ']' && q[2] == '>') return Scan::Fallback;
+            }
+            sc_ += c;
+            ++q;
+            continue;
+        }
+        if (c == '&') {
+            const char* semi = q + 1;
+            while (semi < end && semi - q <= 12 && *semi != ';') ++semi;
+            if (semi >= end) return Scan::NeedMore;
+            if (*semi != ';') {  // not a reference expat knows: it will say so
+                delegate_ = true;
+                ++q;
+                continue;
+            }
+            std::string_view ref(q + 1, size_t(semi - q - 1));
+            if (ref == "lt")
+                sc_ += '<';
+            else if (ref == "gt")
+                sc_ += '>';
+            else if (ref == "amp")
+                sc_ += '&';
+            else if (ref == "quot")
+                sc_ += '"';
+            else if (ref == "apos")
+                sc_ += '\'';
+            else if (ref.size() >= 2 && ref[0] == '#') {
+                bool hex = ref[1] == 'x';
+                std::string_view digits = ref.substr(hex ? 2 : 1);
+                uint32_t v = 0;
+                bool ok = !digits.empty() && digits.size() <= 7;
+                for (char d : digits) {
+                    if (!ok) break;
+                    uint32_t x;
+                    if (d >= '0' && d <= '9')
+                        x = uint32_t(d - '0');
+                    else if (hex && d >= 'a' && d <= 'f')
+                        x = uint32_t(d - 'a' + 10);
+                    else if (hex && d >= 'A' && d <= 'F')
+                        x = uint32_t(d - 'A' + 10);
+                    else
+                        ok = false, x = 0;
+                    v = v * (hex ? 16 : 10) + x;
+                }
+                if (ok && isXmlChar(v))
+                    appendUtf8(sc_, v);
+                else
+                    delegate_ = true;
+            } else {
+                delegate_ = true;
+            }
+            q = semi + 1;
+            continue;
+        }
+        // Control characters, carriage returns, tabs and line breaks in values (normalised),
+        // bytes outside ASCII: expat checks and decodes them.
+        if (c == '\n' && !inValue) {
+            sc_ += c;
+        } else if (c == '\t' && !inValue) {
+            sc_ += c;
+        } else {
+            delegate_ = true;
+            sc_ += c;
+        }
+        ++q;
+    }
+}
+
+Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
+    sc_.clear();
+    atts_.clear();
+    ev_.clear();
+    delegate_ = false;
+    Elem stack[4];
+    int depth = 0;
+    for (;;) {
+        if (p >= end) return Scan::NeedMore;
+        if (*p != '<') {
+            if (depth == 0) return Scan::Fallback;
+            uint32_t off = uint32_t(sc_.size());
+            Scan r = decode(p, end, '<');
+            if (r != Scan::Done) return r;
+            ev_.push_back({kText, kNoElem, off, uint32_t(sc_.size() - off)});
+            continue;
+        }
+        if (end - p < 2) return Scan::NeedMore;
+        if (p[1] == '/') {
+            const char* q = p + 2;
+            const char* name = q;
+            while (q < end && isNameChar(*q)) ++q;
+            if (q >= end) return Scan::NeedMore;
+            if (depth == 0 || elemOf(name, size_t(q - name)) != stack[depth - 1])
+                return Scan::Fallback;
+            while (q < end && isWs(*q)) ++q;
+            if (q >= end) return Scan::NeedMore;
+            if (*q != '>') return Scan::Fallback;
+            p = q + 1;
+            ev_.push_back({kEnd, stack[depth - 1], 0, 0});
+            if (--depth == 0) {
+                next = p;
+                return delegate_ ? Scan::Delegate : Scan::Done;
+            }
+            continue;
+        }
+        const char* q = p + 1;
+        const char* name = q;
+        while (q < end && isNameChar(*q)) ++q;
+        if (q >= end) return Scan::NeedMore;
+        Elem e = elemOf(name, size_t(q - name));
+        if (e == kNoElem || (depth == 0 ? e != kRow : !allowedChild(stack[depth - 1], e)))
+            return Scan::Fallback;
+        const uint32_t first = uint32_t(atts_.size() / 2);
+        bool empty = false;
+        for (;;) {
+            const char* ws = q;
+            while (q < end && isWs(*q)) ++q;
+            if (q >= end) return Scan::NeedMore;
+            if (*q == '>') {
+                ++q;
+                break;
+            }
+            if (*q == '/') {
+                if (end - q < 2) return Scan::NeedMore;
+                if (q[1] != '>') return Scan::Fallback;
+                q += 2;
+                empty = true;
+                break;
+            }
+            if (q == ws || !isNameStart(*q)) return Scan::Fallback;
+            const char* an = q;
+            while (q < end && isNameChar(*q)) ++q;
+            const size_t anLen = size_t(q - an);
+            while (q < end && isWs(*q)) ++q;
+            if (q >= end) return Scan::NeedMore;
+            if (*q != '=') return Scan::Fallback;
+            ++q;
+            while (q < end && isWs(*q)) ++q;
+            if (q >= end) return Scan::NeedMore;
+            const char quote = *q;
+            if (quote != '"' && quote != '\'') return Scan::Fallback;
+            ++q;
+            for (size_t i = first; i < atts_.size() / 2; ++i)  // a repeated attribute
+                if (std::string_view(sc_.data() + atts_[2 * i]) == std::string_view(an, anLen))
+                    return Scan::Fallback;
+            atts_.push_back(uint32_t(sc_.size()));
+            sc_.append(an, anLen);
+            sc_ += '\0';
+            atts_.push_back(uint32_t(sc_.size()));
+            Scan r = decode(q, end, quote);
+            if (r != Scan::Done) return r;
+            ++q;  // the closing quote
+            sc_ += '\0';
+        }
+        ev_.push_back({kStart, e, first, uint32_t(atts_.size() / 2) - first});
+        if (empty) {
+            ev_.push_back({kEnd, e, 0, 0});
+            if (depth == 0) {
+                next = q;
+                return delegate_ ? Scan::Delegate : Scan::Done;
+            }
+        } else {
+            if (depth == 4) return Scan::Fallback;
+            stack[depth++] = e;
+        }
+        p = q;
+    }
+}
+
+bool RowScanner::replay(SaxHandler& h) {
+    for (const Event& e : ev_) {
+        switch (e.kind) {
+            case kStart:
+                ptrs_.clear();
+                for (uint32_t i = e.off; i < e.off + e.len; ++i) {
+                    ptrs_.push_back(sc_.data() + atts_[2 * i]);
+                    ptrs_.push_back(sc_.data() + atts_[2 * i + 1]);
+                }
+                ptrs_.push_back(nullptr);
+                h.start(kElemNames[e.elem], ptrs_.data());
+                break;
+            case kEnd:
+                h.end(kElemNames[e.elem]);
+                break;
+            case kText:
+                h.text(sc_.data() + e.off, int(e.len));
+                break;
+        }
+        if (!h.failure.empty()) return false;
+    }
+    return true;
+}
+
+// Finds the end of the <sheetData> start tag directly inside the root element, byte by byte
+// over the few elements before it. Gives up on anything unusual (a document type, an encoding
+// other than UTF-8); expat confirms what it found before the scanner starts.
+class SheetDataFinder {
+public:
+    static constexpr size_t npos = size_t(-1);
+    bool gaveUp() const { return gaveUp_; }
+    // The offset just past the start tag, or npos.
+    size_t find(const char* d, size_t n) {
+        for (size_t i = 0; i < n && !gaveUp_; ++i) {
+            const char c = d[i];
+            switch (s_) {
+                case S::Start:
+                    if (c == '<') {
+                        s_ = S::Lt;
+                    } else if (static_cast<unsigned char>(c) == 0xEF) {
+                        s_ = S::Bom;
+                        bom_ = 2;
+                    } else {
+                        gaveUp_ = true;
+                    }
+                    break;
+                case S::Bom:
+                    if (static_cast<unsigned char>(c) != (bom_ == 2 ? 0xBB : 0xBF)) gaveUp_ = true;
+                    if (--bom_ == 0) s_ = S::BomDone;
+                    break;
+                case S::BomDone:
+                    if (c == '<')
+                        s_ = S::Lt;
+                    else
+                        gaveUp_ = true;
+                    break;
+                case S::Text:
+                    if (c == '<') s_ = S::Lt;
+                    break;
+                case S::Lt:
+                    buf_.clear();
+                    if (c == '!') {
+                        s_ = S::Bang;
+                    } else if (c == '?') {
+                        s_ = S::Pi;
+                    } else if (c == '/') {
+                        s_ = S::EndTag;
+                    } else {
+                        s_ = S::Name;
+                        buf_ += c;
+                    }
+                    break;
+                case S::Bang:
+                    buf_ += c;
+                    if (buf_ == "--") {
+                        s_ = S::Comment;
+                        tail_ = 0;
+                    } else if (buf_ == "[CDATA[") {
+                        s_ = S::Cdata;
+                        tail_ = 0;
+                    } else if (std::string_view("--").substr(0, buf_.size()) != buf_ &&
+                               std::string_view("[CDATA[").substr(0, buf_.size()) != buf_) {
+                        gaveUp_ = true;  // a document type or other declaration
+                    }
+                    break;
+                case S::Comment:
+                    if (c == '>' && tail_ >= 2) s_ = S::Text;
+                    tail_ = c == '-' ? tail_ + 1 : 0;
+                    break;
+                case S::Cdata:
+                    if (c == '>' && tail_ >= 2) s_ = S::Text;
+                    tail_ = c == ']' ? tail_ + 1 : 0;
+                    break;
+                case S::Pi:
+                    if (buf_.size() < 256) buf_ += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+                    if (c == '>' && buf_.size() >= 2 && buf_[buf_.size() - 2] == '?') {
+                        if (buf_.find("encoding") != std::string::npos &&
+                            buf_.find("utf-8") == std::string::npos)
+                            gaveUp_ = true;
+                        s_ = S::Text;
+                    }
+                    break;
+                case S::EndTag:
+                    if (c == '>') {
+                        --depth_;
+                        s_ = S::Text;
+                    }
+                    break;
+                case S::Name:
+                    if (!isWs(c) && c != '>' && c != '/') {
+                        if (buf_.size() < 16) buf_ += c;
+                        break;
+                    }
+                    s_ = S::Tag;
+                    slash_ = false;
+                    [[fallthrough]];
+                case S::Tag:
+                    if (c == '"' || c == '\'') {
+                        quote_ = c;
+                        s_ = S::Value;
+                    } else if (c == '/') {
+                        slash_ = true;
+                    } else if (c == '>') {
+                        s_ = S::Text;
+                        if (!slash_) {
+                            if (depth_ == 1 && buf_ == "sheetData") return i + 1;
+                            ++depth_;
+                        }
+                    } else if (!isWs(c)) {
+                        slash_ = false;
+                    }
+                    break;
+                case S::Value:
+                    if (c == quote_) s_ = S::Tag;
+                    break;
+            }
+        }
+        return npos;
+    }
+
+private:
+    enum class S {
+        Start,
+        Bom,
+        BomDone,
+        Text,
+        Lt,
+        Bang,
+        Comment,
+        Cdata,
+        Pi,
+        EndTag,
+        Name,
+        Tag,
+        Value
+    };
+    S s_ = S::Start;
+    std::string buf_;
+    int depth_ = 0, bom_ = 0, tail_ = 0;
+    char quote_ = 0;
+    bool slash_ = false, gaveUp_ = false;
+};
+
+// Feeds a part to expat, or, inside <sheetData>, rows to the fast scanner.
+class Feeder {
+public:
+    Feeder(Parser& p, SaxHandler& h)
+        : p_(p), h_(h), mode_(gFastSheetScan && h.readsSheetData() ? Mode::Find : Mode::Expat) {}
+
+    bool feed(const char* d, size_t n) {
+        if (!step(d, n)) failed_ = true;
+        return !failed_;
+    }
+
+    Status finish() {
+        if (failed_) return p_.status();
+        if (mode_ == Mode::Rows) {
+            mode_ = Mode::Expat;
+            std::string rest = std::move(carry_);
+            if (!flushPad() || !p_.feed(rest.data(), rest.size(), false)) return p_.status();
+        }
+        return p_.finish();
+    }
+
+private:
+    enum class Mode { Expat, Find, Rows };
+    static constexpr size_t kMaxRow = 1u << 20;  // a longer row goes to expat
+
+    bool step(const char* d, size_t n) {
+        switch (mode_) {
+            case Mode::Expat:
+                return p_.feed(d, n, false);
+            case Mode::Find: {
+                size_t k = finder_.find(d, n);
+                if (k == SheetDataFinder::npos) {
+                    if (finder_.gaveUp()) mode_ = Mode::Expat;
+                    return p_.feed(d, n, false);
+                }
+                mode_ = Mode::Expat;
+                if (!p_.feed(d, k, false)) return false;
+                if (p_.atSheetDataStart() && h_.acceptsFastRows()) mode_ = Mode::Rows;
+                return step(d + k, n - k);
+            }
+            case Mode::Rows:
+                return rows(d, n);
+        }
+        return false;
+    }
+
+    bool flushPad() {
+        if (pad_.empty()) return true;
+        bool ok = p_.feed(pad_.data(), pad_.size(), false);
+        pad_.clear();
+        return ok;
+    }
+    bool toExpat(const char* d, size_t n) { return flushPad() && p_.feed(d, n, false); }
+    // Hands [d, d + n) and the rest of the part to expat.
+    bool fallBack(const char* d, size_t n) {
+        mode_ = Mode::Expat;
+        bool ok = toExpat(d, n);
+        carry_.clear();
+        return ok;
+    }
+
+    bool rows(const char* d, size_t n) {
+        const char* p = d;
+        const char* end = d + n;
+        if (!carry_.empty()) {
+            carry_.append(d, n);
+            p = carry_.data();
+            end = p + carry_.size();
+        }
+        const char* base = p;
+        for (;;) {
+            // Between rows the handler ignores text; expat still counts its lines.
+            const char* ws = p;
+            while (p < end && isWs(*p)) ++p;
+            pad_.append(ws, size_t(p - ws));
+            if (p == end) break;
+            if (*p != '<') return fallBack(p, size_t(end - p));
+            if (end - p < 12) break;
+            if (std::memcmp(p, "</sheetData", 11) == 0) return fallBack(p, size_t(end - p));
+            if (std::memcmp(p, "<row", 4) != 0 || !(isWs(p[4]) || p[4] == '>' || p[4] == '/'))
+                return fallBack(p, size_t(end - p));
+            const char* next = nullptr;
+            Scan r = scanner_.scan(p, end, next);
+            if (r == Scan::NeedMore) break;
+            if (r == Scan::Fallback) return fallBack(p, size_t(end - p));
+            if (r == Scan::Delegate) {
+                if (!toExpat(p, size_t(next - p))) return false;
+            } else {
+                pad_.append(size_t(std::count(p, next, '\n')), '\n');
+                if (!scanner_.replay(h_)) {
+                    p_.handlerFailed();
+                    return false;
+                }
+            }
+            p = next;
+            if (pad_.size() > (64u << 10) && !flushPad()) return false;
+        }
+        // Keep the unfinished row for the next chunk.
+        if (base == carry_.data())
+            carry_.erase(0, size_t(p - base));
+        else
+            carry_.assign(p, end);
+        if (carry_.size() > kMaxRow) {
+            std::string rest = std::move(carry_);
+            return fallBack(rest.data(), rest.size());
+        }
+        return true;
+    }
+
+    Parser& p_;
+    SaxHandler& h_;
+    Mode mode_;
+    SheetDataFinder finder_;
+    RowScanner scanner_;
+    std::string carry_, pad_;
+    bool failed_ = false;
+};
 }  // namespace
 
 namespace {
@@ -344,10 +936,19 @@ constexpr size_t kChunk = 256u << 10;
 
 }  // namespace
 
+void setFastSheetScan(bool on) {
+    gFastSheetScan = on;
+}
+
+bool fastSheetScan() {
+    return gFastSheetScan;
+}
+
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
-    Parser p(part, h);
+    Parser parser(part, h);
+    Feeder p(parser, h);
     if (zip.declaredSize(part) < kOverlapFrom) {
-        Status st = zip.read(part, [&](const char* d, size_t n) { return p.feed(d, n, false); });
+        Status st = zip.read(part, [&](const char* d, size_t n) { return p.feed(d, n); });
         if (!st.ok()) return st;
         return p.finish();
     }
@@ -371,7 +972,7 @@ Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
     std::string chunk;
     bool parsed = true;
     while (queue.pop(chunk))
-        if (!p.feed(chunk.data(), chunk.size(), false)) {
+        if (!p.feed(chunk.data(), chunk.size())) {
             parsed = false;
             break;
         }
@@ -381,7 +982,7 @@ Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
     inflater.join();
     Status st = queue.status();
     if (!st.ok()) return st;
-    if (!parsed) return p.status();
+    if (!parsed) return parser.status();
     return p.finish();
 }
 

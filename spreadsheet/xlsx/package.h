@@ -56,6 +56,12 @@ public:
     virtual void start(std::string_view name, const char** atts) = 0;
     virtual void end(std::string_view name) = 0;
     virtual void text(const char*, int) {}
+    // True when the handler is inside <sheetData> between rows and would ignore whitespace
+    // there: the rows may then be read by the fast scanner, which makes the same start, end
+    // and text calls as expat for the common well-formed case.
+    virtual bool acceptsFastRows() const { return false; }
+    // True for handlers of parts that may have a <sheetData> (the scanner looks for it).
+    virtual bool readsSheetData() const { return false; }
     // Set by a handler to stop the parse with this reason.
     std::string failure;
 };
@@ -64,6 +70,11 @@ public:
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h);
 // The same over bytes in memory (tests, the theme).
 Status parseXmlText(std::string_view xml, std::string_view part, SaxHandler& h);
+
+// Switches the fast <sheetData> scanner on or off for the whole process (on by default; tests
+// compare both paths).
+void setFastSheetScan(bool on);
+bool fastSheetScan();
 
 // Attribute by local name (any prefix); null when absent.
 const char* attr(const char** atts, std::string_view localName);

@@ -862,6 +862,11 @@ public:
         --depth_;
     }
 
+    bool readsSheetData() const override { return true; }
+    bool acceptsFastRows() const override {
+        return inSheetData_ && !capture_.active() && !inV_ && !inF_ && !inIs_ && failure.empty();
+    }
+
     void text(const char* s, int n) override {
         if (capture_.active())
             capture_.text(s, n);

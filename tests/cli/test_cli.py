@@ -320,7 +320,7 @@ class CommandLineTest(unittest.TestCase):
             shutil.copy(os.path.join(many, "f000.xlsx"), os.path.join(many, f"f{i:03d}.xlsx"))
         # A workbook of many sheets, merged with the organise step (a temporary copy beside it).
         sheets = os.path.join(self.dir, "sheets", "多表.xlsx")
-        make_book(sheets, [(f"表{i}", sales_rows(300)) for i in range(100)])
+        make_book(sheets, [(f"表{i}", sales_rows(1500)) for i in range(100)])
         cases = [
             (["merge-files", many], "f001.xlsx", ".xlsx", many, "成功合并"),
             (["merge-sheets", sheets], "表1", "表", os.path.dirname(sheets), "成功汇总"),

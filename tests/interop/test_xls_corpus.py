@@ -10,7 +10,7 @@ import unittest
 import xlrd
 
 BUILD = os.environ.get("TW_BUILD_DIR", "build")
-CORPUS = os.environ.get("TW_CORPUS_DIR", "/work/shared/corpus")
+CORPUS = os.environ.get("TW_CORPUS_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "corpus"))
 DUMP = os.path.join(BUILD, "tests", "xlsx_dump")
 
 

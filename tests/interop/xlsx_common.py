@@ -9,8 +9,8 @@ import openpyxl
 from openpyxl.utils.datetime import to_excel
 
 BUILD = os.environ.get("TW_BUILD_DIR", "build")
-CORPUS = os.environ.get("TW_CORPUS_DIR", "../shared/corpus")
-SCHEMAS = os.environ.get("TW_SCHEMA_DIR", "../shared/schemas")
+CORPUS = os.environ.get("TW_CORPUS_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "corpus"))
+SCHEMAS = os.environ.get("TW_SCHEMA_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "schemas"))
 DUMP = os.path.join(BUILD, "tests", "xlsx_dump")
 
 
