@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "spreadsheet/formula.h"
+#include "spreadsheet/utf8.h"
 #include "internal.h"
 
 namespace automation {
@@ -120,22 +121,7 @@ detail::Criterion::Criterion(std::string_view pattern) {
     if (plain_) {
         // Re-encode the literal code points: the pattern minus its escapes.
         for (const Token& t : tokens_) {
-            char32_t c = t.ch;
-            if (c < 0x80) {
-                literal_ += char(c);
-            } else if (c < 0x800) {
-                literal_ += char(0xC0 | (c >> 6));
-                literal_ += char(0x80 | (c & 0x3F));
-            } else if (c < 0x10000) {
-                literal_ += char(0xE0 | (c >> 12));
-                literal_ += char(0x80 | ((c >> 6) & 0x3F));
-                literal_ += char(0x80 | (c & 0x3F));
-            } else {
-                literal_ += char(0xF0 | (c >> 18));
-                literal_ += char(0x80 | ((c >> 12) & 0x3F));
-                literal_ += char(0x80 | ((c >> 6) & 0x3F));
-                literal_ += char(0x80 | (c & 0x3F));
-            }
+            ss::appendUtf8(literal_, t.ch);
         }
     }
 }

@@ -97,10 +97,7 @@ struct FileMergeRun {
 
 void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHost& host) {
     const int64_t start = automation::currentSeconds();
-    std::vector<fs::path> files;
-    for (const fs::path& f : jobs::scanFolder(path))
-        if (automation::isSpreadsheetFile(f.string(), automation::FileTestVariant::FolderMerge))
-            files.push_back(f);
+    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
 
     jobs::Session session(host);
     automation::Workbooks* books = session.workbooks();

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "sheet_routines.h"
 #include "spreadsheet/cell.h"
 
 namespace fs = std::filesystem;
@@ -152,6 +153,14 @@ std::vector<fs::path> scanFolder(const fs::path& folder) {
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     scanInto(fs::path(text), out);
     return out;
+}
+
+std::vector<fs::path> spreadsheetFilesIn(const fs::path& folder) {
+    std::vector<fs::path> files;
+    for (const fs::path& f : scanFolder(folder))
+        if (automation::isSpreadsheetFile(f.string(), automation::FileTestVariant::FolderMerge))
+            files.push_back(f);
+    return files;
 }
 
 // ---- list of unmergeable files -------------------------------------------------------------

@@ -82,6 +82,8 @@ bool exceedsXlsLimits(const ss::Workbook& wb);
 // by name without regard to case. Hidden subfolders and symbolic links are left out. A folder
 // that cannot be read contributes nothing.
 std::vector<std::filesystem::path> scanFolder(const std::filesystem::path& folder);
+// The files of the scan that pass the folder merges' spreadsheet file test, in scan order.
+std::vector<std::filesystem::path> spreadsheetFilesIn(const std::filesystem::path& folder);
 
 // The path of the list of files that could not be merged: `failListPath` when set, else the
 // list's name in `folder`.

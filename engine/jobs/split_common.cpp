@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "spreadsheet/utf8.h"
+
 namespace splitjob {
 
 namespace {
@@ -28,21 +30,7 @@ char32_t decode(std::string_view s, size_t& i) {
 }
 
 void encode(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
+    ss::appendUtf8(out, cp);
 }
 
 bool isSpace(char32_t cp) {

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "../utf8.h"
+
 namespace ss::text {
 
 std::optional<std::string> toUtf8(std::string_view bytes, const char* charset) {
@@ -104,22 +106,7 @@ bool isValidUtf8(std::string_view s) {
 }
 
 void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
+    ss::appendUtf8(out, char32_t(cp));
 }
 
 std::string utf16ToUtf8(std::string_view bytes, bool bigEndian) {
