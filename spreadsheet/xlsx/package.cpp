@@ -4,6 +4,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -11,6 +12,8 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "../utf8.h"
 
 namespace ss::xlsx {
 
@@ -315,6 +318,7 @@ private:
 // expat. Expat is fed the line breaks of the rows it does not see, so its error positions stay.
 
 std::atomic<bool> gFastSheetScan{true};
+std::atomic<uint64_t> gFastRows{0};
 
 enum class Scan { Done, NeedMore, Delegate, Fallback };
 
@@ -364,27 +368,17 @@ bool allowedChild(Elem parent, Elem child) {
     }
 }
 
+// Bytes that stand for themselves in text and attribute values.
+constexpr auto kPlain = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0x20; c < 0x80; ++c)
+        t[size_t(c)] = c != '&' && c != '<' && c != ']' && c != '"' && c != '\'';
+    return t;
+}();
+
 bool isXmlChar(uint32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
-}
-
-void appendUtf8(std::string& out, uint32_t c) {
-    if (c < 0x80) {
-        out += char(c);
-    } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
-    }
 }
 
 // One row, tokenized into events that are replayed on the handler once the row is complete.
@@ -394,6 +388,8 @@ public:
     Scan scan(const char* p, const char* end, const char*& next);
     // Replays the events of a Done row; false when the handler failed.
     bool replay(SaxHandler& h);
+    // Line breaks in the row last scanned.
+    size_t lines() const { return lines_; }
 
 private:
     enum Kind : uint8_t { kStart, kEnd, kText };
@@ -405,28 +401,42 @@ private:
     // Decodes character data up to `stop` ('<' for text, the quote for a value) into sc_;
     // `q` ends at the stop character.
     Scan decode(const char*& q, const char* end, char stop);
+    // Whitespace in markup; a carriage return there is left to expat (it counts lines).
+    void skipWs(const char*& q, const char* end) {
+        for (; q < end && isWs(*q); ++q) {
+            if (*q == '\n') ++lines_;
+            if (*q == '\r') delegate_ = true;
+        }
+    }
+
+    void push(Event e) {
+        if (events_ == ev_.size()) ev_.resize(ev_.size() * 2 + 64);
+        ev_[events_++] = e;
+    }
 
     std::string sc_;              // decoded names, values and text; names and values NUL-ended
     std::vector<uint32_t> atts_;  // offsets in sc_: name, value, name, value, ...
     std::vector<Event> ev_;
+    size_t events_ = 0;
     std::vector<const char*> ptrs_;
     bool delegate_ = false;
+    size_t lines_ = 0;
 };
 
 Scan RowScanner::decode(const char*& q, const char* end, char stop) {
     const bool inValue = stop != '<';
     for (;;) {
         const char* run = q;
-        while (q < end) {
-            unsigned char c = static_cast<unsigned char>(*q);
-            if (c < 0x20 || c >= 0x80 || c == '&' || c == '<' || c == ']' || c == uint8_t(stop))
-                break;
-            ++q;
-        }
+        while (q < end && kPlain[static_cast<unsigned char>(*q)]) ++q;
         sc_.append(run, size_t(q - run));
         if (q >= end) return Scan::NeedMore;
         char c = *q;
         if (c == stop) return Scan::Done;
+        if (c == '"' || c == '\'') {  // the other quote
+            sc_ += c;
+            ++q;
+            continue;
+        }
         if (c == '<') return Scan::Fallback;  // '<' in a value: malformed, expat says so
         if (c == ']') {
             if (!inValue) {
@@ -476,7 +486,7 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
                     v = v * (hex ? 16 : 10) + x;
                 }
                 if (ok && isXmlChar(v))
-                    appendUtf8(sc_, v);
+                    ss::appendUtf8(sc_, char32_t(v));
                 else
                     delegate_ = true;
             } else {
@@ -488,6 +498,7 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
         // Control characters, carriage returns, tabs and line breaks in values (normalised),
         // bytes outside ASCII: expat checks and decodes them.
         if (c == '\n' && !inValue) {
+            ++lines_;
             sc_ += c;
         } else if (c == '\t' && !inValue) {
             sc_ += c;
@@ -502,8 +513,9 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
 Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
     sc_.clear();
     atts_.clear();
-    ev_.clear();
+    events_ = 0;
     delegate_ = false;
+    lines_ = 0;
     Elem stack[4];
     int depth = 0;
     for (;;) {
@@ -513,7 +525,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             uint32_t off = uint32_t(sc_.size());
             Scan r = decode(p, end, '<');
             if (r != Scan::Done) return r;
-            ev_.push_back({kText, kNoElem, off, uint32_t(sc_.size() - off)});
+            push({kText, kNoElem, off, uint32_t(sc_.size() - off)});
             continue;
         }
         if (end - p < 2) return Scan::NeedMore;
@@ -524,11 +536,11 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             if (q >= end) return Scan::NeedMore;
             if (depth == 0 || elemOf(name, size_t(q - name)) != stack[depth - 1])
                 return Scan::Fallback;
-            while (q < end && isWs(*q)) ++q;
+            skipWs(q, end);
             if (q >= end) return Scan::NeedMore;
             if (*q != '>') return Scan::Fallback;
             p = q + 1;
-            ev_.push_back({kEnd, stack[depth - 1], 0, 0});
+            push({kEnd, stack[depth - 1], 0, 0});
             if (--depth == 0) {
                 next = p;
                 return delegate_ ? Scan::Delegate : Scan::Done;
@@ -546,7 +558,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
         bool empty = false;
         for (;;) {
             const char* ws = q;
-            while (q < end && isWs(*q)) ++q;
+            skipWs(q, end);
             if (q >= end) return Scan::NeedMore;
             if (*q == '>') {
                 ++q;
@@ -563,17 +575,18 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             const char* an = q;
             while (q < end && isNameChar(*q)) ++q;
             const size_t anLen = size_t(q - an);
-            while (q < end && isWs(*q)) ++q;
+            skipWs(q, end);
             if (q >= end) return Scan::NeedMore;
             if (*q != '=') return Scan::Fallback;
             ++q;
-            while (q < end && isWs(*q)) ++q;
+            skipWs(q, end);
             if (q >= end) return Scan::NeedMore;
             const char quote = *q;
             if (quote != '"' && quote != '\'') return Scan::Fallback;
             ++q;
             for (size_t i = first; i < atts_.size() / 2; ++i)  // a repeated attribute
-                if (std::string_view(sc_.data() + atts_[2 * i]) == std::string_view(an, anLen))
+                if (atts_[2 * i + 1] - atts_[2 * i] - 1 == anLen && sc_[atts_[2 * i]] == *an &&
+                    std::memcmp(sc_.data() + atts_[2 * i], an, anLen) == 0)
                     return Scan::Fallback;
             atts_.push_back(uint32_t(sc_.size()));
             sc_.append(an, anLen);
@@ -584,9 +597,9 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             ++q;  // the closing quote
             sc_ += '\0';
         }
-        ev_.push_back({kStart, e, first, uint32_t(atts_.size() / 2) - first});
+        push({kStart, e, first, uint32_t(atts_.size() / 2) - first});
         if (empty) {
-            ev_.push_back({kEnd, e, 0, 0});
+            push({kEnd, e, 0, 0});
             if (depth == 0) {
                 next = q;
                 return delegate_ ? Scan::Delegate : Scan::Done;
@@ -600,7 +613,8 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
 }
 
 bool RowScanner::replay(SaxHandler& h) {
-    for (const Event& e : ev_) {
+    for (size_t i = 0; i < events_; ++i) {
+        const Event& e = ev_[i];
         switch (e.kind) {
             case kStart:
                 ptrs_.clear();
@@ -664,6 +678,7 @@ public:
                         s_ = S::Bang;
                     } else if (c == '?') {
                         s_ = S::Pi;
+                        tail_ = 0;
                     } else if (c == '/') {
                         s_ = S::EndTag;
                     } else {
@@ -694,12 +709,13 @@ public:
                     break;
                 case S::Pi:
                     if (buf_.size() < 256) buf_ += char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-                    if (c == '>' && buf_.size() >= 2 && buf_[buf_.size() - 2] == '?') {
+                    if (c == '>' && tail_ == '?') {
                         if (buf_.find("encoding") != std::string::npos &&
                             buf_.find("utf-8") == std::string::npos)
                             gaveUp_ = true;
                         s_ = S::Text;
                     }
+                    tail_ = c;
                     break;
                 case S::EndTag:
                     if (c == '>') {
@@ -823,47 +839,78 @@ private:
         return ok;
     }
 
-    bool rows(const char* d, size_t n) {
-        const char* p = d;
-        const char* end = d + n;
-        if (!carry_.empty()) {
-            carry_.append(d, n);
-            p = carry_.data();
-            end = p + carry_.size();
-        }
-        const char* base = p;
+    enum class Run { More, FallBack, Failed };
+
+    // Reads rows from [p, end); `stop` is where an unfinished row or the hand-over begins.
+    Run run(const char* p, const char* end, const char*& stop) {
         for (;;) {
+            stop = p;
             // Between rows the handler ignores text; expat still counts its lines.
-            const char* ws = p;
             while (p < end && isWs(*p)) ++p;
-            pad_.append(ws, size_t(p - ws));
-            if (p == end) break;
-            if (*p != '<') return fallBack(p, size_t(end - p));
-            if (end - p < 12) break;
-            if (std::memcmp(p, "</sheetData", 11) == 0) return fallBack(p, size_t(end - p));
+            pad_.append(stop, size_t(p - stop));
+            stop = p;
+            if (p == end) return Run::More;
+            if (*p != '<') return Run::FallBack;
+            if (end - p < 12) return Run::More;
             if (std::memcmp(p, "<row", 4) != 0 || !(isWs(p[4]) || p[4] == '>' || p[4] == '/'))
-                return fallBack(p, size_t(end - p));
+                return Run::FallBack;  // </sheetData> among others
             const char* next = nullptr;
             Scan r = scanner_.scan(p, end, next);
-            if (r == Scan::NeedMore) break;
-            if (r == Scan::Fallback) return fallBack(p, size_t(end - p));
+            if (r == Scan::NeedMore) return Run::More;
+            if (r == Scan::Fallback) return Run::FallBack;
             if (r == Scan::Delegate) {
-                if (!toExpat(p, size_t(next - p))) return false;
+                if (!toExpat(p, size_t(next - p))) return Run::Failed;
             } else {
-                pad_.append(size_t(std::count(p, next, '\n')), '\n');
+                // The row stood between a carriage return and what follows: they are no pair.
+                if (!pad_.empty() && pad_.back() == '\r') pad_ += ' ';
+                pad_.append(scanner_.lines(), '\n');
+                gFastRows.fetch_add(1, std::memory_order_relaxed);
                 if (!scanner_.replay(h_)) {
                     p_.handlerFailed();
-                    return false;
+                    return Run::Failed;
                 }
             }
             p = next;
-            if (pad_.size() > (64u << 10) && !flushPad()) return false;
+            if (pad_.size() > (64u << 10) && !flushPad()) return Run::Failed;
         }
-        // Keep the unfinished row for the next chunk.
-        if (base == carry_.data())
-            carry_.erase(0, size_t(p - base));
-        else
-            carry_.assign(p, end);
+    }
+
+    bool rows(const char* d, size_t n) {
+        const char* stop = nullptr;
+        // An unfinished row from the last chunk: joined with as little of this one as it needs.
+        while (!carry_.empty() && n > 0) {
+            const size_t old = carry_.size();
+            const size_t take = std::min(n, std::max<size_t>(old, 4096));
+            carry_.append(d, take);
+            const char* base = carry_.data();
+            Run r = run(base, base + carry_.size(), stop);
+            if (r == Run::Failed) return false;
+            if (r == Run::FallBack) {
+                mode_ = Mode::Expat;
+                std::string rest = carry_.substr(size_t(stop - base));
+                carry_.clear();
+                return toExpat(rest.data(), rest.size()) && p_.feed(d + take, n - take, false);
+            }
+            const size_t used = size_t(stop - base);
+            if (used >= old) {  // the old rows are done: go on in this chunk
+                carry_.clear();
+                d += used - old;
+                n -= used - old;
+            } else {
+                carry_.erase(0, used);
+                d += take;
+                n -= take;
+                if (carry_.size() > kMaxRow) {
+                    std::string rest = std::move(carry_);
+                    return fallBack(rest.data(), rest.size()) && p_.feed(d, n, false);
+                }
+            }
+        }
+        if (n == 0) return true;
+        Run r = run(d, d + n, stop);
+        if (r == Run::Failed) return false;
+        if (r == Run::FallBack) return fallBack(stop, size_t(d + n - stop));
+        carry_.assign(stop, d + n);  // keep the unfinished row for the next chunk
         if (carry_.size() > kMaxRow) {
             std::string rest = std::move(carry_);
             return fallBack(rest.data(), rest.size());
@@ -882,7 +929,6 @@ private:
 }  // namespace
 
 namespace {
-
 // Inflating and parsing a large part overlap: one thread inflates into a short queue of
 // chunks while the caller's thread parses them.
 class ChunkQueue {
@@ -942,6 +988,10 @@ void setFastSheetScan(bool on) {
 
 bool fastSheetScan() {
     return gFastSheetScan;
+}
+
+uint64_t fastSheetRows() {
+    return gFastRows.load(std::memory_order_relaxed);
 }
 
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {

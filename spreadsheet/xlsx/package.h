@@ -75,6 +75,8 @@ Status parseXmlText(std::string_view xml, std::string_view part, SaxHandler& h);
 // compare both paths).
 void setFastSheetScan(bool on);
 bool fastSheetScan();
+// Rows the fast scanner has read in this process (tests check that it was used).
+uint64_t fastSheetRows();
 
 // Attribute by local name (any prefix); null when absent.
 const char* attr(const char** atts, std::string_view localName);

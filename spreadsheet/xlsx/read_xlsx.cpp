@@ -704,6 +704,12 @@ private:
 
 // ---- worksheets ------------------------------------------------------------------------------
 
+// An element name against a literal, without a library call on the per-cell path.
+template <size_t N>
+inline bool is(std::string_view name, const char (&lit)[N]) {
+    return name.size() == N - 1 && std::memcmp(name.data(), lit, N - 1) == 0;
+}
+
 // "B12" -> row 12, col 2; false on anything else or outside the sheet.
 bool parseCellRef(const char* s, uint32_t& row, uint32_t& col) {
     uint32_t c = 0, r = 0;
@@ -851,7 +857,7 @@ public:
             return;
         }
         if (inSheetData_) {
-            if (name == "sheetData") {
+            if (is(name, "sheetData")) {
                 inSheetData_ = false;
                 --depth_;
             } else {
@@ -945,34 +951,34 @@ private:
     }
 
     void sheetDataStart(std::string_view name, const char** atts) {
-        if (name == "c") {
+        if (is(name, "c")) {
             cellStart(atts);
-        } else if (name == "v") {
+        } else if (is(name, "v")) {
             inV_ = true;
-        } else if (name == "f") {
+        } else if (is(name, "f")) {
             inF_ = true;
             fStart(atts);
-        } else if (name == "is") {
+        } else if (is(name, "is")) {
             inIs_ = true;
             hasIs_ = true;
             item_.reset();
         } else if (inIs_) {
             item_.start(name, atts);
-        } else if (name == "row") {
+        } else if (is(name, "row")) {
             rowStart(atts);
         }
     }
 
     void sheetDataEnd(std::string_view name) {
-        if (name == "v")
+        if (is(name, "v"))
             inV_ = false;
-        else if (name == "f")
+        else if (is(name, "f"))
             inF_ = false;
-        else if (name == "is")
+        else if (is(name, "is"))
             inIs_ = false;
         else if (inIs_)
             item_.end(name);
-        else if (name == "c")
+        else if (is(name, "c"))
             cellEnd();
     }
 

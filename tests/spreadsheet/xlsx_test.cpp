@@ -7,6 +7,7 @@
 #include <string>
 
 #include "spreadsheet/io.h"
+#include "spreadsheet/xlsx/package.h"
 #include "spreadsheet/xlsx/xlsx.h"
 
 namespace fs = std::filesystem;
@@ -460,6 +461,159 @@ TEST(XlsxRead, BadInputGivesAReasonNamingTheFile) {
     }
 }
 
+// The model a read gives, or its error, as text: every row, cell, string and formula.
+std::string modelOf(ss::Result<std::unique_ptr<ss::Workbook>> wb) {
+    if (!wb.ok()) return "error: " + wb.message();
+    std::string out;
+    for (const auto& ws : (*wb)->sheets) {
+        out += "sheet " + ws->name + "\n";
+        for (const ss::Row& r : ws->rows()) {
+            out += "row " + std::to_string(r.index) + " h" + std::to_string(r.height) + " s" +
+                   std::to_string(r.style) + " " + std::to_string(r.customHeight) +
+                   std::to_string(r.customFormat) + std::to_string(r.hidden) +
+                   std::to_string(r.collapsed) + std::to_string(r.outlineLevel) + "\n";
+            for (const ss::Cell& c : r.cells) {
+                out += " c" + std::to_string(c.col) + " t" + std::to_string(int(c.type)) + " s" +
+                       std::to_string(c.style) + " f" + std::to_string(c.flags) + " [" +
+                       (*wb)->cellText(c) + "]";
+                if (c.type == ss::CellType::String && (*wb)->strings.runs(c.sst))
+                    out += " rich" + std::to_string((*wb)->strings.runs(c.sst)->size());
+                if (const ss::Formula* f = ws->formula(r.index, c.col))
+                    out += " =" + f->text + (f->array ? " array " : " ") +
+                           std::to_string(f->arrayRange.firstRow) + ":" +
+                           std::to_string(f->arrayRange.lastCol);
+                out += "\n";
+            }
+        }
+    }
+    return out;
+}
+
+TEST(XlsxRead, FastRowScannerGivesTheSameModelAsExpat) {
+    // `fast`: the scanner reads at least one row (the rest may go to expat).
+    std::string bigRows, bigText;
+    for (int r = 1; r <= 6000; ++r) {
+        std::string n = std::to_string(r);
+        bigRows += "<row r=\"" + n + "\" spans=\"1:3\"><c r=\"A" + n + "\"><v>" + n +
+                   ".5</v></c><c r=\"B" + n + "\" t=\"inlineStr\"><is><t>text &amp; " + n +
+                   "</t></is></c><c r=\"C" + n + "\" t=\"s\"><v>" + std::to_string(r % 4) +
+                   "</v></c></row>\n";
+    }
+    struct Case {
+        const char* what;
+        std::string sheetData;
+        bool fast;
+    } cases[] = {
+        {"values of every type",
+         R"(<sheetData><row r="1" spans="1:9" ht="20" customHeight="1" hidden="1" s="1" )"
+         R"(customFormat="1" outlineLevel="2" x14ac:dyDescent="0.25"><c r="A1" s="1"><v>1.5</v></c>)"
+         R"(<c r="B1" t="s"><v>1</v></c><c r="C1" t="b"><v>1</v></c><c r="D1" t="e"><v>#N/A</v></c>)"
+         R"(<c r="E1" t="str"><f>"a"&amp;"b"</f><v>ab</v></c><c r="F1" t="d"><v>2021-03-04</v></c>)"
+         R"(<c r="G1" t="inlineStr"><is><t>a &lt;b&gt; &quot;c&quot; &apos;d&apos; &#65;&#x42;)"
+         R"(&#x4E2D;_x000D_</t></is></c><c r="H1"><f t="shared" ref="H1:H3" si="0">A1*2</f>)"
+         R"(<v>3</v></c><c r="I1" s="1"/></row><row r="2"><c r="H2"><f t="shared" si="0"/></c>)"
+         R"(<c r="J2"><f t="array" ref="J2:J3">A1:A2</f><v>1</v></c><c><v>7</v></c></row>)"
+         R"(<row/><row r="5"/><row r='6'><c r='A6' t='s'><v>2</v></c></row></sheetData>)",
+         true},
+        {"pretty-printed",
+         "<sheetData>\n  <row r=\"1\">\n    <c r=\"A1\" >\n      <v> 1 </v>\n"
+         "    </c >\n    <c\n r=\"B1\"\tt=\"str\"><v>a\tb\nc</v></c>\n  </row >\n"
+         "</sheetData>",
+         true},
+        {"non-ASCII, carriage return, tab in a value: that row goes to expat",
+         "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>漢字</t></is></c></row>"
+         "<row r=\"2\"><c r=\"A2\" t=\"str\"><v>a\r\nb</v></c></row>"
+         "<row r=\"3\"><c r=\"A3\" t=\"str\"><f a=\"x\ty\">1</f><v>x</v></c></row>"
+         "<row r=\"4\"><c r=\"A4\"><v>4</v></c></row></sheetData>",
+         true},
+        {"comment, CDATA and instruction hand the rest to expat",
+         "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row><!-- <row r=\"2\"> -->"
+         "<row r=\"3\"><c r=\"A3\" t=\"str\"><v><![CDATA[<x>]]></v></c><?pi x?></row>"
+         "<row r=\"4\"><c r=\"A4\"><v>4</v></c></row></sheetData>",
+         true},
+        {"rich inline text and markup compatibility",
+         "<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><r><rPr><b/></rPr><t>x</t></r>"
+         "<r><t>y</t></r></is></c><mc:AlternateContent xmlns:mc=\"m\"><mc:Choice Requires=\"q\">"
+         "<c r=\"B1\"><v>1</v></c></mc:Choice><mc:Fallback><c r=\"C1\"><v>2</v></c></mc:Fallback>"
+         "</mc:AlternateContent></row></sheetData>",
+         false},
+        {"prefixed elements",
+         "<x:sheetData xmlns:x=\"s\"><x:row r=\"1\"><x:c r=\"A1\"><x:v>1</x:v>"
+         "</x:c></x:row></x:sheetData>",
+         false},
+        {"rows inside a comment before the real ones",
+         "<!-- <sheetData><row><c><v>9</v></c></row> --><sheetData><row r=\"2\"><c r=\"A2\"><v>2"
+         "</v></c></row></sheetData>",
+         true},
+        {"many rows across chunks", "<sheetData>\n" + bigRows + "</sheetData>", true},
+        {"malformed far into the part: the same line in the message",
+         "<sheetData>\n" + bigRows + "<row r=\"6001\"><c><v>1</v></row></sheetData>", true},
+        {"line breaks of every kind before an error",
+         "<sheetData><row r=\"1\"\r><c r=\"A1\"\r\n><v>1</v></c></row>\r<row r=\"2\"><c>"
+         "<v>2</v></c></row>\n<row><c></row></sheetData>",
+         true},
+        {"mismatched tag", "<sheetData><row>\n<c>\n<v>1</c></v></row></sheetData>", false},
+        {"repeated attribute",
+         "<sheetData><row r=\"1\"><c r=\"A1\" r=\"B1\"><v>1</v></c></row>\n"
+         "<row r=\"2\"><c r=\"A2\"/ ></row></sheetData>",
+         false},
+        {"no space between attributes",
+         "<sheetData><row r=\"1\"><c r=\"A1\"s=\"1\"><v>1</v></c></row></sheetData>", false},
+        {"'<' in a value", "<sheetData><row r=\"1\"><c r=\"A<1\"><v>1</v></c></row></sheetData>",
+         false},
+        {"undefined entity",
+         "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>\n<row r=\"2\"><c r=\"A2\" "
+         "t=\"str\"><v>&nbsp;</v></c></row></sheetData>",
+         true},
+        {"reference to an invalid character",
+         "<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>&#0;</v></c></row></sheetData>", false},
+        {"]]> in text",
+         "<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>a]]>b</v></c></row></sheetData>", false},
+        {"control character",
+         std::string("<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>a\x01</v></c></row>") +
+             "</sheetData>",
+         false},
+        {"invalid UTF-8",
+         "<sheetData><row r=\"1\"><c r=\"A1\" t=\"str\"><v>a\xC3(</v></c></row>"
+         "</sheetData>",
+         false},
+        {"unfinished part", "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row><row r=\"2\">",
+         true},
+        {"bad row number",
+         "<sheetData><row r=\"1\"/>\n<row r=\"0\"><c><v>1</v></c></row></sheetData>", true},
+        {"cell reference out of range",
+         "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c><c r=\"XFE1\"><v>1</v></c></row>"
+         "</sheetData>",
+         true},
+        {"missing shared string",
+         "<sheetData><row r=\"1\"><c r=\"A1\" t=\"s\"><v>99</v></c></row></sheetData>", true},
+        {"text and a cell outside rows",
+         "<sheetData>x<c r=\"A1\"><v>1</v></c><row r=\"2\"><c><v>2</v></c></row></sheetData>",
+         false},
+    };
+    TempDir dir;
+    const bool saved = ss::xlsx::fastSheetScan();
+    int n = 0;
+    for (const Case& c : cases) {
+        fs::path file = dir / ("v" + std::to_string(n++) + ".xlsx");
+        auto parts = package("");
+        // Row content sits where writers put it: after the sheet properties, before the rest.
+        parts["book/ws/a.xml"] =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n" +
+            sheetXml("<dimension ref=\"A1\"/><sheetViews><sheetView/></sheetViews>" + c.sheetData +
+                     "<mergeCells><mergeCell ref=\"A1:B1\"/></mergeCells>");
+        writeZip(file, parts);
+        ss::xlsx::setFastSheetScan(false);
+        std::string viaExpat = modelOf(ss::readXlsx(file));
+        ss::xlsx::setFastSheetScan(true);
+        uint64_t before = ss::xlsx::fastSheetRows();
+        std::string viaScanner = modelOf(ss::readXlsx(file));
+        EXPECT_EQ(viaScanner, viaExpat) << c.what;
+        EXPECT_EQ(ss::xlsx::fastSheetRows() > before, c.fast) << c.what;
+    }
+    ss::xlsx::setFastSheetScan(saved);
+}
+
 TEST(XlsxCorpus, EveryWorkbookOpensAndEveryBrokenFileIsRefused) {
     fs::path corpus = TW_CORPUS_DIR;
     if (!fs::exists(corpus / "xlsx")) GTEST_SKIP() << "no corpus at " << corpus;
@@ -476,6 +630,19 @@ TEST(XlsxCorpus, EveryWorkbookOpensAndEveryBrokenFileIsRefused) {
         ASSERT_FALSE(wb.ok()) << e.path();
         EXPECT_NE(wb.message().find(e.path().string()), std::string::npos);
     }
+
+    // The fast row scanner and expat give the same model or the same refusal on every file.
+    const bool saved = ss::xlsx::fastSheetScan();
+    for (const char* folder : {"xlsx", "broken"}) {
+        for (const auto& e : fs::directory_iterator(corpus / folder)) {
+            if (e.path().extension() != ".xlsx") continue;
+            ss::xlsx::setFastSheetScan(false);
+            std::string viaExpat = modelOf(ss::readXlsx(e.path()));
+            ss::xlsx::setFastSheetScan(true);
+            EXPECT_EQ(modelOf(ss::readXlsx(e.path())), viaExpat) << e.path();
+        }
+    }
+    ss::xlsx::setFastSheetScan(saved);
 
     // Facts of particular files.
     auto dim = ss::openWorkbook(corpus / "xlsx/Test_git_issue_271_InvalidDimension.xlsx");
