@@ -24,17 +24,23 @@ struct Formula {
 };
 
 struct Row {
-    uint32_t index = 0;    // 1-based
-    float height = 0.0f;   // points; used when customHeight
-    uint32_t style = 0;    // row format (xf), used when customFormat
-    bool customHeight = false, customFormat = false, hidden = false, collapsed = false;
-    uint8_t outlineLevel = 0;
-    std::vector<Cell> cells;  // sorted by column
+    uint32_t index = 0;   // 1-based
+    float height = 0.0f;  // points; used when customHeight
+    uint32_t style = 0;   // row format (xf), used when customFormat
+    // Flags packed into one byte: a row costs 40 bytes besides its cells.
+    bool customHeight : 1 = false;
+    bool customFormat : 1 = false;
+    bool hidden : 1 = false;
+    bool collapsed : 1 = false;
+    uint8_t outlineLevel : 3 = 0;  // 0..7
+    std::vector<Cell> cells;       // sorted by column
 
     bool hasFormat() const {
         return customHeight || customFormat || hidden || collapsed || outlineLevel;
     }
 };
+
+static_assert(sizeof(Row) <= 40, "row overhead counts against the bytes per cell");
 
 struct ColumnInfo {
     uint32_t first = 1, last = 1;
