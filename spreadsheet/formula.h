@@ -28,9 +28,9 @@ std::string adjustFormulaForDeletedRows(std::string_view formula,
 
 // What a formula refers to besides plain cell references of its own sheet.
 struct FormulaNames {
-    std::vector<std::string> sheets;   // sheet names of qualified references (unquoted)
-    std::vector<std::string> names;    // defined names (identifiers that are not functions)
-    bool externalWorkbook = false;     // a reference into another workbook ([1]Sheet!A1)
+    std::vector<std::string> sheets;  // sheet names of qualified references (unquoted)
+    std::vector<std::string> names;   // defined names (identifiers that are not functions)
+    bool externalWorkbook = false;    // a reference into another workbook ([1]Sheet!A1)
 };
 FormulaNames formulaNames(std::string_view formula);
 
