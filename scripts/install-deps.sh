@@ -6,7 +6,7 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
-    build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev \
+    build-essential cmake ninja-build pkg-config git clang clang-format libclang-rt-14-dev \
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev \
     libzip-dev libexpat1-dev zlib1g-dev \
     libgtest-dev libgmock-dev \

@@ -4,9 +4,11 @@
 # fuzzers for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "${TW_SKIP_DEPS:-}" != 1 ] && ! (command -v cmake && command -v qmake && command -v xvfb-run) >/dev/null 2>&1; then
+if [ "${TW_SKIP_DEPS:-}" != 1 ] && ! (command -v cmake && command -v qmake && command -v xvfb-run && command -v clang-format) >/dev/null 2>&1; then
     bash scripts/install-deps.sh
 fi
+echo "== formatting =="
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
 bash scripts/build.sh
 (cd build && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j2)
 

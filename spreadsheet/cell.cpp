@@ -9,7 +9,9 @@ constexpr std::array<std::string_view, 8> kErrorTexts = {
     "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A", "#GETTING_DATA"};
 }
 
-std::string_view errorText(ErrorCode e) { return kErrorTexts[static_cast<size_t>(e)]; }
+std::string_view errorText(ErrorCode e) {
+    return kErrorTexts[static_cast<size_t>(e)];
+}
 
 std::optional<ErrorCode> parseErrorText(std::string_view s) {
     for (size_t i = 0; i < kErrorTexts.size(); ++i)

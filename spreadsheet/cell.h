@@ -17,7 +17,7 @@ enum class CellType : uint8_t { Empty, Number, String, Boolean, Error };
 
 // Error values, in the order of their BIFF codes' listing.
 enum class ErrorCode : uint8_t { Null, Div0, Value, Ref, Name, Num, NA, GettingData };
-std::string_view errorText(ErrorCode e);                  // "#N/A" ...
+std::string_view errorText(ErrorCode e);                    // "#N/A" ...
 std::optional<ErrorCode> parseErrorText(std::string_view);  // inverse of errorText
 
 // One cell: 16 bytes. The value is a number, an index into the workbook's shared strings, a

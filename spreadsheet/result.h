@@ -40,7 +40,11 @@ struct Ok {};
 // Result of an operation that yields nothing but success or an error.
 using Status = Result<Ok>;
 
-inline Status okStatus() { return Ok{}; }
-inline Error fail(std::string message) { return Error{std::move(message)}; }
+inline Status okStatus() {
+    return Ok{};
+}
+inline Error fail(std::string message) {
+    return Error{std::move(message)};
+}
 
 }  // namespace ss

@@ -24,10 +24,10 @@ std::string richKey(const std::vector<RichRun>& runs) {
             key += '{' + f.name + '|' + std::to_string(f.size) + '|' + char('0' + f.bold) +
                    char('0' + f.italic) + char('0' + f.strike) + char('0' + f.outline) +
                    char('0' + f.shadow) + char('0' + f.condense) + char('0' + f.extend) + '|' +
-                   f.underline + '|' + f.vertAlign + '|' + std::to_string(int(f.color.kind)) +
-                   ',' + std::to_string(f.color.value) + ',' + std::to_string(f.color.tint) +
-                   '|' + std::to_string(f.family) + '|' + std::to_string(f.charset) + '|' +
-                   f.scheme + '}';
+                   f.underline + '|' + f.vertAlign + '|' + std::to_string(int(f.color.kind)) + ',' +
+                   std::to_string(f.color.value) + ',' + std::to_string(f.color.tint) + '|' +
+                   std::to_string(f.family) + '|' + std::to_string(f.charset) + '|' + f.scheme +
+                   '}';
         } else {
             key += "{}";
         }

@@ -21,8 +21,8 @@ struct RichRun {
 
 class SharedStrings {
 public:
-    uint32_t add(std::string_view text);           // finds or adds a plain text
-    uint32_t addRich(std::vector<RichRun> runs);   // finds or adds a formatted text
+    uint32_t add(std::string_view text);          // finds or adds a plain text
+    uint32_t addRich(std::vector<RichRun> runs);  // finds or adds a formatted text
     const std::string& text(uint32_t i) const { return texts_[i]; }
     // The runs of a formatted text; null for a plain one.
     const std::vector<RichRun>* runs(uint32_t i) const;

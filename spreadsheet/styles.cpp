@@ -71,14 +71,13 @@ const std::map<uint32_t, std::string>& builtinFormats() {
 
 // The default 56-colour palette of indexes 8..63 (indexes 0..7 repeat 8..15).
 constexpr std::array<uint32_t, 56> kDefaultPalette = {
-    0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFFFF00FF,
-    0xFF00FFFF, 0xFF800000, 0xFF008000, 0xFF000080, 0xFF808000, 0xFF800080, 0xFF008080,
-    0xFFC0C0C0, 0xFF808080, 0xFF9999FF, 0xFF993366, 0xFFFFFFCC, 0xFFCCFFFF, 0xFF660066,
-    0xFFFF8080, 0xFF0066CC, 0xFFCCCCFF, 0xFF000080, 0xFFFF00FF, 0xFFFFFF00, 0xFF00FFFF,
-    0xFF800080, 0xFF800000, 0xFF008080, 0xFF0000FF, 0xFF00CCFF, 0xFFCCFFFF, 0xFFCCFFCC,
-    0xFFFFFF99, 0xFF99CCFF, 0xFFFF99CC, 0xFFCC99FF, 0xFFFFCC99, 0xFF3366FF, 0xFF33CCCC,
-    0xFF99CC00, 0xFFFFCC00, 0xFFFF9900, 0xFFFF6600, 0xFF666699, 0xFF969696, 0xFF003366,
-    0xFF339966, 0xFF003300, 0xFF333300, 0xFF993300, 0xFF993366, 0xFF333399, 0xFF333333};
+    0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFFFF00FF, 0xFF00FFFF,
+    0xFF800000, 0xFF008000, 0xFF000080, 0xFF808000, 0xFF800080, 0xFF008080, 0xFFC0C0C0, 0xFF808080,
+    0xFF9999FF, 0xFF993366, 0xFFFFFFCC, 0xFFCCFFFF, 0xFF660066, 0xFFFF8080, 0xFF0066CC, 0xFFCCCCFF,
+    0xFF000080, 0xFFFF00FF, 0xFFFFFF00, 0xFF00FFFF, 0xFF800080, 0xFF800000, 0xFF008080, 0xFF0000FF,
+    0xFF00CCFF, 0xFFCCFFFF, 0xFFCCFFCC, 0xFFFFFF99, 0xFF99CCFF, 0xFFFF99CC, 0xFFCC99FF, 0xFFFFCC99,
+    0xFF3366FF, 0xFF33CCCC, 0xFF99CC00, 0xFFFFCC00, 0xFFFF9900, 0xFFFF6600, 0xFF666699, 0xFF969696,
+    0xFF003366, 0xFF339966, 0xFF003300, 0xFF333300, 0xFF993300, 0xFF993366, 0xFF333399, 0xFF333333};
 
 std::string num(double v) {
     char buf[32];
@@ -139,8 +138,8 @@ std::string xfKey(const CellFormat& x) {
                     std::to_string(x.xfId) + '|';
     const Alignment& a = x.alignment;
     k += a.horizontal + ',' + a.vertical + ',' + std::to_string(a.textRotation) + ',' +
-         char('0' + a.wrapText) + char('0' + a.shrinkToFit) + char('0' + a.justifyLastLine) +
-         ',' + std::to_string(a.indent) + ',' + std::to_string(a.relativeIndent) + ',' +
+         char('0' + a.wrapText) + char('0' + a.shrinkToFit) + char('0' + a.justifyLastLine) + ',' +
+         std::to_string(a.indent) + ',' + std::to_string(a.relativeIndent) + ',' +
          std::to_string(a.readingOrder) + '|';
     for (bool b : {x.protection.locked, x.protection.hidden, x.applyNumberFormat, x.applyFont,
                    x.applyFill, x.applyBorder, x.applyAlignment, x.applyProtection, x.quotePrefix})
@@ -207,8 +206,8 @@ bool isDateFormatCode(const std::string& code) {
                 if ((lc == 'g' || lc == 'b') && code.compare(i, 7, "General") != 0 &&
                     code.compare(i, 7, "general") != 0)
                     return true;
-                if (lc == 'g' && (code.compare(i, 7, "General") == 0 ||
-                                  code.compare(i, 7, "general") == 0))
+                if (lc == 'g' &&
+                    (code.compare(i, 7, "General") == 0 || code.compare(i, 7, "general") == 0))
                     i += 6;
                 break;
             }
@@ -261,8 +260,12 @@ uint32_t StyleTable::paletteColor(uint32_t index) const {
     return index == 64 ? 0xFF000000 : 0xFFFFFFFF;  // system foreground / background
 }
 
-uint32_t StyleTable::internFont(const Font& f) { return internInto(fonts, fontIndex_, f, fontKey); }
-uint32_t StyleTable::internFill(const Fill& f) { return internInto(fills, fillIndex_, f, fillKey); }
+uint32_t StyleTable::internFont(const Font& f) {
+    return internInto(fonts, fontIndex_, f, fontKey);
+}
+uint32_t StyleTable::internFill(const Fill& f) {
+    return internInto(fills, fillIndex_, f, fillKey);
+}
 uint32_t StyleTable::internBorder(const Border& b) {
     return internInto(borders, borderIndex_, b, borderKey);
 }
@@ -320,8 +323,10 @@ uint32_t StyleInterner::operator()(uint32_t xf) {
     CellFormat x = from_.cellXfs[xf];
 
     auto mapComponents = [&](CellFormat& f) {
-        if (f.fontId < from_.fonts.size()) f.fontId = to_.internFont(mapFont(from_.fonts[f.fontId]));
-        else f.fontId = 0;
+        if (f.fontId < from_.fonts.size())
+            f.fontId = to_.internFont(mapFont(from_.fonts[f.fontId]));
+        else
+            f.fontId = 0;
         if (f.fillId < from_.fills.size()) {
             Fill fill = from_.fills[f.fillId];
             fill.fg = mapColor(fill.fg);

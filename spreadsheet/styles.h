@@ -34,8 +34,8 @@ struct Font {
     std::string underline;  // "", "single", "double", "singleAccounting", "doubleAccounting"
     std::string vertAlign;  // "", "superscript", "subscript", "baseline"
     Color color;
-    int family = -1;   // -1: not given
-    int charset = -1;  // -1: not given
+    int family = -1;     // -1: not given
+    int charset = -1;    // -1: not given
     std::string scheme;  // "", "major", "minor"
     bool operator==(const Font&) const = default;
 };
@@ -120,9 +120,9 @@ public:
     std::vector<CellFormat> cellStyleXfs;
     std::vector<CellFormat> cellXfs;
     std::vector<NamedCellStyle> cellStyles;
-    std::vector<std::string> dxfsXml;        // differential formats, kept as their XML elements
-    std::vector<uint32_t> indexedColors;     // custom palette (ARGB); empty: the default palette
-    std::string tableStylesXml;              // kept as written
+    std::vector<std::string> dxfsXml;     // differential formats, kept as their XML elements
+    std::vector<uint32_t> indexedColors;  // custom palette (ARGB); empty: the default palette
+    std::string tableStylesXml;           // kept as written
     std::vector<uint32_t> mruColors;
     // Colours of the workbook's theme (ARGB) in the order cells refer to them (theme="0" is
     // lt1, 1 dk1, 2 lt2, 3 dk2, 4..9 accents, 10 hlink, 11 folHlink); empty: the default theme.

@@ -14,7 +14,8 @@ std::unique_ptr<Workbook> Workbook::createDefault() {
 
 Worksheet& Workbook::addSheet(std::string name, std::optional<size_t> position) {
     size_t at = position ? std::min(*position, sheets.size()) : sheets.size();
-    auto it = sheets.insert(sheets.begin() + ptrdiff_t(at), std::make_unique<Worksheet>(std::move(name)));
+    auto it =
+        sheets.insert(sheets.begin() + ptrdiff_t(at), std::make_unique<Worksheet>(std::move(name)));
     return **it;
 }
 
@@ -102,7 +103,8 @@ void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
 }  // namespace
 
 std::string formatDateSerial(double serial, bool date1904) {
-    if (!std::isfinite(serial) || serial < 0 || serial >= 2958466) return formatGeneralNumber(serial);
+    if (!std::isfinite(serial) || serial < 0 || serial >= 2958466)
+        return formatGeneralNumber(serial);
     double whole = std::floor(serial);
     int64_t seconds = std::llround((serial - whole) * 86400.0);
     int64_t days = int64_t(whole);
@@ -117,7 +119,9 @@ std::string formatDateSerial(double serial, bool date1904) {
         std::snprintf(date, sizeof date, "1900-01-00");
     } else {
         // Day 0 of the 1904 system is 1904-01-01; day 1 of the 1900 system is 1900-01-01.
-        int64_t epoch = date1904 ? -24107 : (days < 60 ? -25568 : -25569);  // 1904-01-01, 1899-12-31, 1899-12-30
+        int64_t epoch = date1904
+                            ? -24107
+                            : (days < 60 ? -25568 : -25569);  // 1904-01-01, 1899-12-31, 1899-12-30
         int64_t y;
         unsigned m, d;
         civilFromDays(epoch + days, y, m, d);
@@ -127,7 +131,8 @@ std::string formatDateSerial(double serial, bool date1904) {
     if (seconds != 0) {
         char t[64];
         std::snprintf(t, sizeof t, " %02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                      static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+                      static_cast<long long>(seconds / 60 % 60),
+                      static_cast<long long>(seconds % 60));
         out += t;
     }
     return out;

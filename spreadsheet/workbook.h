@@ -39,9 +39,9 @@ public:
     std::vector<DefinedName> names;
     StyleTable styles;
     SharedStrings strings;
-    std::string themeXml;           // the theme part as read; empty: the writer's default theme
-    std::string vbaProject;         // vbaProject.bin of an .xlsm, kept as bytes
-    std::string sourcePath;         // file this workbook was read from, if any
+    std::string themeXml;    // the theme part as read; empty: the writer's default theme
+    std::string vbaProject;  // vbaProject.bin of an .xlsm, kept as bytes
+    std::string sourcePath;  // file this workbook was read from, if any
 
     Worksheet& addSheet(std::string name, std::optional<size_t> position = std::nullopt);
     // Sheet whose name equals `name` without regard to case (ASCII and full Unicode simple

@@ -214,7 +214,9 @@ void Worksheet::deleteRowSet(const std::vector<uint32_t>& sorted) {
     auto deletedBefore = [&](uint32_t r) {  // deleted rows with index < r
         return uint32_t(std::lower_bound(sorted.begin(), sorted.end(), r) - sorted.begin());
     };
-    auto isDeleted = [&](uint32_t r) { return std::binary_search(sorted.begin(), sorted.end(), r); };
+    auto isDeleted = [&](uint32_t r) {
+        return std::binary_search(sorted.begin(), sorted.end(), r);
+    };
 
     size_t out = 0;
     size_t d = 0;  // deleted rows passed so far
