@@ -9,8 +9,10 @@
 #include <ctime>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "package.h"
+#include "part_deflater.h"
 #include "xlsx.h"
 #include "xml_util.h"
 
@@ -30,6 +32,8 @@ constexpr const char* kXmlDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\" stand
 // Deflate level of every part: level 1 keeps XML within a few tenths of level 6's size at four
 // times its speed (see bench/README.md).
 constexpr int kDeflateLevel = 1;
+// From this many cells on, a second thread deflates while the sheets are written.
+constexpr uint64_t kThreadedCells = 20000;
 
 void appendU(std::string& out, uint64_t v) {
     char buf[24];
@@ -434,8 +438,9 @@ void appendText(std::string& out, const std::string& s) {
     out += "</t>";
 }
 
-std::string stringsPart(const SharedStrings& ss, const StringPlan& p) {
-    std::string out = kXmlDecl;
+void stringsPart(const SharedStrings& ss, const StringPlan& p, xlsx::PartDeflater& sink) {
+    std::string& out = sink.out();
+    out = kXmlDecl;
     out += "<sst xmlns=\"";
     out += kMainNs;
     out += '"';
@@ -459,9 +464,9 @@ std::string stringsPart(const SharedStrings& ss, const StringPlan& p) {
             appendText(out, ss.text(i));
         }
         out += "</si>";
+        sink.flushIfFull();
     }
     out += "</sst>";
-    return out;
 }
 
 // ---- worksheets ------------------------------------------------------------------------------
@@ -480,11 +485,10 @@ int preservedRank(std::string_view e) {
 class SheetWriter {
 public:
     SheetWriter(const Workbook& wb, const Worksheet& ws, const StylePlan& sp,
-                const StringPlan& strings)
-        : wb_(wb), ws_(ws), sp_(sp), strings_(strings) {}
+                const StringPlan& strings, xlsx::PartDeflater& sink)
+        : wb_(wb), ws_(ws), sp_(sp), strings_(strings), sink_(sink), out_(sink.out()) {}
 
-    std::string write() {
-        out_.reserve(ws_.cellCount() * 24 + 4096);
+    void write() {
         out_ = kXmlDecl;
         out_ += "<worksheet xmlns=\"";
         out_ += kMainNs;
@@ -511,7 +515,6 @@ public:
         sheetData();
         tail();
         out_ += "</worksheet>";
-        return std::move(out_);
     }
 
 private:
@@ -592,6 +595,7 @@ private:
             out_ += '>';
             for (const Cell& c : r.cells) cell(r.index, c);
             out_ += "</row>";
+            sink_.flushIfFull();
         }
         out_ += "</sheetData>";
     }
@@ -742,7 +746,8 @@ private:
     const Worksheet& ws_;
     const StylePlan& sp_;
     const StringPlan& strings_;
-    std::string out_;
+    xlsx::PartDeflater& sink_;
+    std::string& out_;  // the sink's buffer
     std::vector<std::string> letters_;
 };
 
@@ -774,7 +779,56 @@ struct Part {
     std::string name, data;
 };
 
-Status writeZip(const std::filesystem::path& path, const std::vector<Part>& parts) {
+// Gives libzip a part that is deflated already: with its sizes, CRC and method stated, the
+// bytes are stored as they are.
+struct StoredPart {
+    const xlsx::DeflatedPart* part;
+    size_t at = 0;
+};
+
+zip_int64_t storedPartSource(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+    auto* s = static_cast<StoredPart*>(state);
+    switch (cmd) {
+        case ZIP_SOURCE_OPEN:
+            s->at = 0;
+            return 0;
+        case ZIP_SOURCE_READ: {
+            size_t n = std::min<size_t>(size_t(len), s->part->data.size() - s->at);
+            std::memcpy(data, s->part->data.data() + s->at, n);
+            s->at += n;
+            return zip_int64_t(n);
+        }
+        case ZIP_SOURCE_CLOSE:
+        case ZIP_SOURCE_FREE:
+            return 0;
+        case ZIP_SOURCE_STAT: {
+            auto* st = static_cast<zip_stat_t*>(data);
+            zip_stat_init(st);
+            st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
+                        ZIP_STAT_ENCRYPTION_METHOD;
+            st->size = s->part->size;
+            st->comp_size = s->part->data.size();
+            st->crc = s->part->crc;
+            st->comp_method = ZIP_CM_DEFLATE;
+            st->encryption_method = ZIP_EM_NONE;
+            return sizeof(zip_stat_t);
+        }
+        case ZIP_SOURCE_ERROR: {
+            auto* e = static_cast<int*>(data);
+            e[0] = ZIP_ER_INTERNAL;
+            e[1] = 0;
+            return 2 * sizeof(int);
+        }
+        case ZIP_SOURCE_SUPPORTS:
+            return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ,
+                                                  ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                                                  ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, -1);
+        default:
+            return -1;
+    }
+}
+
+Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::DeflatedPart>& parts) {
     int err = 0;
     zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
     auto reason = [&](zip_t* zz) {
@@ -782,21 +836,21 @@ Status writeZip(const std::filesystem::path& path, const std::vector<Part>& part
                     "。");
     };
     if (!z) return reason(nullptr);
-    for (const Part& p : parts) {
-        zip_source_t* src = zip_source_buffer(z, p.data.data(), p.data.size(), 0);
+    std::vector<StoredPart> states(parts.size());  // outlive zip_close, which reads them
+    for (size_t i = 0; i < parts.size(); ++i) {
+        states[i].part = &parts[i];
+        zip_source_t* src = zip_source_function(z, storedPartSource, &states[i]);
         if (!src) {
             Status st = reason(z);
             zip_discard(z);
             return st;
         }
-        zip_int64_t idx = zip_file_add(z, p.name.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
-        if (idx < 0) {
+        if (zip_file_add(z, parts[i].name.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
             zip_source_free(src);
             Status st = reason(z);
             zip_discard(z);
             return st;
         }
-        zip_set_file_compression(z, zip_uint64_t(idx), ZIP_CM_DEFLATE, kDeflateLevel);
     }
     if (zip_close(z) != 0) {
         Status st = reason(z);
@@ -1014,13 +1068,35 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
     parts.push_back(
         {"xl/theme/theme1.xml", wb.themeXml.empty() ? std::string(defaultTheme()) : wb.themeXml});
     parts.push_back({"xl/styles.xml", stylesPart(wb.styles, styles)});
-    if (!strings.order.empty())
-        parts.push_back({"xl/sharedStrings.xml", stringsPart(wb.strings, strings)});
-    for (size_t i = 0; i < sheets.size(); ++i)
-        parts.push_back({"xl/worksheets/sheet" + std::to_string(i + 1) + ".xml",
-                         SheetWriter(wb, *sheets[i], styles, strings).write()});
-    if (vba) parts.push_back({"xl/vbaProject.bin", wb.vbaProject});
-    return writeZip(path, parts);
+
+    // A small workbook is deflated as it is written; a large one on a second thread.
+    uint64_t cells = 0;
+    for (const Worksheet* ws : sheets) cells += ws->cellCount();
+    xlsx::PartDeflater deflater(kDeflateLevel,
+                                cells >= kThreadedCells && std::thread::hardware_concurrency() > 1);
+    for (const Part& p : parts) {
+        deflater.begin(p.name);
+        deflater.out() += p.data;
+        deflater.end();
+    }
+    if (!strings.order.empty()) {
+        deflater.begin("xl/sharedStrings.xml");
+        stringsPart(wb.strings, strings, deflater);
+        deflater.end();
+    }
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        deflater.begin("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml");
+        SheetWriter(wb, *sheets[i], styles, strings, deflater).write();
+        deflater.end();
+    }
+    if (vba) {
+        deflater.begin("xl/vbaProject.bin");
+        deflater.out() += wb.vbaProject;
+        deflater.end();
+    }
+    auto deflated = deflater.finish();
+    if (!deflated.ok()) return fail("无法保存 " + path.string() + "：" + deflated.message());
+    return writeZip(path, deflated.value());
 }
 
 namespace {
