@@ -1,14 +1,136 @@
 #include "strings.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace ss {
 
+namespace {
+constexpr size_t kBlock = 64 * 1024;
+}  // namespace
+
+SharedStrings::SharedStrings(const SharedStrings& other) {
+    *this = other;
+}
+
+SharedStrings& SharedStrings::operator=(const SharedStrings& other) {
+    if (this == &other) return *this;
+    texts_.clear();
+    blocks_.clear();
+    blockLeft_ = 0;
+    blockAt_ = nullptr;
+    slots_.clear();
+    indexed_ = used_ = 0;
+    texts_.reserve(other.texts_.size());
+    for (uint32_t i = 0; i < other.size(); ++i) store(other.text(i));
+    rich_ = other.rich_;
+    richIndex_ = other.richIndex_;
+    return *this;
+}
+
+void SharedStrings::swap(SharedStrings& other) noexcept {
+    texts_.swap(other.texts_);
+    blocks_.swap(other.blocks_);
+    std::swap(blockLeft_, other.blockLeft_);
+    std::swap(blockAt_, other.blockAt_);
+    slots_.swap(other.slots_);
+    std::swap(indexed_, other.indexed_);
+    std::swap(used_, other.used_);
+    rich_.swap(other.rich_);
+    richIndex_.swap(other.richIndex_);
+}
+
+uint64_t SharedStrings::hashOf(std::string_view text) {
+    return std::hash<std::string_view>{}(text);
+}
+
+uint32_t SharedStrings::store(std::string_view text) {
+    const char* data = "";
+    if (!text.empty()) {
+        char* at;
+        if (text.size() > kBlock / 4) {  // a long text gets a block of its own
+            blocks_.push_back(std::make_unique<char[]>(text.size()));
+            at = blocks_.back().get();
+        } else {
+            if (text.size() > blockLeft_) {
+                blocks_.push_back(std::make_unique<char[]>(kBlock));
+                blockAt_ = blocks_.back().get();
+                blockLeft_ = kBlock;
+            }
+            at = blockAt_;
+            blockAt_ += text.size();
+            blockLeft_ -= text.size();
+        }
+        std::memcpy(at, text.data(), text.size());
+        data = at;
+    }
+    texts_.push_back({data, uint32_t(text.size())});
+    return uint32_t(texts_.size() - 1);
+}
+
+void SharedStrings::index(uint32_t i, uint64_t hash) {
+    if ((used_ + 1) * 2 > slots_.size()) {  // keep at most half the slots in use
+        std::vector<uint64_t> old(std::max<size_t>(64, slots_.size() * 2), 0);
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (uint64_t s : old) {
+            if (!s) continue;
+            // Slots keep the hash's upper half; the table is never wider than 32 bits of it.
+            size_t at = size_t(s >> 32) & mask;
+            while (slots_[at]) at = (at + 1) & mask;
+            slots_[at] = s;
+        }
+    }
+    const size_t mask = slots_.size() - 1;
+    const uint64_t tag = hash >> 32;
+    size_t at = size_t(tag) & mask;
+    while (slots_[at]) at = (at + 1) & mask;
+    slots_[at] = (tag << 32) | (uint64_t(i) + 1);
+    ++used_;
+}
+
+void SharedStrings::catchUp() {
+    for (; indexed_ < texts_.size(); ++indexed_) {
+        const uint32_t i = uint32_t(indexed_);
+        if (!rich_.empty() && rich_.count(i)) continue;
+        const std::string_view t = text(i);
+        const uint64_t h = hashOf(t);
+        // A text the table already holds keeps its first index.
+        bool seen = false;
+        if (!slots_.empty()) {
+            const size_t mask = slots_.size() - 1;
+            for (size_t at = size_t(h >> 32) & mask; slots_[at]; at = (at + 1) & mask)
+                if ((slots_[at] >> 32) == (h >> 32) &&
+                    text(uint32_t(slots_[at] & 0xFFFFFFFFu) - 1) == t) {
+                    seen = true;
+                    break;
+                }
+        }
+        if (!seen) index(i, h);
+    }
+}
+
 uint32_t SharedStrings::add(std::string_view text) {
-    auto it = index_.find(text);
-    if (it != index_.end()) return it->second;
-    uint32_t i = uint32_t(texts_.size());
-    texts_.emplace_back(text);
-    index_.emplace(std::string_view(texts_.back()), i);
+    catchUp();
+    const uint64_t h = hashOf(text);
+    if (!slots_.empty()) {
+        const size_t mask = slots_.size() - 1;
+        for (size_t at = size_t(h >> 32) & mask; slots_[at]; at = (at + 1) & mask) {
+            const uint64_t s = slots_[at];
+            if ((s >> 32) == (h >> 32)) {
+                const uint32_t i = uint32_t(s & 0xFFFFFFFFu) - 1;
+                if (this->text(i) == text) return i;
+            }
+        }
+    }
+    const uint32_t i = store(text);
+    index(i, h);
+    indexed_ = texts_.size();
     return i;
+}
+
+uint32_t SharedStrings::append(std::string_view text) {
+    return store(text);
 }
 
 namespace {
@@ -42,8 +164,9 @@ uint32_t SharedStrings::addRich(std::vector<RichRun> runs) {
     if (it != richIndex_.end()) return it->second;
     std::string plain;
     for (const RichRun& r : runs) plain += r.text;
-    uint32_t i = uint32_t(texts_.size());
-    texts_.push_back(std::move(plain));
+    catchUp();
+    uint32_t i = store(plain);
+    indexed_ = texts_.size();  // formatted texts stay out of the plain index
     rich_.emplace(i, std::move(runs));
     richIndex_.emplace(std::move(key), i);
     return i;

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,17 +21,48 @@ struct RichRun {
 
 class SharedStrings {
 public:
+    SharedStrings() = default;
+    SharedStrings(const SharedStrings& other);
+    SharedStrings& operator=(const SharedStrings& other);
+    SharedStrings(SharedStrings&& other) noexcept { swap(other); }
+    SharedStrings& operator=(SharedStrings&& other) noexcept {
+        SharedStrings gone;
+        gone.swap(other);
+        swap(gone);
+        return *this;
+    }
+    void swap(SharedStrings& other) noexcept;
+
     uint32_t add(std::string_view text);          // finds or adds a plain text
     uint32_t addRich(std::vector<RichRun> runs);  // finds or adds a formatted text
-    const std::string& text(uint32_t i) const { return texts_[i]; }
+    // Adds a plain text without looking for it first, as a file's own table of strings is
+    // read: a text the table holds twice keeps both indexes, and `add` finds the first.
+    uint32_t append(std::string_view text);
+    std::string_view text(uint32_t i) const { return {texts_[i].data, texts_[i].size}; }
     // The runs of a formatted text; null for a plain one.
     const std::vector<RichRun>* runs(uint32_t i) const;
     size_t size() const { return texts_.size(); }
-    void reserve(size_t n) { index_.reserve(n); }
+    void reserve(size_t n) { texts_.reserve(n); }
 
 private:
-    std::deque<std::string> texts_;  // stable addresses: the index holds views into them
-    std::unordered_map<std::string_view, uint32_t> index_;
+    struct Text {
+        const char* data;
+        uint32_t size;
+    };
+    uint32_t store(std::string_view text);  // copies the bytes; returns the new index
+    void index(uint32_t i, uint64_t hash);
+    void catchUp();  // puts the texts added by `append` into the index
+    static uint64_t hashOf(std::string_view text);
+
+    std::vector<Text> texts_;
+    // The bytes of the texts, in blocks that never move.
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    size_t blockLeft_ = 0;
+    char* blockAt_ = nullptr;
+    // Open addressing: per slot the upper half of the text's hash and its index + 1 (0: free).
+    std::vector<uint64_t> slots_;
+    size_t indexed_ = 0;  // texts_[0, indexed_) are in slots_ (or are formatted)
+    size_t used_ = 0;     // occupied slots
     std::unordered_map<uint32_t, std::vector<RichRun>> rich_;
     std::unordered_map<std::string, uint32_t> richIndex_;
 };

@@ -316,10 +316,9 @@ Font StyleInterner::mapFont(Font f) const {
     return f;
 }
 
-uint32_t StyleInterner::operator()(uint32_t xf) {
-    auto hit = cache_.find(xf);
-    if (hit != cache_.end()) return hit->second;
-    if (xf >= from_.cellXfs.size()) return cache_[xf] = 0;
+uint32_t StyleInterner::map(uint32_t xf) {
+    if (xf >= from_.cellXfs.size()) return 0;
+    if (xf >= cache_.size()) cache_.resize(from_.cellXfs.size(), kUnmapped);  // `from_` grew
     CellFormat x = from_.cellXfs[xf];
 
     auto mapComponents = [&](CellFormat& f) {
@@ -381,7 +380,9 @@ uint32_t StyleInterner::operator()(uint32_t xf) {
         styleXfCache_[x.xfId] = styleXf;
     }
     x.xfId = styleXf;
-    return cache_[xf] = to_.internCellFormat(x);
+    uint32_t mapped = to_.internCellFormat(x);
+    cache_[xf] = mapped;
+    return mapped;
 }
 
 }  // namespace ss

@@ -153,15 +153,21 @@ private:
 // a million cells with a handful of formats interns each format once.
 class StyleInterner {
 public:
-    StyleInterner(const StyleTable& from, StyleTable& to) : from_(from), to_(to) {}
-    uint32_t operator()(uint32_t xf);
+    StyleInterner(const StyleTable& from, StyleTable& to)
+        : from_(from), to_(to), cache_(from.cellXfs.size(), kUnmapped) {}
+    uint32_t operator()(uint32_t xf) {
+        if (xf < cache_.size() && cache_[xf] != kUnmapped) return cache_[xf];
+        return map(xf);
+    }
 
 private:
+    static constexpr uint32_t kUnmapped = UINT32_MAX;
+    uint32_t map(uint32_t xf);
     Color mapColor(const Color& c) const;
     Font mapFont(Font f) const;
     const StyleTable& from_;
     StyleTable& to_;
-    std::unordered_map<uint32_t, uint32_t> cache_;
+    std::vector<uint32_t> cache_;  // by source format; kUnmapped until first asked for
     std::unordered_map<uint32_t, uint32_t> styleXfCache_;
 };
 

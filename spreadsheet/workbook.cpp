@@ -143,7 +143,7 @@ std::string Workbook::cellText(const Cell& c) const {
         case CellType::Empty:
             return {};
         case CellType::String:
-            return c.sst < strings.size() ? strings.text(c.sst) : std::string();
+            return c.sst < strings.size() ? std::string(strings.text(c.sst)) : std::string();
         case CellType::Boolean:
             return c.boolean ? "TRUE" : "FALSE";
         case CellType::Error:

@@ -67,7 +67,7 @@ uint32_t applyTint(uint32_t argb, double tint) {
     return 0xFF000000u | (to8(r) << 16) | (to8(g) << 8) | to8(b);
 }
 
-size_t utf16Units(const std::string& s) {
+size_t utf16Units(std::string_view s) {
     return text::utf16Length(s);
 }
 

@@ -596,8 +596,11 @@ public:
         else
             plain_.append(s, size_t(n));
     }
-    uint32_t addTo(SharedStrings& ss) {
-        if (!rich_) return ss.add(xlsx::decodeXstring(plain_));
+    // `fromTable`: the item is one of the file's table of strings, added in its place.
+    uint32_t addTo(SharedStrings& ss, bool fromTable) {
+        if (!rich_)
+            return fromTable ? ss.append(xlsx::decodeXstring(plain_))
+                             : ss.add(xlsx::decodeXstring(plain_));
         bool formatted = false;
         for (RichRun& r : runs_) {
             r.text = xlsx::decodeXstring(r.text);
@@ -606,7 +609,7 @@ public:
         if (!formatted) {
             std::string all;
             for (const RichRun& r : runs_) all += r.text;
-            return ss.add(all);
+            return fromTable ? ss.append(all) : ss.add(all);
         }
         return ss.addRich(std::move(runs_));
     }
@@ -635,7 +638,7 @@ public:
     void end(std::string_view name) override {
         if (name == "si") {
             inSi_ = false;
-            map_.push_back(item_.addTo(ss_));
+            map_.push_back(item_.addTo(ss_, true));
         } else if (inSi_) {
             item_.end(name);
         }
@@ -1099,7 +1102,7 @@ private:
                     break;
                 case 'i':
                     c.type = CellType::String;
-                    c.sst = hasIs_ ? item_.addTo(wb_.strings)
+                    c.sst = hasIs_ ? item_.addTo(wb_.strings, false)
                                    : wb_.strings.add(xlsx::decodeXstring(v_));
                     break;
                 case 'b':

@@ -41,7 +41,19 @@ void appendU(std::string& out, uint64_t v) {
     out.append(buf, p);
 }
 
+void appendI(std::string& out, int64_t v) {
+    char buf[24];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, p);
+}
+
 void appendDouble(std::string& out, double v) {
+    // Whole numbers (counts, dates, amounts in cents ...) are written as integers: the same
+    // value, without the general shortest-form search.
+    if (v >= -1e15 && v <= 1e15 && v == double(int64_t(v)) && (v != 0 || !std::signbit(v))) {
+        appendI(out, int64_t(v));
+        return;
+    }
     char buf[40];
     auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
     out.append(buf, p);
@@ -428,7 +440,7 @@ struct StringPlan {
     uint64_t refs = 0;
 };
 
-void appendText(std::string& out, const std::string& s) {
+void appendText(std::string& out, std::string_view s) {
     out += "<t";
     if (!s.empty() && (s.front() == ' ' || s.back() == ' ' || s.front() == '\n' ||
                        s.back() == '\n' || s.front() == '\t' || s.back() == '\t'))
@@ -659,8 +671,8 @@ private:
             case CellType::String:
                 out_ += "<v>";
                 if (f)
-                    appendEscaped(
-                        out_, c.sst < wb_.strings.size() ? wb_.strings.text(c.sst) : std::string());
+                    appendEscaped(out_, c.sst < wb_.strings.size() ? wb_.strings.text(c.sst)
+                                                                   : std::string_view());
                 else
                     appendU(out_, c.sst < strings_.map.size() ? strings_.map[c.sst] : 0);
                 out_ += "</v>";

@@ -19,6 +19,15 @@ inline bool parseBool(const char* v, bool dflt) {
 inline double parseDouble(const char* v, size_t n, double dflt) {
     while (n && *v == ' ') ++v, --n;
     if (n && *v == '+') ++v, --n;
+    // Whole numbers of up to 15 digits (most cells) are exact as doubles: no need for the
+    // general conversion.
+    if (n && n <= 15) {
+        const bool minus = *v == '-';
+        size_t i = minus ? 1 : 0;
+        uint64_t whole = 0;
+        for (; i < n && v[i] >= '0' && v[i] <= '9'; ++i) whole = whole * 10 + uint64_t(v[i] - '0');
+        if (i == n && n > size_t(minus)) return minus ? -double(whole) : double(whole);
+    }
     double d = dflt;
     auto [p, ec] = std::from_chars(v, v + n, d);
     return ec == std::errc() ? d : dflt;

@@ -31,7 +31,7 @@ std::string text(const ss::Workbook& wb, uint32_t row, uint32_t col) {
     const ss::Cell* c = wb.sheets[0]->find(row, col);
     if (!c) return "<none>";
     if (c->type != ss::CellType::String) return "<not text>";
-    return wb.strings.text(c->sst);
+    return std::string(wb.strings.text(c->sst));
 }
 
 }  // namespace
