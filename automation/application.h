@@ -17,8 +17,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -294,6 +296,10 @@ public:
     // engine reads them); it becomes the active workbook. A file that cannot be opened gives no
     // workbook and the reason.
     ss::Result<Workbook*> Open(const std::filesystem::path& path);
+    // Starts reading the workbook that is to be opened next on a thread of its own, while the
+    // caller works on the current one; the next Open of the same path takes what was read. An
+    // Open of another path, or the end of the session, waits for that read and drops it.
+    void Prefetch(const std::filesystem::path& path);
 
     int Count() const;
     Workbook* Item(int i) const;  // 1-based; null outside 1..Count()
@@ -304,6 +310,11 @@ private:
     friend class Worksheet;
     Workbook* adopt(std::unique_ptr<ss::Workbook> model);
     Application* app_;
+    struct Prefetched {
+        std::filesystem::path path;
+        std::future<ss::Result<std::unique_ptr<ss::Workbook>>> model;
+    };
+    std::optional<Prefetched> prefetched_;
 };
 
 // The session: owns every workbook opened or added through it. Quit (or the destructor) closes

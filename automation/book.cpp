@@ -1,5 +1,6 @@
 // Application, the workbooks collection, Workbook and its sheets collection.
 #include <algorithm>
+#include <system_error>
 #include <unordered_map>
 
 #include "internal.h"
@@ -151,8 +152,22 @@ Workbook* Workbooks::Add() {
     return adopt(std::move(model));
 }
 
+void Workbooks::Prefetch(const std::filesystem::path& path) {
+    prefetched_.reset();  // waits for a read nobody asked for
+    try {
+        prefetched_ = Prefetched{
+            path, std::async(std::launch::async, [path] { return ss::openWorkbook(path); })};
+    } catch (const std::system_error&) {
+        // No thread to spare: Open reads the file itself.
+    }
+}
+
 ss::Result<Workbook*> Workbooks::Open(const std::filesystem::path& path) {
-    auto opened = ss::openWorkbook(path);
+    std::optional<ss::Result<std::unique_ptr<ss::Workbook>>> read;
+    if (prefetched_ && prefetched_->path == path) read.emplace(prefetched_->model.get());
+    prefetched_.reset();
+    if (!read) read.emplace(ss::openWorkbook(path));
+    auto opened = std::move(*read);
     if (!opened) return opened.error();
     std::unique_ptr<ss::Workbook> model = std::move(opened).value();
     if (model->sheets.empty())

@@ -120,6 +120,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         ++run.workbookCount;
         host.text(file.string());
         auto opened = books->Open(file);
+        if (n + 1 < total) books->Prefetch(files[size_t(n) + 1]);  // read beside this one's work
         if (!opened.ok()) {
             run.failureText += file.string() + "\n";
             host.progress(n + 1, total);

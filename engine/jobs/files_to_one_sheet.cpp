@@ -89,6 +89,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         ++workbookCount;
         host.text(file.string());
         auto opened = books->Open(file);
+        if (n + 1 < total) books->Prefetch(files[size_t(n) + 1]);  // read beside this one's work
         if (!opened.ok()) {
             failureText += file.string() + "\n";
             host.progress(n + 1, total);

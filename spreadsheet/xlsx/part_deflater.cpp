@@ -2,23 +2,70 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 namespace ss::xlsx {
 
 namespace {
-// Chunks handed over but not yet deflated: enough to keep both threads busy, few enough that
-// memory stays a few megabytes whatever the size of the part.
-constexpr size_t kMaxQueued = 4;
+// Chunks waiting for the helper: beyond this the writer deflates one itself.
+constexpr size_t kMaxQueued = 2;
+constexpr size_t kWindow = 32 * 1024;
 }  // namespace
 
-PartDeflater::PartDeflater(int level, bool threaded) : level_(level), threaded_(threaded) {
-    stream_ = new z_stream{};
-    if (deflateInit2(stream_, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        delete stream_;
-        stream_ = nullptr;
-        failed_ = true;
+class PartDeflater::Stream {
+public:
+    explicit Stream(int level) {
+        ok_ = deflateInit2(&z_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     }
+    ~Stream() {
+        if (ok_) deflateEnd(&z_);
+    }
+    Stream(const Stream&) = delete;
+    Stream& operator=(const Stream&) = delete;
+
+    // Deflates the job's input into its output: a piece that ends on a byte boundary (or ends
+    // the stream, for a part's last chunk).
+    void run(Job& job) {
+        const auto* in = reinterpret_cast<const Bytef*>(job.input.data());
+        job.crc = uint32_t(crc32_z(0, in, job.input.size()));
+        job.size = job.input.size();
+        job.output.clear();
+        if (!ok_ || deflateReset(&z_) != Z_OK ||
+            (!job.dictionary.empty() &&
+             deflateSetDictionary(&z_, reinterpret_cast<const Bytef*>(job.dictionary.data()),
+                                  uInt(job.dictionary.size())) != Z_OK)) {
+            job.failed = true;
+            return;
+        }
+        z_.next_in = const_cast<Bytef*>(in);
+        z_.avail_in = uInt(job.input.size());  // chunks are far below 4 GiB
+        const int flush = job.last ? Z_FINISH : Z_SYNC_FLUSH;
+        for (;;) {
+            const size_t used = job.output.size();
+            const size_t room = deflateBound(&z_, z_.avail_in) + 64;
+            job.output.resize(used + room);
+            z_.next_out = job.output.data() + used;
+            z_.avail_out = uInt(room);
+            const int rc = deflate(&z_, flush);
+            job.output.resize(used + room - z_.avail_out);
+            if (rc == Z_STREAM_END || (rc == Z_OK && !job.last && z_.avail_out != 0)) break;
+            if (rc != Z_OK && rc != Z_BUF_ERROR) {
+                job.failed = true;
+                return;
+            }
+        }
+        job.output.shrink_to_fit();
+    }
+
+private:
+    z_stream z_{};
+    bool ok_ = false;
+};
+
+PartDeflater::PartDeflater(int level, bool threaded)
+    : level_(level), threaded_(threaded), mine_(std::make_unique<Stream>(level)) {
     current_.reserve(kChunk + kChunk / 4);
-    if (threaded_) thread_ = std::thread([this] { run(); });
+    if (threaded_) thread_ = std::thread([this] { runHelper(); });
 }
 
 PartDeflater::~PartDeflater() {
@@ -30,134 +77,125 @@ PartDeflater::~PartDeflater() {
         ready_.notify_all();
         thread_.join();
     }
-    if (stream_) {
-        deflateEnd(stream_);
-        delete stream_;
-    }
-}
-
-std::string PartDeflater::takeFree() {
-    std::string s;
-    std::lock_guard lock(mutex_);
-    if (!free_.empty()) {
-        s = std::move(free_.back());
-        free_.pop_back();
-    }
-    return s;
 }
 
 void PartDeflater::begin(std::string name) {
     current_.clear();
-    push({Item::Begin, std::move(name)});
-}
-
-void PartDeflater::flush() {
-    if (current_.empty()) return;
-    std::string next = takeFree();
-    next.clear();
-    if (next.capacity() < kChunk) next.reserve(kChunk + kChunk / 4);
-    current_.swap(next);
-    push({Item::Data, std::move(next)});
+    tail_.clear();
+    parts_.push_back({std::move(name), jobs_.size(), 0});
 }
 
 void PartDeflater::end() {
-    flush();
-    push({Item::End, {}});
+    handOver(true);
 }
 
-void PartDeflater::push(Item item) {
-    if (!threaded_) {
-        consume(item);
-        if (item.kind == Item::Data) {
-            item.text.clear();
-            std::lock_guard lock(mutex_);
-            free_.push_back(std::move(item.text));
+PartDeflater::Job* PartDeflater::nextQueued() {
+    if (queue_.empty()) return nullptr;
+    Job* job = queue_.front();
+    queue_.pop_front();
+    return job;
+}
+
+void PartDeflater::done(Job& job) {
+    job.input.clear();
+    job.dictionary.clear();
+    std::lock_guard lock(mutex_);
+    free_.push_back(std::move(job.input));
+}
+
+void PartDeflater::handOver(bool last) {
+    auto job = std::make_unique<Job>();
+    job->last = last;
+    job->dictionary = tail_;
+    {
+        std::lock_guard lock(mutex_);
+        if (!free_.empty()) {
+            job->input = std::move(free_.back());
+            free_.pop_back();
         }
+    }
+    job->input.clear();
+    if (job->input.capacity() < kChunk) job->input.reserve(kChunk + kChunk / 4);
+    current_.swap(job->input);
+    const std::string& in = job->input;
+    tail_.assign(in, in.size() - std::min(in.size(), kWindow), std::string::npos);
+    Job* raw = job.get();
+    jobs_.push_back(std::move(job));
+    ++parts_.back().jobs;
+
+    if (!threaded_) {
+        mine_->run(*raw);
+        done(*raw);
         return;
     }
-    std::unique_lock lock(mutex_);
-    if (item.kind == Item::Data) {
-        room_.wait(lock, [&] { return queuedChunks_ < kMaxQueued; });
-        ++queuedChunks_;
+    Job* own = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(raw);
+        if (queue_.size() > kMaxQueued) own = nextQueued();  // ahead of the helper: lend a hand
     }
-    queue_.push_back(std::move(item));
-    lock.unlock();
     ready_.notify_one();
+    if (own) {
+        mine_->run(*own);
+        done(*own);
+    }
 }
 
-void PartDeflater::run() {
+void PartDeflater::runHelper() {
+    Stream stream(level_);
     for (;;) {
-        Item item;
+        Job* job;
         {
             std::unique_lock lock(mutex_);
             ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
-            if (queue_.empty()) return;
-            item = std::move(queue_.front());
-            queue_.pop_front();
+            job = nextQueued();
+            if (!job) return;  // closing, and nothing left
+            ++busy_;
         }
-        consume(item);
-        if (item.kind != Item::Data) continue;
-        item.text.clear();
+        stream.run(*job);
+        done(*job);
         {
             std::lock_guard lock(mutex_);
-            free_.push_back(std::move(item.text));
-            --queuedChunks_;
+            --busy_;
         }
-        room_.notify_one();
-    }
-}
-
-void PartDeflater::consume(Item& item) {
-    if (failed_) return;
-    switch (item.kind) {
-        case Item::Begin:
-            parts_.push_back({std::move(item.text), {}, 0, uint32_t(crc32(0, nullptr, 0))});
-            if (deflateReset(stream_) != Z_OK) failed_ = true;
-            return;
-        case Item::Data:
-        case Item::End: {
-            DeflatedPart& part = parts_.back();
-            const bool last = item.kind == Item::End;
-            const auto* in = reinterpret_cast<const Bytef*>(item.text.data());
-            // zlib takes at most 4 GiB per call; chunks are far smaller.
-            stream_->next_in = const_cast<Bytef*>(in);
-            stream_->avail_in = uInt(item.text.size());
-            if (!item.text.empty()) {
-                part.crc = uint32_t(crc32_z(part.crc, in, item.text.size()));
-                part.size += item.text.size();
-            }
-            for (;;) {
-                size_t used = part.data.size();
-                size_t room = deflateBound(stream_, stream_->avail_in) + 64;
-                part.data.resize(used + room);
-                stream_->next_out = part.data.data() + used;
-                stream_->avail_out = uInt(room);
-                int rc = deflate(stream_, last ? Z_FINISH : Z_NO_FLUSH);
-                part.data.resize(used + room - stream_->avail_out);
-                if (rc == Z_STREAM_END) break;
-                if (rc != Z_OK && rc != Z_BUF_ERROR) {
-                    failed_ = true;
-                    return;
-                }
-                if (!last && stream_->avail_in == 0) break;
-            }
-            if (last) part.data.shrink_to_fit();
-            return;
-        }
+        idle_.notify_all();
     }
 }
 
 Result<std::vector<DeflatedPart>> PartDeflater::finish() {
-    if (thread_.joinable()) {  // the helper drains the queue before it stops
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
+    if (threaded_) {
+        // Take a share of what is left, then wait for the helper's last chunk.
+        for (;;) {
+            Job* job;
+            {
+                std::lock_guard lock(mutex_);
+                job = nextQueued();
+            }
+            if (!job) break;
+            mine_->run(*job);
+            done(*job);
         }
-        ready_.notify_all();
-        thread_.join();
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [&] { return busy_ == 0 && queue_.empty(); });
     }
-    if (failed_) return fail("压缩数据时内存不足。");
-    return std::move(parts_);
+    std::vector<DeflatedPart> out;
+    out.reserve(parts_.size());
+    for (PartEntry& p : parts_) {
+        DeflatedPart d;
+        d.name = std::move(p.name);
+        for (size_t i = p.firstJob; i < p.firstJob + p.jobs; ++i) {
+            Job& job = *jobs_[i];
+            if (job.failed) return fail("压缩数据时出错（内存不足）。");
+            d.crc = i == p.firstJob ? job.crc
+                                    : uint32_t(crc32_combine(d.crc, job.crc, z_off_t(job.size)));
+            d.size += job.size;
+            d.pieces.push_back(std::move(job.output));
+        }
+        out.push_back(std::move(d));
+    }
+    jobs_.clear();
+    parts_.clear();
+    return out;
 }
 
 }  // namespace ss::xlsx

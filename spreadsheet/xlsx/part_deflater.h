@@ -1,12 +1,16 @@
 // Compressing the parts of a package while they are being written. The writer fills a text
-// buffer and hands it over at points of its choosing; on a machine with a second core a helper
-// thread deflates the handed-over chunks while the writer produces the next ones, so that the
-// XML of a large sheet never sits whole in memory and writing costs little more than deflating.
+// buffer and hands it over in chunks at points of its choosing. Each chunk is deflated on its
+// own, primed with the end of the chunk before it, into a piece that ends on a byte boundary,
+// so the pieces of a part joined in order are one deflate stream. On a machine with a second
+// core a helper thread deflates the handed-over chunks while the writer produces the next ones,
+// and the writer deflates a chunk itself whenever it is ahead; the XML of a large sheet never
+// sits whole in memory.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -18,17 +22,22 @@ struct z_stream_s;
 
 namespace ss::xlsx {
 
-// One part, deflated (raw deflate, as stored in a zip entry).
+// One part, deflated (raw deflate, as stored in a zip entry), in pieces to be written in order.
 struct DeflatedPart {
     std::string name;
-    std::vector<unsigned char> data;
+    std::vector<std::vector<unsigned char>> pieces;
     uint64_t size = 0;  // bytes before compression
     uint32_t crc = 0;   // CRC-32 of those bytes
+    uint64_t compressedSize() const {
+        uint64_t n = 0;
+        for (const auto& p : pieces) n += p.size();
+        return n;
+    }
 };
 
 class PartDeflater {
 public:
-    // `threaded`: deflate on a helper thread; otherwise each chunk is deflated when handed over.
+    // `threaded`: use a helper thread; otherwise each chunk is deflated when handed over.
     PartDeflater(int level, bool threaded);
     ~PartDeflater();
     PartDeflater(const PartDeflater&) = delete;
@@ -39,7 +48,7 @@ public:
     std::string& out() { return current_; }
     // Hands the buffer over once it holds a chunk's worth of bytes.
     void flushIfFull() {
-        if (current_.size() >= kChunk) flush();
+        if (current_.size() >= kChunk) handOver(false);
     }
     void end();
     // Waits for the last chunk; the parts in the order they were begun, or why deflating failed.
@@ -48,30 +57,41 @@ public:
     static constexpr size_t kChunk = size_t(1) << 20;
 
 private:
-    struct Item {
-        enum Kind { Begin, Data, End } kind;
-        std::string text;  // the name for Begin, the bytes for Data
+    struct Job {
+        std::string input;
+        std::string dictionary;  // the last 32 KiB of the part's previous chunk
+        bool last = false;       // the part's final chunk
+        std::vector<unsigned char> output;
+        uint32_t crc = 0;
+        uint64_t size = 0;
+        bool failed = false;
     };
-    void flush();
-    void push(Item item);
-    void consume(Item& item);  // on the helper thread, or inline
-    void run();
-    std::string takeFree();
+    struct PartEntry {
+        std::string name;
+        size_t firstJob = 0, jobs = 0;
+    };
+    class Stream;  // a z_stream and its reuse
+
+    void handOver(bool last);
+    void runHelper();
+    Job* nextQueued();  // under mutex_
+    void done(Job& job);
 
     int level_;
+    bool threaded_;
     std::string current_;
-    std::vector<DeflatedPart> parts_;
-    z_stream_s* stream_ = nullptr;
-    bool failed_ = false;
+    std::string tail_;  // the end of the chunk handed over last, for the next one's dictionary
+    std::vector<PartEntry> parts_;
+    std::vector<std::unique_ptr<Job>> jobs_;  // in order; the helper holds pointers to them
+    std::unique_ptr<Stream> mine_;            // the writer's own stream
 
     std::thread thread_;
     std::mutex mutex_;
-    std::condition_variable ready_, room_;
-    std::deque<Item> queue_;
+    std::condition_variable ready_, idle_;
+    std::deque<Job*> queue_;
     std::vector<std::string> free_;  // emptied chunk buffers, their capacity kept for reuse
-    size_t queuedChunks_ = 0;
+    size_t busy_ = 0;                // jobs being deflated by the helper
     bool closing_ = false;
-    bool threaded_;
 };
 
 }  // namespace ss::xlsx

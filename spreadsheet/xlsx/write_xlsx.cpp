@@ -795,20 +795,27 @@ struct Part {
 // bytes are stored as they are.
 struct StoredPart {
     const xlsx::DeflatedPart* part;
-    size_t at = 0;
+    size_t piece = 0, at = 0;  // the next byte to give
 };
 
 zip_int64_t storedPartSource(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
     auto* s = static_cast<StoredPart*>(state);
     switch (cmd) {
         case ZIP_SOURCE_OPEN:
-            s->at = 0;
+            s->piece = s->at = 0;
             return 0;
         case ZIP_SOURCE_READ: {
-            size_t n = std::min<size_t>(size_t(len), s->part->data.size() - s->at);
-            std::memcpy(data, s->part->data.data() + s->at, n);
-            s->at += n;
-            return zip_int64_t(n);
+            const auto& pieces = s->part->pieces;
+            size_t given = 0;
+            while (given < len && s->piece < pieces.size()) {
+                const auto& p = pieces[s->piece];
+                const size_t n = std::min<size_t>(size_t(len) - given, p.size() - s->at);
+                std::memcpy(static_cast<char*>(data) + given, p.data() + s->at, n);
+                given += n;
+                s->at += n;
+                if (s->at == p.size()) ++s->piece, s->at = 0;
+            }
+            return zip_int64_t(given);
         }
         case ZIP_SOURCE_CLOSE:
         case ZIP_SOURCE_FREE:
@@ -819,7 +826,7 @@ zip_int64_t storedPartSource(void* state, void* data, zip_uint64_t len, zip_sour
             st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_SIZE | ZIP_STAT_CRC | ZIP_STAT_COMP_METHOD |
                         ZIP_STAT_ENCRYPTION_METHOD;
             st->size = s->part->size;
-            st->comp_size = s->part->data.size();
+            st->comp_size = s->part->compressedSize();
             st->crc = s->part->crc;
             st->comp_method = ZIP_CM_DEFLATE;
             st->encryption_method = ZIP_EM_NONE;

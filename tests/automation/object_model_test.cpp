@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <unistd.h>
 
 using namespace automation;
@@ -489,6 +490,45 @@ TEST(Workbook, SaveOpenAndClose) {
     (void)fresh.WorkSheets(1)->Cells(1, 1).SetValue("x");
     ASSERT_TRUE(fresh.Close(false));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 2);
+}
+
+TEST(Workbooks, PrefetchedReadsGiveWhatOpenGives) {
+    TempDir dir;
+    Application app;
+    Workbooks& books = *app.Workbooks();
+    std::vector<fs::path> files;
+    for (const char* name : {"a.xlsx", "b.xlsx", "c.xlsx"}) {
+        Workbook& wb = *books.Add();
+        (void)wb.WorkSheets(1)->Cells(1, 1).SetValue(name);
+        files.push_back(dir.path / name);
+        ASSERT_TRUE(wb.SaveAs(files.back()));
+        ASSERT_TRUE(wb.Close(false));
+    }
+    const fs::path damaged = dir.path / "d.xlsx";
+    { std::ofstream(damaged) << "not a workbook"; }
+
+    // Read ahead and opened: the file read beside the caller.
+    books.Prefetch(files[0]);
+    auto a = books.Open(files[0]);
+    ASSERT_TRUE(a) << a.message();
+    EXPECT_EQ((*a)->WorkSheets(1)->Cells(1, 1).Value(), "a.xlsx");
+    // Read ahead but another opened: the read is dropped, the other is opened.
+    books.Prefetch(files[1]);
+    auto c = books.Open(files[2]);
+    ASSERT_TRUE(c) << c.message();
+    EXPECT_EQ((*c)->WorkSheets(1)->Cells(1, 1).Value(), "c.xlsx");
+    auto b = books.Open(files[1]);
+    ASSERT_TRUE(b) << b.message();
+    EXPECT_EQ((*b)->WorkSheets(1)->Cells(1, 1).Value(), "b.xlsx");
+    // A damaged file read ahead fails as it does when opened directly.
+    books.Prefetch(damaged);
+    auto ahead = books.Open(damaged);
+    auto direct = books.Open(damaged);
+    ASSERT_FALSE(ahead);
+    EXPECT_EQ(ahead.message(), direct.message());
+    EXPECT_EQ(books.Count(), 3);
+    // A read nobody opens is waited for when the session ends.
+    books.Prefetch(files[0]);
 }
 
 TEST(Range, CopiesFromSuccessiveSourcesKeepTheirTexts) {
