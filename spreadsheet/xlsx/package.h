@@ -37,6 +37,8 @@ public:
     // Streams the inflated bytes of a part in chunks; `sink` returns false to stop early.
     Status read(std::string_view name, const std::function<bool(const char*, size_t)>& sink);
     Status readAll(std::string_view name, std::string& out);
+    // Inflated bytes read so far, all parts together.
+    uint64_t bytesRead() const { return totalRead_; }
 
 private:
     ZipReader() = default;

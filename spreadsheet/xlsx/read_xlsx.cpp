@@ -994,8 +994,30 @@ private:
     }
 
     void rowStart(const char** atts) {
+        // One pass over the attributes (a sheet has as many rows as it has).
+        const char *r = nullptr, *ht = nullptr, *customHeight = nullptr, *customFormat = nullptr,
+                   *s = nullptr, *hidden = nullptr, *collapsed = nullptr, *outline = nullptr;
+        for (const char** a = atts; *a; a += 2) {
+            const std::string_view k = xlsx::localName(a[0]);
+            if (k == "r")
+                r = a[1];
+            else if (k == "ht")
+                ht = a[1];
+            else if (k == "customHeight")
+                customHeight = a[1];
+            else if (k == "customFormat")
+                customFormat = a[1];
+            else if (k == "s")
+                s = a[1];
+            else if (k == "hidden")
+                hidden = a[1];
+            else if (k == "collapsed")
+                collapsed = a[1];
+            else if (k == "outlineLevel")
+                outline = a[1];
+        }
         uint32_t idx = rowIndex_ + 1;
-        if (const char* r = attr(atts, "r")) {
+        if (r) {
             int64_t v = parseInt(r, -1);
             if (v < 1 || v > int64_t(kXlsxMaxRows))
                 return setFailure("行号 " + std::string(r) + " 超出范围（最多 1048576 行）。");
@@ -1007,14 +1029,14 @@ private:
         size_t hint = ws_.rows().empty() ? 0 : ws_.rows().back().cells.size();
         Row& row = ws_.row(idx);
         curRow_ = &row;
-        if (const char* ht = attr(atts, "ht")) row.height = float(parseDouble(ht, 0));
-        row.customHeight = parseBool(attr(atts, "customHeight"), false);
-        row.customFormat = parseBool(attr(atts, "customFormat"), false);
-        row.style = parseU32(attr(atts, "s"), 0);
+        if (ht) row.height = float(parseDouble(ht, 0));
+        row.customHeight = parseBool(customHeight, false);
+        row.customFormat = parseBool(customFormat, false);
+        row.style = parseU32(s, 0);
         if (row.style >= wb_.styles.cellXfs.size()) row.style = 0;
-        row.hidden = parseBool(attr(atts, "hidden"), false);
-        row.collapsed = parseBool(attr(atts, "collapsed"), false);
-        row.outlineLevel = uint8_t(std::min<uint32_t>(parseU32(attr(atts, "outlineLevel"), 0), 7));
+        row.hidden = parseBool(hidden, false);
+        row.collapsed = parseBool(collapsed, false);
+        row.outlineLevel = uint8_t(std::min<uint32_t>(parseU32(outline, 0), 7));
         if (row.cells.empty() && hint) row.cells.reserve(hint);
     }
 
@@ -1310,6 +1332,8 @@ Result<std::unique_ptr<Workbook>> readXlsxMemory(const void* data, size_t size,
     return readPackage(**zip, limits);
 }
 
+constexpr uint64_t kTrimAfterBytes = 16u << 20;
+
 Result<std::unique_ptr<Workbook>> readXlsx(const std::filesystem::path& path,
                                            const ReadLimits& limits) {
     auto prefix = [&](const std::string& reason) {
@@ -1320,8 +1344,9 @@ Result<std::unique_ptr<Workbook>> readXlsx(const std::filesystem::path& path,
     auto wb = readPackage(**zip, limits);
 #ifdef __GLIBC__
     // The inflate and parse buffers of a large part are freed by now; hand the pages back, so
-    // that a job reading thousands of workbooks keeps only its models resident.
-    malloc_trim(0);
+    // that the model is what stays resident. After a small workbook the freed memory is left
+    // for the next one to reuse (a folder of thousands would fault its pages in again each time).
+    if ((*zip)->bytesRead() >= kTrimAfterBytes) malloc_trim(0);
 #endif
     if (!wb.ok()) return prefix(wb.message());
     (*wb)->sourcePath = path.string();
