@@ -574,12 +574,70 @@ private:
         out_ += "</cols>";
     }
 
-    void cellRef(uint32_t row, uint16_t col) {
+    const std::string& letters(uint16_t col) {
         if (col >= letters_.size()) letters_.resize(size_t(col) + 1);
         std::string& l = letters_[col];
         if (l.empty()) l = columnLetters(col);
-        out_ += l;
+        return l;
+    }
+
+    void cellRef(uint32_t row, uint16_t col) {
+        out_ += letters(col);
         appendU(out_, row);
+    }
+
+    static char* put(char* p, std::string_view s) {
+        std::memcpy(p, s.data(), s.size());
+        return p + s.size();
+    }
+
+    // The common cell (a number, a shared string, a truth value or a styled blank, without a
+    // formula) is put together in a small buffer and appended once; it comes out exactly as
+    // cell() writes it.
+    bool plainCell(uint32_t row, const Cell& c) {
+        if (c.hasFormula() || c.type == CellType::Error ||
+            (c.type == CellType::Number && !std::isfinite(c.number)))
+            return false;
+        char buf[160];
+        char* p = put(buf, "<c r=\"");
+        p = put(p, letters(c.col));
+        p = std::to_chars(p, p + 12, row).ptr;
+        *p++ = '"';
+        if (c.style)
+            if (uint32_t s = sp_.xf(c.style)) {
+                p = put(p, " s=\"");
+                p = std::to_chars(p, p + 12, s).ptr;
+                *p++ = '"';
+            }
+        switch (c.type) {
+            case CellType::Empty:
+                p = put(p, "/>");
+                break;
+            case CellType::Number: {
+                p = put(p, "><v>");
+                const double v = c.number;
+                if (v >= -1e15 && v <= 1e15 && v == double(int64_t(v)) &&
+                    (v != 0 || !std::signbit(v)))
+                    p = std::to_chars(p, p + 24, int64_t(v)).ptr;
+                else
+                    p = std::to_chars(p, p + 40, v).ptr;
+                p = put(p, "</v></c>");
+                break;
+            }
+            case CellType::String:
+                p = put(p, " t=\"s\"><v>");
+                p = std::to_chars(p, p + 12, c.sst < strings_.map.size() ? strings_.map[c.sst] : 0)
+                        .ptr;
+                p = put(p, "</v></c>");
+                break;
+            case CellType::Boolean:
+                p = put(p, c.boolean ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
+                break;
+            case CellType::Error:
+                return false;
+        }
+        out_.append(buf, size_t(p - buf));
+        return true;
     }
 
     void sheetData() {
@@ -613,6 +671,7 @@ private:
     }
 
     void cell(uint32_t row, const Cell& c) {
+        if (plainCell(row, c)) return;
         out_ += "<c r=\"";
         cellRef(row, c.col);
         out_ += '"';
