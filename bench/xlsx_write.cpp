@@ -2,11 +2,20 @@
 // compressor and level the writer uses), and the output size against zlib level 6.
 //   xlsx_write [out.xlsx]
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 
 #include "bench_corpus.h"
 #include "floor.h"
 #include "spreadsheet/xlsx/xlsx.h"
+
+namespace {
+double cpuNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
     std::filesystem::path out =
@@ -14,15 +23,16 @@ int main(int argc, char** argv) {
     auto wb =
         bench::generateBenchWorkbook(85470, 12, 42);  // about 1,000,000 cells (some are empty)
     size_t cells = wb->sheets[0]->cellCount();
-    double best = 1e9;
+    double best = 1e9, bestCpu = 1e9;
     for (int run = 0; run < 3; ++run) {
-        double t0 = bench::now();
+        double t0 = bench::now(), c0 = cpuNow();
         auto st = ss::writeXlsx(*wb, out);
         if (!st.ok()) {
             std::fprintf(stderr, "%s\n", st.message().c_str());
             return 1;
         }
         best = std::min(best, bench::now() - t0);
+        bestCpu = std::min(bestCpu, cpuNow() - c0);  // both cores together
     }
     auto parts = bench::packageParts(out);
     uint64_t raw = 0;
@@ -32,11 +42,12 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 3; ++run) floor1 = std::min(floor1, bench::deflateAll(parts, 1, size1));
     double floor6 = bench::deflateAll(parts, 6, size6);
     uint64_t fileSize = std::filesystem::file_size(out);
-    std::printf("write %zu cells: %.3f s, %.2f MB file (%.1f MB XML)\n", cells, best,
-                fileSize / 1e6, raw / 1e6);
+    std::printf("write %zu cells: %.3f s wall, %.3f s CPU, %.2f MB file (%.1f MB XML)\n", cells,
+                best, bestCpu, fileSize / 1e6, raw / 1e6);
     std::printf("floor zlib level 1 deflate: %.3f s -> %.2f MB; level 6: %.3f s -> %.2f MB\n",
                 floor1, size1 / 1e6, floor6, size6 / 1e6);
-    std::printf("ratio write/floor: %.2f (target <= 2)\n", best / floor1);
+    std::printf("ratio write/floor: %.2f wall, %.2f CPU (target <= 2)\n", best / floor1,
+                bestCpu / floor1);
     std::printf("size vs zlib level 6: %.2f (target <= 1.3)\n", double(fileSize) / double(size6));
     return 0;
 }
