@@ -80,6 +80,9 @@ public:
     bool showGridLines = true, rightToLeft = false, tabSelected = false;
     uint32_t zoomScale = 100;
     std::vector<PreservedXml> preserved;
+    // Targets of the hyperlinks that lead out of the workbook (web and mail addresses, files).
+    // The kept <hyperlinks> element names the n-th of them (from 1) as r:id="rIdL<n>".
+    std::vector<std::string> externalLinks;
 
     // Cells.
     const Cell* find(uint32_t row, uint32_t col) const;

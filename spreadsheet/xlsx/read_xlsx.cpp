@@ -1,6 +1,7 @@
 // Reading .xlsx/.xlsm packages into the workbook model. Parts are found through the content
 // types and relationships; every part is streamed through expat.
 #include <algorithm>
+#include <functional>
 #include <cstdlib>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -144,9 +145,13 @@ public:
 
 // Re-serialises a subtree with local element names and unprefixed attributes (plus xml:*), so
 // that it can be written back under the writer's own namespace declarations. Extension lists
-// (foreign namespaces) and hyperlinks to other parts (r:id) are left out.
+// (foreign namespaces) are left out, and so are hyperlinks to other parts (r:id) unless
+// `linkId` gives the name the writer will use for the link's target.
 class Capture {
 public:
+    // Maps a hyperlink's relationship id to the id it is written with; empty: leave it out.
+    std::function<std::string(std::string_view)> linkId;
+
     bool active() const { return depth_ > 0; }
     void begin(std::string_view name, const char** atts) {
         xml_.clear();
@@ -161,7 +166,17 @@ public:
             ++skip_;
             return;
         }
-        if (name == "extLst" || (name == "hyperlink" && hasPrefixedId(atts))) {
+        std::string link;
+        if (name == "hyperlink") {
+            if (const char* id = prefixedId(atts)) {
+                if (linkId) link = linkId(id);
+                if (link.empty()) {
+                    skip_ = 1;
+                    return;
+                }
+            }
+        }
+        if (name == "extLst") {
             skip_ = 1;
             return;
         }
@@ -169,6 +184,11 @@ public:
         closePending();
         xml_ += '<';
         xml_ += name;
+        if (!link.empty()) {
+            xml_ += " r:id=\"";
+            xlsx::appendEscaped(xml_, link, true);
+            xml_ += '"';
+        }
         for (const char** a = atts; *a; a += 2) {
             const char* q = a[0];
             const char* colon = std::strchr(q, ':');
@@ -210,10 +230,10 @@ public:
     int children() const { return children_; }
 
 private:
-    static bool hasPrefixedId(const char** atts) {
+    static const char* prefixedId(const char** atts) {
         for (const char** a = atts; *a; a += 2)
-            if (std::strchr(a[0], ':') && xlsx::localName(a[0]) == "id") return true;
-        return false;
+            if (std::strchr(a[0], ':') && xlsx::localName(a[0]) == "id") return a[1];
+        return nullptr;
     }
     void closePending() {
         if (pending_) {
@@ -802,9 +822,26 @@ struct SharedFormula {
 
 class SheetHandler : public SaxHandler {
 public:
+    // `links`: the sheet's relationships to targets outside the package, by id.
     SheetHandler(Workbook& wb, Worksheet& ws, const std::vector<uint32_t>& sst,
-                 uint64_t& cellBudget, uint64_t partBytes)
-        : wb_(wb), ws_(ws), sst_(sst), budget_(cellBudget), partBytes_(partBytes) {}
+                 uint64_t& cellBudget, uint64_t partBytes,
+                 std::map<std::string, std::string, std::less<>> links = {})
+        : wb_(wb),
+          ws_(ws),
+          sst_(sst),
+          budget_(cellBudget),
+          partBytes_(partBytes),
+          links_(std::move(links)) {
+        capture_.linkId = [this](std::string_view id) -> std::string {
+            auto it = links_.find(id);
+            if (it == links_.end()) return {};
+            auto& targets = ws_.externalLinks;
+            auto known = std::find(targets.begin(), targets.end(), it->second);
+            size_t n = size_t(known - targets.begin()) + 1;
+            if (known == targets.end()) targets.push_back(it->second);
+            return "rIdL" + std::to_string(n);
+        };
+    }
 
     void start(std::string_view name, const char** atts) override {
         if (capture_.active()) {
@@ -1192,6 +1229,7 @@ private:
     const std::vector<uint32_t>& sst_;
     uint64_t& budget_;
     uint64_t partBytes_;
+    std::map<std::string, std::string, std::less<>> links_;
     Capture capture_;
     StringItemReader item_;
     std::unordered_map<uint32_t, SharedFormula> shared_;
@@ -1314,7 +1352,14 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
             return fail("工作表“" + e.name + "”的关系缺失或类型不明。");
         if (!zip.has(rel->target))
             return fail("缺少工作表“" + e.name + "”的部件 " + rel->target + "。");
-        SheetHandler h(*wb, ws, sst, budget, zip.declaredSize(rel->target));
+        // Hyperlinks out of the workbook name their targets in the sheet's relationships; a
+        // damaged relationships part costs those links, not the workbook.
+        std::map<std::string, std::string, std::less<>> links;
+        if (auto sheetRels = readRels(zip, rel->target); sheetRels.ok())
+            for (const Relationship& r : sheetRels.value())
+                if (r.external && relKind(r.type) == "hyperlink" && !r.id.empty())
+                    links.emplace(r.id, r.target);
+        SheetHandler h(*wb, ws, sst, budget, zip.declaredSize(rel->target), std::move(links));
         if (Status st = xlsx::parsePart(zip, rel->target, h); !st.ok()) return st.error();
         h.finish();
     }

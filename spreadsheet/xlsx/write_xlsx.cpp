@@ -1163,8 +1163,29 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         deflater.end();
     }
     for (size_t i = 0; i < sheets.size(); ++i) {
-        deflater.begin("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml");
+        const std::string name = "sheet" + std::to_string(i + 1) + ".xml";
+        deflater.begin("xl/worksheets/" + name);
         SheetWriter(wb, *sheets[i], styles, strings, deflater).write();
+        deflater.end();
+        // The targets of hyperlinks out of the workbook, for the kept <hyperlinks> element.
+        const Worksheet& ws = *sheets[i];
+        const bool linked =
+            std::any_of(ws.preserved.begin(), ws.preserved.end(),
+                        [](const PreservedXml& p) { return p.element == "hyperlinks"; });
+        if (!linked || ws.externalLinks.empty()) continue;
+        deflater.begin("xl/worksheets/_rels/" + name + ".rels");
+        std::string& rels = deflater.out();
+        rels = kXmlDecl;
+        rels +=
+            "<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+        for (size_t n = 0; n < ws.externalLinks.size(); ++n) {
+            rels += "<Relationship Id=\"rIdL" + std::to_string(n + 1) + "\" Type=\"" + kRelType +
+                    "hyperlink\"";
+            attrS(rels, "Target", ws.externalLinks[n]);
+            rels += " TargetMode=\"External\"/>";
+        }
+        rels += "</Relationships>";
         deflater.end();
     }
     if (vba) {

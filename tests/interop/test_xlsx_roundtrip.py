@@ -1,5 +1,6 @@
 """Read every corpus workbook, write it, and let openpyxl compare source and output: values,
-number formats, fonts, fills, borders, alignment, merged ranges, column widths, row heights."""
+number formats, fonts, fills, borders, alignment, hyperlinks, merged ranges, column widths, row
+heights."""
 import os
 import sys
 import tempfile
@@ -78,6 +79,10 @@ class RoundTrip(unittest.TestCase):
                     self.assertEqual(fill_key(ca.fill), fill_key(cb.fill), where)
                     self.assertEqual(border_key(ca.border), border_key(cb.border), where)
                     self.assertEqual(align_key(ca.alignment), align_key(cb.alignment), where)
+        # Hyperlinks, inside the workbook and out of it (web and mail addresses, files).
+        links = lambda ws: sorted((c.coordinate, c.hyperlink.target, c.hyperlink.location)
+                                  for c in ws._cells.values() if c.hyperlink)
+        self.assertEqual(links(a), links(b), name)
         self.assertEqual(sorted(str(m) for m in a.merged_cells.ranges),
                          sorted(str(m) for m in b.merged_cells.ranges), name)
         for key, dim in a.column_dimensions.items():

@@ -374,6 +374,52 @@ TEST(XlsxWrite, LeavesOutWhatReadersWouldRepair) {
     EXPECT_TRUE(b.preserved.empty());
 }
 
+TEST(XlsxWrite, HyperlinksOutOfTheWorkbookKeepTheirTargets) {
+    // Two cells link to the same address, one to a mail address, one inside the workbook; one
+    // names a relationship that is not a hyperlink and one a relationship that does not exist:
+    // those two have no target to keep.
+    TempDir dir;
+    auto parts = package(
+        "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row></sheetData>"
+        "<hyperlinks><hyperlink ref=\"A1\" r:id=\"h1\" tooltip=\"web\"/>"
+        "<hyperlink ref=\"A2\" r:id=\"h2\"/><hyperlink ref=\"A3\" r:id=\"h3\"/>"
+        "<hyperlink ref=\"A4\" location=\"Secret!A1\" display=\"in\"/>"
+        "<hyperlink ref=\"A5\" r:id=\"img\"/><hyperlink ref=\"A6\" r:id=\"gone\"/>"
+        "</hyperlinks>");
+    parts["book/ws/_rels/a.xml.rels"] =
+        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+        "<Relationship Id=\"h1\" Type=\"" +
+        kRel +
+        "hyperlink\" Target=\"https://example.com/a?b=1&amp;c=2\" TargetMode=\"External\"/>"
+        "<Relationship Id=\"h2\" Type=\"" +
+        kRel +
+        "hyperlink\" Target=\"mailto:x@example.com\" TargetMode=\"External\"/>"
+        "<Relationship Id=\"h3\" Type=\"" +
+        kRel +
+        "hyperlink\" Target=\"https://example.com/a?b=1&amp;c=2\" TargetMode=\"External\"/>"
+        "<Relationship Id=\"img\" Type=\"" +
+        kRel +
+        "image\" Target=\"../media/i.png\"/>"
+        "</Relationships>";
+    writeZip(dir / "in.xlsx", parts);
+    auto wb = ss::openWorkbook(dir / "in.xlsx");
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    const std::vector<std::string> targets = {"https://example.com/a?b=1&c=2",
+                                              "mailto:x@example.com"};
+    EXPECT_EQ((*wb)->sheets[0]->externalLinks, targets);
+    ASSERT_TRUE(ss::saveWorkbook(**wb, dir / "out.xlsx", ss::FileFormat::Xlsx).ok());
+    auto back = ss::openWorkbook(dir / "out.xlsx");
+    ASSERT_TRUE(back.ok()) << back.message();
+    const ss::Worksheet& b = *(*back)->sheets[0];
+    EXPECT_EQ(b.externalLinks, targets);
+    ASSERT_EQ(b.preserved.size(), 1u);
+    const std::string& xml = b.preserved[0].xml;
+    for (const char* kept : {"ref=\"A1\"", "ref=\"A2\"", "ref=\"A3\"", "location=\"Secret!A1\""})
+        EXPECT_NE(xml.find(kept), std::string::npos) << kept << " in " << xml;
+    for (const char* dropped : {"ref=\"A5\"", "ref=\"A6\""})
+        EXPECT_EQ(xml.find(dropped), std::string::npos) << dropped << " in " << xml;
+}
+
 TEST(XlsxWrite, RefusesInvalidSheetNamesAndKeepsVbaInXlsm) {
     TempDir dir;
     ss::Workbook wb;
