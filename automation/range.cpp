@@ -5,6 +5,7 @@
 #include "spreadsheet/formula.h"
 #include "spreadsheet/utf8.h"
 #include "internal.h"
+#include "spreadsheet/preserved.h"
 
 namespace automation {
 
@@ -312,6 +313,17 @@ ss::Status Range::Insert() {
 
     m.insertRows(at, count);
     for (auto& [k, f] : m.mutableFormulas()) f.text = ss::adjustFormulaForRows(f.text, at, count);
+    ss::moveRowsInPreserved(
+        m.preserved,
+        [&](const ss::CellRange& r) -> std::optional<ss::CellRange> {
+            ss::CellRange moved = r;
+            if (moved.firstRow >= at) moved.firstRow += count;
+            if (moved.lastRow >= at) moved.lastRow += count;
+            if (moved.firstRow > kMaxRows) return std::nullopt;  // pushed off the sheet
+            moved.lastRow = std::min(moved.lastRow, kMaxRows);
+            return moved;
+        },
+        [&](std::string_view f) { return ss::adjustFormulaForRows(f, at, count); });
     ws.rowsInserted(at, count);
     if (ws.filter_) {
         if (ws.filter_->range->areas.empty())
@@ -348,6 +360,25 @@ ss::Status Range::Delete() {
     m.deleteRowSet(rows);
     for (auto& [k, f] : m.mutableFormulas())
         f.text = ss::adjustFormulaForDeletedRows(f.text, bands);
+    auto deletedBefore = [&](uint64_t r) {  // deleted rows above row r
+        uint64_t n = 0;
+        for (auto [f, l] : bands)
+            if (f < r) n += std::min<uint64_t>(l, r - 1) - f + 1;
+        return n;
+    };
+    ss::moveRowsInPreserved(
+        m.preserved,
+        [&](const ss::CellRange& r) -> std::optional<ss::CellRange> {
+            // The range's rows that are left close up.
+            const uint64_t gone =
+                deletedBefore(uint64_t(r.lastRow) + 1) - deletedBefore(r.firstRow);
+            if (gone >= r.rowCount()) return std::nullopt;
+            ss::CellRange moved = r;
+            moved.firstRow = uint32_t(r.firstRow - deletedBefore(r.firstRow));
+            moved.lastRow = uint32_t(moved.firstRow + (r.rowCount() - gone) - 1);
+            return moved;
+        },
+        [&](std::string_view f) { return ss::adjustFormulaForDeletedRows(f, bands); });
     std::vector<ss::CellRange> cellBands;
     for (auto [f, l] : bands) cellBands.push_back(ss::CellRange{f, 1, l, kMaxCols});
     ws.rowsDeleted(cellBands);

@@ -296,6 +296,50 @@ TEST(Range, LiveAcrossInsertsAndDeletes) {
     }
 }
 
+TEST(Range, RowOperationsMoveTheSheetsKeptElements) {
+    // Hyperlinks, conditional formats, data validation and ignored-error flags name rows too:
+    // they move with the rows, lose the rows that go, and go when nothing of them is left.
+    Application app;
+    Worksheet& s = *app.Workbooks()->Add()->WorkSheets(1);
+    auto& kept = s.model().preserved;
+    kept = {{"conditionalFormatting",
+             "<conditionalFormatting sqref=\"A2:A9 C5\"><cfRule type=\"expression\" "
+             "priority=\"1\"><formula>A2&gt;A$1</formula></cfRule></conditionalFormatting>"},
+            {"dataValidations",
+             "<dataValidations count=\"2\"><dataValidation type=\"list\" sqref=\"B5\">"
+             "<formula1>$D$5:$D$9</formula1></dataValidation><dataValidation type=\"list\" "
+             "sqref=\"B8:B9\"><formula1>$D$5:$D$9</formula1></dataValidation></dataValidations>"},
+            {"hyperlinks",
+             "<hyperlinks><hyperlink ref=\"A2\" location=\"Sheet1!A9\"/>"
+             "<hyperlink ref=\"A5\" r:id=\"rIdL1\"/><hyperlink ref=\"A9\" r:id=\"rIdL2\"/>"
+             "</hyperlinks>"},
+            {"ignoredErrors",
+             "<ignoredErrors><ignoredError sqref=\"A4:A5\" numberStoredAsText=\"1\"/>"
+             "</ignoredErrors>"},
+            {"pageMargins", "<pageMargins left=\"0.7\" right=\"0.7\"/>"}};
+    ASSERT_TRUE(s.Range("3:5").Delete());
+    auto xml = [&](size_t i) { return i < kept.size() ? kept[i].xml : std::string("(none)"); };
+    ASSERT_EQ(kept.size(), 4u);  // the ignored-error flags had rows 4 and 5 only
+    EXPECT_EQ(xml(0),
+              "<conditionalFormatting sqref=\"A2:A6\"><cfRule type=\"expression\" "
+              "priority=\"1\"><formula>A2&gt;A$1</formula></cfRule></conditionalFormatting>");
+    EXPECT_EQ(xml(1),
+              "<dataValidations count=\"1\"><dataValidation type=\"list\" sqref=\"B5:B6\">"
+              "<formula1>$D$3:$D$6</formula1></dataValidation></dataValidations>");
+    EXPECT_EQ(xml(2),
+              "<hyperlinks><hyperlink ref=\"A2\" location=\"Sheet1!A9\"/>"
+              "<hyperlink ref=\"A6\" r:id=\"rIdL2\"/></hyperlinks>");
+    EXPECT_EQ(xml(3), "<pageMargins left=\"0.7\" right=\"0.7\"/>");
+
+    ASSERT_TRUE(s.Range("1:2").Insert());
+    EXPECT_EQ(xml(0),
+              "<conditionalFormatting sqref=\"A4:A8\"><cfRule type=\"expression\" "
+              "priority=\"1\"><formula>A4&gt;A$3</formula></cfRule></conditionalFormatting>");
+    EXPECT_EQ(xml(2),
+              "<hyperlinks><hyperlink ref=\"A4\" location=\"Sheet1!A9\"/>"
+              "<hyperlink ref=\"A8\" r:id=\"rIdL2\"/></hyperlinks>");
+}
+
 TEST(Range, RowOperationsMoveFormulasAndMerges) {
     Application app;
     Worksheet& s = *app.Workbooks()->Add()->WorkSheets(1);
