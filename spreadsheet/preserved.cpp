@@ -16,8 +16,12 @@ struct Node {
     std::vector<std::unique_ptr<Node>> children;
 };
 
-std::unique_ptr<Node> parse(std::string_view xml, size_t& at) {
-    if (at >= xml.size() || xml[at] != '<') return nullptr;
+// Deeper nesting than any of these elements has is not ours: left as it is (and no deep
+// recursion on a crafted file).
+constexpr int kMaxDepth = 16;
+
+std::unique_ptr<Node> parse(std::string_view xml, size_t& at, int depth = 0) {
+    if (depth > kMaxDepth || at >= xml.size() || xml[at] != '<') return nullptr;
     auto n = std::make_unique<Node>();
     size_t i = at + 1;
     while (i < xml.size() && xml[i] != ' ' && xml[i] != '>' && xml[i] != '/') ++i;
@@ -58,7 +62,7 @@ std::unique_ptr<Node> parse(std::string_view xml, size_t& at) {
             at = gt + 1;
             return n;
         }
-        auto child = parse(xml, i);
+        auto child = parse(xml, i, depth + 1);
         if (!child) return nullptr;
         n->children.push_back(std::move(child));
     }
