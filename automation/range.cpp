@@ -314,16 +314,17 @@ ss::Status Range::Insert() {
     m.insertRows(at, count);
     for (auto& [k, f] : m.mutableFormulas()) f.text = ss::adjustFormulaForRows(f.text, at, count);
     ss::moveRowsInPreserved(
-        m.preserved,
-        [&](const ss::CellRange& r) -> std::optional<ss::CellRange> {
-            ss::CellRange moved = r;
-            if (moved.firstRow >= at) moved.firstRow += count;
-            if (moved.lastRow >= at) moved.lastRow += count;
-            if (moved.firstRow > kMaxRows) return std::nullopt;  // pushed off the sheet
-            moved.lastRow = std::min(moved.lastRow, kMaxRows);
-            return moved;
-        },
-        [&](std::string_view f) { return ss::adjustFormulaForRows(f, at, count); });
+        m.preserved, {[&](const ss::CellRange& r) -> std::optional<ss::CellRange> {
+                          ss::CellRange moved = r;
+                          if (moved.firstRow >= at) moved.firstRow += count;
+                          if (moved.lastRow >= at) moved.lastRow += count;
+                          if (moved.firstRow > kMaxRows)
+                              return std::nullopt;  // pushed off the sheet
+                          moved.lastRow = std::min(moved.lastRow, kMaxRows);
+                          return moved;
+                      },
+                      [&](uint32_t r) { return r >= at + count ? r - count : r; },
+                      [&](std::string_view f) { return ss::adjustFormulaForRows(f, at, count); }});
     ws.rowsInserted(at, count);
     if (ws.filter_) {
         if (ws.filter_->range->areas.empty())
@@ -368,17 +369,23 @@ ss::Status Range::Delete() {
     };
     ss::moveRowsInPreserved(
         m.preserved,
-        [&](const ss::CellRange& r) -> std::optional<ss::CellRange> {
-            // The range's rows that are left close up.
-            const uint64_t gone =
-                deletedBefore(uint64_t(r.lastRow) + 1) - deletedBefore(r.firstRow);
-            if (gone >= r.rowCount()) return std::nullopt;
-            ss::CellRange moved = r;
-            moved.firstRow = uint32_t(r.firstRow - deletedBefore(r.firstRow));
-            moved.lastRow = uint32_t(moved.firstRow + (r.rowCount() - gone) - 1);
-            return moved;
-        },
-        [&](std::string_view f) { return ss::adjustFormulaForDeletedRows(f, bands); });
+        {[&](const ss::CellRange& r) -> std::optional<ss::CellRange> {
+             // The range's rows that are left close up.
+             const uint64_t gone =
+                 deletedBefore(uint64_t(r.lastRow) + 1) - deletedBefore(r.firstRow);
+             if (gone >= r.rowCount()) return std::nullopt;
+             ss::CellRange moved = r;
+             moved.firstRow = uint32_t(r.firstRow - deletedBefore(r.firstRow));
+             moved.lastRow = uint32_t(moved.firstRow + (r.rowCount() - gone) - 1);
+             return moved;
+         },
+         [&](uint32_t n) {  // the row that closed up to row n
+             uint64_t r = n;
+             for (auto [f, l] : bands)  // sorted: each band above it adds its rows
+                 if (f <= r) r += uint64_t(l) - f + 1;
+             return uint32_t(r);
+         },
+         [&](std::string_view f) { return ss::adjustFormulaForDeletedRows(f, bands); }});
     std::vector<ss::CellRange> cellBands;
     for (auto [f, l] : bands) cellBands.push_back(ss::CellRange{f, 1, l, kMaxCols});
     ws.rowsDeleted(cellBands);

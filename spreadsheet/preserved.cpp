@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "formula.h"
+
 namespace ss {
 
 namespace {
@@ -134,50 +136,82 @@ std::string* attrOf(Node& n, std::string_view name) {
     return nullptr;
 }
 
-struct Mover {
-    const std::function<std::optional<CellRange>(const CellRange&)>& range;
-    const std::function<std::string(std::string_view)>& formula;
+// The ranges of a list ("A1:B2 D5"); items that are not ranges are kept aside as text.
+struct RangeList {
+    std::vector<CellRange> ranges;
+    std::vector<std::string> other;
+};
 
-    // A list of ranges ("A1:B2 D5"): the ranges that are left, moved; false when none is.
-    bool moveList(std::string& value) const {
-        std::string out;
-        size_t i = 0;
-        const std::string list = value;
-        while (i < list.size()) {
-            size_t sp = list.find(' ', i);
-            if (sp == std::string::npos) sp = list.size();
-            const std::string_view item(list.data() + i, sp - i);
-            i = sp + 1;
-            if (item.empty()) continue;
-            auto r = parseRange(item);
-            if (!r) {  // not a range we know: left as it is
-                out += (out.empty() ? "" : " ") + std::string(item);
-                continue;
-            }
-            auto moved = range(*r);
-            if (!moved) continue;
-            out += (out.empty() ? "" : " ") + moved->toA1();
-        }
-        value = out;
-        return !out.empty();
+RangeList parseList(std::string_view list) {
+    RangeList out;
+    size_t i = 0;
+    while (i < list.size()) {
+        size_t sp = list.find(' ', i);
+        if (sp == std::string_view::npos) sp = list.size();
+        const std::string_view item = list.substr(i, sp - i);
+        i = sp + 1;
+        if (item.empty()) continue;
+        if (auto r = parseRange(item))
+            out.ranges.push_back(*r);
+        else
+            out.other.emplace_back(item);
+    }
+    return out;
+}
+
+std::string listText(const RangeList& l) {
+    std::string out;
+    for (const CellRange& r : l.ranges) out += (out.empty() ? "" : " ") + r.toA1();
+    for (const std::string& o : l.other) out += (out.empty() ? "" : " ") + o;
+    return out;
+}
+
+// The top left corner of the ranges (what relative references in their formulas count from).
+std::pair<uint32_t, uint32_t> topLeft(const std::vector<CellRange>& ranges) {
+    uint32_t r = UINT32_MAX, c = UINT32_MAX;
+    for (const CellRange& x : ranges) r = std::min(r, x.firstRow), c = std::min(c, x.firstCol);
+    return {r, c};
+}
+
+struct Mover {
+    const RowMove& move;
+
+    // The list's ranges moved; false when none is left.
+    bool moveList(std::string& value, int64_t* rebaseRows = nullptr) const {
+        RangeList l = parseList(value);
+        if (l.ranges.empty()) return !l.other.empty();
+        const uint32_t oldTop = topLeft(l.ranges).first;
+        std::vector<CellRange> moved;
+        for (const CellRange& r : l.ranges)
+            if (auto m = move.range(r)) moved.push_back(*m);
+        if (moved.empty() && l.other.empty()) return false;
+        if (rebaseRows && !moved.empty())
+            *rebaseRows = int64_t(move.sourceRow(topLeft(moved).first)) - int64_t(oldTop);
+        l.ranges = std::move(moved);
+        value = listText(l);
+        return true;
     }
 
-    void moveFormulas(Node& n) const {
+    void moveFormulas(Node& n, int64_t rebaseRows) const {
         for (auto& c : n.children)
-            if (c->name == "formula" || c->name == "formula1" || c->name == "formula2")
-                c->text = escape(formula(unescape(c->text)));
+            if (c->name == "formula" || c->name == "formula1" || c->name == "formula2") {
+                std::string f = unescape(c->text);
+                if (rebaseRows) f = shiftFormula(f, rebaseRows, 0);
+                c->text = escape(move.formula(f));
+            }
     }
 
     // False when the element is to go.
-    bool move(Node& n) const {
+    bool moveElement(Node& n) const {
         if (n.name == "conditionalFormatting" || n.name == "dataValidation" ||
             n.name == "protectedRange" || n.name == "ignoredError") {
+            int64_t rebase = 0;
             std::string* sqref = attrOf(n, "sqref");
-            if (sqref && !moveList(*sqref)) return false;
+            if (sqref && !moveList(*sqref, &rebase)) return false;
             if (n.name == "conditionalFormatting")
-                for (auto& rule : n.children) moveFormulas(*rule);
+                for (auto& rule : n.children) moveFormulas(*rule, rebase);
             else
-                moveFormulas(n);
+                moveFormulas(n, rebase);
             return true;
         }
         if (n.name == "hyperlink") {
@@ -188,7 +222,7 @@ struct Mover {
             n.name == "ignoredErrors") {
             std::vector<std::unique_ptr<Node>> kept;
             for (auto& c : n.children)
-                if (move(*c)) kept.push_back(std::move(c));
+                if (moveElement(*c)) kept.push_back(std::move(c));
             n.children = std::move(kept);
             if (std::string* count = attrOf(n, "count")) *count = std::to_string(n.children.size());
             return !n.children.empty();
@@ -199,10 +233,8 @@ struct Mover {
 
 }  // namespace
 
-void moveRowsInPreserved(std::vector<PreservedXml>& preserved,
-                         const std::function<std::optional<CellRange>(const CellRange&)>& range,
-                         const std::function<std::string(std::string_view)>& formula) {
-    const Mover mover{range, formula};
+void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& move) {
+    const Mover mover{move};
     std::vector<PreservedXml> kept;
     for (PreservedXml& p : preserved) {
         size_t at = 0;
@@ -211,7 +243,7 @@ void moveRowsInPreserved(std::vector<PreservedXml>& preserved,
             kept.push_back(std::move(p));
             continue;
         }
-        if (!mover.move(*root)) continue;
+        if (!mover.moveElement(*root)) continue;
         std::string xml;
         write(*root, xml);
         p.xml = std::move(xml);

@@ -13,11 +13,19 @@
 
 namespace ss {
 
-// `range` gives where a range of cells ends up, or nothing when none of its rows is left;
-// `formula` gives a rule's or a validation's formula text after the move. An element left
-// without any range is dropped, and a kept element left without children goes.
-void moveRowsInPreserved(std::vector<PreservedXml>& preserved,
-                         const std::function<std::optional<CellRange>(const CellRange&)>& range,
-                         const std::function<std::string(std::string_view)>& formula);
+// How rows move: `range` gives where a range of cells ends up, or nothing when none of its rows
+// is left; `sourceRow` gives the row a (surviving) row was before the move; `formula` adjusts a
+// formula's references to the move, as for the sheet's cells.
+struct RowMove {
+    std::function<std::optional<CellRange>(const CellRange&)> range;
+    std::function<uint32_t(uint32_t)> sourceRow;
+    std::function<std::string(std::string_view)> formula;
+};
+
+// Moves what the kept elements say about rows. An element left without any range is dropped,
+// and a kept element left without children goes. The formulas of conditional formats and data
+// validation are relative to the top left cell of their ranges: when that cell goes, they are
+// first restated for the new top left cell.
+void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& move);
 
 }  // namespace ss

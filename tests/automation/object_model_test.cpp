@@ -338,6 +338,11 @@ TEST(Range, RowOperationsMoveTheSheetsKeptElements) {
     EXPECT_EQ(xml(2),
               "<hyperlinks><hyperlink ref=\"A4\" location=\"Sheet1!A9\"/>"
               "<hyperlink ref=\"A8\" r:id=\"rIdL2\"/></hyperlinks>");
+    // The rows of the top left cell go: the rule is restated for the cell that takes its place.
+    ASSERT_TRUE(s.Range("4:5").Delete());
+    EXPECT_EQ(xml(0),
+              "<conditionalFormatting sqref=\"A4:A6\"><cfRule type=\"expression\" "
+              "priority=\"1\"><formula>A4&gt;A$3</formula></cfRule></conditionalFormatting>");
 }
 
 TEST(Range, RowOperationsMoveFormulasAndMerges) {
