@@ -107,6 +107,9 @@ void decodeUtf8(std::string_view s, std::u32string& out);
 bool formulaFitsWorkbook(const ss::Formula& f, ss::Workbook& to, std::string_view selfName = {},
                          std::string_view copyName = {});
 
+// The differential formats of `from` in `to` (found, or added): index in `from` -> in `to`.
+std::vector<uint32_t> dxfMap(const ss::Workbook& from, ss::Workbook& to);
+
 // Sorted, disjoint row bands [first, last] of the given areas (columns ignored).
 std::vector<std::pair<uint32_t, uint32_t>> rowBands(const std::vector<ss::CellRange>& areas);
 

@@ -798,6 +798,26 @@ ss::Status Range::Copy(const Range& destination) const {
     }
     for (auto& [k, f] : formulas) dformulas.insert_or_assign(k, std::move(f));
 
+    // Conditional formats, data validation and hyperlinks of the copied cells go along.
+    if (!sm.preserved.empty() || !dm.preserved.empty()) {
+        ss::CopiedBlock block;
+        block.firstCol = c1;
+        block.lastCol = c2;
+        block.dCol = dCol;
+        for (const Run& run : runs)
+            block.runs.push_back({run.first, run.last, int64_t(dr) + run.dest - run.first});
+        std::vector<uint32_t> dxf;
+        const bool formats = std::any_of(sm.preserved.begin(), sm.preserved.end(), [](auto& p) {
+            return p.element == "conditionalFormatting";
+        });
+        if (!sameBook && formats) dxf = detail::dxfMap(sb, db);
+        ss::copyPreserved(sm, dm, block, sameBook ? nullptr : &dxf, [&](std::string_view f) {
+            ss::Formula probe;
+            probe.text = std::string(f);
+            return sameBook || detail::formulaFitsWorkbook(probe, db);
+        });
+    }
+
     ss::CellRange destArea{dr, dc, drEnd, dcEnd};
     std::erase_if(dm.merges, [&](const ss::CellRange& mg) { return mg.intersects(destArea); });
     dm.merges.insert(dm.merges.end(), merges.begin(), merges.end());

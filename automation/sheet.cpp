@@ -130,6 +130,21 @@ namespace {
 
 // A copy of `src` (of workbook `from`) for workbook `to`, named `newName`. `sameTables`: `to`
 // shares `from`'s style table and formats (the same workbook, or a new one made from it).
+}  // namespace
+
+std::vector<uint32_t> detail::dxfMap(const ss::Workbook& from, ss::Workbook& to) {
+    std::vector<uint32_t> dxf(from.styles.dxfsXml.size());
+    for (size_t i = 0; i < dxf.size(); ++i) {
+        auto& list = to.styles.dxfsXml;
+        auto it = std::find(list.begin(), list.end(), from.styles.dxfsXml[i]);
+        if (it == list.end()) it = list.insert(list.end(), from.styles.dxfsXml[i]);
+        dxf[i] = uint32_t(it - list.begin());
+    }
+    return dxf;
+}
+
+namespace {
+
 std::unique_ptr<ss::Worksheet> cloneSheet(const ss::Workbook& from, const ss::Worksheet& src,
                                           ss::Workbook& to, const std::string& newName,
                                           bool sameTables) {
@@ -171,13 +186,7 @@ std::unique_ptr<ss::Worksheet> cloneSheet(const ss::Workbook& from, const ss::Wo
     }
 
     if (!sameTables && !from.styles.dxfsXml.empty()) {
-        std::vector<uint32_t> dxf(from.styles.dxfsXml.size());
-        for (size_t i = 0; i < dxf.size(); ++i) {
-            auto& list = to.styles.dxfsXml;
-            auto it = std::find(list.begin(), list.end(), from.styles.dxfsXml[i]);
-            if (it == list.end()) it = list.insert(list.end(), from.styles.dxfsXml[i]);
-            dxf[i] = uint32_t(it - list.begin());
-        }
+        const std::vector<uint32_t> dxf = detail::dxfMap(from, to);
         for (ss::PreservedXml& p : out->preserved)
             if (p.element == "conditionalFormatting") p.xml = remapDxfIds(p.xml, dxf);
     }

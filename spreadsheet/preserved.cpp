@@ -1,5 +1,7 @@
 #include "preserved.h"
 
+#include <algorithm>
+#include <charconv>
 #include <memory>
 
 #include "formula.h"
@@ -231,7 +233,240 @@ struct Mover {
     }
 };
 
+// ---- copies ------------------------------------------------------------------------------
+
+std::unique_ptr<Node> clone(const Node& n) {
+    auto c = std::make_unique<Node>();
+    c->name = n.name;
+    c->attrs = n.attrs;
+    c->text = n.text;
+    for (const auto& k : n.children) c->children.push_back(clone(*k));
+    return c;
+}
+
+std::unique_ptr<Node> parseWhole(const std::string& xml) {
+    size_t at = 0;
+    auto root = parse(xml, at);
+    if (!root || at != xml.size()) return nullptr;
+    return root;
+}
+
+std::string text(const Node& n) {
+    std::string out;
+    write(n, out);
+    return out;
+}
+
+// The parts of `r` outside `area`: up to four ranges.
+std::vector<CellRange> subtract(const CellRange& r, const CellRange& area) {
+    if (!r.intersects(area)) return {r};
+    std::vector<CellRange> out;
+    if (r.firstRow < area.firstRow)
+        out.push_back({r.firstRow, r.firstCol, area.firstRow - 1, r.lastCol});
+    if (r.lastRow > area.lastRow)
+        out.push_back({area.lastRow + 1, r.firstCol, r.lastRow, r.lastCol});
+    const uint32_t top = std::max(r.firstRow, area.firstRow);
+    const uint32_t bottom = std::min(r.lastRow, area.lastRow);
+    if (r.firstCol < area.firstCol) out.push_back({top, r.firstCol, bottom, area.firstCol - 1});
+    if (r.lastCol > area.lastCol) out.push_back({top, area.lastCol + 1, bottom, r.lastCol});
+    return out;
+}
+
+// Formulas of a rule or a validation restated for a top left cell (dRow, dCol) away.
+void restate(Node& n, int64_t dRow, int64_t dCol) {
+    if (!dRow && !dCol) return;
+    for (auto& c : n.children) {
+        if (c->name == "formula" || c->name == "formula1" || c->name == "formula2")
+            c->text = escape(shiftFormula(unescape(c->text), dRow, dCol));
+        else if (c->name == "cfRule")
+            restate(*c, dRow, dCol);
+    }
+}
+
+bool formulasFit(const Node& n, const std::function<bool(std::string_view)>& fits) {
+    for (const auto& c : n.children) {
+        if ((c->name == "formula" || c->name == "formula1" || c->name == "formula2") &&
+            !fits(unescape(c->text)))
+            return false;
+        if (!formulasFit(*c, fits)) return false;
+    }
+    return true;
+}
+
+// Takes `area` out of an element's ranges (sqref, or ref for a hyperlink); false when nothing
+// is left of them.
+bool clearArea(Node& n, const CellRange& area) {
+    const bool hyperlink = n.name == "hyperlink";
+    std::string* list = attrOf(n, hyperlink ? "ref" : "sqref");
+    if (!list) return true;
+    RangeList l = parseList(unescape(*list));
+    if (l.ranges.empty()) return true;
+    bool touched = false;
+    for (const CellRange& r : l.ranges) touched = touched || r.intersects(area);
+    if (!touched) return true;
+    const auto oldTop = topLeft(l.ranges);
+    std::vector<CellRange> rest;
+    for (const CellRange& r : l.ranges)
+        for (const CellRange& p : subtract(r, area)) rest.push_back(p);
+    if (rest.empty()) return false;
+    if (hyperlink && rest.size() > 1) rest.resize(1);  // a hyperlink has one range
+    const auto newTop = topLeft(rest);
+    restate(n, int64_t(newTop.first) - int64_t(oldTop.first),
+            int64_t(newTop.second) - int64_t(oldTop.second));
+    l.ranges = std::move(rest);
+    *list = escape(listText(l));
+    return true;
+}
+
+// The pieces of `ranges` inside the run's rows and the block's columns, moved.
+std::vector<CellRange> landed(const std::vector<CellRange>& ranges, const CopiedBlock& b,
+                              const CopiedBlock::Run& run) {
+    std::vector<CellRange> out;
+    for (const CellRange& r : ranges) {
+        const uint32_t r1 = std::max(r.firstRow, run.first), r2 = std::min(r.lastRow, run.last);
+        const uint32_t c1 = std::max(r.firstCol, b.firstCol), c2 = std::min(r.lastCol, b.lastCol);
+        if (r1 > r2 || c1 > c2) continue;
+        out.push_back({uint32_t(int64_t(r1) + run.dRow), uint32_t(int64_t(c1) + b.dCol),
+                       uint32_t(int64_t(r2) + run.dRow), uint32_t(int64_t(c2) + b.dCol)});
+    }
+    return out;
+}
+
+// Copies of `n` (an element with sqref/ref) for each run the block copies of it.
+std::vector<std::unique_ptr<Node>> copiesOf(const Node& n, const CopiedBlock& b) {
+    std::vector<std::unique_ptr<Node>> out;
+    const bool hyperlink = n.name == "hyperlink";
+    Node& m = const_cast<Node&>(n);
+    const std::string* list = attrOf(m, hyperlink ? "ref" : "sqref");
+    if (!list) return out;
+    const RangeList l = parseList(unescape(*list));
+    if (l.ranges.empty()) return out;
+    const auto oldTop = topLeft(l.ranges);
+    for (const CopiedBlock::Run& run : b.runs) {
+        std::vector<CellRange> pieces = landed(l.ranges, b, run);
+        if (pieces.empty()) continue;
+        if (hyperlink) pieces.resize(1);
+        auto c = clone(n);
+        const auto newTop = topLeft(pieces);
+        restate(*c, int64_t(newTop.first) - int64_t(oldTop.first),
+                int64_t(newTop.second) - int64_t(oldTop.second));
+        *attrOf(*c, hyperlink ? "ref" : "sqref") = escape(listText({pieces, {}}));
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+void renumberDxf(Node& n, const std::vector<uint32_t>& dxf) {
+    if (std::string* id = attrOf(n, "dxfId")) {
+        uint64_t v = 0;
+        bool ok = !id->empty() && id->size() < 10;
+        for (char ch : *id) ok = ok && ch >= '0' && ch <= '9', v = v * 10 + uint64_t(ch - '0');
+        if (ok && v < dxf.size()) *id = std::to_string(dxf[v]);
+    }
+    for (auto& c : n.children) renumberDxf(*c, dxf);
+}
+
+// The element of `to` named `name` (hyperlinks, dataValidations), added when missing.
+PreservedXml& containerOf(Worksheet& to, const std::string& name) {
+    for (PreservedXml& p : to.preserved)
+        if (p.element == name) return p;
+    to.preserved.push_back({name, "<" + name + "/>"});
+    return to.preserved.back();
+}
+
 }  // namespace
+
+void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
+                   const std::vector<uint32_t>* dxf,
+                   const std::function<bool(std::string_view)>& formulaFits) {
+    if (block.runs.empty()) return;
+    const std::vector<PreservedXml> source = from.preserved;  // `from` may be `to`
+    const std::vector<std::string> sourceLinks = from.externalLinks;
+
+    // The destination area loses what it had.
+    for (const CopiedBlock::Run& run : block.runs) {
+        const CellRange area{
+            uint32_t(int64_t(run.first) + run.dRow), uint32_t(int64_t(block.firstCol) + block.dCol),
+            uint32_t(int64_t(run.last) + run.dRow), uint32_t(int64_t(block.lastCol) + block.dCol)};
+        std::vector<PreservedXml> kept;
+        for (PreservedXml& p : to.preserved) {
+            const bool own = p.element == "conditionalFormatting";
+            const bool container = p.element == "dataValidations" || p.element == "hyperlinks";
+            auto root = (own || container) ? parseWhole(p.xml) : nullptr;
+            if (!root) {
+                kept.push_back(std::move(p));
+                continue;
+            }
+            if (own) {
+                if (!clearArea(*root, area)) continue;
+            } else {
+                std::vector<std::unique_ptr<Node>> children;
+                for (auto& c : root->children)
+                    if (clearArea(*c, area)) children.push_back(std::move(c));
+                root->children = std::move(children);
+                if (std::string* count = attrOf(*root, "count"))
+                    *count = std::to_string(root->children.size());
+                if (root->children.empty()) continue;
+            }
+            p.xml = text(*root);
+            kept.push_back(std::move(p));
+        }
+        to.preserved = std::move(kept);
+    }
+
+    // Then the source's, for where they land.
+    for (const PreservedXml& p : source) {
+        const bool own = p.element == "conditionalFormatting";
+        const bool validations = p.element == "dataValidations";
+        const bool links = p.element == "hyperlinks";
+        if (!own && !validations && !links) continue;
+        auto root = parseWhole(p.xml);
+        if (!root) continue;
+        if (own) {
+            if (!formulasFit(*root, formulaFits)) continue;
+            if (dxf) renumberDxf(*root, *dxf);
+            for (auto& c : copiesOf(*root, block))
+                to.preserved.push_back({"conditionalFormatting", text(*c)});
+            continue;
+        }
+        std::vector<std::unique_ptr<Node>> added;
+        for (const auto& child : root->children) {
+            if (validations && !formulasFit(*child, formulaFits)) continue;
+            for (auto& c : copiesOf(*child, block)) {
+                if (std::string* id = links ? attrOf(*c, "r:id") : nullptr) {
+                    // rIdL<n>: the n-th target of the source; the destination lists it too.
+                    size_t n = 0;
+                    if (id->size() > 4 && id->compare(0, 4, "rIdL") == 0) {
+                        auto [end, ec] =
+                            std::from_chars(id->data() + 4, id->data() + id->size(), n);
+                        if (ec != std::errc() || end != id->data() + id->size()) n = 0;
+                    }
+                    if (n == 0 || n > sourceLinks.size()) continue;
+                    const std::string& target = sourceLinks[n - 1];
+                    auto& targets = to.externalLinks;
+                    auto known = std::find(targets.begin(), targets.end(), target);
+                    const size_t k = size_t(known - targets.begin()) + 1;
+                    if (known == targets.end()) targets.push_back(target);
+                    *id = "rIdL" + std::to_string(k);
+                }
+                added.push_back(std::move(c));
+            }
+        }
+        if (added.empty()) continue;
+        PreservedXml& dest = containerOf(to, p.element);
+        auto droot = parseWhole(dest.xml);
+        if (!droot) continue;  // not ours to add to
+        for (auto& c : added) droot->children.push_back(std::move(c));
+        if (validations) {
+            std::string* count = attrOf(*droot, "count");
+            if (count)
+                *count = std::to_string(droot->children.size());
+            else
+                droot->attrs.emplace_back("count", std::to_string(droot->children.size()));
+        }
+        dest.xml = text(*droot);
+    }
+}
 
 void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& move) {
     const Mover mover{move};

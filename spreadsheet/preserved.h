@@ -28,4 +28,26 @@ struct RowMove {
 // first restated for the new top left cell.
 void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& move);
 
+// A block of cells copied: source columns firstCol..lastCol move by dCol; the source rows of
+// each run move by its dRow.
+struct CopiedBlock {
+    uint32_t firstCol = 1, lastCol = 1;
+    int64_t dCol = 0;
+    struct Run {
+        uint32_t first, last;
+        int64_t dRow;
+    };
+    std::vector<Run> runs;
+};
+
+// What a copy of a block does to the kept elements: the destination area first loses the
+// conditional formats, data validation and hyperlinks it had; then those of the source's cells
+// are added for where they land, their formulas restated for their new top left cells.
+// `dxf` renumbers the source's differential formats (null: the same workbook); an element with
+// a formula `formulaFits` refuses is not copied. Hyperlinks out of the workbook bring their
+// targets along.
+void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
+                   const std::vector<uint32_t>* dxf,
+                   const std::function<bool(std::string_view)>& formulaFits);
+
 }  // namespace ss

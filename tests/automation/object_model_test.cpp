@@ -345,6 +345,49 @@ TEST(Range, RowOperationsMoveTheSheetsKeptElements) {
               "priority=\"1\"><formula>A4&gt;A$3</formula></cfRule></conditionalFormatting>");
 }
 
+TEST(Range, CopiesBringRulesListsAndLinksAndReplaceThoseOfTheArea) {
+    Application app;
+    Worksheet& s = *app.Workbooks()->Add()->WorkSheets(1);
+    column(s, 1, 1, {"1", "2", "3", "4"});
+    auto& kept = s.model().preserved;
+    s.model().externalLinks = {"https://example.com/"};
+    kept = {{"conditionalFormatting",
+             "<conditionalFormatting sqref=\"A1:A4\"><cfRule type=\"expression\" "
+             "priority=\"1\"><formula>A1&gt;0</formula></cfRule></conditionalFormatting>"},
+            {"conditionalFormatting",
+             "<conditionalFormatting sqref=\"C3:C6\"><cfRule type=\"expression\" "
+             "priority=\"2\"><formula>C3&gt;5</formula></cfRule></conditionalFormatting>"},
+            {"dataValidations",
+             "<dataValidations count=\"1\"><dataValidation type=\"whole\" sqref=\"C1:C2\">"
+             "<formula1>1</formula1></dataValidation></dataValidations>"},
+            {"hyperlinks", "<hyperlinks><hyperlink ref=\"A2\" r:id=\"rIdL1\"/></hyperlinks>"}};
+    ASSERT_TRUE(s.Range("A1:A4").Copy(s.Range("C1")));
+    std::vector<std::string> xml;
+    for (const auto& p : kept) xml.push_back(p.xml);
+    EXPECT_EQ(xml,
+              (std::vector<std::string>{
+                  "<conditionalFormatting sqref=\"A1:A4\"><cfRule type=\"expression\" "
+                  "priority=\"1\"><formula>A1&gt;0</formula></cfRule></conditionalFormatting>",
+                  // What the area had is gone; the rest of the rule restated for C5.
+                  "<conditionalFormatting sqref=\"C5:C6\"><cfRule type=\"expression\" "
+                  "priority=\"2\"><formula>C5&gt;5</formula></cfRule></conditionalFormatting>",
+                  "<hyperlinks><hyperlink ref=\"A2\" r:id=\"rIdL1\"/><hyperlink ref=\"C2\" "
+                  "r:id=\"rIdL1\"/></hyperlinks>",
+                  "<conditionalFormatting sqref=\"C1:C4\"><cfRule type=\"expression\" "
+                  "priority=\"1\"><formula>C1&gt;0</formula></cfRule></conditionalFormatting>"}));
+
+    // Into another workbook: the link's target comes along.
+    Worksheet& d = *app.Workbooks()->Add()->WorkSheets(1);
+    ASSERT_TRUE(s.Range("A2:A3").Copy(d.Range("B10")));
+    EXPECT_EQ(d.model().externalLinks, std::vector<std::string>{"https://example.com/"});
+    ASSERT_EQ(d.model().preserved.size(), 2u);
+    EXPECT_EQ(d.model().preserved[0].xml,
+              "<conditionalFormatting sqref=\"B10:B11\"><cfRule type=\"expression\" "
+              "priority=\"1\"><formula>B10&gt;0</formula></cfRule></conditionalFormatting>");
+    EXPECT_EQ(d.model().preserved[1].xml,
+              "<hyperlinks><hyperlink ref=\"B10\" r:id=\"rIdL1\"/></hyperlinks>");
+}
+
 TEST(Range, RowOperationsMoveFormulasAndMerges) {
     Application app;
     Worksheet& s = *app.Workbooks()->Add()->WorkSheets(1);

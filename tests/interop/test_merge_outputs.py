@@ -14,7 +14,9 @@ import tempfile
 import unittest
 
 import openpyxl
+from openpyxl.formatting.rule import FormulaRule
 from openpyxl.styles import Alignment, Border, Font, PatternFill, Side
+from openpyxl.worksheet.datavalidation import DataValidation
 
 BUILD = os.environ.get("TW_BUILD_DIR", "")
 RUNNER = os.path.join(BUILD, "bench", "merge_bench")
@@ -63,7 +65,24 @@ def write_sources(folder):
     for i in range(3):
         ws.cell(row=i + 2, column=1, value="ID%018d" % (i + 1))
         ws.cell(row=i + 2, column=2, value=0.125 * (i + 1)).number_format = "0.0%"
+    # A rule, a list to choose from and links out of the workbook, which travel with the cells.
+    ws.conditional_formatting.add(
+        "B2:B4", FormulaRule(formula=["B2>0.2"], fill=PatternFill("solid", bgColor="FFFFC7CE")))
+    dv = DataValidation(type="list", formula1='"甲,乙"')
+    ws.add_data_validation(dv)
+    dv.add("A2:A4")
+    ws["A2"].hyperlink = "https://example.com/rates"
+    ws["A3"].hyperlink = "mailto:rates@example.com"
     wb.save(os.path.join(folder, "sub", "b.xlsx"))
+
+
+def kept_elements(ws):
+    """Conditional formats, data validation and hyperlinks of a sheet, as comparable values."""
+    rules = sorted((str(cf.sqref), tuple(f for r in cf.rules for f in (r.formula or [])))
+                   for cf in ws.conditional_formatting)
+    lists = sorted((str(dv.sqref), dv.type, dv.formula1) for dv in ws.data_validations.dataValidation)
+    links = sorted((c.coordinate, c.hyperlink.target) for c in ws._cells.values() if c.hyperlink)
+    return rules, lists, links
 
 
 def run(job, source, output):
@@ -140,6 +159,7 @@ class MergeOutputs(unittest.TestCase):
         o = out["一月"]
         self.assertSameBlock(self.a, o, 0)
         self.assertSameBlock(self.b, out["Rates"], 0)
+        self.assertEqual(kept_elements(out["Rates"]), kept_elements(self.b))
         self.assertEqual([str(r) for r in o.merged_cells.ranges], ["A8:D8"])
         self.assertAlmostEqual(o.column_dimensions["A"].width, 14.5, places=2)
         self.assertAlmostEqual(o.column_dimensions["B"].width, 21.0, places=2)
@@ -155,6 +175,11 @@ class MergeOutputs(unittest.TestCase):
         self.assertSameBlock(self.a, o, 0)
         self.assertSameBlock(self.b, o, self.a.max_row)
         self.assertIn("A8:D8", [str(r) for r in o.merged_cells.ranges])
+        # The rule, the list and the links of the second block moved down with its cells.
+        self.assertEqual(kept_elements(o), (
+            [("B10:B12", ("B10>0.2",))],
+            [("A10:A12", "list", '"甲,乙"')],
+            [("A10", "https://example.com/rates"), ("A11", "mailto:rates@example.com")]))
         # The first block brings its column widths into the empty output sheet.
         self.assertAlmostEqual(o.column_dimensions["A"].width, 14.5, places=2)
         self.assertAlmostEqual(o.column_dimensions["B"].width, 21.0, places=2)
