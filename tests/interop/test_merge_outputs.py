@@ -12,11 +12,15 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
 
 import openpyxl
 from openpyxl.formatting.rule import FormulaRule
 from openpyxl.styles import Alignment, Border, Font, PatternFill, Side
 from openpyxl.worksheet.datavalidation import DataValidation
+
+sys.path.insert(0, os.path.dirname(__file__))
+from test_xlsx_schema import schema_for, validate  # noqa: E402
 
 BUILD = os.environ.get("TW_BUILD_DIR", "")
 RUNNER = os.path.join(BUILD, "bench", "merge_bench")
@@ -146,6 +150,13 @@ class MergeOutputs(unittest.TestCase):
             self.assertEqual(out.value, src.value, where)
         self.assertEqual(fmt(out), fmt(src), where)
 
+    def assertValidParts(self, path):
+        with zipfile.ZipFile(path) as z:
+            for name in z.namelist():
+                schema = schema_for(name)
+                if schema:
+                    self.assertIsNone(validate(z.read(name), schema), name)
+
     def assertSameBlock(self, src, out, row_offset):
         for row in src.iter_rows(min_row=1, max_row=src.max_row, max_col=src.max_column):
             for c in row:
@@ -154,6 +165,7 @@ class MergeOutputs(unittest.TestCase):
     def test_files_into_sheets_keep_everything(self):
         out_path = os.path.join(self.tmp.name, "files.xlsx")
         run("files", self.src, out_path)
+        self.assertValidParts(out_path)
         out = openpyxl.load_workbook(out_path)
         self.assertEqual(out.sheetnames, ["一月", "Rates"])
         o = out["一月"]
@@ -169,6 +181,7 @@ class MergeOutputs(unittest.TestCase):
     def test_files_into_one_sheet_stack_blocks_with_their_formats(self):
         out_path = os.path.join(self.tmp.name, "one.xlsx")
         run("one-sheet", self.src, out_path)
+        self.assertValidParts(out_path)
         out = openpyxl.load_workbook(out_path)
         self.assertEqual(out.sheetnames, ["合并Sheet"])
         o = out["合并Sheet"]
