@@ -257,6 +257,21 @@ std::string text(const Node& n) {
     return out;
 }
 
+// Whether any sqref or ref of the serialised element names a cell of `area` (a scan of the
+// text: most elements are far from the area a copy writes to).
+bool touches(std::string_view xml, const CellRange& area) {
+    for (std::string_view key : {std::string_view(" sqref=\""), std::string_view(" ref=\"")}) {
+        for (size_t at = xml.find(key); at != std::string_view::npos; at = xml.find(key, at)) {
+            at += key.size();
+            const size_t end = xml.find('"', at);
+            if (end == std::string_view::npos) return true;  // let the full edit decide
+            for (const CellRange& r : parseList(xml.substr(at, end - at)).ranges)
+                if (r.intersects(area)) return true;
+        }
+    }
+    return false;
+}
+
 // The parts of `r` outside `area`: up to four ranges.
 std::vector<CellRange> subtract(const CellRange& r, const CellRange& area) {
     if (!r.intersects(area)) return {r};
@@ -392,7 +407,7 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
         for (PreservedXml& p : to.preserved) {
             const bool own = p.element == "conditionalFormatting";
             const bool container = p.element == "dataValidations" || p.element == "hyperlinks";
-            auto root = (own || container) ? parseWhole(p.xml) : nullptr;
+            auto root = (own || container) && touches(p.xml, area) ? parseWhole(p.xml) : nullptr;
             if (!root) {
                 kept.push_back(std::move(p));
                 continue;
