@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <memory>
 
 #include "formula.h"
+#include "utf8.h"
+#include "xlsx/xml_util.h"
 
 namespace ss {
 
@@ -94,6 +97,7 @@ void write(const Node& n, std::string& out) {
     out += '>';
 }
 
+// Undoes the writer's escaping: the five named entities and character references.
 std::string unescape(std::string_view s) {
     std::string out;
     for (size_t i = 0; i < s.size(); ++i) {
@@ -108,6 +112,19 @@ std::string unescape(std::string_view s) {
                     done = true;
                     break;
                 }
+            const size_t semi = s.find(';', i);
+            if (!done && s.substr(i, 2) == "&#" && semi != std::string_view::npos &&
+                semi - i <= 10) {
+                const bool hex = s.substr(i, 3) == "&#x";
+                uint32_t v = 0;
+                const char* from = s.data() + i + (hex ? 3 : 2);
+                auto [end, ec] = std::from_chars(from, s.data() + semi, v, hex ? 16 : 10);
+                if (ec == std::errc() && end == s.data() + semi && v > 0 && v <= 0x10FFFF) {
+                    appendUtf8(out, char32_t(v));
+                    i = semi;
+                    done = true;
+                }
+            }
             if (done) continue;
         }
         out += s[i];
@@ -115,20 +132,10 @@ std::string unescape(std::string_view s) {
     return out;
 }
 
-std::string escape(std::string_view s) {
+// Escapes as the reader's capture does, so that equal texts stay equal.
+std::string escape(std::string_view s, bool attribute = false) {
     std::string out;
-    for (char c : s) {
-        if (c == '&')
-            out += "&amp;";
-        else if (c == '<')
-            out += "&lt;";
-        else if (c == '>')
-            out += "&gt;";
-        else if (c == '"')
-            out += "&quot;";
-        else
-            out += c;
-    }
+    xlsx::appendEscaped(out, s, attribute);
     return out;
 }
 
@@ -159,6 +166,58 @@ RangeList parseList(std::string_view list) {
             out.other.emplace_back(item);
     }
     return out;
+}
+
+// "A1", "$A$1", "A1:B2" without a general parse (lists of thousands of ranges are scanned on
+// every copy into a sheet); false for anything else.
+bool quickRange(std::string_view s, CellRange& r) {
+    auto cell = [&](size_t& i, uint32_t& row, uint32_t& col) {
+        if (i < s.size() && s[i] == '$') ++i;
+        uint32_t c = 0, n = 0;
+        for (; i < s.size() && s[i] >= 'A' && s[i] <= 'Z' && n < 3; ++i, ++n)
+            c = c * 26 + uint32_t(s[i] - 'A' + 1);
+        if (i < s.size() && s[i] == '$') ++i;
+        uint32_t v = 0, d = 0;
+        for (; i < s.size() && s[i] >= '0' && s[i] <= '9' && d < 7; ++i, ++d)
+            v = v * 10 + uint32_t(s[i] - '0');
+        if (!n || !d || v == 0 || v > kXlsxMaxRows || c > kXlsxMaxCols) return false;
+        row = v;
+        col = c;
+        return true;
+    };
+    size_t i = 0;
+    uint32_t r1, c1, r2, c2;
+    if (!cell(i, r1, c1)) return false;
+    if (i == s.size()) {
+        r2 = r1;
+        c2 = c1;
+    } else if (s[i] != ':' || !cell(++i, r2, c2) || i != s.size()) {
+        return false;
+    }
+    r = {std::min(r1, r2), std::min(c1, c2), std::max(r1, r2), std::max(c1, c2)};
+    return true;
+}
+
+// Calls f on each range of a list; false when an item is not a range.
+template <class F>
+bool eachRange(std::string_view list, F f) {
+    size_t i = 0;
+    while (i < list.size()) {
+        size_t sp = list.find(' ', i);
+        if (sp == std::string_view::npos) sp = list.size();
+        const std::string_view item = list.substr(i, sp - i);
+        i = sp + 1;
+        if (item.empty()) continue;
+        CellRange r;
+        if (quickRange(item, r)) {
+            f(r);
+        } else if (auto p = parseRange(item)) {
+            f(*p);
+        } else {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::string listText(const RangeList& l) {
@@ -260,14 +319,19 @@ std::string text(const Node& n) {
 // Whether any sqref or ref of the serialised element names a cell of `area` (a scan of the
 // text: most elements are far from the area a copy writes to).
 bool touches(std::string_view xml, const CellRange& area) {
-    for (std::string_view key : {std::string_view(" sqref=\""), std::string_view(" ref=\"")}) {
-        for (size_t at = xml.find(key); at != std::string_view::npos; at = xml.find(key, at)) {
-            at += key.size();
-            const size_t end = xml.find('"', at);
-            if (end == std::string_view::npos) return true;  // let the full edit decide
-            for (const CellRange& r : parseList(xml.substr(at, end - at)).ranges)
-                if (r.intersects(area)) return true;
-        }
+    static constexpr std::string_view kKey = "ref=\"";  // sqref="..." and ref="..."
+    const char* p = xml.data();
+    const char* const end = p + xml.size();
+    while (const void* found = memmem(p, size_t(end - p), kKey.data(), kKey.size())) {
+        const char* at = static_cast<const char*>(found) + kKey.size();
+        const char* close = static_cast<const char*>(std::memchr(at, '"', size_t(end - at)));
+        if (!close) return true;  // let the full edit decide
+        bool hit = false;
+        if (!eachRange(std::string_view(at, size_t(close - at)),
+                       [&](const CellRange& r) { hit = hit || r.intersects(area); }) ||
+            hit)
+            return true;
+        p = close;
     }
     return false;
 }
@@ -329,7 +393,7 @@ bool clearArea(Node& n, const CellRange& area) {
     restate(n, int64_t(newTop.first) - int64_t(oldTop.first),
             int64_t(newTop.second) - int64_t(oldTop.second));
     l.ranges = std::move(rest);
-    *list = escape(listText(l));
+    *list = escape(listText(l), true);
     return true;
 }
 
@@ -365,7 +429,7 @@ std::vector<std::unique_ptr<Node>> copiesOf(const Node& n, const CopiedBlock& b)
         const auto newTop = topLeft(pieces);
         restate(*c, int64_t(newTop.first) - int64_t(oldTop.first),
                 int64_t(newTop.second) - int64_t(oldTop.second));
-        *attrOf(*c, hyperlink ? "ref" : "sqref") = escape(listText({pieces, {}}));
+        *attrOf(*c, hyperlink ? "ref" : "sqref") = escape(listText({pieces, {}}), true);
         out.push_back(std::move(c));
     }
     return out;
@@ -389,6 +453,100 @@ PreservedXml& containerOf(Worksheet& to, const std::string& name) {
     return to.preserved.back();
 }
 
+// Whether `c` (a copy of an element with sqref) continues `e`: the same element with ranges
+// below or right of e's top left cell, whose formulas restated for that cell are e's. Then `e`
+// takes c's ranges (one that continues e's last range straight down joins it), so that a merge
+// of many blocks keeps one rule or validation, not one per block.
+bool extend(Node& e, const Node& c) {
+    if (e.name != c.name || e.attrs.size() != c.attrs.size() || e.text != c.text) return false;
+    for (size_t i = 0; i < e.attrs.size(); ++i)
+        if (e.attrs[i].first != c.attrs[i].first ||
+            (e.attrs[i].first != "sqref" && e.attrs[i].second != c.attrs[i].second))
+            return false;
+    std::string* es = attrOf(e, "sqref");
+    const std::string* cs = attrOf(const_cast<Node&>(c), "sqref");
+    if (!es || !cs || es->empty()) return false;
+    // e's top left cell, over all its ranges.
+    uint32_t top = UINT32_MAX, left = UINT32_MAX;
+    if (!eachRange(*es, [&](const CellRange& r) {
+            top = std::min(top, r.firstRow);
+            left = std::min(left, r.firstCol);
+        }))
+        return false;
+    std::vector<CellRange> cl;
+    if (!eachRange(*cs, [&](const CellRange& r) { cl.push_back(r); }) || cl.empty()) return false;
+    const auto tc = topLeft(cl);
+    if (top == UINT32_MAX || tc.first < top || tc.second < left) return false;
+    auto probe = clone(c);
+    restate(*probe, int64_t(top) - int64_t(tc.first), int64_t(left) - int64_t(tc.second));
+    if (probe->children.size() != e.children.size()) return false;
+    for (size_t i = 0; i < e.children.size(); ++i)
+        if (text(*probe->children[i]) != text(*e.children[i])) return false;
+    // c's ranges go at the end; one that continues the last range straight down joins it.
+    for (const CellRange& r : cl) {
+        const size_t sp = es->rfind(' ');
+        const size_t from = sp == std::string::npos ? 0 : sp + 1;
+        CellRange last;
+        if (quickRange(std::string_view(*es).substr(from), last) && last.firstCol == r.firstCol &&
+            last.lastCol == r.lastCol && last.lastRow + 1 == r.firstRow) {
+            last.lastRow = r.lastRow;
+            es->replace(from, std::string::npos, last.toA1());
+        } else {
+            *es += ' ';
+            *es += r.toA1();
+        }
+    }
+    return true;
+}
+
+// Adds children at the end of a kept container element, in its text: a merge of thousands of
+// workbooks into one sheet appends to the same element thousands of times. `counted`: the
+// element says how many children it has.
+void appendChildren(PreservedXml& dest, const std::vector<std::unique_ptr<Node>>& added,
+                    bool counted) {
+    std::string& xml = dest.xml;
+    const std::string open = "<" + dest.element, close = "</" + dest.element + ">";
+    const bool empty =
+        xml.size() >= open.size() + 2 && xml.ends_with("/>") && xml.find('>') == xml.size() - 1;
+    if (xml.compare(0, open.size(), open) != 0 || (!empty && !xml.ends_with(close)))
+        return;  // not ours to add to
+    std::string children;
+    for (const auto& c : added) write(*c, children);
+    if (counted) {
+        const size_t tagEnd = xml.find('>');
+        const size_t at = xml.find(" count=\"");
+        if (at != std::string::npos && at < tagEnd) {
+            const size_t from = at + 8, to = xml.find('"', from);
+            uint64_t n = 0;
+            std::from_chars(xml.data() + from, xml.data() + to, n);
+            xml.replace(from, to - from, std::to_string(n + added.size()));
+        } else {
+            xml.insert(open.size(), " count=\"" + std::to_string(added.size()) + "\"");
+        }
+    }
+    if (empty)
+        xml.replace(xml.size() - 2, 2, ">" + children + close);
+    else
+        xml.insert(xml.size() - close.size(), children);
+}
+
+// Extends the last child of a kept container with `c` when `c` continues it (see extend).
+bool extendLastChild(PreservedXml& dest, const Node& c) {
+    std::string& xml = dest.xml;
+    const std::string close = "</" + dest.element + ">";
+    const std::string open = "<" + c.name + " ";
+    if (!xml.ends_with(close)) return false;
+    const size_t at = xml.rfind(open);
+    if (at == std::string::npos || at == 0) return false;
+    const size_t end = xml.size() - close.size();
+    size_t parsed = 0;
+    const std::string_view last(xml.data() + at, end - at);
+    auto e = parse(last, parsed);
+    if (!e || parsed != last.size() || !extend(*e, c)) return false;
+    xml.replace(at, end - at, text(*e));
+    return true;
+}
+
 }  // namespace
 
 void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
@@ -403,17 +561,18 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
         const CellRange area{
             uint32_t(int64_t(run.first) + run.dRow), uint32_t(int64_t(block.firstCol) + block.dCol),
             uint32_t(int64_t(run.last) + run.dRow), uint32_t(int64_t(block.lastCol) + block.dCol)};
-        std::vector<PreservedXml> kept;
+        bool gone = false;  // an element lost all its ranges
         for (PreservedXml& p : to.preserved) {
             const bool own = p.element == "conditionalFormatting";
             const bool container = p.element == "dataValidations" || p.element == "hyperlinks";
             auto root = (own || container) && touches(p.xml, area) ? parseWhole(p.xml) : nullptr;
-            if (!root) {
-                kept.push_back(std::move(p));
-                continue;
-            }
+            if (!root) continue;
             if (own) {
-                if (!clearArea(*root, area)) continue;
+                if (!clearArea(*root, area)) {
+                    p.xml.clear();
+                    gone = true;
+                    continue;
+                }
             } else {
                 std::vector<std::unique_ptr<Node>> children;
                 for (auto& c : root->children)
@@ -421,12 +580,15 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
                 root->children = std::move(children);
                 if (std::string* count = attrOf(*root, "count"))
                     *count = std::to_string(root->children.size());
-                if (root->children.empty()) continue;
+                if (root->children.empty()) {
+                    p.xml.clear();
+                    gone = true;
+                    continue;
+                }
             }
             p.xml = text(*root);
-            kept.push_back(std::move(p));
         }
-        to.preserved = std::move(kept);
+        if (gone) std::erase_if(to.preserved, [](const PreservedXml& p) { return p.xml.empty(); });
     }
 
     // Then the source's, for where they land.
@@ -440,8 +602,23 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
         if (own) {
             if (!formulasFit(*root, formulaFits)) continue;
             if (dxf) renumberDxf(*root, *dxf);
-            for (auto& c : copiesOf(*root, block))
-                to.preserved.push_back({"conditionalFormatting", text(*c)});
+            for (auto& c : copiesOf(*root, block)) {
+                // A rule the destination has already (copied from an earlier block) grows.
+                bool extended = false;
+                int looked = 0;
+                for (auto it = to.preserved.rbegin(); it != to.preserved.rend() && looked < 4;
+                     ++it) {
+                    if (it->element != "conditionalFormatting") continue;
+                    ++looked;
+                    auto e = parseWhole(it->xml);
+                    if (e && extend(*e, *c)) {
+                        it->xml = text(*e);
+                        extended = true;
+                        break;
+                    }
+                }
+                if (!extended) to.preserved.push_back({"conditionalFormatting", text(*c)});
+            }
             continue;
         }
         std::vector<std::unique_ptr<Node>> added;
@@ -469,17 +646,8 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
         }
         if (added.empty()) continue;
         PreservedXml& dest = containerOf(to, p.element);
-        auto droot = parseWhole(dest.xml);
-        if (!droot) continue;  // not ours to add to
-        for (auto& c : added) droot->children.push_back(std::move(c));
-        if (validations) {
-            std::string* count = attrOf(*droot, "count");
-            if (count)
-                *count = std::to_string(droot->children.size());
-            else
-                droot->attrs.emplace_back("count", std::to_string(droot->children.size()));
-        }
-        dest.xml = text(*droot);
+        if (validations && added.size() == 1 && extendLastChild(dest, *added.front())) continue;
+        appendChildren(dest, added, validations);
     }
 }
 

@@ -364,17 +364,15 @@ TEST(Range, CopiesBringRulesListsAndLinksAndReplaceThoseOfTheArea) {
     ASSERT_TRUE(s.Range("A1:A4").Copy(s.Range("C1")));
     std::vector<std::string> xml;
     for (const auto& p : kept) xml.push_back(p.xml);
-    EXPECT_EQ(xml,
-              (std::vector<std::string>{
-                  "<conditionalFormatting sqref=\"A1:A4\"><cfRule type=\"expression\" "
-                  "priority=\"1\"><formula>A1&gt;0</formula></cfRule></conditionalFormatting>",
-                  // What the area had is gone; the rest of the rule restated for C5.
-                  "<conditionalFormatting sqref=\"C5:C6\"><cfRule type=\"expression\" "
-                  "priority=\"2\"><formula>C5&gt;5</formula></cfRule></conditionalFormatting>",
-                  "<hyperlinks><hyperlink ref=\"A2\" r:id=\"rIdL1\"/><hyperlink ref=\"C2\" "
-                  "r:id=\"rIdL1\"/></hyperlinks>",
-                  "<conditionalFormatting sqref=\"C1:C4\"><cfRule type=\"expression\" "
-                  "priority=\"1\"><formula>C1&gt;0</formula></cfRule></conditionalFormatting>"}));
+    EXPECT_EQ(xml, (std::vector<std::string>{
+                       // The copy continues the same rule: one rule over both ranges.
+                       "<conditionalFormatting sqref=\"A1:A4 C1:C4\"><cfRule type=\"expression\" "
+                       "priority=\"1\"><formula>A1&gt;0</formula></cfRule></conditionalFormatting>",
+                       // What the area had is gone; the rest of the rule restated for C5.
+                       "<conditionalFormatting sqref=\"C5:C6\"><cfRule type=\"expression\" "
+                       "priority=\"2\"><formula>C5&gt;5</formula></cfRule></conditionalFormatting>",
+                       "<hyperlinks><hyperlink ref=\"A2\" r:id=\"rIdL1\"/><hyperlink ref=\"C2\" "
+                       "r:id=\"rIdL1\"/></hyperlinks>"}));
 
     // Into another workbook: the link's target comes along.
     Worksheet& d = *app.Workbooks()->Add()->WorkSheets(1);
@@ -386,6 +384,12 @@ TEST(Range, CopiesBringRulesListsAndLinksAndReplaceThoseOfTheArea) {
               "priority=\"1\"><formula>B10&gt;0</formula></cfRule></conditionalFormatting>");
     EXPECT_EQ(d.model().preserved[1].xml,
               "<hyperlinks><hyperlink ref=\"B10\" r:id=\"rIdL1\"/></hyperlinks>");
+    // The next block right below continues the rule: its range joins the last one.
+    ASSERT_TRUE(s.Range("A4").Copy(d.Range("B12")));
+    ASSERT_EQ(d.model().preserved.size(), 2u);
+    EXPECT_EQ(d.model().preserved[0].xml,
+              "<conditionalFormatting sqref=\"B10:B12\"><cfRule type=\"expression\" "
+              "priority=\"1\"><formula>B10&gt;0</formula></cfRule></conditionalFormatting>");
 }
 
 TEST(Range, RowOperationsMoveFormulasAndMerges) {
