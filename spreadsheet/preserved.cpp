@@ -151,20 +151,29 @@ struct RangeList {
     std::vector<std::string> other;
 };
 
-RangeList parseList(std::string_view list) {
-    RangeList out;
+// Calls f on each item of a space-separated list; stops early when f returns false.
+template <class F>
+bool eachItem(std::string_view list, F f) {
     size_t i = 0;
     while (i < list.size()) {
         size_t sp = list.find(' ', i);
         if (sp == std::string_view::npos) sp = list.size();
         const std::string_view item = list.substr(i, sp - i);
         i = sp + 1;
-        if (item.empty()) continue;
+        if (!item.empty() && !f(item)) return false;
+    }
+    return true;
+}
+
+RangeList parseList(std::string_view list) {
+    RangeList out;
+    eachItem(list, [&](std::string_view item) {
         if (auto r = parseRange(item))
             out.ranges.push_back(*r);
         else
             out.other.emplace_back(item);
-    }
+        return true;
+    });
     return out;
 }
 
@@ -201,13 +210,7 @@ bool quickRange(std::string_view s, CellRange& r) {
 // Calls f on each range of a list; false when an item is not a range.
 template <class F>
 bool eachRange(std::string_view list, F f) {
-    size_t i = 0;
-    while (i < list.size()) {
-        size_t sp = list.find(' ', i);
-        if (sp == std::string_view::npos) sp = list.size();
-        const std::string_view item = list.substr(i, sp - i);
-        i = sp + 1;
-        if (item.empty()) continue;
+    return eachItem(list, [&](std::string_view item) {
         CellRange r;
         if (quickRange(item, r)) {
             f(r);
@@ -216,8 +219,8 @@ bool eachRange(std::string_view list, F f) {
         } else {
             return false;
         }
-    }
-    return true;
+        return true;
+    });
 }
 
 std::string listText(const RangeList& l) {
