@@ -325,6 +325,9 @@ ss::Status Range::Insert() {
                       },
                       [&](uint32_t r) { return r >= at + count ? r - count : r; },
                       [&](std::string_view f) { return ss::adjustFormulaForRows(f, at, count); }});
+    for (ss::CellNote& n : m.notes)
+        if (n.row >= at) n.row += count;
+    std::erase_if(m.notes, [](const ss::CellNote& n) { return n.row > kMaxRows; });
     ws.rowsInserted(at, count);
     if (ws.filter_) {
         if (ws.filter_->range->areas.empty())
@@ -386,6 +389,11 @@ ss::Status Range::Delete() {
              return uint32_t(r);
          },
          [&](std::string_view f) { return ss::adjustFormulaForDeletedRows(f, bands); }});
+    std::erase_if(m.notes, [&](const ss::CellNote& n) {
+        return std::any_of(bands.begin(), bands.end(),
+                           [&](auto b) { return n.row >= b.first && n.row <= b.second; });
+    });
+    for (ss::CellNote& n : m.notes) n.row -= uint32_t(deletedBefore(n.row));
     std::vector<ss::CellRange> cellBands;
     for (auto [f, l] : bands) cellBands.push_back(ss::CellRange{f, 1, l, kMaxCols});
     ws.rowsDeleted(cellBands);
@@ -816,6 +824,27 @@ ss::Status Range::Copy(const Range& destination) const {
             probe.text = std::string(f);
             return sameBook || detail::formulaFitsWorkbook(probe, db);
         });
+    }
+
+    // Notes on the copied cells replace those of the area.
+    if (!sm.notes.empty() || !dm.notes.empty()) {
+        std::vector<ss::CellNote> added;
+        for (const ss::CellNote& n : sm.notes) {
+            if (n.col < c1 || n.col > c2) continue;
+            if (auto to = destRowOf(n.row)) {
+                ss::CellNote c = n;
+                c.row = *to;
+                c.col = uint32_t(int64_t(n.col) + dCol);
+                added.push_back(std::move(c));
+            }
+        }
+        std::erase_if(dm.notes, [&](const ss::CellNote& n) {
+            if (n.col < dc || n.col > dcEnd) return false;
+            return std::any_of(runs.begin(), runs.end(), [&](const Run& r) {
+                return n.row >= dr + r.dest && n.row <= dr + r.dest + (r.last - r.first);
+            });
+        });
+        for (ss::CellNote& n : added) dm.notes.push_back(std::move(n));
     }
 
     ss::CellRange destArea{dr, dc, drEnd, dcEnd};

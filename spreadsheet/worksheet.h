@@ -60,6 +60,15 @@ struct PreservedXml {
     bool operator==(const PreservedXml&) const = default;
 };
 
+// A note on a cell (a comment): who wrote it and its text with its runs, kept as the reader
+// captured it ("<text>...</text>").
+struct CellNote {
+    uint32_t row = 1, col = 1;
+    std::string author;
+    std::string textXml;
+    bool operator==(const CellNote&) const = default;
+};
+
 class Worksheet {
 public:
     explicit Worksheet(std::string name = "Sheet1") : name(std::move(name)) {}
@@ -83,6 +92,7 @@ public:
     // Targets of the hyperlinks that lead out of the workbook (web and mail addresses, files).
     // The kept <hyperlinks> element names the n-th of them (from 1) as r:id="rIdL<n>".
     std::vector<std::string> externalLinks;
+    std::vector<CellNote> notes;  // in no particular order, at most one per cell
 
     // Cells.
     const Cell* find(uint32_t row, uint32_t col) const;

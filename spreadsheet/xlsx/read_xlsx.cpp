@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <set>
 #include <unordered_map>
 
 #include "../formula.h"
@@ -820,6 +821,52 @@ struct SharedFormula {
     uint32_t row = 0, col = 0;
 };
 
+// A sheet's comments part: the authors, and per comment its cell and its text as kept.
+class CommentsHandler : public SaxHandler {
+public:
+    std::vector<CellNote> notes;
+
+    void start(std::string_view name, const char** atts) override {
+        if (capture_.active()) {
+            capture_.start(name, atts);
+        } else if (name == "author") {
+            inAuthor_ = true;
+            authors_.emplace_back();
+        } else if (name == "comment") {
+            note_ = CellNote{};
+            authorId_ = parseU32(attr(atts, "authorId"), UINT32_MAX);
+            const char* ref = attr(atts, "ref");
+            valid_ = ref && parseCellRef(ref, note_.row, note_.col);
+        } else if (name == "text" && valid_) {
+            capture_.begin(name, atts);
+        }
+    }
+    void end(std::string_view name) override {
+        if (capture_.active()) {
+            if (capture_.end(name)) note_.textXml = capture_.take();
+        } else if (name == "author") {
+            inAuthor_ = false;
+        } else if (name == "comment" && valid_) {
+            if (authorId_ < authors_.size()) note_.author = authors_[authorId_];
+            if (!note_.textXml.empty()) notes.push_back(std::move(note_));
+            valid_ = false;
+        }
+    }
+    void text(const char* s, int n) override {
+        if (capture_.active())
+            capture_.text(s, n);
+        else if (inAuthor_)
+            authors_.back().append(s, size_t(n));
+    }
+
+private:
+    std::vector<std::string> authors_;
+    CellNote note_;
+    uint32_t authorId_ = UINT32_MAX;
+    bool inAuthor_ = false, valid_ = false;
+    Capture capture_;
+};
+
 class SheetHandler : public SaxHandler {
 public:
     // `links`: the sheet's relationships to targets outside the package, by id.
@@ -1355,13 +1402,27 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         // Hyperlinks out of the workbook name their targets in the sheet's relationships; a
         // damaged relationships part costs those links, not the workbook.
         std::map<std::string, std::string, std::less<>> links;
+        std::string commentsPart;
         if (auto sheetRels = readRels(zip, rel->target); sheetRels.ok())
-            for (const Relationship& r : sheetRels.value())
+            for (const Relationship& r : sheetRels.value()) {
                 if (r.external && relKind(r.type) == "hyperlink" && !r.id.empty())
                     links.emplace(r.id, r.target);
+                if (!r.external && relKind(r.type) == "comments" && zip.has(r.target))
+                    commentsPart = r.target;
+            }
         SheetHandler h(*wb, ws, sst, budget, zip.declaredSize(rel->target), std::move(links));
         if (Status st = xlsx::parsePart(zip, rel->target, h); !st.ok()) return st.error();
         h.finish();
+        // Notes: a damaged comments part costs the notes, not the workbook.
+        if (!commentsPart.empty()) {
+            CommentsHandler c;
+            if (xlsx::parsePart(zip, commentsPart, c).ok()) {
+                std::set<uint64_t> seen;  // one note per cell: the first
+                for (CellNote& n : c.notes)
+                    if (seen.insert(Worksheet::key(n.row, n.col)).second)
+                        ws.notes.push_back(std::move(n));
+            }
+        }
     }
     wb->activeSheet = wh.activeTab < wb->sheets.size() ? wh.activeTab : 0;
     wb->firstVisibleTab = wh.firstSheet < wb->sheets.size() ? wh.firstSheet : 0;

@@ -526,6 +526,7 @@ public:
         columns();
         sheetData();
         tail();
+        if (!ws_.notes.empty()) out_ += "<legacyDrawing r:id=\"rIdV1\"/>";  // notes' boxes
         out_ += "</worksheet>";
     }
 
@@ -822,6 +823,77 @@ private:
     std::vector<std::string> letters_;
 };
 
+// ---- notes -----------------------------------------------------------------------------------
+
+void notesPart(const Worksheet& ws, std::string& out) {
+    out = kXmlDecl;
+    out += "<comments xmlns=\"";
+    out += kMainNs;
+    out += "\"><authors>";
+    std::vector<std::string> authors;
+    std::vector<size_t> authorOf;
+    for (const CellNote& n : ws.notes) {
+        auto it = std::find(authors.begin(), authors.end(), n.author);
+        authorOf.push_back(size_t(it - authors.begin()));
+        if (it == authors.end()) authors.push_back(n.author);
+    }
+    for (const std::string& a : authors) {
+        out += "<author>";
+        appendEscaped(out, a);
+        out += "</author>";
+    }
+    out += "</authors><commentList>";
+    for (size_t i = 0; i < ws.notes.size(); ++i) {
+        const CellNote& n = ws.notes[i];
+        out += "<comment";
+        attrS(out, "ref", cellName(n.row, n.col));
+        attrU(out, "authorId", authorOf[i]);
+        out += '>';
+        out += n.textXml;
+        out += "</comment>";
+    }
+    out += "</commentList></comments>";
+}
+
+// The boxes the notes show in (legacy drawing markup): hidden until the cell is pointed at.
+void noteBoxesPart(const Worksheet& ws, uint32_t& nextBlock, std::string& out) {
+    const size_t blocks = (ws.notes.size() + 1) / 1024 + 1;
+    std::string ids;
+    for (size_t b = 0; b < blocks; ++b) ids += (b ? "," : "") + std::to_string(nextBlock + b);
+    out = kXmlDecl;
+    out +=
+        "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+        "xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
+        "xmlns:x=\"urn:schemas-microsoft-com:office:excel\">"
+        "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"" +
+        ids +
+        "\"/></o:shapelayout>"
+        "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" "
+        "path=\"m,l,21600r21600,l21600,xe\"><v:stroke joinstyle=\"miter\"/>"
+        "<v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
+    for (size_t k = 0; k < ws.notes.size(); ++k) {
+        const CellNote& n = ws.notes[k];
+        const uint64_t id = uint64_t(nextBlock) * 1024 + k + 1;
+        const uint32_t row = n.row - 1, col = n.col - 1;  // counted from 0 here
+        const uint32_t top = row ? row - 1 : 0;
+        out += "<v:shape id=\"_x0000_s" + std::to_string(id) +
+               "\" type=\"#_x0000_t202\" style=\"position:absolute;margin-left:59.25pt;"
+               "margin-top:1.5pt;width:108pt;height:59.25pt;z-index:" +
+               std::to_string(k + 1) +
+               ";visibility:hidden\" fillcolor=\"#ffffe1\" o:insetmode=\"auto\">"
+               "<v:fill color2=\"#ffffe1\"/><v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
+               "<v:path o:connecttype=\"none\"/><v:textbox style=\"mso-direction-alt:auto\">"
+               "<div style=\"text-align:left\"></div></v:textbox>"
+               "<x:ClientData ObjectType=\"Note\"><x:MoveWithCells/><x:SizeWithCells/><x:Anchor>" +
+               std::to_string(col + 1) + ", 15, " + std::to_string(top) + ", 10, " +
+               std::to_string(col + 3) + ", 15, " + std::to_string(top + 4) +
+               ", 4</x:Anchor><x:AutoFill>False</x:AutoFill><x:Row>" + std::to_string(row) +
+               "</x:Row><x:Column>" + std::to_string(col) + "</x:Column></x:ClientData></v:shape>";
+    }
+    out += "</xml>";
+    nextBlock += uint32_t(blocks);
+}
+
 // ---- workbook, package parts -----------------------------------------------------------------
 
 std::string_view defaultTheme();
@@ -990,6 +1062,11 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         if (vba)
             ct +=
                 "<Default Extension=\"bin\" ContentType=\"application/vnd.ms-office.vbaProject\"/>";
+        if (std::any_of(sheets.begin(), sheets.end(),
+                        [](const Worksheet* ws) { return !ws->notes.empty(); }))
+            ct +=
+                "<Default Extension=\"vml\" "
+                "ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
         ct += "<Override PartName=\"/xl/workbook.xml\" ContentType=\"";
         ct += macroEnabled
                   ? "application/vnd.ms-excel.sheet.macroEnabled.main+xml"
@@ -1000,6 +1077,11 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
                   ".xml\" "
                   "ContentType=\"application/"
                   "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+        for (size_t i = 0; i < sheets.size(); ++i)
+            if (!sheets[i]->notes.empty())
+                ct += "<Override PartName=\"/xl/comments" + std::to_string(i + 1) +
+                      ".xml\" ContentType=\"application/"
+                      "vnd.openxmlformats-officedocument.spreadsheetml.comments+xml\"/>";
         ct +=
             "<Override PartName=\"/xl/theme/theme1.xml\" "
             "ContentType=\"application/vnd.openxmlformats-officedocument.theme+xml\"/>"
@@ -1147,6 +1229,7 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         {"xl/theme/theme1.xml", wb.themeXml.empty() ? std::string(defaultTheme()) : wb.themeXml});
     parts.push_back({"xl/styles.xml", stylesPart(wb.styles, styles)});
 
+    uint32_t nextShapeBlock = 1;  // drawing shape ids come in blocks of 1024 per workbook
     // A small workbook is deflated as it is written; a large one on a second thread.
     uint64_t cells = 0;
     for (const Worksheet* ws : sheets) cells += ws->cellCount();
@@ -1167,25 +1250,40 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         deflater.begin("xl/worksheets/" + name);
         SheetWriter(wb, *sheets[i], styles, strings, deflater).write();
         deflater.end();
-        // The targets of hyperlinks out of the workbook, for the kept <hyperlinks> element.
+        // The sheet's relationships: the targets of hyperlinks out of the workbook (for the
+        // kept <hyperlinks> element), and its notes with their boxes.
         const Worksheet& ws = *sheets[i];
         const bool linked =
+            !ws.externalLinks.empty() &&
             std::any_of(ws.preserved.begin(), ws.preserved.end(),
                         [](const PreservedXml& p) { return p.element == "hyperlinks"; });
-        if (!linked || ws.externalLinks.empty()) continue;
+        if (!linked && ws.notes.empty()) continue;
+        const std::string number = std::to_string(i + 1);
         deflater.begin("xl/worksheets/_rels/" + name + ".rels");
         std::string& rels = deflater.out();
         rels = kXmlDecl;
         rels +=
             "<Relationships "
             "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
-        for (size_t n = 0; n < ws.externalLinks.size(); ++n) {
+        for (size_t n = 0; linked && n < ws.externalLinks.size(); ++n) {
             rels += "<Relationship Id=\"rIdL" + std::to_string(n + 1) + "\" Type=\"" + kRelType +
                     "hyperlink\"";
             attrS(rels, "Target", ws.externalLinks[n]);
             rels += " TargetMode=\"External\"/>";
         }
+        if (!ws.notes.empty())
+            rels += std::string("<Relationship Id=\"rIdC1\" Type=\"") + kRelType +
+                    "comments\" Target=\"../comments" + number +
+                    ".xml\"/><Relationship Id=\"rIdV1\" Type=\"" + kRelType +
+                    "vmlDrawing\" Target=\"../drawings/vmlDrawing" + number + ".vml\"/>";
         rels += "</Relationships>";
+        deflater.end();
+        if (ws.notes.empty()) continue;
+        deflater.begin("xl/comments" + number + ".xml");
+        notesPart(ws, deflater.out());
+        deflater.end();
+        deflater.begin("xl/drawings/vmlDrawing" + number + ".vml");
+        noteBoxesPart(ws, nextShapeBlock, deflater.out());
         deflater.end();
     }
     if (vba) {

@@ -392,6 +392,30 @@ TEST(Range, CopiesBringRulesListsAndLinksAndReplaceThoseOfTheArea) {
               "priority=\"1\"><formula>B10&gt;0</formula></cfRule></conditionalFormatting>");
 }
 
+TEST(Range, NotesMoveWithTheirCells) {
+    Application app;
+    Worksheet& s = *app.Workbooks()->Add()->WorkSheets(1);
+    auto note = [](uint32_t r, uint32_t c, const char* who) {
+        return ss::CellNote{r, c, who, "<text><t>" + std::string(who) + "</t></text>"};
+    };
+    auto where = [](const ss::Worksheet& m) {
+        std::vector<std::string> out;
+        for (const ss::CellNote& n : m.notes) out.push_back(ss::cellName(n.row, n.col) + n.author);
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    using V = std::vector<std::string>;
+    s.model().notes = {note(2, 1, "a"), note(5, 1, "b"), note(9, 2, "c"), note(21, 4, "old"),
+                       note(40, 4, "far")};
+    ASSERT_TRUE(s.Range("3:5").Delete());  // b's row goes with it
+    EXPECT_EQ(where(s.model()), (V{"A2a", "B6c", "D18old", "D37far"}));
+    ASSERT_TRUE(s.Range("1:2").Insert());
+    EXPECT_EQ(where(s.model()), (V{"A4a", "B8c", "D20old", "D39far"}));
+    // A copy brings the notes of its cells and takes those of the area away.
+    ASSERT_TRUE(s.Range("A1:B8").Copy(s.Range("D20")));
+    EXPECT_EQ(where(s.model()), (V{"A4a", "B8c", "D23a", "D39far", "E27c"}));
+}
+
 TEST(Range, RowOperationsMoveFormulasAndMerges) {
     Application app;
     Worksheet& s = *app.Workbooks()->Add()->WorkSheets(1);

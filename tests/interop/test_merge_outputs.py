@@ -15,6 +15,7 @@ import unittest
 import zipfile
 
 import openpyxl
+from openpyxl.comments import Comment
 from openpyxl.formatting.rule import FormulaRule
 from openpyxl.styles import Alignment, Border, Font, PatternFill, Side
 from openpyxl.worksheet.datavalidation import DataValidation
@@ -69,7 +70,8 @@ def write_sources(folder):
     for i in range(3):
         ws.cell(row=i + 2, column=1, value="ID%018d" % (i + 1))
         ws.cell(row=i + 2, column=2, value=0.125 * (i + 1)).number_format = "0.0%"
-    # A rule, a list to choose from and links out of the workbook, which travel with the cells.
+    # A rule, a list to choose from, links out of the workbook and a note, which travel with
+    # the cells.
     ws.conditional_formatting.add(
         "B2:B4", FormulaRule(formula=["B2>0.2"], fill=PatternFill("solid", bgColor="FFFFC7CE")))
     dv = DataValidation(type="list", formula1='"甲,乙"')
@@ -77,16 +79,19 @@ def write_sources(folder):
     dv.add("A2:A4")
     ws["A2"].hyperlink = "https://example.com/rates"
     ws["A3"].hyperlink = "mailto:rates@example.com"
+    ws["B3"].comment = Comment("季度利率，待复核", "王芳")
     wb.save(os.path.join(folder, "sub", "b.xlsx"))
 
 
 def kept_elements(ws):
-    """Conditional formats, data validation and hyperlinks of a sheet, as comparable values."""
+    """Conditional formats, data validation, hyperlinks and notes of a sheet, comparable."""
     rules = sorted((str(cf.sqref), tuple(f for r in cf.rules for f in (r.formula or [])))
                    for cf in ws.conditional_formatting)
     lists = sorted((str(dv.sqref), dv.type, dv.formula1) for dv in ws.data_validations.dataValidation)
     links = sorted((c.coordinate, c.hyperlink.target) for c in ws._cells.values() if c.hyperlink)
-    return rules, lists, links
+    notes = sorted((c.coordinate, c.comment.author, c.comment.text)
+                   for c in ws._cells.values() if c.comment)
+    return rules, lists, links, notes
 
 
 def run(job, source, output):
@@ -188,11 +193,12 @@ class MergeOutputs(unittest.TestCase):
         self.assertSameBlock(self.a, o, 0)
         self.assertSameBlock(self.b, o, self.a.max_row)
         self.assertIn("A8:D8", [str(r) for r in o.merged_cells.ranges])
-        # The rule, the list and the links of the second block moved down with its cells.
+        # The rule, the list, the links and the note of the second block moved down with it.
         self.assertEqual(kept_elements(o), (
             [("B10:B12", ("B10>0.2",))],
             [("A10:A12", "list", '"甲,乙"')],
-            [("A10", "https://example.com/rates"), ("A11", "mailto:rates@example.com")]))
+            [("A10", "https://example.com/rates"), ("A11", "mailto:rates@example.com")],
+            [("B11", "王芳", "季度利率，待复核")]))
         # The first block brings its column widths into the empty output sheet.
         self.assertAlmostEqual(o.column_dimensions["A"].width, 14.5, places=2)
         self.assertAlmostEqual(o.column_dimensions["B"].width, 21.0, places=2)

@@ -1,5 +1,5 @@
 """Read every corpus workbook, write it, and let openpyxl compare source and output: values,
-number formats, fonts, fills, borders, alignment, hyperlinks, merged ranges, column widths, row
+number formats, fonts, fills, borders, alignment, hyperlinks, notes, merged ranges, column widths, row
 heights."""
 import os
 import sys
@@ -83,6 +83,9 @@ class RoundTrip(unittest.TestCase):
         links = lambda ws: sorted((c.coordinate, c.hyperlink.target, c.hyperlink.location)
                                   for c in ws._cells.values() if c.hyperlink)
         self.assertEqual(links(a), links(b), name)
+        notes = lambda ws: sorted((c.coordinate, c.comment.author, c.comment.text)
+                                  for c in ws._cells.values() if c.comment)
+        self.assertEqual(notes(a), notes(b), name)
         self.assertEqual(sorted(str(m) for m in a.merged_cells.ranges),
                          sorted(str(m) for m in b.merged_cells.ranges), name)
         for key, dim in a.column_dimensions.items():
