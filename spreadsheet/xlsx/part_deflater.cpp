@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <new>
 
 namespace ss::xlsx {
 
@@ -24,8 +25,18 @@ public:
     Stream& operator=(const Stream&) = delete;
 
     // Deflates the job's input into its output: a piece that ends on a byte boundary (or ends
-    // the stream, for a part's last chunk).
+    // the stream, for a part's last chunk). Running out of memory marks the job failed.
     void run(Job& job) {
+        try {
+            deflateJob(job);
+        } catch (const std::bad_alloc&) {
+            job.output.clear();
+            job.failed = true;
+        }
+    }
+
+private:
+    void deflateJob(Job& job) {
         const auto* in = reinterpret_cast<const Bytef*>(job.input.data());
         job.crc = uint32_t(crc32_z(0, in, job.input.size()));
         job.size = job.input.size();
@@ -57,7 +68,6 @@ public:
         job.output.shrink_to_fit();
     }
 
-private:
     z_stream z_{};
     bool ok_ = false;
 };
