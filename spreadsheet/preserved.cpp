@@ -291,6 +291,34 @@ struct Mover {
             if (std::string* count = attrOf(n, "count")) *count = std::to_string(n.children.size());
             return !n.children.empty();
         }
+        if (n.name == "rowBreaks") {
+            // A break with id n sits between rows n and n + 1: it stays above the first row
+            // at or below n + 1 that is left.
+            std::vector<std::unique_ptr<Node>> kept;
+            std::vector<uint32_t> seen;
+            size_t manual = 0;
+            for (auto& c : n.children) {
+                std::string* id = attrOf(*c, "id");
+                uint32_t row = 0;
+                if (!id ||
+                    std::from_chars(id->data(), id->data() + id->size(), row).ec != std::errc() ||
+                    row >= kXlsxMaxRows)
+                    continue;
+                auto below = move.range(CellRange{row + 1, 1, kXlsxMaxRows, 1});
+                if (!below || below->firstRow < 2) continue;
+                const uint32_t moved = below->firstRow - 1;
+                if (std::find(seen.begin(), seen.end(), moved) != seen.end()) continue;
+                seen.push_back(moved);
+                *id = std::to_string(moved);
+                const std::string* man = attrOf(*c, "man");
+                if (man && (*man == "1" || *man == "true")) ++manual;
+                kept.push_back(std::move(c));
+            }
+            n.children = std::move(kept);
+            if (std::string* count = attrOf(n, "count")) *count = std::to_string(n.children.size());
+            if (std::string* m = attrOf(n, "manualBreakCount")) *m = std::to_string(manual);
+            return !n.children.empty();
+        }
         return true;  // nothing in it names rows
     }
 };

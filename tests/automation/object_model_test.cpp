@@ -316,10 +316,13 @@ TEST(Range, RowOperationsMoveTheSheetsKeptElements) {
             {"ignoredErrors",
              "<ignoredErrors><ignoredError sqref=\"A4:A5\" numberStoredAsText=\"1\"/>"
              "</ignoredErrors>"},
-            {"pageMargins", "<pageMargins left=\"0.7\" right=\"0.7\"/>"}};
+            {"pageMargins", "<pageMargins left=\"0.7\" right=\"0.7\"/>"},
+            {"rowBreaks",
+             "<rowBreaks count=\"2\" manualBreakCount=\"2\"><brk id=\"3\" max=\"16383\" "
+             "man=\"1\"/><brk id=\"8\" max=\"16383\" man=\"1\"/></rowBreaks>"}};
     ASSERT_TRUE(s.Range("3:5").Delete());
     auto xml = [&](size_t i) { return i < kept.size() ? kept[i].xml : std::string("(none)"); };
-    ASSERT_EQ(kept.size(), 4u);  // the ignored-error flags had rows 4 and 5 only
+    ASSERT_EQ(kept.size(), 5u);  // the ignored-error flags had rows 4 and 5 only
     EXPECT_EQ(xml(0),
               "<conditionalFormatting sqref=\"A2:A6\"><cfRule type=\"expression\" "
               "priority=\"1\"><formula>A2&gt;A$1</formula></cfRule></conditionalFormatting>");
@@ -330,8 +333,15 @@ TEST(Range, RowOperationsMoveTheSheetsKeptElements) {
               "<hyperlinks><hyperlink ref=\"A2\" location=\"Sheet1!A9\"/>"
               "<hyperlink ref=\"A6\" r:id=\"rIdL2\"/></hyperlinks>");
     EXPECT_EQ(xml(3), "<pageMargins left=\"0.7\" right=\"0.7\"/>");
+    // Page breaks stay above the first row left below them.
+    EXPECT_EQ(xml(4),
+              "<rowBreaks count=\"2\" manualBreakCount=\"2\"><brk id=\"2\" max=\"16383\" "
+              "man=\"1\"/><brk id=\"5\" max=\"16383\" man=\"1\"/></rowBreaks>");
 
     ASSERT_TRUE(s.Range("1:2").Insert());
+    EXPECT_EQ(xml(4),
+              "<rowBreaks count=\"2\" manualBreakCount=\"2\"><brk id=\"4\" max=\"16383\" "
+              "man=\"1\"/><brk id=\"7\" max=\"16383\" man=\"1\"/></rowBreaks>");
     EXPECT_EQ(xml(0),
               "<conditionalFormatting sqref=\"A4:A8\"><cfRule type=\"expression\" "
               "priority=\"1\"><formula>A4&gt;A$3</formula></cfRule></conditionalFormatting>");
