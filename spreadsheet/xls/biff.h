@@ -13,6 +13,9 @@ namespace ss::biff {
 // Record types ([MS-XLS] 2.3).
 enum : uint16_t {
     kFormula = 0x0006,
+    kNote = 0x001C,
+    kObj = 0x005D,
+    kTxo = 0x01B6,
     kEof = 0x000A,
     kDateMode = 0x0022,
     kFilePass = 0x002F,

@@ -1,7 +1,9 @@
 // Reading BIFF8 (and BIFF5/7) workbooks ([MS-XLS]) from the Workbook (or Book) stream.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <system_error>
 #include <unordered_map>
 
@@ -10,6 +12,7 @@
 #include "cfb.h"
 #include "codepage.h"
 #include "formula_decode.h"
+#include "../xlsx/xml_util.h"
 #include "xls.h"
 
 namespace ss {
@@ -478,6 +481,10 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
     Record r;
     if (!rs.next(r) || r.type != biff::kBof) return fail(kDamaged);
     std::unordered_map<uint32_t, SharedFormula> shared;
+    // Notes: the drawing object of a note (OBJ) is followed by its text (TXO and CONTINUE);
+    // the NOTE records at the end of the sheet name the object, the cell and the author.
+    std::unordered_map<uint16_t, std::string> noteTexts;
+    std::optional<uint16_t> noteObject;
     bool frozen = false;
     int depth = 0;  // nested substreams (embedded charts) are skipped
     auto cellAt = [&](uint16_t row, uint16_t col, uint16_t ixfe) -> Cell* {
@@ -759,6 +766,54 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
             case biff::kScl: {
                 uint16_t num = c.u16(), den = c.u16();
                 if (c.ok() && den) ws.zoomScale = uint32_t(num * 100u / den);
+                break;
+            }
+            case biff::kObj: {
+                // The first subrecord is the common one (ftCmo): object type and id.
+                uint16_t ft = c.u16(), cb = c.u16(), ot = c.u16(), id = c.u16();
+                noteObject.reset();
+                if (biff8_ && c.ok() && ft == 0x15 && cb >= 4 && ot == 0x19) noteObject = id;
+                break;
+            }
+            case biff::kTxo: {
+                if (!biff8_ || !noteObject) break;
+                c.bytes(10);  // options, rotation, reserved
+                const uint16_t cch = c.u16();
+                if (!c.ok()) break;
+                // The characters follow in CONTINUE records, each starting with its width flag.
+                std::vector<std::string_view> segs{std::string_view()};
+                uint16_t t;
+                RecordStream look = rs;
+                Record cr;
+                while (look.peekType(t) && t == biff::kContinue && look.next(cr))
+                    segs.push_back(cr.data);
+                SegmentCursor sc(std::move(segs));
+                std::string text = sc.chars(cch, false);
+                if (sc.ok()) noteTexts[*noteObject] = std::move(text);
+                noteObject.reset();
+                break;
+            }
+            case biff::kNote: {
+                if (!biff8_) break;
+                uint16_t row = c.u16(), col = c.u16();
+                c.u16();  // shown or hidden
+                uint16_t id = c.u16();
+                if (!c.ok() || col >= kXlsxMaxCols) break;
+                auto text = noteTexts.find(id);
+                if (text == noteTexts.end()) break;
+                SegmentCursor ac({r.data.substr(8)});
+                std::string author = readUnicodeString(ac, false);
+                CellNote note;
+                note.row = uint32_t(row) + 1;
+                note.col = uint32_t(col) + 1;
+                if (ac.ok()) note.author = std::move(author);
+                note.textXml = "<text><t xml:space=\"preserve\">";
+                xlsx::appendEscaped(note.textXml, text->second);
+                note.textXml += "</t></text>";
+                const bool known = std::any_of(ws.notes.begin(), ws.notes.end(), [&](auto& n) {
+                    return n.row == note.row && n.col == note.col;
+                });
+                if (!known) ws.notes.push_back(std::move(note));
                 break;
             }
             default:

@@ -120,6 +120,12 @@ int main(int argc, char** argv) {
         o += "], \"merges\": [";
         for (size_t i = 0; i < ws.merges.size(); ++i)
             o += (i ? ", " : "") + json(ws.merges[i].toA1());
+        o += "], \"notes\": [";
+        for (size_t i = 0; i < ws.notes.size(); ++i) {
+            const auto& n = ws.notes[i];
+            o += std::string(i ? ", " : "") + "[" + std::to_string(n.row) + ", " +
+                 std::to_string(n.col) + ", " + json(n.author) + ", " + json(n.textXml) + "]";
+        }
         o += "], \"cols\": [";
         for (size_t i = 0; i < ws.columns.size(); ++i) {
             const auto& c = ws.columns[i];
