@@ -16,6 +16,7 @@ enum : uint16_t {
     kNote = 0x001C,
     kObj = 0x005D,
     kTxo = 0x01B6,
+    kHLink = 0x01B8,
     kEof = 0x000A,
     kDateMode = 0x0022,
     kFilePass = 0x002F,

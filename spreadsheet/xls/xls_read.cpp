@@ -178,6 +178,7 @@ private:
     Status readGlobals(std::vector<std::tuple<std::string, uint32_t, uint8_t, uint8_t>>& sheets);
     Status readSheet(Worksheet& ws, uint32_t offset);
     std::string decode8(std::string_view bytes) const;
+    std::string hyperlink(std::string_view data, Worksheet& ws) const;
     std::string readString(std::string_view data, bool shortCount) const;
     uint32_t xf(uint16_t biffIndex);
     Color color(uint16_t icv, bool fontColor = false) const;
@@ -199,6 +200,100 @@ private:
     uint64_t cells_ = 0;
     xlsformula::Context fctx_;
 };
+
+namespace {
+// Class ids of the monikers a hyperlink names its target with ([MS-OSHARED] 2.3.7.2, 2.3.7.6,
+// 2.3.7.8), as stored (little-endian fields).
+constexpr std::string_view kUrlMoniker{
+    "\xE0\xC9\xEA\x79\xF9\xBA\xCE\x11\x8C\x82\x00\xAA\x00\x4B\xA9\x0B", 16};
+constexpr std::string_view kFileMoniker{
+    "\x03\x03\x00\x00\x00\x00\x00\x00\xC0\x00\x00\x00\x00\x00\x00\x46", 16};
+
+// UTF-16LE up to its first NUL character.
+std::string utf16UntilNul(std::string_view b) {
+    size_t end = 0;
+    while (end + 1 < b.size() && !(b[end] == 0 && b[end + 1] == 0)) end += 2;
+    return text::utf16ToUtf8(b.substr(0, end), false);
+}
+}  // namespace
+
+// An HLINK record ([MS-XLS] 2.4.140, the hyperlink object of [MS-OSHARED] 2.3.7.1) as a
+// <hyperlink> element; a target outside the workbook joins the sheet's link targets. Anything
+// it cannot follow gives nothing.
+std::string XlsReader::hyperlink(std::string_view data, Worksheet& ws) const {
+    bin::ByteCursor c(data);
+    const uint16_t r1 = c.u16(), r2 = c.u16(), c1 = c.u16(), c2 = c.u16();
+    c.bytes(16);  // class id of the hyperlink object
+    const uint32_t version = c.u32(), flags = c.u32();
+    if (!c.ok() || version != 2 || r1 > r2 || c1 > c2 || c2 >= kXlsxMaxCols) return {};
+    auto counted = [&](std::string& out) {  // a character count (with its NUL), then UTF-16
+        const uint32_t n = c.u32();
+        if (!c.ok() || n > c.remaining() / 2) return false;
+        out = utf16UntilNul(c.bytes(size_t(n) * 2));
+        return c.ok();
+    };
+    std::string display, frame, target, location;
+    if ((flags & 0x10) && !counted(display)) return {};
+    if ((flags & 0x80) && !counted(frame)) return {};
+    if (flags & 0x01) {
+        if (flags & 0x100) {
+            if (!counted(target)) return {};
+        } else {
+            const std::string_view id = c.bytes(16);
+            if (!c.ok()) return {};
+            if (id == kUrlMoniker) {
+                const uint32_t n = c.u32();
+                if (!c.ok() || n > c.remaining()) return {};
+                target = utf16UntilNul(c.bytes(n));
+            } else if (id == kFileMoniker) {
+                const uint16_t up = c.u16();  // "..\" before the path
+                const uint32_t ansi = c.u32();
+                if (!c.ok() || ansi > c.remaining()) return {};
+                std::string_view ansiPath = c.bytes(ansi);
+                if (const size_t nul = ansiPath.find('\0'); nul != std::string_view::npos)
+                    ansiPath = ansiPath.substr(0, nul);
+                c.bytes(24);  // end server, version, reserved
+                const uint32_t extra = c.u32();
+                if (!c.ok()) return {};
+                if (extra > 0) {
+                    const uint32_t bytes = c.u32();
+                    c.u16();  // key value
+                    if (!c.ok() || bytes > c.remaining()) return {};
+                    target = text::utf16ToUtf8(c.bytes(bytes), false);
+                } else {
+                    target = decode8(ansiPath);
+                }
+                std::replace(target.begin(), target.end(), '\\', '/');
+                for (uint16_t i = 0; i < up && i < 64; ++i) target.insert(0, "../");
+            } else {
+                return {};  // another kind of moniker: not followed
+            }
+        }
+    }
+    if ((flags & 0x08) && !counted(location)) return {};
+    if (target.empty() && location.empty()) return {};
+
+    std::string xml = "<hyperlink";
+    auto attr = [&](const char* name, std::string_view value) {
+        xml += ' ';
+        xml += name;
+        xml += "=\"";
+        xlsx::appendEscaped(xml, value, true);
+        xml += '"';
+    };
+    attr("ref",
+         CellRange{uint32_t(r1) + 1, uint32_t(c1) + 1, uint32_t(r2) + 1, uint32_t(c2) + 1}.toA1());
+    if (!target.empty()) {
+        auto& targets = ws.externalLinks;
+        auto known = std::find(targets.begin(), targets.end(), target);
+        const size_t n = size_t(known - targets.begin()) + 1;
+        if (known == targets.end()) targets.push_back(target);
+        attr("r:id", "rIdL" + std::to_string(n));
+    }
+    if (!location.empty()) attr("location", location);
+    if (!display.empty()) attr("display", display);
+    return xml + "/>";
+}
 
 std::string XlsReader::decode8(std::string_view bytes) const {
     auto r = text::toUtf8(bytes, charset_.c_str());
@@ -485,6 +580,7 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
     // the NOTE records at the end of the sheet name the object, the cell and the author.
     std::unordered_map<uint16_t, std::string> noteTexts;
     std::optional<uint16_t> noteObject;
+    std::string links;  // <hyperlink> elements, in the order of the HLINK records
     bool frozen = false;
     int depth = 0;  // nested substreams (embedded charts) are skipped
     auto cellAt = [&](uint16_t row, uint16_t col, uint16_t ixfe) -> Cell* {
@@ -793,6 +889,9 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
                 noteObject.reset();
                 break;
             }
+            case biff::kHLink:
+                if (biff8_) links += hyperlink(r.data, ws);
+                break;
             case biff::kNote: {
                 if (!biff8_) break;
                 uint16_t row = c.u16(), col = c.u16();
@@ -822,6 +921,8 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
     }
     if (rs.overrun()) return fail(kDamaged);
     if (cells_ > limits_.maxCells) return fail("单元格数量超出限制。");
+    if (!links.empty())
+        ws.preserved.push_back({"hyperlinks", "<hyperlinks>" + links + "</hyperlinks>"});
     ws.normalize();
     return okStatus();
 }

@@ -7,8 +7,10 @@ import os
 import re
 import subprocess
 import sys
+import tempfile
 import unittest
 
+import openpyxl
 import xlrd
 
 BUILD = os.environ.get("TW_BUILD_DIR", "build")
@@ -133,6 +135,42 @@ class XlsCorpus(unittest.TestCase):
         for name in files:
             with self.subTest(file=name):
                 compare(self, os.path.join(folder, name))
+
+    def test_hyperlinks_match_xlrd(self):
+        """Hyperlinks of .xls sources arrive in the .xlsx we write: range, target, place and
+        display text as xlrd reads them (a file target keeps its parent-folder count, which
+        xlrd drops when the path is also stored as Unicode)."""
+        folder = os.path.join(CORPUS, "xls")
+        checked = 0
+        with tempfile.TemporaryDirectory() as tmp:
+            for name in sorted(f for f in os.listdir(folder) if f.endswith(".xls")):
+                path = os.path.join(folder, name)
+                try:
+                    book = xlrd.open_workbook(path)
+                except Exception:
+                    continue
+                if not any(sh.hyperlink_list for sh in book.sheets()):
+                    continue
+                out = os.path.join(tmp, name + ".xlsx")
+                subprocess.run([DUMP, path, "--write", out], check=True, capture_output=True,
+                               timeout=60)
+                written = openpyxl.load_workbook(out)
+                for sh in book.sheets():
+                    theirs = sorted((r, c, h.url_or_path, h.textmark, h.desc)
+                                    for h in sh.hyperlink_list
+                                    for r in range(h.frowx, h.lrowx + 1)
+                                    for c in range(h.fcolx, h.lcolx + 1))
+                    ours = sorted((cell.row - 1, cell.column - 1, cell.hyperlink.target,
+                                   cell.hyperlink.location, cell.hyperlink.display)
+                                  for cell in written[sh.name]._cells.values() if cell.hyperlink)
+                    self.assertEqual(len(ours), len(theirs), f"{name} {sh.name}")
+                    for a, b in zip(ours, theirs):
+                        where = f"{name} {sh.name} {a} {b}"
+                        self.assertEqual((a[0], a[1], a[3], a[4]), (b[0], b[1], b[3], b[4]), where)
+                        self.assertTrue(a[2] == b[2] or (a[2] or "").endswith("/" + (b[2] or "")),
+                                        where)
+                        checked += 1
+        self.assertGreaterEqual(checked, 7)
 
     def test_broken_files_are_refused_or_agree_with_xlrd(self):
         folder = os.path.join(CORPUS, "broken")
