@@ -313,21 +313,7 @@ ss::Status Range::Insert() {
 
     m.insertRows(at, count);
     for (auto& [k, f] : m.mutableFormulas()) f.text = ss::adjustFormulaForRows(f.text, at, count);
-    ss::moveRowsInPreserved(
-        m.preserved, {[&](const ss::CellRange& r) -> std::optional<ss::CellRange> {
-                          ss::CellRange moved = r;
-                          if (moved.firstRow >= at) moved.firstRow += count;
-                          if (moved.lastRow >= at) moved.lastRow += count;
-                          if (moved.firstRow > kMaxRows)
-                              return std::nullopt;  // pushed off the sheet
-                          moved.lastRow = std::min(moved.lastRow, kMaxRows);
-                          return moved;
-                      },
-                      [&](uint32_t r) { return r >= at + count ? r - count : r; },
-                      [&](std::string_view f) { return ss::adjustFormulaForRows(f, at, count); }});
-    for (ss::CellNote& n : m.notes)
-        if (n.row >= at) n.row += count;
-    std::erase_if(m.notes, [](const ss::CellNote& n) { return n.row > kMaxRows; });
+    ss::moveKeptRows(m, ss::rowsInsertedMove(at, count));
     ws.rowsInserted(at, count);
     if (ws.filter_) {
         if (ws.filter_->range->areas.empty())
@@ -364,36 +350,7 @@ ss::Status Range::Delete() {
     m.deleteRowSet(rows);
     for (auto& [k, f] : m.mutableFormulas())
         f.text = ss::adjustFormulaForDeletedRows(f.text, bands);
-    auto deletedBefore = [&](uint64_t r) {  // deleted rows above row r
-        uint64_t n = 0;
-        for (auto [f, l] : bands)
-            if (f < r) n += std::min<uint64_t>(l, r - 1) - f + 1;
-        return n;
-    };
-    ss::moveRowsInPreserved(
-        m.preserved,
-        {[&](const ss::CellRange& r) -> std::optional<ss::CellRange> {
-             // The range's rows that are left close up.
-             const uint64_t gone =
-                 deletedBefore(uint64_t(r.lastRow) + 1) - deletedBefore(r.firstRow);
-             if (gone >= r.rowCount()) return std::nullopt;
-             ss::CellRange moved = r;
-             moved.firstRow = uint32_t(r.firstRow - deletedBefore(r.firstRow));
-             moved.lastRow = uint32_t(moved.firstRow + (r.rowCount() - gone) - 1);
-             return moved;
-         },
-         [&](uint32_t n) {  // the row that closed up to row n
-             uint64_t r = n;
-             for (auto [f, l] : bands)  // sorted: each band above it adds its rows
-                 if (f <= r) r += uint64_t(l) - f + 1;
-             return uint32_t(r);
-         },
-         [&](std::string_view f) { return ss::adjustFormulaForDeletedRows(f, bands); }});
-    std::erase_if(m.notes, [&](const ss::CellNote& n) {
-        return std::any_of(bands.begin(), bands.end(),
-                           [&](auto b) { return n.row >= b.first && n.row <= b.second; });
-    });
-    for (ss::CellNote& n : m.notes) n.row -= uint32_t(deletedBefore(n.row));
+    ss::moveKeptRows(m, ss::rowsDeletedMove(bands));
     std::vector<ss::CellRange> cellBands;
     for (auto [f, l] : bands) cellBands.push_back(ss::CellRange{f, 1, l, kMaxCols});
     ws.rowsDeleted(cellBands);

@@ -701,4 +701,61 @@ void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& mo
     preserved = std::move(kept);
 }
 
+RowMove rowsInsertedMove(uint32_t at, uint32_t count) {
+    return {[=](const CellRange& r) -> std::optional<CellRange> {
+                CellRange moved = r;
+                if (moved.firstRow >= at) moved.firstRow += count;
+                if (moved.lastRow >= at) moved.lastRow += count;
+                if (moved.firstRow > kXlsxMaxRows) return std::nullopt;  // pushed off the sheet
+                moved.lastRow = std::min(moved.lastRow, kXlsxMaxRows);
+                return moved;
+            },
+            [=](uint32_t r) { return r >= at + count ? r - count : r; },
+            [=](std::string_view f) { return adjustFormulaForRows(f, at, count); }};
+}
+
+RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands) {
+    auto shared =
+        std::make_shared<const std::vector<std::pair<uint32_t, uint32_t>>>(std::move(bands));
+    // Deleted rows above row r, from prefix counts over the bands.
+    auto before = std::make_shared<std::vector<uint64_t>>(shared->size() + 1, 0);
+    for (size_t i = 0; i < shared->size(); ++i)
+        (*before)[i + 1] = (*before)[i] + ((*shared)[i].second - (*shared)[i].first + 1);
+    auto gone = [shared, before](uint64_t r) -> uint64_t {
+        auto it = std::lower_bound(
+            shared->begin(), shared->end(), r,
+            [](const std::pair<uint32_t, uint32_t>& b, uint64_t v) { return b.second < v; });
+        const size_t i = size_t(it - shared->begin());
+        uint64_t n = (*before)[i];
+        if (it != shared->end() && it->first < r) n += r - it->first;
+        return n;
+    };
+    return {[gone](const CellRange& r) -> std::optional<CellRange> {
+                // The range's rows that are left close up.
+                const uint64_t lost = gone(uint64_t(r.lastRow) + 1) - gone(r.firstRow);
+                if (lost >= r.rowCount()) return std::nullopt;
+                CellRange moved = r;
+                moved.firstRow = uint32_t(r.firstRow - gone(r.firstRow));
+                moved.lastRow = uint32_t(moved.firstRow + (r.rowCount() - lost) - 1);
+                return moved;
+            },
+            [shared](uint32_t n) {  // the row that closed up to row n
+                uint64_t r = n;
+                for (auto [f, l] : *shared)  // sorted: each band above it adds its rows
+                    if (f <= r) r += uint64_t(l) - f + 1;
+                return uint32_t(r);
+            },
+            [shared](std::string_view f) { return adjustFormulaForDeletedRows(f, *shared); }};
+}
+
+void moveKeptRows(Worksheet& ws, const RowMove& move) {
+    moveRowsInPreserved(ws.preserved, move);
+    std::erase_if(ws.notes, [&](CellNote& n) {
+        auto moved = move.range(CellRange{n.row, n.col, n.row, n.col});
+        if (!moved) return true;
+        n.row = moved->firstRow;
+        return false;
+    });
+}
+
 }  // namespace ss

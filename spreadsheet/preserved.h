@@ -28,6 +28,14 @@ struct RowMove {
 // first restated for the new top left cell.
 void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& move);
 
+// The moves of `count` rows inserted at row `at` (what is pushed off the sheet goes), and of
+// the rows of sorted, disjoint bands [first, last] deleted.
+RowMove rowsInsertedMove(uint32_t at, uint32_t count);
+RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands);
+
+// A row move applied to what a sheet keeps beside its cells: the kept elements and the notes.
+void moveKeptRows(Worksheet& ws, const RowMove& move);
+
 // A block of cells copied: source columns firstCol..lastCol move by dCol; the source rows of
 // each run move by its dRow.
 struct CopiedBlock {

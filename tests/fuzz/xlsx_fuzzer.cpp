@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "spreadsheet/formula.h"
 #include "spreadsheet/preserved.h"
 #include "spreadsheet/xlsx/xlsx.h"
 
@@ -23,21 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
     for (const auto& ws : (*wb)->sheets) {
         if (ws->preserved.empty()) continue;
-        // Rows 2-3 deleted, then two rows inserted above row 1 again.
-        const std::vector<std::pair<uint32_t, uint32_t>> bands = {{2, 3}};
-        ss::moveRowsInPreserved(
-            ws->preserved,
-            {[](const ss::CellRange& r) -> std::optional<ss::CellRange> {
-                 ss::CellRange m = r;
-                 auto before = [](uint32_t x) { return x > 3 ? 2u : x > 2 ? 1u : 0u; };
-                 const uint32_t gone = before(r.lastRow + 1) - before(r.firstRow);
-                 if (gone >= r.rowCount()) return std::nullopt;
-                 m.firstRow = r.firstRow - before(r.firstRow);
-                 m.lastRow = m.firstRow + (r.rowCount() - gone) - 1;
-                 return m;
-             },
-             [](uint32_t n) { return n >= 2 ? n + 2 : n; },
-             [&](std::string_view f) { return ss::adjustFormulaForDeletedRows(f, bands); }});
+        // Rows 2-3 deleted, then two rows inserted above row 1.
+        ss::moveKeptRows(*ws, ss::rowsDeletedMove({{2, 3}}));
+        ss::moveKeptRows(*ws, ss::rowsInsertedMove(1, 2));
         ss::Worksheet other("Copy");
         ss::CopiedBlock block;
         block.firstCol = 1;
