@@ -16,7 +16,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <ctime>
@@ -29,10 +28,10 @@
 #include <string>
 #include <vector>
 
+#include "floor.h"
 #include "jobs/jobs.h"
 #include "spreadsheet/io.h"
 #include "spreadsheet/workbook.h"
-#include "spreadsheet/xlsx/package.h"
 
 namespace fs = std::filesystem;
 
@@ -186,72 +185,6 @@ bool makeCorpus(const fs::path& dir, int books, uint32_t rows) {
     return true;
 }
 
-// ---- the floor -----------------------------------------------------------------------------
-
-// Inflates every XML part of every input and counts its tags: the least reading can cost.
-bool inflateAndScan(const std::vector<fs::path>& files, uint64_t& bytes) {
-    bytes = 0;
-    uint64_t tags = 0;
-    for (const fs::path& f : files) {
-        auto zip = ss::xlsx::ZipReader::open(f, ss::ReadLimits{});
-        if (!zip.ok()) return false;
-        for (const char* part :
-             {"xl/sharedStrings.xml", "xl/styles.xml", "xl/worksheets/sheet1.xml"}) {
-            if (!zip.value()->has(part)) continue;
-            ss::Status st = zip.value()->read(part, [&](const char* p, size_t n) {
-                bytes += n;
-                for (const char* e = p + n;
-                     (p = static_cast<const char*>(std::memchr(p, '<', size_t(e - p)))); ++p)
-                    ++tags;
-                return true;
-            });
-            if (!st.ok()) return false;
-        }
-    }
-    return tags > 0;
-}
-
-// The uncompressed parts of a written workbook.
-std::vector<std::string> partsOf(const fs::path& file) {
-    std::vector<std::string> parts;
-    auto zip = ss::xlsx::ZipReader::open(file, ss::ReadLimits{});
-    if (!zip.ok()) return parts;
-    for (const char* name :
-         {"[Content_Types].xml", "_rels/.rels", "xl/workbook.xml", "xl/_rels/workbook.xml.rels",
-          "xl/styles.xml", "xl/sharedStrings.xml", "docProps/app.xml", "docProps/core.xml"}) {
-        std::string data;
-        if (zip.value()->has(name) && zip.value()->readAll(name, data).ok())
-            parts.push_back(std::move(data));
-    }
-    for (int i = 1;; ++i) {
-        std::string name = "xl/worksheets/sheet" + std::to_string(i) + ".xml", data;
-        if (!zip.value()->has(name) || !zip.value()->readAll(name, data).ok()) break;
-        parts.push_back(std::move(data));
-    }
-    return parts;
-}
-
-// Deflates the parts as the writer does (raw deflate at the writer's level).
-uint64_t deflateAll(const std::vector<std::string>& parts) {
-    uint64_t out = 0;
-    std::vector<unsigned char> buf(1 << 16);
-    for (const std::string& p : parts) {
-        z_stream z{};
-        deflateInit2(&z, kWriterDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p.data()));
-        z.avail_in = uInt(p.size());
-        int rc;
-        do {
-            z.next_out = buf.data();
-            z.avail_out = uInt(buf.size());
-            rc = deflate(&z, Z_FINISH);
-            out += buf.size() - z.avail_out;
-        } while (rc == Z_OK);
-        deflateEnd(&z);
-    }
-    return out;
-}
-
 // ---- the comparison ------------------------------------------------------------------------
 
 std::optional<std::string> findProgram(const char* name) {
@@ -304,10 +237,11 @@ int benchmark(int books, uint32_t rows) {
     std::vector<fs::path> inputs;
     for (const auto& e : fs::directory_iterator(src)) inputs.push_back(e.path());
 
-    uint64_t inflated = 0;
     double c0 = cpuNow();
-    if (!inflateAndScan(inputs, inflated)) return 1;
+    const bench::InflateScan scanned = bench::inflateAndScan(inputs);
     const double readFloor = cpuNow() - c0;
+    if (scanned.tags == 0) return 1;
+    const uint64_t inflated = scanned.bytes;
     std::printf("floor, inflate and scan every input: %.2f s CPU (%.1f MB of XML)\n\n", readFloor,
                 double(inflated) / 1e6);
 
@@ -338,9 +272,10 @@ int benchmark(int books, uint32_t rows) {
             status = 1;
             continue;
         }
-        const auto parts = partsOf(out);
+        const auto parts = bench::packageParts(out);
+        uint64_t compressed = 0;
         c0 = cpuNow();
-        const uint64_t compressed = deflateAll(parts);
+        bench::deflateAll(parts, kWriterDeflateLevel, compressed);
         const double writeFloor = cpuNow() - c0;
         uint64_t raw = 0;
         for (const auto& p : parts) raw += p.size();
