@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "spreadsheet/cell.h"
+#include "spreadsheet/preserved.h"
 #include "spreadsheet/result.h"
 #include "spreadsheet/workbook.h"
 #include "spreadsheet/worksheet.h"
@@ -208,8 +209,7 @@ private:
     friend class Sheets;
     std::shared_ptr<detail::RangeState> track(std::vector<ss::CellRange> areas);
     automation::Range make(std::vector<ss::CellRange> areas);
-    void rowsInserted(uint32_t at, uint32_t count);
-    void rowsDeleted(const std::vector<ss::CellRange>& bands);  // sorted, disjoint row bands
+    void rowsMoved(const ss::RowMove& move);  // live ranges follow inserted or deleted rows
     void detach();  // invalidates every live range (sheet deleted or workbook closed)
     // Drops the filter and shows the rows firstShown..lastShown.
     void removeFilter(uint32_t firstShown, uint32_t lastShown);

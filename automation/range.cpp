@@ -313,8 +313,9 @@ ss::Status Range::Insert() {
 
     m.insertRows(at, count);
     for (auto& [k, f] : m.mutableFormulas()) f.text = ss::adjustFormulaForRows(f.text, at, count);
-    ss::moveKeptRows(m, ss::rowsInsertedMove(at, count));
-    ws.rowsInserted(at, count);
+    const ss::RowMove move = ss::rowsInsertedMove(at, count);
+    ss::moveKeptRows(m, move);
+    ws.rowsMoved(move);
     if (ws.filter_) {
         if (ws.filter_->range->areas.empty())
             ws.filter_.reset();
@@ -350,10 +351,9 @@ ss::Status Range::Delete() {
     m.deleteRowSet(rows);
     for (auto& [k, f] : m.mutableFormulas())
         f.text = ss::adjustFormulaForDeletedRows(f.text, bands);
-    ss::moveKeptRows(m, ss::rowsDeletedMove(bands));
-    std::vector<ss::CellRange> cellBands;
-    for (auto [f, l] : bands) cellBands.push_back(ss::CellRange{f, 1, l, kMaxCols});
-    ws.rowsDeleted(cellBands);
+    const ss::RowMove move = ss::rowsDeletedMove(bands);
+    ss::moveKeptRows(m, move);
+    ws.rowsMoved(move);
 
     if (ws.filter_ && ws.filter_->range->areas.empty()) ws.filter_.reset();
     if (dropFilter) {

@@ -449,58 +449,13 @@ void Worksheet::removeFilter(uint32_t firstShown, uint32_t lastShown) {
     });
 }
 
-void Worksheet::rowsInserted(uint32_t at, uint32_t count) {
+void Worksheet::rowsMoved(const ss::RowMove& move) {
     for (auto& w : live_) {
         auto s = w.lock();
         if (!s) continue;
         std::vector<ss::CellRange> kept;
-        for (ss::CellRange a : s->areas) {
-            bool wholeColumns = a.firstRow == 1 && a.lastRow == kMaxRows;
-            if (!wholeColumns) {
-                if (a.firstRow >= at) {
-                    a.firstRow += count;
-                    a.lastRow = uint32_t(std::min<uint64_t>(uint64_t(a.lastRow) + count, kMaxRows));
-                } else if (a.lastRow >= at) {
-                    a.lastRow = uint32_t(std::min<uint64_t>(uint64_t(a.lastRow) + count, kMaxRows));
-                }
-                if (a.firstRow > kMaxRows) continue;
-            }
-            kept.push_back(a);
-        }
-        s->areas = std::move(kept);
-    }
-}
-
-void Worksheet::rowsDeleted(const std::vector<ss::CellRange>& bands) {
-    // Prefix counts of deleted rows: gone(r) = deleted rows with index < r.
-    std::vector<uint64_t> before(bands.size() + 1, 0);
-    for (size_t i = 0; i < bands.size(); ++i) before[i + 1] = before[i] + bands[i].rowCount();
-    auto gone = [&](uint32_t r) -> uint64_t {
-        auto it =
-            std::lower_bound(bands.begin(), bands.end(), r,
-                             [](const ss::CellRange& b, uint32_t v) { return b.lastRow < v; });
-        size_t i = size_t(it - bands.begin());
-        uint64_t n = before[i];
-        if (it != bands.end() && it->firstRow < r) n += r - it->firstRow;
-        return n;
-    };
-    for (auto& w : live_) {
-        auto s = w.lock();
-        if (!s) continue;
-        std::vector<ss::CellRange> kept;
-        for (ss::CellRange a : s->areas) {
-            bool wholeColumns = a.firstRow == 1 && a.lastRow == kMaxRows;
-            if (wholeColumns) {
-                kept.push_back(a);
-                continue;
-            }
-            uint64_t removed = gone(a.lastRow + 1) - gone(a.firstRow);
-            if (removed >= a.rowCount()) continue;
-            uint32_t first = uint32_t(a.firstRow - gone(a.firstRow));
-            a.lastRow = uint32_t(first + (a.rowCount() - removed) - 1);
-            a.firstRow = first;
-            kept.push_back(a);
-        }
+        for (const ss::CellRange& a : s->areas)
+            if (auto moved = move.range(a)) kept.push_back(*moved);
         s->areas = std::move(kept);
     }
 }

@@ -241,7 +241,15 @@ struct Mover {
     const RowMove& move;
 
     // The list's ranges moved; false when none is left.
-    bool moveList(std::string& value, int64_t* rebaseRows = nullptr) const {
+    // How a formula anchored at the ranges' top left cell is restated: seen from a cell of the
+    // ranges that is left (rows `before` below the old top left cell), moved with it, then seen
+    // from the new top left cell (rows `after` below that cell).
+    struct Restate {
+        int64_t before = 0, after = 0;
+    };
+
+    // The list's ranges moved; false when none is left.
+    bool moveList(std::string& value, Restate* restate = nullptr) const {
         RangeList l = parseList(value);
         if (l.ranges.empty()) return !l.other.empty();
         const uint32_t oldTop = topLeft(l.ranges).first;
@@ -249,19 +257,33 @@ struct Mover {
         for (const CellRange& r : l.ranges)
             if (auto m = move.range(r)) moved.push_back(*m);
         if (moved.empty() && l.other.empty()) return false;
-        if (rebaseRows && !moved.empty())
-            *rebaseRows = int64_t(move.sourceRow(topLeft(moved).first)) - int64_t(oldTop);
+        if (restate && !moved.empty()) {
+            // The old top left row when it is left (a whole column keeps its top left cell while
+            // its cells move), else the row that took the new top left place.
+            const uint32_t newTop = topLeft(moved).first;
+            uint32_t from = oldTop, to;
+            if (auto kept = move.range(CellRange{oldTop, 1, oldTop, 1})) {
+                to = kept->firstRow;
+            } else {
+                to = newTop;
+                from = move.sourceRow(newTop);
+            }
+            restate->before = int64_t(from) - int64_t(oldTop);
+            restate->after = int64_t(newTop) - int64_t(to);
+        }
         l.ranges = std::move(moved);
         value = listText(l);
         return true;
     }
 
-    void moveFormulas(Node& n, int64_t rebaseRows) const {
+    void moveFormulas(Node& n, const Restate& r) const {
         for (auto& c : n.children)
             if (c->name == "formula" || c->name == "formula1" || c->name == "formula2") {
                 std::string f = unescape(c->text);
-                if (rebaseRows) f = shiftFormula(f, rebaseRows, 0);
-                c->text = escape(move.formula(f));
+                if (r.before) f = shiftFormula(f, r.before, 0);
+                f = move.formula(f);
+                if (r.after) f = shiftFormula(f, r.after, 0);
+                c->text = escape(f);
             }
     }
 
@@ -269,7 +291,7 @@ struct Mover {
     bool moveElement(Node& n) const {
         if (n.name == "conditionalFormatting" || n.name == "dataValidation" ||
             n.name == "protectedRange" || n.name == "ignoredError") {
-            int64_t rebase = 0;
+            Restate rebase;
             std::string* sqref = attrOf(n, "sqref");
             if (sqref && !moveList(*sqref, &rebase)) return false;
             if (n.name == "conditionalFormatting")
@@ -703,6 +725,7 @@ void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& mo
 
 RowMove rowsInsertedMove(uint32_t at, uint32_t count) {
     return {[=](const CellRange& r) -> std::optional<CellRange> {
+                if (r.firstRow == 1 && r.lastRow == kXlsxMaxRows) return r;  // whole columns
                 CellRange moved = r;
                 if (moved.firstRow >= at) moved.firstRow += count;
                 if (moved.lastRow >= at) moved.lastRow += count;
@@ -731,6 +754,7 @@ RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands) {
         return n;
     };
     return {[gone](const CellRange& r) -> std::optional<CellRange> {
+                if (r.firstRow == 1 && r.lastRow == kXlsxMaxRows) return r;  // whole columns
                 // The range's rows that are left close up.
                 const uint64_t lost = gone(uint64_t(r.lastRow) + 1) - gone(r.firstRow);
                 if (lost >= r.rowCount()) return std::nullopt;

@@ -29,7 +29,7 @@ struct RowMove {
 void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& move);
 
 // The moves of `count` rows inserted at row `at` (what is pushed off the sheet goes), and of
-// the rows of sorted, disjoint bands [first, last] deleted.
+// the rows of sorted, disjoint bands [first, last] deleted. Ranges of whole columns stay so.
 RowMove rowsInsertedMove(uint32_t at, uint32_t count);
 RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands);
 

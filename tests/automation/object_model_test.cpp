@@ -355,6 +355,22 @@ TEST(Range, RowOperationsMoveTheSheetsKeptElements) {
               "priority=\"1\"><formula>A4&gt;A$3</formula></cfRule></conditionalFormatting>");
 }
 
+TEST(Range, KeptElementsOverWholeColumnsStayWhole) {
+    Application app;
+    Worksheet& s = *app.Workbooks()->Add()->WorkSheets(1);
+    auto& kept = s.model().preserved;
+    kept = {{"conditionalFormatting",
+             "<conditionalFormatting sqref=\"E:E\"><cfRule type=\"expression\" "
+             "priority=\"1\"><formula>E1&gt;0</formula></cfRule></conditionalFormatting>"}};
+    const std::string whole =
+        "<conditionalFormatting sqref=\"E1:E1048576\"><cfRule type=\"expression\" "
+        "priority=\"1\"><formula>E1&gt;0</formula></cfRule></conditionalFormatting>";
+    ASSERT_TRUE(s.Range("2:3").Delete());
+    EXPECT_EQ(kept.at(0).xml, whole);
+    ASSERT_TRUE(s.Range("1:2").Insert());
+    EXPECT_EQ(kept.at(0).xml, whole);
+}
+
 TEST(Range, CopiesBringRulesListsAndLinksAndReplaceThoseOfTheArea) {
     Application app;
     Worksheet& s = *app.Workbooks()->Add()->WorkSheets(1);
