@@ -232,6 +232,9 @@ public:
     // A new empty worksheet named "Sheet<n>", inserted before the active sheet; it becomes the
     // active sheet.
     Worksheet* Add();
+    // A new empty worksheet named "Sheet<n>", inserted after `after` (a sheet of this workbook);
+    // the active sheet stays. Null when `after` is not in the workbook.
+    Worksheet* Add(Worksheet& after);
 
 private:
     Workbook* parent_;

@@ -38,6 +38,24 @@ Worksheet* Sheets::Add() {
     return parent_->wrap(&sheet);
 }
 
+Worksheet* Sheets::Add(Worksheet& after) {
+    ss::Workbook& wb = *parent_->model_;
+    const int idx = wb.indexOf(&after.model());
+    if (idx < 0) return nullptr;
+    std::string name;
+    for (size_t n = wb.sheets.size() + 1;; ++n) {
+        name = "Sheet" + std::to_string(n);
+        if (!wb.sheetByName(name)) break;
+    }
+    const size_t at = size_t(idx) + 1;
+    for (ss::DefinedName& n : wb.names)
+        if (n.localSheet && *n.localSheet >= at) ++*n.localSheet;
+    if (wb.activeSheet >= at) ++wb.activeSheet;
+    ss::Worksheet& sheet = wb.addSheet(name, at);
+    parent_->syncSheets();
+    return parent_->wrap(&sheet);
+}
+
 // ---- Workbook
 
 Workbook::Workbook(Application& app, std::unique_ptr<ss::Workbook> model)

@@ -86,6 +86,23 @@ const std::vector<OptionSpec>& optionsOf(Command command) {
     return sheetSplit;
 }
 
+// Options beyond the window's form: every job takes --report and --dry-run; the merges that
+// append below each other also take the three options of that merge.
+const std::vector<OptionSpec>& advancedOptionsOf(Command command) {
+    static const std::vector<OptionSpec> every{
+        {"--report", ValueKind::Text},
+        {"--dry-run", ValueKind::Flag},
+    };
+    static const std::vector<OptionSpec> appending{
+        {"--report", ValueKind::Text},        {"--dry-run", ValueKind::Flag},
+        {"--align-headers", ValueKind::Flag}, {"--source-columns", ValueKind::Flag},
+        {"--spill", ValueKind::Flag},
+    };
+    const bool appends = command == Command::MergeFiles || command == Command::MergeOneSheet ||
+                         command == Command::MergeSheets;
+    return appends ? appending : every;
+}
+
 const std::map<std::string, Command>& commandTable() {
     static const std::map<std::string, Command> table{
         {"merge-files", Command::MergeFiles},   {"merge-one-sheet", Command::MergeOneSheet},
@@ -196,6 +213,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         const OptionSpec* spec = nullptr;
         for (const auto& s : specs)
             if (name == s.name) spec = &s;
+        for (const auto& s : advancedOptionsOf(inv.command))
+            if (name == s.name) spec = &s;
         if (!spec) return usageError("子命令 " + first + " 没有选项 " + name);
 
         if (spec->kind == ValueKind::Flag) {
@@ -231,6 +250,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         bool applies = false;
         for (const auto& s : specs)
             if (std::string(s.name) == required) applies = true;
+        // A dry run writes nothing, so it needs no output path.
+        if (std::string(required) == "-o" && has(given, "--dry-run")) applies = false;
         if (applies && !has(given, required))
             return usageError("缺少选项 " + std::string(required));
     }
@@ -314,6 +335,24 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             break;
     }
 
+    if (inv.command == Command::MergeSheets && has(given, "--horizontal"))
+        for (const char* vertical : {"--align-headers", "--source-columns", "--spill"})
+            if (has(given, vertical))
+                return usageError("选项 " + std::string(vertical) +
+                                  " 不能与 --horizontal 一起使用");
+    if (inv.command == Command::MergeFiles && !has(given, "--same-name"))
+        for (const char* sameName : {"--align-headers", "--source-columns", "--spill"})
+            if (has(given, sameName))
+                return usageError("选项 " + std::string(sameName) + " 需要与 --same-name 一起使用");
+    o.alignHeaders = has(given, "--align-headers");
+    o.sourceColumns = has(given, "--source-columns");
+    o.spill = has(given, "--spill");
+    o.dryRun = has(given, "--dry-run");
+    if (has(given, "--report")) {
+        if (given["--report"].empty()) return usageError("选项 --report 的值不能为空");
+        o.reportPath = given["--report"];
+    }
+
     result.kind = ParseResult::Kind::Run;
     result.invocation = std::move(inv);
     return result;
@@ -375,6 +414,19 @@ split-column 的选项：
   --contains                   单元格包含该内容即拆分（默认内容全匹配）
   --one-workbook               拆分到一个工作簿中，每项一个Sheet
   --row-by-row                 逐行拆分（默认高速模式）
+
+每个子命令都可用的选项：
+  --report PATH                报告每个源文件和Sheet的结果（合并、拆分、跳过或失败及原因、行数），
+                               按扩展名存为 .xlsx、.csv 或 .json
+  --dry-run                    预览：读取源文件并决定一切，但不写入任何文件；计划以表格输出到标准输出
+                               （此时 merge 类子命令不需要 -o）
+
+merge-files（需 --same-name）、merge-one-sheet 与 merge-sheets（纵向）的选项：
+  --align-headers              按表头对齐列：列按表头文字匹配（忽略首尾空白、字母大小写和全半角），
+                               新列加在右边，缺少的列留空
+  --source-columns             在左边加“来源文件”和“来源工作表”两列
+  --spill                      超出行数上限（xlsx 1048576 行，xls 65536 行）时续写到新Sheet“名称 (2)”…，
+                               并重复表头
 
 其他：
   -h, --help                   显示本帮助

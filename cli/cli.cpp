@@ -12,6 +12,7 @@
 #include "arguments.h"
 #include "console_host.h"
 #include "jobs/job_common.h"
+#include "jobs/report.h"
 #include "start_checks.h"
 
 #include "merge_object.h"
@@ -126,7 +127,15 @@ int runCommandLine(int argc, char** argv) {
     }
     cli::Invocation& inv = parsed.invocation;
 
-    if (savesToOutput(inv.command)) {
+    if (!inv.options.reportPath.empty()) {
+        std::error_code ec;
+        std::filesystem::path report =
+            std::filesystem::absolute(inv.options.reportPath, ec).lexically_normal();
+        if (ec || report.filename().empty() || !cli::directoryExists(report.parent_path().string()))
+            return usageError("保存报告的文件夹不存在：" + inv.options.reportPath);
+        inv.options.reportPath = report.string();
+    }
+    if (savesToOutput(inv.command) && !(inv.options.dryRun && inv.output.empty())) {
         std::error_code ec;
         std::filesystem::path out = std::filesystem::absolute(inv.output, ec).lexically_normal();
         if (ec || out.filename().empty())
@@ -144,7 +153,8 @@ int runCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", failed->c_str());
         return 1;
     }
-    if (isFolderMerge(inv.command) && cli::pathExists(inv.options.failListPath))
+    if (isFolderMerge(inv.command) && !inv.options.dryRun &&
+        cli::pathExists(inv.options.failListPath))
         std::remove(inv.options.failListPath.c_str());
 
     cli::installStopHandlers();
@@ -152,6 +162,10 @@ int runCommandLine(int argc, char** argv) {
                           savesToOutput(inv.command) ? std::optional(inv.output) : std::nullopt);
     runJob(inv.command, inv.options, host);
     host.finish();
+    if (inv.options.dryRun) {
+        if (host.lastText() == jobs::kDryRunDone) return 0;
+        return cli::stopRequested() ? 130 : 1;
+    }
 
     // The result text comes before a merge saves: a merge is done once its file is there.
     const bool reachedResult = host.lastText().rfind(resultPrefix(inv.command), 0) == 0;

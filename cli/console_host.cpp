@@ -239,6 +239,26 @@ void ConsoleHost::showTextFile(const std::string& path) {
     std::fflush(out_);
 }
 
+void ConsoleHost::showPlan(const std::vector<std::vector<std::string>>& table) {
+    std::vector<int> widths;
+    for (const auto& row : table) {
+        if (widths.size() < row.size()) widths.resize(row.size(), 0);
+        for (size_t i = 0; i < row.size(); ++i)
+            widths[i] = std::max(widths[i], displayWidth(row[i]));
+    }
+    for (const auto& row : table) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i) {
+            line += row[i];
+            if (i + 1 < row.size())
+                line += std::string(size_t(widths[i] - displayWidth(row[i]) + 2), ' ');
+        }
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        std::fprintf(out_, "%s\n", line.c_str());
+    }
+    std::fflush(out_);
+}
+
 bool ConsoleHost::cancelRequested() const {
     return stopRequested();
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "job_host.h"
 
@@ -39,6 +40,8 @@ public:
                                                const std::string& proposedName,
                                                const std::string& filter) override;
     void showTextFile(const std::string& path) override;
+    // The plan of a dry run: a table on standard output, columns aligned.
+    void showPlan(const std::vector<std::vector<std::string>>& table) override;
     bool cancelRequested() const override;
 
     // Removes the progress bar and stops its clock; idempotent.

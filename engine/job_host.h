@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 class JobHost {
 public:
@@ -26,6 +27,9 @@ public:
     // Shows a text file (the list of files that could not be merged). Failing to show it
     // never fails the job.
     virtual void showTextFile(const std::string& path) { (void)path; }
+
+    // The plan of a dry run: a header row, then one row per source file and sheet.
+    virtual void showPlan(const std::vector<std::vector<std::string>>& table) { (void)table; }
 
     // True once the user asked the job to stop; jobs check between files or blocks.
     virtual bool cancelRequested() const { return false; }

@@ -2,6 +2,7 @@
 // read by the job on its worker thread. Paths are UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,16 @@ struct JobOptions {
     int classifyLastColumn = 0;
     std::vector<std::string> classifyValues;
     std::vector<std::string> classifyFileNames;
+
+    // Options of the "高级选项" tab and their command-line flags; all off by default, and off
+    // they change nothing.
+    bool alignHeaders = false;  // appending merges: match columns by header text
+    bool sourceColumns = false;  // appending merges: "来源文件" and "来源工作表" at the left
+    bool spill = false;          // appending merges: continuation sheets past the row limit
+    uint32_t rowLimit = 0;       // last row of an output sheet; 0: the output format's own
+    std::string reportPath;      // report of every source file and sheet (.xlsx/.csv/.json)
+    bool reportBesideOutput = false;  // the report as "<output>_报告.xlsx" beside the output
+    bool dryRun = false;              // decide everything, write nothing, show the plan
 };
 
 // The process-wide record the window's start slots fill.

@@ -7,7 +7,9 @@
 #include <QMetaObject>
 #include <QScreen>
 #include <QThread>
+#include <iterator>
 
+#include "advanced_tab.h"
 #include "app/path_checks.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
@@ -137,6 +139,11 @@ MainWindow::MainWindow(WorkerFactory makeWorker, QWidget* parent)
     resize(restoreWidth, kRestoreHeight);
 
     applySettings(settingsContent);
+
+    advancedTab_ = new AdvancedTab(ui->tabWidget);
+    ui->tabWidget->addTab(advancedTab_, QStringLiteral("高级选项"));
+    advancedTab_->applySettings(settingsContent);
+    connect(advancedTab_, &AdvancedTab::previewRequested, this, &MainWindow::startPreview);
 
     workerThread = nullptr;
     worker = nullptr;
@@ -314,7 +321,7 @@ bool MainWindow::prepareFolderMerge() {
     }
     const QString failList = folder + kFailListName;
     options.failListPath = utf8(failList);
-    if (pathExists(failList)) QFile::remove(failList);
+    if (!previewing_ && pathExists(failList)) QFile::remove(failList);
 
     showStatus(QString());
     disableStartButtons();
@@ -562,6 +569,29 @@ void MainWindow::launchJob(const QString& path, TextSignal textSignal, TextSlot 
     connect(worker, &MergeObject::Progress, this, &MainWindow::showJobProgress);
     connect(this, startSignal, worker, jobSlot);
     connect(worker, &MergeObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable);
+    connect(worker, &MergeObject::PlanReady, this, &MainWindow::showPlan);
+    advancedTab_->fill(jobOptions());
+    jobOptions().dryRun = previewing_;
+    previewing_ = false;
     jobRunning_ = true;
     emit(this->*startSignal)();
+}
+
+// ---- Preview ----
+
+void MainWindow::startPreview(int job) {
+    if (jobRunning_) return;
+    using Slot = void (MainWindow::*)();
+    static const Slot starts[] = {
+        &MainWindow::on_pBtn_FileMerge_clicked,        &MainWindow::on_pBtn_FilesToOneSheet_clicked,
+        &MainWindow::on_pBtn_SheetMerge_clicked,       &MainWindow::on_pBtn_ExcelFileSplit_clicked,
+        &MainWindow::on_pBtn_TransformAverage_clicked, &MainWindow::on_pBtn_Transform_clicked};
+    if (job < 0 || job >= int(std::size(starts))) return;
+    previewing_ = true;
+    (this->*starts[job])();
+    previewing_ = false;  // a start check that failed launched nothing
+}
+
+void MainWindow::showPlan(QList<QStringList> table) {
+    showPlanDialog(this, table);
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QSystemTrayIcon>
 #include <functional>
 #include <memory>
@@ -13,6 +15,7 @@
 
 #include "user_dialogs.h"
 
+class AdvancedTab;
 class MergeObject;
 class QLineEdit;
 class QSpinBox;
@@ -89,6 +92,9 @@ private slots:
     void on_ShowSplitingFile(QString sheetName);
     void on_ShowDataSplit(QString filePath);
     void showJobProgress(int done, int total);
+    // The "预览" button of the second tab: the chosen job's start slot, run as a dry run.
+    void startPreview(int job);
+    void showPlan(QList<QStringList> table);
 
 private:
     // Connected to the worker's Set_pBtn_Enable() by pointer: as a slot its name would send the
@@ -125,4 +131,6 @@ private:
     UserDialogs* dialogs_ = &standardDialogs_;
     std::unique_ptr<JobDialogs> jobDialogs_;
     bool jobRunning_ = false;
+    AdvancedTab* advancedTab_ = nullptr;
+    bool previewing_ = false;  // the next launch is a dry run
 };

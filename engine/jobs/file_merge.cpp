@@ -1,12 +1,15 @@
 // "合并成多个Sheet": every workbook of a folder and its subfolders into one workbook, one sheet
 // per source worksheet, or appended to the sheet of the same name.
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "append.h"
 #include "job_common.h"
 #include "jobs.h"
+#include "report.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -26,13 +29,108 @@ struct FileMergeRun {
     std::string failureText{};
     // Target sheets appended to so far, with their used ranges.
     std::unordered_map<Worksheet*, jobs::GrowingSheet> appended{};
+    // Options beyond the form (align, source columns, spill) for same-name sheets.
+    jobs::AppendSettings advanced{};
+    std::unordered_map<Worksheet*, jobs::AppendTarget> advancedTargets{};
+    jobs::Report* report = nullptr;
+    std::string fileLabel{};
+
+    int continuationSheets() const {
+        int n = 0;
+        for (const auto& [sheet, t] : advancedTargets) n += t.continuationSheets();
+        return n;
+    }
+
+    void note(const std::string& sheet, std::string outcome, std::string output = {},
+              uint64_t rows = 0) {
+        if (report)
+            report->add({fileLabel, sheet, std::move(outcome), rows, 0, 0, std::move(output)});
+    }
+
+    // A same-name sheet with the options beyond the form: the first one becomes an output
+    // sheet (a copy of the whole sheet, or with source columns an empty sheet it is appended
+    // to), later ones are appended to it.
+    void appendAdvanced(Worksheet& source, Range used, Worksheet* sameName,
+                        const std::string& file) {
+        jobs::ReportEntry entry{fileLabel, source.Name()};
+        const uint32_t rowsBefore = used.valid() ? used.RowCount() : 0;
+        if (options.deleteEmptyKeyRows)
+            (void)automation::removeEmptyKeyRows(source, uint32_t(options.keyColumn));
+        const uint32_t rowsAfter = used.valid() ? used.RowCount() : 0;
+        entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
+        jobs::AppendTarget* dest = nullptr;
+        if (sameName) {
+            auto it = advancedTargets.find(sameName);
+            if (it == advancedTargets.end())
+                it = advancedTargets
+                         .emplace(sameName, jobs::AppendTarget::adopt(*sameName, advanced))
+                         .first;
+            dest = &it->second;
+        } else if (!advanced.sourceColumns &&
+                   !(advanced.spill && used.valid() && used.RowCount() > advanced.rowLimit)) {
+            Worksheet* copy = copyAsNewSheet(source, file);
+            if (!copy) return note(source.Name(), jobs::outcomeFailed("无法复制工作表"));
+            advancedTargets.emplace(copy, jobs::AppendTarget::adopt(*copy, advanced));
+            entry.outcome = jobs::kOutcomeMerged;
+            entry.rows = used.valid() ? used.RowCount() : 0;
+            entry.outputSheet = copy->Name();
+            if (report) report->add(std::move(entry));
+            return;
+        } else {
+            Worksheet* sheet = newSheet(source.Name());
+            if (!sheet) {
+                --sheetCount;
+                failureText += file + " [" + source.Name() + "] 无法新建工作表。\n";
+                return note(source.Name(), jobs::outcomeFailed("无法新建工作表"));
+            }
+            dest =
+                &advancedTargets.emplace(sheet, jobs::AppendTarget(*sheet, advanced)).first->second;
+        }
+        jobs::AppendResult r = dest->append(source, used, fileLabel, source.Name());
+        entry.rows = r.rows;
+        entry.headerRowsDropped = r.headerRowsDropped;
+        entry.outcome = jobs::kOutcomeMerged;
+        entry.note = jobs::appendNote(r);
+        for (const std::string& name : r.outputSheets)
+            entry.outputSheet += (entry.outputSheet.empty() ? "" : ", ") + name;
+        if (r.copy == jobs::BlockCopy::TooBig || r.copy == jobs::BlockCopy::Failed) {
+            if (r.copy == jobs::BlockCopy::TooBig) ++notFitted;
+            --sheetCount;
+            failureText += file + " [" + source.Name() + "] " + r.reason + "\n";
+            entry.outcome = r.copy == jobs::BlockCopy::TooBig ? std::string(jobs::kOutcomeTooBig)
+                                                              : jobs::outcomeFailed(r.reason);
+        }
+        if (report) report->add(std::move(entry));
+    }
+
+    // An empty worksheet named `name` at the insertion position.
+    Worksheet* newSheet(const std::string& name) {
+        Worksheet* before = target->Sheets().Item(insertPosition);
+        if (!before || !before->Select().ok()) return nullptr;
+        Worksheet* sheet = target->Sheets().Add();
+        if (!sheet) return nullptr;
+        bool named = sheet->SetName(name).ok();
+        for (int n = 2; !named && n < 1000; ++n)
+            named = sheet->SetName(name + " (" + std::to_string(n) + ")").ok();
+        ++insertPosition;
+        return sheet;
+    }
 
     // Appends the source worksheet below the used range of the target sheet of the same name.
     void append(Worksheet& source, Range used, Worksheet& sameName, const std::string& file) {
-        if (options.headerRowsOnce)
+        jobs::ReportEntry entry{fileLabel, source.Name()};
+        if (options.headerRowsOnce) {
             used = automation::removeHeaderRows(source, options.headerRowCount);
+            entry.headerRowsDropped = std::max(options.headerRowCount, 0);
+        }
+        const uint32_t rowsBefore = used.valid() ? used.RowCount() : 0;
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(source, uint32_t(options.keyColumn));
+        const uint32_t rowsAfter = used.valid() ? used.RowCount() : 0;
+        entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
+        entry.outcome = jobs::kOutcomeMerged;
+        entry.rows = rowsAfter;
+        entry.outputSheet = sameName.Name();
         jobs::GrowingSheet& dest = appended.try_emplace(&sameName, sameName).first->second;
         std::string reason;
         switch (dest.copy(used, uint64_t(dest.Row()) + dest.RowCount(), dest.Column(), &reason)) {
@@ -43,38 +141,55 @@ struct FileMergeRun {
                 ++notFitted;
                 --sheetCount;
                 failureText += file + " [" + source.Name() + "] " + reason + "\n";
+                entry.outcome = jobs::kOutcomeTooBig;
+                entry.outputSheet.clear();
                 break;
             case jobs::BlockCopy::Failed:
                 --sheetCount;
                 failureText += file + " [" + source.Name() + "] " + reason + "\n";
+                entry.outcome = jobs::outcomeFailed(reason);
+                entry.outputSheet.clear();
                 break;
         }
+        if (report) report->add(std::move(entry));
     }
 
-    // Copies the worksheet before the sheet at the insertion position.
-    void copyAsNewSheet(Worksheet& source, const std::string& file) {
+    // Copies the worksheet before the sheet at the insertion position; gives the copy.
+    Worksheet* copyAsNewSheet(Worksheet& source, const std::string& file) {
         Worksheet* before = target->Sheets().Item(insertPosition);
         auto copy =
             before ? source.Copy(*before) : ss::Result<Worksheet*>(ss::fail("目标工作表不存在。"));
         if (copy.ok()) {
             ++insertPosition;
-        } else {
-            --sheetCount;
-            failureText += file + " [" + source.Name() + "] " + copy.message() + "\n";
+            return copy.value();
         }
+        --sheetCount;
+        failureText += file + " [" + source.Name() + "] " + copy.message() + "\n";
+        return nullptr;
+    }
+
+    void copyAndNote(Worksheet& source, const std::string& file, const Range& used) {
+        const uint64_t rows = used.valid() ? used.RowCount() : 0;
+        const std::string name = source.Name();
+        if (Worksheet* copy = copyAsNewSheet(source, file))
+            note(name, jobs::kOutcomeMerged, copy->Name(), rows);
+        else
+            note(name, jobs::outcomeFailed("无法复制工作表"));
     }
 
     void mergeWorksheet(Workbook& source, int k, const fs::path& file) {
         Worksheet* sheet = source.WorkSheets(k);
         if (!sheet) return;  // a chart sheet's position among the sheets
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
-        if (options.onlyNamedSheet && sheet->Name() != options.namedSheet) return;
-        if (options.skipEmptySheets && automation::isEmptyWorksheet(facts)) return;
+        if (options.onlyNamedSheet && sheet->Name() != options.namedSheet)
+            return note(sheet->Name(), jobs::kOutcomeNotNamed);
+        if (options.skipEmptySheets && automation::isEmptyWorksheet(facts))
+            return note(sheet->Name(), jobs::kOutcomeEmpty);
         if (options.fileNameAsSheetName) (void)sheet->SetName(jobs::fileBaseName(file));
         ++sheetCount;
         const std::string fileText = file.string();
         if (!options.mergeSameNameSheets) {
-            copyAsNewSheet(*sheet, fileText);
+            copyAndNote(*sheet, fileText, facts.usedRange);
             return;
         }
         const std::string name = sheet->Name();
@@ -83,13 +198,16 @@ struct FileMergeRun {
         for (int i = 1; i <= count; ++i) {
             Worksheet* candidate = targetSheets.Item(i);
             if (candidate && candidate->isWorksheet() && candidate->Name() == name) {
+                if (advanced.any())
+                    return appendAdvanced(*sheet, facts.usedRange, candidate, fileText);
                 append(*sheet, facts.usedRange, *candidate, fileText);
                 return;
             }
         }
+        if (advanced.any()) return appendAdvanced(*sheet, facts.usedRange, nullptr, fileText);
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(*sheet, uint32_t(options.keyColumn));
-        copyAsNewSheet(*sheet, fileText);
+        copyAndNote(*sheet, fileText, facts.usedRange);
     }
 };
 
@@ -104,6 +222,10 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     if (!books) return;
 
     FileMergeRun run{options};
+    jobs::Report report(options);
+    run.report = &report;
+    run.advanced = jobs::appendSettings(options, options.saveAsXls, options.headerRowsOnce,
+                                        options.headerRowCount);
     run.target = jobs::addTargetWorkbook(*books);
     if (!run.target) {
         host.text("无法新建工作簿。");
@@ -121,8 +243,10 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         host.text(file.string());
         auto opened = books->Open(file);
         if (n + 1 < total) books->Prefetch(files[size_t(n) + 1]);  // read beside this one's work
+        run.fileLabel = jobs::relativeLabel(file, path);
         if (!opened.ok()) {
             run.failureText += file.string() + "\n";
+            run.note("", jobs::outcomeFailed(opened.message()));
             host.progress(n + 1, total);
             continue;
         }
@@ -142,9 +266,18 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     (void)placeholder->Delete();  // refused when it is the only sheet: then it is kept
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
-    jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls);
+              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
+              jobs::continuationNote(run.continuationSheets()));
+    if (options.dryRun) {
+        (void)run.target->Close(false);
+        report.finish(host, jobs::proposedName("FileMerge", options.saveAsXls));
+        host.text(jobs::kDryRunDone);
+        return;
+    }
+    const jobs::SaveResult saved =
+        jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls);
     (void)run.target->Close(false);
     jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath),
                                run.failureText);
+    report.finish(host, jobs::savedPath(saved));
 }

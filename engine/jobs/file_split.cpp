@@ -5,6 +5,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "report.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -23,7 +24,13 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     if (folder.back() != '/') folder += '/';
     folder += baseNameToFirstDot(nativePath) + "拆分_" + timeTag();
     std::error_code ec;
-    std::filesystem::create_directory(std::filesystem::path(folder), ec);
+    if (!options.dryRun) std::filesystem::create_directory(std::filesystem::path(folder), ec);
+    jobs::Report report(options);
+    const std::string fileLabel = std::filesystem::path(nativePath).filename().string();
+    auto finish = [&] {
+        report.finish(host, folder, folder + ".xlsx");
+        if (options.dryRun) host.text(jobs::kDryRunDone);
+    };
 
     const bool xlsx = options.splitAsXlsx;
     const std::string extension = xlsx ? ".xlsx" : ".xls";
@@ -41,6 +48,8 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     auto opened = books.Open(nativePath);
     if (!opened) {
         host.text(resultText() + " " + opened.message());
+        report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
+        finish();
         return;
     }
     automation::Workbook* source = opened.value();
@@ -58,18 +67,26 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
         if (sheet) {
             host.text(sheet->Name());
             UsedRangeFacts facts = usedRangeFacts(*sheet);
-            if (!isEmptyWorksheet(facts)) {
+            if (isEmptyWorksheet(facts)) {
+                report.add({fileLabel, sheet->Name(), jobs::kOutcomeEmpty});
+            } else {
                 std::string name = fileNames.take(removeForbiddenNameChars(sheet->Name()));
                 std::string target = folder + "/" + name + extension;
-                auto copy = sheet->Copy();
-                if (!copy) {
+                report.add({fileLabel, sheet->Name(), jobs::outcomeSplit(1), facts.rowCount, 0, 0,
+                            name + extension});
+                if (options.dryRun) {
+                    ++splitCount;
+                } else if (auto copy = sheet->Copy(); !copy) {
                     failed.push_back(name + extension);
+                    report.failLast(copy.message());
                 } else {
                     automation::Workbook* book = app.ActiveWorkBook();
-                    if (book->SaveAs(target, formatCode))
+                    if (ss::Status saved = book->SaveAs(target, formatCode)) {
                         ++splitCount;
-                    else
+                    } else {
                         failed.push_back(name + extension);
+                        report.failLast(saved.message());
+                    }
                     (void)book->Close(false);
                 }
             }
@@ -78,4 +95,5 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     }
     (void)source->Close(false);
     host.text(withFailures(resultText(), failed));
+    finish();
 }

@@ -1,11 +1,14 @@
 // "合并成1个Sheet": the used range of every selected worksheet of every workbook of a folder and
 // its subfolders, one below the other, in the single sheet "合并Sheet" of a new workbook.
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "append.h"
 #include "job_common.h"
 #include "jobs.h"
+#include "report.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -21,6 +24,10 @@ struct OneSheetRun {
     bool copiedAny = false;  // whether a block has landed in the output sheet
     int sheetCount = 0;
     int notFitted = 0;
+    // Options beyond the form: present when one of align, source columns or spill is on.
+    std::optional<jobs::AppendTarget> advanced{};
+    jobs::Report* report = nullptr;
+    std::string fileLabel{};
 
     // The output sheet is empty while nothing has been copied into it (a first block of one
     // row must not be overwritten by the next one), or while what was copied left it blank.
@@ -30,11 +37,18 @@ struct OneSheetRun {
         Worksheet* sheet = source.WorkSheets(k);
         if (!sheet) return;  // a chart sheet's position among the sheets
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
-        if (options.onlyNamedSheet && sheet->Name() != options.namedSheet) return;
-        if (options.skipEmptySheets && automation::isEmptyWorksheet(facts)) return;
+        if (options.onlyNamedSheet && sheet->Name() != options.namedSheet)
+            return note(*sheet, jobs::kOutcomeNotNamed);
+        if (options.skipEmptySheets && automation::isEmptyWorksheet(facts))
+            return note(*sheet, jobs::kOutcomeEmpty);
         ++sheetCount;
+        const uint32_t rowsBefore = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(*sheet, uint32_t(options.keyColumn));
+        const uint32_t rowsAfter = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
+        jobs::ReportEntry entry{fileLabel, sheet->Name()};
+        entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
+        if (advanced) return appendAdvanced(*sheet, facts.usedRange, std::move(entry));
 
         Range used = facts.usedRange;
         uint64_t row = 1, column = 1;
@@ -44,20 +58,60 @@ struct OneSheetRun {
             row = uint64_t(output.Row()) + output.RowCount();
             column = output.Column();
         }
-        switch (output.copy(used, row, column)) {
+        if (report && report->active() && row > 1)
+            entry.headerRowsDropped = options.headerRowsOnce ? options.headerRowCount : 0;
+        std::string reason;
+        switch (output.copy(used, row, column, &reason)) {
             case jobs::BlockCopy::Copied:
                 copiedAny = true;
+                entry.outcome = jobs::kOutcomeMerged;
+                entry.rows = used.RowCount();
+                entry.outputSheet = output.sheet().Name();
                 break;
+            case jobs::BlockCopy::Nothing:
+                entry.outcome = jobs::kOutcomeMerged;
+                break;
+            case jobs::BlockCopy::TooBig:
+                ++notFitted;
+                --sheetCount;
+                entry.outcome = jobs::kOutcomeTooBig;
+                break;
+            case jobs::BlockCopy::Failed:
+                --sheetCount;
+                entry.outcome = jobs::outcomeFailed(reason);
+                break;
+        }
+        if (report) report->add(std::move(entry));
+    }
+
+    void note(Worksheet& sheet, const char* outcome) {
+        if (report) report->add({fileLabel, sheet.Name(), outcome});
+    }
+
+    // The copy with the options beyond the form.
+    void appendAdvanced(Worksheet& sheet, const Range& used, jobs::ReportEntry entry) {
+        jobs::AppendResult r = advanced->append(sheet, used, fileLabel, sheet.Name());
+        entry.rows = r.rows;
+        entry.headerRowsDropped = r.headerRowsDropped;
+        entry.outcome = jobs::kOutcomeMerged;
+        entry.note = jobs::appendNote(r);
+        for (const std::string& name : r.outputSheets)
+            entry.outputSheet += (entry.outputSheet.empty() ? "" : ", ") + name;
+        switch (r.copy) {
+            case jobs::BlockCopy::Copied:
             case jobs::BlockCopy::Nothing:
                 break;
             case jobs::BlockCopy::TooBig:
                 ++notFitted;
                 --sheetCount;
+                entry.outcome = jobs::kOutcomeTooBig;
                 break;
             case jobs::BlockCopy::Failed:
                 --sheetCount;
+                entry.outcome = jobs::outcomeFailed(r.reason);
                 break;
         }
+        if (report) report->add(std::move(entry));
     }
 };
 
@@ -79,6 +133,11 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     Worksheet* output = target->Sheets().Item(1);
     (void)output->SetName("合并Sheet");
     OneSheetRun run{options, jobs::GrowingSheet(*output)};
+    jobs::Report report(options);
+    run.report = &report;
+    const jobs::AppendSettings advanced = jobs::appendSettings(
+        options, options.saveAsXls, options.headerRowsOnce, options.headerRowCount);
+    if (advanced.any()) run.advanced.emplace(*output, advanced);
 
     std::string failureText;
     int workbookCount = 0;
@@ -90,8 +149,10 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         host.text(file.string());
         auto opened = books->Open(file);
         if (n + 1 < total) books->Prefetch(files[size_t(n) + 1]);  // read beside this one's work
+        run.fileLabel = jobs::relativeLabel(file, path);
         if (!opened.ok()) {
             failureText += file.string() + "\n";
+            report.add({run.fileLabel, "", jobs::outcomeFailed(opened.message())});
             host.progress(n + 1, total);
             continue;
         }
@@ -109,8 +170,16 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     }
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
-    jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls);
+              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
+              jobs::continuationNote(run.advanced ? run.advanced->continuationSheets() : 0));
+    if (options.dryRun) {
+        (void)target->Close(false);
+        report.finish(host, jobs::proposedName("FileMerge", options.saveAsXls));
+        host.text(std::string(jobs::kDryRunDone));
+        return;
+    }
+    const jobs::SaveResult saved = jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls);
     (void)target->Close(false);
     jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath), failureText);
+    report.finish(host, jobs::savedPath(saved));
 }

@@ -1,11 +1,15 @@
 // "汇总": the used ranges of the worksheets of one workbook, one below (or beside) the other, in
 // the first sheet of a new workbook.
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <system_error>
 
+#include "append.h"
 #include "job_common.h"
 #include "jobs.h"
+#include "report.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -19,9 +23,11 @@ namespace {
 // under the temporary path and that copy is merged instead; when the copy cannot be made or
 // opened the workbook itself is merged (it is only read either way).
 Workbook* openSource(automation::Workbooks& books, const std::string& nativePath,
-                     const std::string& tempPath, bool organise, JobHost& host) {
+                     const std::string& tempPath, bool organise, JobHost& host,
+                     std::string& failure) {
     auto opened = books.Open(nativePath);
     if (!opened.ok()) {
+        failure = opened.message();
         host.text(opened.message());
         return nullptr;
     }
@@ -34,6 +40,7 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
     if (copy.ok()) return copy.value();
     auto again = books.Open(nativePath);
     if (again.ok()) return again.value();
+    failure = again.message();
     host.text(again.message());
     return nullptr;
 }
@@ -63,14 +70,25 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     if (Workbook* active = session.application().ActiveWorkBook()) target = active;
     host.text("ActiveWorkBook OK!");
     jobs::GrowingSheet targetSheet(*target->Sheets().Item(1));
+    jobs::Report report(options);
+    const std::string fileLabel = fs::path(nativePath).filename().string();
+    // Options beyond the form, for the merge below each other.
+    std::optional<jobs::AppendTarget> advanced;
+    const jobs::AppendSettings advancedSettings =
+        jobs::appendSettings(options, options.sheetMergeSaveAsXls, options.sheetMergeHeaderRowsOnce,
+                             options.sheetMergeHeaderRowCount);
+    if (options.sheetMergeVertical && advancedSettings.any())
+        advanced.emplace(targetSheet.sheet(), advancedSettings);
 
     int merged = 0;
     int notFitted = 0;
     uint64_t offset = 0;  // 0 until the first block is in the target
     bool cancelled = false;
     if (automation::isSpreadsheetFile(nativePath, automation::FileTestVariant::WorkbookJobs)) {
-        Workbook* source =
-            openSource(*books, nativePath, tempPath, options.sheetMergeOrganise, host);
+        std::string failure;
+        Workbook* source = openSource(*books, nativePath, tempPath,
+                                      options.sheetMergeOrganise && !options.dryRun, host, failure);
+        if (!source) report.add({fileLabel, "", jobs::outcomeFailed(failure)});
         const int count = source ? source->Sheets().Count() : 0;
         host.progress(0, count);
         for (int i = 1; i <= count; ++i) {
@@ -83,23 +101,59 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
             host.text(sheet->Name());
             automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
             if (automation::isEmptyWorksheet(facts)) {
+                report.add({fileLabel, sheet->Name(), jobs::kOutcomeEmpty});
                 host.progress(i, count);
                 continue;
             }
             Range used = facts.usedRange;
+            jobs::ReportEntry entry{fileLabel, sheet->Name()};
+            if (advanced) {
+                const uint32_t before = used.RowCount();
+                if (options.sheetMergeDeleteEmptyKeyRows)
+                    (void)automation::removeEmptyKeyRows(*sheet,
+                                                         uint32_t(options.sheetMergeKeyColumn));
+                entry.emptyKeyRowsRemoved = before - std::min(before, used.RowCount());
+                jobs::AppendResult r = advanced->append(*sheet, used, fileLabel, sheet->Name());
+                entry.rows = r.rows;
+                entry.headerRowsDropped = r.headerRowsDropped;
+                entry.note = jobs::appendNote(r);
+                for (const std::string& name : r.outputSheets)
+                    entry.outputSheet += (entry.outputSheet.empty() ? "" : ", ") + name;
+                entry.outcome = jobs::kOutcomeMerged;
+                if (r.copy == jobs::BlockCopy::Copied) ++merged;
+                if (r.copy == jobs::BlockCopy::TooBig) {
+                    ++notFitted;
+                    entry.outcome = jobs::kOutcomeTooBig;
+                } else if (r.copy == jobs::BlockCopy::Failed) {
+                    entry.outcome = jobs::outcomeFailed(r.reason);
+                }
+                report.add(std::move(entry));
+                host.progress(i, count);
+                continue;
+            }
             // By position: a skipped empty worksheet 1 still keeps its header, every later
             // worksheet loses its top rows.
-            if (options.sheetMergeHeaderRowsOnce && i != 1 && options.sheetMergeHeaderRowCount >= 1)
+            if (options.sheetMergeHeaderRowsOnce && i != 1 &&
+                options.sheetMergeHeaderRowCount >= 1) {
                 used = automation::removeHeaderRows(*sheet, options.sheetMergeHeaderRowCount);
+                entry.headerRowsDropped = options.sheetMergeHeaderRowCount;
+            }
+            const uint32_t before = used.valid() ? used.RowCount() : 0;
             if (options.sheetMergeDeleteEmptyKeyRows)
                 (void)automation::removeEmptyKeyRows(*sheet, uint32_t(options.sheetMergeKeyColumn));
+            const uint32_t after = used.valid() ? used.RowCount() : 0;
+            entry.emptyKeyRowsRemoved = before - std::min(before, after);
+            entry.rows = after;
+            entry.outcome = jobs::kOutcomeMerged;
+            entry.outputSheet = targetSheet.sheet().Name();
 
             uint64_t row = 1, column = 1;
             if (options.sheetMergeVertical)
                 row = uint64_t(targetSheet.Row()) + targetSheet.RowCount() - 1 + offset;
             else
                 column = uint64_t(targetSheet.Column()) + targetSheet.ColumnCount() - 1 + offset;
-            switch (targetSheet.copy(used, row, column)) {
+            std::string reason;
+            switch (targetSheet.copy(used, row, column, &reason)) {
                 case jobs::BlockCopy::Copied:
                     ++merged;
                     // A block of blank cells leaves the target empty: the next one starts at A1.
@@ -107,11 +161,17 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                     break;
                 case jobs::BlockCopy::TooBig:
                     ++notFitted;
+                    entry.outcome = jobs::kOutcomeTooBig;
+                    entry.outputSheet.clear();
                     break;
                 case jobs::BlockCopy::Nothing:
+                    break;
                 case jobs::BlockCopy::Failed:
+                    entry.outcome = jobs::outcomeFailed(reason);
+                    entry.outputSheet.clear();
                     break;
             }
+            report.add(std::move(entry));
             host.progress(i, count);
         }
         if (source) (void)source->Close(false);
@@ -124,8 +184,17 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         return;
     }
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted));
-    jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls);
+              automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted) +
+              jobs::continuationNote(advanced ? advanced->continuationSheets() : 0));
+    if (options.dryRun) {
+        (void)target->Close(false);
+        report.finish(host, jobs::proposedName("SheetsMerge", options.sheetMergeSaveAsXls));
+        host.text(jobs::kDryRunDone);
+        return;
+    }
+    const jobs::SaveResult saved =
+        jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls);
     (void)target->Close(false);
     removeTemp();
+    report.finish(host, jobs::savedPath(saved));
 }

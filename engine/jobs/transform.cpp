@@ -7,6 +7,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "report.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -93,9 +94,13 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     }
 
     host.text(p + " 文件扫描中...");
+    jobs::Report report(options);
+    const std::string fileLabel = std::filesystem::path(p).filename().string();
     auto opened = books.Open(p);
     if (!opened) {
         host.text(opened.message());
+        report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
+        report.finish(host, options.splitSaveDir, options.splitSaveDir + "拆分.xlsx");
         return;
     }
     automation::Workbook* source = opened.value();
@@ -219,6 +224,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         }
         ok = bool(header.Copy(dest->Range(headerText))) && ok;
 
+        size_t matched = 0;  // rows this value takes
         if (firstData <= l) {
             std::vector<uint32_t> rows;
             if (options.highSpeedMode) {
@@ -245,6 +251,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             } else {
                 rows = index.matching(value, fullMatch);
             }
+            matched = rows.size();
             // The matching rows packed below the header in source order; a run of consecutive
             // rows goes in one copy.
             int64_t k = 0;
@@ -260,14 +267,19 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             app.EnableEvents(true);
         }
 
+        report.add({fileLabel, sheet->Name(), jobs::outcomeSplit(n), matched, 0, 0,
+                    oneWorkbook ? name : name + ".xlsx"});
         if (!oneWorkbook) {
-            if (ok && book->SaveAs(target))
+            if (ok && (options.dryRun || book->SaveAs(target))) {
                 ++written;
-            else
+            } else {
                 failed.push_back(name + ".xlsx");
+                report.failLast("无法保存");
+            }
             (void)book->Close(false);
         } else if (!ok) {
             failed.push_back(name);
+            report.failLast("无法写入");
         }
         host.progress(i + 1, n);
     }
@@ -276,7 +288,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     if (oneWorkbook) {
         const std::string target = saveDir + "拆分后.xlsx";
         int sheetsWritten = 0;
-        if (!sameFile(target, p) && single->SaveAs(target))
+        if (!sameFile(target, p) && (options.dryRun || single->SaveAs(target)))
             sheetsWritten = n - int(failed.size());
         else
             failed.push_back("拆分后.xlsx");
@@ -286,4 +298,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     }
     closeAll();
     host.text(withFailures(result, failed));
+    report.finish(host, oneWorkbook ? saveDir + "拆分后.xlsx" : saveDir,
+                  saveDir + baseNameToLastDot(p) + ".xlsx");
+    if (options.dryRun) host.text(jobs::kDryRunDone);
 }

@@ -2,9 +2,11 @@
 // each saved as a workbook of its own with the header repeated at its top.
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 
 #include "job_common.h"
 #include "jobs.h"
+#include "report.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -30,6 +32,8 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     };
 
     const std::string& nativePath = path;
+    jobs::Report report(options);
+    const std::string fileLabel = std::filesystem::path(nativePath).filename().string();
     if (!isSpreadsheetFile(nativePath, FileTestVariant::SplitJobs)) {
         host.text(resultText());
         return;
@@ -39,6 +43,8 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     auto opened = books.Open(nativePath);
     if (!opened) {
         host.text(resultText() + " " + opened.message());
+        report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
+        report.finish(host, options.splitSaveDir, options.splitSaveDir + "拆分.xlsx");
         return;
     }
     automation::Workbook* source = opened.value();
@@ -94,6 +100,16 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
             return;
         }
         const std::string name = base + "_" + num(i + 1) + ".xlsx";
+        if (report.active()) {
+            const int64_t first = firstData + i * perBook;
+            report.add({fileLabel, sheet->Name(), jobs::outcomeSplit(int(blocks)),
+                        uint64_t(std::min(first + perBook - 1, lastRow) - first + 1), 0, 0, name});
+        }
+        if (options.dryRun) {
+            ++splitCount;
+            host.progress(int(i + 1), int(blocks));
+            continue;
+        }
         books.Add();
         automation::Workbook* book = app.ActiveWorkBook();
         automation::Worksheet* out = book->WorkSheets(1);
@@ -103,13 +119,17 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         const int64_t from = firstData + i * perBook;
         const int64_t to = std::min(from + perBook - 1, lastRow);
         copied = copied && bool(rangeOf(from, to).Copy(out->Range(startCell)));
-        if (copied && book->SaveAs(saveDir + name))
+        if (copied && book->SaveAs(saveDir + name)) {
             ++splitCount;
-        else
+        } else {
             failed.push_back(name);
+            report.failLast("无法保存");
+        }
         (void)book->Close(false);
         host.progress(int(i + 1), int(blocks));
     }
     (void)source->Close(false);
     host.text(withFailures(resultText(), failed));
+    report.finish(host, saveDir, saveDir + base + ".xlsx");
+    if (options.dryRun) host.text(jobs::kDryRunDone);
 }

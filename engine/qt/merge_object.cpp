@@ -30,6 +30,16 @@ public:
         if (worker_.ui_) worker_.ui_->showTextFile(QString::fromStdString(path));
     }
 
+    void showPlan(const std::vector<std::vector<std::string>>& table) override {
+        QList<QStringList> rows;
+        for (const auto& row : table) {
+            QStringList cells;
+            for (const auto& cell : row) cells << QString::fromStdString(cell);
+            rows << cells;
+        }
+        emit worker_.PlanReady(rows);
+    }
+
     bool cancelRequested() const override { return worker_.cancelRequested(); }
 
 private:
@@ -38,7 +48,10 @@ private:
 };
 
 MergeObject::MergeObject(const QString& path, JobFunctions jobs, QObject* parent)
-    : QObject(parent), path_(path), jobs_(std::move(jobs)) {}
+    : QObject(parent), path_(path), jobs_(std::move(jobs)) {
+    // The plan crosses from the worker's thread in a queued signal.
+    qRegisterMetaType<QList<QStringList>>("QList<QStringList>");
+}
 
 QString MergeObject::withFilterExtension(const QString& path, const QString& filter) {
     static const QRegularExpression pattern(QStringLiteral("\\*(\\.[^\\s;)*]+)"));

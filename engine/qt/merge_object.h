@@ -6,7 +6,9 @@
 #pragma once
 
 #include <QObject>
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -72,6 +74,8 @@ signals:
     void Set_pBtn_Enable();
     // Units of the job's work done of their total, for a progress bar.
     void Progress(int done, int total);
+    // The plan of a dry run: a header row, then one row per source file and sheet.
+    void PlanReady(QList<QStringList> table);
 
 public slots:
     void ExcelFileMerge();

@@ -204,8 +204,9 @@ void MainWindowTest::formAtFirstStart() {
     QCOMPARE(window_->pos(), QPoint((screen.width() - 1080) / 2, (screen.height() - 740) / 2));
 
     auto* tabs = child<QTabWidget>("tabWidget");
-    QCOMPARE(tabs->count(), 1);
+    QCOMPARE(tabs->count(), 2);
     QCOMPARE(tabs->tabText(0), QStringLiteral("软件设置"));
+    QCOMPARE(tabs->tabText(1), QStringLiteral("高级选项"));
     QCOMPARE(window_->findChildren<QGroupBox*>().size(), 5);
 
     // Texts whose blanks are part of them.

@@ -1,0 +1,186 @@
+#include "report.h"
+
+#include <fstream>
+#include <system_error>
+
+#include "job_options.h"
+#include "spreadsheet/io.h"
+#include "spreadsheet/workbook.h"
+
+namespace fs = std::filesystem;
+
+namespace jobs {
+
+namespace {
+
+bool allDigits(const std::string& s) {
+    if (s.empty() || s.size() > 15) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+std::string csvField(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+std::string jsonString(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            static const char* hex = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string writeBytes(const fs::path& path, const std::string& bytes) {
+    fs::path temp = path;
+    temp += ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return "无法写入文件：" + path.string();
+        out.write(bytes.data(), std::streamsize(bytes.size()));
+        out.close();
+        if (out.fail()) {
+            std::error_code ec;
+            fs::remove(temp, ec);
+            return "无法写入文件：" + path.string();
+        }
+    }
+    std::error_code ec;
+    fs::rename(temp, path, ec);
+    if (ec) {
+        fs::remove(temp, ec);
+        return "无法写入文件：" + path.string();
+    }
+    return {};
+}
+
+}  // namespace
+
+std::string proposedName(const std::string& baseName, bool xls) {
+    return baseName + (xls ? ".xls" : ".xlsx");
+}
+
+std::string outcomeFailed(const std::string& reason) {
+    return "失败：" + reason;
+}
+
+std::string outcomeSplit(int parts) {
+    return "已拆分为" + std::to_string(parts) + "个文件";
+}
+
+Report::Report(const JobOptions& options)
+    : active_(options.dryRun || !options.reportPath.empty() || options.reportBesideOutput),
+      dryRun_(options.dryRun),
+      path_(options.reportPath),
+      beside_(options.reportBesideOutput) {}
+
+void Report::add(ReportEntry entry) {
+    if (active_) entries_.push_back(std::move(entry));
+}
+
+void Report::failLast(const std::string& reason) {
+    if (entries_.empty()) return;
+    entries_.back().outcome = outcomeFailed(reason);
+    entries_.back().outputSheet.clear();
+}
+
+std::vector<std::vector<std::string>> Report::table(const std::string& output) const {
+    std::vector<std::vector<std::string>> t;
+    t.push_back({"文件", "工作表", "结果", "取用行数", "去掉的表头行", "删除的空关键行", "输出文件",
+                 "输出位置", "说明"});
+    for (const ReportEntry& e : entries_)
+        t.push_back({e.file, e.sheet, e.outcome, std::to_string(e.rows),
+                     std::to_string(e.headerRowsDropped), std::to_string(e.emptyKeyRowsRemoved),
+                     e.outputSheet.empty() ? std::string() : output, e.outputSheet, e.note});
+    return t;
+}
+
+void Report::finish(JobHost& host, const std::string& output, std::string besidePath) const {
+    if (!active_) return;
+    if (besidePath.empty()) besidePath = output;
+    const auto t = table(output);
+    if (dryRun_) host.showPlan(t);
+    fs::path target;
+    if (!path_.empty())
+        target = path_;
+    else if (beside_ && !besidePath.empty() && !dryRun_)
+        target = reportBeside(besidePath);
+    if (target.empty()) return;
+    const std::string failure = writeTable(t, target);
+    if (failure.empty())
+        host.text("报告已保存：" + target.string());
+    else
+        host.text("报告保存失败：" + failure);
+}
+
+std::string writeTable(const std::vector<std::vector<std::string>>& table, const fs::path& path) {
+    std::string ext = path.extension().string();
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    if (ext == ".csv") {
+        std::string bytes = "\xEF\xBB\xBF";
+        for (const auto& row : table) {
+            for (size_t i = 0; i < row.size(); ++i) bytes += (i ? "," : "") + csvField(row[i]);
+            bytes += "\r\n";
+        }
+        return writeBytes(path, bytes);
+    }
+    if (ext == ".json") {
+        std::string bytes = "[";
+        for (size_t r = 1; r < table.size(); ++r) {
+            bytes += r > 1 ? ",\n {" : "\n {";
+            for (size_t i = 0; i < table[r].size() && i < table[0].size(); ++i) {
+                bytes += (i ? ", " : "") + jsonString(table[0][i]) + ": ";
+                bytes += (i >= 3 && i <= 5 && allDigits(table[r][i])) ? table[r][i]
+                                                                      : jsonString(table[r][i]);
+            }
+            bytes += "}";
+        }
+        bytes += table.size() > 1 ? "\n]\n" : "]\n";
+        return writeBytes(path, bytes);
+    }
+    ss::Workbook wb;
+    ss::Worksheet& ws = wb.addSheet("报告");
+    for (size_t r = 0; r < table.size(); ++r)
+        for (size_t c = 0; c < table[r].size(); ++c) {
+            const std::string& s = table[r][c];
+            if (s.empty()) continue;
+            if (r > 0 && c >= 3 && c <= 5 && allDigits(s))
+                ws.setNumber(uint32_t(r + 1), uint32_t(c + 1), std::stod(s));
+            else
+                ws.setString(uint32_t(r + 1), uint32_t(c + 1), wb.strings.add(s));
+        }
+    ss::Status st = ss::saveWorkbook(wb, path, ss::FileFormat::Xlsx);
+    return st.ok() ? std::string() : st.message();
+}
+
+fs::path reportBeside(const fs::path& output) {
+    return output.parent_path() / (output.stem().string() + "_报告.xlsx");
+}
+
+std::string relativeLabel(const fs::path& file, const fs::path& folder) {
+    std::error_code ec;
+    fs::path rel = fs::relative(file, folder, ec);
+    if (ec || rel.empty() || rel.native().rfind("..", 0) == 0) return file.filename().string();
+    return rel.generic_string();
+}
+
+}  // namespace jobs
