@@ -1,5 +1,7 @@
 #include "arguments.h"
 
+#include "settings_options.h"
+
 #include <charconv>
 #include <climits>
 #include <map>
@@ -92,11 +94,12 @@ const std::vector<OptionSpec>& advancedOptionsOf(Command command) {
     static const std::vector<OptionSpec> every{
         {"--report", ValueKind::Text},
         {"--dry-run", ValueKind::Flag},
+        {"--settings", ValueKind::Text},
     };
     static const std::vector<OptionSpec> appending{
         {"--report", ValueKind::Text},        {"--dry-run", ValueKind::Flag},
         {"--align-headers", ValueKind::Flag}, {"--source-columns", ValueKind::Flag},
-        {"--spill", ValueKind::Flag},
+        {"--spill", ValueKind::Flag},         {"--settings", ValueKind::Text},
     };
     const bool appends = command == Command::MergeFiles || command == Command::MergeOneSheet ||
                          command == Command::MergeSheets;
@@ -240,6 +243,15 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         given[name] = value;
     }
 
+    bool reportBesideOutput = false;
+    if (has(given, "--settings")) {
+        auto settings = readSettingsEntries(given["--settings"]);
+        if (!settings) return usageError("无法读取设置文件：" + given["--settings"]);
+        applyWindowSettings(first, *settings, given, positionals);
+        auto report = settings->find("ReportBesideOutput");
+        reportBesideOutput = report != settings->end() && report->second == "y";
+    }
+
     const bool folderInput =
         inv.command == Command::MergeFiles || inv.command == Command::MergeOneSheet;
     if (positionals.empty()) return usageError(folderInput ? "缺少文件夹参数" : "缺少工作簿参数");
@@ -352,6 +364,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         if (given["--report"].empty()) return usageError("选项 --report 的值不能为空");
         o.reportPath = given["--report"];
     }
+    o.reportBesideOutput = reportBesideOutput && o.reportPath.empty();
 
     result.kind = ParseResult::Kind::Run;
     result.invocation = std::move(inv);
@@ -420,6 +433,8 @@ split-column 的选项：
                                按扩展名存为 .xlsx、.csv 或 .json
   --dry-run                    预览：读取源文件并决定一切，但不写入任何文件；计划以表格输出到标准输出
                                （此时 merge 类子命令不需要 -o）
+  --settings FILE              使用窗口保存的设置文件（如 Tablaweaver.zrk）中的路径和选项，
+                               命令行给出的参数和选项优先
 
 merge-files（需 --same-name）、merge-one-sheet 与 merge-sheets（纵向）的选项：
   --align-headers              按表头对齐列：列按表头文字匹配（忽略首尾空白、字母大小写和全半角），

@@ -168,7 +168,11 @@ int runCommandLine(int argc, char** argv) {
     }
 
     // The result text comes before a merge saves: a merge is done once its file is there.
-    const bool reachedResult = host.lastText().rfind(resultPrefix(inv.command), 0) == 0;
+    // The lines about the report follow the result text.
+    std::string result = host.lastText();
+    if (result.rfind(jobs::kReportSaved, 0) == 0 || result.rfind(jobs::kReportFailed, 0) == 0)
+        result = host.previousText();
+    const bool reachedResult = result.rfind(resultPrefix(inv.command), 0) == 0;
     const bool saved = host.savedFileWritten();
     if (reachedResult && (!savesToOutput(inv.command) || saved)) {
         // A stop that came after the job's last check changed nothing: the work is complete.

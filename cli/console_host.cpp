@@ -149,6 +149,7 @@ void ConsoleHost::tick() {
 
 void ConsoleHost::text(const std::string& message) {
     std::lock_guard lock(mutex_);
+    previousText_ = std::move(lastText_);
     lastText_ = message;
     if (terminal_) {
         clearBarLocked();

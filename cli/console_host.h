@@ -48,6 +48,8 @@ public:
     void finish();
 
     const std::string& lastText() const { return lastText_; }
+    // The text before the last one.
+    const std::string& previousText() const { return previousText_; }
     // The path the save-file question was answered with, when it was asked and answered.
     const std::optional<std::string>& savedPath() const { return savedPath_; }
     // True when a file was written at savedPath() after the question was answered (a file that
@@ -73,6 +75,7 @@ private:
     static FileStamp stampOf(const std::string& path);
     FileStamp stampBeforeSave_;
     std::string lastText_;
+    std::string previousText_;
     std::chrono::steady_clock::time_point start_;
 
     std::mutex mutex_;

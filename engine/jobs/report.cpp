@@ -126,9 +126,9 @@ void Report::finish(JobHost& host, const std::string& output, std::string beside
     if (target.empty()) return;
     const std::string failure = writeTable(t, target);
     if (failure.empty())
-        host.text("报告已保存：" + target.string());
+        host.text(std::string(kReportSaved) + target.string());
     else
-        host.text("报告保存失败：" + failure);
+        host.text(std::string(kReportFailed) + failure);
 }
 
 std::string writeTable(const std::vector<std::vector<std::string>>& table, const fs::path& path) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -75,6 +76,10 @@ private:
     bool beside_ = false;
     std::vector<ReportEntry> entries_;
 };
+
+// The texts that tell where the report went; they follow the job's result text.
+inline constexpr std::string_view kReportSaved = "报告已保存：";
+inline constexpr std::string_view kReportFailed = "报告保存失败：";
 
 // The closing text of a dry run.
 inline constexpr const char* kDryRunDone = "预览完成，未写入任何文件。";
