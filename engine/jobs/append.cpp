@@ -111,6 +111,11 @@ std::string appendNote(const AppendResult& result) {
         for (size_t i = 0; i < result.addedColumns.size(); ++i)
             note += (i ? "、" : "") + result.addedColumns[i];
     }
+    if (!result.missingColumns.empty()) {
+        note += note.empty() ? "缺少列：" : "；缺少列：";
+        for (size_t i = 0; i < result.missingColumns.size(); ++i)
+            note += (i ? "、" : "") + result.missingColumns[i];
+    }
     if (result.continuationSheets > 0)
         note += (note.empty() ? "" : "；") + std::string("新建续表") +
                 std::to_string(result.continuationSheets) + "个";
@@ -324,6 +329,15 @@ AppendResult AppendTarget::append(Worksheet& source, const Range& block,
             (void)copyBlock(header, *sheets_[s], s == 0 ? headerTop_ : 1,
                             dataCol_ + targetIndex[j]);
         res.addedColumns.push_back(source.Cells(r0, c0 + j).Value());
+    }
+    if (settings_.align) {
+        std::vector<bool> present(knownColumns, false);
+        for (uint32_t t : targetIndex)
+            if (t < knownColumns) present[t] = true;
+        for (size_t k = 0; k < knownColumns; ++k)
+            if (!present[k])
+                res.missingColumns.push_back(
+                    sheets_.front()->Cells(headerTop_, dataCol_ + uint32_t(k)).Value());
     }
     return res;
 }

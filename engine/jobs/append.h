@@ -47,12 +47,13 @@ AppendSettings appendSettings(const JobOptions& options, bool xlsOutput, bool he
 // What one append did.
 struct AppendResult {
     BlockCopy copy = BlockCopy::Nothing;
-    uint32_t rows = 0;                      // rows placed, header rows of a first block included
-    int headerRowsDropped = 0;              // header rows of a later block not copied
-    int continuationSheets = 0;             // sheets this block opened
-    std::vector<std::string> addedColumns;  // headers new to the target (align)
-    std::vector<std::string> outputSheets;  // sheets the rows went to
-    std::string reason;                     // refusal (TooBig, Failed)
+    uint32_t rows = 0;                        // rows placed, header rows of a first block included
+    int headerRowsDropped = 0;                // header rows of a later block not copied
+    int continuationSheets = 0;               // sheets this block opened
+    std::vector<std::string> addedColumns;    // headers new to the target (align)
+    std::vector<std::string> missingColumns;  // known headers the block lacks (align)
+    std::vector<std::string> outputSheets;    // sheets the rows went to
+    std::string reason;                       // refusal (TooBig, Failed)
 };
 
 // The report note of an append: headers added, continuation sheets opened.

@@ -98,16 +98,18 @@ TEST(AlignHeaders, MatchesColumnsByHeaderText) {
     struct Case {
         const char* what;
         Grid second;
-        Grid expected;  // the output below the first block's two rows
+        Grid expected;     // the output below the first block's two rows
+        std::string note;  // what the report says about the second block
     };
     const Grid first = {{"ID", "Name", "Qty"}, {"1", "a", "10"}};
     const Case cases[] = {
-        {"another order", {{"Qty", "ID", "Name"}, {"20", "2", "b"}}, {{"2", "b", "20"}}},
+        {"another order", {{"Qty", "ID", "Name"}, {"20", "2", "b"}}, {{"2", "b", "20"}}, ""},
         {"an extra column",
          {{"ID", "Note", "Name", "Qty"}, {"2", "x", "b", "20"}},
-         {{"2", "b", "20", "x"}}},
-        {"a missing column", {{"Qty", "ID"}, {"20", "2"}}, {{"2", "", "20"}}},
-        {"case and width", {{" id ", "ＮＡＭＥ", "qty"}, {"2", "b", "20"}}, {{"2", "b", "20"}}},
+         {{"2", "b", "20", "x"}},
+         "新增列：Note"},
+        {"a missing column", {{"Qty", "ID"}, {"20", "2"}}, {{"2", "", "20"}}, "缺少列：Name"},
+        {"case and width", {{" id ", "ＮＡＭＥ", "qty"}, {"2", "b", "20"}}, {{"2", "b", "20"}}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -119,13 +121,17 @@ TEST(AlignHeaders, MatchesColumnsByHeaderText) {
             JobOptions o = defaults();
             o.alignHeaders = true;
             o.mergeSameNameSheets = true;
+            o.reportPath = (dir / "report.csv").string();
             auto run = merge(job, dir, o, job == Job::OneSheet ? "one.xlsx" : "files.xlsx");
             ASSERT_TRUE(run->book);
             Grid expected = first;
             if (c.expected[0].size() > 3) expected[0].push_back("Note");
             expected.insert(expected.end(), c.expected.begin(), c.expected.end());
             EXPECT_EQ(grid(*run->book), padded(expected));
-            EXPECT_THAT(run->host.lastText(), StartsWith("成功合并2个工作簿的2个sheet"));
+            // The result text, then where the report went.
+            ASSERT_GE(run->host.texts.size(), 2u);
+            EXPECT_THAT(run->host.texts.end()[-2], StartsWith("成功合并2个工作簿的2个sheet"));
+            EXPECT_EQ(run->host.lastText(), "报告已保存：" + o.reportPath);
         }
     }
 }
