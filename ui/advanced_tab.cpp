@@ -73,8 +73,10 @@ AdvancedTab::AdvancedTab(QWidget* parent) : QWidget(parent) {
     preview_->setObjectName(QStringLiteral("pBtn_Preview"));
     connect(preview_, &QPushButton::clicked, this,
             [this] { emit previewRequested(previewJob_->currentIndex()); });
-    row->addWidget(previewJob_, 1);
+    row->addWidget(new QLabel(QStringLiteral("预览功能："), this));
+    row->addWidget(previewJob_);
     row->addWidget(preview_);
+    row->addStretch(1);
     layout->addLayout(row);
     layout->addWidget(note(this, QStringLiteral("预览按第一页的设置读取源文件并列出将要进行的处理，"
                                                 "不写入任何文件。")));

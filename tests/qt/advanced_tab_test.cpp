@@ -83,6 +83,9 @@ private slots:
     void cleanup();
     void optionsStoredRestoredAndPassedOn();
     void previewRunsTheChosenJobAndShowsThePlan();
+    // With TW_SCREENSHOT=PATH (under a real display such as Xvfb): the picture of the tab for
+    // the README.
+    void screenshotOfTheTab();
 
 private:
     template <class T>
@@ -191,6 +194,18 @@ void AdvancedTabTest::previewRunsTheChosenJobAndShowsThePlan() {
     child<QLineEdit>("lEdt_SourcePath")->setText(dir_->filePath("missing"));
     child<QPushButton>("pBtn_Preview")->click();
     QCOMPARE(jobs_->ran.size(), 2);
+}
+
+void AdvancedTabTest::screenshotOfTheTab() {
+    const QString path = qEnvironmentVariable("TW_SCREENSHOT");
+    if (path.isEmpty()) QSKIP("TW_SCREENSHOT not set");
+    writeAll(settingsPath_, "AlignHeaders=y\r\nSourceColumns=y\r\nPreviewJob=1\r\n");
+    makeWindow();
+    child<QTabWidget>("tabWidget")->setCurrentIndex(1);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QTest::qWait(300);
+    QVERIFY(window_->grab().save(path));
 }
 
 QTEST_MAIN(AdvancedTabTest)
