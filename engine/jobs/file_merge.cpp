@@ -186,6 +186,7 @@ struct FileMergeRun {
         if (options.skipEmptySheets && automation::isEmptyWorksheet(facts))
             return note(sheet->Name(), jobs::kOutcomeEmpty);
         if (options.fileNameAsSheetName) (void)sheet->SetName(jobs::fileBaseName(file));
+        if (report) report->inspect(*sheet, file);
         ++sheetCount;
         const std::string fileText = file.string();
         if (!options.mergeSameNameSheets) {

@@ -42,6 +42,7 @@ struct OneSheetRun {
         if (options.skipEmptySheets && automation::isEmptyWorksheet(facts))
             return note(*sheet, jobs::kOutcomeEmpty);
         ++sheetCount;
+        if (report) report->inspect(*sheet, fileLabel);
         const uint32_t rowsBefore = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(*sheet, uint32_t(options.keyColumn));

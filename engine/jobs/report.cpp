@@ -1,9 +1,11 @@
 #include "report.h"
 
 #include <fstream>
+#include <map>
 #include <system_error>
 
 #include "job_options.h"
+#include "sheet_routines.h"
 #include "spreadsheet/io.h"
 #include "spreadsheet/workbook.h"
 
@@ -93,7 +95,53 @@ Report::Report(const JobOptions& options)
       beside_(options.reportBesideOutput) {}
 
 void Report::add(ReportEntry entry) {
-    if (active_) entries_.push_back(std::move(entry));
+    if (!active_) return;
+    if (!pendingSheet_.empty() && entry.sheet == pendingSheet_) {
+        entry.textColumns = std::move(pendingText_);
+        pendingSheet_.clear();
+    }
+    entries_.push_back(std::move(entry));
+}
+
+namespace {
+
+// Digits only, as the .csv reader keeps them text: a leading zero, or more than 15 digits.
+bool identifierText(std::string_view s) {
+    if (s.size() < 2) return false;
+    for (char c : s)
+        if (c < '0' || c > '9') return false;
+    return s[0] == '0' || s.size() > 15;
+}
+
+}  // namespace
+
+void Report::inspect(automation::Worksheet& sheet, const fs::path& file) {
+    pendingSheet_.clear();
+    pendingText_.clear();
+    if (!active_) return;
+    std::string ext = file.extension().string();
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    if (ext != ".csv") return;
+    const ss::Workbook& wb = sheet.Parent().model();
+    const ss::Worksheet& ws = sheet.model();
+    std::map<uint32_t, bool> columns;
+    uint32_t firstRow = 0;
+    for (const ss::Row& row : ws.rows()) {
+        if (firstRow == 0) firstRow = row.index;
+        for (const ss::Cell& cell : row.cells)
+            if (cell.type == ss::CellType::String && !columns.count(cell.col) &&
+                identifierText(wb.cellText(cell)))
+                columns[cell.col] = true;
+    }
+    for (const auto& [col, on] : columns) {
+        std::string name = automation::columnLetters(col);
+        if (const ss::Cell* head = ws.find(firstRow, col);
+            head && head->type == ss::CellType::String)
+            name += "(" + wb.cellText(*head) + ")";
+        pendingText_ += (pendingText_.empty() ? "" : "、") + name;
+    }
+    if (!pendingText_.empty()) pendingSheet_ = sheet.Name();
 }
 
 void Report::failLast(const std::string& reason) {
@@ -105,11 +153,12 @@ void Report::failLast(const std::string& reason) {
 std::vector<std::vector<std::string>> Report::table(const std::string& output) const {
     std::vector<std::vector<std::string>> t;
     t.push_back({"文件", "工作表", "结果", "取用行数", "去掉的表头行", "删除的空关键行", "输出文件",
-                 "输出位置", "说明"});
+                 "输出位置", "说明", "保留为文本的列"});
     for (const ReportEntry& e : entries_)
         t.push_back({e.file, e.sheet, e.outcome, std::to_string(e.rows),
                      std::to_string(e.headerRowsDropped), std::to_string(e.emptyKeyRowsRemoved),
-                     e.outputSheet.empty() ? std::string() : output, e.outputSheet, e.note});
+                     e.outputSheet.empty() ? std::string() : output, e.outputSheet, e.note,
+                     e.textColumns});
     return t;
 }
 

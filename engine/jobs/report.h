@@ -38,6 +38,7 @@ struct ReportEntry {
     uint64_t emptyKeyRowsRemoved = 0;
     std::string outputSheet;  // sheet(s) of the output, or the output file(s) of a split
     std::string note;         // columns added, continuation sheets ...
+    std::string textColumns;  // .csv sources: columns whose numbers were kept as text
 };
 
 // Outcome texts.
@@ -55,6 +56,10 @@ public:
     bool active() const { return active_; }
 
     void add(ReportEntry entry);
+    // Looks at a sheet before the job changes it: for a .csv source, the columns holding
+    // identifiers the reader kept as text (leading zeros, more than 15 digits) go to the next
+    // entry added for that sheet.
+    void inspect(automation::Worksheet& sheet, const std::filesystem::path& file);
     std::vector<ReportEntry>& entries() { return entries_; }
     // Marks the last entry failed with the reason.
     void failLast(const std::string& reason);
@@ -75,6 +80,7 @@ private:
     std::string path_;
     bool beside_ = false;
     std::vector<ReportEntry> entries_;
+    std::string pendingSheet_, pendingText_;
 };
 
 // The texts that tell where the report went; they follow the job's result text.

@@ -110,6 +110,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         host.text(kRangeNotRecognised);
         return;
     }
+    report.inspect(*sheet, p);
     // A filter saved with the file would hide rows from the copies of either method.
     if (sheet->AutoFilterMode()) sheet->AutoFilterMode(false);
 

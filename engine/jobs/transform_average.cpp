@@ -54,6 +54,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         host.text(resultText());
         return;
     }
+    report.inspect(*sheet, nativePath);
     // A filter saved with the file would keep the rows it hides out of the block copies.
     if (sheet->AutoFilterMode()) sheet->AutoFilterMode(false);
     const UsedRangeFacts facts = usedRangeFacts(*sheet);

@@ -191,7 +191,8 @@ class Flags(unittest.TestCase):
         self.assertEqual(stderr[-1], "预览完成，未写入任何文件。")
         self.assertEqual(listing(self.dir), before)
         self.assertEqual(stdout[0].split(), ["文件", "工作表", "结果", "取用行数", "去掉的表头行",
-                                             "删除的空关键行", "输出文件", "输出位置", "说明"])
+                                             "删除的空关键行", "输出文件", "输出位置", "说明",
+                                             "保留为文本的列"])
         self.assertEqual(stdout[2].split(), ["sub/b.xlsx", "Feb", "已合并", "1", "1", "0",
                                              "FileMerge.xlsx", "合并Sheet", "新增列：Extra"])
 

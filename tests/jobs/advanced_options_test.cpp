@@ -228,33 +228,38 @@ TEST(Report, EveryOutcomeInEveryForm) {
     writeBook(dir / "src" / "2.xlsx", {{"Data", {{"H1", "H2"}, {"", "x"}, {"b1", "y"}}}});
     writeBook(dir / "src" / "3.xlsx", {{"Big", table("c", 9, 2)}});
     writeBytes(dir / "src" / "broken.xlsx", "PK\x03\x04 not really a workbook");
+    writeBytes(dir / "src" / "ids.csv", "H1,H2,Card\r\n007,x,1234567890123456\r\n8,y,5\r\n");
     JobOptions o = defaults();
     o.headerRowsOnce = true;
     o.headerRowCount = 1;
     o.deleteEmptyKeyRows = true;
     o.keyColumn = 1;
-    o.rowLimit = 6;
+    o.rowLimit = 8;
     o.alignHeaders = true;  // the options' path, with its row limit
     o.reportPath = (dir / "report.csv").string();
     auto run = merge(Job::OneSheet, dir, o);
     ASSERT_TRUE(run->book);
     EXPECT_TRUE(run->host.sawText("报告已保存：" + o.reportPath));
     Grid report = readCsv(o.reportPath);
-    ASSERT_EQ(report.size(), 6u);
-    EXPECT_THAT(report[0], ElementsAre("文件", "工作表", "结果", "取用行数", "去掉的表头行",
-                                       "删除的空关键行", "输出文件", "输出位置", "说明"));
+    ASSERT_EQ(report.size(), 7u);
+    EXPECT_THAT(report[0],
+                ElementsAre("文件", "工作表", "结果", "取用行数", "去掉的表头行", "删除的空关键行",
+                            "输出文件", "输出位置", "说明", "保留为文本的列"));
     const std::string out = (dir / "out.xlsx").string();
     EXPECT_THAT(report[1],
-                ElementsAre("1.xlsx", "Data", "已合并", "4", "0", "0", out, "合并Sheet", ""));
+                ElementsAre("1.xlsx", "Data", "已合并", "4", "0", "0", out, "合并Sheet", "", ""));
     EXPECT_THAT(report[2],
-                ElementsAre("1.xlsx", "Empty", "已跳过：空工作表", "0", "0", "0", "", "", ""));
+                ElementsAre("1.xlsx", "Empty", "已跳过：空工作表", "0", "0", "0", "", "", "", ""));
     EXPECT_THAT(report[3],
-                ElementsAre("2.xlsx", "Data", "已合并", "1", "1", "1", out, "合并Sheet", ""));
+                ElementsAre("2.xlsx", "Data", "已合并", "1", "1", "1", out, "合并Sheet", "", ""));
     EXPECT_THAT(report[4], ElementsAre("3.xlsx", "Big", "未合并：超出表格行列上限", "0", "1", "0",
-                                       "", "", ""));
+                                       "", "", "", ""));
     EXPECT_EQ(report[5][0], "broken.xlsx");
     EXPECT_THAT(report[5][2], StartsWith("失败："));
     EXPECT_GT(report[5][2].size(), std::string("失败：").size());
+    // A .csv source: the identifiers the reader kept as text are named by column.
+    EXPECT_THAT(report[6], ElementsAre("ids.csv", "ids", "已合并", "2", "1", "0", out, "合并Sheet",
+                                       "新增列：Card", "A(H1)、C(Card)"));
 
     // The same table as JSON and as a workbook.
     o.reportPath = (dir / "report.json").string();
@@ -268,7 +273,7 @@ TEST(Report, EveryOutcomeInEveryForm) {
     auto book = open(o.reportPath);
     ASSERT_TRUE(book);
     EXPECT_EQ(grid(*book)[2][2], "已跳过：空工作表");
-    EXPECT_EQ(grid(*book).size(), 6u);
+    EXPECT_EQ(grid(*book).size(), 7u);
 }
 
 // The window's report goes beside the output; a cancelled save writes none.
