@@ -221,6 +221,56 @@ TEST(Spill, ContinuesOnNewSheetsWithTheHeader) {
                 HasSubstr("注意：有1个sheet超出表格行列上限，未能合并。"));
 }
 
+// The row limit follows the output format; the header rows follow the job's own option, at
+// least one when aligning.
+TEST(Spill, SettingsFromTheJobOptions) {
+    struct Case {
+        const char* what;
+        bool spill, align, xls, headerOnce;
+        int headerCount;
+        uint32_t rowLimit;
+        uint32_t wantLimit;
+        int wantHeader;
+    };
+    const Case cases[] = {
+        {"xlsx", true, false, false, false, 0, 0, ss::kXlsxMaxRows, 0},
+        {"xls output", true, false, true, true, 2, 0, ss::kXlsMaxRows, 2},
+        {"xls without spill keeps the sheet's limit", false, true, true, false, 0, 0,
+         ss::kXlsxMaxRows, 1},
+        {"a test limit", true, true, true, true, 3, 10, 10, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        JobOptions o;
+        o.spill = c.spill;
+        o.alignHeaders = c.align;
+        o.rowLimit = c.rowLimit;
+        const jobs::AppendSettings s = jobs::appendSettings(o, c.xls, c.headerOnce, c.headerCount);
+        EXPECT_EQ(s.rowLimit, c.wantLimit);
+        EXPECT_EQ(s.headerRows, c.wantHeader);
+        EXPECT_TRUE(s.any());
+    }
+    EXPECT_FALSE(jobs::appendSettings(JobOptions(), true, true, 1).any());
+}
+
+// The sheets of one workbook continue on "Sheet1 (2)" past the limit.
+TEST(Spill, SheetMerge) {
+    TempDir dir;
+    writeBook(dir / "src" / "book.xlsx", {{"A", table("a", 3, 1)}, {"B", table("b", 2, 1)}});
+    JobOptions o;
+    o.spill = true;
+    o.rowLimit = 4;
+    o.sheetMergeHeaderRowsOnce = true;
+    o.sheetMergeHeaderRowCount = 1;
+    auto run = merge(Job::Sheets, dir, o);
+    ASSERT_TRUE(run->book);
+    ASSERT_EQ(run->book->sheets.size(), 2u);
+    EXPECT_EQ(run->book->sheets[1]->name, run->book->sheets[0]->name + " (2)");
+    EXPECT_EQ(grid(*run->book, 1), (Grid{{"H1"}, {"b1"}, {"b2"}}));
+    EXPECT_THAT(run->host.lastText(), StartsWith("成功汇总2个sheet,"));
+    EXPECT_THAT(run->host.lastText(), HasSubstr("续写到1个续表"));
+}
+
 // One row per file and sheet with each outcome, in the three forms.
 TEST(Report, EveryOutcomeInEveryForm) {
     TempDir dir;
