@@ -235,6 +235,20 @@ class Flags(unittest.TestCase):
         self.assertEqual(code, 0, stderr)
         self.assertEqual(values(out), [["来源文件", "来源工作表", "ID"], ["c.xlsx", "S", 3]])
 
+        # A split set up in the window: workbook, folder, rows per workbook and header rows.
+        book = os.path.join(self.src, "a.xlsx")
+        folder = os.path.join(self.dir, "parts")
+        os.makedirs(folder)
+        make_book(book, [("Jan", [["ID"], [1], [2], [3]])])
+        with open(settings, "wb") as f:
+            f.write(("splitFilePathAverage=" + book + "\r\nsPathAverage=" + folder +
+                     "\r\nrowsAverage=2\r\nAppointedHRowAverage=y\r\n"
+                     "NumOfAppointedHRAverage=1\r\n").encode("utf-8"))
+        code, _, stderr = run("split-rows", "--settings", settings)
+        self.assertEqual(code, 0, stderr)
+        self.assertEqual(sorted(os.listdir(folder)), ["a_1.xlsx", "a_2.xlsx"])
+        self.assertEqual(values(os.path.join(folder, "a_2.xlsx")), [["ID"], [3]])
+
     def test_usage_errors(self):
         out = os.path.join(self.dir, "out.xlsx")
         cases = [
