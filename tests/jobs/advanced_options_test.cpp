@@ -407,6 +407,7 @@ TEST(DryRun, SplitJobs) {
                 HasSubstr("\"取用行数\": 2, \"去掉的表头行\": 0, \"删除的空关键行\": 0, "
                           "\"输出文件\": \"" +
                           o.splitSaveDir + "\", \"输出位置\": \"x.xlsx\""));
+    EXPECT_THAT(readBytes(dir / "plan.json"), HasSubstr("\"结果\": \"已拆分为2个文件\""));
     EXPECT_EQ(byValue.lastText(), jobs::kDryRunDone);
 
     TestHost byRows;
@@ -414,6 +415,8 @@ TEST(DryRun, SplitJobs) {
     o.evenHeaderRows = true;
     o.evenHeaderRowCount = 1;
     TransformAverageJob(o.splitSourceFile, o, byRows);
+    EXPECT_THAT(readBytes(dir / "plan.json"),
+                HasSubstr("\"工作表\": \"S\", \"结果\": \"已拆分为2个文件\", \"取用行数\": 1"));
     EXPECT_THAT(readBytes(dir / "plan.json"), HasSubstr("\"输出位置\": \"book_2.xlsx\""));
 
     TestHost bySheet;
