@@ -8,6 +8,9 @@ namespace tw {
 
 inline constexpr const char* kSettingsFileName = "Tablaweaver.zrk";
 inline constexpr std::size_t kStartOptionLimit = 31;  // bytes of the first argument kept
+// The desktop entry that `cmake --install` (and the package) puts into PREFIX/share/applications
+// beside PREFIX/bin: its presence marks an installed program.
+inline constexpr const char* kDesktopEntryName = "org.tablaweaver.Tablaweaver.desktop";
 
 struct StartupValues {
     std::string startOption;       // first argument, at most kStartOptionLimit bytes
@@ -23,7 +26,8 @@ StartupValues& startupValues();
 
 // Fills startOption and programPath from the arguments, exeDir from `executablePath` (the
 // running program) and the settings location: Tablaweaver.zrk beside the program, or in
-// `userConfigDir` when the program's folder is not writable.
+// `userConfigDir` when the program's folder is not writable or the program is installed (its
+// desktop entry lies in ../share/applications/ of its folder).
 void initStartupValues(StartupValues& values, int argc, const char* const* argv,
                        const std::string& executablePath, const std::string& userConfigDir);
 

@@ -380,6 +380,20 @@ split-column 的选项：
   -h, --help                   显示本帮助
   --version                    显示版本
 
+示例：
+  合并文件夹“销售”（含子文件夹）中的所有工作簿，每个Sheet成为结果中的一个Sheet：
+    tablaweaver merge-files 销售 -o 合并结果.xlsx
+  只取每个工作簿的第一个Sheet，合并到一个Sheet中，存为xls：
+    tablaweaver merge-one-sheet 销售 -o 合并结果.xls --first-sheet --xls
+  把一个工作簿的所有Sheet纵向汇总，表头（第1行）只取一次：
+    tablaweaver merge-sheets 全年.xlsx -o 汇总.xlsx --header-rows 1
+  把一个工作簿的每个Sheet存为单独的工作簿：
+    tablaweaver split-sheets 全年.xlsx
+  每500行拆分为一个工作簿，每个都带第1行的表头：
+    tablaweaver split-rows 名单.xlsx -d 拆分结果 --rows 500 --header-rows 1
+  按第3列的内容“华东”和“华北”拆分，文件名为 east 和 north：
+    tablaweaver split-column 订单.xlsx -d 拆分结果 --column 3 --values "华东|华北" --names "east|north"
+
 功能的提示和结果逐行输出到标准错误，最后一行是结果；合并结果的保存路径和无法合并的文件目录的路径输出到标准输出。
 在终端上运行时显示进度条。按 Ctrl-C 会在当前文件或当前一块处理完后停止，不留下不完整的结果文件。
 退出状态：0 成功；1 检查未通过或功能失败；2 用法错误；130 被中断。

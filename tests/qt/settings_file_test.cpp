@@ -35,6 +35,7 @@ private slots:
     void textRoutines();
     void existenceTests();
     void startupValues();
+    void installedProgramKeepsSettingsPerUser();
     void storeSettingCreatesPerUserFileOnly();
 
 private:
@@ -235,6 +236,30 @@ void SettingsFileTest::startupValues() {
     QCOMPARE(values.startOption, std::string());
     QCOMPARE(values.exeDir, std::string());
     QCOMPARE(values.settingsFilePath, std::string("Tablaweaver.zrk"));
+}
+
+void SettingsFileTest::installedProgramKeepsSettingsPerUser() {
+    // PREFIX/bin/tablaweaver with the desktop entry in PREFIX/share/applications: per user, even
+    // though the folder is writable (as /usr/bin is for root) and a settings file lies there.
+    const std::string prefix = dir_.filePath("prefix").toStdString();
+    QVERIFY(QDir().mkpath(QString::fromStdString(prefix + "/bin")));
+    QVERIFY(QDir().mkpath(QString::fromStdString(prefix + "/share/applications")));
+    writeAll(prefix + "/bin/Tablaweaver.zrk", "");
+    const char* argv[] = {"tablaweaver"};
+    tw::StartupValues values;
+    tw::initStartupValues(values, 1, argv, prefix + "/bin/tablaweaver",
+                          "/home/u/.config/Tablaweaver");
+    QCOMPARE(values.settingsFilePath, prefix + "/bin/Tablaweaver.zrk");  // not installed yet
+
+    writeAll(prefix + "/share/applications/" + tw::kDesktopEntryName, "[Desktop Entry]\n");
+    tw::initStartupValues(values, 1, argv, prefix + "/bin/tablaweaver",
+                          "/home/u/.config/Tablaweaver");
+    QCOMPARE(values.settingsFilePath, std::string("/home/u/.config/Tablaweaver/Tablaweaver.zrk"));
+    QVERIFY(values.settingsCreatedOnWrite);
+
+    // Without a per-user folder (no HOME) the file beside the program is the only place.
+    tw::initStartupValues(values, 1, argv, prefix + "/bin/tablaweaver", "");
+    QCOMPARE(values.settingsFilePath, prefix + "/bin/Tablaweaver.zrk");
 }
 
 void SettingsFileTest::storeSettingCreatesPerUserFileOnly() {
