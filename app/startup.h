@@ -10,7 +10,10 @@ inline constexpr const char* kSettingsFileName = "Tablaweaver.zrk";
 inline constexpr std::size_t kStartOptionLimit = 31;  // bytes of the first argument kept
 
 struct StartupValues {
-    std::string startOption;       // first argument, at most kStartOptionLimit bytes
+    std::string startOption;  // first argument, at most kStartOptionLimit bytes
+    // The first argument in full when it is no option (does not begin with "-"): a folder or
+    // workbook to show in the window, as a file manager's "open with" passes it.
+    std::string openPath;
     std::string programPath;       // argument 0, unchanged
     std::string exeDir;            // folder of the running executable, ending with "/"
     std::string settingsFilePath;  // the settings file in use
@@ -21,7 +24,7 @@ struct StartupValues {
 
 StartupValues& startupValues();
 
-// Fills startOption and programPath from the arguments, exeDir from `executablePath` (the
+// Fills startOption, openPath and programPath from the arguments, exeDir from `executablePath` (the
 // running program) and the settings location: Tablaweaver.zrk beside the program, or in
 // `userConfigDir` when the program's folder is not writable.
 void initStartupValues(StartupValues& values, int argc, const char* const* argv,
