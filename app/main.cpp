@@ -8,6 +8,7 @@
 
 #include "mainwindow.h"
 #include "merge_object.h"
+#include "path_drops.h"
 #include "single_instance.h"
 #include "startup.h"
 
@@ -31,13 +32,20 @@ int main(int argc, char** argv) {
         {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"), font.family()});
     QApplication::setFont(font);
 
+    // "tablaweaver PATH" (a file manager's "open with"): the path goes into the form, of this
+    // copy or of the one already running.
+    const QString openPath =
+        startup.openPath.empty() ? QString() : localPath(QString::fromStdString(startup.openPath));
+
     tw::SingleInstance instance(tw::SingleInstance::defaultName());
-    if (instance.askRunningCopyToShow()) return 0;
+    if (instance.askRunningCopyToShow(2000, openPath)) return 0;
     instance.listen();
 
     MainWindow window([](const QString& path) { return new MergeObject(path); });
+    QObject::connect(&instance, &tw::SingleInstance::openRequested, &window, &MainWindow::openPath);
     QObject::connect(&instance, &tw::SingleInstance::showRequested, &window,
                      &MainWindow::ShowSoftWindow);
+    if (!openPath.isEmpty()) window.openPath(openPath);
 
     // Started at login: only the tray icon, when there is a notification area to hold it.
     const bool autorun = startup.startOption == "-autorun";

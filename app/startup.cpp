@@ -20,6 +20,8 @@ void initStartupValues(StartupValues& values, int argc, const char* const* argv,
                        const std::string& executablePath, const std::string& userConfigDir) {
     values.startOption.clear();
     if (argc > 1 && argv[1]) values.startOption = std::string(argv[1]).substr(0, kStartOptionLimit);
+    values.openPath.clear();
+    if (argc > 1 && argv[1] && argv[1][0] != '\0' && argv[1][0] != '-') values.openPath = argv[1];
     values.programPath = argc > 0 && argv[0] ? argv[0] : "";
 
     const std::size_t slash = executablePath.rfind('/');

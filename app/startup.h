@@ -13,7 +13,10 @@ inline constexpr std::size_t kStartOptionLimit = 31;  // bytes of the first argu
 inline constexpr const char* kDesktopEntryName = "org.tablaweaver.Tablaweaver.desktop";
 
 struct StartupValues {
-    std::string startOption;       // first argument, at most kStartOptionLimit bytes
+    std::string startOption;  // first argument, at most kStartOptionLimit bytes
+    // The first argument in full when it is no option (does not begin with "-"): a folder or
+    // workbook to show in the window, as a file manager's "open with" passes it.
+    std::string openPath;
     std::string programPath;       // argument 0, unchanged
     std::string exeDir;            // folder of the running executable, ending with "/"
     std::string settingsFilePath;  // the settings file in use
@@ -24,7 +27,7 @@ struct StartupValues {
 
 StartupValues& startupValues();
 
-// Fills startOption and programPath from the arguments, exeDir from `executablePath` (the
+// Fills startOption, openPath and programPath from the arguments, exeDir from `executablePath` (the
 // running program) and the settings location: Tablaweaver.zrk beside the program, or in
 // `userConfigDir` when the program's folder is not writable or the program is installed (its
 // desktop entry lies in ../share/applications/ of its folder).

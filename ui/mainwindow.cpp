@@ -1,10 +1,13 @@
 #include "mainwindow.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QMetaObject>
+#include <QMimeData>
 #include <QScreen>
 #include <QThread>
 
@@ -13,6 +16,7 @@
 #include "app/startup.h"
 #include "job_options.h"
 #include "merge_object.h"
+#include "path_drops.h"
 #include "systemtray.h"
 #include "ui_mainwindow.h"
 
@@ -138,6 +142,19 @@ MainWindow::MainWindow(WorkerFactory makeWorker, QWidget* parent)
 
     applySettings(settingsContent);
 
+    // Files and folders dropped on a path field fill it; dropped anywhere else on the window
+    // they go where the program's argument would.
+    setAcceptDrops(true);
+    drops_ = new PathDrops([this](const QString& reason) { showStatus(reason); }, this);
+    using Wants = PathDrops::Wants;
+    drops_->addField(ui->lEdt_SourcePath, Wants::Folder);
+    drops_->addField(ui->lEdt_ExcelFilePath, Wants::Workbook);
+    drops_->addField(ui->lEdt_ExcelFileSplitPath, Wants::Workbook);
+    drops_->addField(ui->lEdt_DataSplitFilePath, Wants::WorkbookOrCsv);
+    drops_->addField(ui->lEdt_SavePath, Wants::Folder);
+    drops_->addField(ui->lEdt_DataSplitFilePathAverage, Wants::WorkbookOrCsv);
+    drops_->addField(ui->lEdt_SavePathAverage, Wants::Folder);
+
     workerThread = nullptr;
     worker = nullptr;
 }
@@ -203,6 +220,44 @@ void MainWindow::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
         ShowSoftWindow();
     }
+}
+
+// ---- Paths from outside ----
+
+bool MainWindow::openPath(const QString& given) {
+    const QString path = localPath(given);
+    switch (pathKind(path)) {
+        case PathKind::Folder:
+            ui->lEdt_SourcePath->setText(path);
+            return true;
+        case PathKind::Workbook:
+            ui->lEdt_ExcelFilePath->setText(path);
+            return true;
+        case PathKind::Csv:
+            ui->lEdt_DataSplitFilePath->setText(path);
+            return true;
+        case PathKind::Missing:
+            showStatus(QStringLiteral("找不到：") + path);
+            return false;
+        case PathKind::Other:
+            break;
+    }
+    showStatus(QStringLiteral("只能打开文件夹或工作簿(.xls、.xlsx、.xlsm、.csv)：") + path);
+    return false;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const DraggedPath dragged = draggedPath(event->mimeData());
+    if (!dragged.refusal.isEmpty()) {
+        showStatus(dragged.refusal);
+        return;
+    }
+    if (dragged.path.isEmpty()) return;
+    if (openPath(dragged.path)) event->acceptProposedAction();
 }
 
 // ---- Path choosers ----

@@ -14,6 +14,7 @@
 #include "user_dialogs.h"
 
 class MergeObject;
+class PathDrops;
 class QLineEdit;
 class QSpinBox;
 class QThread;
@@ -42,6 +43,12 @@ public:
     // Asks a running job to stop, ends the worker thread and frees worker and thread. False when
     // the thread did not end within `waitMs`; worker and thread are then left to the process.
     bool finishWorker(int waitMs);
+
+    // Puts a folder or workbook given from outside (the program's argument, a drop on the
+    // window; a path or a "file:" URL) into the field that fits it: a folder into function
+    // one's folder field, a workbook into function two's, a .csv file into function four's.
+    // Anything else leaves the form as it is and says why in the status line.
+    bool openPath(const QString& given);
 
 signals:
     void pBtn_FileMerge_HasClicked();
@@ -90,6 +97,10 @@ private slots:
     void on_ShowDataSplit(QString filePath);
     void showJobProgress(int done, int total);
 
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     // Connected to the worker's Set_pBtn_Enable() by pointer: as a slot its name would send the
     // by-name connection of the form looking for a control "Set_pBtn".
@@ -119,6 +130,7 @@ private:
     QThread* workerThread = nullptr;
     MergeObject* worker = nullptr;
     SystemTray* tray = nullptr;
+    PathDrops* drops_ = nullptr;
 
     WorkerFactory makeWorker_;
     StandardDialogs standardDialogs_;

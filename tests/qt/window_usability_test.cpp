@@ -1,0 +1,189 @@
+// The window as a user meets it: paths given from outside (the program's argument, drops), the
+// pickers' dialogs, the status line and the labels at the smallest size, the dialogs' language,
+// where a saved result went, and the start checks both front ends share. Run on the display the
+// environment gives (Xvfb in CI), or offscreen when there is none.
+#include <QCheckBox>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "app/startup.h"
+#include "mainwindow.h"
+#include "merge_object.h"
+#include "path_drops.h"
+
+namespace {
+
+void writeAll(const QString& path, const std::string& content) {
+    std::ofstream(path.toStdString(), std::ios::binary) << content;
+}
+
+// Records the dialogs the window asks for and answers them from `answer`.
+class FakeDialogs : public UserDialogs {
+public:
+    QString answer;
+    QStringList filters;  // of the open-file dialogs
+    QStringList saveNames;
+
+    QString existingDirectory(QWidget*, const QString&, const QString&) override { return answer; }
+    QString openFileName(QWidget*, const QString&, const QString&, const QString& filter) override {
+        filters << filter;
+        return answer;
+    }
+    std::optional<QString> saveFileName(QWidget*, const QString&, const QString& name,
+                                        const QString&) override {
+        saveNames << name;
+        if (answer.isEmpty()) return std::nullopt;
+        return answer;
+    }
+    void showTextFile(const QString&) override {}
+};
+
+}  // namespace
+
+class WindowUsabilityTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startArgumentIsKeptWhole();
+    void openPathFillsTheFittingField_data();
+    void openPathFillsTheFittingField();
+
+private:
+    template <class T>
+    T* child(const char* name) {
+        T* widget = window_->findChild<T*>(QLatin1String(name));
+        if (!widget) qFatal("no widget %s", name);
+        return widget;
+    }
+    QString status() { return child<QLabel>("lb_ShowDisposing")->text(); }
+    void makeWindow(JobFunctions jobs = {});
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    FakeDialogs dialogs_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+void WindowUsabilityTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    dialogs_ = FakeDialogs();
+    jobOptions() = JobOptions();
+    QDir(dir_->path()).mkdir(QStringLiteral("月报"));
+    for (const char* name : {"book.xlsx", "old.xls", "macro.xlsm", "data.csv", "notes.txt"})
+        writeAll(dir_->filePath(QLatin1String(name)), "x");
+}
+
+void WindowUsabilityTest::cleanup() {
+    window_.reset();
+    dir_.reset();
+}
+
+void WindowUsabilityTest::makeWindow(JobFunctions jobs) {
+    // No settings file: every field starts empty.
+    tw::startupValues().settingsFilePath = dir_->filePath("none/Tablaweaver.zrk").toStdString();
+    tw::startupValues().settingsCreatedOnWrite = false;
+    window_ = std::make_unique<MainWindow>(
+        [jobs](const QString& path) { return new MergeObject(path, jobs); });
+    window_->setDialogs(&dialogs_);
+}
+
+void WindowUsabilityTest::startArgumentIsKeptWhole() {
+    const std::string longPath = "/home/用户/" + std::string(200, 'a') + ".xlsx";
+    const struct {
+        const char* argument;
+        std::string openPath;
+    } cases[] = {{"-autorun", ""}, {"--help-me", ""}, {"", ""}, {longPath.c_str(), longPath}};
+    for (const auto& c : cases) {
+        const char* argv[] = {"tablaweaver", c.argument, nullptr};
+        tw::StartupValues values;
+        tw::initStartupValues(values, 2, argv, "/opt/tw/tablaweaver", "");
+        QCOMPARE(values.openPath, c.openPath);
+        QCOMPARE(values.startOption, std::string(c.argument).substr(0, tw::kStartOptionLimit));
+    }
+}
+
+void WindowUsabilityTest::openPathFillsTheFittingField_data() {
+    QTest::addColumn<QString>("given");  // "@" is the test folder
+    QTest::addColumn<QString>("field");  // empty: no field changes
+    QTest::addColumn<QString>("filled");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("folder") << "@/月报"
+                            << "lEdt_SourcePath"
+                            << "@/月报"
+                            << "";
+    QTest::newRow("folder with trailing slash") << "@/月报/"
+                                                << "lEdt_SourcePath"
+                                                << "@/月报"
+                                                << "";
+    QTest::newRow("folder as URL") << "file://@/月报"
+                                   << "lEdt_SourcePath"
+                                   << "@/月报"
+                                   << "";
+    QTest::newRow("workbook") << "@/book.xlsx"
+                              << "lEdt_ExcelFilePath"
+                              << "@/book.xlsx"
+                              << "";
+    QTest::newRow("relative workbook") << "./月报/../old.xls"
+                                       << "lEdt_ExcelFilePath"
+                                       << "@/old.xls"
+                                       << "";
+    QTest::newRow("csv") << "@/data.csv"
+                         << "lEdt_DataSplitFilePath"
+                         << "@/data.csv"
+                         << "";
+    QTest::newRow("text file") << "@/notes.txt"
+                               << ""
+                               << ""
+                               << "只能打开文件夹或工作簿(.xls、.xlsx、.xlsm、.csv)：@/notes.txt";
+    QTest::newRow("missing") << "@/gone.xlsx"
+                             << ""
+                             << ""
+                             << "找不到：@/gone.xlsx";
+}
+
+void WindowUsabilityTest::openPathFillsTheFittingField() {
+    QFETCH(QString, given);
+    QFETCH(QString, field);
+    QFETCH(QString, filled);
+    QFETCH(QString, message);
+    const auto expand = [this](QString text) { return text.replace("@", dir_->path()); };
+    makeWindow();
+    const QString before = status();
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir_->path());
+    const bool opened = window_->openPath(expand(given));
+    QDir::setCurrent(previous);
+
+    QCOMPARE(opened, message.isEmpty());
+    QCOMPARE(status(), message.isEmpty() ? before : expand(message));
+    for (QLineEdit* edit : window_->findChildren<QLineEdit*>(QRegularExpression("^lEdt_"))) {
+        const QString expected = edit->objectName() == field ? expand(filled) : QString();
+        QCOMPARE(edit->text(), expected);
+    }
+}
+
+int main(int argc, char** argv) {
+    // Xvfb (or a desktop) when there is one; Qt's offscreen platform otherwise.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    WindowUsabilityTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_usability_test.moc"
