@@ -322,6 +322,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
 std::string helpText() {
     return R"(用法：
   tablaweaver                          启动窗口
+  tablaweaver PATH                     启动窗口，把文件夹或工作簿 PATH 填入相应的输入框
   tablaweaver -autorun                 以 -autorun 方式启动窗口
   tablaweaver 子命令 参数 [选项]        不启动窗口，在命令行中执行一项功能
 

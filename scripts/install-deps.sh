@@ -12,4 +12,4 @@ $SUDO apt-get install -y --no-install-recommends \
     libgtest-dev libgmock-dev \
     xvfb xauth fonts-wqy-microhei \
     python3 python3-openpyxl python3-xlrd libxml2-utils xsltproc \
-    dpkg-dev file man-db desktop-file-utils appstream lintian
+    dpkg-dev file man-db desktop-file-utils appstream lintian xdotool xclip

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Debian package as a user meets it: built from build/, its desktop entry and metadata
 # validated, lintian run, installed with apt-get, the installed program run (--version, a folder
-# merge of the examples, its window opened with a folder under Xvfb), the manual page and the
-# completion found, then purged: nothing of the package may remain. Needs root (or sudo).
+# merge of the examples, its window opened under Xvfb with a folder as "open with" does), the
+# manual page and the completion found, then purged: nothing of the package may remain. Needs
+# root (or sudo).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SUDO=""
@@ -80,6 +81,11 @@ page="$(MANWIDTH=100 man tablaweaver 2>&1)"
 completion=/usr/share/bash-completion/completions/tablaweaver
 got="$(bash --norc -c "source $completion; COMP_WORDS=(tablaweaver merge-f); COMP_CWORD=1; _tablaweaver; echo \${COMPREPLY[*]}")"
 [ "$got" = "merge-files" ] && pass "completion" || fail "completion of merge-f: '$got'"
+
+echo "== window (Xvfb) =="
+xvfb-run -a -s "-screen 0 1920x1080x24" \
+    bash scripts/test-package-window.sh "$work/examples/销售" "$work/window" &&
+    pass "open with: the window opens with the folder" || fail "open with: window and folder"
 
 echo "== purge =="
 $SUDO apt-get purge -y tablaweaver >"$work/apt.log" 2>&1 && pass "apt-get purge" ||

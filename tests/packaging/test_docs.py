@@ -132,7 +132,9 @@ def test_completion():
             (["split-rows", "全年.xlsx", "-d", ""], ["out", "销售"]),
             (["split-rows", "全年.xlsx", "--rows", ""], []),  # a number: nothing to offer
             (["split-column", "全年.xlsx", "--col"], ["--column"]),
-            (["merge-sheets", "全", ], ["全年.xlsx"]),
+            (["merge-sheets", "全"], ["全年.xlsx"]),
+            (["全"], ["全年.xlsx"]),  # tablaweaver PATH opens the window with it
+            (["说"], []),
         ]
         for words, expected in cases:
             got = complete(["tablaweaver"] + words, tmp)
