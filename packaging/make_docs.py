@@ -111,7 +111,8 @@ def options_by_job(sections, jobs):
     for section in sections:
         if not section.title.endswith("选项") and section.title != "其他":
             continue
-        named = [job for job in jobs if re.search(r"(^|\s)%s(\s|$)" % re.escape(job), section.title)]
+        named = [job for job in jobs
+                 if re.search(r"(?<![a-z-])%s(?![a-z-])" % re.escape(job), section.title)]
         options = []
         for item in section.items:
             words = item.term.replace(",", " ").split()
