@@ -12,6 +12,9 @@ export DEBIAN_FRONTEND=noninteractive
 APP_ID=org.tablaweaver.Tablaweaver
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+for tool in cpack dpkg-shlibdeps desktop-file-validate appstreamcli lintian man file xvfb-run xdotool xclip; do
+    command -v "$tool" >/dev/null || { bash scripts/install-deps.sh; break; }
+done
 passes=0 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; passes=$((passes + 1)); }

@@ -4,7 +4,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzzers for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "${TW_SKIP_DEPS:-}" != 1 ] && ! (command -v cmake && command -v qmake && command -v xvfb-run && command -v clang-format) >/dev/null 2>&1; then
+if [ "${TW_SKIP_DEPS:-}" != 1 ] && ! (command -v cmake && command -v qmake && command -v xvfb-run && command -v clang-format &&
+    command -v man && command -v lintian && command -v xdotool && command -v xclip) >/dev/null 2>&1; then
     bash scripts/install-deps.sh
 fi
 echo "== formatting =="
