@@ -478,11 +478,10 @@ void MainWindowTest::eachStartButtonRunsItsJob_data() {
                                      << "lEdt_SourcePath"
                                      << ""
                                      << "FilesToOneSheet";
-    // Any existing entry passes as the sheet merge's workbook; the job judges it.
-    QTest::newRow("sheet merge of a folder") << "pBtn_SheetMerge"
-                                             << "lEdt_ExcelFilePath"
-                                             << ""
-                                             << "ExcelSheetMerge";
+    QTest::newRow("sheet merge") << "pBtn_SheetMerge"
+                                 << "lEdt_ExcelFilePath"
+                                 << "/book.xlsx"
+                                 << "ExcelSheetMerge";
     QTest::newRow("split by sheet") << "pBtn_ExcelFileSplit"
                                     << "lEdt_ExcelFileSplitPath"
                                     << "/book.xlsx"

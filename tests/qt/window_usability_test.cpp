@@ -63,6 +63,8 @@ private slots:
     void startArgumentIsKeptWhole();
     void openPathFillsTheFittingField_data();
     void openPathFillsTheFittingField();
+    void sheetMergeRefusesWhatIsNoWorkbook_data();
+    void sheetMergeRefusesWhatIsNoWorkbook();
 
 private:
     template <class T>
@@ -174,6 +176,41 @@ void WindowUsabilityTest::openPathFillsTheFittingField() {
     for (QLineEdit* edit : window_->findChildren<QLineEdit*>(QRegularExpression("^lEdt_"))) {
         const QString expected = edit->objectName() == field ? expand(filled) : QString();
         QCOMPARE(edit->text(), expected);
+    }
+}
+
+void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("csv") << "data.csv"
+                         << "只能汇总扩展名为.xls、.xlsx、.xlsm(小写)的工作簿,请选择正确的文件!";
+    QTest::newRow("folder") << "月报"
+                            << "汇总需要一个工作簿文件,不能汇总文件夹!";
+    QTest::newRow("workbook") << "book.xlsx"
+                              << "";
+}
+
+void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook() {
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    std::atomic<int> ran{0};
+    JobFunctions jobs;
+    jobs.excelSheetMerge = [&ran](const std::string&, JobOptions&, JobHost& host) {
+        ++ran;
+        host.text("done");
+    };
+    makeWindow(jobs);
+    child<QLineEdit>("lEdt_ExcelFilePath")->setText(dir_->filePath(name));
+    child<QPushButton>("pBtn_SheetMerge")->click();
+    if (message.isEmpty()) {
+        QTRY_VERIFY(!window_->isJobRunning());
+        QCOMPARE(ran.load(), 1);
+        QCOMPARE(status(), QStringLiteral("done"));
+    } else {
+        QCOMPARE(status(), message);
+        QVERIFY(!window_->currentWorker());
+        QVERIFY(child<QPushButton>("pBtn_SheetMerge")->isEnabled());
+        QCOMPARE(ran.load(), 0);
     }
 }
 
