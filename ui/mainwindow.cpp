@@ -30,8 +30,11 @@ namespace {
 constexpr int kRestoreHeight = 680;
 const QString kDirectoryCaption = QStringLiteral("选择文件夹");
 const QString kFileCaption = QStringLiteral("选择Excel文件");
-const QString kWorkbookFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm");
-const QString kWorkbookOrCsvFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv");
+// The file dialog takes the patterns in parentheses, separated by blanks; the text before them
+// is what the dialog shows.
+const QString kWorkbookFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm)");
+const QString kWorkbookOrCsvFilter =
+    QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv)");
 const QString kFailListName = QStringLiteral("/无法合并的文件目录.txt");
 
 // A spin box taken as a number: its text in base 10, 0 when the text is empty or unreadable.

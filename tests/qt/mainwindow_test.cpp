@@ -356,8 +356,8 @@ void MainWindowTest::headerRowTogglesWriteAtOnce() {
 
 void MainWindowTest::pathChoosers() {
     makeWindow("");
-    const QString workbooks = "*.xls;*.xlsx;*.xlsm";
-    const QString withCsv = "*.xls;*.xlsx;*.xlsm;*.csv";
+    const QString workbooks = "*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm)";
+    const QString withCsv = "*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv)";
     const struct {
         const char* button;
         const char* edit;
