@@ -3,6 +3,9 @@
 // where a saved result went, and the start checks both front ends share. Run on the display the
 // environment gives (Xvfb in CI), or offscreen when there is none.
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -21,6 +24,7 @@
 #include <memory>
 
 #include "app/startup.h"
+#include "interface_setup.h"
 #include "mainwindow.h"
 #include "merge_object.h"
 #include "path_drops.h"
@@ -63,6 +67,11 @@ private slots:
     void startArgumentIsKeptWhole();
     void openPathFillsTheFittingField_data();
     void openPathFillsTheFittingField();
+    void pickersListWorkbooks_data();
+    void pickersListWorkbooks();
+    void dialogsSpeakChinese();
+    void sheetMergeRefusesWhatIsNoWorkbook_data();
+    void sheetMergeRefusesWhatIsNoWorkbook();
 
 private:
     template <class T>
@@ -177,11 +186,109 @@ void WindowUsabilityTest::openPathFillsTheFittingField() {
     }
 }
 
+void WindowUsabilityTest::pickersListWorkbooks_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("listed");
+    const QStringList workbooks = {"book.xlsx", "macro.xlsm", "old.xls", "月报"};
+    const QStringList withCsv = {"book.xlsx", "data.csv", "macro.xlsm", "old.xls", "月报"};
+    QTest::newRow("sheet merge") << "pBtn_ExcelFilePath" << workbooks;
+    QTest::newRow("split by sheet") << "pBtn_ExcelFileSplitPath" << workbooks;
+    QTest::newRow("column split") << "pBtn_DataSplitFilePath" << withCsv;
+    QTest::newRow("even split") << "pBtn_DataSplitFilePathAverage" << withCsv;
+}
+
+// The picker's dialog, as the window configures it, is asked which entries of a folder it lists.
+void WindowUsabilityTest::pickersListWorkbooks() {
+    QFETCH(QString, button);
+    QFETCH(QStringList, listed);
+    makeWindow();
+    child<QPushButton>(qPrintable(button))->click();
+    QCOMPARE(dialogs_.filters.size(), 1);
+    const auto dialog =
+        StandardDialogs::openFileDialog(nullptr, "test", dir_->path(), dialogs_.filters.front());
+    dialog->show();
+    // The filter reads as it always did; only the dialog sees the patterns.
+    auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+    QVERIFY(types);
+    QCOMPARE(types->currentText(), listed.contains("data.csv")
+                                       ? QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv")
+                                       : QStringLiteral("*.xls;*.xlsx;*.xlsm"));
+
+    auto* view = dialog->findChild<QListView*>("listView");
+    QVERIFY(view);
+    const auto shown = [view] {
+        QStringList names;
+        const QModelIndex root = view->rootIndex();
+        for (int row = 0; row < view->model()->rowCount(root); ++row)
+            names << view->model()->index(row, 0, root).data().toString();
+        names.sort();
+        return names;
+    };
+    QTRY_COMPARE(shown(), listed);
+}
+
+void WindowUsabilityTest::dialogsSpeakChinese() {
+    const auto dialog = StandardDialogs::openFileDialog(nullptr, "test", dir_->path(), "*");
+    const auto chinese = [](const QString& text) {
+        for (const QChar c : text)
+            if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF) return true;
+        return false;
+    };
+    QStringList texts;
+    for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"}) {
+        auto* label = dialog->findChild<QLabel*>(name);
+        QVERIFY2(label, name);
+        texts << label->text();
+    }
+    auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+    QVERIFY(buttons);
+    for (QAbstractButton* button : buttons->buttons()) texts << button->text();
+    QCOMPARE(texts.size(), 5);
+    for (const QString& text : texts) QVERIFY2(chinese(text), qPrintable(text));
+}
+
+void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("csv") << "data.csv"
+                         << "只能汇总扩展名为.xls、.xlsx、.xlsm(小写)的工作簿,请选择正确的文件!";
+    QTest::newRow("folder") << "月报"
+                            << "汇总需要一个工作簿文件,不能汇总文件夹!";
+    QTest::newRow("workbook") << "book.xlsx"
+                              << "";
+}
+
+void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook() {
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    std::atomic<int> ran{0};
+    JobFunctions jobs;
+    jobs.excelSheetMerge = [&ran](const std::string&, JobOptions&, JobHost& host) {
+        ++ran;
+        host.text("done");
+    };
+    makeWindow(jobs);
+    child<QLineEdit>("lEdt_ExcelFilePath")->setText(dir_->filePath(name));
+    child<QPushButton>("pBtn_SheetMerge")->click();
+    if (message.isEmpty()) {
+        QTRY_VERIFY(!window_->isJobRunning());
+        QCOMPARE(ran.load(), 1);
+        QCOMPARE(status(), QStringLiteral("done"));
+    } else {
+        QCOMPARE(status(), message);
+        QVERIFY(!window_->currentWorker());
+        QVERIFY(child<QPushButton>("pBtn_SheetMerge")->isEnabled());
+        QCOMPARE(ran.load(), 0);
+    }
+}
+
 int main(int argc, char** argv) {
     // Xvfb (or a desktop) when there is one; Qt's offscreen platform otherwise.
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareInterfaceAttributes();
     QApplication app(argc, argv);
+    if (!setUpInterface(app)) qWarning("Qt's Chinese translations are not installed");
     WindowUsabilityTest test;
     return QTest::qExec(&test, argc, argv);
 }
