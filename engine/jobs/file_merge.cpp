@@ -77,15 +77,16 @@ struct FileMergeRun {
             copyAsNewSheet(*sheet, fileText);
             return;
         }
+        // The target's names are unique without regard to case: the one sheet the index finds
+        // is the only candidate for a name that matches exactly.
         const std::string name = sheet->Name();
-        automation::Sheets& targetSheets = target->Sheets();
-        const int count = targetSheets.Count();
-        for (int i = 1; i <= count; ++i) {
-            Worksheet* candidate = targetSheets.Item(i);
-            if (candidate && candidate->isWorksheet() && candidate->Name() == name) {
-                append(*sheet, facts.usedRange, *candidate, fileText);
-                return;
-            }
+        const ss::Worksheet* found = target->model().sheetByName(name);
+        Worksheet* candidate = found && found->name == name
+                                   ? target->Sheets().Item(target->model().indexOf(found) + 1)
+                                   : nullptr;
+        if (candidate && candidate->isWorksheet()) {
+            append(*sheet, facts.usedRange, *candidate, fileText);
+            return;
         }
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(*sheet, uint32_t(options.keyColumn));
@@ -128,7 +129,9 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         }
         Workbook* source = opened.value();
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
-        for (int k = 1; k <= sheets; ++k) run.mergeWorksheet(*source, k, file);
+        // A stop asked for in a workbook of thousands of sheets takes effect at the next sheet.
+        for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)
+            run.mergeWorksheet(*source, k, file);
         if (Worksheet* first = run.target->Sheets().Item(1)) (void)first->Select();
         (void)source->Close(false);
         host.progress(n + 1, total);

@@ -97,7 +97,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         }
         Workbook* source = opened.value();
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
-        for (int k = 1; k <= sheets; ++k) run.mergeWorksheet(*source, k);
+        for (int k = 1; k <= sheets && !host.cancelRequested(); ++k) run.mergeWorksheet(*source, k);
         (void)source->Close(false);
         host.progress(n + 1, total);
     }

@@ -248,7 +248,9 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             // The matching rows packed below the header in source order; a run of consecutive
             // rows goes in one copy.
             int64_t k = 0;
-            for (size_t a = 0; a < rows.size();) {
+            for (size_t a = 0, runs = 0; a < rows.size(); ++runs) {
+                // Scattered rows make many small copies: a stop is looked at every few thousand.
+                if (runs % 4096 == 4095 && host.cancelRequested()) break;
                 size_t b = a + 1;
                 while (b < rows.size() && rows[b] == rows[b - 1] + 1) ++b;
                 ok = bool(sheet->Range(rowsText(rows[a], rows[b - 1]))
@@ -258,6 +260,12 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
                 a = b;
             }
             app.EnableEvents(true);
+        }
+        if (host.cancelRequested()) {
+            if (book) (void)book->Close(false);
+            closeAll();
+            host.text(std::string(jobs::kCancelled));
+            return;
         }
 
         if (!oneWorkbook) {

@@ -1378,6 +1378,17 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         break;
     }
 
+    // Every sheet's part counted each time a sheet uses it, before any is read: a file whose
+    // many sheets share one large part is refused at once, not after inflating it again and
+    // again.
+    uint64_t planned = 0;
+    for (const SheetEntry& e : wh.sheets) {
+        auto it = byId.find(e.relId);
+        if (it == byId.end() || it->second->external) continue;
+        planned += zip.declaredSize(it->second->target);
+    }
+    if (Status st = zip.checkPlanned(planned); !st.ok()) return st.error();
+
     uint64_t budget = limits.maxCells;
     for (const SheetEntry& e : wh.sheets) {
         auto it = byId.find(e.relId);

@@ -1,6 +1,9 @@
 // The folder merge into one sheet per source worksheet ("合并成多个Sheet").
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <zip.h>
+
+#include <regex>
 
 #include "jobs/jobs.h"
 #include "merge_fixtures.h"
@@ -18,6 +21,24 @@ JobOptions defaults() {
     JobOptions o;
     o.skipEmptySheets = true;  // the only box checked at program start
     return o;
+}
+
+// Gives every sheet of a saved workbook the same name, as some programs write them.
+void renameAllSheets(const fs::path& file, const std::string& name) {
+    zip_t* z = zip_open(file.c_str(), 0, nullptr);
+    ASSERT_NE(z, nullptr);
+    zip_stat_t st;
+    ASSERT_EQ(zip_stat(z, "xl/workbook.xml", 0, &st), 0);
+    std::string xml(st.size, '\0');
+    zip_file_t* f = zip_fopen(z, "xl/workbook.xml", 0);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(zip_fread(f, xml.data(), xml.size()), zip_int64_t(xml.size()));
+    zip_fclose(f);
+    static const std::regex kName("<sheet name=\"[^\"]*\"");
+    const std::string renamed = std::regex_replace(xml, kName, "<sheet name=\"" + name + "\"");
+    zip_source_t* src = zip_source_buffer(z, renamed.data(), renamed.size(), 0);
+    ASSERT_GE(zip_file_add(z, "xl/workbook.xml", src, ZIP_FL_OVERWRITE), 0);
+    ASSERT_EQ(zip_close(z), 0);
 }
 
 std::string closingPrefix(int books, int sheets) {
@@ -221,6 +242,38 @@ TEST(FileMerge, CancelBetweenFiles) {
     EXPECT_TRUE(host.questions.empty());
     EXPECT_FALSE(fs::exists(dir / "out.xlsx"));
     for (const auto& t : host.texts) EXPECT_NE(t, (src / "2.xlsx").string());
+}
+
+// One workbook of 3,000 sheets all named "Sheet1": every copy gets the next free number, and a
+// stop asked for among its sheets ends the job at the next sheet.
+TEST(FileMerge, ThousandsOfSameNamedSheets) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    std::vector<SheetFixture> sheets;
+    for (int i = 1; i <= 3000; ++i)
+        sheets.push_back({"S" + std::to_string(i), {{std::to_string(i)}}});
+    writeBook(src / "many.xlsx", sheets);
+    renameAllSheets(src / "many.xlsx", "Sheet1");  // the writer itself never repeats a name
+
+    TestHost host((dir / "out.xlsx").string());
+    ExcelFileMergeJob(src.string(), defaults(), host);
+    ASSERT_THAT(host.lastText(), StartsWith(closingPrefix(1, 3000)));
+    auto out = open(dir / "out.xlsx");
+    ASSERT_TRUE(out);
+    const std::vector<std::string> names = sheetNames(*out);
+    ASSERT_EQ(names.size(), 3000u);
+    for (size_t i = 0; i < names.size(); ++i) {
+        ASSERT_EQ(names[i], i == 0 ? "Sheet1" : "Sheet1 (" + std::to_string(i + 1) + ")");
+        ASSERT_EQ(grid(*out, i), (Grid{{std::to_string(i + 1)}}));
+    }
+
+    TestHost stopping((dir / "stopped.xlsx").string());
+    stopping.cancelAfterChecks = 50;
+    ExcelFileMergeJob(src.string(), defaults(), stopping);
+    EXPECT_EQ(stopping.lastText(), "已取消。");
+    EXPECT_TRUE(stopping.questions.empty());
+    EXPECT_FALSE(fs::exists(dir / "stopped.xlsx"));
+    EXPECT_LE(stopping.cancelChecks, 52);  // the next look after the stop ends the job
 }
 
 // Positions of the sheet count that hold no worksheet (a chart sheet, macro and dialog sheets)
