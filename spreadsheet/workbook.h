@@ -42,6 +42,9 @@ public:
     std::string themeXml;    // the theme part as read; empty: the writer's default theme
     std::string vbaProject;  // vbaProject.bin of an .xlsm, kept as bytes
     std::string sourcePath;  // file this workbook was read from, if any
+    // What reading changed so that the workbook can be saved again (a sheet renamed, a text
+    // cut at the cell limit), one text per change, "[sheet] ..." (see ss::fitReadWorkbook).
+    std::vector<std::string> readNotes;
 
     Worksheet& addSheet(std::string name, std::optional<size_t> position = std::nullopt);
     // Sheet whose name equals `name` without regard to case (ASCII and full Unicode simple

@@ -5,6 +5,8 @@
 #include <QString>
 #include <optional>
 
+#include "job_host.h"
+
 class QWidget;
 
 class UserDialogs {
@@ -20,6 +22,11 @@ public:
                                                 const QString& proposedName,
                                                 const QString& filter) = 0;
     virtual void showTextFile(const QString& path) = 0;
+    // The once-per-job question about files already standing where a job's outputs go.
+    virtual ExistingFiles existingFiles(QWidget* parent, const QString& path) {
+        (void)parent, (void)path;
+        return ExistingFiles::KeepBoth;
+    }
 };
 
 // Qt's standard dialogs and the desktop's viewer for text files.
@@ -33,4 +40,5 @@ public:
                                         const QString& proposedName,
                                         const QString& filter) override;
     void showTextFile(const QString& path) override;
+    ExistingFiles existingFiles(QWidget* parent, const QString& path) override;
 };
