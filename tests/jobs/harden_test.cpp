@@ -450,11 +450,11 @@ TEST(Reporting, EveryFailureIsNamed) {
     ::chmod((src / "locked").c_str(), 0755);
     EXPECT_FALSE(fs::exists(src / "无法合并的文件目录.txt"));
     EXPECT_TRUE(fs::exists(dir / "out" / "m.xlsx"));
-    EXPECT_THAT(
-        host.texts,
-        Contains(AllOf(StartsWith("无法写入无法合并的文件目录（"), HasSubstr("没有写入权限"),
-                       HasSubstr((src / "broken.xlsx").string() + "；"),
-                       HasSubstr((src / "locked").string() + " 无法读取的文件夹"))));
+    EXPECT_THAT(host.texts,
+                Contains(AllOf(
+                    StartsWith("无法写入无法合并的文件目录（"), HasSubstr("没有写入权限"),
+                    HasSubstr((src / "broken.xlsx").string()),
+                    HasSubstr((src / "locked").string() + " 无法读取的文件夹（没有读取权限）；"))));
     EXPECT_THAT(host.lastText(), StartsWith("成功合并2个工作簿的1个sheet"));
 
     // A block that does not fit below what merge-one-sheet holds is named with file and sheet.
