@@ -150,18 +150,22 @@ int runCommandLine(int argc, char** argv) {
 
     cli::installStopHandlers();
     cli::ConsoleHost host(stderr, stdout, ::isatty(STDERR_FILENO) == 1,
-                          savesToOutput(inv.command) ? std::optional(inv.output) : std::nullopt);
+                          savesToOutput(inv.command) ? std::optional(inv.output) : std::nullopt,
+                          inv.overwrite);
     runJob(inv.command, inv.options, host);
     host.finish();
 
-    // The result text comes before a merge saves: a merge is done once its file is there.
-    const bool reachedResult = host.lastText().rfind(resultPrefix(inv.command), 0) == 0;
-    const bool saved = host.savedFileWritten();
-    if (reachedResult && (!savesToOutput(inv.command) || saved)) {
-        // A stop that came after the job's last check changed nothing: the work is complete.
-        if (savesToOutput(inv.command)) std::printf("%s\n", host.savedPath()->c_str());
+    // A merge is done once the job reported its file saved (a stop that came later changed
+    // nothing); a split once its last text is the result.
+    const bool done = savesToOutput(inv.command)
+                          ? host.savedPath().has_value()
+                          : host.lastText().rfind(resultPrefix(inv.command), 0) == 0;
+    if (done) {
+        if (savesToOutput(inv.command))
+            std::printf("%s\n", jobs::printable(*host.savedPath()).c_str());
         return 0;
     }
+    const bool reachedResult = host.lastText().rfind(resultPrefix(inv.command), 0) == 0;
     if (cli::stopRequested()) {
         // The job says so itself when it stopped at one of its checks; the last line says it
         // in any case.

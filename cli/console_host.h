@@ -16,7 +16,9 @@
 
 namespace cli {
 
-// Installs the SIGINT/SIGTERM handlers that request a stop; a second signal ends the process.
+// Installs the SIGINT/SIGTERM handlers that request a stop. A second signal ends the process at
+// once, unless a save is in progress: then that save is abandoned (its temporary file removed,
+// the previous file kept) or, when it is already past that point, completes.
 void installStopHandlers();
 bool stopRequested();
 
@@ -29,8 +31,10 @@ class ConsoleHost : public JobHost {
 public:
     // `saveAnswer` answers the save-file question (none: the question is declined).
     // `terminal` selects the progress bar; otherwise progress goes out as plain lines.
+    // `overwrite`: a file already at the save answer or an output's name is replaced; otherwise
+    // both are kept and the new file takes the next free name "name (2)".
     ConsoleHost(std::FILE* err, std::FILE* out, bool terminal,
-                std::optional<std::string> saveAnswer);
+                std::optional<std::string> saveAnswer, bool overwrite = false);
     ~ConsoleHost() override;
 
     void text(const std::string& message) override;
@@ -40,16 +44,16 @@ public:
                                                const std::string& filter) override;
     void showTextFile(const std::string& path) override;
     bool cancelRequested() const override;
+    std::optional<std::string> knownSaveAnswer(const std::string& filter) override;
+    void saved(const std::string& path) override;
+    ExistingFiles askExistingFiles(const std::string& path) override;
 
     // Removes the progress bar and stops its clock; idempotent.
     void finish();
 
     const std::string& lastText() const { return lastText_; }
-    // The path the save-file question was answered with, when it was asked and answered.
+    // The file the job reported saved (through JobHost::saved), when it did.
     const std::optional<std::string>& savedPath() const { return savedPath_; }
-    // True when a file was written at savedPath() after the question was answered (a file that
-    // was there before and was left alone does not count).
-    bool savedFileWritten() const;
 
 private:
     void drawBarLocked();
@@ -60,15 +64,8 @@ private:
     std::FILE* out_;
     bool terminal_;
     std::optional<std::string> saveAnswer_;
+    bool overwrite_;
     std::optional<std::string> savedPath_;
-    struct FileStamp {
-        bool exists = false;
-        unsigned long long device = 0, inode = 0;
-        long long size = 0, mtimeNs = 0;
-        bool operator==(const FileStamp&) const = default;
-    };
-    static FileStamp stampOf(const std::string& path);
-    FileStamp stampBeforeSave_;
     std::string lastText_;
     std::chrono::steady_clock::time_point start_;
 

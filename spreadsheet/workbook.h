@@ -44,6 +44,9 @@ public:
     std::string themeXml;    // the theme part as read; empty: the writer's default theme
     std::string vbaProject;  // vbaProject.bin of an .xlsm, kept as bytes
     std::string sourcePath;  // file this workbook was read from, if any
+    // What reading changed so that the workbook can be saved again (a sheet renamed, a text
+    // cut at the cell limit), one text per change, "[sheet] ..." (see ss::fitReadWorkbook).
+    std::vector<std::string> readNotes;
 
     // Sheets are added, removed and renamed through these four so that the name index below
     // follows; `sheets` is read directly. (Code that changes `sheets` behind them still gets

@@ -76,6 +76,15 @@ public:
         return chosen;
     }
 
+    ExistingFiles askExistingFiles(const QString& path) override {
+        MainWindow* window = &window_;
+        auto ask = [window, path] { return window->dialogs_->existingFiles(window, path); };
+        if (QThread::currentThread() == window->thread()) return ask();
+        ExistingFiles answer = ExistingFiles::Stop;
+        QMetaObject::invokeMethod(window, ask, Qt::BlockingQueuedConnection, &answer);
+        return answer;
+    }
+
     void showTextFile(const QString& path) override {
         MainWindow* window = &window_;
         QMetaObject::invokeMethod(

@@ -6,6 +6,8 @@
 #include <memory>
 #include <optional>
 
+#include "job_host.h"
+
 class QFileDialog;
 class QWidget;
 
@@ -22,6 +24,11 @@ public:
                                                 const QString& proposedName,
                                                 const QString& filter) = 0;
     virtual void showTextFile(const QString& path) = 0;
+    // The once-per-job question about files already standing where a job's outputs go.
+    virtual ExistingFiles existingFiles(QWidget* parent, const QString& path) {
+        (void)parent, (void)path;
+        return ExistingFiles::KeepBoth;
+    }
 };
 
 // Qt's standard dialogs and the desktop's viewer for text files.
@@ -40,4 +47,5 @@ public:
     static std::unique_ptr<QFileDialog> openFileDialog(QWidget* parent, const QString& caption,
                                                        const QString& startDir,
                                                        const QString& filter);
+    ExistingFiles existingFiles(QWidget* parent, const QString& path) override;
 };

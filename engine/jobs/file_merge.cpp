@@ -23,6 +23,7 @@ struct FileMergeRun {
     int sheetCount = 0;
     int insertPosition = 1;  // 1-based; the placeholder stays behind the copies
     int notFitted = 0;
+    int unreadable = 0;
     std::string failureText{};
     // Target sheets appended to so far, with their used ranges.
     std::unordered_map<Worksheet*, jobs::GrowingSheet> appended{};
@@ -42,11 +43,13 @@ struct FileMergeRun {
             case jobs::BlockCopy::TooBig:
                 ++notFitted;
                 --sheetCount;
-                failureText += file + " [" + source.Name() + "] " + reason + "\n";
+                failureText += file + " [" + jobs::printable(source.Name()) + "] " +
+                               jobs::printable(reason) + "\n";
                 break;
             case jobs::BlockCopy::Failed:
                 --sheetCount;
-                failureText += file + " [" + source.Name() + "] " + reason + "\n";
+                failureText += file + " [" + jobs::printable(source.Name()) + "] " +
+                               jobs::printable(reason) + "\n";
                 break;
         }
     }
@@ -60,7 +63,8 @@ struct FileMergeRun {
             ++insertPosition;
         } else {
             --sheetCount;
-            failureText += file + " [" + source.Name() + "] " + copy.message() + "\n";
+            failureText += file + " [" + jobs::printable(source.Name()) + "] " +
+                           jobs::printable(copy.message()) + "\n";
         }
     }
 
@@ -72,7 +76,7 @@ struct FileMergeRun {
         if (options.skipEmptySheets && automation::isEmptyWorksheet(facts)) return;
         if (options.fileNameAsSheetName) (void)sheet->SetName(jobs::fileBaseName(file));
         ++sheetCount;
-        const std::string fileText = file.string();
+        const std::string fileText = jobs::printable(file.string());
         if (!options.mergeSameNameSheets) {
             copyAsNewSheet(*sheet, fileText);
             return;
@@ -98,13 +102,17 @@ struct FileMergeRun {
 
 void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHost& host) {
     const int64_t start = automation::currentSeconds();
-    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
+    std::vector<std::string> skipped;
+    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path, &skipped);
+    const jobs::SourceFiles sources(files);
+    if (jobs::refuseSourceAsOutput(host, sources, options.saveAsXls)) return;
 
     jobs::Session session(host);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
     FileMergeRun run{options};
+    for (const auto& line : skipped) run.failureText += line + "\n";
     run.target = jobs::addTargetWorkbook(*books);
     if (!run.target) {
         host.text("无法新建工作簿。");
@@ -119,15 +127,17 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         if (host.cancelRequested()) break;
         const fs::path& file = files[size_t(n)];
         ++run.workbookCount;
-        host.text(file.string());
+        host.text(jobs::printable(file.string()));
         auto opened = books->Open(file);
         if (n + 1 < total) books->Prefetch(files[size_t(n) + 1]);  // read beside this one's work
         if (!opened.ok()) {
-            run.failureText += file.string() + "\n";
+            run.failureText += jobs::printable(file.string()) + "\n";
+            ++run.unreadable;
             host.progress(n + 1, total);
             continue;
         }
         Workbook* source = opened.value();
+        run.failureText += jobs::readNoteLines(file, source->model());
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
         // A stop asked for in a workbook of thousands of sheets takes effect at the next sheet.
         for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)
@@ -142,12 +152,19 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         host.text(std::string(jobs::kCancelled));
         return;
     }
+    jobs::FailList failList(host, jobs::failListPath(path, options.failListPath));
+    failList.write(run.failureText);
+    if (run.sheetCount == 0) {
+        (void)run.target->Close(false);
+        host.text(jobs::nothingMergedText(total, run.unreadable));
+        failList.show();
+        return;
+    }
     (void)placeholder->Delete();  // refused when it is the only sheet: then it is kept
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
-    jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls);
+    jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls, sources);
     (void)run.target->Close(false);
-    jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath),
-                               run.failureText);
+    failList.show();
 }

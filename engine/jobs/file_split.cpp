@@ -1,7 +1,6 @@
 // Saves every non-empty worksheet of one workbook as a workbook of its own, in a new folder
 // beside the source named after it and the time of day.
 #include <filesystem>
-#include <system_error>
 
 #include "job_common.h"
 #include "jobs.h"
@@ -17,37 +16,46 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
 
-    // The folder is made before the file test, so it exists even when nothing is split.
     const std::string& nativePath = path;
-    std::string folder = folderOf(nativePath);
-    if (folder.back() != '/') folder += '/';
-    folder += baseNameToFirstDot(nativePath) + "拆分_" + timeTag();
-    std::error_code ec;
-    std::filesystem::create_directory(std::filesystem::path(folder), ec);
-
     const bool xlsx = options.splitAsXlsx;
     const std::string extension = xlsx ? ".xlsx" : ".xls";
     const int formatCode = xlsx ? kFormatXlsx : kFormatXls;
 
-    int splitCount = 0;
-    std::vector<std::string> failed;
-    auto resultText = [&] { return "成功拆分" + num(splitCount) + "个sheet 到 " + folder; };
-
     if (!isSpreadsheetFile(nativePath, FileTestVariant::WorkbookJobs)) {
-        host.text(resultText());
+        host.text("文件格式不正确,或文件不存在!");
         return;
     }
-
     auto opened = books.Open(nativePath);
     if (!opened) {
-        host.text(resultText() + " " + opened.message());
+        host.text(jobs::printable(opened.message()));
         return;
     }
     automation::Workbook* source = opened.value();
+    jobs::reportReadNotes(host, nativePath, source->model());
+
+    // A folder of this run beside the source, named after it and the time of day; when that
+    // name is taken (by anything, a link included) the next free "name (2)" is made instead.
+    std::string wanted = folderOf(nativePath);
+    if (wanted.back() != '/') wanted += '/';
+    wanted += baseNameToFirstDot(nativePath) + "拆分_" + timeTag();
+    auto made = jobs::makeNewFolder(wanted);
+    if (!made) {
+        (void)source->Close(false);
+        host.text(made.message());
+        return;
+    }
+    const std::string folder = made.value().string();
+    jobs::OutputPlace outputs(host, jobs::SourceFiles({std::filesystem::path(nativePath)}));
+
+    int splitCount = 0;
+    std::vector<std::string> failed;
+    auto resultText = [&] {
+        return "成功拆分" + num(splitCount) + "个sheet 到 " + jobs::printable(folder);
+    };
 
     UniqueNames fileNames;
     const int count = source->Sheets().Count();
-    for (int i = 1; i <= count; ++i) {
+    for (int i = 1; i <= count && !outputs.stopped(); ++i) {
         if (host.cancelRequested()) {
             (void)source->Close(false);
             host.text(std::string(jobs::kCancelled));
@@ -56,20 +64,21 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
         // Chart sheets count among the sheets but are no worksheets: their positions give none.
         automation::Worksheet* sheet = source->WorkSheets(i);
         if (sheet) {
-            host.text(sheet->Name());
+            host.text(jobs::printable(sheet->Name()));
             UsedRangeFacts facts = usedRangeFacts(*sheet);
             if (!isEmptyWorksheet(facts)) {
                 std::string name = fileNames.take(removeForbiddenNameChars(sheet->Name()));
                 std::string target = folder + "/" + name + extension;
                 auto copy = sheet->Copy();
                 if (!copy) {
-                    failed.push_back(name + extension);
+                    failed.push_back(jobs::printable(name + extension));
                 } else {
                     automation::Workbook* book = app.ActiveWorkBook();
-                    if (book->SaveAs(target, formatCode))
+                    auto written = outputs.save(*book, target, formatCode);
+                    if (written)
                         ++splitCount;
-                    else
-                        failed.push_back(name + extension);
+                    else if (!outputs.stopped())
+                        failed.push_back(jobs::printable(name + extension));
                     (void)book->Close(false);
                 }
             }
@@ -77,5 +86,5 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
         host.progress(i, count);
     }
     (void)source->Close(false);
-    host.text(withFailures(resultText(), failed));
+    host.text(outputs.withNotes(withFailures(resultText(), failed)));
 }

@@ -21,12 +21,13 @@ struct OneSheetRun {
     bool copiedAny = false;  // whether a block has landed in the output sheet
     int sheetCount = 0;
     int notFitted = 0;
+    std::string failureText{};
 
     // The output sheet is empty while nothing has been copied into it (a first block of one
     // row must not be overwritten by the next one), or while what was copied left it blank.
     bool outputEmpty() const { return !copiedAny || output.empty(); }
 
-    void mergeWorksheet(Workbook& source, int k) {
+    void mergeWorksheet(Workbook& source, int k, const fs::path& file) {
         Worksheet* sheet = source.WorkSheets(k);
         if (!sheet) return;  // a chart sheet's position among the sheets
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
@@ -44,7 +45,8 @@ struct OneSheetRun {
             row = uint64_t(output.Row()) + output.RowCount();
             column = output.Column();
         }
-        switch (output.copy(used, row, column)) {
+        std::string reason;
+        switch (output.copy(used, row, column, &reason)) {
             case jobs::BlockCopy::Copied:
                 copiedAny = true;
                 break;
@@ -53,9 +55,14 @@ struct OneSheetRun {
             case jobs::BlockCopy::TooBig:
                 ++notFitted;
                 --sheetCount;
+                failureText += jobs::printable(file.string()) + " [" +
+                               jobs::printable(sheet->Name()) + "] " + reason + "\n";
                 break;
             case jobs::BlockCopy::Failed:
                 --sheetCount;
+                failureText += jobs::printable(file.string()) + " [" +
+                               jobs::printable(sheet->Name()) + "] " + jobs::printable(reason) +
+                               "\n";
                 break;
         }
     }
@@ -65,7 +72,10 @@ struct OneSheetRun {
 
 void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobHost& host) {
     const int64_t start = automation::currentSeconds();
-    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
+    std::vector<std::string> skipped;
+    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path, &skipped);
+    const jobs::SourceFiles sources(files);
+    if (jobs::refuseSourceAsOutput(host, sources, options.saveAsXls)) return;
 
     jobs::Session session(host);
     automation::Workbooks* books = session.workbooks();
@@ -80,24 +90,28 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     (void)output->SetName("合并Sheet");
     OneSheetRun run{options, jobs::GrowingSheet(*output)};
 
-    std::string failureText;
-    int workbookCount = 0;
+    std::string& failureText = run.failureText;
+    for (const auto& line : skipped) failureText += line + "\n";
+    int workbookCount = 0, unreadable = 0;
     const int total = int(files.size());
     host.progress(0, total);
     for (int n = 0; n < total && !host.cancelRequested(); ++n) {
         const fs::path& file = files[size_t(n)];
         ++workbookCount;
-        host.text(file.string());
+        host.text(jobs::printable(file.string()));
         auto opened = books->Open(file);
         if (n + 1 < total) books->Prefetch(files[size_t(n) + 1]);  // read beside this one's work
         if (!opened.ok()) {
-            failureText += file.string() + "\n";
+            failureText += jobs::printable(file.string()) + "\n";
+            ++unreadable;
             host.progress(n + 1, total);
             continue;
         }
         Workbook* source = opened.value();
+        failureText += jobs::readNoteLines(file, source->model());
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
-        for (int k = 1; k <= sheets && !host.cancelRequested(); ++k) run.mergeWorksheet(*source, k);
+        for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)
+            run.mergeWorksheet(*source, k, file);
         (void)source->Close(false);
         host.progress(n + 1, total);
     }
@@ -107,10 +121,18 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         host.text(std::string(jobs::kCancelled));
         return;
     }
+    jobs::FailList failList(host, jobs::failListPath(path, options.failListPath));
+    failList.write(failureText);
+    if (run.sheetCount == 0) {
+        (void)target->Close(false);
+        host.text(jobs::nothingMergedText(total, unreadable));
+        failList.show();
+        return;
+    }
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
-    jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls);
+    jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls, sources);
     (void)target->Close(false);
-    jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath), failureText);
+    failList.show();
 }

@@ -22,10 +22,11 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
                      const std::string& tempPath, bool organise, JobHost& host) {
     auto opened = books.Open(nativePath);
     if (!opened.ok()) {
-        host.text(opened.message());
+        host.text(jobs::printable(opened.message()));
         return nullptr;
     }
     Workbook* source = opened.value();
+    jobs::reportReadNotes(host, nativePath, source->model());
     if (!organise) return source;
     host.text("正在整理数据...");
     if (!source->SaveAs(tempPath, automation::kFormatNormal).ok()) return source;
@@ -34,7 +35,7 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
     if (copy.ok()) return copy.value();
     auto again = books.Open(nativePath);
     if (again.ok()) return again.value();
-    host.text(again.message());
+    host.text(jobs::printable(again.message()));
     return nullptr;
 }
 
@@ -49,6 +50,9 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         std::error_code ec;
         fs::remove(tempPath, ec);
     };
+
+    const jobs::SourceFiles sources({fs::path(nativePath)});
+    if (jobs::refuseSourceAsOutput(host, sources, options.sheetMergeSaveAsXls)) return;
 
     jobs::Session session(host);
     automation::Workbooks* books = session.workbooks();
@@ -68,7 +72,10 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     int notFitted = 0;
     uint64_t offset = 0;  // 0 until the first block is in the target
     bool cancelled = false;
-    if (automation::isSpreadsheetFile(nativePath, automation::FileTestVariant::WorkbookJobs)) {
+    const bool isWorkbook =
+        automation::isSpreadsheetFile(nativePath, automation::FileTestVariant::WorkbookJobs);
+    if (!isWorkbook) host.text("文件格式不正确,或文件不存在!");
+    if (isWorkbook) {
         Workbook* source =
             openSource(*books, nativePath, tempPath, options.sheetMergeOrganise, host);
         const int count = source ? source->Sheets().Count() : 0;
@@ -80,7 +87,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
             }
             Worksheet* sheet = source->WorkSheets(i);
             if (!sheet) continue;  // a chart sheet's position among the sheets
-            host.text(sheet->Name());
+            host.text(jobs::printable(sheet->Name()));
             automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
             if (automation::isEmptyWorksheet(facts)) {
                 host.progress(i, count);
@@ -123,9 +130,17 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         host.text(std::string(jobs::kCancelled));
         return;
     }
+    if (merged == 0) {
+        (void)target->Close(false);
+        removeTemp();
+        host.text("没有可汇总的内容：" +
+                  std::string(notFitted ? "sheet超出表格行列上限" : "没有可读取的非空sheet") +
+                  "，未保存任何文件。");
+        return;
+    }
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
               automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted));
-    jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls);
+    jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls, sources);
     (void)target->Close(false);
     removeTemp();
 }

@@ -92,13 +92,14 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         return;
     }
 
-    host.text(p + " 文件扫描中...");
+    host.text(jobs::printable(p) + " 文件扫描中...");
     auto opened = books.Open(p);
     if (!opened) {
-        host.text(opened.message());
+        host.text(jobs::printable(opened.message()));
         return;
     }
     automation::Workbook* source = opened.value();
+    jobs::reportReadNotes(host, p, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
     if (!sheet) {
         (void)source->Close(false);
@@ -176,6 +177,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             fileNames.reserve(sourceName.substr(0, sourceName.size() - 5));
     }
 
+    jobs::OutputPlace outputs(host, jobs::SourceFiles({std::filesystem::path(p)}));
     const int n = int(values.size());
     const bool fullMatch = options.fullMatch;
     const int64_t firstData = h + 1;
@@ -188,7 +190,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     };
 
     automation::Range keyTable;  // filter method: header and the distinct key texts
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n && !outputs.stopped(); ++i) {
         if (host.cancelRequested()) {
             closeAll();
             host.text(std::string(jobs::kCancelled));
@@ -200,7 +202,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         std::string name =
             oneWorkbook ? sheetNames.take(sheetNameWithinRules(cleaned)) : fileNames.take(cleaned);
         const std::string target = saveDir + name + ".xlsx";
-        host.text("正在拆分到：" + target);
+        host.text("正在拆分到：" + jobs::printable(target));
 
         automation::Workbook* book = nullptr;
         automation::Worksheet* dest = nullptr;
@@ -269,13 +271,13 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         }
 
         if (!oneWorkbook) {
-            if (ok && book->SaveAs(target))
+            if (ok && outputs.save(*book, target, kFormatXlsx))
                 ++written;
-            else
-                failed.push_back(name + ".xlsx");
+            else if (!outputs.stopped())
+                failed.push_back(jobs::printable(name + ".xlsx"));
             (void)book->Close(false);
         } else if (!ok) {
-            failed.push_back(name);
+            failed.push_back(jobs::printable(name));
         }
         host.progress(i + 1, n);
     }
@@ -284,7 +286,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     if (oneWorkbook) {
         const std::string target = saveDir + "拆分后.xlsx";
         int sheetsWritten = 0;
-        if (!sameFile(target, p) && single->SaveAs(target))
+        if (!outputs.stopped() && outputs.save(*single, target, kFormatXlsx))
             sheetsWritten = n - int(failed.size());
         else
             failed.push_back("拆分后.xlsx");
@@ -293,5 +295,5 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         result = "成功拆分出" + num(written) + "个excel文件!";
     }
     closeAll();
-    host.text(withFailures(result, failed));
+    host.text(outputs.withNotes(withFailures(result, failed)));
 }

@@ -2,6 +2,7 @@
 // each saved as a workbook of its own with the header repeated at its top.
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 
 #include "job_common.h"
 #include "jobs.h"
@@ -31,17 +32,18 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
 
     const std::string& nativePath = path;
     if (!isSpreadsheetFile(nativePath, FileTestVariant::SplitJobs)) {
-        host.text(resultText());
+        host.text("文件格式不正确,或文件不存在!");
         return;
     }
 
-    host.text(nativePath + " 文件扫描中...");
+    host.text(jobs::printable(nativePath) + " 文件扫描中...");
     auto opened = books.Open(nativePath);
     if (!opened) {
-        host.text(resultText() + " " + opened.message());
+        host.text(jobs::printable(opened.message()));
         return;
     }
     automation::Workbook* source = opened.value();
+    jobs::reportReadNotes(host, nativePath, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
     if (!sheet) {
         (void)source->Close(false);
@@ -86,8 +88,9 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     std::string saveDir = options.splitSaveDir;
     if (!saveDir.empty() && saveDir.back() != '/') saveDir += '/';
     const std::string base = baseNameToLastDot(nativePath);
+    jobs::OutputPlace outputs(host, jobs::SourceFiles({std::filesystem::path(nativePath)}));
 
-    for (int64_t i = 0; i < blocks; ++i) {
+    for (int64_t i = 0; i < blocks && !outputs.stopped(); ++i) {
         if (host.cancelRequested()) {
             (void)source->Close(false);
             host.text(std::string(jobs::kCancelled));
@@ -103,13 +106,13 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         const int64_t from = firstData + i * perBook;
         const int64_t to = std::min(from + perBook - 1, lastRow);
         copied = copied && bool(rangeOf(from, to).Copy(out->Range(startCell)));
-        if (copied && book->SaveAs(saveDir + name))
+        if (copied && outputs.save(*book, saveDir + name, kFormatXlsx))
             ++splitCount;
-        else
-            failed.push_back(name);
+        else if (!outputs.stopped())
+            failed.push_back(jobs::printable(name));
         (void)book->Close(false);
         host.progress(int(i + 1), int(blocks));
     }
     (void)source->Close(false);
-    host.text(withFailures(resultText(), failed));
+    host.text(outputs.withNotes(withFailures(resultText(), failed)));
 }

@@ -2,6 +2,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -982,6 +983,9 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
     int err = 0;
     zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
     auto reason = [&](zip_t* zz) {
+        const int sys = zz ? zip_error_code_system(zip_get_error(zz)) : 0;
+        if (sys == ENOSPC || sys == EDQUOT)
+            return fail("无法保存 " + path.string() + "：磁盘空间不足。");
         return fail("无法保存 " + path.string() + "：" + (zz ? zip_strerror(zz) : "无法创建文件") +
                     "。");
     };

@@ -72,15 +72,17 @@ TEST(FileMerge, MergesEveryWorksheetInFileOrderAndListsUnopenableFiles) {
     TestHost host((dir / "out.xlsx").string());
     ExcelFileMergeJob(src.string(), o, host);
 
-    // Progress texts: every file that passes the filter, files of a folder before its subfolders.
+    // Progress texts: every file that passes the filter, files of a folder before its subfolders;
+    // a link to a file is merged as a file.
     std::vector<std::string> files;
     for (const auto& t : host.texts)
         if (t.rfind(src.string(), 0) == 0) files.push_back(t.substr(src.string().size() + 1));
-    EXPECT_THAT(files, ElementsAre("A.xls", "b.xlsx", "broken.xlsx", "REPORT.XLSX", "sub/c.csv"));
+    EXPECT_THAT(files, ElementsAre("A.xls", "b.xlsx", "broken.xlsx", "link.xlsx", "REPORT.XLSX",
+                                   "sub/c.csv"));
     EXPECT_EQ(host.texts.front(), "excel OK!");
     EXPECT_EQ(host.texts.at(1), "WorkBooks OK!");
     // The broken file still counts as a workbook.
-    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(5, 5)));
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(6, 6)));
     EXPECT_THAT(host.lastText(), MatchesRegex(".*耗时[0-9]+秒。"));
 
     ASSERT_EQ(host.questions.size(), 1u);
@@ -90,14 +92,15 @@ TEST(FileMerge, MergesEveryWorksheetInFileOrderAndListsUnopenableFiles) {
 
     auto out = open(dir / "out.xlsx");
     ASSERT_TRUE(out);
-    EXPECT_THAT(sheetNames(*out), ElementsAre("A1", "B1", "R1", "R2", "c"));
+    EXPECT_THAT(sheetNames(*out), ElementsAre("A1", "B1", "B1 (2)", "R1", "R2", "c"));
     EXPECT_EQ(grid(*out, 0), table("a", 1));
     EXPECT_EQ(grid(*out, 1), table("b", 2));
-    EXPECT_EQ(grid(*out, 4), (Grid{{"c", "1"}, {"d", "2"}}));
+    EXPECT_EQ(grid(*out, 2), table("b", 2));
+    EXPECT_EQ(grid(*out, 5), (Grid{{"c", "1"}, {"d", "2"}}));
 
     EXPECT_EQ(readBytes(o.failListPath), (src / "broken.xlsx").string() + "\r\n");
     EXPECT_THAT(host.shownFiles, ElementsAre(o.failListPath));
-    EXPECT_EQ(host.progressCalls.back(), std::make_pair(5, 5));
+    EXPECT_EQ(host.progressCalls.back(), std::make_pair(6, 6));
 }
 
 // The sheet selection options, each on the same two workbooks.
@@ -138,13 +141,17 @@ TEST(FileMerge, SheetSelectionOptions) {
         TestHost host(out.string());
         ExcelFileMergeJob(src.string(), o, host);
         ASSERT_GE(host.texts.size(), 2u);
+        if (c.names.empty()) {  // nothing merged: nothing saved, and the user told why
+            EXPECT_EQ(host.lastText(),
+                      "没有可合并的内容：工作簿中没有可合并的sheet，未保存任何文件。");
+            EXPECT_TRUE(host.questions.empty());
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
         EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(2, c.sheets)));
         auto book = open(out);
         ASSERT_TRUE(book);
-        if (c.names.empty())  // nothing merged: the placeholder is all the workbook has
-            EXPECT_THAT(sheetNames(*book), ElementsAre(MatchesRegex("oldSheetName[0-9]{6}")));
-        else
-            EXPECT_EQ(sheetNames(*book), c.names);
+        EXPECT_EQ(sheetNames(*book), c.names);
     }
 }
 
@@ -187,16 +194,15 @@ TEST(FileMerge, SameNameSheetsAreAppended) {
     EXPECT_FALSE(containsText(*k, "AAAAAAA"));
 }
 
-// A folder without workbooks still offers the new workbook, with only the placeholder sheet.
+// A folder without workbooks saves nothing and says why.
 TEST(FileMerge, EmptyFolder) {
     TempDir dir;
     fs::create_directories(dir / "src");
     TestHost host((dir / "out.xlsx").string());
     ExcelFileMergeJob((dir / "src").string(), defaults(), host);
-    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(0, 0)));
-    auto out = open(dir / "out.xlsx");
-    ASSERT_TRUE(out);
-    EXPECT_THAT(sheetNames(*out), ElementsAre(MatchesRegex("oldSheetName[0-9]{6}")));
+    EXPECT_EQ(host.lastText(), "没有可合并的内容：文件夹中没有表格文件，未保存任何文件。");
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_FALSE(fs::exists(dir / "out.xlsx"));
     EXPECT_TRUE(host.shownFiles.empty());
     EXPECT_FALSE(fs::exists(dir / "src" / "无法合并的文件目录.txt"));
 }
