@@ -6,6 +6,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -21,12 +22,16 @@ struct OneSheetRun {
     bool copiedAny = false;  // whether a block has landed in the output sheet
     int sheetCount = 0;
     int notFitted = 0;
+    jobs::LeftBehind leftBehind{};
 
     // The output sheet is empty while nothing has been copied into it (a first block of one
     // row must not be overwritten by the next one), or while what was copied left it blank.
     bool outputEmpty() const { return !copiedAny || output.empty(); }
 
-    void mergeWorksheet(Workbook& source, int k) {
+    void mergeWorksheet(Workbook& source, int k, const std::string& file) {
+        if (Worksheet* any = source.Sheets().Item(k);
+            any && any->model().kind == ss::SheetKind::Chartsheet && !options.onlyFirstSheet)
+            leftBehind.sheet("图表工作表", file + " [" + any->Name() + "]");  // no cells to copy
         Worksheet* sheet = source.WorkSheets(k);
         if (!sheet) return;  // a chart sheet's position among the sheets
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
@@ -36,6 +41,7 @@ struct OneSheetRun {
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(*sheet, uint32_t(options.keyColumn));
 
+        leftBehind.cellsOf(*sheet, file + " [" + sheet->Name() + "]");
         Range used = facts.usedRange;
         uint64_t row = 1, column = 1;
         if (!outputEmpty()) {
@@ -97,7 +103,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         }
         Workbook* source = opened.value();
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
-        for (int k = 1; k <= sheets; ++k) run.mergeWorksheet(*source, k);
+        for (int k = 1; k <= sheets; ++k) run.mergeWorksheet(*source, k, file.string());
         (void)source->Close(false);
         host.progress(n + 1, total);
     }
@@ -110,6 +116,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
+    if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls);
     (void)target->Close(false);
     jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath), failureText);

@@ -5,6 +5,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -43,6 +44,8 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     }
     automation::Workbook* source = opened.value();
     automation::Worksheet* sheet = source->WorkSheets(1);
+    jobs::LeftBehind leftBehind;  // the pieces are copied as cells
+    if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     if (!sheet) {
         (void)source->Close(false);
         host.text(resultText());
@@ -112,4 +115,5 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     }
     (void)source->Close(false);
     host.text(withFailures(resultText(), failed));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
 }
