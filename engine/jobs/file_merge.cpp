@@ -7,6 +7,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -25,6 +26,7 @@ struct FileMergeRun {
     int notFitted = 0;
     int unreadable = 0;
     std::string failureText{};
+    jobs::LeftBehind leftBehind{};
     // Target sheets appended to so far, with their used ranges.
     std::unordered_map<Worksheet*, jobs::GrowingSheet> appended{};
 
@@ -34,6 +36,7 @@ struct FileMergeRun {
             used = automation::removeHeaderRows(source, options.headerRowCount);
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(source, uint32_t(options.keyColumn));
+        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
         jobs::GrowingSheet& dest = appended.try_emplace(&sameName, sameName).first->second;
         std::string reason;
         switch (dest.copy(used, uint64_t(dest.Row()) + dest.RowCount(), dest.Column(), &reason)) {
@@ -61,6 +64,7 @@ struct FileMergeRun {
             before ? source.Copy(*before) : ss::Result<Worksheet*>(ss::fail("目标工作表不存在。"));
         if (copy.ok()) {
             ++insertPosition;
+            leftBehind.wholeSheet(source, file + " [" + source.Name() + "]");
         } else {
             --sheetCount;
             failureText += file + " [" + jobs::printable(source.Name()) + "] " +
@@ -69,8 +73,22 @@ struct FileMergeRun {
     }
 
     void mergeWorksheet(Workbook& source, int k, const fs::path& file) {
-        Worksheet* sheet = source.WorkSheets(k);
-        if (!sheet) return;  // a chart sheet's position among the sheets
+        // Chart sheets are copied as they are; with only the first sheet, that is the first
+        // worksheet.
+        Worksheet* sheet = options.onlyFirstSheet ? source.WorkSheets(k) : source.Sheets().Item(k);
+        if (!sheet) return;
+        if (sheet->model().kind == ss::SheetKind::Chartsheet) {
+            if (options.onlyNamedSheet && sheet->Name() != options.namedSheet) return;
+            if (options.saveAsXls) {  // a 97-2003 workbook is written without chart sheets
+                leftBehind.sheet("图表工作表", file.string() + " [" + sheet->Name() + "]");
+                return;
+            }
+            if (options.fileNameAsSheetName) (void)sheet->SetName(jobs::fileBaseName(file));
+            ++sheetCount;
+            copyAsNewSheet(*sheet, file.string());
+            return;
+        }
+        if (!sheet->isWorksheet()) return;
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
         if (options.onlyNamedSheet && sheet->Name() != options.namedSheet) return;
         if (options.skipEmptySheets && automation::isEmptyWorksheet(facts)) return;
@@ -164,6 +182,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
+    if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls, sources);
     (void)run.target->Close(false);
     failList.show();

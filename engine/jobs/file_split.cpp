@@ -4,6 +4,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -54,6 +55,7 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     };
 
     UniqueNames fileNames;
+    jobs::LeftBehind leftBehind;
     const int count = source->Sheets().Count();
     for (int i = 1; i <= count && !outputs.stopped(); ++i) {
         if (host.cancelRequested()) {
@@ -61,12 +63,20 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
             host.text(std::string(jobs::kCancelled));
             return;
         }
-        // Chart sheets count among the sheets but are no worksheets: their positions give none.
-        automation::Worksheet* sheet = source->WorkSheets(i);
+        // Chart sheets are split like worksheets (an .xls output cannot hold one: it is named
+        // among what was left behind).
+        automation::Worksheet* sheet = source->Sheets().Item(i);
+        const bool chart = sheet && sheet->model().kind == ss::SheetKind::Chartsheet;
+        if (chart && !xlsx) {
+            leftBehind.sheet("图表工作表", "[" + sheet->Name() + "]");
+            sheet = nullptr;
+        } else if (sheet && !chart && !sheet->isWorksheet()) {
+            sheet = nullptr;
+        }
         if (sheet) {
             host.text(jobs::printable(sheet->Name()));
-            UsedRangeFacts facts = usedRangeFacts(*sheet);
-            if (!isEmptyWorksheet(facts)) {
+            if (chart || !isEmptyWorksheet(usedRangeFacts(*sheet))) {
+                leftBehind.wholeSheet(*sheet, "[" + sheet->Name() + "]");
                 std::string name = fileNames.take(removeForbiddenNameChars(sheet->Name()));
                 std::string target = folder + "/" + name + extension;
                 auto copy = sheet->Copy();
@@ -87,4 +97,5 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     }
     (void)source->Close(false);
     host.text(outputs.withNotes(withFailures(resultText(), failed)));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
 }

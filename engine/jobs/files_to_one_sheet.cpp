@@ -6,6 +6,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -22,12 +23,17 @@ struct OneSheetRun {
     int sheetCount = 0;
     int notFitted = 0;
     std::string failureText{};
+    jobs::LeftBehind leftBehind{};
 
     // The output sheet is empty while nothing has been copied into it (a first block of one
     // row must not be overwritten by the next one), or while what was copied left it blank.
     bool outputEmpty() const { return !copiedAny || output.empty(); }
 
     void mergeWorksheet(Workbook& source, int k, const fs::path& file) {
+        if (Worksheet* any = source.Sheets().Item(k);
+            any && any->model().kind == ss::SheetKind::Chartsheet && !options.onlyFirstSheet)
+            leftBehind.sheet("图表工作表", jobs::printable(file.string()) + " [" + any->Name() +
+                                               "]");  // no cells to copy
         Worksheet* sheet = source.WorkSheets(k);
         if (!sheet) return;  // a chart sheet's position among the sheets
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
@@ -37,6 +43,7 @@ struct OneSheetRun {
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(*sheet, uint32_t(options.keyColumn));
 
+        leftBehind.cellsOf(*sheet, jobs::printable(file.string()) + " [" + sheet->Name() + "]");
         Range used = facts.usedRange;
         uint64_t row = 1, column = 1;
         if (!outputEmpty()) {
@@ -132,6 +139,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
+    if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls, sources);
     (void)target->Close(false);
     failList.show();

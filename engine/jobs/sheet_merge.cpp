@@ -6,6 +6,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -72,6 +73,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     int notFitted = 0;
     uint64_t offset = 0;  // 0 until the first block is in the target
     bool cancelled = false;
+    jobs::LeftBehind leftBehind;
     const bool isWorkbook =
         automation::isSpreadsheetFile(nativePath, automation::FileTestVariant::WorkbookJobs);
     if (!isWorkbook) host.text("文件格式不正确,或文件不存在!");
@@ -85,6 +87,9 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                 cancelled = true;
                 break;
             }
+            if (Worksheet* any = source->Sheets().Item(i);
+                any && any->model().kind == ss::SheetKind::Chartsheet)
+                leftBehind.sheet("图表工作表", "[" + any->Name() + "]");  // no cells to copy
             Worksheet* sheet = source->WorkSheets(i);
             if (!sheet) continue;  // a chart sheet's position among the sheets
             host.text(jobs::printable(sheet->Name()));
@@ -106,6 +111,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                 row = uint64_t(targetSheet.Row()) + targetSheet.RowCount() - 1 + offset;
             else
                 column = uint64_t(targetSheet.Column()) + targetSheet.ColumnCount() - 1 + offset;
+            leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
             switch (targetSheet.copy(used, row, column)) {
                 case jobs::BlockCopy::Copied:
                     ++merged;
@@ -140,6 +146,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     }
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
               automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls, sources);
     (void)target->Close(false);
     removeTemp();

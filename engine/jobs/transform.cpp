@@ -7,6 +7,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -101,6 +102,8 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     automation::Workbook* source = opened.value();
     jobs::reportReadNotes(host, p, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
+    jobs::LeftBehind leftBehind;  // the pieces are copied as cells
+    if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     if (!sheet) {
         (void)source->Close(false);
         host.text(kRangeNotRecognised);
@@ -296,4 +299,5 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     }
     closeAll();
     host.text(outputs.withNotes(withFailures(result, failed)));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
 }

@@ -6,6 +6,7 @@
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -45,6 +46,8 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     automation::Workbook* source = opened.value();
     jobs::reportReadNotes(host, nativePath, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
+    jobs::LeftBehind leftBehind;  // the pieces are copied as cells
+    if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     if (!sheet) {
         (void)source->Close(false);
         host.text(resultText());
@@ -115,4 +118,5 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     }
     (void)source->Close(false);
     host.text(outputs.withNotes(withFailures(resultText(), failed)));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
 }

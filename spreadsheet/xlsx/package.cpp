@@ -274,7 +274,64 @@ struct Context {
     int depth = 0;             // open elements, all of them
     bool atSheetData = false;  // the last event was the start of an unprefixed <sheetData>
     std::string failure;
+    int rawDepth = 0;         // > 0 inside an element the handler takes as text
+    bool rawPending = false;  // the last start tag is not closed yet
+    std::string raw, rawName;
 };
+
+void appendRawEscaped(std::string& out, const char* s, size_t n, bool attribute) {
+    for (size_t i = 0; i < n; ++i) {
+        char c = s[i];
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                if (attribute)
+                    out += "&quot;";
+                else
+                    out += c;
+                break;
+            case '\n':
+                if (attribute)
+                    out += "&#10;";
+                else
+                    out += c;
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            case '\t':
+                if (attribute)
+                    out += "&#9;";
+                else
+                    out += c;
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+void rawStart(Context* c, const char* name, const char** atts) {
+    if (c->rawPending) c->raw += '>';
+    c->raw += '<';
+    c->raw += name;
+    for (const char** a = atts; *a; a += 2) {
+        c->raw += ' ';
+        c->raw += a[0];
+        c->raw += "=\"";
+        appendRawEscaped(c->raw, a[1], std::strlen(a[1]), true);
+        c->raw += '"';
+    }
+    c->rawPending = true;
+}
 
 bool isMarkupCompat(const char* qname, std::string_view local) {
     return local.data() != qname &&
@@ -286,8 +343,21 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
     std::string_view local = localName(name);
     ++c->depth;
     c->atSheetData = false;
+    if (c->rawDepth) {
+        ++c->rawDepth;
+        rawStart(c, name, atts);
+        return;
+    }
     if (c->skipDepth) {
         ++c->skipDepth;
+        return;
+    }
+    if (c->depth == 2 && c->h->wantsRaw(local)) {
+        c->rawDepth = 1;
+        c->raw.clear();
+        c->rawName = std::string(local);
+        c->rawPending = false;
+        rawStart(c, name, atts);
         return;
     }
     if (isMarkupCompat(name, local)) {
@@ -307,6 +377,22 @@ void XMLCALL onEnd(void* data, const char* name) {
     auto* c = static_cast<Context*>(data);
     --c->depth;
     c->atSheetData = false;
+    if (c->rawDepth) {
+        if (c->rawPending) {
+            c->raw += "/>";
+            c->rawPending = false;
+        } else {
+            c->raw += "</";
+            c->raw += name;
+            c->raw += '>';
+        }
+        if (--c->rawDepth == 0) {
+            c->h->raw(c->rawName, std::move(c->raw));
+            c->raw.clear();
+            if (!c->h->failure.empty()) XML_StopParser(c->parser, XML_FALSE);
+        }
+        return;
+    }
     if (c->skipDepth) {
         --c->skipDepth;
         return;
@@ -320,7 +406,15 @@ void XMLCALL onEnd(void* data, const char* name) {
 void XMLCALL onText(void* data, const char* s, int len) {
     auto* c = static_cast<Context*>(data);
     c->atSheetData = false;
-    if (!c->skipDepth) c->h->text(s, len);
+    if (c->rawDepth) {
+        if (c->rawPending) {
+            c->raw += '>';
+            c->rawPending = false;
+        }
+        appendRawEscaped(c->raw, s, size_t(len), false);
+    } else if (!c->skipDepth) {
+        c->h->text(s, len);
+    }
 }
 
 void XMLCALL onDoctype(void* data, const char*, const char*, const char*, int) {

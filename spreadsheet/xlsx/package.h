@@ -72,6 +72,11 @@ public:
     virtual bool acceptsFastRows() const { return false; }
     // True for handlers of parts that may have a <sheetData> (the scanner looks for it).
     virtual bool readsSheetData() const { return false; }
+    // Elements directly below the root for which this is true reach raw() whole, as XML text
+    // with their names, prefixes and attributes as written (extension lists and compatibility
+    // wrappers inside them included), instead of through start, end and text.
+    virtual bool wantsRaw(std::string_view) const { return false; }
+    virtual void raw(std::string_view, std::string) {}
     // Set by a handler to stop the parse with this reason.
     std::string failure;
 };
