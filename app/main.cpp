@@ -1,13 +1,14 @@
 // The program: a command-line invocation runs headless; otherwise the start-up values are
 // taken, a copy already running is asked to show its window, and this copy shows its own.
 #include <QApplication>
-#include <QFont>
 #include <QSystemTrayIcon>
 #include <cstdio>
 #include <cstdlib>
 
+#include "interface_setup.h"
 #include "mainwindow.h"
 #include "merge_object.h"
+#include "path_drops.h"
 #include "single_instance.h"
 #include "startup.h"
 
@@ -24,20 +25,24 @@ int main(int argc, char** argv) {
                           tw::runningExecutablePath(argc > 0 ? argv[0] : nullptr),
                           tw::userConfigDir());
 
+    prepareInterfaceAttributes();
     QApplication app(argc, argv);
-    // The form is laid out for a compact CJK interface font; prefer one where it is installed.
-    QFont font = QApplication::font();
-    font.setFamilies(
-        {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"), font.family()});
-    QApplication::setFont(font);
+    setUpInterface(app);
+
+    // "tablaweaver PATH" (a file manager's "open with"): the path goes into the form, of this
+    // copy or of the one already running.
+    const QString openPath =
+        startup.openPath.empty() ? QString() : localPath(QString::fromStdString(startup.openPath));
 
     tw::SingleInstance instance(tw::SingleInstance::defaultName());
-    if (instance.askRunningCopyToShow()) return 0;
+    if (instance.askRunningCopyToShow(2000, openPath)) return 0;
     instance.listen();
 
     MainWindow window([](const QString& path) { return new MergeObject(path); });
+    QObject::connect(&instance, &tw::SingleInstance::openRequested, &window, &MainWindow::openPath);
     QObject::connect(&instance, &tw::SingleInstance::showRequested, &window,
                      &MainWindow::ShowSoftWindow);
+    if (!openPath.isEmpty()) window.openPath(openPath);
 
     // Started at login: only the tray icon, when there is a notification area to hold it.
     const bool autorun = startup.startOption == "-autorun";

@@ -5,11 +5,14 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QUrl>
 
 namespace tw {
 namespace {
 constexpr char kShowRequest[] = "show\n";
 constexpr char kShowAnswer[] = "ok\n";
+// "open " + the percent-encoded UTF-8 path + "\n": show the window with this path in the form.
+constexpr char kOpenRequest[] = "open ";
 }  // namespace
 
 SingleInstance::SingleInstance(QString name, QObject* parent)
@@ -23,11 +26,15 @@ QString SingleInstance::defaultName() {
     return QStringLiteral("tablaweaver-%1").arg(getuid());
 }
 
-bool SingleInstance::askRunningCopyToShow(int timeoutMs) {
+bool SingleInstance::askRunningCopyToShow(int timeoutMs, const QString& path) {
     QLocalSocket socket;
     socket.connectToServer(name_);
     if (!socket.waitForConnected(timeoutMs)) return false;
-    socket.write(kShowRequest);
+    if (path.isEmpty()) {
+        socket.write(kShowRequest);
+    } else {
+        socket.write(kOpenRequest + QUrl::toPercentEncoding(path) + '\n');
+    }
     if (!socket.waitForBytesWritten(timeoutMs)) return false;
     while (!socket.canReadLine()) {
         if (!socket.waitForReadyRead(timeoutMs)) return false;
@@ -49,9 +56,16 @@ void SingleInstance::onNewConnection() {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (!socket->canReadLine()) return;
-            if (socket->readLine() == kShowRequest) {
+            const QByteArray request = socket->readLine();
+            const bool show = request == kShowRequest;
+            const bool open = request.startsWith(kOpenRequest) && request.endsWith('\n');
+            if (show || open) {
                 socket->write(kShowAnswer);
                 socket->flush();
+                if (open) {
+                    const QByteArray encoded = request.mid(int(sizeof kOpenRequest) - 1).chopped(1);
+                    emit openRequested(QUrl::fromPercentEncoding(encoded));
+                }
                 emit showRequested();
             }
             socket->disconnectFromServer();

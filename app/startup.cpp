@@ -20,6 +20,8 @@ void initStartupValues(StartupValues& values, int argc, const char* const* argv,
                        const std::string& executablePath, const std::string& userConfigDir) {
     values.startOption.clear();
     if (argc > 1 && argv[1]) values.startOption = std::string(argv[1]).substr(0, kStartOptionLimit);
+    values.openPath.clear();
+    if (argc > 1 && argv[1] && argv[1][0] != '\0' && argv[1][0] != '-') values.openPath = argv[1];
     values.programPath = argc > 0 && argv[0] ? argv[0] : "";
 
     const std::size_t slash = executablePath.rfind('/');
@@ -30,7 +32,11 @@ void initStartupValues(StartupValues& values, int argc, const char* const* argv,
     const std::string folder = values.exeDir.empty() ? "." : values.exeDir;
     const bool fileWritable = access(besideProgram.c_str(), W_OK) == 0;
     const bool folderWritable = access(folder.c_str(), W_OK) == 0;
-    if (fileWritable || folderWritable || userConfigDir.empty()) {
+    // An installed program's folder is shared by every user (and writable for root): its
+    // settings are always per user.
+    const std::string desktopEntry = values.exeDir + "../share/applications/" + kDesktopEntryName;
+    const bool installed = !values.exeDir.empty() && access(desktopEntry.c_str(), F_OK) == 0;
+    if (((fileWritable || folderWritable) && !installed) || userConfigDir.empty()) {
         values.settingsFilePath = besideProgram;
         values.settingsCreatedOnWrite = false;
     } else {

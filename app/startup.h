@@ -8,9 +8,15 @@ namespace tw {
 
 inline constexpr const char* kSettingsFileName = "Tablaweaver.zrk";
 inline constexpr std::size_t kStartOptionLimit = 31;  // bytes of the first argument kept
+// The desktop entry that `cmake --install` (and the package) puts into PREFIX/share/applications
+// beside PREFIX/bin: its presence marks an installed program.
+inline constexpr const char* kDesktopEntryName = "org.tablaweaver.Tablaweaver.desktop";
 
 struct StartupValues {
-    std::string startOption;       // first argument, at most kStartOptionLimit bytes
+    std::string startOption;  // first argument, at most kStartOptionLimit bytes
+    // The first argument in full when it is no option (does not begin with "-"): a folder or
+    // workbook to show in the window, as a file manager's "open with" passes it.
+    std::string openPath;
     std::string programPath;       // argument 0, unchanged
     std::string exeDir;            // folder of the running executable, ending with "/"
     std::string settingsFilePath;  // the settings file in use
@@ -21,9 +27,10 @@ struct StartupValues {
 
 StartupValues& startupValues();
 
-// Fills startOption and programPath from the arguments, exeDir from `executablePath` (the
+// Fills startOption, openPath and programPath from the arguments, exeDir from `executablePath` (the
 // running program) and the settings location: Tablaweaver.zrk beside the program, or in
-// `userConfigDir` when the program's folder is not writable.
+// `userConfigDir` when the program's folder is not writable or the program is installed (its
+// desktop entry lies in ../share/applications/ of its folder).
 void initStartupValues(StartupValues& values, int argc, const char* const* argv,
                        const std::string& executablePath, const std::string& userConfigDir);
 

@@ -73,6 +73,29 @@ void Workbook::syncSheets() {
     for (size_t i = 0; same && i < sheets.size(); ++i)
         same = wrappers_[i]->model_ == sheets[i].get();
     if (same) return;
+    // One sheet added or removed (a copy, a deletion): move the wrappers around that place.
+    size_t at = 0;
+    while (at < sheets.size() && at < wrappers_.size() && wrappers_[at]->model_ == sheets[at].get())
+        ++at;
+    if (sheets.size() == wrappers_.size() + 1) {
+        bool rest = true;
+        for (size_t i = at; rest && i < wrappers_.size(); ++i)
+            rest = wrappers_[i]->model_ == sheets[i + 1].get();
+        if (rest) {
+            wrappers_.insert(wrappers_.begin() + ptrdiff_t(at),
+                             std::make_unique<Worksheet>(*this, *sheets[at]));
+            return;
+        }
+    } else if (sheets.size() + 1 == wrappers_.size()) {
+        bool rest = true;
+        for (size_t i = at; rest && i < sheets.size(); ++i)
+            rest = wrappers_[i + 1]->model_ == sheets[i].get();
+        if (rest) {
+            std::unique_ptr<Worksheet> gone = std::move(wrappers_[at]);
+            wrappers_.erase(wrappers_.begin() + ptrdiff_t(at));
+            return;  // `gone` detaches its ranges as it dies
+        }
+    }
     std::unordered_map<const ss::Worksheet*, std::unique_ptr<Worksheet>> old;
     for (auto& w : wrappers_) old.emplace(w->model_, std::move(w));
     wrappers_.clear();

@@ -24,20 +24,6 @@ size_t utf16Length(std::string_view s) {
     return n;
 }
 
-// The longest prefix of `s` (whole characters) of at most `units` UTF-16 units.
-std::string prefixUtf16(std::string_view s, size_t units) {
-    size_t n = 0, i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        size_t w = c >= 0xF0 ? 2 : 1;
-        if (n + w > units) break;
-        n += w;
-        i += len;
-    }
-    return std::string(s.substr(0, std::min(i, s.size())));
-}
-
 std::string lowerAscii(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -54,27 +40,6 @@ std::string sheetNameProblem(std::string_view name) {
     if (name.front() == '\'' || name.back() == '\'')
         return "工作表名称无效：名称不能以单引号开头或结尾。";
     return {};
-}
-
-// "Name", or when taken "Name (2)", "Name (3)" ... kept within 31 characters. A name that
-// already ends in " (n)" counts on from its stem.
-std::string uniqueCopyName(ss::Workbook& wb, const std::string& name) {
-    if (!wb.sheetByName(name)) return name;
-    std::string stem = name;
-    if (stem.size() > 4 && stem.back() == ')') {
-        size_t open = stem.rfind(" (");
-        if (open != std::string::npos && open + 3 < stem.size()) {
-            bool digits = true;
-            for (size_t i = open + 2; i + 1 < stem.size(); ++i)
-                digits = digits && stem[i] >= '0' && stem[i] <= '9';
-            if (digits) stem.resize(open);
-        }
-    }
-    for (int n = 2;; ++n) {
-        std::string suffix = " (" + std::to_string(n) + ")";
-        std::string candidate = prefixUtf16(stem, 31 - suffix.size()) + suffix;
-        if (!wb.sheetByName(candidate)) return candidate;
-    }
 }
 
 // Renumbers dxfId="n" attributes of preserved conditional formats through `map`.
@@ -276,7 +241,7 @@ ss::Status Worksheet::SetName(std::string_view name) {
     if (!problem.empty()) return ss::fail(problem);
     ss::Worksheet* other = parent_->model_->sheetByName(name);
     if (other && other != model_) return ss::fail("工作表名称无效：工作簿中已有同名的工作表。");
-    model_->name = std::string(name);
+    parent_->model_->renameSheet(*model_, std::string(name));
     return ss::okStatus();
 }
 
@@ -299,7 +264,7 @@ ss::Status Worksheet::Delete() {
     wb.names = std::move(names);
 
     size_t active = wb.activeSheet;
-    wb.sheets.erase(wb.sheets.begin() + idx);
+    (void)wb.removeSheet(size_t(idx));
     if (active > size_t(idx)) --active;
     if (active >= wb.sheets.size()) active = wb.sheets.size() - 1;
     // The active sheet must be visible: the next visible one, else the one before.
@@ -348,12 +313,12 @@ ss::Result<Worksheet*> Worksheet::Copy(Worksheet& before) {
     int at = to.indexOf(before.model_);
     if (at < 0) return ss::fail("无法复制工作表：目标工作表已不在工作簿中。");
     const ss::Workbook& from = *parent_->model_;
-    std::string name = uniqueCopyName(to, model_->name);
+    std::string name = to.uniqueSheetName(model_->name);
     auto sheet = cloneSheet(from, *model_, to, name, &from == &to);
     const ss::Worksheet* added = sheet.get();
     for (ss::DefinedName& n : to.names)
         if (n.localSheet && *n.localSheet >= uint32_t(at)) ++*n.localSheet;
-    to.sheets.insert(to.sheets.begin() + at, std::move(sheet));
+    to.insertSheet(std::move(sheet), size_t(at));
     copyLocalNames(from, *model_, to, *added);
     to.activeSheet = size_t(at);
     for (auto& s : to.sheets) s->tabSelected = s.get() == added;

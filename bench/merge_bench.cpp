@@ -1,12 +1,15 @@
-// Speed and memory of the folder merges: 100 workbooks of 5,000 rows x 12 columns (styled header,
-// numbers, dates, repeated Chinese and ASCII categories, 18-digit IDs as text, some empty cells)
-// merged into one workbook with one sheet per source, and into one sheet. Each figure is printed
-// beside the floor: inflating and scanning every input once, plus deflating the output's bytes
-// with the writer's compressor and level. `ssconvert --merge-to` runs on the same folder when it
-// is installed. Each job runs in a child process of its own, so that its peak memory is its own;
-// it is printed beside the memory of the merged output plus one source workbook.
+// Speed and memory of the folder merges, on 100 workbooks of 5,000 rows x 12 columns (styled
+// header, numbers, dates, repeated Chinese and ASCII categories, 18-digit IDs as text, some empty
+// cells), or with --multi on 30 workbooks of 4 sheets ("一月" to "四月" in each) x 2,000 rows x
+// 10 columns, merged into one workbook with one sheet per source sheet, and into one sheet. Each
+// figure is printed beside the floor: inflating and scanning every input once, plus deflating
+// the output's bytes with the writer's compressor and level (ISA-L level 1). `ssconvert
+// --merge-to` (Debian's gnumeric, installed when missing) runs on the same folder, alternating
+// with our two jobs PAIRS times (3 by default); ratios are the median over those rounds. Each job
+// runs in a child process of its own, so that its peak memory is its own; it is printed beside
+// the memory of the merged output plus one source workbook.
 //
-//   merge_bench [BOOKS [ROWS]]
+//   merge_bench [--multi] [--pairs N] [BOOKS [ROWS]]
 //
 // It also runs one merge job on a folder or workbook of your own, with the window's start-up
 // options, answering the save question with OUTPUT:
@@ -17,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -30,6 +34,7 @@
 
 #include "floor.h"
 #include "jobs/jobs.h"
+#include "run.h"
 #include "spreadsheet/io.h"
 #include "spreadsheet/workbook.h"
 
@@ -37,8 +42,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint32_t kColumns = 12;
-constexpr int kWriterDeflateLevel = 1;  // the level the .xlsx writer compresses every part with
+uint32_t kColumns = 12;  // 10 with --multi
+int kSheets = 1;         // sheets per workbook: 4 with --multi
 
 // Prints the job's texts (unless quiet) and answers the save question with a fixed path.
 class PrintingHost : public JobHost {
@@ -85,26 +90,8 @@ double since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-// Runs `work` in a child process; gives its wall time and peak resident memory (MB), or none
-// when the child failed.
-struct ChildFigures {
-    double seconds = 0, cpuSeconds = 0, peakMb = 0;
-};
-std::optional<ChildFigures> inChild(const std::function<bool()>& work) {
-    std::fflush(nullptr);
-    auto t0 = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid < 0) return std::nullopt;
-    if (pid == 0) _exit(work() ? 0 : 1);
-    int status = 0;
-    struct rusage ru {};
-    if (wait4(pid, &status, 0, &ru) != pid) return std::nullopt;
-    const double cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-                       double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-    ChildFigures f{since(t0), cpu, double(ru.ru_maxrss) / 1024.0};
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    return f;
-}
+using bench::ChildFigures;
+using bench::inChild;
 
 // ---- the corpus ----------------------------------------------------------------------------
 
@@ -136,38 +123,43 @@ std::unique_ptr<ss::Workbook> salesBook(int book, uint32_t rows) {
 
     static const char* kRegions[] = {"华东", "华南", "华北", "西南", "东北", "西北"};
     static const char* kProducts[] = {"Widget", "Gadget", "Sprocket", "Gizmo", "Doohickey"};
-    static const char* kHeader[kColumns] = {"编号", "日期", "地区", "产品", "数量", "单价",
-                                            "金额", "折扣", "税额", "合计", "备注", "客户"};
-    ss::Worksheet& ws = wb->addSheet("销售" + std::to_string(book));
-    for (uint32_t c = 1; c <= kColumns; ++c)
-        ws.setString(1, c, wb->strings.add(kHeader[c - 1]), headerXf);
-    uint32_t seed = 2654435761u * uint32_t(book + 1);
-    auto next = [&] { return seed = seed * 1103515245u + 12345u; };
-    for (uint32_t r = 2; r <= rows + 1; ++r) {
-        char id[32];
-        std::snprintf(id, sizeof id, "%06d%012u", 110101 + book, r);
-        ws.setString(r, 1, wb->strings.add(id));
-        ws.setNumber(r, 2, 45292 + double(next() % 366), dateXf);
-        ws.setString(r, 3, wb->strings.add(kRegions[next() % 6]));
-        ws.setString(r, 4, wb->strings.add(kProducts[next() % 5]));
-        const double qty = double(1 + next() % 200), price = double(next() % 100000) / 100.0;
-        ws.setNumber(r, 5, qty);
-        ws.setNumber(r, 6, price, moneyXf);
-        ws.setNumber(r, 7, qty * price, moneyXf);
-        ws.setNumber(r, 8, double(next() % 30) / 100.0);
-        ws.setNumber(r, 9, qty * price * 0.13, moneyXf);
-        ws.setNumber(r, 10, qty * price * 1.13, moneyXf);
-        if (r % 7 != 0) ws.setString(r, 11, wb->strings.add(r % 3 ? "正常" : "加急"));
-        ws.setString(r, 12, wb->strings.add("客户" + std::to_string(next() % 500)));
+    static const char* kHeader[12] = {"编号", "日期", "地区", "产品", "数量", "单价",
+                                      "金额", "折扣", "税额", "合计", "备注", "客户"};
+    static const char* kMonths[] = {"一月", "二月", "三月", "四月", "五月", "六月"};
+    for (int sheet = 0; sheet < kSheets; ++sheet) {
+        ss::Worksheet& ws = wb->addSheet(kSheets == 1 ? "销售" + std::to_string(book)
+                                                      : std::string(kMonths[sheet % 6]));
+        for (uint32_t c = 1; c <= kColumns; ++c)
+            ws.setString(1, c, wb->strings.add(kHeader[c - 1]), headerXf);
+        uint32_t seed = 2654435761u * uint32_t(book + 1) + uint32_t(sheet);
+        auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+        for (uint32_t r = 2; r <= rows + 1; ++r) {
+            char id[32];
+            std::snprintf(id, sizeof id, "%06d%012u", 110101 + book, r);
+            ws.setString(r, 1, wb->strings.add(id));
+            ws.setNumber(r, 2, 45292 + double(next() % 366), dateXf);
+            ws.setString(r, 3, wb->strings.add(kRegions[next() % 6]));
+            ws.setString(r, 4, wb->strings.add(kProducts[next() % 5]));
+            const double qty = double(1 + next() % 200), price = double(next() % 100000) / 100.0;
+            ws.setNumber(r, 5, qty);
+            ws.setNumber(r, 6, price, moneyXf);
+            ws.setNumber(r, 7, qty * price, moneyXf);
+            ws.setNumber(r, 8, double(next() % 30) / 100.0);
+            ws.setNumber(r, 9, qty * price * 0.13, moneyXf);
+            ws.setNumber(r, 10, qty * price * 1.13, moneyXf);
+            if (kColumns < 12) continue;
+            if (r % 7 != 0) ws.setString(r, 11, wb->strings.add(r % 3 ? "正常" : "加急"));
+            ws.setString(r, 12, wb->strings.add("客户" + std::to_string(next() % 500)));
+        }
+        for (uint32_t c = 1; c <= kColumns; ++c) {
+            ss::ColumnInfo col;
+            col.first = col.last = c;
+            col.width = c == 1 ? 22 : 12;
+            col.customWidth = true;
+            ws.columns.push_back(col);
+        }
+        ws.frozenRows = 1;
     }
-    for (uint32_t c = 1; c <= kColumns; ++c) {
-        ss::ColumnInfo col;
-        col.first = col.last = c;
-        col.width = c == 1 ? 22 : 12;
-        col.customWidth = true;
-        ws.columns.push_back(col);
-    }
-    ws.frozenRows = 1;
     return wb;
 }
 
@@ -186,22 +178,6 @@ bool makeCorpus(const fs::path& dir, int books, uint32_t rows) {
 }
 
 // ---- the comparison ------------------------------------------------------------------------
-
-std::optional<std::string> findProgram(const char* name) {
-    const char* path = std::getenv("PATH");
-    if (!path) return std::nullopt;
-    std::string all = path;
-    for (size_t from = 0; from <= all.size();) {
-        size_t colon = all.find(':', from);
-        std::string dir =
-            all.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
-        fs::path candidate = fs::path(dir.empty() ? "." : dir) / name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
-        if (colon == std::string::npos) break;
-        from = colon + 1;
-    }
-    return std::nullopt;
-}
 
 // CPU seconds of this process (the machine is shared: wall time depends on the other users).
 double cpuNow() {
@@ -226,11 +202,14 @@ void row(const char* what, double wall, double cpu, double floorCpu, double peak
                 floorCpu > 0 ? cpu / floorCpu : 0.0, wallRatio, peakMb, budgetText);
 }
 
-int benchmark(int books, uint32_t rows) {
+int benchmark(int books, uint32_t rows, int pairs) {
     const fs::path dir = fs::temp_directory_path() / ("tw_merge_bench_" + std::to_string(getpid()));
     const fs::path src = dir / "src";
-    std::printf("corpus: %d workbooks of %u rows x %u columns (%.1f million cells)\n", books, rows,
-                kColumns, double(books) * (rows + 1) * kColumns / 1e6);
+    std::printf(
+        "corpus: %d workbooks of %d sheet(s) of %u rows x %u columns (%.1f million "
+        "cells); load average %.2f\n",
+        books, kSheets, rows, kColumns, double(books) * kSheets * (rows + 1) * kColumns / 1e6,
+        bench::loadAverage());
     auto t0 = std::chrono::steady_clock::now();
     if (!makeCorpus(src, books, uint32_t(rows))) return 1;
     std::printf("  generated in %.2f s\n", since(t0));
@@ -258,25 +237,56 @@ int benchmark(int books, uint32_t rows) {
         row("engine: read every input", readAll->seconds, readAll->cpuSeconds, readFloor,
             readAll->peakMb, 0);
     int status = 0;
-    struct Ours {
-        std::string label;
-        double wall, peakMb;
+    const char* jobs[] = {"files", "one-sheet"};
+    const char* labels[] = {"into sheets", "into one sheet"};
+    auto ourJob = [&](int j) {
+        const fs::path out = dir / (std::string(jobs[j]) + ".xlsx");
+        fs::remove(out);
+        auto f = inChild([&] { return runJob(jobs[j], src.string(), out.string(), true); });
+        return f && fs::exists(out) ? f : std::nullopt;
     };
-    std::vector<Ours> ourRuns;
-    for (const char* job : {"files", "one-sheet"}) {
-        const std::string label = job == std::string("files") ? "into sheets" : "into one sheet";
-        const fs::path out = dir / (std::string(job) + ".xlsx");
-        auto ours = inChild([&] { return runJob(job, src.string(), out.string(), true); });
-        if (!ours || !fs::exists(out)) {
-            std::printf("%-30s failed\n", label.c_str());
-            status = 1;
+
+    // The peer, installed when missing.
+    std::optional<std::string> ssconvert;
+    if (bench::ensurePackages({"gnumeric"}, [] { return bool(bench::findProgram("ssconvert")); }))
+        ssconvert = bench::findProgram("ssconvert");
+    std::vector<std::string> peerArgs;
+    if (ssconvert) {
+        peerArgs = {*ssconvert, "--merge-to=" + (dir / "ssconvert.xlsx").string()};
+        for (const auto& f : inputs) peerArgs.push_back(f.string());
+    }
+
+    // Rounds of: into sheets, into one sheet, ssconvert; each job's figures are the medians.
+    std::vector<ChildFigures> runs[2], theirs;
+    std::vector<double> ratio[2];
+    for (int round = 0; round < pairs; ++round) {
+        std::optional<ChildFigures> f[2];
+        for (int j = 0; j < 2; ++j)
+            if (!(f[j] = ourJob(j))) {
+                std::printf("%s failed\n", labels[j]);
+                return 1;
+            }
+        for (int j = 0; j < 2; ++j) runs[j].push_back(*f[j]);
+        if (!ssconvert) continue;
+        auto t = bench::runProgram(peerArgs);
+        if (!t) {
+            std::printf("ssconvert --merge-to: failed\n");
+            ssconvert.reset();
             continue;
         }
+        theirs.push_back(*t);
+        for (int j = 0; j < 2; ++j) ratio[j].push_back(t->seconds / f[j]->seconds);
+    }
+
+    double peak[2] = {0, 0};
+    for (int j = 0; j < 2; ++j) {
+        const fs::path out = dir / (std::string(jobs[j]) + ".xlsx");
         const auto parts = bench::packageParts(out);
-        uint64_t compressed = 0;
+        uint64_t compressed = 0, zlib6 = 0;
         c0 = cpuNow();
-        bench::deflateAll(parts, kWriterDeflateLevel, compressed);
+        bench::isalDeflateAll(parts, compressed);  // the writer's compressor and level
         const double writeFloor = cpuNow() - c0;
+        bench::deflateAll(parts, 6, zlib6);
         uint64_t raw = 0;
         for (const auto& p : parts) raw += p.size();
         // The merged output alone: read it, and write it again.
@@ -289,42 +299,42 @@ int benchmark(int books, uint32_t rows) {
         const double budget = outputWrite && source && baseline
                                   ? outputWrite->peakMb + source->peakMb - baseline->peakMb
                                   : 0;
-        std::printf("%s: output %.1f MB of XML, %.1f MB deflated; floor to deflate it %.2f s CPU\n",
-                    label.c_str(), double(raw) / 1e6, double(compressed) / 1e6, writeFloor);
-        row(("  job " + label).c_str(), ours->seconds, ours->cpuSeconds, readFloor + writeFloor,
-            ours->peakMb, budget);
-        ourRuns.push_back({label, ours->seconds, ours->peakMb});
+        const double fileMb = double(fs::file_size(out)) / 1e6;
+        std::printf(
+            "%s: output %.1f MB of XML, file %.2f MB = %.2fx zlib-6 (%.2f MB); floor to "
+            "deflate it %.2f s CPU\n",
+            labels[j], double(raw) / 1e6, fileMb, fileMb * 1e6 / double(zlib6), double(zlib6) / 1e6,
+            writeFloor);
+        peak[j] = bench::medianOf(runs[j], &ChildFigures::peakMb);
+        row((std::string("  job ") + labels[j] + " (median)").c_str(),
+            bench::medianOf(runs[j], &ChildFigures::seconds),
+            bench::medianOf(runs[j], &ChildFigures::cpuSeconds), readFloor + writeFloor, peak[j],
+            budget);
         if (outputRead && outputWrite)
             row("  engine: write the output", -1, outputWrite->cpuSeconds - outputRead->cpuSeconds,
                 writeFloor, outputWrite->peakMb, 0);
     }
     std::printf(
         "(budget: peak of reading and writing the merged output plus one source workbook)\n");
-
-    if (auto ssconvert = findProgram("ssconvert")) {
-        std::vector<std::string> args{*ssconvert,
-                                      "--merge-to=" + (dir / "ssconvert.xlsx").string()};
-        for (const auto& f : inputs) args.push_back(f.string());
-        auto theirs = inChild([&] {
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            if (!freopen("/dev/null", "w", stderr)) return false;
-            execv(argv[0], argv.data());
-            return false;
-        });
-        if (theirs) {
-            std::printf("ssconvert --merge-to: %.2f s wall, %.2f s CPU, peak %.1f MB\n",
-                        theirs->seconds, theirs->cpuSeconds, theirs->peakMb);
-            for (const Ours& o : ourRuns)
-                std::printf("  ours %s: %.1fx faster (wall time), %.0f%% of its peak memory\n",
-                            o.label.c_str(), theirs->seconds / o.wall,
-                            100.0 * o.peakMb / theirs->peakMb);
-        } else
-            std::printf("ssconvert --merge-to: failed\n");
-    } else {
-        std::printf("ssconvert: not installed, no comparison with it\n");
+    if (!theirs.empty()) {
+        std::printf(
+            "ssconvert --merge-to, %zu runs: median %.2f s wall, %.2f s CPU, peak %.1f MB\n",
+            theirs.size(), bench::medianOf(theirs, &ChildFigures::seconds),
+            bench::medianOf(theirs, &ChildFigures::cpuSeconds),
+            bench::medianOf(theirs, &ChildFigures::peakMb));
+        for (int j = 0; j < 2; ++j) {
+            std::string each;
+            for (double r : ratio[j]) each += " " + std::to_string(r).substr(0, 5);
+            std::printf(
+                "  ours %s: %.1fx faster (wall, median of alternating runs:%s), %.0f%% of "
+                "its peak memory\n",
+                labels[j], bench::median(ratio[j]), each.c_str(),
+                100.0 * peak[j] / bench::medianOf(theirs, &ChildFigures::peakMb));
+        }
+    } else if (!ssconvert) {
+        std::printf("ssconvert: absent (gnumeric could not be installed), no comparison with it\n");
     }
+    std::printf("load average at end %.2f\n", bench::loadAverage());
     std::error_code ec;
     fs::remove_all(dir, ec);
     return status;
@@ -349,14 +359,34 @@ int main(int argc, char** argv) {
                     double(ru.ru_maxrss) / 1024);
         return 0;
     }
+    int pairs = 3;
+    bool multi = false;
+    std::vector<char*> rest{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--multi") == 0)
+            multi = true;
+        else if (std::strcmp(argv[i], "--pairs") == 0 && i + 1 < argc)
+            pairs = std::max(1, std::atoi(argv[++i]));
+        else
+            rest.push_back(argv[i]);
+    }
+    argc = int(rest.size());
+    argv = rest.data();
+    if (multi) {
+        kColumns = 10;
+        kSheets = 4;
+    }
     const bool corpusOnly = argc >= 3 && std::strcmp(argv[1], "corpus") == 0;
     const int first = corpusOnly ? 3 : 1;
-    const int books = argc > first ? std::atoi(argv[first]) : 100;
-    const long rows = argc > first + 1 ? std::atol(argv[first + 1]) : 5000;
+    const int books = argc > first ? std::atoi(argv[first]) : multi ? 30 : 100;
+    const long rows = argc > first + 1 ? std::atol(argv[first + 1]) : multi ? 2000 : 5000;
     if (books < 1 || rows < 1 || rows >= long(ss::kXlsxMaxRows)) {
-        std::fprintf(stderr, "usage: %s [BOOKS [ROWS]] | corpus FOLDER [BOOKS [ROWS]]\n", argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s [--multi] [--pairs N] [BOOKS [ROWS]] | corpus FOLDER [BOOKS [ROWS]]\n",
+            argv[0]);
         return 2;
     }
     if (corpusOnly) return makeCorpus(argv[2], books, uint32_t(rows)) ? 0 : 1;
-    return benchmark(books, uint32_t(rows));
+    return benchmark(books, uint32_t(rows), pairs);
 }

@@ -7,6 +7,13 @@
 //
 //   split_bench [ROWS]
 //
+// Against the pandas script a user would write (bench/peers/split_pandas.py; python3-pandas,
+// -openpyxl and -xlsxwriter installed when missing), alternating the two sides PAIRS times
+// (3 by default), each run in a child process, and checking that both wrote the same rows:
+// classification with 100 and 5,000 values and the even split on ROWS x 12, the split by sheet
+// on 40 sheets x 3,000 rows x 8 columns:
+//   split_bench peers [PAIRS [ROWS]]
+//
 // It also runs one split job on a workbook of your own, printing the job's texts:
 //   split_bench run sheets SOURCE [--xls]
 //   split_bench run rows SOURCE FOLDER ROWS [--header N] [--last-column N]
@@ -23,7 +30,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include <map>
+
 #include "jobs/jobs.h"
+#include "run.h"
 #include "spreadsheet/io.h"
 #include "spreadsheet/workbook.h"
 
@@ -254,7 +264,148 @@ bool formatsKept(const fs::path& file) {
 }
 
 bool pandasInstalled() {
-    return std::system("/usr/bin/python3 -c 'import pandas' >/dev/null 2>&1") == 0;
+    return std::system(
+               "/usr/bin/python3 -c 'import pandas, openpyxl, xlsxwriter' >/dev/null 2>&1") == 0;
+}
+
+// Each output file's rows as texts (cells joined by tabs), by file name.
+std::map<std::string, std::vector<std::string>> rowsIn(const fs::path& folder) {
+    std::map<std::string, std::vector<std::string>> out;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        auto opened = ss::openWorkbook(e.path());
+        auto& rows = out[e.path().filename().string()];
+        if (!opened.ok()) {
+            rows.push_back("unreadable");
+            continue;
+        }
+        const ss::Workbook& wb = *opened.value();
+        for (const ss::Row& r : wb.sheets[0]->rows()) {
+            std::string line;
+            uint32_t col = 1;
+            for (const ss::Cell& c : r.cells) {
+                for (; col < c.col; ++col) line += '\t';
+                line += wb.cellText(c);
+            }
+            rows.push_back(std::move(line));
+        }
+    }
+    return out;
+}
+
+// Several sheets of many rows, for the split by sheet.
+void makeSheetsSource(const fs::path& path, int sheets, uint32_t rows, uint32_t cols) {
+    ss::Workbook wb;
+    ss::Font bold;
+    bold.bold = true;
+    ss::CellFormat headerXf;
+    headerXf.fontId = wb.styles.internFont(bold);
+    headerXf.applyFont = true;
+    const uint32_t headerStyle = wb.styles.internCellFormat(headerXf);
+    uint64_t x = 88172645463325252ull;
+    for (int k = 1; k <= sheets; ++k) {
+        ss::Worksheet& s = wb.addSheet("门店" + std::to_string(k));
+        for (uint32_t c = 1; c <= cols; ++c)
+            s.setString(1, c, wb.strings.add("列" + std::to_string(c)), headerStyle);
+        for (uint32_t r = 2; r <= rows + 1; ++r)
+            for (uint32_t c = 1; c <= cols; ++c) {
+                x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+                if (c % 3 == 1)
+                    s.setString(r, c, wb.strings.add("项" + std::to_string(x % 400)));
+                else
+                    s.setNumber(r, c, double(x % 1000000) / 100);
+            }
+    }
+    if (!ss::saveWorkbook(wb, path, ss::FileFormat::Xlsx).ok()) std::exit(1);
+}
+
+int peers(int pairs, uint32_t rows) {
+    const fs::path scriptPath = fs::path(TW_SOURCE_DIR) / "bench" / "peers" / "split_pandas.py";
+    if (!bench::ensurePackages({"python3-pandas", "python3-openpyxl", "python3-xlsxwriter"},
+                               pandasInstalled)) {
+        std::printf("pandas: absent (could not be installed), no comparison\n");
+        return 1;
+    }
+    fs::path dir = fs::temp_directory_path() / ("tw_split_peers_" + std::to_string(::getpid()));
+    fs::create_directories(dir / "one");
+    fs::create_directories(dir / "many");
+    const fs::path source = dir / "one" / "source.xlsx", sheets = dir / "many" / "stores.xlsx";
+    makeSource(source, rows);
+    makeSheetsSource(sheets, 40, 3000, 8);
+    std::printf("load average %.2f; %d alternating pairs; pandas script %s\n", bench::loadAverage(),
+                pairs, scriptPath.c_str());
+    std::printf("%-34s %9s %9s %9s %9s %8s %8s %s\n", "job", "ours s", "ours CPU", "pandas s",
+                "pandas CPU", "ratio", "peak MB", "rows");
+    struct Job {
+        std::string label, kind;
+        fs::path source;
+        int arg;
+    } jobs[] = {{"split by value, 100 values", "value", source, int(kKey100)},
+                {"split by value, 5,000 values", "value", source, int(kKey5000)},
+                {"split by rows, 10,000 per book", "rows", source, 10000},
+                {"split by sheet, 40 x 3,000 x 8", "sheets", sheets, 0}};
+    int status = 0;
+    for (const Job& job : jobs) {
+        const fs::path ours = dir / "ours", theirs = dir / "pandas";
+        auto runOurs = [&]() {
+            fs::remove_all(ours);
+            fs::create_directories(ours);
+            // The split by sheet writes into a new folder beside the source.
+            for (const auto& e : fs::directory_iterator(job.source.parent_path()))
+                if (e.is_directory()) fs::remove_all(e.path());
+            return bench::inChild([&] {
+                JobOptions o;
+                o.splitSaveDir = ours.string() + "/";
+                QuietHost host;
+                if (job.kind == "value") {
+                    o.classifyColumn = job.arg;
+                    o.fullMatch = true;
+                    TransformJob(job.source.string(), o, host);
+                } else if (job.kind == "rows") {
+                    o.rowsPerWorkbook = job.arg;
+                    o.evenHeaderRows = true;
+                    o.evenHeaderRowCount = 1;
+                    TransformAverageJob(job.source.string(), o, host);
+                } else {
+                    ExcelFileSplitJob(job.source.string(), o, host);
+                }
+                return host.last.rfind("成功拆分", 0) == 0;
+            });
+        };
+        auto runTheirs = [&]() {
+            fs::remove_all(theirs);
+            std::vector<std::string> argv{"/usr/bin/python3", scriptPath.string(), job.kind,
+                                          job.source.string(), theirs.string()};
+            if (job.kind != "sheets") argv.push_back(std::to_string(job.arg));
+            return bench::runProgram(argv);
+        };
+        bench::PairRuns r = bench::alternate(pairs, runOurs, runTheirs);
+        if (!r.ok) {
+            std::printf("%-34s failed\n", job.label.c_str());
+            status = 1;
+            continue;
+        }
+        fs::path oursOut = ours;
+        if (job.kind == "sheets")
+            for (const auto& e : fs::directory_iterator(job.source.parent_path()))
+                if (e.is_directory()) oursOut = e.path();
+        const bool same = rowsIn(oursOut) == rowsIn(theirs);
+        std::printf("%-34s %9.2f %9.2f %9.2f %9.2f %7.1fx %8.0f %s\n", job.label.c_str(),
+                    bench::medianOf(r.ours, &bench::ChildFigures::seconds),
+                    bench::medianOf(r.ours, &bench::ChildFigures::cpuSeconds),
+                    bench::medianOf(r.theirs, &bench::ChildFigures::seconds),
+                    bench::medianOf(r.theirs, &bench::ChildFigures::cpuSeconds),
+                    bench::median(r.wallRatio),
+                    bench::medianOf(r.ours, &bench::ChildFigures::peakMb),
+                    same ? "same rows" : "ROWS DIFFER");
+        std::string each;
+        for (double x : r.wallRatio) each += " " + std::to_string(x).substr(0, 5);
+        std::printf("  wall ratio per pair:%s; CPU ratio median %.1fx\n", each.c_str(),
+                    bench::median(r.cpuRatio));
+        status |= same ? 0 : 1;
+    }
+    std::printf("load average at end %.2f\n", bench::loadAverage());
+    fs::remove_all(dir);
+    return status;
 }
 
 }  // namespace
@@ -265,6 +416,9 @@ int main(int argc, char** argv) {
         if (status == 2) std::fprintf(stderr, "usage: see the head of bench/split_bench.cpp\n");
         return status;
     }
+    if (argc > 1 && std::string(argv[1]) == "peers")
+        return peers(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3,
+                     argc > 3 ? uint32_t(std::strtoul(argv[3], nullptr, 10)) : 200000);
     uint32_t rows = argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 10)) : 200000;
     fs::path dir = fs::temp_directory_path() / ("tw_split_bench_" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -337,32 +491,7 @@ int main(int argc, char** argv) {
                     formatsKept(out / "source_1.xlsx") ? "kept" : "LOST");
     }
 
-    if (pandasInstalled()) {
-        // The same classification by 100 values with pandas: read, group, one file per group.
-        const fs::path script = dir / "pandas_split.py", out = dir / "pandas_out";
-        fs::create_directories(out);
-        if (FILE* f = std::fopen(script.c_str(), "w")) {
-            std::fprintf(f,
-                         "import sys, time, pandas\n"
-                         "t = time.time()\n"
-                         "df = pandas.read_excel(sys.argv[1])\n"
-                         "for key, group in df.groupby(df.columns[%u], sort=False):\n"
-                         "    group.to_excel(sys.argv[2] + '/' + str(key) + '.xlsx', "
-                         "index=False)\n"
-                         "print('%%.2f' %% (time.time() - t))\n",
-                         kKey100 - 1);
-            std::fclose(f);
-        }
-        std::string cmd =
-            "/usr/bin/python3 " + script.string() + " " + source.string() + " " + out.string();
-        std::printf("\npandas groupby + to_excel, 100 values (no formats kept), seconds: ");
-        std::fflush(stdout);
-        if (std::system(cmd.c_str()) != 0) std::printf("failed\n");
-    } else {
-        std::printf(
-            "\npandas groupby + to_excel: not measured, python3-pandas is not installed "
-            "(reference figure: 57 s for 100 values, formats not kept)\n");
-    }
+    std::printf("\n(against pandas: split_bench peers)\n");
     fs::remove_all(dir);
     return 0;
 }

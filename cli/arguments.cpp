@@ -25,6 +25,7 @@ struct OptionSpec {
 const OptionSpec kOutput{"-o", ValueKind::Text};
 const OptionSpec kSaveDir{"-d", ValueKind::Text};
 const OptionSpec kXls{"--xls", ValueKind::Flag};
+const OptionSpec kOverwrite{"--overwrite", ValueKind::Flag};
 const OptionSpec kMergeHeaderRows{"--header-rows", ValueKind::Number, 1, 256};
 const OptionSpec kDropEmptyKey{"--drop-empty-key", ValueKind::Number, 1, 256};
 const OptionSpec kSplitHeaderRows{"--header-rows", ValueKind::Number, 1, 99};
@@ -34,6 +35,7 @@ const std::vector<OptionSpec>& folderMergeOptions() {
     static const std::vector<OptionSpec> specs{
         kOutput,
         kXls,
+        kOverwrite,
         {"--keep-empty-sheets", ValueKind::Flag},
         {"--sheet", ValueKind::Text},
         {"--first-sheet", ValueKind::Flag},
@@ -53,16 +55,16 @@ const std::vector<OptionSpec>& optionsOf(Command command) {
         kDropEmptyKey,
         kMergeHeaderRows,
         kXls,
+        kOverwrite,
     };
     static const std::vector<OptionSpec> sheetSplit{kXls};
     static const std::vector<OptionSpec> evenSplit{
-        kSaveDir,
-        {"--rows", ValueKind::Number, 1, 1000000},
-        kSplitHeaderRows,
-        kLastColumn,
+        kSaveDir,         kOverwrite,  {"--rows", ValueKind::Number, 1, 1000000},
+        kSplitHeaderRows, kLastColumn,
     };
     static const std::vector<OptionSpec> classifySplit{
         kSaveDir,
+        kOverwrite,
         {"--column", ValueKind::Number, INT_MIN, INT_MAX},
         {"--values", ValueKind::Text},
         {"--names", ValueKind::Text},
@@ -272,6 +274,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         inv.output = given["-o"];
     }
     if (has(given, "-d")) inv.saveDir = withoutTrailingSlashes(given["-d"]);
+    inv.overwrite = has(given, "--overwrite");
 
     JobOptions& o = inv.options;
     o = windowStartOptions();
@@ -374,6 +377,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
 std::string helpText() {
     return R"(用法：
   tablaweaver                          启动窗口
+  tablaweaver PATH                     启动窗口，把文件夹或工作簿 PATH 填入相应的输入框
   tablaweaver -autorun                 以 -autorun 方式启动窗口
   tablaweaver 子命令 参数 [选项]        不启动窗口，在命令行中执行一项功能
 
@@ -399,6 +403,7 @@ merge-files 与 merge-one-sheet 的选项：
   --same-name                  汇总同名Sheet
   --header-rows N              该行及以上是表头,只汇总一次（1-256；merge-files 中需与 --same-name 一起使用）
   --drop-empty-key COL         该列单元格为空时,自动删除行（1-256；merge-files 中需与 --same-name 一起使用）
+  --overwrite                  OUT 已存在时替换它（默认保留两者，结果存为“OUT (2)”）
 
 merge-sheets 的选项：
   -o OUT                       汇总结果的保存路径；缺少扩展名时自动补上 .xlsx 或 .xls
@@ -407,6 +412,7 @@ merge-sheets 的选项：
   --drop-empty-key COL         该列单元格为空时,自动删除行（1-256）
   --header-rows N              该行及以上是表头,只汇总一次（1-256）
   --xls                        合并后保存为xls文件
+  --overwrite                  OUT 已存在时替换它（默认保留两者，结果存为“OUT (2)”）
 
 split-sheets 的选项：
   --xls                        拆分为xls（默认拆分为xlsx）
@@ -416,6 +422,7 @@ split-rows 的选项：
   --rows N                     每个工作簿行数（1-1000000）
   --header-rows N              指定该行及以上为表头，每个工作簿都带表头（1-99；默认无表头）
   --last-column N              最后列号（0-99999）
+  --overwrite                  替换文件夹中已有的同名文件（默认保留两者，新文件存为“名称 (2)”）
 
 split-column 的选项：
   -d FOLDER                    拆分后保存的文件夹（必须已存在）
@@ -427,6 +434,7 @@ split-column 的选项：
   --contains                   单元格包含该内容即拆分（默认内容全匹配）
   --one-workbook               拆分到一个工作簿中，每项一个Sheet
   --row-by-row                 逐行拆分（默认高速模式）
+  --overwrite                  替换文件夹中已有的同名文件（默认保留两者，新文件存为“名称 (2)”）
 
 每个子命令都可用的选项：
   --report PATH                报告每个源文件和Sheet的结果（合并、拆分、跳过或失败及原因、行数），
@@ -447,8 +455,24 @@ merge-files（需 --same-name）、merge-one-sheet 与 merge-sheets（纵向）�
   -h, --help                   显示本帮助
   --version                    显示版本
 
+示例：
+  合并文件夹“销售”（含子文件夹）中的所有工作簿，每个Sheet成为结果中的一个Sheet：
+    tablaweaver merge-files 销售 -o 合并结果.xlsx
+  只取每个工作簿的第一个Sheet，合并到一个Sheet中，存为xls：
+    tablaweaver merge-one-sheet 销售 -o 合并结果.xls --first-sheet --xls
+  把一个工作簿的所有Sheet纵向汇总，表头（第1行）只取一次：
+    tablaweaver merge-sheets 全年.xlsx -o 汇总.xlsx --header-rows 1
+  把一个工作簿的每个Sheet存为单独的工作簿：
+    tablaweaver split-sheets 全年.xlsx
+  每500行拆分为一个工作簿，每个都带第1行的表头：
+    tablaweaver split-rows 名单.xlsx -d 拆分结果 --rows 500 --header-rows 1
+  按第3列的内容“华东”和“华北”拆分，文件名为 east 和 north：
+    tablaweaver split-column 订单.xlsx -d 拆分结果 --column 3 --values "华东|华北" --names "east|north"
+
 功能的提示和结果逐行输出到标准错误，最后一行是结果；合并结果的保存路径和无法合并的文件目录的路径输出到标准输出。
-在终端上运行时显示进度条。按 Ctrl-C 会在当前文件或当前一块处理完后停止，不留下不完整的结果文件。
+在终端上运行时显示进度条。按 Ctrl-C 会在当前文件或当前一块处理完后停止，不留下不完整的结果文件；
+保存中再按一次 Ctrl-C 会放弃这次保存、保留原有文件（退出状态 130），已完成的保存则照常成功（退出状态 0）。
+源文件从不被改写：结果路径指向源文件时，功能在开始前就拒绝执行。
 退出状态：0 成功；1 检查未通过或功能失败；2 用法错误；130 被中断。
 )";
 }

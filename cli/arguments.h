@@ -24,6 +24,9 @@ struct Invocation {
     int classifyColumn = 1;
     std::string valuesText;
     std::string namesText;
+    // --overwrite: outputs replace files already standing under their names (otherwise both
+    // are kept, the new one as "name (2)").
+    bool overwrite = false;
     // Every other option, already in the job's fields.
     JobOptions options;
 };

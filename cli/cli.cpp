@@ -13,9 +13,9 @@
 #include "console_host.h"
 #include "jobs/job_common.h"
 #include "jobs/report.h"
-#include "start_checks.h"
 
 #include "merge_object.h"
+#include "start_checks.h"
 
 namespace {
 
@@ -49,15 +49,16 @@ std::optional<std::string> startCheck(cli::Invocation& inv) {
     switch (inv.command) {
         case Command::MergeFiles:
         case Command::MergeOneSheet:
-            return cli::checkFolderMerge(inv.options);
+            return tw::checkFolderMerge(inv.options.jobSourcePath);
         case Command::MergeSheets:
+            return tw::checkSheetMerge(inv.options.jobSourcePath);
         case Command::SplitSheets:
-            return cli::checkWorkbook(inv.options);
+            return tw::checkWorkbookExists(inv.options.jobSourcePath);
         case Command::SplitRows:
-            return cli::checkEvenSplit(inv.options);
+            return tw::checkSplitPaths(inv.options.splitSourceFile, inv.options.splitSaveDir);
         case Command::SplitColumn:
-            return cli::checkClassifySplit(inv.classifyColumn, inv.valuesText, inv.namesText,
-                                           inv.options);
+            return tw::checkClassifySplit(inv.classifyColumn, inv.valuesText, inv.namesText,
+                                          inv.options);
     }
     return std::nullopt;
 }
@@ -131,7 +132,7 @@ int runCommandLine(int argc, char** argv) {
         std::error_code ec;
         std::filesystem::path report =
             std::filesystem::absolute(inv.options.reportPath, ec).lexically_normal();
-        if (ec || report.filename().empty() || !cli::directoryExists(report.parent_path().string()))
+        if (ec || report.filename().empty() || !tw::directoryExists(report.parent_path().string()))
             return usageError("保存报告的文件夹不存在：" + inv.options.reportPath);
         inv.options.reportPath = report.string();
     }
@@ -140,7 +141,7 @@ int runCommandLine(int argc, char** argv) {
         std::filesystem::path out = std::filesystem::absolute(inv.output, ec).lexically_normal();
         if (ec || out.filename().empty())
             return usageError("选项 -o 需要一个文件名：" + inv.output);
-        if (!cli::directoryExists(out.parent_path().string()))
+        if (!tw::directoryExists(out.parent_path().string()))
             return usageError("保存结果的文件夹不存在：" + out.parent_path().string());
         inv.output = out.string();
     }
@@ -154,12 +155,13 @@ int runCommandLine(int argc, char** argv) {
         return 1;
     }
     if (isFolderMerge(inv.command) && !inv.options.dryRun &&
-        cli::pathExists(inv.options.failListPath))
+        tw::pathExists(inv.options.failListPath))
         std::remove(inv.options.failListPath.c_str());
 
     cli::installStopHandlers();
     cli::ConsoleHost host(stderr, stdout, ::isatty(STDERR_FILENO) == 1,
-                          savesToOutput(inv.command) ? std::optional(inv.output) : std::nullopt);
+                          savesToOutput(inv.command) ? std::optional(inv.output) : std::nullopt,
+                          inv.overwrite);
     runJob(inv.command, inv.options, host);
     host.finish();
     if (inv.options.dryRun) {
@@ -167,16 +169,14 @@ int runCommandLine(int argc, char** argv) {
         return cli::stopRequested() ? 130 : 1;
     }
 
-    // The result text comes before a merge saves: a merge is done once its file is there.
-    // The lines about the report follow the result text.
-    std::string result = host.lastText();
-    if (result.rfind(jobs::kReportSaved, 0) == 0 || result.rfind(jobs::kReportFailed, 0) == 0)
-        result = host.previousText();
-    const bool reachedResult = result.rfind(resultPrefix(inv.command), 0) == 0;
-    const bool saved = host.savedFileWritten();
-    if (reachedResult && (!savesToOutput(inv.command) || saved)) {
-        // A stop that came after the job's last check changed nothing: the work is complete.
-        if (savesToOutput(inv.command)) std::printf("%s\n", host.savedPath()->c_str());
+    // A merge is done once the job reported its file saved (a stop that came later changed
+    // nothing); a split once it gave its result (what was left behind and where the report
+    // went may follow it).
+    const bool reachedResult = host.saidRecently(resultPrefix(inv.command));
+    const bool done = savesToOutput(inv.command) ? host.savedPath().has_value() : reachedResult;
+    if (done) {
+        if (savesToOutput(inv.command))
+            std::printf("%s\n", jobs::printable(*host.savedPath()).c_str());
         return 0;
     }
     if (cli::stopRequested()) {

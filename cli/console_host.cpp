@@ -1,7 +1,6 @@
 #include "console_host.h"
 
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,12 +9,21 @@
 #include <cstdint>
 #include <vector>
 
+#include "jobs/job_common.h"
+#include "spreadsheet/io.h"
+
 namespace cli {
 namespace {
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
 void onStopSignal(int) {
+    if (g_stopRequested && !ss::saveInProgress()) {
+        static const char kText[] = "已取消。\n";
+        (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
+        ::_exit(130);
+    }
+    if (g_stopRequested) ss::abortSaves();
     g_stopRequested = 1;
 }
 
@@ -78,8 +86,8 @@ void installStopHandlers() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    // The job stops at its next check; a second signal ends the process at once.
-    action.sa_flags = SA_RESTART | SA_RESETHAND;
+    // The job stops at its next check; what a second signal does is up to onStopSignal.
+    action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
 }
@@ -114,11 +122,12 @@ std::string fitFromLeft(const std::string& text, int width) {
 }
 
 ConsoleHost::ConsoleHost(std::FILE* err, std::FILE* out, bool terminal,
-                         std::optional<std::string> saveAnswer)
+                         std::optional<std::string> saveAnswer, bool overwrite)
     : err_(err),
       out_(out),
       terminal_(terminal),
       saveAnswer_(std::move(saveAnswer)),
+      overwrite_(overwrite),
       start_(std::chrono::steady_clock::now()) {
     if (terminal_) clock_ = std::thread([this] { tick(); });
 }
@@ -149,8 +158,9 @@ void ConsoleHost::tick() {
 
 void ConsoleHost::text(const std::string& message) {
     std::lock_guard lock(mutex_);
-    previousText_ = std::move(lastText_);
     lastText_ = message;
+    recent_.push_back(message);
+    if (recent_.size() > 8) recent_.pop_front();
     if (terminal_) {
         clearBarLocked();
         std::fprintf(err_, "%s\n", message.c_str());
@@ -200,10 +210,8 @@ void ConsoleHost::drawBarLocked() {
     barShown_ = true;
 }
 
-std::optional<std::string> ConsoleHost::askSaveFileName(const std::string&, const std::string&,
-                                                        const std::string& filter) {
-    // A stop requested before the save declines the question, so nothing is written.
-    if (cancelRequested() || !saveAnswer_) return std::nullopt;
+std::optional<std::string> ConsoleHost::knownSaveAnswer(const std::string& filter) {
+    if (!saveAnswer_) return std::nullopt;
     std::string path = *saveAnswer_;
     auto open = filter.find("(*");
     auto close = filter.find(')', open == std::string::npos ? 0 : open);
@@ -211,43 +219,47 @@ std::optional<std::string> ConsoleHost::askSaveFileName(const std::string&, cons
         std::string ext = filter.substr(open + 2, close - open - 2);
         if (!endsWithNoCase(path, ext)) path += ext;
     }
-    std::lock_guard lock(mutex_);
-    savedPath_ = path;
-    stampBeforeSave_ = stampOf(path);
     return path;
 }
 
-ConsoleHost::FileStamp ConsoleHost::stampOf(const std::string& path) {
-    FileStamp stamp;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return stamp;
-    stamp.exists = true;
-    stamp.device = st.st_dev;
-    stamp.inode = st.st_ino;
-    stamp.size = st.st_size;
-    stamp.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    return stamp;
+std::optional<std::string> ConsoleHost::askSaveFileName(const std::string&, const std::string&,
+                                                        const std::string& filter) {
+    // A stop requested before the save declines the question, so nothing is written.
+    if (cancelRequested()) return std::nullopt;
+    auto path = knownSaveAnswer(filter);
+    // Without --overwrite a file already there stays, and the result goes beside it.
+    if (path && !overwrite_) path = jobs::freeNameBeside(*path).string();
+    return path;
 }
 
-bool ConsoleHost::savedFileWritten() const {
-    if (!savedPath_) return false;
-    FileStamp now = stampOf(*savedPath_);
-    return now.exists && !(now == stampBeforeSave_);
+void ConsoleHost::saved(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    savedPath_ = path;
+}
+
+ExistingFiles ConsoleHost::askExistingFiles(const std::string&) {
+    return overwrite_ ? ExistingFiles::ReplaceAll : ExistingFiles::KeepBoth;
 }
 
 void ConsoleHost::showTextFile(const std::string& path) {
-    std::fprintf(out_, "%s\n", path.c_str());
+    std::fprintf(out_, "%s\n", jobs::printable(path).c_str());
     std::fflush(out_);
 }
 
 void ConsoleHost::showPlan(const std::vector<std::vector<std::string>>& table) {
-    std::vector<int> widths;
+    // Names from the data are shown on one line each, control characters escaped.
+    std::vector<std::vector<std::string>> shown;
     for (const auto& row : table) {
+        shown.emplace_back();
+        for (const std::string& cell : row) shown.back().push_back(jobs::printable(cell));
+    }
+    std::vector<int> widths;
+    for (const auto& row : shown) {
         if (widths.size() < row.size()) widths.resize(row.size(), 0);
         for (size_t i = 0; i < row.size(); ++i)
             widths[i] = std::max(widths[i], displayWidth(row[i]));
     }
-    for (const auto& row : table) {
+    for (const auto& row : shown) {
         std::string line;
         for (size_t i = 0; i < row.size(); ++i) {
             line += row[i];
@@ -258,6 +270,12 @@ void ConsoleHost::showPlan(const std::vector<std::vector<std::string>>& table) {
         std::fprintf(out_, "%s\n", line.c_str());
     }
     std::fflush(out_);
+}
+
+bool ConsoleHost::saidRecently(std::string_view prefix) const {
+    for (const std::string& t : recent_)
+        if (t.rfind(prefix, 0) == 0) return true;
+    return false;
 }
 
 bool ConsoleHost::cancelRequested() const {

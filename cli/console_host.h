@@ -6,10 +6,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -17,7 +19,9 @@
 
 namespace cli {
 
-// Installs the SIGINT/SIGTERM handlers that request a stop; a second signal ends the process.
+// Installs the SIGINT/SIGTERM handlers that request a stop. A second signal ends the process at
+// once, unless a save is in progress: then that save is abandoned (its temporary file removed,
+// the previous file kept) or, when it is already past that point, completes.
 void installStopHandlers();
 bool stopRequested();
 
@@ -30,8 +34,10 @@ class ConsoleHost : public JobHost {
 public:
     // `saveAnswer` answers the save-file question (none: the question is declined).
     // `terminal` selects the progress bar; otherwise progress goes out as plain lines.
+    // `overwrite`: a file already at the save answer or an output's name is replaced; otherwise
+    // both are kept and the new file takes the next free name "name (2)".
     ConsoleHost(std::FILE* err, std::FILE* out, bool terminal,
-                std::optional<std::string> saveAnswer);
+                std::optional<std::string> saveAnswer, bool overwrite = false);
     ~ConsoleHost() override;
 
     void text(const std::string& message) override;
@@ -43,18 +49,19 @@ public:
     // The plan of a dry run: a table on standard output, columns aligned.
     void showPlan(const std::vector<std::vector<std::string>>& table) override;
     bool cancelRequested() const override;
+    std::optional<std::string> knownSaveAnswer(const std::string& filter) override;
+    void saved(const std::string& path) override;
+    ExistingFiles askExistingFiles(const std::string& path) override;
 
     // Removes the progress bar and stops its clock; idempotent.
     void finish();
 
     const std::string& lastText() const { return lastText_; }
-    // The text before the last one.
-    const std::string& previousText() const { return previousText_; }
-    // The path the save-file question was answered with, when it was asked and answered.
+    // True when one of the last few texts begins with `prefix` (the notes that follow a job's
+    // result are few).
+    bool saidRecently(std::string_view prefix) const;
+    // The file the job reported saved (through JobHost::saved), when it did.
     const std::optional<std::string>& savedPath() const { return savedPath_; }
-    // True when a file was written at savedPath() after the question was answered (a file that
-    // was there before and was left alone does not count).
-    bool savedFileWritten() const;
 
 private:
     void drawBarLocked();
@@ -65,17 +72,10 @@ private:
     std::FILE* out_;
     bool terminal_;
     std::optional<std::string> saveAnswer_;
+    bool overwrite_;
     std::optional<std::string> savedPath_;
-    struct FileStamp {
-        bool exists = false;
-        unsigned long long device = 0, inode = 0;
-        long long size = 0, mtimeNs = 0;
-        bool operator==(const FileStamp&) const = default;
-    };
-    static FileStamp stampOf(const std::string& path);
-    FileStamp stampBeforeSave_;
     std::string lastText_;
-    std::string previousText_;
+    std::deque<std::string> recent_;  // the last few texts, the last one included
     std::chrono::steady_clock::time_point start_;
 
     std::mutex mutex_;

@@ -20,7 +20,9 @@ for target in "${!SEEDS[@]}"; do
         [ -d "$CORPUS/$sub" ] && cp -f "$CORPUS/$sub"/* "$seed"/ 2>/dev/null || true
     done
     echo "== $target: ${SECONDS_PER_TARGET}s"
-    if ! "build-fuzz/tests/fuzz/$target" "$seed" -max_total_time="$SECONDS_PER_TARGET" \
+    dict=()
+    [ -f "tests/fuzz/$target.dict" ] && dict=(-dict="tests/fuzz/$target.dict")
+    if ! "build-fuzz/tests/fuzz/$target" "$seed" "${dict[@]}" -max_total_time="$SECONDS_PER_TARGET" \
         -timeout=20 -rss_limit_mb=2048 -max_len=1048576 -artifact_prefix="$crashes/" \
         -print_final_stats=1 2>"build-fuzz/$target.log"; then
         echo "$target found a problem; see build-fuzz/$target.log and $crashes/" >&2

@@ -1,9 +1,22 @@
 #include "io.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <set>
 #include <system_error>
+#include <unordered_set>
 
 #include "csv/csv.h"
 #include "xls/xls.h"
@@ -25,7 +38,100 @@ std::string display(const fs::path& p) {
     return p.string();
 }
 
+// ---- fitting what was read -----------------------------------------------------------------
+
+size_t utf16Units(std::string_view s) {
+    size_t units = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        auto c = static_cast<unsigned char>(s[i]);
+        if ((c & 0xC0) == 0x80) continue;  // continuation byte
+        units += c >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+// The longest start of `s` within `units` UTF-16 units, never splitting a character.
+std::string_view cutUtf16(std::string_view s, size_t units) {
+    size_t used = 0, i = 0;
+    while (i < s.size()) {
+        auto c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        size_t w = len == 4 ? 2 : 1;
+        if (used + w > units || i + len > s.size()) break;
+        used += w;
+        i += len;
+    }
+    return s.substr(0, i);
+}
+
+std::string foldAscii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    return out;
+}
+
+std::string validSheetName(std::string_view name, size_t position) {
+    std::string out;
+    for (char c : name) {
+        bool bad = c == '[' || c == ']' || c == ':' || c == '*' || c == '?' || c == '/' ||
+                   c == '\\' || static_cast<unsigned char>(c) < 0x20;
+        out += bad ? '_' : c;
+    }
+    out = std::string(cutUtf16(out, 31));
+    if (!out.empty() && out.front() == '\'') out.front() = '_';
+    if (!out.empty() && out.back() == '\'') out.back() = '_';
+    if (out.empty()) out = "Sheet" + std::to_string(position);
+    return out;
+}
+
 }  // namespace
+
+void fitReadWorkbook(Workbook& wb) {
+    // Sheet names: the valid ones first, so that a renamed sheet never takes a valid name.
+    std::unordered_set<std::string> taken;
+    std::vector<size_t> renamed;
+    for (size_t i = 0; i < wb.sheets.size(); ++i) {
+        const std::string& name = wb.sheets[i]->name;
+        if (validSheetName(name, i + 1) == name && taken.insert(foldAscii(name)).second) continue;
+        renamed.push_back(i);
+    }
+    for (size_t i : renamed) {
+        Worksheet& ws = *wb.sheets[i];
+        std::string base = validSheetName(ws.name, i + 1), candidate = base;
+        for (int n = 2; !taken.insert(foldAscii(candidate)).second; ++n) {
+            std::string suffix = " (" + std::to_string(n) + ")";
+            candidate = std::string(cutUtf16(base, 31 - suffix.size())) + suffix;
+        }
+        wb.readNotes.push_back("[" + candidate + "] 工作表名称“" + ws.name + "”无法保存，已改为“" +
+                               candidate + "”");
+        ws.name = candidate;
+    }
+
+    // Texts beyond a cell's limit: only when the table of strings holds one is a cell looked at.
+    std::vector<bool> tooLong;
+    for (uint32_t i = 0; i < wb.strings.size(); ++i) {
+        std::string_view t = wb.strings.text(i);
+        if (t.size() > kMaxCellTextUnits && utf16Units(t) > kMaxCellTextUnits) {
+            if (tooLong.empty()) tooLong.resize(wb.strings.size());
+            tooLong[i] = true;
+        }
+    }
+    if (tooLong.empty()) return;
+    for (auto& sheet : wb.sheets) {
+        for (Row& row : sheet->mutableRows()) {
+            for (Cell& cell : row.cells) {
+                if (cell.type != CellType::String || cell.sst >= tooLong.size() ||
+                    !tooLong[cell.sst])
+                    continue;
+                std::string cut(cutUtf16(wb.strings.text(cell.sst), kMaxCellTextUnits));
+                cell.sst = wb.strings.add(cut);
+                wb.readNotes.push_back("[" + sheet->name + "] " + cellName(row.index, cell.col) +
+                                       " 文本超过单元格上限（32767个字符），已截断");
+            }
+        }
+    }
+}
 
 std::optional<FileFormat> formatFromExtension(const fs::path& path) {
     std::string ext = lower(path.extension().string());
@@ -50,17 +156,121 @@ Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path) {
     bool isOle = got == 8 && std::equal(head, head + 8, kOle);
     auto ext = formatFromExtension(path);
 
-    if (isZip) return readXlsx(path);
+    auto fitted = [](Result<std::unique_ptr<Workbook>> read) {
+        if (read.ok()) fitReadWorkbook(*read.value());
+        return read;
+    };
+    if (isZip) return fitted(readXlsx(path));
     if (isOle) {
         if ((ext == FileFormat::Xlsx || ext == FileFormat::Xlsm) && !hasWorkbookStream(path))
             return fail("无法打开文件 " + display(path) +
                         "：工作簿已加密（设有打开密码），请先在表格软件中取消密码。");
-        return readXls(path);
+        return fitted(readXls(path));
     }
-    if (ext == FileFormat::Csv) return readCsv(path);
+    if (ext == FileFormat::Csv) return fitted(readCsv(path));
     if (got == 0) return fail("无法打开文件 " + display(path) + "：文件是空的。");
     return fail("无法打开文件 " + display(path) +
                 "：内容不是受支持的表格文件（xlsx、xlsm、xls、csv）。");
+}
+
+namespace {
+
+std::atomic<int> g_savesInFlight{0};
+std::atomic<bool> g_savesAborted{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+// The reason of a failed system call in the user's words.
+std::string reasonOf(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return "没有写入权限。";
+        case EROFS:
+            return "所在的磁盘是只读的。";
+        case ENOSPC:
+        case EDQUOT:
+            return "磁盘空间不足。";
+        case ENAMETOOLONG:
+            return "文件名太长。";
+        case ENOENT:
+        case ENOTDIR:
+            return "文件夹不存在。";
+        default:
+            return std::strerror(error);
+    }
+}
+
+constexpr size_t kNameMax = 255;
+// ".name" + ".tw-xxxxxxxx.tmp", and the zip library's own ".XXXXXX" behind that.
+constexpr size_t kTempOverhead = 1 + 16 + 7;
+
+bool isOurTemporary(const std::string& name) {
+    // "." + name + ".tw-" + 8 hex digits + ".tmp", optionally + "." + 6 characters.
+    std::string_view n = name;
+    if (n.size() > 7 && n[n.size() - 7] == '.' && n.substr(n.size() - 11, 4) == ".tmp")
+        n = n.substr(0, n.size() - 7);
+    if (n.size() < 18 || n[0] != '.' || n.substr(n.size() - 4) != ".tmp" ||
+        n.substr(n.size() - 16, 4) != ".tw-")
+        return false;
+    for (char c : n.substr(n.size() - 12, 8))
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+// Removes temporary files of ours older than a minute, once per folder and process.
+void removeStaleTemporaries(const fs::path& dir) {
+    static std::mutex mutex;
+    static std::set<std::string> done;
+    {
+        std::lock_guard lock(mutex);
+        if (!done.insert(dir.string()).second) return;
+    }
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    const time_t now = std::time(nullptr);
+    while (dirent* e = ::readdir(d)) {
+        std::string name = e->d_name;
+        if (!isOurTemporary(name)) continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(d), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(st.st_mode) && now - st.st_mtime > 60)
+            (void)::unlinkat(::dirfd(d), name.c_str(), 0);
+    }
+    ::closedir(d);
+}
+
+mode_t defaultFileMode() {
+    static const mode_t mode = [] {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        return mode_t(0666 & ~mask);
+    }();
+    return mode;
+}
+
+// Puts `to` where the message names `from`.
+Status renamed(Status st, const fs::path& from, const fs::path& to) {
+    if (st.ok()) return st;
+    std::string m = st.message();
+    const std::string f = from.string();
+    for (size_t at = m.find(f); at != std::string::npos; at = m.find(f, at + to.string().size()))
+        m.replace(at, f.size(), to.string());
+    return fail(m);
+}
+
+}  // namespace
+
+bool saveInProgress() {
+    return g_savesInFlight.load() > 0;
+}
+void abortSaves() {
+    g_savesAborted.store(true);
+}
+bool savesAborted() {
+    return g_savesAborted.load();
+}
+void resetSaveAbort() {
+    g_savesAborted.store(false);
 }
 
 Status writeAtomically(const fs::path& path,
@@ -71,23 +281,55 @@ Status writeAtomically(const fs::path& path,
     if (!fs::is_directory(dir, ec)) return fail("无法保存 " + display(path) + "：文件夹不存在。");
     if (fs::is_directory(path, ec))
         return fail("无法保存 " + display(path) + "：已有同名的文件夹。");
+    const std::string name = path.filename().string();
+    if (name.size() > kNameMax) return fail("无法保存 " + display(path) + "：文件名太长。");
+    if (savesAborted()) return fail("已取消保存 " + display(path) + "。");
+    removeStaleTemporaries(dir);
+
+    // Counted from before the temporary file exists until after the rename, so that a signal
+    // handler that sees no save in progress may end the process without leaving a file behind.
+    g_savesInFlight.fetch_add(1);
+    struct InFlight {
+        ~InFlight() { g_savesInFlight.fetch_sub(1); }
+    } inFlight;
+
+    // The name is cut (at a character boundary) so that the temporary name fits wherever the
+    // destination's does.
+    std::string head = name;
+    if (head.size() + kTempOverhead > kNameMax) {
+        size_t keep = kNameMax - kTempOverhead;
+        while (keep > 0 && (static_cast<unsigned char>(head[keep]) & 0xC0) == 0x80) --keep;
+        head.resize(keep);
+    }
     std::random_device rd;
     fs::path temp;
-    for (int attempt = 0; attempt < 16; ++attempt) {
+    int fd = -1, error = 0;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         char tag[32];
         std::snprintf(tag, sizeof tag, ".tw-%08x.tmp", unsigned(rd()));
-        temp = dir / ("." + path.filename().string() + tag);
-        if (!fs::exists(temp, ec)) break;
+        temp = dir / ("." + head + tag);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        error = fd < 0 ? errno : 0;
+        if (fd < 0 && error != EEXIST) break;
     }
-    Status st = produce(temp);
+    if (fd < 0) return fail("无法保存 " + display(path) + "：" + reasonOf(error));
+    ::close(fd);
+
+    Status st = renamed(produce(temp), temp, path);
+    // A replaced file keeps its permission bits; a new one gets the usual ones.
+    struct stat old {};
+    mode_t mode = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 07777
+                                                                           : defaultFileMode();
+    if (st.ok() && ::chmod(temp.c_str(), mode) != 0)
+        st = fail("无法保存 " + display(path) + "：" + reasonOf(errno));
+    if (st.ok() && savesAborted()) st = fail("已取消保存 " + display(path) + "，原有文件未改动。");
     if (!st.ok()) {
-        fs::remove(temp, ec);
+        ::unlink(temp.c_str());
         return st;
     }
-    fs::rename(temp, path, ec);
-    if (ec) {
-        std::string reason = ec.message();  // read before the clean-up reuses the error code
-        fs::remove(temp, ec);
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        std::string reason = reasonOf(errno);
+        ::unlink(temp.c_str());
         return fail("无法保存 " + display(path) + "：" + reason);
     }
     return okStatus();
@@ -104,15 +346,7 @@ Status saveWorkbook(const Workbook& wb, const fs::path& path, FileFormat format)
         case FileFormat::Xls:
             if (auto problem = xlsLimitProblem(wb))
                 return fail("无法保存 " + display(path) + "：" + *problem);
-            return writeAtomically(path, [&](const fs::path& t) -> Status {
-                Status st = writeXls(wb, t);
-                if (st.ok()) return st;
-                // The writer names the temporary file; the user chose `path`.
-                std::string m = st.message();
-                if (size_t at = m.find(t.string()); at != std::string::npos)
-                    m.replace(at, t.string().size(), display(path));
-                return fail(m);
-            });
+            return writeAtomically(path, [&](const fs::path& t) { return writeXls(wb, t); });
         case FileFormat::Csv:
             return fail("无法保存 " + display(path) + "：不支持保存为 csv 格式。");
     }

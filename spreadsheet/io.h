@@ -3,8 +3,8 @@
 
 #include <filesystem>
 #include <functional>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -33,12 +33,35 @@ std::optional<FileFormat> formatFromExtension(const std::filesystem::path& path)
 // reason.
 Result<std::unique_ptr<Workbook>> openWorkbook(const std::filesystem::path& path);
 
-// Saves in the given format. The file appears under its name only once it is complete.
+// The most a cell holds: 32,767 characters (UTF-16 units).
+inline constexpr size_t kMaxCellTextUnits = 32767;
+
+// What openWorkbook does to every workbook it reads, so that whatever a source holds can be
+// saved again: sheet names the formats reject are made valid (forbidden characters become "_",
+// apostrophes at the ends too, cut to 31 characters, an empty name becomes "Sheet" + position,
+// kept unique), and texts longer than a cell can hold are cut at the limit. Each change is
+// recorded in `wb.readNotes` ("[sheet] A1 ..."), so the jobs can name it.
+void fitReadWorkbook(Workbook& wb);
+
+// Saves in the given format. The file appears under its name only once it is complete; a file
+// it replaces keeps its permission bits; every message names `path`, never a temporary file.
 Status saveWorkbook(const Workbook& wb, const std::filesystem::path& path, FileFormat format);
 
-// Writes through `produce` into a temporary file in the destination's folder, then renames it
-// over the destination; the temporary file is removed on failure.
+// Writes through `produce` into a new temporary file in the destination's folder (created
+// without following links, its name short enough whenever the destination's name fits), then
+// renames it over the destination; the temporary file is removed on failure. The first save
+// into a folder removes temporary files of this naming left there more than a minute ago by a
+// process that was killed.
 Status writeAtomically(const std::filesystem::path& path,
                        const std::function<Status(const std::filesystem::path& temp)>& produce);
+
+// Interruption of saves (both safe to call from a signal handler). While a save is in progress
+// (from making its temporary file until its rename is done) the process must not end at once.
+// abortSaves() makes every save that has not reached its rename drop its temporary file and
+// fail, leaving the previous file; a save past that point completes.
+bool saveInProgress();
+void abortSaves();
+bool savesAborted();
+void resetSaveAbort();  // for tests
 
 }  // namespace ss

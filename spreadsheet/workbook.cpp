@@ -12,18 +12,9 @@ std::unique_ptr<Workbook> Workbook::createDefault() {
     return wb;
 }
 
-Worksheet& Workbook::addSheet(std::string name, std::optional<size_t> position) {
-    size_t at = position ? std::min(*position, sheets.size()) : sheets.size();
-    auto it =
-        sheets.insert(sheets.begin() + ptrdiff_t(at), std::make_unique<Worksheet>(std::move(name)));
-    return **it;
-}
-
-namespace {
-
 // Folds ASCII letters and the Latin-1, Greek and Cyrillic capitals of two-byte UTF-8 sequences,
 // which is what sheet names compare without regard to case in practice.
-std::string foldCase(std::string_view s) {
+std::string foldSheetName(std::string_view s) {
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
@@ -49,13 +40,130 @@ std::string foldCase(std::string_view s) {
     return out;
 }
 
-}  // namespace
+Worksheet& Workbook::addSheet(std::string name, std::optional<size_t> position) {
+    size_t at = position ? std::min(*position, sheets.size()) : sheets.size();
+    return insertSheet(std::make_unique<Worksheet>(std::move(name)), at);
+}
+
+Worksheet& Workbook::insertSheet(std::unique_ptr<Worksheet> sheet, size_t position) {
+    const bool current = indexCurrent();
+    Worksheet* added = sheet.get();
+    size_t at = std::min(position, sheets.size());
+    sheets.insert(sheets.begin() + ptrdiff_t(at), std::move(sheet));
+    if (current) {
+        indexName(added);
+        indexed_ = sheets.size();
+    }
+    return *added;
+}
+
+std::unique_ptr<Worksheet> Workbook::removeSheet(size_t position) {
+    if (position >= sheets.size()) return nullptr;
+    const bool current = indexCurrent();
+    std::unique_ptr<Worksheet> out = std::move(sheets[position]);
+    sheets.erase(sheets.begin() + ptrdiff_t(position));
+    if (current) {
+        unindexName(out.get(), out->name);
+        indexed_ = sheets.size();
+    }
+    nextSuffix_.clear();
+    return out;
+}
+
+void Workbook::renameSheet(Worksheet& sheet, std::string name) {
+    if (indexCurrent()) {
+        unindexName(&sheet, sheet.name);
+        sheet.name = std::move(name);
+        indexName(&sheet);
+    } else {
+        sheet.name = std::move(name);
+    }
+    nextSuffix_.clear();
+}
+
+bool Workbook::indexCurrent() {
+    if (indexed_ == sheets.size()) return true;
+    if (indexed_ != SIZE_MAX) {
+        // `sheets` was changed behind the methods above: start again from what it holds.
+        byName_.clear();
+        nextSuffix_.clear();
+        indexed_ = SIZE_MAX;
+    }
+    return false;
+}
+
+void Workbook::indexName(Worksheet* sheet) {
+    NameEntry& e = byName_[foldSheetName(sheet->name)];
+    if (++e.count == 1) e.sheet = sheet;
+}
+
+void Workbook::unindexName(const Worksheet* sheet, const std::string& name) {
+    auto it = byName_.find(foldSheetName(name));
+    if (it == byName_.end()) return;
+    if (--it->second.count == 0) {
+        byName_.erase(it);
+    } else if (it->second.count == 1) {
+        // The one left of a name several sheets shared.
+        for (auto& s : sheets)
+            if (s.get() != sheet && foldSheetName(s->name) == it->first) it->second.sheet = s.get();
+    }
+}
 
 Worksheet* Workbook::sheetByName(std::string_view name) {
-    std::string key = foldCase(name);
-    for (auto& s : sheets)
-        if (foldCase(s->name) == key) return s.get();
+    if (!indexCurrent()) {
+        byName_.clear();
+        byName_.reserve(sheets.size());
+        for (auto& s : sheets) indexName(s.get());
+        indexed_ = sheets.size();
+    }
+    std::string key = foldSheetName(name);
+    auto it = byName_.find(key);
+    if (it == byName_.end()) return nullptr;
+    if (it->second.count == 1) return it->second.sheet;
+    for (auto& s : sheets)  // several of this name: the first in order
+        if (foldSheetName(s->name) == key) return s.get();
     return nullptr;
+}
+
+namespace {
+
+// The longest prefix of `s` (whole characters) of at most `units` UTF-16 units.
+std::string prefixUtf16(std::string_view s, size_t units) {
+    size_t n = 0, i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        size_t w = c >= 0xF0 ? 2 : 1;
+        if (n + w > units) break;
+        n += w;
+        i += len;
+    }
+    return std::string(s.substr(0, std::min(i, s.size())));
+}
+
+}  // namespace
+
+std::string Workbook::uniqueSheetName(const std::string& name) {
+    if (!sheetByName(name)) return name;
+    std::string stem = name;
+    if (stem.size() > 4 && stem.back() == ')') {
+        size_t open = stem.rfind(" (");
+        if (open != std::string::npos && open + 3 < stem.size()) {
+            bool digits = true;
+            for (size_t i = open + 2; i + 1 < stem.size(); ++i)
+                digits = digits && stem[i] >= '0' && stem[i] <= '9';
+            if (digits) stem.resize(open);
+        }
+    }
+    const std::string key = foldSheetName(stem);
+    for (uint32_t n = nextSuffix_.try_emplace(key, 2u).first->second;; ++n) {
+        std::string suffix = " (" + std::to_string(n) + ")";
+        std::string candidate = prefixUtf16(stem, 31 - suffix.size()) + suffix;
+        if (!sheetByName(candidate)) {
+            nextSuffix_[key] = n;
+            return candidate;
+        }
+    }
 }
 
 int Workbook::indexOf(const Worksheet* sheet) const {

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "cell.h"
+#include "parts.h"
 #include "styles.h"
 
 namespace ss {
@@ -66,6 +68,7 @@ struct CellNote {
     uint32_t row = 1, col = 1;
     std::string author;
     std::string textXml;
+    bool visible = false;  // shown all the time, not only when the cell is pointed at
     bool operator==(const CellNote&) const = default;
 };
 
@@ -93,6 +96,9 @@ public:
     // The kept <hyperlinks> element names the n-th of them (from 1) as r:id="rIdL<n>".
     std::vector<std::string> externalLinks;
     std::vector<CellNote> notes;  // in no particular order, at most one per cell
+    // Drawings, charts, tables ... of the sheet in its package (null: none); shared between
+    // copies, never changed once read.
+    std::shared_ptr<const SheetParts> parts;
 
     // Cells.
     const Cell* find(uint32_t row, uint32_t col) const;

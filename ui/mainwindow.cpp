@@ -1,20 +1,24 @@
 #include "mainwindow.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QMetaObject>
+#include <QMimeData>
 #include <QScreen>
 #include <QThread>
 #include <iterator>
 
 #include "advanced_tab.h"
-#include "app/path_checks.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "job_options.h"
 #include "merge_object.h"
+#include "path_drops.h"
+#include "start_checks.h"
 #include "systemtray.h"
 #include "ui_mainwindow.h"
 
@@ -28,8 +32,11 @@ namespace {
 constexpr int kRestoreHeight = 680;
 const QString kDirectoryCaption = QStringLiteral("选择文件夹");
 const QString kFileCaption = QStringLiteral("选择Excel文件");
-const QString kWorkbookFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm");
-const QString kWorkbookOrCsvFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv");
+// The file dialog takes the patterns in parentheses, separated by blanks; the text before them
+// is what the dialog shows.
+const QString kWorkbookFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm)");
+const QString kWorkbookOrCsvFilter =
+    QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv)");
 const QString kFailListName = QStringLiteral("/无法合并的文件目录.txt");
 
 // A spin box taken as a number: its text in base 10, 0 when the text is empty or unreadable.
@@ -40,23 +47,11 @@ int spinNumber(const QSpinBox* box) {
 std::string utf8(const QString& text) {
     return text.toStdString();
 }
-bool pathExists(const QString& path) {
-    return tw::pathExists(utf8(path));
-}
-bool directoryExists(const QString& path) {
-    return tw::directoryExists(utf8(path));
-}
 void store(const char* key, const QString& value) {
     tw::storeSetting(key, utf8(value));
 }
 const char* yesNo(bool on) {
     return on ? "y" : "n";
-}
-
-std::vector<std::string> splitAtBars(const QString& text) {
-    std::vector<std::string> parts;
-    for (const QString& part : text.split(QLatin1Char('|'))) parts.push_back(utf8(part));
-    return parts;
 }
 
 }  // namespace
@@ -81,6 +76,15 @@ public:
         }
         if (chosen.isEmpty()) return std::nullopt;
         return chosen;
+    }
+
+    ExistingFiles askExistingFiles(const QString& path) override {
+        MainWindow* window = &window_;
+        auto ask = [window, path] { return window->dialogs_->existingFiles(window, path); };
+        if (QThread::currentThread() == window->thread()) return ask();
+        ExistingFiles answer = ExistingFiles::Stop;
+        QMetaObject::invokeMethod(window, ask, Qt::BlockingQueuedConnection, &answer);
+        return answer;
     }
 
     void showTextFile(const QString& path) override {
@@ -144,6 +148,18 @@ MainWindow::MainWindow(WorkerFactory makeWorker, QWidget* parent)
     ui->tabWidget->addTab(advancedTab_, QStringLiteral("高级选项"));
     advancedTab_->applySettings(settingsContent);
     connect(advancedTab_, &AdvancedTab::previewRequested, this, &MainWindow::startPreview);
+    // Files and folders dropped on a path field fill it; dropped anywhere else on the window
+    // they go where the program's argument would.
+    setAcceptDrops(true);
+    drops_ = new PathDrops([this](const QString& reason) { showStatus(reason); }, this);
+    using Wants = PathDrops::Wants;
+    drops_->addField(ui->lEdt_SourcePath, Wants::Folder);
+    drops_->addField(ui->lEdt_ExcelFilePath, Wants::Workbook);
+    drops_->addField(ui->lEdt_ExcelFileSplitPath, Wants::Workbook);
+    drops_->addField(ui->lEdt_DataSplitFilePath, Wants::WorkbookOrCsv);
+    drops_->addField(ui->lEdt_SavePath, Wants::Folder);
+    drops_->addField(ui->lEdt_DataSplitFilePathAverage, Wants::WorkbookOrCsv);
+    drops_->addField(ui->lEdt_SavePathAverage, Wants::Folder);
 
     workerThread = nullptr;
     worker = nullptr;
@@ -210,6 +226,44 @@ void MainWindow::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
         ShowSoftWindow();
     }
+}
+
+// ---- Paths from outside ----
+
+bool MainWindow::openPath(const QString& given) {
+    const QString path = localPath(given);
+    switch (pathKind(path)) {
+        case PathKind::Folder:
+            ui->lEdt_SourcePath->setText(path);
+            return true;
+        case PathKind::Workbook:
+            ui->lEdt_ExcelFilePath->setText(path);
+            return true;
+        case PathKind::Csv:
+            ui->lEdt_DataSplitFilePath->setText(path);
+            return true;
+        case PathKind::Missing:
+            showStatus(QStringLiteral("找不到：") + path);
+            return false;
+        case PathKind::Other:
+            break;
+    }
+    showStatus(QStringLiteral("只能打开文件夹或工作簿(.xls、.xlsx、.xlsm、.csv)：") + path);
+    return false;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const DraggedPath dragged = draggedPath(event->mimeData());
+    if (!dragged.refusal.isEmpty()) {
+        showStatus(dragged.refusal);
+        return;
+    }
+    if (dragged.path.isEmpty()) return;
+    if (openPath(dragged.path)) event->acceptProposedAction();
 }
 
 // ---- Path choosers ----
@@ -315,13 +369,10 @@ bool MainWindow::prepareFolderMerge() {
     const QString folder = ui->lEdt_SourcePath->text();
     options.jobSourcePath = utf8(folder);
     store("sourcePath", folder);
-    if (!directoryExists(folder)) {
-        showStatus(QStringLiteral("文件夹不存在"));
-        return false;
-    }
+    if (failedCheck(tw::checkFolderMerge(options.jobSourcePath))) return false;
     const QString failList = folder + kFailListName;
     options.failListPath = utf8(failList);
-    if (!previewing_ && pathExists(failList)) QFile::remove(failList);
+    if (!previewing_ && tw::pathExists(options.failListPath)) QFile::remove(failList);
 
     showStatus(QString());
     disableStartButtons();
@@ -362,10 +413,7 @@ void MainWindow::on_pBtn_SheetMerge_clicked() {
     const QString workbook = ui->lEdt_ExcelFilePath->text();
     options.jobSourcePath = utf8(workbook);
     store("sheetMergePath", workbook);
-    if (!pathExists(workbook)) {
-        showStatus(QStringLiteral("文件不存在"));
-        return;
-    }
+    if (failedCheck(tw::checkSheetMerge(options.jobSourcePath))) return;
     showStatus(QString());
     disableStartButtons();
 
@@ -388,10 +436,7 @@ void MainWindow::on_pBtn_ExcelFileSplit_clicked() {
     const QString workbook = ui->lEdt_ExcelFileSplitPath->text();
     options.jobSourcePath = utf8(workbook);
     store("sheetSplitPath", workbook);
-    if (!pathExists(workbook)) {
-        showStatus(QStringLiteral("文件不存在"));
-        return;
-    }
+    if (failedCheck(tw::checkWorkbookExists(options.jobSourcePath))) return;
     showStatus(QString());
     disableStartButtons();
     options.splitAsXlsx = ui->rBtn_xlsx->isChecked();
@@ -419,10 +464,7 @@ void MainWindow::on_pBtn_TransformAverage_clicked() {
     store("NumOfAppointedHRAverage", QString::number(options.evenHeaderRowCount));
 
     options.splitSaveDir += '/';
-    if (!pathExists(workbook) || !tw::directoryExists(options.splitSaveDir)) {
-        showStatus(QStringLiteral("Excel文件或文件夹不存在,请选择正确路径!"));
-        return;
-    }
+    if (failedCheck(tw::checkSplitPaths(options.splitSourceFile, options.splitSaveDir))) return;
     showStatus(QString());
     disableStartButtons();
     launchJob(workbook, &MergeObject::ShowDataSplit, &MainWindow::on_ShowDataSplit,
@@ -447,23 +489,12 @@ void MainWindow::on_pBtn_Transform_clicked() {
     const QString values = ui->lEdt_DataArr->text();
     const QString names = ui->lEdt_ExcelNameArr->text();
     options.classifyColumn = spinNumber(ui->sBox_Column);
-    if (options.classifyColumn < 1 || options.classifyColumn > 16384) {
-        showStatus(QStringLiteral("请正确填写列范围!"));
-        return;
-    }
+    if (failedCheck(tw::checkClassifyColumn(options.classifyColumn))) return;
     options.classifyLastColumnSet = ui->cBox_LastCol->isChecked();
     options.classifyLastColumn = options.classifyLastColumnSet ? spinNumber(ui->sBox_LastCol) : 1;
 
-    if (!values.isEmpty()) {
-        options.classifyValues = splitAtBars(values);
-        options.classifyFileNames = names.isEmpty() ? options.classifyValues : splitAtBars(names);
-        if (options.classifyValues.size() != options.classifyFileNames.size()) {
-            showStatus(QStringLiteral("提取数据份数与文件份数不一致,请核对!"));
-            return;
-        }
-    } else {
-        ui->lEdt_ExcelNameArr->setText(QString());
-    }
+    if (failedCheck(tw::cutClassifyLists(utf8(values), utf8(names), options))) return;
+    if (values.isEmpty()) ui->lEdt_ExcelNameArr->setText(QString());
 
     const QString workbook = ui->lEdt_DataSplitFilePath->text();
     const QString saveFolder = ui->lEdt_SavePath->text();
@@ -475,10 +506,7 @@ void MainWindow::on_pBtn_Transform_clicked() {
     store("NumOfAppointedHeaderR", QString::number(options.classifyHeaderRowCount));
 
     options.splitSaveDir += '/';
-    if (!pathExists(workbook) || !tw::directoryExists(options.splitSaveDir)) {
-        showStatus(QStringLiteral("Excel文件或文件夹不存在,请选择正确路径!"));
-        return;
-    }
+    if (failedCheck(tw::checkSplitPaths(options.splitSourceFile, options.splitSaveDir))) return;
     showStatus(QString());
     disableStartButtons();
     launchJob(workbook, &MergeObject::ShowDataSplit, &MainWindow::on_ShowDataSplit,
@@ -505,6 +533,12 @@ void MainWindow::on_Set_pBtn_Enable() {
     ui->pBtn_FilesToOneSheet->setEnabled(true);
     ui->pBar_JobProgress->hide();
     jobRunning_ = false;
+}
+
+bool MainWindow::failedCheck(const std::optional<std::string>& message) {
+    if (!message) return false;
+    showStatus(QString::fromStdString(*message));
+    return true;
 }
 
 void MainWindow::showStatus(const QString& text) {

@@ -17,6 +17,7 @@
 
 class AdvancedTab;
 class MergeObject;
+class PathDrops;
 class QLineEdit;
 class QSpinBox;
 class QThread;
@@ -45,6 +46,12 @@ public:
     // Asks a running job to stop, ends the worker thread and frees worker and thread. False when
     // the thread did not end within `waitMs`; worker and thread are then left to the process.
     bool finishWorker(int waitMs);
+
+    // Puts a folder or workbook given from outside (the program's argument, a drop on the
+    // window; a path or a "file:" URL) into the field that fits it: a folder into function
+    // one's folder field, a workbook into function two's, a .csv file into function four's.
+    // Anything else leaves the form as it is and says why in the status line.
+    bool openPath(const QString& given);
 
 signals:
     void pBtn_FileMerge_HasClicked();
@@ -96,6 +103,10 @@ private slots:
     void startPreview(int job);
     void showPlan(QList<QStringList> table);
 
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
     // Connected to the worker's Set_pBtn_Enable() by pointer: as a slot its name would send the
     // by-name connection of the form looking for a control "Set_pBtn".
@@ -110,6 +121,8 @@ private:
     void chooseFile(QLineEdit* target, const QString& filter);
     // Shared start of the two folder merges: false when the folder check failed.
     bool prepareFolderMerge();
+    // Shows a start check's message; true when there was one (the check failed).
+    bool failedCheck(const std::optional<std::string>& message);
     void disableStartButtons();
     void showStatus(const QString& text);
     void launchJob(const QString& path, TextSignal textSignal, TextSlot textSlot,
@@ -125,6 +138,7 @@ private:
     QThread* workerThread = nullptr;
     MergeObject* worker = nullptr;
     SystemTray* tray = nullptr;
+    PathDrops* drops_ = nullptr;
 
     WorkerFactory makeWorker_;
     StandardDialogs standardDialogs_;

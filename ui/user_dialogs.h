@@ -3,8 +3,12 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
 
+#include "job_host.h"
+
+class QFileDialog;
 class QWidget;
 
 class UserDialogs {
@@ -20,6 +24,11 @@ public:
                                                 const QString& proposedName,
                                                 const QString& filter) = 0;
     virtual void showTextFile(const QString& path) = 0;
+    // The once-per-job question about files already standing where a job's outputs go.
+    virtual ExistingFiles existingFiles(QWidget* parent, const QString& path) {
+        (void)parent, (void)path;
+        return ExistingFiles::KeepBoth;
+    }
 };
 
 // Qt's standard dialogs and the desktop's viewer for text files.
@@ -33,4 +42,10 @@ public:
                                         const QString& proposedName,
                                         const QString& filter) override;
     void showTextFile(const QString& path) override;
+
+    // The dialog openFileName shows, built but not yet shown.
+    static std::unique_ptr<QFileDialog> openFileDialog(QWidget* parent, const QString& caption,
+                                                       const QString& startDir,
+                                                       const QString& filter);
+    ExistingFiles existingFiles(QWidget* parent, const QString& path) override;
 };

@@ -10,6 +10,7 @@
 #include "job_common.h"
 #include "jobs.h"
 #include "report.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -26,7 +27,9 @@ struct FileMergeRun {
     int sheetCount = 0;
     int insertPosition = 1;  // 1-based; the placeholder stays behind the copies
     int notFitted = 0;
+    int unreadable = 0;
     std::string failureText{};
+    jobs::LeftBehind leftBehind{};
     // Target sheets appended to so far, with their used ranges.
     std::unordered_map<Worksheet*, jobs::GrowingSheet> appended{};
     // Options beyond the form (align, source columns, spill) for same-name sheets.
@@ -80,12 +83,14 @@ struct FileMergeRun {
             Worksheet* sheet = newSheet(source.Name());
             if (!sheet) {
                 --sheetCount;
-                failureText += file + " [" + source.Name() + "] 无法新建工作表。\n";
+                failureText +=
+                    file + " [" + jobs::printable(source.Name()) + "] 无法新建工作表。\n";
                 return note(source.Name(), jobs::outcomeFailed("无法新建工作表"));
             }
             dest =
                 &advancedTargets.emplace(sheet, jobs::AppendTarget(*sheet, advanced)).first->second;
         }
+        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
         jobs::AppendResult r = dest->append(source, used, fileLabel, source.Name());
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
@@ -96,7 +101,8 @@ struct FileMergeRun {
         if (r.copy == jobs::BlockCopy::TooBig || r.copy == jobs::BlockCopy::Failed) {
             if (r.copy == jobs::BlockCopy::TooBig) ++notFitted;
             --sheetCount;
-            failureText += file + " [" + source.Name() + "] " + r.reason + "\n";
+            failureText += file + " [" + jobs::printable(source.Name()) + "] " +
+                           jobs::printable(r.reason) + "\n";
             entry.outcome = r.copy == jobs::BlockCopy::TooBig ? std::string(jobs::kOutcomeTooBig)
                                                               : jobs::outcomeFailed(r.reason);
         }
@@ -109,9 +115,7 @@ struct FileMergeRun {
         if (!before || !before->Select().ok()) return nullptr;
         Worksheet* sheet = target->Sheets().Add();
         if (!sheet) return nullptr;
-        bool named = sheet->SetName(name).ok();
-        for (int n = 2; !named && n < 1000; ++n)
-            named = sheet->SetName(name + " (" + std::to_string(n) + ")").ok();
+        (void)sheet->SetName(target->model().uniqueSheetName(name));
         ++insertPosition;
         return sheet;
     }
@@ -126,6 +130,7 @@ struct FileMergeRun {
         const uint32_t rowsBefore = used.valid() ? used.RowCount() : 0;
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(source, uint32_t(options.keyColumn));
+        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
         const uint32_t rowsAfter = used.valid() ? used.RowCount() : 0;
         entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
         entry.outcome = jobs::kOutcomeMerged;
@@ -140,13 +145,15 @@ struct FileMergeRun {
             case jobs::BlockCopy::TooBig:
                 ++notFitted;
                 --sheetCount;
-                failureText += file + " [" + source.Name() + "] " + reason + "\n";
+                failureText += file + " [" + jobs::printable(source.Name()) + "] " +
+                               jobs::printable(reason) + "\n";
                 entry.outcome = jobs::kOutcomeTooBig;
                 entry.outputSheet.clear();
                 break;
             case jobs::BlockCopy::Failed:
                 --sheetCount;
-                failureText += file + " [" + source.Name() + "] " + reason + "\n";
+                failureText += file + " [" + jobs::printable(source.Name()) + "] " +
+                               jobs::printable(reason) + "\n";
                 entry.outcome = jobs::outcomeFailed(reason);
                 entry.outputSheet.clear();
                 break;
@@ -161,10 +168,12 @@ struct FileMergeRun {
             before ? source.Copy(*before) : ss::Result<Worksheet*>(ss::fail("目标工作表不存在。"));
         if (copy.ok()) {
             ++insertPosition;
+            leftBehind.wholeSheet(source, file + " [" + source.Name() + "]");
             return copy.value();
         }
         --sheetCount;
-        failureText += file + " [" + source.Name() + "] " + copy.message() + "\n";
+        failureText += file + " [" + jobs::printable(source.Name()) + "] " +
+                       jobs::printable(copy.message()) + "\n";
         return nullptr;
     }
 
@@ -178,8 +187,26 @@ struct FileMergeRun {
     }
 
     void mergeWorksheet(Workbook& source, int k, const fs::path& file) {
-        Worksheet* sheet = source.WorkSheets(k);
-        if (!sheet) return;  // a chart sheet's position among the sheets
+        // Chart sheets are copied as they are; with only the first sheet, that is the first
+        // worksheet.
+        Worksheet* sheet = options.onlyFirstSheet ? source.WorkSheets(k) : source.Sheets().Item(k);
+        if (!sheet) return;
+        if (sheet->model().kind == ss::SheetKind::Chartsheet) {
+            if (options.onlyNamedSheet && sheet->Name() != options.namedSheet) return;
+            if (options.saveAsXls) {  // a 97-2003 workbook is written without chart sheets
+                leftBehind.sheet("图表工作表", file.string() + " [" + sheet->Name() + "]");
+                return note(sheet->Name(), jobs::kOutcomeChartSheetXls);
+            }
+            if (options.fileNameAsSheetName) (void)sheet->SetName(jobs::fileBaseName(file));
+            ++sheetCount;
+            const std::string name = sheet->Name();
+            if (Worksheet* copy = copyAsNewSheet(*sheet, jobs::printable(file.string())))
+                note(name, jobs::kOutcomeMerged, copy->Name());
+            else
+                note(name, jobs::outcomeFailed("无法复制工作表"));
+            return;
+        }
+        if (!sheet->isWorksheet()) return;
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
         if (options.onlyNamedSheet && sheet->Name() != options.namedSheet)
             return note(sheet->Name(), jobs::kOutcomeNotNamed);
@@ -188,22 +215,22 @@ struct FileMergeRun {
         if (options.fileNameAsSheetName) (void)sheet->SetName(jobs::fileBaseName(file));
         if (report) report->inspect(*sheet, file);
         ++sheetCount;
-        const std::string fileText = file.string();
+        const std::string fileText = jobs::printable(file.string());
         if (!options.mergeSameNameSheets) {
             copyAndNote(*sheet, fileText, facts.usedRange);
             return;
         }
+        // The target's names are unique without regard to case: the one sheet the index finds
+        // is the only candidate for a name that matches exactly.
         const std::string name = sheet->Name();
-        automation::Sheets& targetSheets = target->Sheets();
-        const int count = targetSheets.Count();
-        for (int i = 1; i <= count; ++i) {
-            Worksheet* candidate = targetSheets.Item(i);
-            if (candidate && candidate->isWorksheet() && candidate->Name() == name) {
-                if (advanced.any())
-                    return appendAdvanced(*sheet, facts.usedRange, candidate, fileText);
-                append(*sheet, facts.usedRange, *candidate, fileText);
-                return;
-            }
+        const ss::Worksheet* found = target->model().sheetByName(name);
+        Worksheet* candidate = found && found->name == name
+                                   ? target->Sheets().Item(target->model().indexOf(found) + 1)
+                                   : nullptr;
+        if (candidate && candidate->isWorksheet()) {
+            if (advanced.any()) return appendAdvanced(*sheet, facts.usedRange, candidate, fileText);
+            append(*sheet, facts.usedRange, *candidate, fileText);
+            return;
         }
         if (advanced.any()) return appendAdvanced(*sheet, facts.usedRange, nullptr, fileText);
         if (options.deleteEmptyKeyRows)
@@ -216,13 +243,17 @@ struct FileMergeRun {
 
 void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHost& host) {
     const int64_t start = automation::currentSeconds();
-    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
+    std::vector<std::string> skipped;
+    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path, &skipped);
+    const jobs::SourceFiles sources(files);
+    if (jobs::refuseSourceAsOutput(host, sources, options.saveAsXls)) return;
 
     jobs::Session session(host);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
     FileMergeRun run{options};
+    for (const auto& line : skipped) run.failureText += line + "\n";
     jobs::Report report(options);
     run.report = &report;
     run.advanced = jobs::appendSettings(options, options.saveAsXls, options.headerRowsOnce,
@@ -241,19 +272,23 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         if (host.cancelRequested()) break;
         const fs::path& file = files[size_t(n)];
         ++run.workbookCount;
-        host.text(file.string());
+        host.text(jobs::printable(file.string()));
         auto opened = books->Open(file);
         if (n + 1 < total) books->Prefetch(files[size_t(n) + 1]);  // read beside this one's work
         run.fileLabel = jobs::relativeLabel(file, path);
         if (!opened.ok()) {
-            run.failureText += file.string() + "\n";
+            run.failureText += jobs::printable(file.string()) + "\n";
+            ++run.unreadable;
             run.note("", jobs::outcomeFailed(opened.message()));
             host.progress(n + 1, total);
             continue;
         }
         Workbook* source = opened.value();
+        run.failureText += jobs::readNoteLines(file, source->model());
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
-        for (int k = 1; k <= sheets; ++k) run.mergeWorksheet(*source, k, file);
+        // A stop asked for in a workbook of thousands of sheets takes effect at the next sheet.
+        for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)
+            run.mergeWorksheet(*source, k, file);
         if (Worksheet* first = run.target->Sheets().Item(1)) (void)first->Select();
         (void)source->Close(false);
         host.progress(n + 1, total);
@@ -264,11 +299,22 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         host.text(std::string(jobs::kCancelled));
         return;
     }
+    jobs::FailList failList(host, jobs::failListPath(path, options.failListPath));
+    if (!options.dryRun) failList.write(run.failureText);
+    if (run.sheetCount == 0) {
+        (void)run.target->Close(false);
+        host.text(jobs::nothingMergedText(total, run.unreadable));
+        failList.show();
+        report.finish(host, {});
+        if (options.dryRun) host.text(jobs::kDryRunDone);
+        return;
+    }
     (void)placeholder->Delete();  // refused when it is the only sheet: then it is kept
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.continuationSheets()));
+    if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)run.target->Close(false);
         report.finish(host, jobs::proposedName("FileMerge", options.saveAsXls));
@@ -276,9 +322,8 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         return;
     }
     const jobs::SaveResult saved =
-        jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls);
+        jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls, sources);
     (void)run.target->Close(false);
-    jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath),
-                               run.failureText);
+    failList.show();
     report.finish(host, jobs::savedPath(saved));
 }

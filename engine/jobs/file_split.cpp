@@ -1,10 +1,10 @@
 // Saves every non-empty worksheet of one workbook as a workbook of its own, in a new folder
 // beside the source named after it and the time of day.
 #include <filesystem>
-#include <system_error>
 
 #include "job_common.h"
 #include "jobs.h"
+#include "left_behind.h"
 #include "report.h"
 #include "sheet_routines.h"
 #include "split_common.h"
@@ -18,74 +18,101 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
 
-    // The folder is made before the file test, so it exists even when nothing is split.
     const std::string& nativePath = path;
-    std::string folder = folderOf(nativePath);
-    if (folder.back() != '/') folder += '/';
-    folder += baseNameToFirstDot(nativePath) + "拆分_" + timeTag();
-    std::error_code ec;
-    if (!options.dryRun) std::filesystem::create_directory(std::filesystem::path(folder), ec);
-    jobs::Report report(options);
-    const std::string fileLabel = std::filesystem::path(nativePath).filename().string();
-    auto finish = [&] {
-        report.finish(host, folder, folder + ".xlsx");
-        if (options.dryRun) host.text(jobs::kDryRunDone);
-    };
-
     const bool xlsx = options.splitAsXlsx;
     const std::string extension = xlsx ? ".xlsx" : ".xls";
     const int formatCode = xlsx ? kFormatXlsx : kFormatXls;
-
-    int splitCount = 0;
-    std::vector<std::string> failed;
-    auto resultText = [&] { return "成功拆分" + num(splitCount) + "个sheet 到 " + folder; };
+    jobs::Report report(options);
+    const std::string fileLabel = std::filesystem::path(nativePath).filename().string();
 
     if (!isSpreadsheetFile(nativePath, FileTestVariant::WorkbookJobs)) {
-        host.text(resultText());
+        host.text("文件格式不正确,或文件不存在!");
         return;
     }
-
     auto opened = books.Open(nativePath);
     if (!opened) {
-        host.text(resultText() + " " + opened.message());
+        host.text(jobs::printable(opened.message()));
         report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
-        finish();
+        report.finish(host, {});
+        if (options.dryRun) host.text(jobs::kDryRunDone);
         return;
     }
     automation::Workbook* source = opened.value();
+    jobs::reportReadNotes(host, nativePath, source->model());
+
+    // A folder of this run beside the source, named after it and the time of day; when that
+    // name is taken (by anything, a link included) the next free "name (2)" is made instead.
+    // A dry run only names the folder it would make.
+    std::string wanted = folderOf(nativePath);
+    if (wanted.back() != '/') wanted += '/';
+    wanted += baseNameToFirstDot(nativePath) + "拆分_" + timeTag();
+    std::string folder;
+    if (options.dryRun) {
+        folder = jobs::newFolderName(wanted).string();
+    } else {
+        auto made = jobs::makeNewFolder(wanted);
+        if (!made) {
+            (void)source->Close(false);
+            host.text(made.message());
+            return;
+        }
+        folder = made.value().string();
+    }
+    jobs::OutputPlace outputs(host, jobs::SourceFiles({std::filesystem::path(nativePath)}));
+
+    int splitCount = 0;
+    std::vector<std::string> failed;
+    auto resultText = [&] {
+        return "成功拆分" + num(splitCount) + "个sheet 到 " + jobs::printable(folder);
+    };
 
     UniqueNames fileNames;
+    jobs::LeftBehind leftBehind;
     const int count = source->Sheets().Count();
-    for (int i = 1; i <= count; ++i) {
+    for (int i = 1; i <= count && !outputs.stopped(); ++i) {
         if (host.cancelRequested()) {
             (void)source->Close(false);
             host.text(std::string(jobs::kCancelled));
             return;
         }
-        // Chart sheets count among the sheets but are no worksheets: their positions give none.
-        automation::Worksheet* sheet = source->WorkSheets(i);
+        // Chart sheets are split like worksheets (an .xls output cannot hold one: it is named
+        // among what was left behind).
+        automation::Worksheet* sheet = source->Sheets().Item(i);
+        const bool chart = sheet && sheet->model().kind == ss::SheetKind::Chartsheet;
+        if (chart && !xlsx) {
+            leftBehind.sheet("图表工作表", "[" + sheet->Name() + "]");
+            report.add({fileLabel, sheet->Name(), jobs::kOutcomeChartSheetXls});
+            sheet = nullptr;
+        } else if (sheet && !chart && !sheet->isWorksheet()) {
+            sheet = nullptr;
+        }
         if (sheet) {
-            host.text(sheet->Name());
+            host.text(jobs::printable(sheet->Name()));
             UsedRangeFacts facts = usedRangeFacts(*sheet);
-            if (isEmptyWorksheet(facts)) {
+            if (!chart && isEmptyWorksheet(facts)) {
                 report.add({fileLabel, sheet->Name(), jobs::kOutcomeEmpty});
             } else {
+                leftBehind.wholeSheet(*sheet, "[" + sheet->Name() + "]");
                 std::string name = fileNames.take(removeForbiddenNameChars(sheet->Name()));
                 std::string target = folder + "/" + name + extension;
-                report.add({fileLabel, sheet->Name(), jobs::outcomeSplit(1), facts.rowCount, 0, 0,
-                            name + extension});
+                report.add({fileLabel, sheet->Name(), jobs::outcomeSplit(1),
+                            chart ? 0 : facts.rowCount, 0, 0, name + extension});
                 if (options.dryRun) {
                     ++splitCount;
                 } else if (auto copy = sheet->Copy(); !copy) {
-                    failed.push_back(name + extension);
+                    failed.push_back(jobs::printable(name + extension));
                     report.failLast(copy.message());
                 } else {
                     automation::Workbook* book = app.ActiveWorkBook();
-                    if (ss::Status saved = book->SaveAs(target, formatCode)) {
+                    auto written = outputs.save(*book, target, formatCode);
+                    if (written) {
                         ++splitCount;
+                        report.outputLast(written.value().filename().string());
+                    } else if (!outputs.stopped()) {
+                        failed.push_back(jobs::printable(name + extension));
+                        report.failLast(written.message());
                     } else {
-                        failed.push_back(name + extension);
-                        report.failLast(saved.message());
+                        report.markLast(jobs::kOutcomeStopped);
                     }
                     (void)book->Close(false);
                 }
@@ -94,6 +121,8 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
         host.progress(i, count);
     }
     (void)source->Close(false);
-    host.text(withFailures(resultText(), failed));
-    finish();
+    host.text(outputs.withNotes(withFailures(resultText(), failed)));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
+    report.finish(host, folder, folder + ".xlsx");
+    if (options.dryRun) host.text(jobs::kDryRunDone);
 }

@@ -9,6 +9,7 @@
 #include "job_common.h"
 #include "jobs.h"
 #include "report.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -24,6 +25,8 @@ struct OneSheetRun {
     bool copiedAny = false;  // whether a block has landed in the output sheet
     int sheetCount = 0;
     int notFitted = 0;
+    std::string failureText{};
+    jobs::LeftBehind leftBehind{};
     // Options beyond the form: present when one of align, source columns or spill is on.
     std::optional<jobs::AppendTarget> advanced{};
     jobs::Report* report = nullptr;
@@ -33,7 +36,13 @@ struct OneSheetRun {
     // row must not be overwritten by the next one), or while what was copied left it blank.
     bool outputEmpty() const { return !copiedAny || output.empty(); }
 
-    void mergeWorksheet(Workbook& source, int k) {
+    void mergeWorksheet(Workbook& source, int k, const fs::path& file) {
+        if (Worksheet* any = source.Sheets().Item(k);
+            any && any->model().kind == ss::SheetKind::Chartsheet && !options.onlyFirstSheet) {
+            leftBehind.sheet("图表工作表", jobs::printable(file.string()) + " [" + any->Name() +
+                                               "]");  // no cells to copy
+            note(*any, jobs::kOutcomeChartSheet);
+        }
         Worksheet* sheet = source.WorkSheets(k);
         if (!sheet) return;  // a chart sheet's position among the sheets
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
@@ -49,7 +58,8 @@ struct OneSheetRun {
         const uint32_t rowsAfter = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
         jobs::ReportEntry entry{fileLabel, sheet->Name()};
         entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
-        if (advanced) return appendAdvanced(*sheet, facts.usedRange, std::move(entry));
+        leftBehind.cellsOf(*sheet, jobs::printable(file.string()) + " [" + sheet->Name() + "]");
+        if (advanced) return appendAdvanced(*sheet, facts.usedRange, std::move(entry), file);
 
         Range used = facts.usedRange;
         uint64_t row = 1, column = 1;
@@ -76,10 +86,15 @@ struct OneSheetRun {
                 ++notFitted;
                 --sheetCount;
                 entry.outcome = jobs::kOutcomeTooBig;
+                failureText += jobs::printable(file.string()) + " [" +
+                               jobs::printable(sheet->Name()) + "] " + reason + "\n";
                 break;
             case jobs::BlockCopy::Failed:
                 --sheetCount;
                 entry.outcome = jobs::outcomeFailed(reason);
+                failureText += jobs::printable(file.string()) + " [" +
+                               jobs::printable(sheet->Name()) + "] " + jobs::printable(reason) +
+                               "\n";
                 break;
         }
         if (report) report->add(std::move(entry));
@@ -90,7 +105,8 @@ struct OneSheetRun {
     }
 
     // The copy with the options beyond the form.
-    void appendAdvanced(Worksheet& sheet, const Range& used, jobs::ReportEntry entry) {
+    void appendAdvanced(Worksheet& sheet, const Range& used, jobs::ReportEntry entry,
+                        const fs::path& file) {
         jobs::AppendResult r = advanced->append(sheet, used, fileLabel, sheet.Name());
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
@@ -106,10 +122,16 @@ struct OneSheetRun {
                 ++notFitted;
                 --sheetCount;
                 entry.outcome = jobs::kOutcomeTooBig;
+                failureText += jobs::printable(file.string()) + " [" +
+                               jobs::printable(sheet.Name()) + "] " + jobs::printable(r.reason) +
+                               "\n";
                 break;
             case jobs::BlockCopy::Failed:
                 --sheetCount;
                 entry.outcome = jobs::outcomeFailed(r.reason);
+                failureText += jobs::printable(file.string()) + " [" +
+                               jobs::printable(sheet.Name()) + "] " + jobs::printable(r.reason) +
+                               "\n";
                 break;
         }
         if (report) report->add(std::move(entry));
@@ -120,7 +142,10 @@ struct OneSheetRun {
 
 void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobHost& host) {
     const int64_t start = automation::currentSeconds();
-    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
+    std::vector<std::string> skipped;
+    const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path, &skipped);
+    const jobs::SourceFiles sources(files);
+    if (jobs::refuseSourceAsOutput(host, sources, options.saveAsXls)) return;
 
     jobs::Session session(host);
     automation::Workbooks* books = session.workbooks();
@@ -140,26 +165,30 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         options, options.saveAsXls, options.headerRowsOnce, options.headerRowCount);
     if (advanced.any()) run.advanced.emplace(*output, advanced);
 
-    std::string failureText;
-    int workbookCount = 0;
+    std::string& failureText = run.failureText;
+    for (const auto& line : skipped) failureText += line + "\n";
+    int workbookCount = 0, unreadable = 0;
     const int total = int(files.size());
     host.progress(0, total);
     for (int n = 0; n < total && !host.cancelRequested(); ++n) {
         const fs::path& file = files[size_t(n)];
         ++workbookCount;
-        host.text(file.string());
+        host.text(jobs::printable(file.string()));
         auto opened = books->Open(file);
         if (n + 1 < total) books->Prefetch(files[size_t(n) + 1]);  // read beside this one's work
         run.fileLabel = jobs::relativeLabel(file, path);
         if (!opened.ok()) {
-            failureText += file.string() + "\n";
+            failureText += jobs::printable(file.string()) + "\n";
+            ++unreadable;
             report.add({run.fileLabel, "", jobs::outcomeFailed(opened.message())});
             host.progress(n + 1, total);
             continue;
         }
         Workbook* source = opened.value();
+        failureText += jobs::readNoteLines(file, source->model());
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
-        for (int k = 1; k <= sheets; ++k) run.mergeWorksheet(*source, k);
+        for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)
+            run.mergeWorksheet(*source, k, file);
         (void)source->Close(false);
         host.progress(n + 1, total);
     }
@@ -169,18 +198,30 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         host.text(std::string(jobs::kCancelled));
         return;
     }
+    jobs::FailList failList(host, jobs::failListPath(path, options.failListPath));
+    if (!options.dryRun) failList.write(failureText);
+    if (run.sheetCount == 0) {
+        (void)target->Close(false);
+        host.text(jobs::nothingMergedText(total, unreadable));
+        failList.show();
+        report.finish(host, {});
+        if (options.dryRun) host.text(jobs::kDryRunDone);
+        return;
+    }
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.advanced ? run.advanced->continuationSheets() : 0));
+    if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)target->Close(false);
         report.finish(host, jobs::proposedName("FileMerge", options.saveAsXls));
         host.text(std::string(jobs::kDryRunDone));
         return;
     }
-    const jobs::SaveResult saved = jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls);
+    const jobs::SaveResult saved =
+        jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls, sources);
     (void)target->Close(false);
-    jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath), failureText);
+    failList.show();
     report.finish(host, jobs::savedPath(saved));
 }

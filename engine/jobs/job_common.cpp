@@ -1,11 +1,17 @@
 #include "job_common.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <system_error>
 
 #include "sheet_routines.h"
 #include "spreadsheet/cell.h"
+#include "spreadsheet/io.h"
 
 namespace fs = std::filesystem;
 
@@ -69,12 +75,26 @@ fs::path xlsxBeside(const fs::path& xlsPath) {
 }  // namespace
 
 SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_view baseName,
-                      bool xls) {
+                      bool xls, const SourceFiles& sources) {
     const std::string ext = xls ? ".xls" : ".xlsx";
-    std::optional<std::string> answer = host.askSaveFileName(
-        std::string(kSaveCaption), std::string(baseName) + ext, "EXCEL(*" + ext + ")");
     SaveResult result;
-    if (!answer || answer->empty()) return result;
+    std::optional<std::string> answer, refused;
+    for (;;) {
+        // Asked again after a refusal, the caption says why.
+        const std::string caption =
+            refused ? std::string(kSaveCaption) + "（不能保存为源文件，请另选文件名）"
+                    : std::string(kSaveCaption);
+        answer = host.askSaveFileName(caption, std::string(baseName) + ext, "EXCEL(*" + ext + ")");
+        if (!answer || answer->empty()) return result;
+        if (!sources.contains(*answer)) break;
+        host.text(sourceRefusedText(*answer));
+        if (answer == refused) {  // the same name again: the host cannot choose another
+            result.outcome = SaveOutcome::Failed;
+            result.path = *answer;
+            return result;
+        }
+        refused = answer;
+    }
 
     const fs::path path(*answer);
     result.path = path.string();
@@ -85,7 +105,8 @@ SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_v
         result.path = beside.string();
         if (st.ok()) {
             result.outcome = SaveOutcome::SavedAsXlsx;
-            host.text("数据超出xls格式上限(65536行/256列)，已另存为：" + result.path);
+            host.saved(result.path);
+            host.text("数据超出xls格式上限(65536行/256列)，已另存为：" + printable(result.path));
             return result;
         }
     } else if (xls) {
@@ -95,11 +116,164 @@ SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_v
     }
     if (st.ok()) {
         result.outcome = SaveOutcome::Saved;
+        host.saved(result.path);
         return result;
     }
     result.outcome = SaveOutcome::Failed;
-    host.text("保存失败：" + st.message());
+    host.text("保存失败：" + printable(st.message()));
     return result;
+}
+
+// ---- sources and outputs -------------------------------------------------------------------
+
+namespace {
+
+std::optional<std::pair<uint64_t, uint64_t>> identityOf(const fs::path& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return std::pair<uint64_t, uint64_t>(st.st_dev, st.st_ino);
+}
+
+bool standsThere(const fs::path& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+SourceFiles::SourceFiles(const std::vector<fs::path>& files) {
+    for (const auto& f : files) add(f);
+}
+
+void SourceFiles::add(const fs::path& file) {
+    if (auto id = identityOf(file)) ids_.push_back(*id);
+}
+
+bool SourceFiles::contains(const fs::path& path) const {
+    if (ids_.empty()) return false;
+    auto id = identityOf(path);
+    return id && std::find(ids_.begin(), ids_.end(), *id) != ids_.end();
+}
+
+std::string sourceRefusedText(const std::string& path) {
+    return "不能保存为源文件：" + printable(path) + "。源文件不会被改写，请另选文件名。";
+}
+
+bool refuseSourceAsOutput(JobHost& host, const SourceFiles& sources, bool xls) {
+    auto known = host.knownSaveAnswer(xls ? "EXCEL(*.xls)" : "EXCEL(*.xlsx)");
+    if (!known || !sources.contains(*known)) return false;
+    host.text(sourceRefusedText(*known));
+    return true;
+}
+
+std::string printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+            (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
+             static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
+            out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
+            i += 2;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+fs::path freeNameBeside(const fs::path& path) {
+    const std::string stem = (path.parent_path() / path.stem()).string();
+    const std::string ext = path.extension().string();
+    fs::path candidate = path;
+    for (int n = 2; standsThere(candidate); ++n)
+        candidate = stem + " (" + std::to_string(n) + ")" + ext;
+    return candidate;
+}
+
+ss::Result<fs::path> makeNewFolder(const fs::path& wanted) {
+    fs::path candidate = wanted;
+    for (int n = 2; n < 10000; ++n) {
+        if (::mkdir(candidate.c_str(), 0777) == 0) return candidate;
+        if (errno != EEXIST)
+            return ss::fail("无法新建文件夹 " + printable(candidate.string()) + "：" +
+                            std::strerror(errno));
+        candidate = wanted.string() + " (" + std::to_string(n) + ")";
+    }
+    return ss::fail("无法新建文件夹 " + printable(wanted.string()));
+}
+
+fs::path newFolderName(const fs::path& wanted) {
+    fs::path candidate = wanted;
+    for (int n = 2; standsThere(candidate) && n < 10000; ++n)
+        candidate = wanted.string() + " (" + std::to_string(n) + ")";
+    return candidate;
+}
+
+OutputPlace::OutputPlace(JobHost& host, SourceFiles sources)
+    : host_(host), sources_(std::move(sources)) {}
+
+ss::Result<fs::path> OutputPlace::save(automation::Workbook& book, const fs::path& wanted,
+                                       int formatCode) {
+    if (stopped()) return ss::fail("");
+    fs::path path = wanted;
+    bool replacing = false;
+    if (standsThere(path) && !written_.contains(path)) {
+        if (!answer_) answer_ = host_.askExistingFiles(path.string());
+        if (*answer_ == ExistingFiles::Stop) return ss::fail("");
+        if (*answer_ == ExistingFiles::KeepBoth || sources_.contains(path))
+            path = freeNameBeside(path);
+        else
+            replacing = true;
+    }
+    ss::Status st = book.SaveAs(path, formatCode);
+    if (!st.ok()) return ss::fail(st.message());
+    written_.add(path);
+    if (path != wanted) keptBeside_.push_back(path.filename().string());
+    if (replacing) replaced_.push_back(path.filename().string());
+    return path;
+}
+
+std::string OutputPlace::withNotes(std::string result) const {
+    auto list = [](const std::vector<std::string>& names) {
+        std::string out;
+        for (size_t i = 0; i < names.size() && i < 5; ++i)
+            out += (i ? "、" : "") + printable(names[i]);
+        if (names.size() > 5) out += "等" + std::to_string(names.size()) + "个";
+        return out;
+    };
+    if (!keptBeside_.empty()) result += " 因已有同名文件，另存为：" + list(keptBeside_);
+    if (!replaced_.empty()) result += " 已替换原有文件：" + list(replaced_);
+    if (stopped()) result += " 因已有同名文件，已停止，其余未保存。";
+    return result;
+}
+
+void reportReadNotes(JobHost& host, const fs::path& file, const ss::Workbook& wb) {
+    constexpr size_t kShown = 20;
+    const auto& notes = wb.readNotes;
+    for (size_t i = 0; i < notes.size() && i < kShown; ++i)
+        host.text("注意：" + printable(file.string()) + " " + printable(notes[i]));
+    if (notes.size() > kShown)
+        host.text("注意：" + printable(file.string()) + " 另有" +
+                  std::to_string(notes.size() - kShown) + "处同类改动");
+}
+
+std::string readNoteLines(const fs::path& file, const ss::Workbook& wb) {
+    std::string out;
+    for (const auto& note : wb.readNotes)
+        out += printable(file.string()) + " " + printable(note) + "\n";
+    return out;
 }
 
 // ---- folder scan ---------------------------------------------------------------------------
@@ -120,17 +294,40 @@ bool nameLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-void scanInto(const fs::path& dir, std::vector<fs::path>& out) {
+void scanInto(const fs::path& dir, std::vector<fs::path>& out, std::vector<std::string>* skipped) {
     std::vector<std::string> files, dirs;
     std::error_code ec;
+    auto skip = [&](const fs::path& p, const std::string& why) {
+        if (skipped) skipped->push_back(printable(p.string()) + " " + why);
+    };
+    auto why = [](const std::error_code& e) {
+        return e == std::errc::permission_denied ? std::string("没有读取权限") : e.message();
+    };
     fs::directory_iterator it(dir, ec);
-    if (ec) return;
+    if (ec) {
+        skip(dir, "无法读取的文件夹（" + why(ec) + "）");
+        return;
+    }
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) return;
+        if (ec) {
+            skip(dir, "读取文件夹时出错（" + why(ec) + "）");
+            return;
+        }
         const fs::directory_entry& entry = *it;
         std::error_code sec;
-        if (entry.is_symlink(sec)) continue;
         std::string name = entry.path().filename().string();
+        if (entry.is_symlink(sec)) {
+            // The link's target decides: a file is merged as a file, a folder is not entered.
+            std::error_code tec;
+            fs::file_status target = fs::status(entry.path(), tec);
+            if (fs::is_regular_file(target))
+                files.push_back(std::move(name));
+            else if (fs::is_directory(target))
+                skip(entry.path(), "是指向文件夹的链接，未进入");
+            else if (!fs::exists(target))
+                skip(entry.path(), "是指向不存在位置的链接，已跳过");
+            continue;
+        }
         if (entry.is_directory(sec)) {
             if (name.empty() || name[0] == '.') continue;  // ".", ".." and hidden folders
             dirs.push_back(std::move(name));
@@ -141,23 +338,24 @@ void scanInto(const fs::path& dir, std::vector<fs::path>& out) {
     std::sort(files.begin(), files.end(), nameLess);
     std::sort(dirs.begin(), dirs.end(), nameLess);
     for (const auto& f : files) out.push_back(dir / f);
-    // Links are never followed, so the recursion ends with the folder tree.
-    for (const auto& d : dirs) scanInto(dir / d, out);
+    // Links to folders are never followed, so the recursion ends with the folder tree.
+    for (const auto& d : dirs) scanInto(dir / d, out, skipped);
 }
 
 }  // namespace
 
-std::vector<fs::path> scanFolder(const fs::path& folder) {
+std::vector<fs::path> scanFolder(const fs::path& folder, std::vector<std::string>* skipped) {
     std::vector<fs::path> out;
     std::string text = folder.string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
-    scanInto(fs::path(text), out);
+    scanInto(fs::path(text), out, skipped);
     return out;
 }
 
-std::vector<fs::path> spreadsheetFilesIn(const fs::path& folder) {
+std::vector<fs::path> spreadsheetFilesIn(const fs::path& folder,
+                                         std::vector<std::string>* skipped) {
     std::vector<fs::path> files;
-    for (const fs::path& f : scanFolder(folder))
+    for (const fs::path& f : scanFolder(folder, skipped))
         if (automation::isSpreadsheetFile(f.string(), automation::FileTestVariant::FolderMerge))
             files.push_back(f);
     return files;
@@ -172,23 +370,36 @@ fs::path failListPath(const std::string& folder, const std::string& listPath) {
     return fs::path(dir + "/" + std::string(kFailListName));
 }
 
-bool writeFailList(const fs::path& path, std::string_view text) {
+ss::Status writeFailList(const fs::path& path, std::string_view text) {
     std::string bytes;
     bytes.reserve(text.size() + text.size() / 16);
     for (char c : text) {
         if (c == '\n') bytes += '\r';
         bytes += c;
     }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-    out.close();
-    return !out.fail();
+    return ss::writeAtomically(path, [&](const fs::path& temp) -> ss::Status {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (out) out.write(bytes.data(), std::streamsize(bytes.size()));
+        if (out) out.close();
+        if (!out) return ss::fail("无法写入 " + temp.string() + "：" + std::strerror(errno));
+        return ss::okStatus();
+    });
 }
 
-void writeAndShowFailList(JobHost& host, const fs::path& path, std::string_view text) {
+void FailList::write(std::string_view text) {
     if (text.empty()) return;
-    if (writeFailList(path, text)) host.showTextFile(path.string());
+    ss::Status st = writeFailList(path_, text);
+    written_ = st.ok();
+    if (written_) return;
+    std::string lines(text);
+    while (!lines.empty() && lines.back() == '\n') lines.pop_back();
+    for (size_t at = lines.find('\n'); at != std::string::npos; at = lines.find('\n', at))
+        lines.replace(at, 1, "；");
+    host_.text("无法写入无法合并的文件目录（" + printable(st.message()) + "）。未能合并：" + lines);
+}
+
+void FailList::show() {
+    if (written_) host_.showTextFile(path_.string());
 }
 
 // ---- small helpers -------------------------------------------------------------------------
@@ -196,6 +407,13 @@ void writeAndShowFailList(JobHost& host, const fs::path& path, std::string_view 
 std::string fileBaseName(const fs::path& file) {
     std::string name = file.filename().string();
     return name.substr(0, name.find('.'));
+}
+
+std::string nothingMergedText(int files, int unreadable) {
+    std::string why = files == 0            ? "文件夹中没有表格文件"
+                      : unreadable == files ? "所有工作簿都无法打开"
+                                            : "工作簿中没有可合并的sheet";
+    return "没有可合并的内容：" + why + "，未保存任何文件。";
 }
 
 std::string notFittedNote(int count) {

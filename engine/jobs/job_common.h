@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "../job_host.h"
@@ -53,6 +54,69 @@ private:
 // A new target workbook left with exactly one sheet (sheets count..2 deleted), or null.
 automation::Workbook* addTargetWorkbook(automation::Workbooks& books);
 
+// The files a job reads, by identity (device and inode, links followed), so that no output is
+// ever written over one of them whatever its spelling.
+class SourceFiles {
+public:
+    SourceFiles() = default;
+    explicit SourceFiles(const std::vector<std::filesystem::path>& files);
+    void add(const std::filesystem::path& file);
+    bool contains(const std::filesystem::path& path) const;
+
+private:
+    std::vector<std::pair<uint64_t, uint64_t>> ids_;
+};
+
+// The text shown when the chosen save name is one of the job's sources.
+std::string sourceRefusedText(const std::string& path);
+
+// When the host knows the save answer before the job starts and it names a source, shows
+// sourceRefusedText and returns true: the job then ends before any work.
+bool refuseSourceAsOutput(JobHost& host, const SourceFiles& sources, bool xls);
+
+// A name of a file as one line: control characters (and the Unicode line and paragraph
+// separators) written as escapes, "\n", "\t", "\x1b", "\u2028".
+std::string printable(std::string_view text);
+
+// "dir/name (2).ext", "dir/name (3).ext" ...: the first such path where nothing stands.
+std::filesystem::path freeNameBeside(const std::filesystem::path& path);
+
+// Makes a new folder for a job's outputs: `wanted`, or "wanted (2)" ... when something (a
+// folder, a file, a link) already stands there. Never uses a folder it did not make.
+ss::Result<std::filesystem::path> makeNewFolder(const std::filesystem::path& wanted);
+// The folder makeNewFolder would make now, without making it (what a dry run shows).
+std::filesystem::path newFolderName(const std::filesystem::path& wanted);
+
+// Where a job's outputs go when the place may already hold files: a name this run has not
+// written and where another file stands is replaced, kept beside ("name (2)") or not written,
+// as the host answers once per job; a source of the job is never replaced.
+class OutputPlace {
+public:
+    OutputPlace(JobHost& host, SourceFiles sources);
+
+    // Saves `book` as the output `wanted` in the format of `formatCode`. Returns the path
+    // written, or an error (the reason; "" when the user chose to stop).
+    ss::Result<std::filesystem::path> save(automation::Workbook& book,
+                                           const std::filesystem::path& wanted, int formatCode);
+    // True once the user answered "stop": the job writes nothing more.
+    bool stopped() const { return answer_ == ExistingFiles::Stop; }
+    // `result` followed by what was kept beside or replaced, and the stop, for a closing text.
+    std::string withNotes(std::string result) const;
+
+private:
+    JobHost& host_;
+    SourceFiles sources_;
+    std::optional<ExistingFiles> answer_;
+    SourceFiles written_;  // outputs of this run
+    std::vector<std::string> keptBeside_, replaced_;
+};
+
+// Shows the notes of a workbook read (sheets renamed, texts cut; see ss::fitReadWorkbook) as
+// texts naming the file.
+void reportReadNotes(JobHost& host, const std::filesystem::path& file, const ss::Workbook& wb);
+// The notes as lines of the list of what could not be merged: "file [sheet] ...".
+std::string readNoteLines(const std::filesystem::path& file, const ss::Workbook& wb);
+
 // How the save-file question ended.
 enum class SaveOutcome {
     Cancelled,    // the user gave no path; nothing was written
@@ -70,36 +134,58 @@ struct SaveResult {
 // then saves the target in the default format, or as a 97-2003 workbook (code 56) with `xls`.
 // A workbook with a sheet beyond 65,536 rows or 256 columns is not cut to fit .xls: it is saved
 // as .xlsx under the same name with the extension changed (never over an existing file), and the
-// host is told where. A failed save is shown to the user. The caller closes the target afterwards.
+// host is told where. A name that is one of the job's sources is refused with a text and the
+// question asked again (a host that gives the same name again ends it as Failed). A completed
+// save is reported through host.saved(); a failed one is shown. The caller closes the target.
 SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_view baseName,
-                      bool xls);
+                      bool xls, const SourceFiles& sources = {});
 
 // True when some worksheet of the workbook holds data beyond row 65,536 or column 256.
 bool exceedsXlsLimits(const ss::Workbook& wb);
 
 // The files of `folder` and, recursively, of its subfolders: first the folder's own files
 // (hidden ones included), then each subfolder's complete list; files and subfolders each sorted
-// by name without regard to case. Hidden subfolders and symbolic links are left out. A folder
-// that cannot be read contributes nothing.
-std::vector<std::filesystem::path> scanFolder(const std::filesystem::path& folder);
+// by name without regard to case. Hidden subfolders are left out; a link to a file counts as a
+// file, a link to a folder is not followed (no loops) and a dangling link is skipped. A folder
+// that cannot be read contributes nothing. Each link or folder skipped is added to `skipped` as
+// a line "path reason".
+std::vector<std::filesystem::path> scanFolder(const std::filesystem::path& folder,
+                                              std::vector<std::string>* skipped = nullptr);
 // The files of the scan that pass the folder merges' spreadsheet file test, in scan order.
-std::vector<std::filesystem::path> spreadsheetFilesIn(const std::filesystem::path& folder);
+std::vector<std::filesystem::path> spreadsheetFilesIn(const std::filesystem::path& folder,
+                                                      std::vector<std::string>* skipped = nullptr);
 
 // The path of the list of files that could not be merged: `failListPath` when set, else the
 // list's name in `folder`.
 std::filesystem::path failListPath(const std::string& folder, const std::string& failListPath);
 
 // Writes the list (lines separated by "\n" in `text`) with "\r\n" line ends, replacing any
-// previous list. Returns false when the file could not be written.
-bool writeFailList(const std::filesystem::path& path, std::string_view text);
+// previous list (a new file put in its place, never written through a link).
+ss::Status writeFailList(const std::filesystem::path& path, std::string_view text);
 
-// Writes the list when `text` is not empty and asks the host to show it. Neither a list that
-// cannot be written nor a viewer that cannot be started fails the job.
-void writeAndShowFailList(JobHost& host, const std::filesystem::path& path, std::string_view text);
+// The list of a folder merge: written (when not empty) before the result, shown after the save.
+// A list that cannot be written does not fail the job, but its lines are shown as a text.
+class FailList {
+public:
+    FailList(JobHost& host, std::filesystem::path path) : host_(host), path_(std::move(path)) {}
+    // Writes the list; when that fails, shows the reason and every line of `text`.
+    void write(std::string_view text);
+    // Asks the host to show the list when it was written.
+    void show();
+
+private:
+    JobHost& host_;
+    std::filesystem::path path_;
+    bool written_ = false;
+};
 
 // The sheet name a file gives with "Sheet名是文件名": its name without the folder and without
 // everything from the first "." on ("2024.sales.xlsx" gives "2024").
 std::string fileBaseName(const std::filesystem::path& file);
+
+// The closing text of a folder merge that merged no sheet (and saves nothing): why, from the
+// number of files found and of those that could not be opened.
+std::string nothingMergedText(int files, int unreadable);
 
 // The note added to a closing text when some sheets did not fit the target sheet; empty for 0.
 std::string notFittedNote(int count);

@@ -52,26 +52,14 @@ std::string jsonString(const std::string& s) {
 }
 
 std::string writeBytes(const fs::path& path, const std::string& bytes) {
-    fs::path temp = path;
-    temp += ".tmp";
-    {
+    ss::Status st = ss::writeAtomically(path, [&](const fs::path& temp) -> ss::Status {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return "无法写入文件：" + path.string();
-        out.write(bytes.data(), std::streamsize(bytes.size()));
-        out.close();
-        if (out.fail()) {
-            std::error_code ec;
-            fs::remove(temp, ec);
-            return "无法写入文件：" + path.string();
-        }
-    }
-    std::error_code ec;
-    fs::rename(temp, path, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        return "无法写入文件：" + path.string();
-    }
-    return {};
+        if (out) out.write(bytes.data(), std::streamsize(bytes.size()));
+        if (out) out.close();
+        if (!out) return ss::fail("无法写入文件：" + printable(path.string()));
+        return ss::okStatus();
+    });
+    return st.ok() ? std::string() : st.message();
 }
 
 }  // namespace
@@ -148,6 +136,16 @@ void Report::failLast(const std::string& reason) {
     if (entries_.empty()) return;
     entries_.back().outcome = outcomeFailed(reason);
     entries_.back().outputSheet.clear();
+}
+
+void Report::markLast(std::string outcome) {
+    if (entries_.empty()) return;
+    entries_.back().outcome = std::move(outcome);
+    entries_.back().outputSheet.clear();
+}
+
+void Report::outputLast(std::string output) {
+    if (!entries_.empty()) entries_.back().outputSheet = std::move(output);
 }
 
 std::vector<std::vector<std::string>> Report::table(const std::string& output) const {

@@ -46,6 +46,9 @@ inline constexpr const char* kOutcomeMerged = "已合并";
 inline constexpr const char* kOutcomeEmpty = "已跳过：空工作表";
 inline constexpr const char* kOutcomeNotNamed = "已跳过：不是指定的工作表";
 inline constexpr const char* kOutcomeTooBig = "未合并：超出表格行列上限";
+inline constexpr const char* kOutcomeStopped = "未写入：已有同名文件，按选择停止";
+inline constexpr const char* kOutcomeChartSheet = "未合并：图表工作表没有单元格";
+inline constexpr const char* kOutcomeChartSheetXls = "已跳过：97-2003工作簿不能保存图表工作表";
 std::string outcomeFailed(const std::string& reason);  // "失败：" + reason in words
 std::string outcomeSplit(int parts);                   // "已拆分为N个文件"
 
@@ -63,6 +66,9 @@ public:
     std::vector<ReportEntry>& entries() { return entries_; }
     // Marks the last entry failed with the reason.
     void failLast(const std::string& reason);
+    // Gives the last entry another outcome (and no output), or the output it was written to.
+    void markLast(std::string outcome);
+    void outputLast(std::string output);
 
     // The table: a header row, then one row per entry; `output` names the output file.
     std::vector<std::vector<std::string>> table(const std::string& output) const;

@@ -10,6 +10,7 @@
 #include "job_common.h"
 #include "jobs.h"
 #include "report.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 
 namespace fs = std::filesystem;
@@ -28,10 +29,11 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
     auto opened = books.Open(nativePath);
     if (!opened.ok()) {
         failure = opened.message();
-        host.text(opened.message());
+        host.text(jobs::printable(opened.message()));
         return nullptr;
     }
     Workbook* source = opened.value();
+    jobs::reportReadNotes(host, nativePath, source->model());
     if (!organise) return source;
     host.text("正在整理数据...");
     if (!source->SaveAs(tempPath, automation::kFormatNormal).ok()) return source;
@@ -41,7 +43,7 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
     auto again = books.Open(nativePath);
     if (again.ok()) return again.value();
     failure = again.message();
-    host.text(again.message());
+    host.text(jobs::printable(again.message()));
     return nullptr;
 }
 
@@ -56,6 +58,9 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         std::error_code ec;
         fs::remove(tempPath, ec);
     };
+
+    const jobs::SourceFiles sources({fs::path(nativePath)});
+    if (jobs::refuseSourceAsOutput(host, sources, options.sheetMergeSaveAsXls)) return;
 
     jobs::Session session(host);
     automation::Workbooks* books = session.workbooks();
@@ -84,7 +89,12 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     int notFitted = 0;
     uint64_t offset = 0;  // 0 until the first block is in the target
     bool cancelled = false;
-    if (automation::isSpreadsheetFile(nativePath, automation::FileTestVariant::WorkbookJobs)) {
+    jobs::LeftBehind leftBehind;
+    const bool isWorkbook =
+        automation::isSpreadsheetFile(nativePath, automation::FileTestVariant::WorkbookJobs);
+    if (!isWorkbook) host.text("文件格式不正确,或文件不存在!");
+    if (isWorkbook) {
+        // A dry run writes no organised copy either: it reads the workbook itself.
         std::string failure;
         Workbook* source = openSource(*books, nativePath, tempPath,
                                       options.sheetMergeOrganise && !options.dryRun, host, failure);
@@ -96,9 +106,14 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                 cancelled = true;
                 break;
             }
+            if (Worksheet* any = source->Sheets().Item(i);
+                any && any->model().kind == ss::SheetKind::Chartsheet) {
+                leftBehind.sheet("图表工作表", "[" + any->Name() + "]");  // no cells to copy
+                report.add({fileLabel, any->Name(), jobs::kOutcomeChartSheet});
+            }
             Worksheet* sheet = source->WorkSheets(i);
             if (!sheet) continue;  // a chart sheet's position among the sheets
-            host.text(sheet->Name());
+            host.text(jobs::printable(sheet->Name()));
             automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
             if (automation::isEmptyWorksheet(facts)) {
                 report.add({fileLabel, sheet->Name(), jobs::kOutcomeEmpty});
@@ -113,6 +128,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                     (void)automation::removeEmptyKeyRows(*sheet,
                                                          uint32_t(options.sheetMergeKeyColumn));
                 entry.emptyKeyRowsRemoved = before - std::min(before, used.RowCount());
+                leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
                 jobs::AppendResult r = advanced->append(*sheet, used, fileLabel, sheet->Name());
                 entry.rows = r.rows;
                 entry.headerRowsDropped = r.headerRowsDropped;
@@ -152,6 +168,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                 row = uint64_t(targetSheet.Row()) + targetSheet.RowCount() - 1 + offset;
             else
                 column = uint64_t(targetSheet.Column()) + targetSheet.ColumnCount() - 1 + offset;
+            leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
             std::string reason;
             switch (targetSheet.copy(used, row, column, &reason)) {
                 case jobs::BlockCopy::Copied:
@@ -183,9 +200,20 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         host.text(std::string(jobs::kCancelled));
         return;
     }
+    if (merged == 0) {
+        (void)target->Close(false);
+        removeTemp();
+        host.text("没有可汇总的内容：" +
+                  std::string(notFitted ? "sheet超出表格行列上限" : "没有可读取的非空sheet") +
+                  "，未保存任何文件。");
+        report.finish(host, {});
+        if (options.dryRun) host.text(jobs::kDryRunDone);
+        return;
+    }
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
               automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted) +
               jobs::continuationNote(advanced ? advanced->continuationSheets() : 0));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)target->Close(false);
         report.finish(host, jobs::proposedName("SheetsMerge", options.sheetMergeSaveAsXls));
@@ -193,7 +221,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         return;
     }
     const jobs::SaveResult saved =
-        jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls);
+        jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls, sources);
     (void)target->Close(false);
     removeTemp();
     report.finish(host, jobs::savedPath(saved));

@@ -117,7 +117,13 @@ bool UniqueNames::taken(const std::string& name) const {
 std::string UniqueNames::take(std::string_view name) {
     std::string_view base = name.empty() ? kBlankName : name;
     std::string candidate = withSuffix(base, 1, maxUnits_);
-    for (int n = 2; taken(candidate); ++n) candidate = withSuffix(base, n, maxUnits_);
+    if (taken(candidate)) {
+        // Names are never given back: every number below the base's counter is taken.
+        int& next = next_.try_emplace(foldCase(base), 2).first->second;
+        for (candidate = withSuffix(base, next, maxUnits_); taken(candidate);)
+            candidate = withSuffix(base, ++next, maxUnits_);
+        ++next;
+    }
     reserve(candidate);
     return candidate;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -35,7 +36,8 @@ public:
 private:
     bool taken(const std::string& name) const;
     size_t maxUnits_;
-    std::unordered_set<std::string> taken_;  // folded keys
+    std::unordered_set<std::string> taken_;      // folded keys
+    std::unordered_map<std::string, int> next_;  // folded base -> the next number to try
 };
 
 // Case folding for name comparisons: ASCII letters and the Latin-1, Greek and Cyrillic capitals.

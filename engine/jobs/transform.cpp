@@ -8,6 +8,7 @@
 #include "job_common.h"
 #include "jobs.h"
 #include "report.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -93,18 +94,22 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         return;
     }
 
-    host.text(p + " 文件扫描中...");
+    host.text(jobs::printable(p) + " 文件扫描中...");
     jobs::Report report(options);
     const std::string fileLabel = std::filesystem::path(p).filename().string();
     auto opened = books.Open(p);
     if (!opened) {
-        host.text(opened.message());
+        host.text(jobs::printable(opened.message()));
         report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
         report.finish(host, options.splitSaveDir, options.splitSaveDir + "拆分.xlsx");
+        if (options.dryRun) host.text(jobs::kDryRunDone);
         return;
     }
     automation::Workbook* source = opened.value();
+    jobs::reportReadNotes(host, p, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
+    jobs::LeftBehind leftBehind;  // the pieces are copied as cells
+    if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     if (!sheet) {
         (void)source->Close(false);
         host.text(kRangeNotRecognised);
@@ -182,6 +187,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             fileNames.reserve(sourceName.substr(0, sourceName.size() - 5));
     }
 
+    jobs::OutputPlace outputs(host, jobs::SourceFiles({std::filesystem::path(p)}));
     const int n = int(values.size());
     const bool fullMatch = options.fullMatch;
     const int64_t firstData = h + 1;
@@ -194,7 +200,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     };
 
     automation::Range keyTable;  // filter method: header and the distinct key texts
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n && !outputs.stopped(); ++i) {
         if (host.cancelRequested()) {
             closeAll();
             host.text(std::string(jobs::kCancelled));
@@ -206,7 +212,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         std::string name =
             oneWorkbook ? sheetNames.take(sheetNameWithinRules(cleaned)) : fileNames.take(cleaned);
         const std::string target = saveDir + name + ".xlsx";
-        host.text("正在拆分到：" + target);
+        host.text("正在拆分到：" + jobs::printable(target));
 
         automation::Workbook* book = nullptr;
         automation::Worksheet* dest = nullptr;
@@ -256,7 +262,9 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             // The matching rows packed below the header in source order; a run of consecutive
             // rows goes in one copy.
             int64_t k = 0;
-            for (size_t a = 0; a < rows.size();) {
+            for (size_t a = 0, runs = 0; a < rows.size(); ++runs) {
+                // Scattered rows make many small copies: a stop is looked at every few thousand.
+                if (runs % 4096 == 4095 && host.cancelRequested()) break;
                 size_t b = a + 1;
                 while (b < rows.size() && rows[b] == rows[b - 1] + 1) ++b;
                 ok = bool(sheet->Range(rowsText(rows[a], rows[b - 1]))
@@ -267,19 +275,33 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             }
             app.EnableEvents(true);
         }
+        if (host.cancelRequested()) {
+            if (book) (void)book->Close(false);
+            closeAll();
+            host.text(std::string(jobs::kCancelled));
+            return;
+        }
 
         report.add({fileLabel, sheet->Name(), jobs::outcomeSplit(n), matched, 0, 0,
                     oneWorkbook ? name : name + ".xlsx"});
         if (!oneWorkbook) {
-            if (ok && (options.dryRun || book->SaveAs(target))) {
+            if (!ok) {
+                failed.push_back(jobs::printable(name + ".xlsx"));
+                report.failLast("无法写入");
+            } else if (options.dryRun) {
                 ++written;
+            } else if (auto saved = outputs.save(*book, target, kFormatXlsx)) {
+                ++written;
+                report.outputLast(saved.value().filename().string());
+            } else if (!outputs.stopped()) {
+                failed.push_back(jobs::printable(name + ".xlsx"));
+                report.failLast(saved.message());
             } else {
-                failed.push_back(name + ".xlsx");
-                report.failLast("无法保存");
+                report.markLast(jobs::kOutcomeStopped);
             }
             (void)book->Close(false);
         } else if (!ok) {
-            failed.push_back(name);
+            failed.push_back(jobs::printable(name));
             report.failLast("无法写入");
         }
         host.progress(i + 1, n);
@@ -289,7 +311,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     if (oneWorkbook) {
         const std::string target = saveDir + "拆分后.xlsx";
         int sheetsWritten = 0;
-        if (!sameFile(target, p) && (options.dryRun || single->SaveAs(target)))
+        if (!outputs.stopped() && (options.dryRun || outputs.save(*single, target, kFormatXlsx)))
             sheetsWritten = n - int(failed.size());
         else
             failed.push_back("拆分后.xlsx");
@@ -298,7 +320,8 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         result = "成功拆分出" + num(written) + "个excel文件!";
     }
     closeAll();
-    host.text(withFailures(result, failed));
+    host.text(outputs.withNotes(withFailures(result, failed)));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     report.finish(host, oneWorkbook ? saveDir + "拆分后.xlsx" : saveDir,
                   saveDir + baseNameToLastDot(p) + ".xlsx");
     if (options.dryRun) host.text(jobs::kDryRunDone);

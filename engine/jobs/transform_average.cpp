@@ -7,6 +7,7 @@
 #include "job_common.h"
 #include "jobs.h"
 #include "report.h"
+#include "left_behind.h"
 #include "sheet_routines.h"
 #include "split_common.h"
 
@@ -35,20 +36,24 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     jobs::Report report(options);
     const std::string fileLabel = std::filesystem::path(nativePath).filename().string();
     if (!isSpreadsheetFile(nativePath, FileTestVariant::SplitJobs)) {
-        host.text(resultText());
+        host.text("文件格式不正确,或文件不存在!");
         return;
     }
 
-    host.text(nativePath + " 文件扫描中...");
+    host.text(jobs::printable(nativePath) + " 文件扫描中...");
     auto opened = books.Open(nativePath);
     if (!opened) {
-        host.text(resultText() + " " + opened.message());
+        host.text(jobs::printable(opened.message()));
         report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
         report.finish(host, options.splitSaveDir, options.splitSaveDir + "拆分.xlsx");
+        if (options.dryRun) host.text(jobs::kDryRunDone);
         return;
     }
     automation::Workbook* source = opened.value();
+    jobs::reportReadNotes(host, nativePath, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
+    jobs::LeftBehind leftBehind;  // the pieces are copied as cells
+    if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     if (!sheet) {
         (void)source->Close(false);
         host.text(resultText());
@@ -93,8 +98,9 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     std::string saveDir = options.splitSaveDir;
     if (!saveDir.empty() && saveDir.back() != '/') saveDir += '/';
     const std::string base = baseNameToLastDot(nativePath);
+    jobs::OutputPlace outputs(host, jobs::SourceFiles({std::filesystem::path(nativePath)}));
 
-    for (int64_t i = 0; i < blocks; ++i) {
+    for (int64_t i = 0; i < blocks && !outputs.stopped(); ++i) {
         if (host.cancelRequested()) {
             (void)source->Close(false);
             host.text(std::string(jobs::kCancelled));
@@ -120,17 +126,24 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         const int64_t from = firstData + i * perBook;
         const int64_t to = std::min(from + perBook - 1, lastRow);
         copied = copied && bool(rangeOf(from, to).Copy(out->Range(startCell)));
-        if (copied && book->SaveAs(saveDir + name)) {
+        if (!copied) {
+            failed.push_back(jobs::printable(name));
+            report.failLast("无法复制");
+        } else if (auto saved = outputs.save(*book, saveDir + name, kFormatXlsx)) {
             ++splitCount;
+            report.outputLast(saved.value().filename().string());
+        } else if (!outputs.stopped()) {
+            failed.push_back(jobs::printable(name));
+            report.failLast(saved.message());
         } else {
-            failed.push_back(name);
-            report.failLast("无法保存");
+            report.markLast(jobs::kOutcomeStopped);
         }
         (void)book->Close(false);
         host.progress(int(i + 1), int(blocks));
     }
     (void)source->Close(false);
-    host.text(withFailures(resultText(), failed));
+    host.text(outputs.withNotes(withFailures(resultText(), failed)));
+    if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     report.finish(host, saveDir, saveDir + base + ".xlsx");
     if (options.dryRun) host.text(jobs::kDryRunDone);
 }

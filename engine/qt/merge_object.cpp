@@ -42,6 +42,12 @@ public:
 
     bool cancelRequested() const override { return worker_.cancelRequested(); }
 
+    ExistingFiles askExistingFiles(const std::string& path) override {
+        // Without someone to ask, nothing is replaced.
+        if (!worker_.ui_) return ExistingFiles::KeepBoth;
+        return worker_.ui_->askExistingFiles(QString::fromStdString(path));
+    }
+
 private:
     MergeObject& worker_;
     MergeObject::TextSignal textSignal_;

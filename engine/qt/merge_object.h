@@ -28,6 +28,12 @@ public:
                                                    const QString& filter) = 0;
     // Shows a text file; failing to show it is not an error.
     virtual void showTextFile(const QString& path) = 0;
+    // Asked once per job when an output would take the name of a file the job did not write:
+    // replace all, keep both or stop (see JobHost::askExistingFiles).
+    virtual ExistingFiles askExistingFiles(const QString& path) {
+        (void)path;
+        return ExistingFiles::KeepBoth;
+    }
 };
 
 // The six jobs a worker can run. standard() gives the real ones; tests give their own.

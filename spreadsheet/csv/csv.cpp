@@ -305,6 +305,13 @@ Result<std::unique_ptr<Workbook>> readCsv(const fs::path& path, const ReadLimits
     const char sep = detectSeparator(s);
 
     std::string field;
+    // A field is kept only up to a little past what a cell holds (fitReadWorkbook cuts it at
+    // the limit and names the cell), so that one endless line cannot take memory by itself.
+    constexpr size_t kFieldCap = 3 * kMaxCellTextUnits + 4;
+    auto keep = [&](size_t from, size_t len) {
+        if (field.size() < kFieldCap)
+            field.append(s, from, std::min(len, kFieldCap - field.size()));
+    };
     uint32_t rowIndex = 1, col = 1;
     uint64_t cells = 0;
     Row* row = nullptr;
@@ -339,13 +346,13 @@ Result<std::unique_ptr<Workbook>> readCsv(const fs::path& path, const ReadLimits
             for (;;) {
                 size_t q = s.find('"', i);
                 if (q == std::string::npos) {
-                    field.append(s, i, n - i);
+                    keep(i, n - i);
                     i = n;
                     break;
                 }
-                field.append(s, i, q - i);
+                keep(i, q - i);
                 if (q + 1 < n && s[q + 1] == '"') {
-                    field += '"';
+                    keep(q, 1);
                     i = q + 2;
                 } else {
                     i = q + 1;
@@ -373,7 +380,7 @@ Result<std::unique_ptr<Workbook>> readCsv(const fs::path& path, const ReadLimits
         }
         size_t stop = i;
         while (stop < n && s[stop] != sep && s[stop] != '\r' && s[stop] != '\n') ++stop;
-        field.append(s, i, stop - i);
+        keep(i, stop - i);
         i = stop;
         recordOpen = true;
         fieldStart = false;

@@ -746,7 +746,7 @@ Status writeXls(const Workbook& wb, const fs::path& path) {
     if (!out) return fail("无法保存 " + path.string() + "：无法写入文件。");
     out.write(file.data(), std::streamsize(file.size()));
     out.close();
-    if (!out) return fail("无法保存 " + path.string() + "：写入文件时出错（磁盘已满？）。");
+    if (!out) return fail("无法保存 " + path.string() + "：写入文件时出错（磁盘空间不足？）。");
     return okStatus();
 }
 

@@ -1,6 +1,8 @@
 #include "package.h"
 
 #include <expat.h>
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -108,7 +110,36 @@ Status ZipReader::indexEntries() {
         std::string key = lowerAscii(name);
         if (!key.empty() && key[0] == '/') key.erase(0, 1);
         entries_.emplace(std::move(key), uint64_t(i));
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(zip_, zip_uint64_t(i), 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_SIZE))
+            compressedTotal_ += st.comp_size;
     }
+    return okStatus();
+}
+
+uint64_t ZipReader::workbookCap() const {
+    constexpr uint64_t kFloor = uint64_t(64) << 20;
+    const uint64_t byRatio =
+        compressedTotal_ > UINT64_MAX / std::max<uint64_t>(limits_.maxCompressionRatio, 1)
+            ? UINT64_MAX
+            : compressedTotal_ * limits_.maxCompressionRatio;
+    return std::min(limits_.maxTotalBytes, std::max(kFloor, byRatio));
+}
+
+namespace {
+
+std::string bombText(uint64_t bytes, uint64_t cap) {
+    return "工作簿解压后共 " + std::to_string(bytes) +
+           " 字节（同一部件每用一次计一次），超过上限 " + std::to_string(cap) +
+           " 字节，疑似压缩炸弹。";
+}
+
+}  // namespace
+
+Status ZipReader::checkPlanned(uint64_t bytes) const {
+    const uint64_t cap = workbookCap();
+    if (bytes > cap || totalRead_ > cap - bytes) return fail(bombText(totalRead_ + bytes, cap));
     return okStatus();
 }
 
@@ -140,26 +171,77 @@ Status ZipReader::read(std::string_view name,
     // The declared sizes may lie: the limits are enforced on the bytes actually inflated.
     uint64_t ratioCap =
         std::max<uint64_t>(uint64_t(16) << 20, compressed * limits_.maxCompressionRatio);
-    zip_file_t* f = zip_fopen_index(zip_, it->second, 0);
+    // A deflated entry is inflated here with ISA-L from its stored bytes (checked against the
+    // directory's CRC and size); anything else goes through libzip's own reading.
+    const bool raw = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_DEFLATE &&
+                     (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+                     st.encryption_method == ZIP_EM_NONE && (st.valid & ZIP_STAT_CRC) &&
+                     (st.valid & ZIP_STAT_SIZE) && st.size > 0;
+    zip_file_t* f = zip_fopen_index(zip_, it->second, raw ? ZIP_FL_COMPRESSED : 0);
     if (!f) return fail(zipReason(zip_get_error(zip_)->zip_err));
-    std::vector<char> buf(1 << 16);
     uint64_t got = 0;
-    for (;;) {
-        zip_int64_t n = zip_fread(f, buf.data(), buf.size());
-        if (n < 0) {
-            int code = zip_file_get_error(f)->zip_err;
-            zip_fclose(f);
-            return fail("部件 " + std::string(name) + " 无法解压：" + zipReason(code));
+    // Counts `n` more inflated bytes against the limits; the refusal, or empty when within them.
+    auto overLimits = [&](size_t n) -> std::string {
+        got += n;
+        totalRead_ += n;
+        if (got > limits_.maxPartBytes || got > ratioCap)
+            return "部件 " + std::string(name) + " 解压后过大或压缩比异常，疑似压缩炸弹。";
+        if (totalRead_ > workbookCap()) return bombText(totalRead_, workbookCap());
+        return {};
+    };
+    auto readFailed = [&] {
+        int code = zip_file_get_error(f)->zip_err;
+        zip_fclose(f);
+        return fail("部件 " + std::string(name) + " 无法解压：" + zipReason(code));
+    };
+    if (!raw) {
+        std::vector<char> buf(1 << 16);
+        for (;;) {
+            zip_int64_t n = zip_fread(f, buf.data(), buf.size());
+            if (n < 0) return readFailed();
+            if (n == 0) break;
+            if (std::string why = overLimits(size_t(n)); !why.empty()) {
+                zip_fclose(f);
+                return fail(why);
+            }
+            if (!sink(buf.data(), size_t(n))) break;
         }
-        if (n == 0) break;
-        got += uint64_t(n);
-        totalRead_ += uint64_t(n);
-        if (got > limits_.maxPartBytes || got > ratioCap || totalRead_ > limits_.maxTotalBytes) {
-            zip_fclose(f);
-            return fail("部件 " + std::string(name) + " 解压后过大或压缩比异常，疑似压缩炸弹。");
-        }
-        if (!sink(buf.data(), size_t(n))) break;
+        zip_fclose(f);
+        return okStatus();
     }
+
+    auto damaged = [&](int code) {
+        zip_fclose(f);
+        return fail("部件 " + std::string(name) + " 无法解压：" + zipReason(code));
+    };
+    std::vector<uint8_t> in(1 << 16), out(1 << 17);
+    auto state = std::make_unique<inflate_state>();
+    isal_inflate_init(state.get());
+    uint32_t crc = 0;
+    bool stopped = false, wantsInput = true;
+    while (!stopped && state->block_state != ISAL_BLOCK_FINISH) {
+        // A full output buffer may leave output pending inside: it comes without more input.
+        if (state->avail_in == 0 && wantsInput) {
+            zip_int64_t n = zip_fread(f, in.data(), in.size());
+            if (n < 0) return readFailed();
+            if (n == 0) return damaged(ZIP_ER_INCONS);  // the stream ends early
+            state->next_in = in.data();
+            state->avail_in = uint32_t(n);
+        }
+        state->next_out = out.data();
+        state->avail_out = uint32_t(out.size());
+        if (isal_inflate(state.get()) != ISAL_DECOMP_OK) return damaged(ZIP_ER_INCONS);
+        const size_t n = out.size() - state->avail_out;
+        wantsInput = state->avail_out != 0;
+        if (n == 0) continue;
+        if (std::string why = overLimits(n); !why.empty()) {
+            zip_fclose(f);
+            return fail(why);
+        }
+        crc = crc32_gzip_refl(crc, out.data(), n);
+        stopped = !sink(reinterpret_cast<const char*>(out.data()), n);
+    }
+    if (!stopped && (crc != st.crc || got != st.size)) return damaged(ZIP_ER_CRC);
     zip_fclose(f);
     return okStatus();
 }
@@ -192,7 +274,64 @@ struct Context {
     int depth = 0;             // open elements, all of them
     bool atSheetData = false;  // the last event was the start of an unprefixed <sheetData>
     std::string failure;
+    int rawDepth = 0;         // > 0 inside an element the handler takes as text
+    bool rawPending = false;  // the last start tag is not closed yet
+    std::string raw, rawName;
 };
+
+void appendRawEscaped(std::string& out, const char* s, size_t n, bool attribute) {
+    for (size_t i = 0; i < n; ++i) {
+        char c = s[i];
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                if (attribute)
+                    out += "&quot;";
+                else
+                    out += c;
+                break;
+            case '\n':
+                if (attribute)
+                    out += "&#10;";
+                else
+                    out += c;
+                break;
+            case '\r':
+                out += "&#13;";
+                break;
+            case '\t':
+                if (attribute)
+                    out += "&#9;";
+                else
+                    out += c;
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+void rawStart(Context* c, const char* name, const char** atts) {
+    if (c->rawPending) c->raw += '>';
+    c->raw += '<';
+    c->raw += name;
+    for (const char** a = atts; *a; a += 2) {
+        c->raw += ' ';
+        c->raw += a[0];
+        c->raw += "=\"";
+        appendRawEscaped(c->raw, a[1], std::strlen(a[1]), true);
+        c->raw += '"';
+    }
+    c->rawPending = true;
+}
 
 bool isMarkupCompat(const char* qname, std::string_view local) {
     return local.data() != qname &&
@@ -204,8 +343,21 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
     std::string_view local = localName(name);
     ++c->depth;
     c->atSheetData = false;
+    if (c->rawDepth) {
+        ++c->rawDepth;
+        rawStart(c, name, atts);
+        return;
+    }
     if (c->skipDepth) {
         ++c->skipDepth;
+        return;
+    }
+    if (c->depth == 2 && c->h->wantsRaw(local)) {
+        c->rawDepth = 1;
+        c->raw.clear();
+        c->rawName = std::string(local);
+        c->rawPending = false;
+        rawStart(c, name, atts);
         return;
     }
     if (isMarkupCompat(name, local)) {
@@ -225,6 +377,22 @@ void XMLCALL onEnd(void* data, const char* name) {
     auto* c = static_cast<Context*>(data);
     --c->depth;
     c->atSheetData = false;
+    if (c->rawDepth) {
+        if (c->rawPending) {
+            c->raw += "/>";
+            c->rawPending = false;
+        } else {
+            c->raw += "</";
+            c->raw += name;
+            c->raw += '>';
+        }
+        if (--c->rawDepth == 0) {
+            c->h->raw(c->rawName, std::move(c->raw));
+            c->raw.clear();
+            if (!c->h->failure.empty()) XML_StopParser(c->parser, XML_FALSE);
+        }
+        return;
+    }
     if (c->skipDepth) {
         --c->skipDepth;
         return;
@@ -238,7 +406,15 @@ void XMLCALL onEnd(void* data, const char* name) {
 void XMLCALL onText(void* data, const char* s, int len) {
     auto* c = static_cast<Context*>(data);
     c->atSheetData = false;
-    if (!c->skipDepth) c->h->text(s, len);
+    if (c->rawDepth) {
+        if (c->rawPending) {
+            c->raw += '>';
+            c->rawPending = false;
+        }
+        appendRawEscaped(c->raw, s, size_t(len), false);
+    } else if (!c->skipDepth) {
+        c->h->text(s, len);
+    }
 }
 
 void XMLCALL onDoctype(void* data, const char*, const char*, const char*, int) {

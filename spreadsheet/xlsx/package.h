@@ -37,8 +37,15 @@ public:
     // Streams the inflated bytes of a part in chunks; `sink` returns false to stop early.
     Status read(std::string_view name, const std::function<bool(const char*, size_t)>& sink);
     Status readAll(std::string_view name, std::string& out);
-    // Inflated bytes read so far, all parts together.
+    // Inflated bytes read so far, all parts together (a part read twice counts twice).
     uint64_t bytesRead() const { return totalRead_; }
+    // The most the workbook may inflate to, every use of a part counted: the total limit, and
+    // the compression ratio limit applied to the whole archive (beyond a floor of 64 MiB), so
+    // that a small file whose sheets all point at one large part is refused at once.
+    uint64_t workbookCap() const;
+    // Refuses reading `bytes` more (the declared sizes of the parts about to be read) when they
+    // would pass workbookCap(); the reason says so.
+    Status checkPlanned(uint64_t bytes) const;
 
 private:
     ZipReader() = default;
@@ -46,6 +53,7 @@ private:
     zip* zip_ = nullptr;
     ReadLimits limits_;
     uint64_t totalRead_ = 0;
+    uint64_t compressedTotal_ = 0;                       // compressed bytes of every entry
     std::unordered_map<std::string, uint64_t> entries_;  // lower-case name -> index
 };
 
@@ -64,6 +72,11 @@ public:
     virtual bool acceptsFastRows() const { return false; }
     // True for handlers of parts that may have a <sheetData> (the scanner looks for it).
     virtual bool readsSheetData() const { return false; }
+    // Elements directly below the root for which this is true reach raw() whole, as XML text
+    // with their names, prefixes and attributes as written (extension lists and compatibility
+    // wrappers inside them included), instead of through start, end and text.
+    virtual bool wantsRaw(std::string_view) const { return false; }
+    virtual void raw(std::string_view, std::string) {}
     // Set by a handler to stop the parse with this reason.
     std::string failure;
 };

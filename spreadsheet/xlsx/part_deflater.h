@@ -18,8 +18,6 @@
 
 #include "../result.h"
 
-struct z_stream_s;
-
 namespace ss::xlsx {
 
 // One part, deflated (raw deflate, as stored in a zip entry), in pieces to be written in order.
@@ -70,7 +68,7 @@ private:
         std::string name;
         size_t firstJob = 0, jobs = 0;
     };
-    class Stream;  // a z_stream and its reuse
+    class Stream;  // a deflate stream and its reuse
 
     void handOver(bool last);
     void runHelper();

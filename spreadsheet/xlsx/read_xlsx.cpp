@@ -15,6 +15,7 @@
 
 #include "../formula.h"
 #include "package.h"
+#include "part_graph.h"
 #include "xlsx.h"
 #include "xml_util.h"
 
@@ -899,6 +900,15 @@ public:
             sheetDataStart(name, atts);
             return;
         }
+        if (depth_ == 0) rootStart(atts);
+        if (depth_ == 1 && name == "legacyDrawing") {
+            for (const char** a = atts; *a; a += 2)
+                if (std::strchr(a[0], ':') && xlsx::localName(a[0]) == "id") legacyDrawingId = a[1];
+        } else if (depth_ == 1) {
+            dropTop_ = name == "controls" ? "表单控件" : name == "oleObjects" ? "嵌入对象" : "";
+        } else if (depth_ == 2 && !dropTop_.empty() && (name == "control" || name == "oleObject")) {
+            ++dropped[dropTop_];
+        }
         if (depth_++ != 1) {
             // Below a top-level element.
             if (name == "tabColor" && topName_ == "sheetPr")
@@ -960,6 +970,39 @@ public:
     }
 
     bool readsSheetData() const override { return true; }
+
+    // Elements that name parts, and the filter with its criteria, are kept as written.
+    bool wantsRaw(std::string_view n) const override {
+        if (strict_) return false;
+        return n == "drawing" || n == "legacyDrawingHF" || n == "drawingHF" || n == "picture" ||
+               n == "tableParts" || n == "extLst" || n == "autoFilter" || n == "sortState";
+    }
+    void raw(std::string_view n, std::string xml) override {
+        if (n == "autoFilter") {
+            size_t at = xml.find(" ref=\"");
+            if (at != std::string::npos) {
+                size_t end = xml.find('"', at + 6);
+                if (end != std::string::npos)
+                    ws_.autoFilter = parseRange(xml.substr(at + 6, end - at - 6));
+            }
+            // Criteria or a sort state inside: kept for as long as the range stays.
+            if (ws_.autoFilter && xml.find("/>") != xml.size() - 2) {
+                autoFilterXml = std::move(xml);
+                autoFilterRef = ws_.autoFilter->toA1();
+            }
+        } else if (n == "sortState") {
+            sortStateXml = std::move(xml);
+        } else {
+            elements.push_back(RawSheetElement{std::string(n), std::move(xml)});
+        }
+    }
+
+    // What the sheet names beside its cells, for the part graph.
+    std::vector<RawSheetElement> elements;
+    std::string namespaces, autoFilterXml, autoFilterRef, sortStateXml, legacyDrawingId;
+    std::set<std::string> relPrefixes;
+    std::map<std::string, uint32_t> dropped;
+    bool strictNamespace() const { return strict_; }
     bool acceptsFastRows() const override {
         return inSheetData_ && !capture_.active() && !inV_ && !inF_ && !inIs_ && failure.empty();
     }
@@ -993,6 +1036,30 @@ public:
     }
 
 private:
+    void rootStart(const char** atts) {
+        for (const char** a = atts; *a; a += 2) {
+            std::string_view q = a[0];
+            std::string_view v = a[1];
+            if (q == "xmlns") {
+                strict_ = v == "http://purl.oclc.org/ooxml/spreadsheetml/main";
+                continue;
+            }
+            if (q.substr(0, 6) != "xmlns:") continue;
+            std::string prefix(q.substr(6));
+            if (v == "http://schemas.openxmlformats.org/officeDocument/2006/relationships") {
+                relPrefixes.insert(prefix);
+                if (prefix == "r") continue;  // the writer declares it
+            }
+            if (prefix == "r") continue;
+            if (v == "http://schemas.openxmlformats.org/spreadsheetml/2006/main") continue;
+            namespaces += ' ';
+            namespaces += q;
+            namespaces += "=\"";
+            xlsx::appendEscaped(namespaces, v, true);
+            namespaces += '"';
+        }
+    }
+
     static bool isPreserved(std::string_view n) {
         return n == "sheetProtection" || n == "protectedRanges" || n == "conditionalFormatting" ||
                n == "dataValidations" || n == "hyperlinks" || n == "printOptions" ||
@@ -1277,6 +1344,8 @@ private:
     uint64_t& budget_;
     uint64_t partBytes_;
     std::map<std::string, std::string, std::less<>> links_;
+    std::string dropTop_;
+    bool strict_ = false;
     Capture capture_;
     StringItemReader item_;
     std::unordered_map<uint32_t, SharedFormula> shared_;
@@ -1306,6 +1375,134 @@ Result<std::vector<Relationship>> readRels(ZipReader& zip, const std::string& so
     if (!st.ok()) return st.error();
     if (!h.sawRoot) return fail("部件 " + part + " 不是关系部件。");
     return std::move(h.rels);
+}
+
+// The boxes of notes (legacy drawing markup): which cells' notes are shown all the time.
+class NoteBoxesHandler : public SaxHandler {
+public:
+    std::set<uint64_t> shown;
+    void start(std::string_view name, const char** atts) override {
+        if (name == "ClientData") {
+            const char* type = attr(atts, "ObjectType");
+            inNote_ = type && std::strcmp(type, "Note") == 0;
+            visible_ = false;
+            row_ = col_ = -1;
+        } else if (inNote_ && (name == "Row" || name == "Column" || name == "Visible")) {
+            field_ = std::string(name);
+            text_.clear();
+            if (name == "Visible") visible_ = true;
+        }
+    }
+    void end(std::string_view name) override {
+        if (name == "ClientData" && inNote_) {
+            if (visible_ && row_ >= 0 && col_ >= 0)
+                shown.insert(Worksheet::key(uint32_t(row_ + 1), uint32_t(col_ + 1)));
+            inNote_ = false;
+        } else if (inNote_ && name == field_) {
+            if (name == "Row") row_ = parseInt(text_.c_str(), -1);
+            if (name == "Column") col_ = parseInt(text_.c_str(), -1);
+            field_.clear();
+        }
+    }
+    void text(const char* s, int n) override {
+        if (!field_.empty()) text_.append(s, size_t(n));
+    }
+
+private:
+    bool inNote_ = false, visible_ = false;
+    int64_t row_ = -1, col_ = -1;
+    std::string field_, text_;
+};
+
+// Hangs the sheet's parts on it: the relationships its kept elements name, and those that
+// attach by themselves (pivot tables, threaded comments), each with the graph it reaches.
+void attachParts(xlsx::PartGraphReader& graph, const std::shared_ptr<PartOrigin>& origin,
+                 const std::vector<Relationship>& rels, SheetHandler& h, Worksheet& ws) {
+    auto parts = std::make_shared<SheetParts>();
+    parts->origin = origin;
+    parts->originName = ws.name;
+    parts->dropped = std::move(h.dropped);
+    if (h.strictNamespace()) {
+        ws.parts = std::move(parts);
+        return;
+    }
+    std::set<std::string> named;
+    for (const RawSheetElement& e : h.elements)
+        for (std::string& id : xlsx::rawElementIds(e.xml, h.relPrefixes)) named.insert(id);
+    std::map<std::string, std::string> ids;  // source id -> id written
+    for (const Relationship& r : rels) {
+        std::string droppedName;
+        xlsx::SheetLinkUse use = xlsx::sheetLinkUse(r.type, &droppedName);
+        const bool isNamed = named.count(r.id) > 0;
+        if (use == xlsx::SheetLinkUse::Model) continue;
+        if (use == xlsx::SheetLinkUse::Dropped) {
+            // What names it counts it when it goes.
+            if (!isNamed && !droppedName.empty()) ++parts->dropped[droppedName];
+            continue;
+        }
+        if (use == xlsx::SheetLinkUse::Carry && !isNamed) continue;
+        if (r.id == h.legacyDrawingId) continue;  // the notes' boxes: written anew
+        PartLink link;
+        link.type = r.type;
+        if (r.external) {
+            link.externalTarget = r.target;
+        } else {
+            link.part = graph.read(r.target, r.type, parts->dropped);
+            if (!link.part) continue;
+        }
+        link.id = "rIdP" + std::to_string(parts->links.size() + 1);
+        ids[r.id] = link.id;
+        parts->links.push_back(std::move(link));
+    }
+    for (RawSheetElement& e : h.elements) {
+        if (xlsx::remapRawElement(e, h.relPrefixes, ids, parts->dropped)) {
+            parts->elements.push_back(std::move(e));
+        } else if (e.element != "extLst") {
+            ++parts->dropped[e.element == "tableParts" ? "表格"
+                             : e.element == "drawing"  ? "图形"
+                                                       : "页眉页脚或背景图片"];
+        }
+    }
+    parts->namespaces = std::move(h.namespaces);
+    parts->autoFilterXml = std::move(h.autoFilterXml);
+    parts->autoFilterRef = std::move(h.autoFilterRef);
+    parts->sortStateXml = std::move(h.sortStateXml);
+    ws.parts = std::move(parts);
+}
+
+// A chart sheet: its part as it is, with the graph its relationships reach.
+void readChartsheet(ZipReader& zip, xlsx::PartGraphReader& graph,
+                    const std::shared_ptr<PartOrigin>& origin, const std::string& part,
+                    Worksheet& ws) {
+    auto parts = std::make_shared<SheetParts>();
+    parts->origin = origin;
+    parts->originName = ws.name;
+    if (zip.has(part) && zip.readAll(part, parts->chartsheetXml).ok() &&
+        parts->chartsheetXml.find("http://purl.oclc.org/ooxml/") == std::string::npos) {
+        if (auto rels = readRels(zip, part); rels.ok())
+            for (const Relationship& r : rels.value()) {
+                PartLink link;
+                link.id = r.id;
+                link.type = r.type;
+                if (r.external) {
+                    link.externalTarget = r.target;
+                } else {
+                    link.part = graph.read(r.target, r.type, parts->dropped);
+                    if (!link.part) {
+                        // Its printer settings and the like: the reference goes with them.
+                        std::string ref = " r:id=\"" + r.id + "\"";
+                        for (size_t at; (at = parts->chartsheetXml.find(ref)) != std::string::npos;)
+                            parts->chartsheetXml.erase(at, ref.size());
+                        continue;
+                    }
+                }
+                parts->links.push_back(std::move(link));
+            }
+    } else {
+        parts->chartsheetXml.clear();
+        ++parts->dropped["图表工作表"];
+    }
+    ws.parts = std::move(parts);
 }
 
 Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& limits) {
@@ -1378,6 +1575,35 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         break;
     }
 
+    // Every sheet's part counted each time a sheet uses it, before any is read: a file whose
+    // many sheets share one large part is refused at once, not after inflating it again and
+    // again.
+    uint64_t planned = 0;
+    for (const SheetEntry& e : wh.sheets) {
+        auto it = byId.find(e.relId);
+        if (it == byId.end() || it->second->external) continue;
+        planned += zip.declaredSize(it->second->target);
+    }
+    if (Status st = zip.checkPlanned(planned); !st.ok()) return st.error();
+
+    // Parts that hang off the sheets: read as bytes, shared where two sheets reach one.
+    auto origin = std::make_shared<PartOrigin>();
+    for (const Relationship& r : *wbRels)
+        if (!r.external && relKind(r.type) == "person" && zip.has(r.target)) {
+            if (!zip.readAll(r.target, origin->personsXml).ok()) origin->personsXml.clear();
+            break;
+        }
+    xlsx::PartGraphReader graph(
+        zip,
+        [&zip](const std::string& part) {
+            std::vector<xlsx::RelInfo> out;
+            if (auto rels = readRels(zip, part); rels.ok())
+                for (const Relationship& r : rels.value())
+                    out.push_back(xlsx::RelInfo{r.id, r.type, r.target, r.external});
+            return out;
+        },
+        [&types](const std::string& part) { return types.typeOf(part); });
+
     uint64_t budget = limits.maxCells;
     for (const SheetEntry& e : wh.sheets) {
         auto it = byId.find(e.relId);
@@ -1387,6 +1613,7 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         ws.state = e.state;
         if (kind == "chartsheet") {
             ws.kind = SheetKind::Chartsheet;
+            readChartsheet(zip, graph, origin, rel->target, ws);
             continue;
         }
         if (kind == "dialogsheet") {
@@ -1403,16 +1630,18 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         // damaged relationships part costs those links, not the workbook.
         std::map<std::string, std::string, std::less<>> links;
         std::string commentsPart;
-        if (auto sheetRels = readRels(zip, rel->target); sheetRels.ok())
-            for (const Relationship& r : sheetRels.value()) {
-                if (r.external && relKind(r.type) == "hyperlink" && !r.id.empty())
-                    links.emplace(r.id, r.target);
-                if (!r.external && relKind(r.type) == "comments" && zip.has(r.target))
-                    commentsPart = r.target;
-            }
+        std::vector<Relationship> sheetRels;
+        if (auto read = readRels(zip, rel->target); read.ok()) sheetRels = std::move(read.value());
+        for (const Relationship& r : sheetRels) {
+            if (r.external && relKind(r.type) == "hyperlink" && !r.id.empty())
+                links.emplace(r.id, r.target);
+            if (!r.external && relKind(r.type) == "comments" && zip.has(r.target))
+                commentsPart = r.target;
+        }
         SheetHandler h(*wb, ws, sst, budget, zip.declaredSize(rel->target), std::move(links));
         if (Status st = xlsx::parsePart(zip, rel->target, h); !st.ok()) return st.error();
         h.finish();
+        attachParts(graph, origin, sheetRels, h, ws);
         // Notes: a damaged comments part costs the notes, not the workbook.
         if (!commentsPart.empty()) {
             CommentsHandler c;
@@ -1422,6 +1651,14 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
                     if (seen.insert(Worksheet::key(n.row, n.col)).second)
                         ws.notes.push_back(std::move(n));
             }
+            // Which of them are shown all the time: their boxes say so.
+            for (const Relationship& r : sheetRels)
+                if (r.id == h.legacyDrawingId && !r.external && zip.has(r.target)) {
+                    NoteBoxesHandler boxes;
+                    if (xlsx::parsePart(zip, r.target, boxes).ok())
+                        for (CellNote& n : ws.notes)
+                            n.visible = boxes.shown.count(Worksheet::key(n.row, n.col)) > 0;
+                }
         }
     }
     wb->activeSheet = wh.activeTab < wb->sheets.size() ? wh.activeTab : 0;

@@ -2,6 +2,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -13,6 +14,7 @@
 
 #include "package.h"
 #include "part_deflater.h"
+#include "part_graph.h"
 #include "xlsx.h"
 #include "xml_util.h"
 
@@ -484,11 +486,14 @@ void stringsPart(const SharedStrings& ss, const StringPlan& p, xlsx::PartDeflate
 // ---- worksheets ------------------------------------------------------------------------------
 
 int preservedRank(std::string_view e) {
-    static const char* order[] = {"sheetProtection", "protectedRanges",       "autoFilter",
-                                  "mergeCells",      "conditionalFormatting", "dataValidations",
-                                  "hyperlinks",      "printOptions",          "pageMargins",
-                                  "pageSetup",       "headerFooter",          "rowBreaks",
-                                  "colBreaks",       "ignoredErrors"};
+    static const char* order[] = {"sheetProtection", "protectedRanges", "autoFilter",
+                                  "sortState",       "mergeCells",      "conditionalFormatting",
+                                  "dataValidations", "hyperlinks",      "printOptions",
+                                  "pageMargins",     "pageSetup",       "headerFooter",
+                                  "rowBreaks",       "colBreaks",       "ignoredErrors",
+                                  "drawing",         "legacyDrawing",   "legacyDrawingHF",
+                                  "drawingHF",       "picture",         "tableParts",
+                                  "extLst"};
     for (int i = 0; i < int(std::size(order)); ++i)
         if (e == order[i]) return i;
     return -1;
@@ -497,8 +502,15 @@ int preservedRank(std::string_view e) {
 class SheetWriter {
 public:
     SheetWriter(const Workbook& wb, const Worksheet& ws, const StylePlan& sp,
-                const StringPlan& strings, xlsx::PartDeflater& sink)
-        : wb_(wb), ws_(ws), sp_(sp), strings_(strings), sink_(sink), out_(sink.out()) {}
+                const StringPlan& strings, xlsx::PartDeflater& sink,
+                const xlsx::PartGraphWriter::SheetOut& carried)
+        : wb_(wb),
+          ws_(ws),
+          sp_(sp),
+          strings_(strings),
+          sink_(sink),
+          out_(sink.out()),
+          carried_(carried) {}
 
     void write() {
         out_ = kXmlDecl;
@@ -506,7 +518,9 @@ public:
         out_ += kMainNs;
         out_ += "\" xmlns:r=\"";
         out_ += kRelNs;
-        out_ += "\">";
+        out_ += '"';
+        out_ += carried_.namespaces;
+        out_ += '>';
         if (ws_.tabColor && ws_.tabColor->isSet()) {
             out_ += "<sheetPr>";
             writeColor(out_, "tabColor", *ws_.tabColor);
@@ -526,7 +540,6 @@ public:
         columns();
         sheetData();
         tail();
-        if (!ws_.notes.empty()) out_ += "<legacyDrawing r:id=\"rIdV1\"/>";  // notes' boxes
         out_ += "</worksheet>";
     }
 
@@ -790,12 +803,20 @@ private:
             if (p.element == "conditionalFormatting" && !dxfIdsValid(p.xml)) continue;
             parts.emplace_back(rank, p.xml);
         }
-        if (ws_.autoFilter) {
+        if (!carried_.autoFilter.empty()) {
+            parts.emplace_back(preservedRank("autoFilter"), carried_.autoFilter);
+        } else if (ws_.autoFilter) {
             std::string a = "<autoFilter";
             attrS(a, "ref", ws_.autoFilter->toA1());
             a += "/>";
             parts.emplace_back(preservedRank("autoFilter"), std::move(a));
         }
+        if (!carried_.sortState.empty())
+            parts.emplace_back(preservedRank("sortState"), carried_.sortState);
+        if (!ws_.notes.empty())  // the notes' boxes
+            parts.emplace_back(preservedRank("legacyDrawing"), "<legacyDrawing r:id=\"rIdV1\"/>");
+        for (const RawSheetElement& e : carried_.elements)
+            if (int rank = preservedRank(e.element); rank >= 0) parts.emplace_back(rank, e.xml);
         std::vector<CellRange> merges = disjointMerges();
         if (!merges.empty()) {
             std::string m = "<mergeCells";
@@ -820,6 +841,7 @@ private:
     const StringPlan& strings_;
     xlsx::PartDeflater& sink_;
     std::string& out_;  // the sink's buffer
+    const xlsx::PartGraphWriter::SheetOut& carried_;
     std::vector<std::string> letters_;
 };
 
@@ -879,8 +901,8 @@ void noteBoxesPart(const Worksheet& ws, uint32_t& nextBlock, std::string& out) {
         out += "<v:shape id=\"_x0000_s" + std::to_string(id) +
                "\" type=\"#_x0000_t202\" style=\"position:absolute;margin-left:59.25pt;"
                "margin-top:1.5pt;width:108pt;height:59.25pt;z-index:" +
-               std::to_string(k + 1) +
-               ";visibility:hidden\" fillcolor=\"#ffffe1\" o:insetmode=\"auto\">"
+               std::to_string(k + 1) + (n.visible ? ";visibility:visible" : ";visibility:hidden") +
+               "\" fillcolor=\"#ffffe1\" o:insetmode=\"auto\">"
                "<v:fill color2=\"#ffffe1\"/><v:shadow on=\"t\" color=\"black\" obscured=\"t\"/>"
                "<v:path o:connecttype=\"none\"/><v:textbox style=\"mso-direction-alt:auto\">"
                "<div style=\"text-align:left\"></div></v:textbox>"
@@ -888,7 +910,8 @@ void noteBoxesPart(const Worksheet& ws, uint32_t& nextBlock, std::string& out) {
                std::to_string(col + 1) + ", 15, " + std::to_string(top) + ", 10, " +
                std::to_string(col + 3) + ", 15, " + std::to_string(top + 4) +
                ", 4</x:Anchor><x:AutoFill>False</x:AutoFill><x:Row>" + std::to_string(row) +
-               "</x:Row><x:Column>" + std::to_string(col) + "</x:Column></x:ClientData></v:shape>";
+               "</x:Row><x:Column>" + std::to_string(col) + "</x:Column>" +
+               (n.visible ? "<x:Visible/>" : "") + "</x:ClientData></v:shape>";
     }
     out += "</xml>";
     nextBlock += uint32_t(blocks);
@@ -982,6 +1005,9 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
     int err = 0;
     zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
     auto reason = [&](zip_t* zz) {
+        const int sys = zz ? zip_error_code_system(zip_get_error(zz)) : 0;
+        if (sys == ENOSPC || sys == EDQUOT)
+            return fail("无法保存 " + path.string() + "：磁盘空间不足。");
         return fail("无法保存 " + path.string() + "：" + (zz ? zip_strerror(zz) : "无法创建文件") +
                     "。");
     };
@@ -1013,12 +1039,17 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
 }  // namespace
 
 Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled) {
-    // Chart and dialog sheets are not carried (their drawings are not in the model).
+    // Chart sheets are written with their parts as read; dialog sheets, and chart sheets of
+    // sources that gave none (.xls), are not carried.
     std::vector<const Worksheet*> sheets;
     std::vector<int> writtenIndex(wb.sheets.size(), -1);
+    auto isChartsheet = [](const Worksheet* ws) {
+        return ws->kind == SheetKind::Chartsheet && ws->parts && !ws->parts->chartsheetXml.empty();
+    };
     for (size_t i = 0; i < wb.sheets.size(); ++i) {
         const Worksheet& ws = *wb.sheets[i];
-        if (ws.kind == SheetKind::Chartsheet || ws.kind == SheetKind::Dialogsheet) continue;
+        if (ws.kind == SheetKind::Dialogsheet) continue;
+        if (ws.kind == SheetKind::Chartsheet && !isChartsheet(&ws)) continue;
         writtenIndex[i] = int(sheets.size());
         sheets.push_back(&ws);
     }
@@ -1049,6 +1080,27 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
                     }
                 }
 
+    // The parts hanging off the sheets, with the names they get in this package.
+    std::set<std::string> reserved;
+    for (size_t i = 1; i <= sheets.size(); ++i) {
+        const std::string n = std::to_string(i);
+        for (const char* f : {"xl/worksheets/sheet", "xl/chartsheets/sheet", "xl/comments",
+                              "xl/drawings/vmlDrawing"})
+            reserved.insert(f + n +
+                            (std::string_view(f) == "xl/drawings/vmlDrawing" ? ".vml" : ".xml"));
+    }
+    for (const char* n : {"xl/workbook.xml", "xl/styles.xml", "xl/sharedStrings.xml",
+                          "xl/theme/theme1.xml", "xl/vbaProject.bin", "xl/persons/person.xml"})
+        reserved.insert(n);
+    std::set<std::string> definedNames;
+    for (const DefinedName& d : wb.names) definedNames.insert(d.name);
+    xlsx::PartGraphWriter carried(sheets, std::move(reserved), std::move(definedNames));
+    std::vector<xlsx::PartGraphWriter::SheetOut> sheetParts;
+    for (size_t i = 0; i < sheets.size(); ++i)
+        sheetParts.push_back(carried.sheet(
+            i, (isChartsheet(sheets[i]) ? "xl/chartsheets/sheet" : "xl/worksheets/sheet") +
+                   std::to_string(i + 1) + ".xml"));
+
     bool vba = macroEnabled && !wb.vbaProject.empty();
     std::vector<Part> parts;
     // [Content_Types].xml
@@ -1073,10 +1125,24 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
                   : "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
         ct += "\"/>";
         for (size_t i = 0; i < sheets.size(); ++i)
-            ct += "<Override PartName=\"/xl/worksheets/sheet" + std::to_string(i + 1) +
-                  ".xml\" "
-                  "ContentType=\"application/"
-                  "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+            ct += isChartsheet(sheets[i])
+                      ? "<Override PartName=\"/xl/chartsheets/sheet" + std::to_string(i + 1) +
+                            ".xml\" ContentType=\"application/"
+                            "vnd.openxmlformats-officedocument.spreadsheetml.chartsheet+xml\"/>"
+                      : "<Override PartName=\"/xl/worksheets/sheet" + std::to_string(i + 1) +
+                            ".xml\" "
+                            "ContentType=\"application/"
+                            "vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
+        for (const auto& p : carried.parts()) {
+            ct += "<Override";
+            attrS(ct, "PartName", "/" + p.name);
+            attrS(ct, "ContentType", p.contentType);
+            ct += "/>";
+        }
+        if (!carried.personsXml().empty())
+            ct +=
+                "<Override PartName=\"/xl/persons/person.xml\" "
+                "ContentType=\"application/vnd.ms-excel.person+xml\"/>";
         for (size_t i = 0; i < sheets.size(); ++i)
             if (!sheets[i]->notes.empty())
                 ct += "<Override PartName=\"/xl/comments" + std::to_string(i + 1) +
@@ -1200,7 +1266,17 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         if (!names.empty()) w += "<definedNames>" + names + "</definedNames>";
         w += "<calcPr calcId=\"191029\"";
         if (wb.hasFormulas()) w += " fullCalcOnLoad=\"1\"";
-        w += "/></workbook>";
+        w += "/>";
+        if (!carried.pivotCaches().empty()) {
+            w += "<pivotCaches>";
+            for (size_t k = 0; k < carried.pivotCaches().size(); ++k) {
+                w += "<pivotCache";
+                attrU(w, "cacheId", carried.pivotCaches()[k].first);
+                w += " r:id=\"rIdPC" + std::to_string(k + 1) + "\"/>";
+            }
+            w += "</pivotCaches>";
+        }
+        w += "</workbook>";
         parts.push_back({"xl/workbook.xml", std::move(w)});
 
         std::string rels = kXmlDecl;
@@ -1210,7 +1286,19 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         size_t id = 1;
         for (size_t i = 0; i < sheets.size(); ++i, ++id)
             rels += "<Relationship Id=\"rId" + std::to_string(id) + "\" Type=\"" + kRelType +
-                    "worksheet\" Target=\"worksheets/sheet" + std::to_string(i + 1) + ".xml\"/>";
+                    (isChartsheet(sheets[i]) ? "chartsheet\" Target=\"chartsheets/sheet"
+                                             : "worksheet\" Target=\"worksheets/sheet") +
+                    std::to_string(i + 1) + ".xml\"/>";
+        for (size_t k = 0; k < carried.pivotCaches().size(); ++k)
+            rels += "<Relationship Id=\"rIdPC" + std::to_string(k + 1) + "\" Type=\"" + kRelType +
+                    "pivotCacheDefinition\" Target=\"" +
+                    xlsx::relativeTarget("xl/workbook.xml", carried.pivotCaches()[k].second) +
+                    "\"/>";
+        if (!carried.personsXml().empty())
+            rels +=
+                "<Relationship Id=\"rIdPersons\" "
+                "Type=\"http://schemas.microsoft.com/office/2017/10/relationships/person\" "
+                "Target=\"persons/person.xml\"/>";
         rels += "<Relationship Id=\"rId" + std::to_string(id++) + "\" Type=\"" + kRelType +
                 "theme\" Target=\"theme/theme1.xml\"/>";
         rels += "<Relationship Id=\"rId" + std::to_string(id++) + "\" Type=\"" + kRelType +
@@ -1247,17 +1335,31 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
     }
     for (size_t i = 0; i < sheets.size(); ++i) {
         const std::string name = "sheet" + std::to_string(i + 1) + ".xml";
+        if (isChartsheet(sheets[i])) {
+            deflater.begin("xl/chartsheets/" + name);
+            deflater.out() += sheetParts[i].chartsheet;
+            deflater.end();
+            if (sheetParts[i].rels.empty()) continue;
+            deflater.begin("xl/chartsheets/_rels/" + name + ".rels");
+            deflater.out() = kXmlDecl;
+            deflater.out() +=
+                "<Relationships "
+                "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+                sheetParts[i].rels + "</Relationships>";
+            deflater.end();
+            continue;
+        }
         deflater.begin("xl/worksheets/" + name);
-        SheetWriter(wb, *sheets[i], styles, strings, deflater).write();
+        SheetWriter(wb, *sheets[i], styles, strings, deflater, sheetParts[i]).write();
         deflater.end();
         // The sheet's relationships: the targets of hyperlinks out of the workbook (for the
-        // kept <hyperlinks> element), and its notes with their boxes.
+        // kept <hyperlinks> element), its notes with their boxes, and its carried parts.
         const Worksheet& ws = *sheets[i];
         const bool linked =
             !ws.externalLinks.empty() &&
             std::any_of(ws.preserved.begin(), ws.preserved.end(),
                         [](const PreservedXml& p) { return p.element == "hyperlinks"; });
-        if (!linked && ws.notes.empty()) continue;
+        if (!linked && ws.notes.empty() && sheetParts[i].rels.empty()) continue;
         const std::string number = std::to_string(i + 1);
         deflater.begin("xl/worksheets/_rels/" + name + ".rels");
         std::string& rels = deflater.out();
@@ -1276,6 +1378,7 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
                     "comments\" Target=\"../comments" + number +
                     ".xml\"/><Relationship Id=\"rIdV1\" Type=\"" + kRelType +
                     "vmlDrawing\" Target=\"../drawings/vmlDrawing" + number + ".vml\"/>";
+        rels += sheetParts[i].rels;
         rels += "</Relationships>";
         deflater.end();
         if (ws.notes.empty()) continue;
@@ -1284,6 +1387,21 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         deflater.end();
         deflater.begin("xl/drawings/vmlDrawing" + number + ".vml");
         noteBoxesPart(ws, nextShapeBlock, deflater.out());
+        deflater.end();
+    }
+    for (const auto& p : carried.parts()) {
+        deflater.begin(p.name);
+        deflater.out() += *p.data;
+        deflater.end();
+        if (p.rels.empty()) continue;
+        size_t slash = p.name.rfind('/');
+        deflater.begin(p.name.substr(0, slash + 1) + "_rels/" + p.name.substr(slash + 1) + ".rels");
+        deflater.out() += p.rels;
+        deflater.end();
+    }
+    if (!carried.personsXml().empty()) {
+        deflater.begin("xl/persons/person.xml");
+        deflater.out() += carried.personsXml();
         deflater.end();
     }
     if (vba) {

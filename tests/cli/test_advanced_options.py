@@ -231,7 +231,7 @@ class Flags(unittest.TestCase):
         other = os.path.join(self.dir, "other")
         make_book(os.path.join(other, "c.xlsx"), [("S", [["ID"], [3]])])
         code, _, stderr = run("merge-one-sheet", other, "--settings", settings,
-                              "--source-columns", "-o", out)
+                              "--source-columns", "-o", out, "--overwrite")
         self.assertEqual(code, 0, stderr)
         self.assertEqual(values(out), [["来源文件", "来源工作表", "ID"], ["c.xlsx", "S", 3]])
 

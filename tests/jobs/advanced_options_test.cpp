@@ -213,10 +213,13 @@ TEST(Spill, ContinuesOnNewSheetsWithTheHeader) {
     EXPECT_THAT(sheetNames(*files->book), ElementsAre("S", "S (2)", "S (3)"));
     EXPECT_EQ(grid(*files->book, 2), (Grid{{"H1"}, {"a7"}}));
 
-    // Without the option a block past the limit is refused, as one past the last row always is.
+    // Without the option a block past the limit is refused, as one past the last row always is;
+    // a block that fits is still merged.
     o.spill = false;
     o.alignHeaders = true;
+    writeBook(dir / "src" / "2.xlsx", {{"S", table("b", 2, 1)}});
     auto refused = merge(Job::OneSheet, dir, o, "refused.xlsx");
+    EXPECT_THAT(refused->host.lastText(), StartsWith("成功合并2个工作簿的1个sheet"));
     EXPECT_THAT(refused->host.lastText(),
                 HasSubstr("注意：有1个sheet超出表格行列上限，未能合并。"));
 }

@@ -8,6 +8,7 @@
 
 using namespace fixtures;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 namespace {
@@ -110,19 +111,26 @@ TEST(SaveQuestion, XlsBeyondItsLimitsIsSavedAsXlsx) {
 }
 
 // The list of unmergeable files: "\r\n" line ends; a folder where it cannot be written does not
-// fail the job, and nothing is shown then.
+// fail the job, nothing is shown then, but its lines are in a text.
 TEST(FailList, WrittenWithCrLfAndNeverFailsTheJob) {
     TempDir dir;
     TestHost host;
     const fs::path list = jobs::failListPath(dir.path().string() + "/", "");
     EXPECT_EQ(list, dir / "无法合并的文件目录.txt");
-    jobs::writeAndShowFailList(host, list, "/a/坏.xlsx\n/b.xls\n");
+    jobs::FailList written(host, list);
+    written.write("/a/坏.xlsx\n/b.xls\n");
+    written.show();
     EXPECT_EQ(readBytes(list), "/a/坏.xlsx\r\n/b.xls\r\n");
     EXPECT_THAT(host.shownFiles, ElementsAre(list.string()));
 
     TestHost other;
-    jobs::writeAndShowFailList(other, dir / "missing" / "list.txt", "/a.xlsx\n");
+    jobs::FailList missing(other, dir / "missing" / "list.txt");
+    missing.write("/a.xlsx\n/b.xlsx\n");
+    missing.show();
     EXPECT_TRUE(other.shownFiles.empty());
-    jobs::writeAndShowFailList(other, dir / "empty.txt", "");
+    ASSERT_EQ(other.texts.size(), 1u);
+    EXPECT_THAT(other.texts[0], HasSubstr("/a.xlsx；/b.xlsx"));
+    jobs::FailList empty(other, dir / "empty.txt");
+    empty.write("");
     EXPECT_FALSE(fs::exists(dir / "empty.txt"));
 }

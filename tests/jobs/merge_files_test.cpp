@@ -1,6 +1,9 @@
 // The folder merge into one sheet per source worksheet ("合并成多个Sheet").
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <zip.h>
+
+#include <regex>
 
 #include "jobs/jobs.h"
 #include "merge_fixtures.h"
@@ -18,6 +21,24 @@ JobOptions defaults() {
     JobOptions o;
     o.skipEmptySheets = true;  // the only box checked at program start
     return o;
+}
+
+// Gives every sheet of a saved workbook the same name, as some programs write them.
+void renameAllSheets(const fs::path& file, const std::string& name) {
+    zip_t* z = zip_open(file.c_str(), 0, nullptr);
+    ASSERT_NE(z, nullptr);
+    zip_stat_t st;
+    ASSERT_EQ(zip_stat(z, "xl/workbook.xml", 0, &st), 0);
+    std::string xml(st.size, '\0');
+    zip_file_t* f = zip_fopen(z, "xl/workbook.xml", 0);
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(zip_fread(f, xml.data(), xml.size()), zip_int64_t(xml.size()));
+    zip_fclose(f);
+    static const std::regex kName("<sheet name=\"[^\"]*\"");
+    const std::string renamed = std::regex_replace(xml, kName, "<sheet name=\"" + name + "\"");
+    zip_source_t* src = zip_source_buffer(z, renamed.data(), renamed.size(), 0);
+    ASSERT_GE(zip_file_add(z, "xl/workbook.xml", src, ZIP_FL_OVERWRITE), 0);
+    ASSERT_EQ(zip_close(z), 0);
 }
 
 std::string closingPrefix(int books, int sheets) {
@@ -51,15 +72,17 @@ TEST(FileMerge, MergesEveryWorksheetInFileOrderAndListsUnopenableFiles) {
     TestHost host((dir / "out.xlsx").string());
     ExcelFileMergeJob(src.string(), o, host);
 
-    // Progress texts: every file that passes the filter, files of a folder before its subfolders.
+    // Progress texts: every file that passes the filter, files of a folder before its subfolders;
+    // a link to a file is merged as a file.
     std::vector<std::string> files;
     for (const auto& t : host.texts)
         if (t.rfind(src.string(), 0) == 0) files.push_back(t.substr(src.string().size() + 1));
-    EXPECT_THAT(files, ElementsAre("A.xls", "b.xlsx", "broken.xlsx", "REPORT.XLSX", "sub/c.csv"));
+    EXPECT_THAT(files, ElementsAre("A.xls", "b.xlsx", "broken.xlsx", "link.xlsx", "REPORT.XLSX",
+                                   "sub/c.csv"));
     EXPECT_EQ(host.texts.front(), "excel OK!");
     EXPECT_EQ(host.texts.at(1), "WorkBooks OK!");
     // The broken file still counts as a workbook.
-    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(5, 5)));
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(6, 6)));
     EXPECT_THAT(host.lastText(), MatchesRegex(".*耗时[0-9]+秒。"));
 
     ASSERT_EQ(host.questions.size(), 1u);
@@ -69,14 +92,15 @@ TEST(FileMerge, MergesEveryWorksheetInFileOrderAndListsUnopenableFiles) {
 
     auto out = open(dir / "out.xlsx");
     ASSERT_TRUE(out);
-    EXPECT_THAT(sheetNames(*out), ElementsAre("A1", "B1", "R1", "R2", "c"));
+    EXPECT_THAT(sheetNames(*out), ElementsAre("A1", "B1", "B1 (2)", "R1", "R2", "c"));
     EXPECT_EQ(grid(*out, 0), table("a", 1));
     EXPECT_EQ(grid(*out, 1), table("b", 2));
-    EXPECT_EQ(grid(*out, 4), (Grid{{"c", "1"}, {"d", "2"}}));
+    EXPECT_EQ(grid(*out, 2), table("b", 2));
+    EXPECT_EQ(grid(*out, 5), (Grid{{"c", "1"}, {"d", "2"}}));
 
     EXPECT_EQ(readBytes(o.failListPath), (src / "broken.xlsx").string() + "\r\n");
     EXPECT_THAT(host.shownFiles, ElementsAre(o.failListPath));
-    EXPECT_EQ(host.progressCalls.back(), std::make_pair(5, 5));
+    EXPECT_EQ(host.progressCalls.back(), std::make_pair(6, 6));
 }
 
 // The sheet selection options, each on the same two workbooks.
@@ -117,13 +141,17 @@ TEST(FileMerge, SheetSelectionOptions) {
         TestHost host(out.string());
         ExcelFileMergeJob(src.string(), o, host);
         ASSERT_GE(host.texts.size(), 2u);
+        if (c.names.empty()) {  // nothing merged: nothing saved, and the user told why
+            EXPECT_EQ(host.lastText(),
+                      "没有可合并的内容：工作簿中没有可合并的sheet，未保存任何文件。");
+            EXPECT_TRUE(host.questions.empty());
+            EXPECT_FALSE(fs::exists(out));
+            continue;
+        }
         EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(2, c.sheets)));
         auto book = open(out);
         ASSERT_TRUE(book);
-        if (c.names.empty())  // nothing merged: the placeholder is all the workbook has
-            EXPECT_THAT(sheetNames(*book), ElementsAre(MatchesRegex("oldSheetName[0-9]{6}")));
-        else
-            EXPECT_EQ(sheetNames(*book), c.names);
+        EXPECT_EQ(sheetNames(*book), c.names);
     }
 }
 
@@ -166,16 +194,15 @@ TEST(FileMerge, SameNameSheetsAreAppended) {
     EXPECT_FALSE(containsText(*k, "AAAAAAA"));
 }
 
-// A folder without workbooks still offers the new workbook, with only the placeholder sheet.
+// A folder without workbooks saves nothing and says why.
 TEST(FileMerge, EmptyFolder) {
     TempDir dir;
     fs::create_directories(dir / "src");
     TestHost host((dir / "out.xlsx").string());
     ExcelFileMergeJob((dir / "src").string(), defaults(), host);
-    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(0, 0)));
-    auto out = open(dir / "out.xlsx");
-    ASSERT_TRUE(out);
-    EXPECT_THAT(sheetNames(*out), ElementsAre(MatchesRegex("oldSheetName[0-9]{6}")));
+    EXPECT_EQ(host.lastText(), "没有可合并的内容：文件夹中没有表格文件，未保存任何文件。");
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_FALSE(fs::exists(dir / "out.xlsx"));
     EXPECT_TRUE(host.shownFiles.empty());
     EXPECT_FALSE(fs::exists(dir / "src" / "无法合并的文件目录.txt"));
 }
@@ -221,6 +248,38 @@ TEST(FileMerge, CancelBetweenFiles) {
     EXPECT_TRUE(host.questions.empty());
     EXPECT_FALSE(fs::exists(dir / "out.xlsx"));
     for (const auto& t : host.texts) EXPECT_NE(t, (src / "2.xlsx").string());
+}
+
+// One workbook of 3,000 sheets all named "Sheet1": every copy gets the next free number, and a
+// stop asked for among its sheets ends the job at the next sheet.
+TEST(FileMerge, ThousandsOfSameNamedSheets) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    std::vector<SheetFixture> sheets;
+    for (int i = 1; i <= 3000; ++i)
+        sheets.push_back({"S" + std::to_string(i), {{std::to_string(i)}}});
+    writeBook(src / "many.xlsx", sheets);
+    renameAllSheets(src / "many.xlsx", "Sheet1");  // the writer itself never repeats a name
+
+    TestHost host((dir / "out.xlsx").string());
+    ExcelFileMergeJob(src.string(), defaults(), host);
+    ASSERT_THAT(host.lastText(), StartsWith(closingPrefix(1, 3000)));
+    auto out = open(dir / "out.xlsx");
+    ASSERT_TRUE(out);
+    const std::vector<std::string> names = sheetNames(*out);
+    ASSERT_EQ(names.size(), 3000u);
+    for (size_t i = 0; i < names.size(); ++i) {
+        ASSERT_EQ(names[i], i == 0 ? "Sheet1" : "Sheet1 (" + std::to_string(i + 1) + ")");
+        ASSERT_EQ(grid(*out, i), (Grid{{std::to_string(i + 1)}}));
+    }
+
+    TestHost stopping((dir / "stopped.xlsx").string());
+    stopping.cancelAfterChecks = 50;
+    ExcelFileMergeJob(src.string(), defaults(), stopping);
+    EXPECT_EQ(stopping.lastText(), "已取消。");
+    EXPECT_TRUE(stopping.questions.empty());
+    EXPECT_FALSE(fs::exists(dir / "stopped.xlsx"));
+    EXPECT_LE(stopping.cancelChecks, 52);  // the next look after the stop ends the job
 }
 
 // Positions of the sheet count that hold no worksheet (a chart sheet, macro and dialog sheets)

@@ -138,15 +138,14 @@ TEST(FilesToOneSheet, FirstBlockBringsColumnWidthsAndFormats) {
     EXPECT_TRUE(styles.fonts.at(styles.cellXfs.at(a1->style).fontId).bold);
 }
 
-// No workbook in the folder: one empty sheet "合并Sheet", 0 workbooks and 0 sheets.
+// No workbook in the folder: nothing saved, and the user told why.
 TEST(FilesToOneSheet, EmptyFolder) {
     TempDir dir;
     fs::create_directories(dir / "src");
     auto run = mergeFolder(dir, defaults());
-    ASSERT_TRUE(run->book);
-    EXPECT_THAT(sheetNames(*run->book), ElementsAre("合并Sheet"));
-    EXPECT_TRUE(grid(*run->book).empty());
-    EXPECT_THAT(run->host.lastText(), StartsWith(closingPrefix(0, 0)));
+    EXPECT_FALSE(run->book);
+    EXPECT_TRUE(run->host.questions.empty());
+    EXPECT_EQ(run->host.lastText(), "没有可合并的内容：文件夹中没有表格文件，未保存任何文件。");
 }
 
 // A block that would run past the last row is not cut; the others are merged and the user told.

@@ -139,9 +139,9 @@ TEST(SheetMerge, OrganiseStepUsesATemporaryCopy) {
     EXPECT_EQ(readBytes(book), before);
 }
 
-// Sources that give nothing to merge still end in order and offer the empty workbook: an
-// extension in capitals, a file that is not a workbook behind its extension.
-TEST(SheetMerge, UnmergeableSourceGivesZeroSheets) {
+// Sources that give nothing to merge end in order, save nothing and say why: an extension in
+// capitals, a file that is not a workbook behind its extension.
+TEST(SheetMerge, UnmergeableSourceSavesNothing) {
     TempDir dir;
     writeBook(dir / "BOOK.XLSX", {{"A", {{"1"}}}});
     writeBytes(dir / "fake.xlsx", "plain text, not a workbook");
@@ -150,10 +150,9 @@ TEST(SheetMerge, UnmergeableSourceGivesZeroSheets) {
         const fs::path out = dir / (std::string(name) + ".out.xlsx");
         TestHost host(out.string());
         ExcelSheetMergeJob((dir / name).string(), defaults(), host);
-        EXPECT_THAT(host.lastText(), StartsWith("成功汇总0个sheet,耗时"));
-        auto merged = open(out);
-        ASSERT_TRUE(merged);
-        EXPECT_TRUE(grid(*merged).empty());
+        EXPECT_EQ(host.lastText(), "没有可汇总的内容：没有可读取的非空sheet，未保存任何文件。");
+        EXPECT_TRUE(host.questions.empty());
+        EXPECT_FALSE(fs::exists(out));
         EXPECT_THAT(temporaryCopies(dir / name), IsEmpty());
     }
 }

@@ -85,11 +85,10 @@ TEST(SplitBySheet, XlsOutputsAndASheetTooBigForXlsIsReported) {
               "成功拆分2个sheet 到 " + folder.string() + " 未能保存1个文件：Big.xls");
 }
 
-TEST(SplitBySheet, RejectedSourceLeavesAnEmptyFolderAndReportsZero) {
+TEST(SplitBySheet, RejectedSourceFailsWithoutMakingAFolder) {
     struct Case {
         const char* file;
-        const char* folderBase;
-    } cases[] = {{"data.csv", "data"}, {"Book.XLSX", "Book"}, {"~$book.xlsx", "~$book"}};
+    } cases[] = {{"data.csv"}, {"Book.XLSX"}, {"~$book.xlsx"}};
     for (const auto& c : cases) {
         TempDir dir;
         const std::string source = dir / c.file;
@@ -97,19 +96,16 @@ TEST(SplitBySheet, RejectedSourceLeavesAnEmptyFolderAndReportsZero) {
         fs::copy_file(dir / "real.xlsx", source);
         TestHost host;
         ExcelFileSplitJob(source, JobOptions{}, host);
-        fs::path folder = onlySubfolder(dir.path());
-        ASSERT_FALSE(folder.empty()) << c.file;
-        EXPECT_EQ(folder.filename().string().rfind(std::string(c.folderBase) + "拆分_", 0), 0u);
-        EXPECT_TRUE(fs::is_empty(folder)) << c.file;
-        EXPECT_EQ(host.lastText(), "成功拆分0个sheet 到 " + folder.string()) << c.file;
+        EXPECT_TRUE(onlySubfolder(dir.path()).empty()) << c.file;
+        EXPECT_EQ(host.lastText(), "文件格式不正确,或文件不存在!") << c.file;
     }
 }
 
-TEST(SplitBySheet, ClashingAndFailedOutputsAreReportedNotCounted) {
+// "a|b" and "ab" clean to the same file name; a folder already standing under the output
+// folder's name is left alone and the outputs go to a new one.
+TEST(SplitBySheet, ClashingNamesAndATakenFolderName) {
     TempDir dir;
     const std::string source = dir / "book.xlsx";
-    // "a|b" and "ab" clean to the same file name; "Jan" cannot be written because a folder of
-    // that name is in the way.
     saveBook(source, {{"Jan", {{"1"}}}, {"a|b", {{"2"}}}, {"ab", {{"3"}}}});
     for (const auto& folder : candidateFolders(dir.path(), "book", 30))
         fs::create_directories(folder / "Jan.xlsx");
@@ -117,13 +113,16 @@ TEST(SplitBySheet, ClashingAndFailedOutputsAreReportedNotCounted) {
     ExcelFileSplitJob(source, JobOptions{}, host);
 
     fs::path folder;
-    for (const auto& f : candidateFolders(dir.path(), "book", 30))
-        if (fs::exists(f / "ab.xlsx")) folder = f;
+    for (const auto& f : candidateFolders(dir.path(), "book", 30)) {
+        EXPECT_TRUE(fs::is_directory(f / "Jan.xlsx"));
+        EXPECT_FALSE(fs::exists(f / "ab.xlsx"));
+        if (fs::exists(f.string() + " (2)")) folder = f.string() + " (2)";
+    }
     ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(readFirstSheet((folder / "Jan.xlsx").string()), (Grid{{"1"}}));
     EXPECT_EQ(readFirstSheet((folder / "ab.xlsx").string()), (Grid{{"2"}}));
     EXPECT_EQ(readFirstSheet((folder / "ab (2).xlsx").string()), (Grid{{"3"}}));
-    EXPECT_EQ(host.lastText(),
-              "成功拆分2个sheet 到 " + folder.string() + " 未能保存1个文件：Jan.xlsx");
+    EXPECT_EQ(host.lastText(), "成功拆分3个sheet 到 " + folder.string());
 }
 
 TEST(SplitBySheet, CancelKeepsFinishedWorkbooksAndStops) {

@@ -131,13 +131,14 @@ TEST(SplitColumn, OutputNamesAreUniqueVisibleAndNeverTheSource) {
 }
 
 TEST(SplitColumn, OneWorkbookListsTheValuesLastFirstWithValidSheetNames) {
-    TempDir dir, out;
+    TempDir dir;
     const std::string source = dir / "src.xlsx";
     Grid table = kHeader;
     Grid data = {{"1", "甲", "a"}, {"2", "乙", "b"}, {"3", "丙", "c"}, {"4", "甲", "d"}};
     table.insert(table.end(), data.begin(), data.end());
     saveBook(source, {{"S", table}});
     for (bool filter : {false, true}) {
+        TempDir out;
         JobOptions o = classifyOptions(out, 2, {"甲", "乙", "丙"}, {"甲", "乙:[x]", "甲"});
         o.toOneWorkbook = true;
         o.highSpeedMode = filter;
@@ -204,14 +205,16 @@ TEST(SplitColumn, FailuresEndTheJobInOrderWithTheirTexts) {
         EXPECT_TRUE(fs::is_empty(out.path()));
     }
 
-    // A workbook that cannot be written is named and not counted.
+    // Something already standing under an output's name stays; the output goes beside it.
     TempDir out;
     fs::create_directory(out / "北京.xlsx");
     TestHost host;
     JobOptions o = classifyOptions(out, 1, {"北京", "上海"});
     TransformJob(source, o, host);
     EXPECT_EQ(readFirstSheet(out / "上海.xlsx"), (Grid{{"城市"}, {"上海"}}));
-    EXPECT_EQ(host.lastText(), "成功拆分出1个excel文件! 未能保存1个文件：北京.xlsx");
+    EXPECT_EQ(readFirstSheet(out / "北京 (2).xlsx"), (Grid{{"城市"}, {"北京"}}));
+    EXPECT_TRUE(fs::is_directory(out / "北京.xlsx"));
+    EXPECT_EQ(host.lastText(), "成功拆分出2个excel文件! 因已有同名文件，另存为：北京 (2).xlsx");
 }
 
 TEST(SplitColumn, CancelKeepsFinishedWorkbooksAndWritesNoPartialOne) {

@@ -18,6 +18,15 @@ TEST(SplitNames, CleaningAndUniquenessOfOutputNames) {
         {"", "空白 (2)"}, {"data", "data (2)"}, {"abc (2)", "abc (2) (2)"},
     };
     for (const auto& c : cases) EXPECT_EQ(names.take(c.in), c.out) << c.in;
+
+    // Thousands of one name, as a workbook of same-named sheets gives them; a number taken
+    // beforehand is passed over.
+    UniqueNames many;
+    many.reserve("s (7)");
+    for (int i = 1; i <= 3000; ++i) {
+        const int n = i < 7 ? i : i + 1;
+        ASSERT_EQ(many.take("S"), n == 1 ? "S" : "S (" + std::to_string(n) + ")");
+    }
 }
 
 TEST(SplitNames, SheetNamesStayWithinTheRules) {

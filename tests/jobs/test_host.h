@@ -42,7 +42,11 @@ public:
         return path;
     }
     void showTextFile(const std::string& path) override { shownFiles.push_back(path); }
-    bool cancelRequested() const override { return cancelled; }
+    bool cancelRequested() const override {
+        ++cancelChecks;
+        if (cancelAfterChecks >= 0 && cancelChecks >= cancelAfterChecks) cancelled = true;
+        return cancelled;
+    }
 
     const std::string& lastText() const {
         static const std::string none;
@@ -60,7 +64,10 @@ public:
     std::vector<std::string> shownFiles;
     // Asks the job to stop once this many progress reports have arrived (-1: never).
     int cancelAfterProgress = -1;
-    bool cancelled = false;
+    // Asks the job to stop at its n-th look at the stop request (-1: never); the looks so far.
+    int cancelAfterChecks = -1;
+    mutable int cancelChecks = 0;
+    mutable bool cancelled = false;
     // Runs while the job waits for the save answer (to look at the files it has made so far).
     std::function<void()> onSaveQuestion;
 

@@ -4,7 +4,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/path_checks.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
 
@@ -33,8 +32,8 @@ private slots:
     void setSettingKeepsLongFileAndNeedsExistingFile();
     void readSettingsFileLimitsAndMissingFile();
     void textRoutines();
-    void existenceTests();
     void startupValues();
+    void installedProgramKeepsSettingsPerUser();
     void storeSettingCreatesPerUserFileOnly();
 
 private:
@@ -189,35 +188,6 @@ void SettingsFileTest::textRoutines() {
     QCOMPARE(lineEnd, std::string("\r\nvalue\r\n"));
 }
 
-void SettingsFileTest::existenceTests() {
-    const std::string root = dir_.path().toStdString();
-    QVERIFY(QDir(dir_.path()).mkpath("folder"));
-    writeAll(root + "/book.xlsx", "x");
-
-    struct Case {
-        std::string path;
-        bool exists;
-        bool directory;
-    };
-    const Case cases[] = {
-        {root + "/book.xlsx", true, false},
-        {root + "/folder", true, true},
-        {root + "/folder/", true, true},
-        {root + "/folder\\", false, false},
-        {root + "/missing", false, false},
-        {root + "/*.xlsx", true, false},
-        {root + "/b??k.xls?", true, false},
-        {root + "/*.csv", false, false},
-        {root + "/fold*/x", false, false},
-        {"", false, false},
-        {"/", true, false},  // one "/" removed leaves nothing to search
-    };
-    for (const Case& c : cases) {
-        QVERIFY2(tw::pathExists(c.path) == c.exists, c.path.c_str());
-        QVERIFY2(tw::directoryExists(c.path) == c.directory, c.path.c_str());
-    }
-}
-
 void SettingsFileTest::startupValues() {
     const std::string folder = dir_.path().toStdString() + "/";
     const char* argv[] = {"tablaweaver", "-autorun-with-a-very-long-tail-of-text-beyond-31"};
@@ -235,6 +205,30 @@ void SettingsFileTest::startupValues() {
     QCOMPARE(values.startOption, std::string());
     QCOMPARE(values.exeDir, std::string());
     QCOMPARE(values.settingsFilePath, std::string("Tablaweaver.zrk"));
+}
+
+void SettingsFileTest::installedProgramKeepsSettingsPerUser() {
+    // PREFIX/bin/tablaweaver with the desktop entry in PREFIX/share/applications: per user, even
+    // though the folder is writable (as /usr/bin is for root) and a settings file lies there.
+    const std::string prefix = dir_.filePath("prefix").toStdString();
+    QVERIFY(QDir().mkpath(QString::fromStdString(prefix + "/bin")));
+    QVERIFY(QDir().mkpath(QString::fromStdString(prefix + "/share/applications")));
+    writeAll(prefix + "/bin/Tablaweaver.zrk", "");
+    const char* argv[] = {"tablaweaver"};
+    tw::StartupValues values;
+    tw::initStartupValues(values, 1, argv, prefix + "/bin/tablaweaver",
+                          "/home/u/.config/Tablaweaver");
+    QCOMPARE(values.settingsFilePath, prefix + "/bin/Tablaweaver.zrk");  // not installed yet
+
+    writeAll(prefix + "/share/applications/" + tw::kDesktopEntryName, "[Desktop Entry]\n");
+    tw::initStartupValues(values, 1, argv, prefix + "/bin/tablaweaver",
+                          "/home/u/.config/Tablaweaver");
+    QCOMPARE(values.settingsFilePath, std::string("/home/u/.config/Tablaweaver/Tablaweaver.zrk"));
+    QVERIFY(values.settingsCreatedOnWrite);
+
+    // Without a per-user folder (no HOME) the file beside the program is the only place.
+    tw::initStartupValues(values, 1, argv, prefix + "/bin/tablaweaver", "");
+    QCOMPARE(values.settingsFilePath, prefix + "/bin/Tablaweaver.zrk");
 }
 
 void SettingsFileTest::storeSettingCreatesPerUserFileOnly() {

@@ -143,6 +143,21 @@ void WorkerTest::secondCopyAsksFirstToShow() {
     QCOMPARE(answered.load(), 1);
     QCOMPARE(shown.count(), 1);
 
+    // A copy started with a path hands it over, whatever characters it holds.
+    QSignalSpy opened(&first, &tw::SingleInstance::openRequested);
+    const QString path = QStringLiteral("/数据/a b%20\nc.xlsx");
+    answered = -1;
+    std::thread third([&] {
+        tw::SingleInstance copy(name);
+        answered = copy.askRunningCopyToShow(3000, path) ? 1 : 0;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(answered != -1, 5000);
+    third.join();
+    QCOMPARE(answered.load(), 1);
+    QCOMPARE(opened.count(), 1);
+    QCOMPARE(opened.front().front().toString(), path);
+    QCOMPARE(shown.count(), 2);
+
     // A socket left behind by a copy that crashed does not keep the next copy from listening.
     tw::SingleInstance stale(name);
     QVERIFY(stale.listen());

@@ -616,6 +616,26 @@ TEST(XlsxRead, BadInputGivesAReasonNamingTheFile) {
              return p;
          }(),
          "压缩炸弹"},
+        // 300 sheets that all use one part of 8 MiB (each part on its own is within limits):
+        // the part counts once per sheet, and the 2.4 GB are refused before any is inflated.
+        {"shared.xlsx",
+         [&] {
+             auto p = package("<sheetData/>");
+             std::string sheets;
+             for (int i = 1; i <= 300; ++i)
+                 sheets += "<sheet name=\"S" + std::to_string(i) + "\" sheetId=\"" +
+                           std::to_string(i) + "\" r:id=\"s1\"/>";
+             p["book/main.xml"] =
+                 "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                 "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
+                 "<sheets>" +
+                 sheets + "</sheets></workbook>";
+             p["book/ws/a.xml"] =
+                 sheetXml("<sheetData><row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>" +
+                          bomb.substr(0, 8 << 20) + "</t></is></c></row></sheetData>");
+             return p;
+         }(),
+         "同一部件每用一次计一次"},
     };
     for (const Case& c : cases) {
         fs::path file = dir / c.name;

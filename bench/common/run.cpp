@@ -1,0 +1,128 @@
+#include "run.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace bench {
+
+namespace {
+
+double since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+std::optional<ChildFigures> waitFor(pid_t pid, std::chrono::steady_clock::time_point t0) {
+    int status = 0;
+    struct rusage ru {};
+    if (wait4(pid, &status, 0, &ru) != pid) return std::nullopt;
+    const double cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                       double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    ChildFigures f{since(t0), cpu, double(ru.ru_maxrss) / 1024.0};
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return f;
+}
+
+}  // namespace
+
+std::optional<ChildFigures> inChild(const std::function<bool()>& work) {
+    std::fflush(nullptr);
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) _exit(work() ? 0 : 1);
+    return waitFor(pid, t0);
+}
+
+std::optional<ChildFigures> runProgram(const std::vector<std::string>& args) {
+    std::vector<std::string> copy = args;
+    std::vector<char*> argv;
+    for (auto& a : copy) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    auto t0 = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid < 0) return std::nullopt;
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return waitFor(pid, t0);
+}
+
+std::optional<std::string> findProgram(const char* name) {
+    const char* path = std::getenv("PATH");
+    std::string all = path ? path : "/usr/bin:/bin";
+    for (size_t from = 0; from <= all.size();) {
+        size_t colon = all.find(':', from);
+        std::string dir =
+            all.substr(from, colon == std::string::npos ? std::string::npos : colon - from);
+        std::filesystem::path candidate = std::filesystem::path(dir.empty() ? "." : dir) / name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate.string();
+        if (colon == std::string::npos) break;
+        from = colon + 1;
+    }
+    return std::nullopt;
+}
+
+bool ensurePackages(const std::vector<std::string>& packages, const std::function<bool()>& probe) {
+    if (probe()) return true;
+    std::string list;
+    for (const auto& p : packages) list += " " + p;
+    std::printf("installing%s (Debian packages) ...\n", list.c_str());
+    std::fflush(nullptr);
+    const std::string sudo = geteuid() == 0 ? "" : "sudo ";
+    const std::string cmd = "DEBIAN_FRONTEND=noninteractive " + sudo +
+                            "apt-get install -y --no-install-recommends" + list +
+                            " >/dev/null 2>&1";
+    if (std::system(cmd.c_str()) != 0) std::printf("  apt-get could not install%s\n", list.c_str());
+    return probe();
+}
+
+PairRuns alternate(int pairs, const std::function<std::optional<ChildFigures>()>& ours,
+                   const std::function<std::optional<ChildFigures>()>& theirs) {
+    PairRuns r;
+    for (int i = 0; i < pairs; ++i) {
+        auto a = ours();
+        auto b = theirs();
+        if (!a || !b) return r;
+        r.ours.push_back(*a);
+        r.theirs.push_back(*b);
+        r.wallRatio.push_back(b->seconds / a->seconds);
+        r.cpuRatio.push_back(b->cpuSeconds / a->cpuSeconds);
+    }
+    r.ok = pairs > 0;
+    return r;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double medianOf(const std::vector<ChildFigures>& runs, double ChildFigures::*field) {
+    std::vector<double> v;
+    for (const auto& r : runs) v.push_back(r.*field);
+    return median(v);
+}
+
+double loadAverage() {
+    double load[1] = {0};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+}  // namespace bench

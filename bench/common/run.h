@@ -1,0 +1,45 @@
+// Running what a benchmark measures: a piece of work or another program in a child process of
+// its own (wall time, CPU time of both cores, peak memory), pairs of two sides run alternately
+// so that a busy machine slows both alike, and the Debian packages of the programs compared with.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct ChildFigures {
+    double seconds = 0, cpuSeconds = 0, peakMb = 0;
+};
+
+// Runs `work` in a child process; none when it failed.
+std::optional<ChildFigures> inChild(const std::function<bool()>& work);
+// Runs a program (argv[0] a path) with its output thrown away; none when it failed.
+std::optional<ChildFigures> runProgram(const std::vector<std::string>& argv);
+
+// A program on the PATH, or none.
+std::optional<std::string> findProgram(const char* name);
+
+// True when `probe` holds, after installing the packages with apt-get when it did not.
+bool ensurePackages(const std::vector<std::string>& packages, const std::function<bool()>& probe);
+
+// `pairs` runs of each side, alternating ours, theirs, ours ...; per side the figures of every
+// run, and per pair theirs / ours in wall and CPU time.
+struct PairRuns {
+    std::vector<ChildFigures> ours, theirs;
+    std::vector<double> wallRatio, cpuRatio;
+    bool ok = false;
+};
+PairRuns alternate(int pairs, const std::function<std::optional<ChildFigures>()>& ours,
+                   const std::function<std::optional<ChildFigures>()>& theirs);
+
+double median(std::vector<double> v);
+// The median of one figure over runs.
+double medianOf(const std::vector<ChildFigures>& runs, double ChildFigures::*field);
+
+// Load average of the last minute (how busy the machine was).
+double loadAverage();
+
+}  // namespace bench

@@ -1,0 +1,58 @@
+#include "left_behind.h"
+
+#include <algorithm>
+
+namespace jobs {
+
+namespace {
+
+constexpr size_t kSourcesNamed = 5;  // per kind; the rest are counted
+
+}  // namespace
+
+void LeftBehind::add(const std::map<std::string, uint32_t>& counts, std::string_view where) {
+    for (const auto& [kind, n] : counts) {
+        if (n == 0) continue;
+        Entry& e = kinds_[kind];
+        e.count += n;
+        if (e.sources.empty() || e.sources.back() != where) e.sources.emplace_back(where);
+    }
+}
+
+void LeftBehind::wholeSheet(const automation::Worksheet& sheet, std::string_view where) {
+    const ss::Worksheet& ws = sheet.model();
+    if (ws.parts) add(ws.parts->dropped, where);
+}
+
+void LeftBehind::cellsOf(const automation::Worksheet& sheet, std::string_view where) {
+    const ss::Worksheet& ws = sheet.model();
+    if (!ws.parts) return;
+    add(ss::describeParts(*ws.parts), where);
+    add(ws.parts->dropped, where);
+}
+
+void LeftBehind::sheet(std::string_view kind, std::string_view where) {
+    add({{std::string(kind), 1}}, where);
+}
+
+std::string LeftBehind::text() const {
+    if (kinds_.empty()) return {};
+    std::string out = "以下内容未带到输出中：";
+    bool first = true;
+    for (const auto& [kind, e] : kinds_) {
+        if (!first) out += "；";
+        first = false;
+        out += kind + " " + std::to_string(e.count) + " 个（来自 ";
+        for (size_t i = 0; i < e.sources.size() && i < kSourcesNamed; ++i) {
+            if (i) out += "、";
+            out += e.sources[i];
+        }
+        if (e.sources.size() > kSourcesNamed)
+            out += " 等 " + std::to_string(e.sources.size()) + " 个工作表";
+        out += "）";
+    }
+    out += "。";
+    return out;
+}
+
+}  // namespace jobs

@@ -1,0 +1,38 @@
+// What the copies of a job could not carry into its outputs (pictures and charts of sheets
+// copied by ranges, slicers, form controls ...), gathered over the job and named in its closing
+// texts with counts and the sheets they came from.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "application.h"
+
+namespace jobs {
+
+class LeftBehind {
+public:
+    // A whole sheet copied: what its reader could not keep.
+    void wholeSheet(const automation::Worksheet& sheet, std::string_view where);
+    // Cells of the sheet copied into another sheet: what hangs off the sheet stays behind too.
+    void cellsOf(const automation::Worksheet& sheet, std::string_view where);
+    // A sheet the output cannot hold at all (a chart sheet in an .xls output ...).
+    void sheet(std::string_view kind, std::string_view where);
+
+    // "以下内容未带到输出中：图表 2 个（来自 a.xlsx [Summary]）；..." ; empty when nothing was
+    // left.
+    std::string text() const;
+
+private:
+    void add(const std::map<std::string, uint32_t>& counts, std::string_view where);
+    struct Entry {
+        uint32_t count = 0;
+        std::vector<std::string> sources;
+    };
+    std::map<std::string, Entry> kinds_;
+};
+
+}  // namespace jobs

@@ -1,0 +1,78 @@
+// What hangs off a sheet in its package (drawings, pictures, charts, tables, pivot tables and
+// their caches, threaded comments, header pictures, the sheet's extension list): a graph of
+// parts kept as bytes, carried with the sheet through copies and written into whatever package
+// the sheet lands in. Parts are parsed only where a reference in them must be restated.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ss {
+
+struct PackagePart;
+
+// A relationship of a part: to another carried part, or to a target outside the package.
+struct PartLink {
+    std::string id;    // as the source part's XML names it
+    std::string type;  // relationship type (full URI)
+    std::string externalTarget;
+    std::shared_ptr<const PackagePart> part;  // null for an external target
+};
+
+struct PackagePart {
+    std::string name;  // the part's name in the package it was read from (no leading "/")
+    std::string contentType;
+    std::shared_ptr<const std::string> data;
+    std::vector<PartLink> links;
+};
+
+// The workbook a sheet was read from: sheets from the same one restate their references to
+// each other through the names they carry in the written workbook.
+struct PartOrigin {
+    std::string personsXml;  // the people threaded comments name, as read (may be empty)
+};
+
+// A sheet element kept as written in the source (names with their prefixes), e.g. <drawing>,
+// <tableParts>, <extLst>; relationship ids in it are those of `SheetParts::links`.
+struct RawSheetElement {
+    std::string element;  // local name
+    std::string xml;
+};
+
+struct SheetParts {
+    std::shared_ptr<const PartOrigin> origin;
+    std::string originName;  // the sheet's name in its origin
+    // Namespace declarations of the source sheet's root (" xmlns:x14=\"...\"" ...), which the
+    // raw elements may use; the main and relationship namespaces are left out.
+    std::string namespaces;
+    std::vector<RawSheetElement> elements;
+    std::vector<PartLink> links;  // the sheet's own relationships to carried parts
+    // The autofilter as read, with its criteria and sort state; written back while the
+    // sheet's filter range is still this one.
+    std::string autoFilterXml, autoFilterRef;
+    std::string sortStateXml;
+    // A chart sheet: its part as read (its relationship ids are those of `links`).
+    std::string chartsheetXml;
+    // What the reader left behind, by kind ("切片器" ...) with counts.
+    std::map<std::string, uint32_t> dropped;
+};
+
+// Counts of what a sheet carries, by kind: pictures, charts, tables, pivot tables, shapes ...
+// (in the words the job texts use), for the reports of jobs that cannot carry them.
+std::map<std::string, uint32_t> describeParts(const SheetParts& parts);
+
+// Restates the sheet names of the references in a formula text through `renames` (keys: names
+// in lower case ASCII; values: the names to write). References to sheets not in the map are
+// left as they are, and counted in `uncovered` when given.
+std::string restateSheetNames(std::string_view formula,
+                              const std::map<std::string, std::string>& renames,
+                              uint32_t* uncovered = nullptr);
+
+// A sheet name as references write it: quoted unless it is a plain word.
+std::string quotedSheetName(std::string_view name);
+
+}  // namespace ss

@@ -1,0 +1,664 @@
+#include "part_graph.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+
+namespace ss::xlsx {
+
+namespace {
+
+enum class Restate : uint8_t { None, Formulas, Table, PivotTable, PivotCache };
+
+// The kinds of parts, by the last segment of the relationship type that reaches them. A kind
+// not listed is carried as bytes when a carried part links to it.
+struct PartKind {
+    const char* rel;
+    SheetLinkUse use;
+    Restate restate;
+    const char* dropped;  // what a job reports when it is left behind ("": documented, silent)
+};
+
+constexpr PartKind kKinds[] = {
+    {"drawing", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"vmlDrawing", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"image", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"chart", SheetLinkUse::Carry, Restate::Formulas, nullptr},
+    {"chartUserShapes", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"chartStyle", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"chartColorStyle", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"themeOverride", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"package", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"diagramData", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"diagramLayout", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"diagramQuickStyle", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"diagramColors", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"diagramDrawing", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"table", SheetLinkUse::Carry, Restate::Table, nullptr},
+    {"pivotTable", SheetLinkUse::Attached, Restate::PivotTable, nullptr},
+    {"pivotCacheDefinition", SheetLinkUse::Carry, Restate::PivotCache, nullptr},
+    {"pivotCacheRecords", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"threadedComment", SheetLinkUse::Attached, Restate::None, nullptr},
+    {"hyperlink", SheetLinkUse::Model, Restate::None, nullptr},
+    {"comments", SheetLinkUse::Model, Restate::None, nullptr},
+    {"printerSettings", SheetLinkUse::Dropped, Restate::None, ""},
+    {"slicer", SheetLinkUse::Dropped, Restate::None, "切片器"},
+    {"timeline", SheetLinkUse::Dropped, Restate::None, "日程表"},
+    {"queryTable", SheetLinkUse::Dropped, Restate::None, "外部数据查询"},
+    {"ctrlProp", SheetLinkUse::Dropped, Restate::None, "表单控件"},
+    {"customProperty", SheetLinkUse::Dropped, Restate::None, "自定义属性"},
+    // Parts of the workbook itself are never copied with a sheet.
+    {"worksheet", SheetLinkUse::Dropped, Restate::None, ""},
+    {"chartsheet", SheetLinkUse::Dropped, Restate::None, ""},
+    {"officeDocument", SheetLinkUse::Dropped, Restate::None, ""},
+    {"styles", SheetLinkUse::Dropped, Restate::None, ""},
+    {"theme", SheetLinkUse::Dropped, Restate::None, ""},
+    {"sharedStrings", SheetLinkUse::Dropped, Restate::None, ""},
+};
+
+std::string_view relKind(std::string_view type) {
+    size_t slash = type.rfind('/');
+    return slash == std::string_view::npos ? type : type.substr(slash + 1);
+}
+
+const PartKind* kindOf(std::string_view relType) {
+    std::string_view k = relKind(relType);
+    for (const PartKind& p : kKinds)
+        if (k == p.rel) return &p;
+    return nullptr;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    return s;
+}
+
+void appendEsc(std::string& out, std::string_view s) {
+    for (char c : s) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+std::string unescape(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '&') {
+            out += s[i];
+            continue;
+        }
+        size_t semi = s.find(';', i);
+        if (semi == std::string_view::npos) {
+            out += s[i];
+            continue;
+        }
+        std::string_view ent = s.substr(i + 1, semi - i - 1);
+        if (ent == "amp")
+            out += '&';
+        else if (ent == "lt")
+            out += '<';
+        else if (ent == "gt")
+            out += '>';
+        else if (ent == "quot")
+            out += '"';
+        else if (ent == "apos")
+            out += '\'';
+        else if (!ent.empty() && ent[0] == '#') {
+            unsigned long v = ent.size() > 1 && (ent[1] == 'x' || ent[1] == 'X')
+                                  ? std::strtoul(std::string(ent.substr(2)).c_str(), nullptr, 16)
+                                  : std::strtoul(std::string(ent.substr(1)).c_str(), nullptr, 10);
+            if (v < 0x80) {
+                out += char(v);
+            } else {  // keep what we do not need to read
+                out.append(s.substr(i, semi - i + 1));
+            }
+        } else {
+            out.append(s.substr(i, semi - i + 1));
+        }
+        i = semi;
+    }
+    return out;
+}
+
+// A tag of an XML text: its span and its local name.
+struct Tag {
+    size_t begin = 0, end = 0;  // '<' .. one past '>'
+    std::string_view local;
+    bool closing = false, empty = false;
+};
+
+// The next element tag from `pos` (comments, declarations and instructions skipped).
+bool nextTag(std::string_view xml, size_t pos, Tag& t) {
+    while (true) {
+        size_t lt = xml.find('<', pos);
+        if (lt == std::string_view::npos || lt + 1 >= xml.size()) return false;
+        char c = xml[lt + 1];
+        if (c == '?' || c == '!') {
+            size_t gt = xml.find(c == '!' && xml.substr(lt, 4) == "<!--" ? "-->" : ">", lt);
+            if (gt == std::string_view::npos) return false;
+            pos = gt + 1;
+            continue;
+        }
+        size_t gt = lt + 1;
+        char quote = 0;
+        for (; gt < xml.size(); ++gt) {
+            if (quote) {
+                if (xml[gt] == quote) quote = 0;
+            } else if (xml[gt] == '"' || xml[gt] == '\'') {
+                quote = xml[gt];
+            } else if (xml[gt] == '>') {
+                break;
+            }
+        }
+        if (gt >= xml.size()) return false;
+        t.begin = lt;
+        t.end = gt + 1;
+        t.closing = c == '/';
+        t.empty = xml[gt - 1] == '/';
+        size_t n = lt + (t.closing ? 2 : 1), e = n;
+        while (e < gt && xml[e] != ' ' && xml[e] != '/' && xml[e] != '\t' && xml[e] != '\n' &&
+               xml[e] != '\r')
+            ++e;
+        std::string_view q = xml.substr(n, e - n);
+        size_t colon = q.find(':');
+        t.local = colon == std::string_view::npos ? q : q.substr(colon + 1);
+        return true;
+    }
+}
+
+// The value of attribute `name` (qualified as written) in a start tag; npos when absent.
+size_t attrValue(std::string_view tag, std::string_view name, size_t& len) {
+    size_t at = 0;
+    while ((at = tag.find(name, at)) != std::string_view::npos) {
+        char before = at ? tag[at - 1] : '<';
+        size_t after = at + name.size();
+        if ((before == ' ' || before == '\t' || before == '\n' || before == '\r') &&
+            after + 1 < tag.size() && tag[after] == '=' &&
+            (tag[after + 1] == '"' || tag[after + 1] == '\'')) {
+            char q = tag[after + 1];
+            size_t end = tag.find(q, after + 2);
+            if (end == std::string_view::npos) return std::string_view::npos;
+            len = end - (after + 2);
+            return after + 2;
+        }
+        at = after;
+    }
+    return std::string_view::npos;
+}
+
+// The first start tag with local name `local`.
+bool findStart(std::string_view xml, std::string_view local, Tag& t) {
+    size_t pos = 0;
+    while (nextTag(xml, pos, t)) {
+        if (!t.closing && t.local == local) return true;
+        pos = t.end;
+    }
+    return false;
+}
+
+std::string getAttr(std::string_view xml, const Tag& t, std::string_view name) {
+    std::string_view tag = xml.substr(t.begin, t.end - t.begin);
+    size_t len = 0, v = attrValue(tag, name, len);
+    return v == std::string_view::npos ? std::string() : unescape(tag.substr(v, len));
+}
+
+// Sets attribute `name` of the tag (when present) to `value`; the text after it moves.
+void setAttr(std::string& xml, Tag& t, std::string_view name, std::string_view value) {
+    std::string_view tag = std::string_view(xml).substr(t.begin, t.end - t.begin);
+    size_t len = 0, v = attrValue(tag, name, len);
+    if (v == std::string_view::npos) return;
+    std::string esc;
+    appendEsc(esc, value);
+    xml.replace(t.begin + v, len, esc);
+    t.end = t.end - len + esc.size();
+}
+
+void removeAttr(std::string& xml, std::string_view name) {
+    size_t pos = 0;
+    while (true) {
+        size_t at = xml.find(" " + std::string(name) + "=\"", pos);
+        if (at == std::string::npos) return;
+        size_t end = xml.find('"', at + name.size() + 3);
+        if (end == std::string::npos) return;
+        xml.erase(at, end + 1 - at);
+        pos = at;
+    }
+}
+
+// Restates the text of every element with local name "f" (chart series, extension formulas).
+std::string restateFormulaElements(std::string_view xml,
+                                   const std::map<std::string, std::string>& renames,
+                                   uint32_t& uncovered) {
+    std::string out;
+    out.reserve(xml.size());
+    size_t pos = 0;
+    Tag t;
+    while (nextTag(xml, pos, t)) {
+        if (t.closing || t.empty || t.local != "f") {
+            out.append(xml.substr(pos, t.end - pos));
+            pos = t.end;
+            continue;
+        }
+        out.append(xml.substr(pos, t.end - pos));
+        size_t close = xml.find('<', t.end);
+        if (close == std::string_view::npos) {
+            pos = t.end;
+            break;
+        }
+        std::string f = unescape(xml.substr(t.end, close - t.end));
+        appendEsc(out, restateSheetNames(f, renames, &uncovered));
+        pos = close;
+    }
+    out.append(xml.substr(pos));
+    return out;
+}
+
+bool isImage(const std::string& ct) {
+    return ct.rfind("image/", 0) == 0;
+}
+
+}  // namespace
+
+SheetLinkUse sheetLinkUse(std::string_view relType, std::string* droppedName) {
+    const PartKind* k = kindOf(relType);
+    if (!k) {
+        if (droppedName) *droppedName = "其他对象";
+        return SheetLinkUse::Dropped;
+    }
+    if (droppedName && k->dropped) *droppedName = k->dropped;
+    return k->use;
+}
+
+std::shared_ptr<const PackagePart> PartGraphReader::read(const std::string& name,
+                                                         std::string_view relType,
+                                                         std::map<std::string, uint32_t>& dropped) {
+    if (auto it = cache_.find(lower(name)); it != cache_.end()) return it->second;
+    const PartKind* kind = kindOf(relType);
+    if (kind && kind->use == SheetLinkUse::Dropped) {
+        if (kind->dropped && *kind->dropped) ++dropped[kind->dropped];
+        return nullptr;
+    }
+    if (depth_ > 16 || !zip_.has(name)) return nullptr;
+    std::string type = types_(name);
+    if (type.empty()) return nullptr;
+    auto part = std::make_shared<PackagePart>();
+    part->name = name;
+    part->contentType = type;
+    auto data = std::make_shared<std::string>();
+    if (!zip_.readAll(name, *data).ok()) return nullptr;
+    part->data = std::move(data);
+    cache_[lower(name)] = part;  // before its links: a cycle ends here
+    ++depth_;
+    for (const RelInfo& r : rels_(name)) {
+        PartLink link;
+        link.id = r.id;
+        link.type = r.type;
+        if (r.external) {
+            link.externalTarget = r.target;
+        } else {
+            link.part = read(r.target, r.type, dropped);
+            if (!link.part) continue;
+        }
+        part->links.push_back(std::move(link));
+    }
+    --depth_;
+    return part;
+}
+
+std::vector<std::string> rawElementIds(std::string_view xml,
+                                       const std::set<std::string>& relPrefixes) {
+    std::vector<std::string> ids;
+    size_t pos = 0;
+    while ((pos = xml.find(":id=\"", pos)) != std::string_view::npos) {
+        size_t start = pos;
+        while (start > 0 && xml[start - 1] != ' ' && xml[start - 1] != '\t' &&
+               xml[start - 1] != '\n' && xml[start - 1] != '\r')
+            --start;
+        std::string prefix(xml.substr(start, pos - start));
+        size_t vBegin = pos + 5, vEnd = xml.find('"', vBegin);
+        if (vEnd == std::string_view::npos) break;
+        if (relPrefixes.count(prefix)) ids.emplace_back(xml.substr(vBegin, vEnd - vBegin));
+        pos = vEnd;
+    }
+    return ids;
+}
+
+namespace {
+
+bool remapIds(std::string& xml, const std::set<std::string>& relPrefixes,
+              const std::map<std::string, std::string>& ids) {
+    size_t pos = 0;
+    bool ok = true;
+    while ((pos = xml.find(":id=\"", pos)) != std::string::npos) {
+        size_t start = pos;
+        while (start > 0 && xml[start - 1] != ' ' && xml[start - 1] != '\t' &&
+               xml[start - 1] != '\n' && xml[start - 1] != '\r')
+            --start;
+        std::string prefix = xml.substr(start, pos - start);
+        size_t vBegin = pos + 5, vEnd = xml.find('"', vBegin);
+        if (vEnd == std::string::npos) return false;
+        if (relPrefixes.count(prefix)) {
+            auto it = ids.find(xml.substr(vBegin, vEnd - vBegin));
+            if (it == ids.end()) {
+                ok = false;
+            } else {
+                xml.replace(vBegin, vEnd - vBegin, it->second);
+                vEnd = vBegin + it->second.size();
+            }
+        }
+        pos = vEnd;
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixes,
+                     const std::map<std::string, std::string>& ids,
+                     std::map<std::string, uint32_t>& dropped) {
+    if (e.element != "extLst") return remapIds(e.xml, relPrefixes, ids);
+    // Each extension on its own: those naming parts left behind go.
+    std::string_view xml = e.xml;
+    Tag root;
+    if (!nextTag(xml, 0, root) || root.empty) return false;
+    std::string out(xml.substr(0, root.end));
+    size_t pos = root.end;
+    int depth = 0;
+    size_t extBegin = 0;
+    Tag t;
+    bool any = false;
+    while (nextTag(xml, pos, t)) {
+        if (!t.closing) {
+            if (depth == 0) extBegin = t.begin;
+            if (!t.empty) ++depth;
+        } else {
+            --depth;
+        }
+        pos = t.end;
+        if (depth == 0 && (t.closing || t.empty)) {
+            if (t.closing && t.local == "extLst") break;
+            std::string ext(xml.substr(extBegin, t.end - extBegin));
+            if (remapIds(ext, relPrefixes, ids)) {
+                out += ext;
+                any = true;
+            } else if (ext.find("slicerList") != std::string::npos) {
+                ++dropped["切片器"];
+            } else if (ext.find("timelineRef") != std::string::npos) {
+                ++dropped["日程表"];
+            } else {
+                ++dropped["其他扩展"];
+            }
+        }
+    }
+    out.append(xml.substr(t.begin));
+    e.xml = std::move(out);
+    return any;
+}
+
+std::string relativeTarget(std::string_view from, std::string_view to) {
+    size_t slash = from.rfind('/');
+    std::string_view dir = slash == std::string_view::npos ? "" : from.substr(0, slash + 1);
+    size_t common = 0;
+    for (size_t i = 0; i < dir.size() && i < to.size() && dir[i] == to[i]; ++i)
+        if (dir[i] == '/') common = i + 1;
+    std::string out;
+    for (size_t i = common; i < dir.size(); ++i)
+        if (dir[i] == '/') out += "../";
+    out += to.substr(common);
+    return out;
+}
+
+PartGraphWriter::PartGraphWriter(const std::vector<const Worksheet*>& sheets,
+                                 std::set<std::string> reservedNames,
+                                 std::set<std::string> definedNames)
+    : sheets_(sheets) {
+    for (const std::string& n : reservedNames) used_.insert(lower(n));
+    for (const std::string& n : definedNames) tableNames_.insert(lower(n));
+    // Sheets of one origin find each other under the names they have here; the first copy
+    // of a sheet answers for its name.
+    for (const Worksheet* ws : sheets) {
+        if (!ws->parts || !ws->parts->origin) continue;
+        auto& m = renames_[ws->parts->origin.get()];
+        m.emplace(lower(ws->parts->originName), ws->name);
+    }
+    // Sheets without parts of their own still lend their names (a chart on one sheet plotting
+    // another): those read from a workbook keep the name they were read under unless renamed.
+}
+
+std::string PartGraphWriter::freeName(const std::string& sourceName) {
+    size_t slash = sourceName.rfind('/');
+    std::string dir = slash == std::string::npos ? "xl/" : sourceName.substr(0, slash + 1);
+    std::string file = sourceName.substr(slash == std::string::npos ? 0 : slash + 1);
+    size_t dot = file.rfind('.');
+    std::string ext = dot == std::string::npos ? "" : file.substr(dot);
+    std::string stem = file.substr(0, dot == std::string::npos ? file.size() : dot);
+    while (!stem.empty() && stem.back() >= '0' && stem.back() <= '9') stem.pop_back();
+    if (stem.empty()) stem = "part";
+    // Keep the names plain: parts of other writers may use any characters.
+    for (char& c : dir)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '/' || c == '_' || c == '-'))
+            c = '_';
+    if (dir.rfind("xl/", 0) != 0) dir = "xl/" + dir;
+    const std::string key = lower(dir + stem + ext);
+    uint32_t& n = nextNumber_[key];
+    while (true) {
+        std::string name = dir + stem + std::to_string(++n) + ext;
+        if (used_.insert(lower(name)).second) return name;
+    }
+}
+
+std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet,
+                                  const std::map<std::string, std::string>& renames) {
+    const bool image = isImage(p.contentType);
+    if (!image)
+        if (auto it = written_.find({&p, sheet}); it != written_.end()) return it->second;
+    std::pair<size_t, size_t> mediaKey{std::hash<std::string_view>{}(*p.data), p.data->size()};
+    if (image && p.links.empty()) {
+        for (const std::string& known : media_[mediaKey])
+            for (const OutPart& o : parts_)
+                if (o.name == known && *o.data == *p.data) return known;
+    }
+    const std::string name = freeName(p.name);
+    if (!image) written_[{&p, sheet}] = name;
+
+    // Its links first: a pivot table needs the number of its cache.
+    std::string rels;
+    uint32_t cacheId = 0;
+    for (const PartLink& l : p.links) {
+        rels += "<Relationship Id=\"";
+        appendEsc(rels, l.id);
+        rels += "\" Type=\"";
+        appendEsc(rels, l.type);
+        rels += "\" Target=\"";
+        if (l.part) {
+            std::string target = emit(*l.part, sheet, renames);
+            appendEsc(rels, relativeTarget(name, target));
+            rels += "\"/>";
+            if (relKind(l.type) == "pivotCacheDefinition")
+                for (auto& [id, n] : pivotCaches_)
+                    if (n == target) cacheId = id;
+        } else {
+            appendEsc(rels, l.externalTarget);
+            rels += "\" TargetMode=\"External\"/>";
+        }
+    }
+
+    OutPart out;
+    out.name = name;
+    out.contentType = p.contentType;
+    if (!rels.empty())
+        out.rels =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+            rels + "</Relationships>";
+
+    // The kind decides what is restated: found by the content type, as the part may be
+    // reached by several relationship types.
+    const std::string& ct = p.contentType;
+    auto endsWith = [&](std::string_view tail) {
+        return ct.size() >= tail.size() &&
+               ct.compare(ct.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    Restate restate = Restate::None;
+    if (endsWith("drawingml.chart+xml"))
+        restate = Restate::Formulas;
+    else if (endsWith("spreadsheetml.table+xml"))
+        restate = Restate::Table;
+    else if (endsWith("spreadsheetml.pivotTable+xml"))
+        restate = Restate::PivotTable;
+    else if (endsWith("spreadsheetml.pivotCacheDefinition+xml"))
+        restate = Restate::PivotCache;
+
+    if (restate == Restate::None) {
+        out.data = p.data;
+    } else {
+        std::string xml = *p.data;
+        Tag t;
+        switch (restate) {
+            case Restate::Formulas:
+                xml = restateFormulaElements(xml, renames, uncovered_);
+                break;
+            case Restate::Table:
+                if (findStart(xml, "table", t)) {
+                    setAttr(xml, t, "id", std::to_string(nextTableId_++));
+                    std::string base = getAttr(xml, t, "displayName");
+                    if (base.empty()) base = getAttr(xml, t, "name");
+                    if (base.empty()) base = "Table";
+                    std::string unique = base;
+                    for (int n = 2; !tableNames_.insert(lower(unique)).second; ++n)
+                        unique = base + "_" + std::to_string(n);
+                    setAttr(xml, t, "name", unique);
+                    setAttr(xml, t, "displayName", unique);
+                    // Its query is not carried: the table stays, as a plain one.
+                    if (getAttr(xml, t, "tableType") == "queryTable") {
+                        removeAttr(xml, "tableType");
+                        removeAttr(xml, "queryTableFieldId");
+                    }
+                }
+                break;
+            case Restate::PivotTable:
+                if (findStart(xml, "pivotTableDefinition", t) && cacheId)
+                    setAttr(xml, t, "cacheId", std::to_string(cacheId));
+                break;
+            case Restate::PivotCache: {
+                if (findStart(xml, "worksheetSource", t)) {
+                    std::string sheetName = getAttr(xml, t, "sheet");
+                    auto it = renames.find(lower(sheetName));
+                    if (!sheetName.empty()) {
+                        if (it != renames.end())
+                            setAttr(xml, t, "sheet", it->second);
+                        else
+                            ++uncovered_;
+                    }
+                }
+                pivotCaches_.emplace_back(nextCacheId_++, name);
+                break;
+            }
+            case Restate::None:
+                break;
+        }
+        out.data = std::make_shared<const std::string>(std::move(xml));
+    }
+    if (image && p.links.empty()) media_[mediaKey].push_back(name);
+    parts_.push_back(std::move(out));
+    return name;
+}
+
+PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sheetPart) {
+    SheetOut out;
+    const Worksheet& ws = *sheets_[i];
+    if (!ws.parts) return out;
+    const SheetParts& sp = *ws.parts;
+    std::map<std::string, std::string> renames;
+    if (sp.origin) renames = renames_[sp.origin.get()];
+    renames[lower(sp.originName)] = ws.name;
+
+    bool threaded = false;
+    for (const PartLink& l : sp.links) {
+        out.rels += "<Relationship Id=\"";
+        appendEsc(out.rels, l.id);
+        out.rels += "\" Type=\"";
+        appendEsc(out.rels, l.type);
+        out.rels += "\" Target=\"";
+        if (l.part) {
+            appendEsc(out.rels, relativeTarget(sheetPart, emit(*l.part, i, renames)));
+            out.rels += "\"/>";
+            threaded = threaded || relKind(l.type) == "threadedComment";
+        } else {
+            appendEsc(out.rels, l.externalTarget);
+            out.rels += "\" TargetMode=\"External\"/>";
+        }
+    }
+    if (threaded && sp.origin &&
+        std::find(personOrigins_.begin(), personOrigins_.end(), sp.origin.get()) ==
+            personOrigins_.end()) {
+        personOrigins_.push_back(sp.origin.get());
+        // The people of every origin, each once (they are named by id).
+        std::string people;
+        std::set<std::string> ids;
+        std::string head;
+        for (const PartOrigin* o : personOrigins_) {
+            std::string_view xml = o->personsXml;
+            Tag t;
+            size_t pos = 0;
+            while (nextTag(xml, pos, t)) {
+                if (!t.closing && t.local == "personList" && head.empty())
+                    head = std::string(xml.substr(0, t.end));
+                if (!t.closing && t.local == "person") {
+                    size_t end = t.end;
+                    if (!t.empty) {
+                        Tag c;
+                        size_t q = t.end;
+                        while (nextTag(xml, q, c) && !(c.closing && c.local == "person")) q = c.end;
+                        end = c.end;
+                    }
+                    std::string id = getAttr(xml, t, "id");
+                    if (ids.insert(id).second) people.append(xml.substr(t.begin, end - t.begin));
+                    pos = end;
+                    continue;
+                }
+                pos = t.end;
+            }
+        }
+        if (!head.empty() && head.back() == '>' && head[head.size() - 2] == '/') {
+            head.erase(head.size() - 2, 1);
+        }
+        persons_ = head.empty() ? std::string() : head + people + "</personList>";
+        if (!persons_.empty() && persons_.rfind("<?xml", 0) != 0)
+            persons_ = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n" + persons_;
+    }
+
+    out.namespaces = sp.namespaces;
+    for (const RawSheetElement& e : sp.elements) {
+        RawSheetElement r = e;
+        if (e.element == "extLst") r.xml = restateFormulaElements(e.xml, renames, uncovered_);
+        out.elements.push_back(std::move(r));
+    }
+    if (!sp.autoFilterXml.empty() && ws.autoFilter && ws.autoFilter->toA1() == sp.autoFilterRef) {
+        out.autoFilter = sp.autoFilterXml;
+        out.sortState = sp.sortStateXml;
+    } else if (!ws.autoFilter) {
+        out.sortState = sp.sortStateXml;
+    }
+    out.chartsheet = sp.chartsheetXml;
+    return out;
+}
+
+}  // namespace ss::xlsx

@@ -1,0 +1,126 @@
+// Copying the parts that hang off a sheet from one package into another. One table of part
+// kinds (by relationship type) says what each kind is: carried as bytes, restated (its
+// references or its workbook-wide ids rewritten), or left behind and reported.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../parts.h"
+#include "../worksheet.h"
+#include "package.h"
+
+namespace ss::xlsx {
+
+struct RelInfo {
+    std::string id, type, target;  // target resolved to a part name unless external
+    bool external = false;
+};
+
+// How a relationship of a sheet is treated.
+enum class SheetLinkUse : uint8_t {
+    Carry,     // copied with its parts when the sheet's XML names it (or always, for kinds
+               // only the relationship attaches, like pivot tables)
+    Attached,  // carried whether or not the sheet's XML names it
+    Model,     // read into the model elsewhere (notes, links out of the workbook)
+    Dropped,   // left behind; `droppedName` says what to report
+};
+SheetLinkUse sheetLinkUse(std::string_view relType, std::string* droppedName = nullptr);
+
+// Reads parts with everything they link to. Parts reached twice (a cache shared by two pivot
+// tables) are read once and shared.
+class PartGraphReader {
+public:
+    using RelsFn = std::function<std::vector<RelInfo>(const std::string& part)>;
+    using TypeFn = std::function<std::string(const std::string& part)>;
+    PartGraphReader(ZipReader& zip, RelsFn rels, TypeFn types)
+        : zip_(zip), rels_(std::move(rels)), types_(std::move(types)) {}
+
+    // Null when the part is missing, unreadable or of a kind not carried; what is left behind
+    // is counted in `dropped`.
+    std::shared_ptr<const PackagePart> read(const std::string& name, std::string_view relType,
+                                            std::map<std::string, uint32_t>& dropped);
+
+private:
+    ZipReader& zip_;
+    RelsFn rels_;
+    TypeFn types_;
+    std::map<std::string, std::shared_ptr<PackagePart>> cache_;
+    int depth_ = 0;
+};
+
+// Rewrites the relationship ids of a raw sheet element (attributes "<prefix>:id" whose prefix
+// is in `relPrefixes`) through `ids`. An extension list loses the extensions that name an id
+// not in `ids`; another element naming one is refused (returns false). `dropped` counts the
+// extensions left out by what they were.
+bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixes,
+                     const std::map<std::string, std::string>& ids,
+                     std::map<std::string, uint32_t>& dropped);
+
+// The relationship ids a raw element names.
+std::vector<std::string> rawElementIds(std::string_view xml,
+                                       const std::set<std::string>& relPrefixes);
+
+// Writes the carried parts of the sheets of one package: free part names, content types,
+// table ids and names, pivot cache ids, persons; references restated for the names the sheets
+// have in this package; identical pictures stored once.
+class PartGraphWriter {
+public:
+    struct OutPart {
+        std::string name, contentType;
+        std::shared_ptr<const std::string> data;
+        std::string rels;  // the part's relationships part, empty when it has none
+    };
+    struct SheetOut {
+        std::string rels;        // <Relationship> elements for the sheet's relationships part
+        std::string namespaces;  // declarations the raw elements need
+        std::vector<RawSheetElement> elements;
+        std::string autoFilter, sortState;  // kept forms, when still valid
+        std::string chartsheet;             // a chart sheet's part
+    };
+
+    // `sheets`: the sheets written, in order; `reservedNames`: part names the writer uses.
+    PartGraphWriter(const std::vector<const Worksheet*>& sheets,
+                    std::set<std::string> reservedNames, std::set<std::string> definedNames);
+
+    // Plans sheet i, written as part `sheetPart`.
+    SheetOut sheet(size_t i, const std::string& sheetPart);
+
+    const std::vector<OutPart>& parts() const { return parts_; }
+    const std::vector<std::pair<uint32_t, std::string>>& pivotCaches() const {
+        return pivotCaches_;
+    }
+    const std::string& personsXml() const { return persons_; }
+    // References into sheets the package does not have (left as they were).
+    uint32_t uncoveredReferences() const { return uncovered_; }
+
+private:
+    std::string emit(const PackagePart& p, size_t sheet,
+                     const std::map<std::string, std::string>& renames);
+    std::string freeName(const std::string& sourceName);
+
+    const std::vector<const Worksheet*>& sheets_;
+    std::set<std::string> used_;  // lower case
+    std::map<std::string, uint32_t> nextNumber_;
+    std::set<std::string> tableNames_;  // lower case
+    uint32_t nextTableId_ = 1, nextCacheId_ = 1;
+    std::map<std::pair<const PackagePart*, size_t>, std::string> written_;
+    std::map<std::pair<size_t, size_t>, std::vector<std::string>> media_;  // (hash, size) -> names
+    std::map<const PartOrigin*, std::map<std::string, std::string>> renames_;
+    std::vector<OutPart> parts_;
+    std::vector<std::pair<uint32_t, std::string>> pivotCaches_;
+    std::vector<const PartOrigin*> personOrigins_;
+    std::string persons_;
+    uint32_t uncovered_ = 0;
+};
+
+// A relationship target from part `from` to part `to` (both package names), relative.
+std::string relativeTarget(std::string_view from, std::string_view to);
+
+}  // namespace ss::xlsx

@@ -1,0 +1,296 @@
+// The window as a user meets it: paths given from outside (the program's argument, drops), the
+// pickers' dialogs, the status line and the labels at the smallest size, the dialogs' language,
+// where a saved result went, and the start checks both front ends share. Run on the display the
+// environment gives (Xvfb in CI), or offscreen when there is none.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileSystemModel>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtTest>
+#include <fstream>
+#include <memory>
+
+#include "app/startup.h"
+#include "interface_setup.h"
+#include "mainwindow.h"
+#include "merge_object.h"
+#include "path_drops.h"
+
+namespace {
+
+void writeAll(const QString& path, const std::string& content) {
+    std::ofstream(path.toStdString(), std::ios::binary) << content;
+}
+
+// Records the dialogs the window asks for and answers them from `answer`.
+class FakeDialogs : public UserDialogs {
+public:
+    QString answer;
+    QStringList filters;  // of the open-file dialogs
+    QStringList saveNames;
+
+    QString existingDirectory(QWidget*, const QString&, const QString&) override { return answer; }
+    QString openFileName(QWidget*, const QString&, const QString&, const QString& filter) override {
+        filters << filter;
+        return answer;
+    }
+    std::optional<QString> saveFileName(QWidget*, const QString&, const QString& name,
+                                        const QString&) override {
+        saveNames << name;
+        if (answer.isEmpty()) return std::nullopt;
+        return answer;
+    }
+    void showTextFile(const QString&) override {}
+};
+
+}  // namespace
+
+class WindowUsabilityTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void startArgumentIsKeptWhole();
+    void openPathFillsTheFittingField_data();
+    void openPathFillsTheFittingField();
+    void pickersListWorkbooks_data();
+    void pickersListWorkbooks();
+    void dialogsSpeakChinese();
+    void sheetMergeRefusesWhatIsNoWorkbook_data();
+    void sheetMergeRefusesWhatIsNoWorkbook();
+
+private:
+    template <class T>
+    T* child(const char* name) {
+        T* widget = window_->findChild<T*>(QLatin1String(name));
+        if (!widget) qFatal("no widget %s", name);
+        return widget;
+    }
+    QString status() { return child<QLabel>("lb_ShowDisposing")->text(); }
+    void makeWindow(JobFunctions jobs = {});
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    FakeDialogs dialogs_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+void WindowUsabilityTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    dialogs_ = FakeDialogs();
+    jobOptions() = JobOptions();
+    QDir(dir_->path()).mkdir(QStringLiteral("月报"));
+    for (const char* name : {"book.xlsx", "old.xls", "macro.xlsm", "data.csv", "notes.txt"})
+        writeAll(dir_->filePath(QLatin1String(name)), "x");
+}
+
+void WindowUsabilityTest::cleanup() {
+    window_.reset();
+    dir_.reset();
+}
+
+void WindowUsabilityTest::makeWindow(JobFunctions jobs) {
+    // No settings file: every field starts empty.
+    tw::startupValues().settingsFilePath = dir_->filePath("none/Tablaweaver.zrk").toStdString();
+    tw::startupValues().settingsCreatedOnWrite = false;
+    window_ = std::make_unique<MainWindow>(
+        [jobs](const QString& path) { return new MergeObject(path, jobs); });
+    window_->setDialogs(&dialogs_);
+}
+
+void WindowUsabilityTest::startArgumentIsKeptWhole() {
+    const std::string longPath = "/home/用户/" + std::string(200, 'a') + ".xlsx";
+    const struct {
+        const char* argument;
+        std::string openPath;
+    } cases[] = {{"-autorun", ""}, {"--help-me", ""}, {"", ""}, {longPath.c_str(), longPath}};
+    for (const auto& c : cases) {
+        const char* argv[] = {"tablaweaver", c.argument, nullptr};
+        tw::StartupValues values;
+        tw::initStartupValues(values, 2, argv, "/opt/tw/tablaweaver", "");
+        QCOMPARE(values.openPath, c.openPath);
+        QCOMPARE(values.startOption, std::string(c.argument).substr(0, tw::kStartOptionLimit));
+    }
+}
+
+void WindowUsabilityTest::openPathFillsTheFittingField_data() {
+    QTest::addColumn<QString>("given");  // "@" is the test folder
+    QTest::addColumn<QString>("field");  // empty: no field changes
+    QTest::addColumn<QString>("filled");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("folder") << "@/月报"
+                            << "lEdt_SourcePath"
+                            << "@/月报"
+                            << "";
+    QTest::newRow("folder with trailing slash") << "@/月报/"
+                                                << "lEdt_SourcePath"
+                                                << "@/月报"
+                                                << "";
+    QTest::newRow("folder as URL") << "file://@/月报"
+                                   << "lEdt_SourcePath"
+                                   << "@/月报"
+                                   << "";
+    QTest::newRow("workbook") << "@/book.xlsx"
+                              << "lEdt_ExcelFilePath"
+                              << "@/book.xlsx"
+                              << "";
+    QTest::newRow("relative workbook") << "./月报/../old.xls"
+                                       << "lEdt_ExcelFilePath"
+                                       << "@/old.xls"
+                                       << "";
+    QTest::newRow("csv") << "@/data.csv"
+                         << "lEdt_DataSplitFilePath"
+                         << "@/data.csv"
+                         << "";
+    QTest::newRow("text file") << "@/notes.txt"
+                               << ""
+                               << ""
+                               << "只能打开文件夹或工作簿(.xls、.xlsx、.xlsm、.csv)：@/notes.txt";
+    QTest::newRow("missing") << "@/gone.xlsx"
+                             << ""
+                             << ""
+                             << "找不到：@/gone.xlsx";
+}
+
+void WindowUsabilityTest::openPathFillsTheFittingField() {
+    QFETCH(QString, given);
+    QFETCH(QString, field);
+    QFETCH(QString, filled);
+    QFETCH(QString, message);
+    const auto expand = [this](QString text) { return text.replace("@", dir_->path()); };
+    makeWindow();
+    const QString before = status();
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(dir_->path());
+    const bool opened = window_->openPath(expand(given));
+    QDir::setCurrent(previous);
+
+    QCOMPARE(opened, message.isEmpty());
+    QCOMPARE(status(), message.isEmpty() ? before : expand(message));
+    for (QLineEdit* edit : window_->findChildren<QLineEdit*>(QRegularExpression("^lEdt_"))) {
+        const QString expected = edit->objectName() == field ? expand(filled) : QString();
+        QCOMPARE(edit->text(), expected);
+    }
+}
+
+void WindowUsabilityTest::pickersListWorkbooks_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("listed");
+    const QStringList workbooks = {"book.xlsx", "macro.xlsm", "old.xls", "月报"};
+    const QStringList withCsv = {"book.xlsx", "data.csv", "macro.xlsm", "old.xls", "月报"};
+    QTest::newRow("sheet merge") << "pBtn_ExcelFilePath" << workbooks;
+    QTest::newRow("split by sheet") << "pBtn_ExcelFileSplitPath" << workbooks;
+    QTest::newRow("column split") << "pBtn_DataSplitFilePath" << withCsv;
+    QTest::newRow("even split") << "pBtn_DataSplitFilePathAverage" << withCsv;
+}
+
+// The picker's dialog, as the window configures it, is asked which entries of a folder it lists.
+void WindowUsabilityTest::pickersListWorkbooks() {
+    QFETCH(QString, button);
+    QFETCH(QStringList, listed);
+    makeWindow();
+    child<QPushButton>(qPrintable(button))->click();
+    QCOMPARE(dialogs_.filters.size(), 1);
+    const auto dialog =
+        StandardDialogs::openFileDialog(nullptr, "test", dir_->path(), dialogs_.filters.front());
+    dialog->show();
+    // The filter reads as it always did; only the dialog sees the patterns.
+    auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+    QVERIFY(types);
+    QCOMPARE(types->currentText(), listed.contains("data.csv")
+                                       ? QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv")
+                                       : QStringLiteral("*.xls;*.xlsx;*.xlsm"));
+
+    auto* view = dialog->findChild<QListView*>("listView");
+    QVERIFY(view);
+    const auto shown = [view] {
+        QStringList names;
+        const QModelIndex root = view->rootIndex();
+        for (int row = 0; row < view->model()->rowCount(root); ++row)
+            names << view->model()->index(row, 0, root).data().toString();
+        names.sort();
+        return names;
+    };
+    QTRY_COMPARE(shown(), listed);
+}
+
+void WindowUsabilityTest::dialogsSpeakChinese() {
+    const auto dialog = StandardDialogs::openFileDialog(nullptr, "test", dir_->path(), "*");
+    const auto chinese = [](const QString& text) {
+        for (const QChar c : text)
+            if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF) return true;
+        return false;
+    };
+    QStringList texts;
+    for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"}) {
+        auto* label = dialog->findChild<QLabel*>(name);
+        QVERIFY2(label, name);
+        texts << label->text();
+    }
+    auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+    QVERIFY(buttons);
+    for (QAbstractButton* button : buttons->buttons()) texts << button->text();
+    QCOMPARE(texts.size(), 5);
+    for (const QString& text : texts) QVERIFY2(chinese(text), qPrintable(text));
+}
+
+void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("csv") << "data.csv"
+                         << "只能汇总扩展名为.xls、.xlsx、.xlsm(小写)的工作簿,请选择正确的文件!";
+    QTest::newRow("folder") << "月报"
+                            << "汇总需要一个工作簿文件,不能汇总文件夹!";
+    QTest::newRow("workbook") << "book.xlsx"
+                              << "";
+}
+
+void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook() {
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    std::atomic<int> ran{0};
+    JobFunctions jobs;
+    jobs.excelSheetMerge = [&ran](const std::string&, JobOptions&, JobHost& host) {
+        ++ran;
+        host.text("done");
+    };
+    makeWindow(jobs);
+    child<QLineEdit>("lEdt_ExcelFilePath")->setText(dir_->filePath(name));
+    child<QPushButton>("pBtn_SheetMerge")->click();
+    if (message.isEmpty()) {
+        QTRY_VERIFY(!window_->isJobRunning());
+        QCOMPARE(ran.load(), 1);
+        QCOMPARE(status(), QStringLiteral("done"));
+    } else {
+        QCOMPARE(status(), message);
+        QVERIFY(!window_->currentWorker());
+        QVERIFY(child<QPushButton>("pBtn_SheetMerge")->isEnabled());
+        QCOMPARE(ran.load(), 0);
+    }
+}
+
+int main(int argc, char** argv) {
+    // Xvfb (or a desktop) when there is one; Qt's offscreen platform otherwise.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareInterfaceAttributes();
+    QApplication app(argc, argv);
+    if (!setUpInterface(app)) qWarning("Qt's Chinese translations are not installed");
+    WindowUsabilityTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "window_usability_test.moc"
