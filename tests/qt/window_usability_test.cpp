@@ -6,6 +6,10 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
+#include <QGroupBox>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
+#include <QTextDocument>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -28,6 +32,7 @@
 #include "mainwindow.h"
 #include "merge_object.h"
 #include "path_drops.h"
+#include "status_line.h"
 
 namespace {
 
@@ -56,6 +61,53 @@ public:
     void showTextFile(const QString&) override {}
 };
 
+// Texts that do not fit the room their widget gives them, as "name: needed > available" (width
+// in pixels, measured with the widget's font metrics).
+QStringList clippedTexts(QWidget* root) {
+    QStringList clipped;
+    const auto check = [&clipped](const QWidget* widget, int needed, int available) {
+        if (widget->isVisible() && needed > available)
+            clipped << QStringLiteral("%1: %2 > %3")
+                           .arg(widget->objectName())
+                           .arg(needed)
+                           .arg(available);
+    };
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (button->text().isEmpty()) continue;
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        QStyle::SubElement contents = QStyle::SE_PushButtonContents;
+        if (qobject_cast<QCheckBox*>(button)) contents = QStyle::SE_CheckBoxContents;
+        if (qobject_cast<QRadioButton*>(button)) contents = QStyle::SE_RadioButtonContents;
+        const QRect room = button->style()->subElementRect(contents, &option, button);
+        check(button, button->fontMetrics().horizontalAdvance(button->text()), room.width());
+    }
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || qobject_cast<StatusLine*>(label)) continue;
+        int needed = label->fontMetrics().horizontalAdvance(label->text());
+        if (label->textFormat() != Qt::PlainText && Qt::mightBeRichText(label->text())) {
+            QTextDocument document;
+            document.setDocumentMargin(0);
+            document.setDefaultFont(label->font());
+            document.setHtml(label->text());
+            needed = int(std::ceil(document.idealWidth()));
+        }
+        check(label, needed, label->contentsRect().width() - 2 * std::max(label->margin(), 0));
+    }
+    // A title is drawn from the style's label position on, as far as the box reaches.
+    for (QGroupBox* box : root->findChildren<QGroupBox*>()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(box);
+        option.text = box->title();
+        option.subControls = QStyle::SC_GroupBoxLabel;
+        const QRect room = box->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                        QStyle::SC_GroupBoxLabel, box);
+        check(box, box->fontMetrics().horizontalAdvance(box->title()), box->width() - room.left());
+    }
+    return clipped;
+}
+
 }  // namespace
 
 class WindowUsabilityTest : public QObject {
@@ -70,6 +122,8 @@ private slots:
     void pickersListWorkbooks_data();
     void pickersListWorkbooks();
     void dialogsSpeakChinese();
+    void longStatusKeepsTheWindowSize();
+    void labelsFitAtDefaultAndMinimumSize();
     void sheetMergeRefusesWhatIsNoWorkbook_data();
     void sheetMergeRefusesWhatIsNoWorkbook();
 
@@ -82,6 +136,9 @@ private:
     }
     QString status() { return child<QLabel>("lb_ShowDisposing")->text(); }
     void makeWindow(JobFunctions jobs = {});
+    // With TW_SCREENSHOT_DIR set, saves the screen's pixels under the window there (what the X
+    // server shows, not the widget's own rendering).
+    void saveScreenshot(const QString& name);
 
     std::unique_ptr<QTemporaryDir> dir_;
     FakeDialogs dialogs_;
@@ -109,6 +166,16 @@ void WindowUsabilityTest::makeWindow(JobFunctions jobs) {
     window_ = std::make_unique<MainWindow>(
         [jobs](const QString& path) { return new MergeObject(path, jobs); });
     window_->setDialogs(&dialogs_);
+}
+
+void WindowUsabilityTest::saveScreenshot(const QString& name) {
+    const QString folder = qEnvironmentVariable("TW_SCREENSHOT_DIR");
+    if (folder.isEmpty()) return;
+    QTest::qWait(300);  // let the X server draw
+    const QRect frame = window_->frameGeometry();
+    const QPixmap shot =
+        window_->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    QVERIFY(shot.save(QDir(folder).filePath(name + ".png")));
 }
 
 void WindowUsabilityTest::startArgumentIsKeptWhole() {
@@ -245,6 +312,59 @@ void WindowUsabilityTest::dialogsSpeakChinese() {
     for (QAbstractButton* button : buttons->buttons()) texts << button->text();
     QCOMPARE(texts.size(), 5);
     for (const QString& text : texts) QVERIFY2(chinese(text), qPrintable(text));
+}
+
+void WindowUsabilityTest::longStatusKeepsTheWindowSize() {
+    makeWindow();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    const QSize size = window_->size();
+    const QSize minimum = window_->minimumSize();
+    auto* line = child<StatusLine>("lb_ShowDisposing");
+
+    // A folder merge shows each file's path: one long word with no blank in it.
+    const QString deep = dir_->path() + "/" + QString("深层目录/").repeated(80) + "x.xlsx";
+    QVERIFY(deep.size() > 400);
+    window_->openPath(deep);
+    QCOMPARE(line->text(), "找不到：" + deep);
+    QApplication::processEvents();
+    QCOMPARE(window_->minimumSize(), minimum);
+    QCOMPARE(window_->size(), size);
+    QVERIFY(window_->frameGeometry().width() <= window_->screen()->availableGeometry().width());
+    line->repaint();
+    QVERIFY(line->isElided());
+
+    // Several lines of it stay within the window too; a short text shows whole again.
+    line->setText((deep + "\n").repeated(10));
+    QApplication::processEvents();
+    QCOMPARE(window_->size(), size);
+    line->setText("done");
+    line->repaint();
+    QVERIFY(!line->isElided());
+}
+
+void WindowUsabilityTest::labelsFitAtDefaultAndMinimumSize() {
+    makeWindow();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    // Every check box as a user may have it, the spin boxes beside them enabled.
+    for (QCheckBox* box : window_->findChildren<QCheckBox*>()) box->setEnabled(true);
+    QApplication::processEvents();
+    saveScreenshot("default");
+    QVERIFY2(clippedTexts(window_.get()).isEmpty(),
+             qPrintable(clippedTexts(window_.get()).join(", ")));
+
+    const QSize minimum = window_->minimumSize();
+    QVERIFY(minimum.width() > 0 && minimum.height() > 0);
+    window_->resize(1, 1);
+    QTRY_COMPARE(window_->size(), minimum);
+    QApplication::processEvents();
+    saveScreenshot("minimum");
+    QVERIFY2(clippedTexts(window_.get()).isEmpty(),
+             qPrintable(clippedTexts(window_.get()).join(", ")));
+    // The window starts at 1080 x 680, a size that shows everything.
+    QVERIFY2(minimum.width() <= 1080 && minimum.height() <= 680,
+             qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
 }
 
 void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook_data() {
