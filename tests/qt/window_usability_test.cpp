@@ -122,6 +122,8 @@ private slots:
     void pickersListWorkbooks_data();
     void pickersListWorkbooks();
     void dialogsSpeakChinese();
+    void dropsFillTheFieldsThatFit_data();
+    void dropsFillTheFieldsThatFit();
     void longStatusKeepsTheWindowSize();
     void labelsFitAtDefaultAndMinimumSize();
     void sheetMergeRefusesWhatIsNoWorkbook_data();
@@ -312,6 +314,74 @@ void WindowUsabilityTest::dialogsSpeakChinese() {
     for (QAbstractButton* button : buttons->buttons()) texts << button->text();
     QCOMPARE(texts.size(), 5);
     for (const QString& text : texts) QVERIFY2(chinese(text), qPrintable(text));
+}
+
+void WindowUsabilityTest::dropsFillTheFieldsThatFit_data() {
+    QTest::addColumn<QString>("target");       // a field, or "window"
+    QTest::addColumn<QStringList>("dropped");  // "@" is the test folder
+    QTest::addColumn<QString>("field");        // the field expected to change
+    QTest::addColumn<QString>("message");      // status line after a refused drop
+    const QString wantFolder = "这里需要一个文件夹，拖入的是文件：@/book.xlsx";
+    QTest::newRow("folder on the folder field")
+        << "lEdt_SourcePath" << QStringList{"@/月报"} << "lEdt_SourcePath"
+        << "";
+    QTest::newRow("folder on the save folder field")
+        << "lEdt_SavePathAverage" << QStringList{"@/月报/"} << "lEdt_SavePathAverage"
+        << "";
+    QTest::newRow("folder on the window") << "window" << QStringList{"@/月报"} << "lEdt_SourcePath"
+                                          << "";
+    QTest::newRow("workbook on a workbook field")
+        << "lEdt_ExcelFileSplitPath" << QStringList{"@/old.xls"} << "lEdt_ExcelFileSplitPath"
+        << "";
+    QTest::newRow("csv on the even split's field")
+        << "lEdt_DataSplitFilePathAverage" << QStringList{"@/data.csv"}
+        << "lEdt_DataSplitFilePathAverage"
+        << "";
+    QTest::newRow("workbook on the window")
+        << "window" << QStringList{"@/macro.xlsm"} << "lEdt_ExcelFilePath"
+        << "";
+    QTest::newRow("workbook on the folder field")
+        << "lEdt_SourcePath" << QStringList{"@/book.xlsx"} << "" << wantFolder;
+    QTest::newRow("folder on a workbook field")
+        << "lEdt_ExcelFilePath" << QStringList{"@/月报"} << ""
+        << "这里需要一个工作簿(.xls、.xlsx、.xlsm)：@/月报";
+    QTest::newRow("csv on the sheet merge's field")
+        << "lEdt_ExcelFilePath" << QStringList{"@/data.csv"} << ""
+        << "这里需要一个工作簿(.xls、.xlsx、.xlsm)：@/data.csv";
+    QTest::newRow("text file on the window")
+        << "window" << QStringList{"@/notes.txt"} << ""
+        << "只能打开文件夹或工作簿(.xls、.xlsx、.xlsm、.csv)：@/notes.txt";
+    QTest::newRow("two items") << "lEdt_SourcePath" << QStringList{"@/月报", "@/book.xlsx"} << ""
+                               << "一次只能拖入一个文件或文件夹";
+}
+
+void WindowUsabilityTest::dropsFillTheFieldsThatFit() {
+    QFETCH(QString, target);
+    QFETCH(QStringList, dropped);
+    QFETCH(QString, field);
+    QFETCH(QString, message);
+    const auto expand = [this](QString text) { return text.replace("@", dir_->path()); };
+    makeWindow();
+    const QString before = status();
+    QWidget* receiver = target == "window" ? static_cast<QWidget*>(window_.get())
+                                           : child<QLineEdit>(qPrintable(target));
+
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : dropped) urls << QUrl::fromLocalFile(expand(path));
+    data.setUrls(urls);
+    data.setText(urls.front().toString());  // as file managers also offer it
+    QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(4, 4), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &drop);
+
+    QCOMPARE(drop.isAccepted(), message.isEmpty());
+    QCOMPARE(status(), message.isEmpty() ? before : expand(message));
+    const QString filled = QDir::cleanPath(expand(dropped.front()));
+    for (QLineEdit* edit : window_->findChildren<QLineEdit*>(QRegularExpression("^lEdt_")))
+        QCOMPARE(edit->text(), edit->objectName() == field ? filled : QString());
 }
 
 void WindowUsabilityTest::longStatusKeepsTheWindowSize() {
