@@ -1,11 +1,11 @@
 // The program: a command-line invocation runs headless; otherwise the start-up values are
 // taken, a copy already running is asked to show its window, and this copy shows its own.
 #include <QApplication>
-#include <QFont>
 #include <QSystemTrayIcon>
 #include <cstdio>
 #include <cstdlib>
 
+#include "interface_setup.h"
 #include "mainwindow.h"
 #include "merge_object.h"
 #include "path_drops.h"
@@ -25,12 +25,9 @@ int main(int argc, char** argv) {
                           tw::runningExecutablePath(argc > 0 ? argv[0] : nullptr),
                           tw::userConfigDir());
 
+    prepareInterfaceAttributes();
     QApplication app(argc, argv);
-    // The form is laid out for a compact CJK interface font; prefer one where it is installed.
-    QFont font = QApplication::font();
-    font.setFamilies(
-        {QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC"), font.family()});
-    QApplication::setFont(font);
+    setUpInterface(app);
 
     // "tablaweaver PATH" (a file manager's "open with"): the path goes into the form, of this
     // copy or of the one already running.

@@ -12,9 +12,9 @@
 #include "arguments.h"
 #include "console_host.h"
 #include "jobs/job_common.h"
-#include "start_checks.h"
 
 #include "merge_object.h"
+#include "start_checks.h"
 
 namespace {
 
@@ -48,15 +48,16 @@ std::optional<std::string> startCheck(cli::Invocation& inv) {
     switch (inv.command) {
         case Command::MergeFiles:
         case Command::MergeOneSheet:
-            return cli::checkFolderMerge(inv.options);
+            return tw::checkFolderMerge(inv.options.jobSourcePath);
         case Command::MergeSheets:
+            return tw::checkSheetMerge(inv.options.jobSourcePath);
         case Command::SplitSheets:
-            return cli::checkWorkbook(inv.options);
+            return tw::checkWorkbookExists(inv.options.jobSourcePath);
         case Command::SplitRows:
-            return cli::checkEvenSplit(inv.options);
+            return tw::checkSplitPaths(inv.options.splitSourceFile, inv.options.splitSaveDir);
         case Command::SplitColumn:
-            return cli::checkClassifySplit(inv.classifyColumn, inv.valuesText, inv.namesText,
-                                           inv.options);
+            return tw::checkClassifySplit(inv.classifyColumn, inv.valuesText, inv.namesText,
+                                          inv.options);
     }
     return std::nullopt;
 }
@@ -131,7 +132,7 @@ int runCommandLine(int argc, char** argv) {
         std::filesystem::path out = std::filesystem::absolute(inv.output, ec).lexically_normal();
         if (ec || out.filename().empty())
             return usageError("选项 -o 需要一个文件名：" + inv.output);
-        if (!cli::directoryExists(out.parent_path().string()))
+        if (!tw::directoryExists(out.parent_path().string()))
             return usageError("保存结果的文件夹不存在：" + out.parent_path().string());
         inv.output = out.string();
     }
@@ -144,7 +145,7 @@ int runCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", failed->c_str());
         return 1;
     }
-    if (isFolderMerge(inv.command) && cli::pathExists(inv.options.failListPath))
+    if (isFolderMerge(inv.command) && tw::pathExists(inv.options.failListPath))
         std::remove(inv.options.failListPath.c_str());
 
     cli::installStopHandlers();

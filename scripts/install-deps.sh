@@ -10,6 +10,6 @@ $SUDO apt-get install -y --no-install-recommends \
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev \
     libzip-dev libexpat1-dev zlib1g-dev \
     libgtest-dev libgmock-dev \
-    xvfb xauth fonts-wqy-microhei \
+    xvfb xauth fonts-wqy-microhei qttranslations5-l10n \
     python3 python3-openpyxl python3-xlrd libxml2-utils xsltproc \
     dpkg-dev file man-db desktop-file-utils appstream lintian xdotool xclip

@@ -11,12 +11,12 @@
 #include <QScreen>
 #include <QThread>
 
-#include "app/path_checks.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
 #include "job_options.h"
 #include "merge_object.h"
 #include "path_drops.h"
+#include "start_checks.h"
 #include "systemtray.h"
 #include "ui_mainwindow.h"
 
@@ -30,8 +30,11 @@ namespace {
 constexpr int kRestoreHeight = 680;
 const QString kDirectoryCaption = QStringLiteral("选择文件夹");
 const QString kFileCaption = QStringLiteral("选择Excel文件");
-const QString kWorkbookFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm");
-const QString kWorkbookOrCsvFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv");
+// The file dialog takes the patterns in parentheses, separated by blanks; the text before them
+// is what the dialog shows.
+const QString kWorkbookFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm)");
+const QString kWorkbookOrCsvFilter =
+    QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv)");
 const QString kFailListName = QStringLiteral("/无法合并的文件目录.txt");
 
 // A spin box taken as a number: its text in base 10, 0 when the text is empty or unreadable.
@@ -42,23 +45,11 @@ int spinNumber(const QSpinBox* box) {
 std::string utf8(const QString& text) {
     return text.toStdString();
 }
-bool pathExists(const QString& path) {
-    return tw::pathExists(utf8(path));
-}
-bool directoryExists(const QString& path) {
-    return tw::directoryExists(utf8(path));
-}
 void store(const char* key, const QString& value) {
     tw::storeSetting(key, utf8(value));
 }
 const char* yesNo(bool on) {
     return on ? "y" : "n";
-}
-
-std::vector<std::string> splitAtBars(const QString& text) {
-    std::vector<std::string> parts;
-    for (const QString& part : text.split(QLatin1Char('|'))) parts.push_back(utf8(part));
-    return parts;
 }
 
 }  // namespace
@@ -131,6 +122,9 @@ MainWindow::MainWindow(WorkerFactory makeWorker, QWidget* parent)
     std::string settingsContent;
     (void)tw::readSettingsFile(settingsContent, tw::startupValues().settingsFilePath);
 
+    // Function one's box gives its rows the width they need: the form's minimum width of 80
+    // would override its layout's and let the window squeeze the second row's labels.
+    ui->gBox_Setting->setMinimumWidth(0);
     ui->cBox_HighSpeedMode->setEnabled(true);
     ui->cBox_HighSpeedMode->setChecked(true);
     for (QLabel* separator : {ui->label_13, ui->label_15, ui->label_14, ui->label_16}) {
@@ -363,13 +357,10 @@ bool MainWindow::prepareFolderMerge() {
     const QString folder = ui->lEdt_SourcePath->text();
     options.jobSourcePath = utf8(folder);
     store("sourcePath", folder);
-    if (!directoryExists(folder)) {
-        showStatus(QStringLiteral("文件夹不存在"));
-        return false;
-    }
+    if (failedCheck(tw::checkFolderMerge(options.jobSourcePath))) return false;
     const QString failList = folder + kFailListName;
     options.failListPath = utf8(failList);
-    if (pathExists(failList)) QFile::remove(failList);
+    if (tw::pathExists(options.failListPath)) QFile::remove(failList);
 
     showStatus(QString());
     disableStartButtons();
@@ -410,10 +401,7 @@ void MainWindow::on_pBtn_SheetMerge_clicked() {
     const QString workbook = ui->lEdt_ExcelFilePath->text();
     options.jobSourcePath = utf8(workbook);
     store("sheetMergePath", workbook);
-    if (!pathExists(workbook)) {
-        showStatus(QStringLiteral("文件不存在"));
-        return;
-    }
+    if (failedCheck(tw::checkSheetMerge(options.jobSourcePath))) return;
     showStatus(QString());
     disableStartButtons();
 
@@ -436,10 +424,7 @@ void MainWindow::on_pBtn_ExcelFileSplit_clicked() {
     const QString workbook = ui->lEdt_ExcelFileSplitPath->text();
     options.jobSourcePath = utf8(workbook);
     store("sheetSplitPath", workbook);
-    if (!pathExists(workbook)) {
-        showStatus(QStringLiteral("文件不存在"));
-        return;
-    }
+    if (failedCheck(tw::checkWorkbookExists(options.jobSourcePath))) return;
     showStatus(QString());
     disableStartButtons();
     options.splitAsXlsx = ui->rBtn_xlsx->isChecked();
@@ -467,10 +452,7 @@ void MainWindow::on_pBtn_TransformAverage_clicked() {
     store("NumOfAppointedHRAverage", QString::number(options.evenHeaderRowCount));
 
     options.splitSaveDir += '/';
-    if (!pathExists(workbook) || !tw::directoryExists(options.splitSaveDir)) {
-        showStatus(QStringLiteral("Excel文件或文件夹不存在,请选择正确路径!"));
-        return;
-    }
+    if (failedCheck(tw::checkSplitPaths(options.splitSourceFile, options.splitSaveDir))) return;
     showStatus(QString());
     disableStartButtons();
     launchJob(workbook, &MergeObject::ShowDataSplit, &MainWindow::on_ShowDataSplit,
@@ -495,23 +477,12 @@ void MainWindow::on_pBtn_Transform_clicked() {
     const QString values = ui->lEdt_DataArr->text();
     const QString names = ui->lEdt_ExcelNameArr->text();
     options.classifyColumn = spinNumber(ui->sBox_Column);
-    if (options.classifyColumn < 1 || options.classifyColumn > 16384) {
-        showStatus(QStringLiteral("请正确填写列范围!"));
-        return;
-    }
+    if (failedCheck(tw::checkClassifyColumn(options.classifyColumn))) return;
     options.classifyLastColumnSet = ui->cBox_LastCol->isChecked();
     options.classifyLastColumn = options.classifyLastColumnSet ? spinNumber(ui->sBox_LastCol) : 1;
 
-    if (!values.isEmpty()) {
-        options.classifyValues = splitAtBars(values);
-        options.classifyFileNames = names.isEmpty() ? options.classifyValues : splitAtBars(names);
-        if (options.classifyValues.size() != options.classifyFileNames.size()) {
-            showStatus(QStringLiteral("提取数据份数与文件份数不一致,请核对!"));
-            return;
-        }
-    } else {
-        ui->lEdt_ExcelNameArr->setText(QString());
-    }
+    if (failedCheck(tw::cutClassifyLists(utf8(values), utf8(names), options))) return;
+    if (values.isEmpty()) ui->lEdt_ExcelNameArr->setText(QString());
 
     const QString workbook = ui->lEdt_DataSplitFilePath->text();
     const QString saveFolder = ui->lEdt_SavePath->text();
@@ -523,10 +494,7 @@ void MainWindow::on_pBtn_Transform_clicked() {
     store("NumOfAppointedHeaderR", QString::number(options.classifyHeaderRowCount));
 
     options.splitSaveDir += '/';
-    if (!pathExists(workbook) || !tw::directoryExists(options.splitSaveDir)) {
-        showStatus(QStringLiteral("Excel文件或文件夹不存在,请选择正确路径!"));
-        return;
-    }
+    if (failedCheck(tw::checkSplitPaths(options.splitSourceFile, options.splitSaveDir))) return;
     showStatus(QString());
     disableStartButtons();
     launchJob(workbook, &MergeObject::ShowDataSplit, &MainWindow::on_ShowDataSplit,
@@ -553,6 +521,12 @@ void MainWindow::on_Set_pBtn_Enable() {
     ui->pBtn_FilesToOneSheet->setEnabled(true);
     ui->pBar_JobProgress->hide();
     jobRunning_ = false;
+}
+
+bool MainWindow::failedCheck(const std::optional<std::string>& message) {
+    if (!message) return false;
+    showStatus(QString::fromStdString(*message));
+    return true;
 }
 
 void MainWindow::showStatus(const QString& text) {

@@ -115,6 +115,8 @@ private:
     void chooseFile(QLineEdit* target, const QString& filter);
     // Shared start of the two folder merges: false when the folder check failed.
     bool prepareFolderMerge();
+    // Shows a start check's message; true when there was one (the check failed).
+    bool failedCheck(const std::optional<std::string>& message);
     void disableStartButtons();
     void showStatus(const QString& text);
     void launchJob(const QString& path, TextSignal textSignal, TextSlot textSlot,

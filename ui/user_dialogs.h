@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
 
+class QFileDialog;
 class QWidget;
 
 class UserDialogs {
@@ -33,4 +35,9 @@ public:
                                         const QString& proposedName,
                                         const QString& filter) override;
     void showTextFile(const QString& path) override;
+
+    // The dialog openFileName shows, built but not yet shown.
+    static std::unique_ptr<QFileDialog> openFileDialog(QWidget* parent, const QString& caption,
+                                                       const QString& startDir,
+                                                       const QString& filter);
 };

@@ -182,10 +182,17 @@ class CommandLineTest(unittest.TestCase):
 
     def test_start_checks_stop_with_the_window_messages(self):
         missing = os.path.join(self.dir, "没有")
+        csv = os.path.join(self.dir, "明细.csv")
+        with open(csv, "w", encoding="utf-8") as f:
+            f.write("a,b\n1,2\n")
         cases = [
             (["merge-files", missing, "-o", os.path.join(self.out, "x")], "文件夹不存在"),
             (["merge-one-sheet", self.book, "-o", os.path.join(self.out, "x")], "文件夹不存在"),
             (["merge-sheets", missing, "-o", os.path.join(self.out, "x")], "文件不存在"),
+            (["merge-sheets", self.folder, "-o", os.path.join(self.out, "x")],
+             "汇总需要一个工作簿文件,不能汇总文件夹!"),
+            (["merge-sheets", csv, "-o", os.path.join(self.out, "x")],
+             "只能汇总扩展名为.xls、.xlsx、.xlsm(小写)的工作簿,请选择正确的文件!"),
             (["split-sheets", missing], "文件不存在"),
             (["split-rows", self.table, "-d", missing, "--rows", "2"],
              "Excel文件或文件夹不存在,请选择正确路径!"),

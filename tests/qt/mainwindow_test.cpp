@@ -356,8 +356,8 @@ void MainWindowTest::headerRowTogglesWriteAtOnce() {
 
 void MainWindowTest::pathChoosers() {
     makeWindow("");
-    const QString workbooks = "*.xls;*.xlsx;*.xlsm";
-    const QString withCsv = "*.xls;*.xlsx;*.xlsm;*.csv";
+    const QString workbooks = "*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm)";
+    const QString withCsv = "*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv)";
     const struct {
         const char* button;
         const char* edit;
@@ -478,11 +478,10 @@ void MainWindowTest::eachStartButtonRunsItsJob_data() {
                                      << "lEdt_SourcePath"
                                      << ""
                                      << "FilesToOneSheet";
-    // Any existing entry passes as the sheet merge's workbook; the job judges it.
-    QTest::newRow("sheet merge of a folder") << "pBtn_SheetMerge"
-                                             << "lEdt_ExcelFilePath"
-                                             << ""
-                                             << "ExcelSheetMerge";
+    QTest::newRow("sheet merge") << "pBtn_SheetMerge"
+                                 << "lEdt_ExcelFilePath"
+                                 << "/book.xlsx"
+                                 << "ExcelSheetMerge";
     QTest::newRow("split by sheet") << "pBtn_ExcelFileSplit"
                                     << "lEdt_ExcelFileSplitPath"
                                     << "/book.xlsx"

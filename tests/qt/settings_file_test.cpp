@@ -4,7 +4,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/path_checks.h"
 #include "app/settings_file.h"
 #include "app/startup.h"
 
@@ -33,7 +32,6 @@ private slots:
     void setSettingKeepsLongFileAndNeedsExistingFile();
     void readSettingsFileLimitsAndMissingFile();
     void textRoutines();
-    void existenceTests();
     void startupValues();
     void installedProgramKeepsSettingsPerUser();
     void storeSettingCreatesPerUserFileOnly();
@@ -188,35 +186,6 @@ void SettingsFileTest::textRoutines() {
     std::string lineEnd = "\r\nvalue\r\n";
     tw::trimBlanks(lineEnd);
     QCOMPARE(lineEnd, std::string("\r\nvalue\r\n"));
-}
-
-void SettingsFileTest::existenceTests() {
-    const std::string root = dir_.path().toStdString();
-    QVERIFY(QDir(dir_.path()).mkpath("folder"));
-    writeAll(root + "/book.xlsx", "x");
-
-    struct Case {
-        std::string path;
-        bool exists;
-        bool directory;
-    };
-    const Case cases[] = {
-        {root + "/book.xlsx", true, false},
-        {root + "/folder", true, true},
-        {root + "/folder/", true, true},
-        {root + "/folder\\", false, false},
-        {root + "/missing", false, false},
-        {root + "/*.xlsx", true, false},
-        {root + "/b??k.xls?", true, false},
-        {root + "/*.csv", false, false},
-        {root + "/fold*/x", false, false},
-        {"", false, false},
-        {"/", true, false},  // one "/" removed leaves nothing to search
-    };
-    for (const Case& c : cases) {
-        QVERIFY2(tw::pathExists(c.path) == c.exists, c.path.c_str());
-        QVERIFY2(tw::directoryExists(c.path) == c.directory, c.path.c_str());
-    }
 }
 
 void SettingsFileTest::startupValues() {
