@@ -131,6 +131,9 @@ MainWindow::MainWindow(WorkerFactory makeWorker, QWidget* parent)
     std::string settingsContent;
     (void)tw::readSettingsFile(settingsContent, tw::startupValues().settingsFilePath);
 
+    // Function one's box gives its rows the width they need: the form's minimum width of 80
+    // would override its layout's and let the window squeeze the second row's labels.
+    ui->gBox_Setting->setMinimumWidth(0);
     ui->cBox_HighSpeedMode->setEnabled(true);
     ui->cBox_HighSpeedMode->setChecked(true);
     for (QLabel* separator : {ui->label_13, ui->label_15, ui->label_14, ui->label_16}) {

@@ -6,6 +6,10 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
+#include <QGroupBox>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
+#include <QTextDocument>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -28,6 +32,7 @@
 #include "mainwindow.h"
 #include "merge_object.h"
 #include "path_drops.h"
+#include "status_line.h"
 
 namespace {
 
@@ -56,6 +61,53 @@ public:
     void showTextFile(const QString&) override {}
 };
 
+// Texts that do not fit the room their widget gives them, as "name: needed > available" (width
+// in pixels, measured with the widget's font metrics).
+QStringList clippedTexts(QWidget* root) {
+    QStringList clipped;
+    const auto check = [&clipped](const QWidget* widget, int needed, int available) {
+        if (widget->isVisible() && needed > available)
+            clipped << QStringLiteral("%1: %2 > %3")
+                           .arg(widget->objectName())
+                           .arg(needed)
+                           .arg(available);
+    };
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (button->text().isEmpty()) continue;
+        QStyleOptionButton option;
+        option.initFrom(button);
+        option.text = button->text();
+        QStyle::SubElement contents = QStyle::SE_PushButtonContents;
+        if (qobject_cast<QCheckBox*>(button)) contents = QStyle::SE_CheckBoxContents;
+        if (qobject_cast<QRadioButton*>(button)) contents = QStyle::SE_RadioButtonContents;
+        const QRect room = button->style()->subElementRect(contents, &option, button);
+        check(button, button->fontMetrics().horizontalAdvance(button->text()), room.width());
+    }
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || qobject_cast<StatusLine*>(label)) continue;
+        int needed = label->fontMetrics().horizontalAdvance(label->text());
+        if (label->textFormat() != Qt::PlainText && Qt::mightBeRichText(label->text())) {
+            QTextDocument document;
+            document.setDocumentMargin(0);
+            document.setDefaultFont(label->font());
+            document.setHtml(label->text());
+            needed = int(std::ceil(document.idealWidth()));
+        }
+        check(label, needed, label->contentsRect().width() - 2 * std::max(label->margin(), 0));
+    }
+    // A title is drawn from the style's label position on, as far as the box reaches.
+    for (QGroupBox* box : root->findChildren<QGroupBox*>()) {
+        QStyleOptionGroupBox option;
+        option.initFrom(box);
+        option.text = box->title();
+        option.subControls = QStyle::SC_GroupBoxLabel;
+        const QRect room = box->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                        QStyle::SC_GroupBoxLabel, box);
+        check(box, box->fontMetrics().horizontalAdvance(box->title()), box->width() - room.left());
+    }
+    return clipped;
+}
+
 }  // namespace
 
 class WindowUsabilityTest : public QObject {
@@ -70,6 +122,10 @@ private slots:
     void pickersListWorkbooks_data();
     void pickersListWorkbooks();
     void dialogsSpeakChinese();
+    void dropsFillTheFieldsThatFit_data();
+    void dropsFillTheFieldsThatFit();
+    void longStatusKeepsTheWindowSize();
+    void labelsFitAtDefaultAndMinimumSize();
     void sheetMergeRefusesWhatIsNoWorkbook_data();
     void sheetMergeRefusesWhatIsNoWorkbook();
 
@@ -82,6 +138,9 @@ private:
     }
     QString status() { return child<QLabel>("lb_ShowDisposing")->text(); }
     void makeWindow(JobFunctions jobs = {});
+    // With TW_SCREENSHOT_DIR set, saves the screen's pixels under the window there (what the X
+    // server shows, not the widget's own rendering).
+    void saveScreenshot(const QString& name);
 
     std::unique_ptr<QTemporaryDir> dir_;
     FakeDialogs dialogs_;
@@ -109,6 +168,16 @@ void WindowUsabilityTest::makeWindow(JobFunctions jobs) {
     window_ = std::make_unique<MainWindow>(
         [jobs](const QString& path) { return new MergeObject(path, jobs); });
     window_->setDialogs(&dialogs_);
+}
+
+void WindowUsabilityTest::saveScreenshot(const QString& name) {
+    const QString folder = qEnvironmentVariable("TW_SCREENSHOT_DIR");
+    if (folder.isEmpty()) return;
+    QTest::qWait(300);  // let the X server draw
+    const QRect frame = window_->frameGeometry();
+    const QPixmap shot =
+        window_->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    QVERIFY(shot.save(QDir(folder).filePath(name + ".png")));
 }
 
 void WindowUsabilityTest::startArgumentIsKeptWhole() {
@@ -245,6 +314,127 @@ void WindowUsabilityTest::dialogsSpeakChinese() {
     for (QAbstractButton* button : buttons->buttons()) texts << button->text();
     QCOMPARE(texts.size(), 5);
     for (const QString& text : texts) QVERIFY2(chinese(text), qPrintable(text));
+}
+
+void WindowUsabilityTest::dropsFillTheFieldsThatFit_data() {
+    QTest::addColumn<QString>("target");       // a field, or "window"
+    QTest::addColumn<QStringList>("dropped");  // "@" is the test folder
+    QTest::addColumn<QString>("field");        // the field expected to change
+    QTest::addColumn<QString>("message");      // status line after a refused drop
+    const QString wantFolder = "这里需要一个文件夹，拖入的是文件：@/book.xlsx";
+    QTest::newRow("folder on the folder field")
+        << "lEdt_SourcePath" << QStringList{"@/月报"} << "lEdt_SourcePath"
+        << "";
+    QTest::newRow("folder on the save folder field")
+        << "lEdt_SavePathAverage" << QStringList{"@/月报/"} << "lEdt_SavePathAverage"
+        << "";
+    QTest::newRow("folder on the window") << "window" << QStringList{"@/月报"} << "lEdt_SourcePath"
+                                          << "";
+    QTest::newRow("workbook on a workbook field")
+        << "lEdt_ExcelFileSplitPath" << QStringList{"@/old.xls"} << "lEdt_ExcelFileSplitPath"
+        << "";
+    QTest::newRow("csv on the even split's field")
+        << "lEdt_DataSplitFilePathAverage" << QStringList{"@/data.csv"}
+        << "lEdt_DataSplitFilePathAverage"
+        << "";
+    QTest::newRow("workbook on the window")
+        << "window" << QStringList{"@/macro.xlsm"} << "lEdt_ExcelFilePath"
+        << "";
+    QTest::newRow("workbook on the folder field")
+        << "lEdt_SourcePath" << QStringList{"@/book.xlsx"} << "" << wantFolder;
+    QTest::newRow("folder on a workbook field")
+        << "lEdt_ExcelFilePath" << QStringList{"@/月报"} << ""
+        << "这里需要一个工作簿(.xls、.xlsx、.xlsm)：@/月报";
+    QTest::newRow("csv on the sheet merge's field")
+        << "lEdt_ExcelFilePath" << QStringList{"@/data.csv"} << ""
+        << "这里需要一个工作簿(.xls、.xlsx、.xlsm)：@/data.csv";
+    QTest::newRow("text file on the window")
+        << "window" << QStringList{"@/notes.txt"} << ""
+        << "只能打开文件夹或工作簿(.xls、.xlsx、.xlsm、.csv)：@/notes.txt";
+    QTest::newRow("two items") << "lEdt_SourcePath" << QStringList{"@/月报", "@/book.xlsx"} << ""
+                               << "一次只能拖入一个文件或文件夹";
+}
+
+void WindowUsabilityTest::dropsFillTheFieldsThatFit() {
+    QFETCH(QString, target);
+    QFETCH(QStringList, dropped);
+    QFETCH(QString, field);
+    QFETCH(QString, message);
+    const auto expand = [this](QString text) { return text.replace("@", dir_->path()); };
+    makeWindow();
+    const QString before = status();
+    QWidget* receiver = target == "window" ? static_cast<QWidget*>(window_.get())
+                                           : child<QLineEdit>(qPrintable(target));
+
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString& path : dropped) urls << QUrl::fromLocalFile(expand(path));
+    data.setUrls(urls);
+    data.setText(urls.front().toString());  // as file managers also offer it
+    QDragEnterEvent enter(QPoint(4, 4), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(4, 4), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &drop);
+
+    QCOMPARE(drop.isAccepted(), message.isEmpty());
+    QCOMPARE(status(), message.isEmpty() ? before : expand(message));
+    const QString filled = QDir::cleanPath(expand(dropped.front()));
+    for (QLineEdit* edit : window_->findChildren<QLineEdit*>(QRegularExpression("^lEdt_")))
+        QCOMPARE(edit->text(), edit->objectName() == field ? filled : QString());
+}
+
+void WindowUsabilityTest::longStatusKeepsTheWindowSize() {
+    makeWindow();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    const QSize size = window_->size();
+    const QSize minimum = window_->minimumSize();
+    auto* line = child<StatusLine>("lb_ShowDisposing");
+
+    // A folder merge shows each file's path: one long word with no blank in it.
+    const QString deep = dir_->path() + "/" + QString("深层目录/").repeated(80) + "x.xlsx";
+    QVERIFY(deep.size() > 400);
+    window_->openPath(deep);
+    QCOMPARE(line->text(), "找不到：" + deep);
+    QApplication::processEvents();
+    QCOMPARE(window_->minimumSize(), minimum);
+    QCOMPARE(window_->size(), size);
+    QVERIFY(window_->frameGeometry().width() <= window_->screen()->availableGeometry().width());
+    line->repaint();
+    QVERIFY(line->isElided());
+
+    // Several lines of it stay within the window too; a short text shows whole again.
+    line->setText((deep + "\n").repeated(10));
+    QApplication::processEvents();
+    QCOMPARE(window_->size(), size);
+    line->setText("done");
+    line->repaint();
+    QVERIFY(!line->isElided());
+}
+
+void WindowUsabilityTest::labelsFitAtDefaultAndMinimumSize() {
+    makeWindow();
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    // Every check box as a user may have it, the spin boxes beside them enabled.
+    for (QCheckBox* box : window_->findChildren<QCheckBox*>()) box->setEnabled(true);
+    QApplication::processEvents();
+    saveScreenshot("default");
+    QVERIFY2(clippedTexts(window_.get()).isEmpty(),
+             qPrintable(clippedTexts(window_.get()).join(", ")));
+
+    const QSize minimum = window_->minimumSize();
+    QVERIFY(minimum.width() > 0 && minimum.height() > 0);
+    window_->resize(1, 1);
+    QTRY_COMPARE(window_->size(), minimum);
+    QApplication::processEvents();
+    saveScreenshot("minimum");
+    QVERIFY2(clippedTexts(window_.get()).isEmpty(),
+             qPrintable(clippedTexts(window_.get()).join(", ")));
+    // The window starts at 1080 x 680, a size that shows everything.
+    QVERIFY2(minimum.width() <= 1080 && minimum.height() <= 680,
+             qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
 }
 
 void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook_data() {
