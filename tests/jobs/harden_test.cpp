@@ -193,6 +193,27 @@ TEST(DataLoss, ASourceIsNeverTheOutput) {
     }
 }
 
+// The organised copy merge-sheets makes beside its source never takes a file already there.
+TEST(DataLoss, TheOrganisedCopyTakesNoUserFile) {
+    TempDir dir;
+    writeBook(dir / "two.xlsx", {{"S1", {{"1"}}}, {"S2", {{"2"}}}});
+    std::vector<fs::path> planted;
+    for (int s = 0; s < 30; ++s) {
+        std::time_t t = std::time(nullptr) + s;
+        std::tm local{};
+        localtime_r(&t, &local);
+        planted.push_back(dir / ("two.xlsx" + automation::timeTag(local)));
+        writeBytes(planted.back(), "the user's file");
+    }
+    JobOptions o = mergeOptions();
+    o.sheetMergeOrganise = true;
+    Host host({(dir / "out.xlsx").string()});
+    ExcelSheetMergeJob((dir / "two.xlsx").string(), o, host);
+    ASSERT_EQ(host.savedPaths.size(), 1u);
+    for (const auto& p : planted) EXPECT_EQ(readBytes(p), "the user's file") << p;
+    EXPECT_EQ(namesIn(dir.path()).size(), planted.size() + 2);
+}
+
 // A job with nothing to save saves nothing (the file already at the answer stays), says why;
 // the splits of an unreadable workbook fail with the reason.
 TEST(DataLoss, NothingToSaveReplacesNothing) {
