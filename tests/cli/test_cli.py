@@ -252,7 +252,7 @@ class CommandLineTest(unittest.TestCase):
                      "--first-sheet", "--file-name-as-sheet-name", "--same-name", "--header-rows",
                      "--drop-empty-key", "--horizontal", "--no-organise", "--xls", "--rows",
                      "--last-column", "--column", "--values", "--names", "--contains",
-                     "--one-workbook", "--row-by-row", "用法"]:
+                     "--one-workbook", "--row-by-row", "--overwrite", "用法"]:
             self.assertIn(name, text)
         code, stdout, _ = run("--version")
         self.assertEqual(code, 0)

@@ -16,6 +16,7 @@ namespace {
 class AnsweringDialogs : public UserDialogs {
 public:
     QString answer;
+    QStringList laterAnswers;  // answers given before `answer`, first first
     QStringList saveQuestions;
     QString existingDirectory(QWidget*, const QString&, const QString&) override { return {}; }
     QString openFileName(QWidget*, const QString&, const QString&, const QString&) override {
@@ -24,6 +25,7 @@ public:
     std::optional<QString> saveFileName(QWidget*, const QString& caption, const QString& name,
                                         const QString& filter) override {
         saveQuestions << caption + "|" + name + "|" + filter;
+        if (!laterAnswers.isEmpty()) return laterAnswers.takeFirst();
         return answer;
     }
     void showTextFile(const QString&) override {}
@@ -41,6 +43,7 @@ class WindowJobsTest : public QObject {
     Q_OBJECT
 private slots:
     void folderMergeSavesWhereTheUserChose();
+    void aSourceAsTheSaveNameIsRefusedAndAskedAgain();
 };
 
 void WindowJobsTest::folderMergeSavesWhereTheUserChose() {
@@ -66,6 +69,35 @@ void WindowJobsTest::folderMergeSavesWhereTheUserChose() {
     QVERIFY(window.findChild<QLabel*>("lb_ShowDisposing")
                 ->text()
                 .startsWith("成功合并2个工作簿的2个sheet"));
+}
+
+void WindowJobsTest::aSourceAsTheSaveNameIsRefusedAndAskedAgain() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("in"));
+    writeWorkbook(dir.filePath("in/a.xlsx"), 1);
+    writeWorkbook(dir.filePath("in/b.xlsx"), 2);
+    QFile source(dir.filePath("in/a.xlsx"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray before = source.readAll();
+    source.close();
+    tw::startupValues().settingsFilePath = dir.filePath("Tablaweaver.zrk").toStdString();
+
+    AnsweringDialogs dialogs;
+    dialogs.laterAnswers << dir.filePath("in/a");  // a source, spelled without its extension
+    dialogs.answer = dir.filePath("合并结果");
+    MainWindow window([](const QString& path) { return new MergeObject(path); });
+    window.setDialogs(&dialogs);
+    window.findChild<QLineEdit*>("lEdt_SourcePath")->setText(dir.filePath("in"));
+    window.findChild<QPushButton*>("pBtn_FileMerge")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isJobRunning(), 20000);
+
+    QCOMPARE(
+        dialogs.saveQuestions,
+        QStringList({"保存文件|FileMerge.xlsx|EXCEL(*.xlsx)",
+                     "保存文件（不能保存为源文件，请另选文件名）|FileMerge.xlsx|EXCEL(*.xlsx)"}));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QCOMPARE(source.readAll(), before);
+    QVERIFY(QFile::exists(dir.filePath("合并结果.xlsx")));
 }
 
 QTEST_MAIN(WindowJobsTest)
