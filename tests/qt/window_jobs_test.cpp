@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -29,6 +30,12 @@ public:
         return answer;
     }
     void showTextFile(const QString&) override {}
+    ExistingFiles existingAnswer = ExistingFiles::KeepBoth;
+    QStringList existingQuestions;
+    ExistingFiles existingFiles(QWidget*, const QString& path) override {
+        existingQuestions << path;
+        return existingAnswer;
+    }
 };
 
 void writeWorkbook(const QString& path, double value) {
@@ -44,6 +51,7 @@ class WindowJobsTest : public QObject {
 private slots:
     void folderMergeSavesWhereTheUserChose();
     void aSourceAsTheSaveNameIsRefusedAndAskedAgain();
+    void existingOutputsAreReplacedOnlyAfterTheQuestion();
 };
 
 void WindowJobsTest::folderMergeSavesWhereTheUserChose() {
@@ -98,6 +106,49 @@ void WindowJobsTest::aSourceAsTheSaveNameIsRefusedAndAskedAgain() {
     QVERIFY(source.open(QIODevice::ReadOnly));
     QCOMPARE(source.readAll(), before);
     QVERIFY(QFile::exists(dir.filePath("合并结果.xlsx")));
+}
+
+void WindowJobsTest::existingOutputsAreReplacedOnlyAfterTheQuestion() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("out"));
+    auto book = ss::Workbook::createDefault();
+    for (uint32_t r = 1; r <= 3; ++r) book->sheets[0]->setNumber(r, 1, r);
+    QVERIFY(ss::saveWorkbook(*book, dir.filePath("book.xlsx").toStdString(), ss::FileFormat::Xlsx)
+                .ok());
+    for (const char* name : {"out/book_1.xlsx", "out/book_2.xlsx"}) {
+        QFile other(dir.filePath(name));
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write("someone's file");
+    }
+    tw::startupValues().settingsFilePath = dir.filePath("Tablaweaver.zrk").toStdString();
+
+    for (ExistingFiles answer : {ExistingFiles::KeepBoth, ExistingFiles::ReplaceAll}) {
+        AnsweringDialogs dialogs;
+        dialogs.existingAnswer = answer;
+        MainWindow window([](const QString& path) { return new MergeObject(path); });
+        window.setDialogs(&dialogs);
+        window.findChild<QLineEdit*>("lEdt_DataSplitFilePathAverage")
+            ->setText(dir.filePath("book.xlsx"));
+        window.findChild<QLineEdit*>("lEdt_SavePathAverage")->setText(dir.filePath("out"));
+        window.findChild<QSpinBox*>("sBox_OneWbRows")->setValue(1);
+        window.findChild<QPushButton*>("pBtn_TransformAverage")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window.isJobRunning(), 20000);
+        // Asked once for the job, about the first name taken.
+        QCOMPARE(dialogs.existingQuestions, QStringList{dir.filePath("out/book_1.xlsx")});
+        const QString status = window.findChild<QLabel*>("lb_ShowDisposing")->text();
+        QFile first(dir.filePath("out/book_1.xlsx"));
+        QVERIFY(first.open(QIODevice::ReadOnly));
+        if (answer == ExistingFiles::KeepBoth) {
+            QCOMPARE(first.readAll(), QByteArray("someone's file"));
+            QVERIFY(QFile::exists(dir.filePath("out/book_1 (2).xlsx")));
+            QVERIFY2(status.contains("另存为：book_1 (2).xlsx、book_2 (2).xlsx"),
+                     qPrintable(status));
+        } else {
+            QVERIFY(first.readAll() != QByteArray("someone's file"));
+            QVERIFY2(status.contains("已替换原有文件：book_1.xlsx、book_2.xlsx"),
+                     qPrintable(status));
+        }
+    }
 }
 
 QTEST_MAIN(WindowJobsTest)
