@@ -595,12 +595,14 @@ TEST(Interruption, TemporaryNamesFitAndStaleOnesGo) {
     const fs::path oldZip = stale / ".out.xlsx.tw-0123abcd.tmp.Ab12Cd";
     const fs::path fresh = stale / ".out.xlsx.tw-89abcdef.tmp";
     const fs::path notOurs = stale / ".out.xlsx.tmp";
-    for (const auto& p : {old, oldZip, fresh, notOurs}) writeBytes(p, "x");
+    const fs::path shortName = stale / "a.bcdefg";
+    for (const auto& p : {old, oldZip, fresh, notOurs, shortName}) writeBytes(p, "x");
     struct utimbuf twoMinutesAgo {
         std::time(nullptr) - 120, std::time(nullptr) - 120
     };
-    for (const auto& p : {old, oldZip, notOurs}) ::utime(p.c_str(), &twoMinutesAgo);
+    for (const auto& p : {old, oldZip, notOurs, shortName}) ::utime(p.c_str(), &twoMinutesAgo);
     ASSERT_TRUE(ss::saveWorkbook(*wb, stale / "new.xlsx", ss::FileFormat::Xlsx).ok());
     EXPECT_EQ(namesIn(stale.path()),
-              (std::vector<std::string>{".out.xlsx.tmp", ".out.xlsx.tw-89abcdef.tmp", "new.xlsx"}));
+              (std::vector<std::string>{".out.xlsx.tmp", ".out.xlsx.tw-89abcdef.tmp", "a.bcdefg",
+                                        "new.xlsx"}));
 }
