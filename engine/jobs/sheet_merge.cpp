@@ -46,7 +46,8 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     const int64_t start = automation::currentSeconds();
     const std::string tag = automation::timeTag();
     const std::string nativePath = path;
-    const std::string tempPath = nativePath + tag;
+    // The organised copy never takes the name of a file that is already there.
+    const std::string tempPath = jobs::freeNameBeside(nativePath + tag).string();
     auto removeTemp = [&] {
         std::error_code ec;
         fs::remove(tempPath, ec);
