@@ -99,7 +99,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     const int64_t start = automation::currentSeconds();
     const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -143,6 +143,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
+    session.reportReferences(host);
     jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls);
     (void)run.target->Close(false);
     jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath),

@@ -12,7 +12,7 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     using namespace automation;
     using namespace splitjob;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     if (!session.workbooks()) return;
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
@@ -78,4 +78,5 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     }
     (void)source->Close(false);
     host.text(withFailures(resultText(), failed));
+    session.reportReferences(host);
 }

@@ -67,7 +67,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     const int64_t start = automation::currentSeconds();
     const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -110,6 +110,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
+    session.reportReferences(host);
     jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls);
     (void)target->Close(false);
     jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath), failureText);

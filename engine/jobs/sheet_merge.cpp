@@ -50,7 +50,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         fs::remove(tempPath, ec);
     };
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -125,6 +125,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     }
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
               automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted));
+    session.reportReferences(host);
     jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls);
     (void)target->Close(false);
     removeTemp();

@@ -73,7 +73,7 @@ automation::Range makeKeyTable(automation::Workbooks& books, automation::Applica
 void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     using namespace automation;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     if (!session.workbooks()) return;
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
@@ -286,4 +286,5 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     }
     closeAll();
     host.text(withFailures(result, failed));
+    session.reportReferences(host);
 }

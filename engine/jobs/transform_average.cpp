@@ -18,7 +18,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     using namespace automation;
     using namespace splitjob;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     if (!session.workbooks()) return;
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
@@ -112,4 +112,5 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     }
     (void)source->Close(false);
     host.text(withFailures(resultText(), failed));
+    session.reportReferences(host);
 }
