@@ -196,6 +196,10 @@ void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbo
                 ss::Workbook& to, const std::vector<CopiedSheet>& sheets,
                 const std::vector<std::string>& used, NameMemo* memo);
 
+// After sheet `renamed` of `wb` was renamed from `oldName`: the workbook's formulas, names and
+// kept texts that named it name it anew.
+void renameReferences(ss::Workbook& wb, const ss::Worksheet& renamed, std::string_view oldName);
+
 // Restates the whole-sheet copies pending for which `which` holds, each group of copies from one
 // source into one target together.
 void settlePending(ReferenceState& state, const std::function<bool(const PendingCopy&)>& which);

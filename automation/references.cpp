@@ -309,6 +309,35 @@ void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbo
     }
 }
 
+void renameReferences(ss::Workbook& wb, const ss::Worksheet& renamed, std::string_view oldName) {
+    ss::ReferenceMap map;
+    auto before = [&](const ss::Worksheet& s) {
+        return &s == &renamed ? std::string(oldName) : s.name;
+    };
+    for (const auto& s : wb.sheets) map.addSheet(before(*s), {s->name, true, {}});
+    for (const ss::DefinedName& n : wb.names)
+        if (!n.localSheet)
+            map.addName(n.name, n.name);
+        else if (*n.localSheet < wb.sheets.size())
+            map.addName(n.name, n.name, before(*wb.sheets[*n.localSheet]));
+    // What the map cannot read (another workbook, several sheets, tables) stays as it is.
+    auto restated = [&](std::string_view text, std::string_view home) {
+        return ss::restateFormula(text, map, home).value_or(std::string(text));
+    };
+    for (auto& s : wb.sheets) {
+        const std::string home = before(*s);
+        for (auto& [k, f] : s->mutableFormulas()) f.text = restated(f.text, home);
+        ss::restatePreserved(
+            s->preserved,
+            [&](ss::KeptText, std::string_view text, int64_t,
+                int64_t) -> std::optional<std::string> { return restated(text, home); });
+    }
+    for (ss::DefinedName& n : wb.names)
+        n.formula = restated(n.formula, n.localSheet && *n.localSheet < wb.sheets.size()
+                                            ? before(*wb.sheets[*n.localSheet])
+                                            : std::string());
+}
+
 void ReferenceState::forgetSheet(uint64_t book, const ss::Worksheet* sheet, bool gone) {
     if (gone) std::erase_if(pending, [&](const PendingCopy& p) { return p.copy == sheet; });
     for (auto it = copies.begin(); it != copies.end();) {

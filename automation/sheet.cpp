@@ -180,7 +180,9 @@ ss::Status Worksheet::SetName(std::string_view name) {
     if (!problem.empty()) return ss::fail(problem);
     ss::Worksheet* other = parent_->model_->sheetByName(name);
     if (other && other != model_) return ss::fail("工作表名称无效：工作簿中已有同名的工作表。");
+    const std::string oldName = model_->name;
     model_->name = std::string(name);
+    if (oldName != model_->name) detail::renameReferences(*parent_->model_, *model_, oldName);
     return ss::okStatus();
 }
 

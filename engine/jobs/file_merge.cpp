@@ -142,8 +142,8 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     (void)placeholder->Delete();  // refused when it is the only sheet: then it is kept
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
-    session.reportReferences(host);
+              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
+              session.referencesNote());
     jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls);
     (void)run.target->Close(false);
     jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath),

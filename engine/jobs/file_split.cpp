@@ -77,6 +77,5 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
         host.progress(i, count);
     }
     (void)source->Close(false);
-    host.text(withFailures(resultText(), failed));
-    session.reportReferences(host);
+    host.text(withFailures(resultText(), failed) + session.referencesNote());
 }

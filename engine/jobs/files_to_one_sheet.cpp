@@ -109,8 +109,8 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     }
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
-    session.reportReferences(host);
+              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
+              session.referencesNote());
     jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls);
     (void)target->Close(false);
     jobs::writeAndShowFailList(host, jobs::failListPath(path, options.failListPath), failureText);

@@ -17,10 +17,10 @@ Session::Session(JobHost& host, const JobOptions& options) : Session(host) {
     app_->FormulasAsValues(options.formulasAsValues);
 }
 
-void Session::reportReferences(JobHost& host) {
-    if (!app_) return;
+std::string Session::referencesNote() const {
+    if (!app_) return {};
     const std::string text = app_->References().text();
-    if (!text.empty()) host.text(text);
+    return text.empty() ? text : " " + text;
 }
 
 Session::Session(JobHost& host) : app_(std::make_unique<automation::Application>()) {

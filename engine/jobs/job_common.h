@@ -48,10 +48,10 @@ public:
     // Quits the application; further calls do nothing.
     void end();
 
-    // Tells the user, after a job's closing text, how many formulas were written as their stored
-    // values because their outputs lack what they refer to (and where the first few are), and
-    // what else was left behind for that reason; nothing when all references were carried.
-    void reportReferences(JobHost& host);
+    // The note a job's closing text ends with: how many formulas were written as their stored
+    // values because their outputs lack what they refer to, where the first few are, and what
+    // else was left behind for that reason; empty when every reference was carried.
+    std::string referencesNote() const;
 
 private:
     std::unique_ptr<automation::Application> app_;

@@ -124,8 +124,8 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         return;
     }
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted));
-    session.reportReferences(host);
+              automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted) +
+              session.referencesNote());
     jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls);
     (void)target->Close(false);
     removeTemp();

@@ -285,6 +285,5 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         result = "成功拆分出" + num(written) + "个excel文件!";
     }
     closeAll();
-    host.text(withFailures(result, failed));
-    session.reportReferences(host);
+    host.text(withFailures(result, failed) + session.referencesNote());
 }

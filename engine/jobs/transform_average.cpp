@@ -111,6 +111,5 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         host.progress(int(i + 1), int(blocks));
     }
     (void)source->Close(false);
-    host.text(withFailures(resultText(), failed));
-    session.reportReferences(host);
+    host.text(withFailures(resultText(), failed) + session.referencesNote());
 }

@@ -21,6 +21,7 @@ from openpyxl.styles.differential import DifferentialStyle
 from openpyxl.styles import PatternFill
 from openpyxl.workbook.defined_name import DefinedName
 from openpyxl.worksheet.datavalidation import DataValidation
+from openpyxl.worksheet.hyperlink import Hyperlink
 from openpyxl.worksheet.properties import PageSetupProperties
 
 BUILD = os.environ.get("TW_BUILD_DIR", "build")
@@ -76,7 +77,7 @@ def monthly(path, factor, rate):
     red = DifferentialStyle(fill=PatternFill(bgColor="FFFF0000"))
     s.conditional_formatting.add("B1", Rule(type="expression", formula=["Data!$B$2>150"], dxf=red))
     s["C1"] = "go"
-    s["C1"].hyperlink = "#Data!A1"
+    s["C1"].hyperlink = Hyperlink(ref="C1", location="Data!A1")
     wb.save(path)
 
 
@@ -228,11 +229,12 @@ class References(unittest.TestCase):
         self.assertEqual(wb["Summary (2)"]["C1"].hyperlink.location, "'Data (2)'!A1")
         cf = wb["Summary (2)"].conditional_formatting
         self.assertEqual([r.formula for rng in cf for r in rng.rules], [["'Data (2)'!$B$2>150"]])
-        # February's Rate clashes with January's: it became local to February's sheet.
-        febSheet = wb.sheetnames.index("Summary (2)")
-        self.assertTrue({("Rate", None), ("Rate", febSheet)} <= names_of(wb), names_of(wb))
+        # Files go in name order: February first. January's Rate clashes with February's: it
+        # became local to January's sheets.
+        jan = wb.sheetnames.index("Summary (2)")
+        self.assertTrue({("Rate", None), ("Rate", jan)} <= names_of(wb), names_of(wb))
         recalc = self.recalculated(out)
-        for month, suffix in (("jan", ""), ("feb", " (2)")):
+        for month, suffix in (("feb", ""), ("jan", " (2)")):
             src = os.path.join(self.src, month + ".xlsx")
             for sheet in ("Summary", "Data"):
                 self.assertEqual(shown(recalc, sheet + suffix), shown(src, sheet),
@@ -280,8 +282,10 @@ class References(unittest.TestCase):
         run("split-column", os.path.join(self.src, "scores.xlsx"), "-d", d, "--column", "2")
         for cls, rows in (("A", 6), ("B", 4)):
             ws = openpyxl.load_workbook(os.path.join(d, cls + ".xlsx"))["Sheet1"]
-            ranges = [str(r.sqref) for r in ws.conditional_formatting]
-            self.assertEqual(ranges, ["C2:C%d" % (rows + 1)] * 2, cls)
+            rules = sorted((str(cf.sqref), r.type) for cf in ws.conditional_formatting
+                           for r in cf.rules)
+            whole = "C2:C%d" % (rows + 1)
+            self.assertEqual(rules, [(whole, "colorScale"), (whole, "top10")], cls)
 
     def test_split_sheets_leave_nothing_pointing_outside(self):  # faults 6 and 7
         src = os.path.join(self.root, "entry-src", "entry.xlsx")
