@@ -187,14 +187,15 @@ std::vector<std::string> namesUsedBy(const std::vector<std::string_view>& texts)
 std::optional<std::string> inlineList(const ss::Workbook& wb, std::string_view formula,
                                       std::string_view homeSheet);
 
-// Brings the defined names of `from` that `used` names (and those they use, and the names local
-// to the copied sheets) into `to`, their formulas restated through `map`, and adds them to
-// `map`. A workbook-level name whose spelling `to` already has for another meaning becomes local
-// to each copied sheet; a name that does not fit the map stays behind (counted). `memo`: names
-// already decided for this pair of workbooks are not looked at again.
+// Brings the defined names of `from` that `used` names (and those they use, and with
+// `wholeSheets` every name local to the copied sheets: print areas, titles ...) into `to`, their
+// formulas restated through `map`, and adds them to `map`. A workbook-level name whose spelling
+// `to` already has for another meaning becomes local to each copied sheet; a name that does not fit
+// the map stays behind (counted). `memo`: names already decided for this pair of workbooks are not
+// looked at again.
 void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbook& from,
                 ss::Workbook& to, const std::vector<CopiedSheet>& sheets,
-                const std::vector<std::string>& used, NameMemo* memo);
+                const std::vector<std::string>& used, bool wholeSheets, NameMemo* memo);
 
 // After sheet `renamed` of `wb` was renamed from `oldName`: the workbook's formulas, names and
 // kept texts that named it name it anew.

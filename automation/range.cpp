@@ -649,7 +649,7 @@ ss::Status Range::Copy(const Range& destination) const {
                             if (const ss::Formula* f = sm.formula(srows[i].index, c.col))
                                 texts.push_back(f->text);
             detail::carryNames(*policy, copyRefs->map, sb, db, {{&sm, &dm}},
-                               detail::namesUsedBy(texts), &copyRefs->names);
+                               detail::namesUsedBy(texts), false, &copyRefs->names);
         }
     }
 

@@ -207,7 +207,7 @@ std::vector<std::string> namesUsedBy(const std::vector<std::string_view>& texts)
 
 void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbook& from,
                 ss::Workbook& to, const std::vector<CopiedSheet>& sheets,
-                const std::vector<std::string>& used, NameMemo* memo) {
+                const std::vector<std::string>& used, bool wholeSheets, NameMemo* memo) {
     std::set<std::string>* decided = memo ? &memo->decided : nullptr;
     // The names to bring: those used, those their formulas use in turn, and the names local to
     // the copied sheets (print areas, print titles, the filter's table ...).
@@ -223,12 +223,12 @@ void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbo
         items.push_back({n, local});
         for (std::string& m : ss::formulaNames(n->formula).names) queue.push_back(std::move(m));
     };
-    for (const CopiedSheet& s : sheets) {
-        int idx = from.indexOf(s.source);
-        if (!decided || decided->insert("\x02" + lower(s.source->name)).second)
+    if (wholeSheets)
+        for (const CopiedSheet& s : sheets) {
+            const int idx = from.indexOf(s.source);
             for (const ss::DefinedName& n : from.names)
                 if (n.localSheet && int(*n.localSheet) == idx) take(&n, &s);
-    }
+        }
     for (size_t q = 0; q < queue.size(); ++q) {
         const std::string key = lower(queue[q]);
         for (const ss::DefinedName& n : from.names) {
@@ -400,7 +400,7 @@ void settleCopies(ReferenceState& state, const std::vector<PendingCopy>& group) 
         }
     std::vector<std::string_view> views(texts.begin(), texts.end());
     carryNames(policy, map, from, to, sheets,
-               sameBook ? std::vector<std::string>{} : namesUsedBy(views), nullptr);
+               sameBook ? std::vector<std::string>{} : namesUsedBy(views), true, nullptr);
 
     for (const PendingCopy& p : group) {
         std::vector<uint64_t> frozen;
