@@ -273,6 +273,33 @@ void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbo
         }
     }
 
+    // Workbook-level names whose spelling `to` has for another meaning become local to the
+    // copied sheets; so do those that use one of them (a workbook-level formula would read
+    // `to`'s meaning).
+    std::vector<bool> clash(items.size(), false);
+    std::set<std::string> clashing;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (!carried[i] || items[i].local) continue;
+        for (const ss::DefinedName& e : to.names)
+            if (!e.localSheet && lower(e.name) == lower(items[i].name->name) &&
+                e.formula != restated[i]) {
+                clash[i] = true;
+                clashing.insert(lower(e.name));
+            }
+    }
+    for (bool changed = !clashing.empty(); changed;) {
+        changed = false;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!carried[i] || items[i].local || clash[i]) continue;
+            for (const std::string& m : ss::formulaNames(restated[i]).names)
+                if (clashing.count(lower(m))) {
+                    clash[i] = changed = true;
+                    clashing.insert(lower(items[i].name->name));
+                    break;
+                }
+        }
+    }
+
     for (size_t i = 0; i < items.size(); ++i) {
         if (!carried[i]) continue;
         const ss::DefinedName& n = *items[i].name;
@@ -293,16 +320,15 @@ void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbo
             if (memo) memo->carried.emplace_back(n.name, items[i].local->source->name);
             continue;
         }
-        const ss::DefinedName* clash = nullptr;
-        for (const ss::DefinedName& e : to.names)
-            if (!e.localSheet && lower(e.name) == lower(n.name)) clash = &e;
-        if (!clash) {
+        const bool same = std::any_of(to.names.begin(), to.names.end(), [&](auto& e) {
+            return !e.localSheet && lower(e.name) == lower(n.name);
+        });
+        if (clash[i]) {
+            for (const CopiedSheet& s : sheets) addLocal(s);
+        } else if (!same) {
             ss::DefinedName c = n;
             c.formula = restated[i];
             to.names.push_back(std::move(c));
-        } else if (clash->formula != restated[i]) {
-            // Another name of the same spelling: this one becomes local to the copied sheets.
-            for (const CopiedSheet& s : sheets) addLocal(s);
         }
         map.addName(n.name, n.name);
         if (memo) memo->carried.emplace_back(n.name, std::string());

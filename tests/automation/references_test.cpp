@@ -45,6 +45,8 @@ TEST(References, SheetsCopiedTogetherReadEachOtherAndTheRestIsFrozen) {
     setFormula(summary, 1, 2, "SUM(Data!A1:A2)", 3);
     setFormula(summary, 2, 2, "Lists!A1", 9);
     setFormula(summary, 3, 2, "B1*Rate", 1.5);
+    src.model().names.push_back({"Net", "Rate*10", std::nullopt, false, ""});
+    setFormula(summary, 4, 2, "Net+1", 6);
     setFormula(data, 3, 1, "Summary!B1", 3);
 
     // Summary goes first: it reads Data, whose copy comes after it.
@@ -63,6 +65,10 @@ TEST(References, SheetsCopiedTogetherReadEachOtherAndTheRestIsFrozen) {
     EXPECT_EQ(nameIn(target.model(), "Rate", std::nullopt)->formula, "2");
     ASSERT_NE(nameIn(target.model(), "Rate", 0u), nullptr);
     EXPECT_EQ(nameIn(target.model(), "Rate", 0u)->formula, "0.5");
+    // Net reads Rate: at workbook level it would read the target's.
+    EXPECT_EQ(nameIn(target.model(), "Net", std::nullopt), nullptr);
+    ASSERT_NE(nameIn(target.model(), "Net", 0u), nullptr);
+    EXPECT_EQ(formulaAt(s, 4, 2), "Net+1");
 
     const ReferenceReport& r = app.References();
     EXPECT_EQ(r.frozenFormulas, 1u);
