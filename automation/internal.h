@@ -112,11 +112,10 @@ std::vector<uint32_t> dxfMap(const ss::Workbook& from, ss::Workbook& to);
 
 // ---- References through copies (references.cpp)
 
-// Names decided for copies from one workbook into another: those looked at, and those carried
-// (with the source sheet they are local to, empty for workbook-level names).
+// The workbook-level names already looked at for copies from one workbook into one sheet (those
+// carried are in the copies' reference map).
 struct NameMemo {
     std::set<std::string> decided;
-    std::vector<std::pair<std::string, std::string>> carried;
 };
 
 // What the range copies from one workbook into one target sheet built up: where the cells of

@@ -317,7 +317,6 @@ void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbo
         if (items[i].local) {
             addLocal(*items[i].local);
             map.addName(n.name, n.name, items[i].local->source->name);
-            if (memo) memo->carried.emplace_back(n.name, items[i].local->source->name);
             continue;
         }
         const bool same = std::any_of(to.names.begin(), to.names.end(), [&](auto& e) {
@@ -331,7 +330,6 @@ void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbo
             to.names.push_back(std::move(c));
         }
         map.addName(n.name, n.name);
-        if (memo) memo->carried.emplace_back(n.name, std::string());
     }
 }
 
