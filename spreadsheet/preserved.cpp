@@ -688,12 +688,21 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
             if (dxf) renumberDxf(*root, *dxf);
             for (auto& c : copiesOf(*root, block, restater)) {
                 // A rule the destination has already (copied from an earlier block) grows.
+                // Rules without formulas continue only a rule with the same text after its
+                // ranges: the others are passed over without being parsed.
+                const std::string piece = text(*c);
+                const std::string_view rules = std::string_view(piece).substr(piece.find('>'));
+                const bool formulas = rules.find("<formula>") != std::string_view::npos;
                 bool extended = false;
                 int looked = 0;
                 for (auto it = to.preserved.rbegin(); it != to.preserved.rend() && looked < 64;
                      ++it) {
                     if (it->element != "conditionalFormatting") continue;
                     ++looked;
+                    const size_t gt = it->xml.find('>');
+                    if (!formulas &&
+                        (gt == std::string::npos || std::string_view(it->xml).substr(gt) != rules))
+                        continue;
                     auto e = parseWhole(it->xml);
                     if (e && extend(*e, *c)) {
                         it->xml = text(*e);
@@ -701,7 +710,7 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
                         break;
                     }
                 }
-                if (!extended) to.preserved.push_back({"conditionalFormatting", text(*c)});
+                if (!extended) to.preserved.push_back({"conditionalFormatting", piece});
             }
             continue;
         }
