@@ -23,6 +23,10 @@ public:
                                                        const std::string& proposedName,
                                                        const std::string& filter) = 0;
 
+    // The job's result was written to `path`, the answer to the save-file question (or the
+    // .xlsx beside it). The window shows where; the command line prints it anyway.
+    virtual void saved(const std::string& path) { (void)path; }
+
     // Shows a text file (the list of files that could not be merged). Failing to show it
     // never fails the job.
     virtual void showTextFile(const std::string& path) { (void)path; }

@@ -86,6 +86,7 @@ SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_v
         if (st.ok()) {
             result.outcome = SaveOutcome::SavedAsXlsx;
             host.text("数据超出xls格式上限(65536行/256列)，已另存为：" + result.path);
+            host.saved(result.path);
             return result;
         }
     } else if (xls) {
@@ -95,6 +96,7 @@ SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_v
     }
     if (st.ok()) {
         result.outcome = SaveOutcome::Saved;
+        host.saved(result.path);
         return result;
     }
     result.outcome = SaveOutcome::Failed;

@@ -126,6 +126,9 @@ private slots:
     void dropsFillTheFieldsThatFit();
     void longStatusKeepsTheWindowSize();
     void labelsFitAtDefaultAndMinimumSize();
+    void resultSavedBesideTheDataAndShown_data();
+    void resultSavedBesideTheDataAndShown();
+    void iconHasImagesForScaledScreens();
     void sheetMergeRefusesWhatIsNoWorkbook_data();
     void sheetMergeRefusesWhatIsNoWorkbook();
 
@@ -435,6 +438,78 @@ void WindowUsabilityTest::labelsFitAtDefaultAndMinimumSize() {
     // The window starts at 1080 x 680, a size that shows everything.
     QVERIFY2(minimum.width() <= 1080 && minimum.height() <= 680,
              qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
+}
+
+void WindowUsabilityTest::resultSavedBesideTheDataAndShown_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("source");    // "@" is the test folder
+    QTest::addColumn<QString>("proposed");  // the name the job proposes
+    QTest::addColumn<QString>("dialog");    // the name the dialog opens with
+    QTest::newRow("folder merge: beside the folder") << "pBtn_FileMerge"
+                                                     << "lEdt_SourcePath"
+                                                     << "@/月报/"
+                                                     << "FileMerge.xlsx"
+                                                     << "@/FileMerge.xlsx";
+    QTest::newRow("sheet merge: beside the workbook") << "pBtn_SheetMerge"
+                                                      << "lEdt_ExcelFilePath"
+                                                      << "@/book.xlsx"
+                                                      << "SheetsMerge.xls"
+                                                      << "@/SheetsMerge.xls";
+}
+
+void WindowUsabilityTest::resultSavedBesideTheDataAndShown() {
+    QFETCH(QString, button);
+    QFETCH(QString, edit);
+    QFETCH(QString, source);
+    QFETCH(QString, proposed);
+    QFETCH(QString, dialog);
+    const auto expand = [this](QString text) { return text.replace("@", dir_->path()); };
+    const std::string closing = "成功汇总2个sheet,耗时1秒。";
+    const auto job = [closing, proposed](const std::string&, JobOptions&, JobHost& host) {
+        host.text(closing);
+        if (auto path = host.askSaveFileName("保存文件", proposed.toStdString(), "EXCEL(*.xlsx)"))
+            host.saved(*path);
+    };
+    JobFunctions jobs;
+    jobs.excelFileMerge = job;
+    jobs.excelSheetMerge = job;
+    makeWindow(jobs);
+    window_->show();
+    auto* savedTo = child<QLabel>("lb_SavedTo");
+    const QString answer = dir_->filePath("结果/合并.xlsx");
+    dialogs_.answer = answer;
+    child<QLineEdit>(qPrintable(edit))->setText(expand(source));
+    child<QPushButton>(qPrintable(button))->click();
+    QTRY_VERIFY(!window_->isJobRunning());
+
+    QCOMPARE(dialogs_.saveNames, QStringList{expand(dialog)});
+    // The closing text stays as the job wrote it; where the result went comes under it.
+    QCOMPARE(status(), QString::fromStdString(closing));
+    QTRY_VERIFY(savedTo->isVisible());
+    QVERIFY(savedTo->text().startsWith("已保存到："));
+    QVERIFY(savedTo->text().contains(
+        "href=\"" + QUrl::fromLocalFile(dir_->filePath("结果")).toString(QUrl::FullyEncoded) +
+        "\""));
+    QCOMPARE(savedTo->toolTip(), answer);
+    QVERIFY(savedTo->openExternalLinks());
+
+    // The next job starts without the old result; a cancelled save shows none.
+    dialogs_.answer.clear();
+    child<QPushButton>(qPrintable(button))->click();
+    QVERIFY(!savedTo->isVisible());
+    QTRY_VERIFY(!window_->isJobRunning());
+    QApplication::processEvents();
+    QVERIFY(!savedTo->isVisible());
+}
+
+void WindowUsabilityTest::iconHasImagesForScaledScreens() {
+    makeWindow();
+    QVERIFY(QCoreApplication::testAttribute(Qt::AA_UseHighDpiPixmaps));
+    // Title bar and tray sizes at 1x, 1.5x and 2x are drawn from images of their own size.
+    const QList<QSize> sizes = window_->windowIcon().availableSizes();
+    for (int side : {16, 24, 32, 48, 64, 128})
+        QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QString::number(side)));
 }
 
 void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook_data() {
