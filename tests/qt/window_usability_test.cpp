@@ -420,10 +420,10 @@ void WindowUsabilityTest::labelsFitAtDefaultAndMinimumSize() {
     makeWindow();
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    saveScreenshot("default");
     // Every check box as a user may have it, the spin boxes beside them enabled.
     for (QCheckBox* box : window_->findChildren<QCheckBox*>()) box->setEnabled(true);
     QApplication::processEvents();
-    saveScreenshot("default");
     QVERIFY2(clippedTexts(window_.get()).isEmpty(),
              qPrintable(clippedTexts(window_.get()).join(", ")));
 
