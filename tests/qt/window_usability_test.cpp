@@ -10,6 +10,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QTextDocument>
+#include <QToolTip>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -406,6 +407,10 @@ void WindowUsabilityTest::longStatusKeepsTheWindowSize() {
     QVERIFY(window_->frameGeometry().width() <= window_->screen()->availableGeometry().width());
     line->repaint();
     QVERIFY(line->isElided());
+    // The whole text is the tooltip of a shortened one.
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), line->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(line, &help);
+    QTRY_COMPARE(QToolTip::text(), "找不到：" + deep);
 
     // Several lines of it stay within the window too; a short text shows whole again.
     line->setText((deep + "\n").repeated(10));
