@@ -143,17 +143,26 @@ MainWindow::MainWindow(WorkerFactory makeWorker, QWidget* parent)
 
     applySettings(settingsContent);
 
-    // Where the last result was saved, shown under the status line after the job's closing
-    // text; it never asks the window for width.
+    // Where the last result was saved, shown after the job's closing text on the status line's
+    // row, so that it needs neither width nor height of its own.
     savedTo_ = new QLabel(ui->lb_ShowDisposing->parentWidget());
     savedTo_->setObjectName(QStringLiteral("lb_SavedTo"));
     savedTo_->setTextFormat(Qt::RichText);
     savedTo_->setTextInteractionFlags(Qt::TextBrowserInteraction);
     savedTo_->setOpenExternalLinks(true);
-    savedTo_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    savedTo_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     savedTo_->hide();
-    if (auto* layout = qobject_cast<QBoxLayout*>(ui->lb_ShowDisposing->parentWidget()->layout()))
-        layout->insertWidget(layout->indexOf(ui->lb_ShowDisposing) + 1, savedTo_);
+    if (auto* layout = qobject_cast<QBoxLayout*>(ui->lb_ShowDisposing->parentWidget()->layout())) {
+        const int index = layout->indexOf(ui->lb_ShowDisposing);
+        const int stretch = layout->stretch(index);
+        layout->removeWidget(ui->lb_ShowDisposing);
+        auto* row = new QHBoxLayout;
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(12);
+        row->addWidget(ui->lb_ShowDisposing, 1);
+        row->addWidget(savedTo_, 0);
+        layout->insertLayout(index, row, stretch);
+    }
 
     // Files and folders dropped on a path field fill it; dropped anywhere else on the window
     // they go where the program's argument would.
@@ -575,7 +584,8 @@ void MainWindow::showJobProgress(int done, int total) {
 void MainWindow::showSavedPath(const QString& path) {
     const QString prefix = QStringLiteral("已保存到：");
     const QString folder = QFileInfo(path).absolutePath();
-    const int room = std::max(ui->lb_ShowDisposing->width(), 200) -
+    // At most three fifths of the row; the closing text keeps the rest.
+    const int room = std::max(ui->lb_ShowDisposing->parentWidget()->width() * 3 / 5, 200) -
                      savedTo_->fontMetrics().horizontalAdvance(prefix);
     const QString shown = savedTo_->fontMetrics().elidedText(path, Qt::ElideMiddle, room);
     savedTo_->setText(prefix + QStringLiteral("<a href=\"%1\">%2</a>")
