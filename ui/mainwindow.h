@@ -97,7 +97,7 @@ private slots:
     void on_ShowSplitingFile(QString sheetName);
     void on_ShowDataSplit(QString filePath);
     void showJobProgress(int done, int total);
-    // Under the status line: where the job saved its result, as a link to the folder.
+    // After the closing text: where the job saved its result, as a link to the folder.
     void showSavedPath(const QString& path);
 
 protected:
