@@ -23,27 +23,6 @@ size_t utf16Length(std::string_view s) {
     return n;
 }
 
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c + 32);
-    return out;
-}
-
-// The longest prefix of `s` (whole characters) of at most `units` UTF-16 units.
-std::string prefixUtf16(std::string_view s, size_t units) {
-    size_t n = 0, i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        size_t w = c >= 0xF0 ? 2 : 1;
-        if (n + w > units) break;
-        n += w;
-        i += len;
-    }
-    return std::string(s.substr(0, std::min(i, s.size())));
-}
-
 // The reason a text cannot name a sheet; empty when it can (uniqueness aside).
 std::string sheetNameProblem(std::string_view name) {
     size_t len = utf16Length(name);

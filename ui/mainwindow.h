@@ -15,6 +15,7 @@
 
 class MergeObject;
 class PathDrops;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 class QThread;
@@ -96,6 +97,8 @@ private slots:
     void on_ShowSplitingFile(QString sheetName);
     void on_ShowDataSplit(QString filePath);
     void showJobProgress(int done, int total);
+    // After the closing text: where the job saved its result, as a link to the folder.
+    void showSavedPath(const QString& path);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -133,6 +136,10 @@ private:
     MergeObject* worker = nullptr;
     SystemTray* tray = nullptr;
     PathDrops* drops_ = nullptr;
+    QLabel* savedTo_ = nullptr;
+    // Where the save-file question of the running job opens: beside its source folder or
+    // workbook.
+    QString saveFolder_;
 
     WorkerFactory makeWorker_;
     StandardDialogs standardDialogs_;

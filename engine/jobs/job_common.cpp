@@ -115,8 +115,8 @@ SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_v
         result.path = beside.string();
         if (st.ok()) {
             result.outcome = SaveOutcome::SavedAsXlsx;
-            host.saved(result.path);
             host.text("数据超出xls格式上限(65536行/256列)，已另存为：" + printable(result.path));
+            host.saved(result.path);
             return result;
         }
     } else if (xls) {

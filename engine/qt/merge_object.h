@@ -78,6 +78,8 @@ signals:
     void Set_pBtn_Enable();
     // Units of the job's work done of their total, for a progress bar.
     void Progress(int done, int total);
+    // The job's result was saved under this path.
+    void Saved(QString path);
 
 public slots:
     void ExcelFileMerge();

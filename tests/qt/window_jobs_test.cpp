@@ -69,7 +69,9 @@ void WindowJobsTest::folderMergeSavesWhereTheUserChose() {
     window.findChild<QPushButton*>("pBtn_FileMerge")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!window.isJobRunning(), 20000);
 
-    QCOMPARE(dialogs.saveQuestions, QStringList{"保存文件|FileMerge.xlsx|EXCEL(*.xlsx)"});
+    // The dialog opens beside the merged folder.
+    QCOMPARE(dialogs.saveQuestions,
+             QStringList{"保存文件|" + dir.filePath("FileMerge.xlsx") + "|EXCEL(*.xlsx)"});
     QVERIFY(window.findChild<QPushButton*>("pBtn_FileMerge")->isEnabled());
     const auto merged = ss::openWorkbook(dir.filePath("合并结果.xlsx").toStdString());
     QVERIFY2(merged.ok(), merged.ok() ? "" : merged.message().c_str());
@@ -77,6 +79,8 @@ void WindowJobsTest::folderMergeSavesWhereTheUserChose() {
     QVERIFY(window.findChild<QLabel*>("lb_ShowDisposing")
                 ->text()
                 .startsWith("成功合并2个工作簿的2个sheet"));
+    // Where it went, under the closing text.
+    QTRY_COMPARE(window.findChild<QLabel*>("lb_SavedTo")->toolTip(), dir.filePath("合并结果.xlsx"));
 }
 
 void WindowJobsTest::aSourceAsTheSaveNameIsRefusedAndAskedAgain() {

@@ -10,6 +10,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QTextDocument>
+#include <QToolTip>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -126,6 +127,9 @@ private slots:
     void dropsFillTheFieldsThatFit();
     void longStatusKeepsTheWindowSize();
     void labelsFitAtDefaultAndMinimumSize();
+    void resultSavedBesideTheDataAndShown_data();
+    void resultSavedBesideTheDataAndShown();
+    void iconHasImagesForScaledScreens();
     void sheetMergeRefusesWhatIsNoWorkbook_data();
     void sheetMergeRefusesWhatIsNoWorkbook();
 
@@ -400,9 +404,15 @@ void WindowUsabilityTest::longStatusKeepsTheWindowSize() {
     QApplication::processEvents();
     QCOMPARE(window_->minimumSize(), minimum);
     QCOMPARE(window_->size(), size);
-    QVERIFY(window_->frameGeometry().width() <= window_->screen()->availableGeometry().width());
+    // The offscreen platform's screen is smaller than the window.
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QVERIFY(window_->frameGeometry().width() <= window_->screen()->availableGeometry().width());
     line->repaint();
     QVERIFY(line->isElided());
+    // The whole text is the tooltip of a shortened one.
+    QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), line->mapToGlobal(QPoint(5, 5)));
+    QCoreApplication::sendEvent(line, &help);
+    QTRY_COMPARE(QToolTip::text(), "找不到：" + deep);
 
     // Several lines of it stay within the window too; a short text shows whole again.
     line->setText((deep + "\n").repeated(10));
@@ -417,10 +427,10 @@ void WindowUsabilityTest::labelsFitAtDefaultAndMinimumSize() {
     makeWindow();
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    saveScreenshot("default");
     // Every check box as a user may have it, the spin boxes beside them enabled.
     for (QCheckBox* box : window_->findChildren<QCheckBox*>()) box->setEnabled(true);
     QApplication::processEvents();
-    saveScreenshot("default");
     QVERIFY2(clippedTexts(window_.get()).isEmpty(),
              qPrintable(clippedTexts(window_.get()).join(", ")));
 
@@ -432,9 +442,88 @@ void WindowUsabilityTest::labelsFitAtDefaultAndMinimumSize() {
     saveScreenshot("minimum");
     QVERIFY2(clippedTexts(window_.get()).isEmpty(),
              qPrintable(clippedTexts(window_.get()).join(", ")));
-    // The window starts at 1080 x 680, a size that shows everything.
-    QVERIFY2(minimum.width() <= 1080 && minimum.height() <= 680,
-             qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
+    // The window starts at 1080 x 680, a size that shows everything (with the fonts of a real
+    // display; the offscreen platform has others).
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QVERIFY2(minimum.width() <= 1080 && minimum.height() <= 680,
+                 qPrintable(QStringLiteral("%1 x %2").arg(minimum.width()).arg(minimum.height())));
+}
+
+void WindowUsabilityTest::resultSavedBesideTheDataAndShown_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("edit");
+    QTest::addColumn<QString>("source");    // "@" is the test folder
+    QTest::addColumn<QString>("proposed");  // the name the job proposes
+    QTest::addColumn<QString>("dialog");    // the name the dialog opens with
+    QTest::newRow("folder merge: beside the folder") << "pBtn_FileMerge"
+                                                     << "lEdt_SourcePath"
+                                                     << "@/月报/"
+                                                     << "FileMerge.xlsx"
+                                                     << "@/FileMerge.xlsx";
+    QTest::newRow("sheet merge: beside the workbook") << "pBtn_SheetMerge"
+                                                      << "lEdt_ExcelFilePath"
+                                                      << "@/book.xlsx"
+                                                      << "SheetsMerge.xls"
+                                                      << "@/SheetsMerge.xls";
+}
+
+void WindowUsabilityTest::resultSavedBesideTheDataAndShown() {
+    QFETCH(QString, button);
+    QFETCH(QString, edit);
+    QFETCH(QString, source);
+    QFETCH(QString, proposed);
+    QFETCH(QString, dialog);
+    const auto expand = [this](QString text) { return text.replace("@", dir_->path()); };
+    const std::string closing = "成功汇总2个sheet,耗时1秒。";
+    const auto job = [closing, proposed](const std::string&, JobOptions&, JobHost& host) {
+        host.text(closing);
+        if (auto path = host.askSaveFileName("保存文件", proposed.toStdString(), "EXCEL(*.xlsx)"))
+            host.saved(*path);
+    };
+    JobFunctions jobs;
+    jobs.excelFileMerge = job;
+    jobs.excelSheetMerge = job;
+    makeWindow(jobs);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    const QSize size = window_->size();
+    auto* savedTo = child<QLabel>("lb_SavedTo");
+    const QString answer = dir_->filePath("结果/合并.xlsx");
+    dialogs_.answer = answer;
+    child<QLineEdit>(qPrintable(edit))->setText(expand(source));
+    child<QPushButton>(qPrintable(button))->click();
+    QTRY_VERIFY(!window_->isJobRunning());
+
+    QCOMPARE(dialogs_.saveNames, QStringList{expand(dialog)});
+    // The closing text stays as the job wrote it; where the result went comes under it.
+    QCOMPARE(status(), QString::fromStdString(closing));
+    QTRY_VERIFY(savedTo->isVisible());
+    saveScreenshot("saved");
+    QApplication::processEvents();
+    QCOMPARE(window_->size(), size);  // it shares the status line's row
+    QVERIFY(savedTo->text().startsWith("已保存到："));
+    QVERIFY(savedTo->text().contains(
+        "href=\"" + QUrl::fromLocalFile(dir_->filePath("结果")).toString(QUrl::FullyEncoded) +
+        "\""));
+    QCOMPARE(savedTo->toolTip(), answer);
+    QVERIFY(savedTo->openExternalLinks());
+
+    // The next job starts without the old result; a cancelled save shows none.
+    dialogs_.answer.clear();
+    child<QPushButton>(qPrintable(button))->click();
+    QVERIFY(!savedTo->isVisible());
+    QTRY_VERIFY(!window_->isJobRunning());
+    QApplication::processEvents();
+    QVERIFY(!savedTo->isVisible());
+}
+
+void WindowUsabilityTest::iconHasImagesForScaledScreens() {
+    makeWindow();
+    QVERIFY(QCoreApplication::testAttribute(Qt::AA_UseHighDpiPixmaps));
+    // Title bar and tray sizes at 1x, 1.5x and 2x are drawn from images of their own size.
+    const QList<QSize> sizes = window_->windowIcon().availableSizes();
+    for (int side : {16, 24, 32, 48, 64, 128})
+        QVERIFY2(sizes.contains(QSize(side, side)), qPrintable(QString::number(side)));
 }
 
 void WindowUsabilityTest::sheetMergeRefusesWhatIsNoWorkbook_data() {
