@@ -30,6 +30,10 @@ const OptionSpec kMergeHeaderRows{"--header-rows", ValueKind::Number, 1, 256};
 const OptionSpec kDropEmptyKey{"--drop-empty-key", ValueKind::Number, 1, 256};
 const OptionSpec kSplitHeaderRows{"--header-rows", ValueKind::Number, 1, 99};
 const OptionSpec kLastColumn{"--last-column", ValueKind::Number, 0, 99999};
+// Formulas written as their stored values; split-column has its own --values (the list of
+// contents), so there the flag is spelt --values-only.
+const OptionSpec kFormulaValues{"--values", ValueKind::Flag};
+const OptionSpec kFormulaValuesOnly{"--values-only", ValueKind::Flag};
 
 const std::vector<OptionSpec>& folderMergeOptions() {
     static const std::vector<OptionSpec> specs{
@@ -43,6 +47,7 @@ const std::vector<OptionSpec>& folderMergeOptions() {
         {"--same-name", ValueKind::Flag},
         kMergeHeaderRows,
         kDropEmptyKey,
+        kFormulaValues,
     };
     return specs;
 }
@@ -56,11 +61,12 @@ const std::vector<OptionSpec>& optionsOf(Command command) {
         kMergeHeaderRows,
         kXls,
         kOverwrite,
+        kFormulaValues,
     };
-    static const std::vector<OptionSpec> sheetSplit{kXls};
+    static const std::vector<OptionSpec> sheetSplit{kXls, kFormulaValues};
     static const std::vector<OptionSpec> evenSplit{
         kSaveDir,         kOverwrite,  {"--rows", ValueKind::Number, 1, 1000000},
-        kSplitHeaderRows, kLastColumn,
+        kSplitHeaderRows, kLastColumn, kFormulaValues,
     };
     static const std::vector<OptionSpec> classifySplit{
         kSaveDir,
@@ -73,6 +79,7 @@ const std::vector<OptionSpec>& optionsOf(Command command) {
         {"--contains", ValueKind::Flag},
         {"--one-workbook", ValueKind::Flag},
         {"--row-by-row", ValueKind::Flag},
+        kFormulaValuesOnly,
     };
     switch (command) {
         case Command::MergeFiles:
@@ -278,6 +285,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
 
     JobOptions& o = inv.options;
     o = windowStartOptions();
+    o.formulasAsValues =
+        inv.command == Command::SplitColumn ? has(given, "--values-only") : has(given, "--values");
     switch (inv.command) {
         case Command::MergeFiles:
         case Command::MergeOneSheet: {
@@ -404,6 +413,7 @@ merge-files 与 merge-one-sheet 的选项：
   --header-rows N              该行及以上是表头,只汇总一次（1-256；merge-files 中需与 --same-name 一起使用）
   --drop-empty-key COL         该列单元格为空时,自动删除行（1-256；merge-files 中需与 --same-name 一起使用）
   --overwrite                  OUT 已存在时替换它（默认保留两者，结果存为“OUT (2)”）
+  --values                     公式只保留其保存的值
 
 merge-sheets 的选项：
   -o OUT                       汇总结果的保存路径；缺少扩展名时自动补上 .xlsx 或 .xls
@@ -413,9 +423,11 @@ merge-sheets 的选项：
   --header-rows N              该行及以上是表头,只汇总一次（1-256）
   --xls                        合并后保存为xls文件
   --overwrite                  OUT 已存在时替换它（默认保留两者，结果存为“OUT (2)”）
+  --values                     公式只保留其保存的值
 
 split-sheets 的选项：
   --xls                        拆分为xls（默认拆分为xlsx）
+  --values                     公式只保留其保存的值
 
 split-rows 的选项：
   -d FOLDER                    拆分后保存的文件夹（必须已存在）
@@ -423,6 +435,7 @@ split-rows 的选项：
   --header-rows N              指定该行及以上为表头，每个工作簿都带表头（1-99；默认无表头）
   --last-column N              最后列号（0-99999）
   --overwrite                  替换文件夹中已有的同名文件（默认保留两者，新文件存为“名称 (2)”）
+  --values                     公式只保留其保存的值
 
 split-column 的选项：
   -d FOLDER                    拆分后保存的文件夹（必须已存在）
@@ -435,6 +448,7 @@ split-column 的选项：
   --one-workbook               拆分到一个工作簿中，每项一个Sheet
   --row-by-row                 逐行拆分（默认高速模式）
   --overwrite                  替换文件夹中已有的同名文件（默认保留两者，新文件存为“名称 (2)”）
+  --values-only                公式只保留其保存的值
 
 每个子命令都可用的选项：
   --report PATH                报告每个源文件和Sheet的结果（合并、拆分、跳过或失败及原因、行数），

@@ -228,13 +228,22 @@ std::optional<std::string> ConsoleHost::askSaveFileName(const std::string&, cons
     if (cancelRequested()) return std::nullopt;
     auto path = knownSaveAnswer(filter);
     // Without --overwrite a file already there stays, and the result goes beside it.
-    if (path && !overwrite_) path = jobs::freeNameBeside(*path).string();
+    if (path && !overwrite_) {
+        std::string free = jobs::freeNameBeside(*path).string();
+        if (free != *path) keptBeside_ = free;
+        path = free;
+    }
     return path;
 }
 
 void ConsoleHost::saved(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    savedPath_ = path;
+    {
+        std::lock_guard lock(mutex_);
+        savedPath_ = path;
+    }
+    // The answer given in place of a name taken by another file: say so.
+    if (keptBeside_ && *keptBeside_ == path)
+        text("因已有同名文件，结果另存为：" + jobs::printable(path));
 }
 
 ExistingFiles ConsoleHost::askExistingFiles(const std::string&) {

@@ -74,6 +74,7 @@ private:
     std::optional<std::string> saveAnswer_;
     bool overwrite_;
     std::optional<std::string> savedPath_;
+    std::optional<std::string> keptBeside_;  // the save answer given instead of a taken name
     std::string lastText_;
     std::deque<std::string> recent_;  // the last few texts, the last one included
     std::chrono::steady_clock::time_point start_;

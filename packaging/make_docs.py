@@ -152,10 +152,21 @@ def roff_term(term):
     return " ".join(out)
 
 
+def join_lines(lines):
+    """Continued lines as one text: no space where a wide character meets the break."""
+    text = ""
+    for line in lines:
+        wide = text and (ord(text[-1]) > 0x7F or ord(line[0]) > 0x7F)
+        text += line if not text or wide else " " + line
+    return text
+
+
 def roff_items(items):
     lines = []
     for item in items:
-        lines += [".TP", roff_term(item.term)] + [roff_text(d) for d in item.desc]
+        lines += [".TP", roff_term(item.term)]
+        if item.desc:
+            lines.append(roff_text(join_lines(item.desc)))
     return lines
 
 

@@ -12,4 +12,5 @@ $SUDO apt-get install -y --no-install-recommends \
     libgtest-dev libgmock-dev \
     xvfb xauth fonts-wqy-microhei qttranslations5-l10n \
     python3 python3-openpyxl python3-xlrd libxml2-utils xsltproc \
-    dpkg-dev file man-db desktop-file-utils appstream lintian xdotool xclip
+    dpkg-dev file man-db desktop-file-utils appstream lintian xdotool xclip \
+    libreoffice-calc-nogui

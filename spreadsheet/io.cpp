@@ -207,7 +207,7 @@ constexpr size_t kTempOverhead = 1 + 16 + 7;
 bool isOurTemporary(const std::string& name) {
     // "." + name + ".tw-" + 8 hex digits + ".tmp", optionally + "." + 6 characters.
     std::string_view n = name;
-    if (n.size() > 7 && n[n.size() - 7] == '.' && n.substr(n.size() - 11, 4) == ".tmp")
+    if (n.size() > 11 && n[n.size() - 7] == '.' && n.substr(n.size() - 11, 4) == ".tmp")
         n = n.substr(0, n.size() - 7);
     if (n.size() < 18 || n[0] != '.' || n.substr(n.size() - 4) != ".tmp" ||
         n.substr(n.size() - 16, 4) != ".tw-")

@@ -1,8 +1,11 @@
 #include "mainwindow.h"
 
+#include <QBoxLayout>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
@@ -11,6 +14,7 @@
 #include <QScreen>
 #include <QThread>
 #include <iterator>
+#include <QUrl>
 
 #include "advanced_tab.h"
 #include "app/settings_file.h"
@@ -65,7 +69,10 @@ public:
                                            const QString& filter) override {
         MainWindow* window = &window_;
         auto ask = [window, caption, proposedName, filter] {
-            return window->dialogs_->saveFileName(window, caption, proposedName, filter)
+            QString name = proposedName;
+            if (QFileInfo(name).isRelative() && !window->saveFolder_.isEmpty())
+                name = QDir(window->saveFolder_).filePath(name);
+            return window->dialogs_->saveFileName(window, caption, name, filter)
                 .value_or(QString());
         };
         QString chosen;
@@ -133,6 +140,9 @@ MainWindow::MainWindow(WorkerFactory makeWorker, QWidget* parent)
     std::string settingsContent;
     (void)tw::readSettingsFile(settingsContent, tw::startupValues().settingsFilePath);
 
+    // Function one's box gives its rows the width they need: the form's minimum width of 80
+    // would override its layout's and let the window squeeze the second row's labels.
+    ui->gBox_Setting->setMinimumWidth(0);
     ui->cBox_HighSpeedMode->setEnabled(true);
     ui->cBox_HighSpeedMode->setChecked(true);
     for (QLabel* separator : {ui->label_13, ui->label_15, ui->label_14, ui->label_16}) {
@@ -148,6 +158,27 @@ MainWindow::MainWindow(WorkerFactory makeWorker, QWidget* parent)
     ui->tabWidget->addTab(advancedTab_, QStringLiteral("高级选项"));
     advancedTab_->applySettings(settingsContent);
     connect(advancedTab_, &AdvancedTab::previewRequested, this, &MainWindow::startPreview);
+    // Where the last result was saved, shown after the job's closing text on the status line's
+    // row, so that it needs neither width nor height of its own.
+    savedTo_ = new QLabel(ui->lb_ShowDisposing->parentWidget());
+    savedTo_->setObjectName(QStringLiteral("lb_SavedTo"));
+    savedTo_->setTextFormat(Qt::RichText);
+    savedTo_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    savedTo_->setOpenExternalLinks(true);
+    savedTo_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    savedTo_->hide();
+    if (auto* layout = qobject_cast<QBoxLayout*>(ui->lb_ShowDisposing->parentWidget()->layout())) {
+        const int index = layout->indexOf(ui->lb_ShowDisposing);
+        const int stretch = layout->stretch(index);
+        layout->removeWidget(ui->lb_ShowDisposing);
+        auto* row = new QHBoxLayout;
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(12);
+        row->addWidget(ui->lb_ShowDisposing, 1);
+        row->addWidget(savedTo_, 0);
+        layout->insertLayout(index, row, stretch);
+    }
+
     // Files and folders dropped on a path field fill it; dropped anywhere else on the window
     // they go where the program's argument would.
     setAcceptDrops(true);
@@ -565,6 +596,20 @@ void MainWindow::showJobProgress(int done, int total) {
     ui->pBar_JobProgress->show();
 }
 
+void MainWindow::showSavedPath(const QString& path) {
+    const QString prefix = QStringLiteral("已保存到：");
+    const QString folder = QFileInfo(path).absolutePath();
+    // At most three fifths of the row; the closing text keeps the rest.
+    const int room = std::max(ui->lb_ShowDisposing->parentWidget()->width() * 3 / 5, 200) -
+                     savedTo_->fontMetrics().horizontalAdvance(prefix);
+    const QString shown = savedTo_->fontMetrics().elidedText(path, Qt::ElideMiddle, room);
+    savedTo_->setText(prefix + QStringLiteral("<a href=\"%1\">%2</a>")
+                                   .arg(QUrl::fromLocalFile(folder).toString(QUrl::FullyEncoded),
+                                        shown.toHtmlEscaped()));
+    savedTo_->setToolTip(path);
+    savedTo_->show();
+}
+
 void MainWindow::releaseWorker() {
     if (workerThread) {
         workerThread->quit();
@@ -591,6 +636,8 @@ void MainWindow::launchJob(const QString& path, TextSignal textSignal, TextSlot 
     // The previous job has ended (its button was enabled), so its thread is idle.
     releaseWorker();
     ui->pBar_JobProgress->hide();
+    savedTo_->hide();
+    saveFolder_ = QFileInfo(QDir::cleanPath(path)).absolutePath();
 
     workerThread = new QThread;
     if (startThreadFirst) workerThread->start(QThread::InheritPriority);
@@ -601,6 +648,7 @@ void MainWindow::launchJob(const QString& path, TextSignal textSignal, TextSlot 
 
     connect(worker, textSignal, this, textSlot);
     connect(worker, &MergeObject::Progress, this, &MainWindow::showJobProgress);
+    connect(worker, &MergeObject::Saved, this, &MainWindow::showSavedPath);
     connect(this, startSignal, worker, jobSlot);
     connect(worker, &MergeObject::Set_pBtn_Enable, this, &MainWindow::on_Set_pBtn_Enable);
     connect(worker, &MergeObject::PlanReady, this, &MainWindow::showPlan);

@@ -18,6 +18,7 @@
 class AdvancedTab;
 class MergeObject;
 class PathDrops;
+class QLabel;
 class QLineEdit;
 class QSpinBox;
 class QThread;
@@ -102,6 +103,8 @@ private slots:
     // The "预览" button of the second tab: the chosen job's start slot, run as a dry run.
     void startPreview(int job);
     void showPlan(QList<QStringList> table);
+    // After the closing text: where the job saved its result, as a link to the folder.
+    void showSavedPath(const QString& path);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -139,6 +142,10 @@ private:
     MergeObject* worker = nullptr;
     SystemTray* tray = nullptr;
     PathDrops* drops_ = nullptr;
+    QLabel* savedTo_ = nullptr;
+    // Where the save-file question of the running job opens: beside its source folder or
+    // workbook.
+    QString saveFolder_;
 
     WorkerFactory makeWorker_;
     StandardDialogs standardDialogs_;

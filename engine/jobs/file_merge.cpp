@@ -248,7 +248,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     const jobs::SourceFiles sources(files);
     if (jobs::refuseSourceAsOutput(host, sources, options.saveAsXls)) return;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -313,7 +313,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
-              jobs::continuationNote(run.continuationSheets()));
+              jobs::continuationNote(run.continuationSheets()) + session.referencesNote());
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)run.target->Close(false);

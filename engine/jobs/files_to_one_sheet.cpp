@@ -147,7 +147,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     const jobs::SourceFiles sources(files);
     if (jobs::refuseSourceAsOutput(host, sources, options.saveAsXls)) return;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -211,7 +211,8 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
-              jobs::continuationNote(run.advanced ? run.advanced->continuationSheets() : 0));
+              jobs::continuationNote(run.advanced ? run.advanced->continuationSheets() : 0) +
+              session.referencesNote());
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)target->Close(false);

@@ -53,7 +53,8 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     const int64_t start = automation::currentSeconds();
     const std::string tag = automation::timeTag();
     const std::string nativePath = path;
-    const std::string tempPath = nativePath + tag;
+    // The organised copy never takes the name of a file that is already there.
+    const std::string tempPath = jobs::freeNameBeside(nativePath + tag).string();
     auto removeTemp = [&] {
         std::error_code ec;
         fs::remove(tempPath, ec);
@@ -62,7 +63,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     const jobs::SourceFiles sources({fs::path(nativePath)});
     if (jobs::refuseSourceAsOutput(host, sources, options.sheetMergeSaveAsXls)) return;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -212,7 +213,8 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     }
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
               automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted) +
-              jobs::continuationNote(advanced ? advanced->continuationSheets() : 0));
+              jobs::continuationNote(advanced ? advanced->continuationSheets() : 0) +
+              session.referencesNote());
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)target->Close(false);

@@ -75,7 +75,7 @@ automation::Range makeKeyTable(automation::Workbooks& books, automation::Applica
 void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     using namespace automation;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     if (!session.workbooks()) return;
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
@@ -320,8 +320,8 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         result = "成功拆分出" + num(written) + "个excel文件!";
     }
     closeAll();
-    host.text(outputs.withNotes(withFailures(result, failed)));
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
+    host.text(outputs.withNotes(withFailures(result, failed) + session.referencesNote()));
     report.finish(host, oneWorkbook ? saveDir + "拆分后.xlsx" : saveDir,
                   saveDir + baseNameToLastDot(p) + ".xlsx");
     if (options.dryRun) host.text(jobs::kDryRunDone);

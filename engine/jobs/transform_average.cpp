@@ -21,7 +21,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     using namespace automation;
     using namespace splitjob;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     if (!session.workbooks()) return;
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
@@ -142,8 +142,8 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         host.progress(int(i + 1), int(blocks));
     }
     (void)source->Close(false);
-    host.text(outputs.withNotes(withFailures(resultText(), failed)));
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
+    host.text(outputs.withNotes(withFailures(resultText(), failed) + session.referencesNote()));
     report.finish(host, saveDir, saveDir + base + ".xlsx");
     if (options.dryRun) host.text(jobs::kDryRunDone);
 }

@@ -26,6 +26,10 @@ public:
         return MergeObject::withFilterExtension(*chosen, qfilter).toStdString();
     }
 
+    void saved(const std::string& path) override {
+        emit worker_.Saved(QString::fromStdString(path));
+    }
+
     void showTextFile(const std::string& path) override {
         if (worker_.ui_) worker_.ui_->showTextFile(QString::fromStdString(path));
     }

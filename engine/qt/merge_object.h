@@ -82,6 +82,8 @@ signals:
     void Progress(int done, int total);
     // The plan of a dry run: a header row, then one row per source file and sheet.
     void PlanReady(QList<QStringList> table);
+    // The job's result was saved under this path.
+    void Saved(QString path);
 
 public slots:
     void ExcelFileMerge();

@@ -212,10 +212,11 @@ class CommandLineTest(unittest.TestCase):
                 self.assertEqual(os.listdir(self.out), [])
 
     def test_a_merge_that_cannot_save_is_a_failure(self):
-        # A folder stands where the workbook should go: the result text is shown, the save fails.
+        # A folder stands where the workbook should go and may be replaced: the result text is
+        # shown, the save fails.
         taken = os.path.join(self.out, "taken.xlsx")
         os.makedirs(taken)
-        code, stdout, stderr = run("merge-sheets", self.book, "-o", taken)
+        code, stdout, stderr = run("merge-sheets", self.book, "-o", taken, "--overwrite")
         self.assertEqual(code, 1)
         self.assertEqual(stdout, [])
         self.assertTrue(any(line.startswith("成功汇总") for line in stderr))
@@ -258,7 +259,7 @@ class CommandLineTest(unittest.TestCase):
                      "--first-sheet", "--file-name-as-sheet-name", "--same-name", "--header-rows",
                      "--drop-empty-key", "--horizontal", "--no-organise", "--xls", "--rows",
                      "--last-column", "--column", "--values", "--names", "--contains",
-                     "--one-workbook", "--row-by-row", "用法"]:
+                     "--one-workbook", "--row-by-row", "--overwrite", "用法"]:
             self.assertIn(name, text)
         code, stdout, _ = run("--version")
         self.assertEqual(code, 0)
@@ -371,6 +372,129 @@ class CommandLineTest(unittest.TestCase):
             rows = values(os.path.join(dest, name))
             self.assertEqual(rows[0], HEADER)
             self.assertEqual(len([r for r in rows[1:] if r[2]]), 10, name)
+
+
+class PromisesTest(unittest.TestCase):
+    """What the command line promises about the user's files: exit status and last line."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="tw-cli-promise-")
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def read(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+    def test_sources_and_existing_files_are_never_lost(self):
+        make_book(self.path("two.xlsx"), [("S1", sales_rows(2)), ("S2", sales_rows(1))])
+        make_book(self.path("f", "good_a.xlsx"), [("A", sales_rows(1))])
+        os.makedirs(self.path("bad"))
+        with open(self.path("bad", "1.xlsx"), "wb") as f:
+            f.write(b"PK\x03\x04 damaged")
+        make_book(self.path("kept.xlsx"), [("Mine", [["mine"]])])
+        two, good, kept = (self.read(self.path(n)) for n in
+                           ("two.xlsx", os.path.join("f", "good_a.xlsx"), "kept.xlsx"))
+        cases = [
+            (["merge-sheets", self.path("two.xlsx"), "-o", self.path("two")], "不能保存为源文件："),
+            (["merge-files", self.path("f"), "-o", self.path("f", "good_a.xlsx")],
+             "不能保存为源文件："),
+            (["merge-sheets", self.path("bad", "1.xlsx"), "-o", self.path("kept.xlsx"),
+              "--overwrite"], "没有可汇总的内容："),
+            (["merge-files", self.path("bad"), "-o", self.path("kept.xlsx"), "--overwrite"],
+             "没有可合并的内容：所有工作簿都无法打开"),
+            (["split-sheets", self.path("bad", "1.xlsx")], "无法打开文件 "),
+            (["split-rows", self.path("bad", "1.xlsx"), "-d", self.dir, "--rows", "1"],
+             "无法打开文件 "),
+        ]
+        for args, last in cases:
+            with self.subTest(args=args[:2]):
+                code, stdout, stderr = run(*args)
+                self.assertEqual(code, 1)
+                self.assertTrue(stderr[-1].startswith(last), stderr[-1])
+                self.assertNotIn(".xlsx", "".join(l for l in stdout if "无法合并" not in l))
+                self.assertEqual(self.read(self.path("two.xlsx")), two)
+                self.assertEqual(self.read(self.path("f", "good_a.xlsx")), good)
+                self.assertEqual(self.read(self.path("kept.xlsx")), kept)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["bad", "f", "kept.xlsx", "two.xlsx"])
+
+        # An existing -o is kept unless --overwrite; the path written is the last line.
+        code, stdout, stderr = run("merge-sheets", self.path("two.xlsx"), "-o", self.path("kept"))
+        self.assertEqual((code, stdout[-1]), (0, self.path("kept (2).xlsx")))
+        self.assertEqual(stderr[-1], "因已有同名文件，结果另存为：" + self.path("kept (2).xlsx"))
+        self.assertEqual(self.read(self.path("kept.xlsx")), kept)
+        code, stdout, _ = run("merge-sheets", self.path("two.xlsx"), "-o", self.path("kept"),
+                              "--overwrite")
+        self.assertEqual((code, stdout[-1]), (0, self.path("kept.xlsx")))
+        self.assertEqual(values(self.path("kept.xlsx"))[0], HEADER)
+
+    def test_split_outputs_keep_unrelated_files_unless_overwrite(self):
+        make_book(self.path("src.xlsx"), [("S", [["k"], ["keep"], ["x"]])])
+        out = self.path("out")
+        os.makedirs(out)
+        with open(os.path.join(out, "keep.xlsx"), "wb") as f:
+            f.write(b"someone's file")
+        args = ["split-column", self.path("src.xlsx"), "-d", out, "--column", "1"]
+        code, _, stderr = run(*args)
+        self.assertEqual(code, 0)
+        self.assertEqual(stderr[-1], "成功拆分出2个excel文件! 因已有同名文件，另存为：keep (2).xlsx")
+        self.assertEqual(self.read(os.path.join(out, "keep.xlsx")), b"someone's file")
+        self.assertEqual(values(os.path.join(out, "keep (2).xlsx")), [["k"], ["keep"]])
+        code, _, stderr = run(*args, "--overwrite")
+        self.assertEqual(code, 0)
+        self.assertEqual(stderr[-1], "成功拆分出2个excel文件! 已替换原有文件：keep.xlsx、x.xlsx")
+        self.assertEqual(values(os.path.join(out, "keep.xlsx")), [["k"], ["keep"]])
+
+    def test_too_many_rows_for_xls_is_a_success_naming_the_xlsx(self):
+        os.makedirs(self.path("src"))
+        with open(self.path("src", "long.csv"), "w") as f:
+            f.write("".join(f"{i},x\n" for i in range(65537)))
+        code, stdout, stderr = run("merge-files", self.path("src"), "-o", self.path("out"),
+                                   "--xls")
+        self.assertEqual(code, 0, stderr)
+        self.assertEqual(stdout[-1], self.path("out.xlsx"))
+        self.assertEqual(stderr[-1], "数据超出xls格式上限(65536行/256列)，已另存为：" +
+                         self.path("out.xlsx"))
+        self.assertFalse(os.path.exists(self.path("out.xls")))
+
+    def test_second_interrupt_during_the_save(self):
+        # A save long enough to be interrupted: the status says whether the file was written.
+        os.makedirs(self.path("src"))
+        make_book(self.path("src", "big.xlsx"), [("数据", sales_rows(60000))])
+        out = self.path("out")
+        os.makedirs(out)
+        make_book(os.path.join(out, "m.xlsx"), [("Old", [["old"]])])
+        before = self.read(os.path.join(out, "m.xlsx"))
+        with subprocess.Popen([EXE, "merge-files", self.path("src"), "-o",
+                               os.path.join(out, "m.xlsx"), "--overwrite"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              env=environment()) as p:
+            # Two signals once the save's temporary file is there.
+            deadline = time.time() + 60
+            while time.time() < deadline and p.poll() is None:
+                if any(".tw-" in n for n in os.listdir(out)):
+                    p.send_signal(signal.SIGINT)
+                    time.sleep(0.01)
+                    p.send_signal(signal.SIGINT)
+                    break
+                time.sleep(0.001)
+            stdout, stderr = p.communicate(timeout=120)
+            stdout, rest = stdout.splitlines(), stderr.splitlines()
+        names = os.listdir(out)
+        self.assertEqual(names, ["m.xlsx"], "a temporary file was left")
+        if p.returncode == 130:
+            self.assertEqual(self.read(os.path.join(out, "m.xlsx")), before)
+            self.assertTrue(any(l.startswith("保存失败：已取消保存 ") for l in rest), rest)
+            self.assertEqual(rest[-1], "已取消。")
+            self.assertEqual(stdout, [])
+        else:
+            self.assertEqual(p.returncode, 0, rest)
+            self.assertEqual(stdout[-1], os.path.join(out, "m.xlsx"))
+            self.assertEqual(values(os.path.join(out, "m.xlsx"))[0], HEADER)
 
 
 if __name__ == "__main__":

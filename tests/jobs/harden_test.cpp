@@ -10,6 +10,8 @@
 #include <utime.h>
 #include <zip.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <deque>
 
@@ -191,6 +193,27 @@ TEST(DataLoss, ASourceIsNeverTheOutput) {
             EXPECT_TRUE(host.savedPaths.empty());
         }
     }
+}
+
+// The organised copy merge-sheets makes beside its source never takes a file already there.
+TEST(DataLoss, TheOrganisedCopyTakesNoUserFile) {
+    TempDir dir;
+    writeBook(dir / "two.xlsx", {{"S1", {{"1"}}}, {"S2", {{"2"}}}});
+    std::vector<fs::path> planted;
+    for (int s = 0; s < 30; ++s) {
+        std::time_t t = std::time(nullptr) + s;
+        std::tm local{};
+        localtime_r(&t, &local);
+        planted.push_back(dir / ("two.xlsx" + automation::timeTag(local)));
+        writeBytes(planted.back(), "the user's file");
+    }
+    JobOptions o = mergeOptions();
+    o.sheetMergeOrganise = true;
+    Host host({(dir / "out.xlsx").string()});
+    ExcelSheetMergeJob((dir / "two.xlsx").string(), o, host);
+    ASSERT_EQ(host.savedPaths.size(), 1u);
+    for (const auto& p : planted) EXPECT_EQ(readBytes(p), "the user's file") << p;
+    EXPECT_EQ(namesIn(dir.path()).size(), planted.size() + 2);
 }
 
 // A job with nothing to save saves nothing (the file already at the answer stays), says why;
@@ -488,64 +511,66 @@ TEST(Reporting, SavedAsXlsxIsASuccessWithItsPath) {
 // ---- interruption and the save path --------------------------------------------------------
 
 // A save that is interrupted, that meets a full disk, or a read-only folder, leaves the previous
-// file and no temporary file; a temporary name always fits when the final name does; stale
-// temporaries of a killed run are removed by the next save into the folder.
-TEST(Interruption, AFailedSaveLeavesThePreviousFile) {
+// file and no temporary file.
+namespace {
+
+// Saves a small workbook in `folder`, then a large one over it after `fault` was set up, and
+// checks that the large save fails for `reason` leaving the small file and nothing else.
+void expectPreviousFileKept(const fs::path& folder, const std::function<void()>& fault,
+                            const std::string& reason) {
     auto small = buildBook({{"S", {{"old"}}}});
     auto large = buildBook({{"S", {}}});
     for (uint32_t r = 1; r <= 40000; ++r)
         putText(*large, *large->sheets[0], r, 1, "row " + std::to_string(r * 7919));
+    ASSERT_TRUE(ss::saveWorkbook(*small, folder / "out.xlsx", ss::FileFormat::Xlsx).ok());
+    const std::string before = readBytes(folder / "out.xlsx");
+    fault();
+    auto st = ss::saveWorkbook(*large, folder / "out.xlsx", ss::FileFormat::Xlsx);
+    ss::resetSaveAbort();
+    ASSERT_FALSE(st.ok());
+    EXPECT_THAT(st.message(), HasSubstr(reason));
+    EXPECT_THAT(st.message(), HasSubstr((folder / "out.xlsx").string()));
+    EXPECT_EQ(readBytes(folder / "out.xlsx"), before);
+    EXPECT_EQ(namesIn(folder), std::vector<std::string>{"out.xlsx"});
+}
 
-    struct Case {
-        const char* what;
-        bool interrupt;  // else a full disk: a small tmpfs over the folder
-        const char* reason;
-    };
-    const Case cases[] = {{"interrupted", true, "已取消保存"},
-                          {"full disk", false, "磁盘空间不足"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempDir dir;
-        const fs::path d = dir / "d";
-        fs::create_directories(d);
-        if (!c.interrupt &&
-            (::geteuid() != 0 || ::mount("tmpfs", d.c_str(), "tmpfs", 0, "size=64k") != 0)) {
-            std::cout << "[  SKIPPED ] full disk: needs root to mount a small tmpfs\n";
-            continue;
-        }
-        ASSERT_TRUE(ss::saveWorkbook(*small, d / "out.xlsx", ss::FileFormat::Xlsx).ok());
-        const std::string before = readBytes(d / "out.xlsx");
-        if (c.interrupt) ss::abortSaves();
-        auto st = ss::saveWorkbook(*large, d / "out.xlsx", ss::FileFormat::Xlsx);
-        ss::resetSaveAbort();
-        EXPECT_FALSE(st.ok());
-        if (!st.ok()) {
-            EXPECT_THAT(st.message(), HasSubstr(c.reason));
-            EXPECT_THAT(st.message(), HasSubstr((d / "out.xlsx").string()));
-        }
-        EXPECT_EQ(readBytes(d / "out.xlsx"), before);
-        EXPECT_EQ(namesIn(d), std::vector<std::string>{"out.xlsx"});
-        if (!c.interrupt) ::umount(d.c_str());
-    }
+}  // namespace
 
-    // A read-only folder.
+TEST(Interruption, AnInterruptedSaveLeavesThePreviousFile) {
+    TempDir dir;
+    expectPreviousFileKept(
+        dir.path(), [] { ss::abortSaves(); }, "已取消保存");
+}
+
+TEST(Interruption, AFullDiskLeavesThePreviousFile) {
+    TempDir dir;
+    const fs::path d = dir / "d";
+    fs::create_directories(d);
+    if (::geteuid() != 0) GTEST_SKIP() << "a full disk is a small tmpfs, which needs root";
+    if (::mount("tmpfs", d.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here: " << std::strerror(errno);
+    expectPreviousFileKept(
+        d, [] {}, "磁盘空间不足");
+    ::umount(d.c_str());
+}
+
+TEST(Interruption, AReadOnlyFolderIsNamedAndLeftEmpty) {
     TempDir ro;
     ::chmod(ro.path().c_str(), 0555);
+    ss::Status st = ss::okStatus();
     {
         AsOtherUser user;
-        if (user.ok()) {
-            auto st = ss::saveWorkbook(*small, ro / "out.xlsx", ss::FileFormat::Xlsx);
-            EXPECT_FALSE(st.ok());
-            if (!st.ok()) {
-                EXPECT_EQ(st.message(),
-                          "无法保存 " + (ro / "out.xlsx").string() + "：没有写入权限。");
-            }
-        }
+        if (!user.ok()) GTEST_SKIP() << "cannot act as a user without write permission";
+        st = ss::saveWorkbook(*buildBook({{"S", {{"1"}}}}), ro / "out.xlsx", ss::FileFormat::Xlsx);
     }
     ::chmod(ro.path().c_str(), 0700);
+    ASSERT_FALSE(st.ok());
+    EXPECT_EQ(st.message(), "无法保存 " + (ro / "out.xlsx").string() + "：没有写入权限。");
     EXPECT_TRUE(fs::is_empty(ro.path()));
 }
 
+// A temporary name always fits when the final name does; stale temporaries of a killed run are
+// removed by the next save into the folder.
 TEST(Interruption, TemporaryNamesFitAndStaleOnesGo) {
     TempDir dir;
     auto wb = buildBook({{"S", {{"1"}}}});
@@ -570,12 +595,14 @@ TEST(Interruption, TemporaryNamesFitAndStaleOnesGo) {
     const fs::path oldZip = stale / ".out.xlsx.tw-0123abcd.tmp.Ab12Cd";
     const fs::path fresh = stale / ".out.xlsx.tw-89abcdef.tmp";
     const fs::path notOurs = stale / ".out.xlsx.tmp";
-    for (const auto& p : {old, oldZip, fresh, notOurs}) writeBytes(p, "x");
+    const fs::path shortName = stale / "a.bcdefg";
+    for (const auto& p : {old, oldZip, fresh, notOurs, shortName}) writeBytes(p, "x");
     struct utimbuf twoMinutesAgo {
         std::time(nullptr) - 120, std::time(nullptr) - 120
     };
-    for (const auto& p : {old, oldZip, notOurs}) ::utime(p.c_str(), &twoMinutesAgo);
+    for (const auto& p : {old, oldZip, notOurs, shortName}) ::utime(p.c_str(), &twoMinutesAgo);
     ASSERT_TRUE(ss::saveWorkbook(*wb, stale / "new.xlsx", ss::FileFormat::Xlsx).ok());
     EXPECT_EQ(namesIn(stale.path()),
-              (std::vector<std::string>{".out.xlsx.tmp", ".out.xlsx.tw-89abcdef.tmp", "new.xlsx"}));
+              (std::vector<std::string>{".out.xlsx.tmp", ".out.xlsx.tw-89abcdef.tmp", "a.bcdefg",
+                                        "new.xlsx"}));
 }

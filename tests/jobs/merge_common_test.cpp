@@ -34,6 +34,7 @@ TEST(SaveQuestion, AsksWithTheBaseNameAndSavesInTheDefaultFormat) {
     EXPECT_EQ(host.questions[0].filter, "EXCEL(*.xlsx)");
     EXPECT_EQ(r.outcome, jobs::SaveOutcome::Saved);
     EXPECT_EQ(r.path, (dir / "merged.xlsx").string());
+    EXPECT_EQ(host.savedPaths, std::vector<std::string>{r.path});
     auto saved = open(dir / "merged.xlsx");
     ASSERT_TRUE(saved);
     EXPECT_EQ(grid(*saved), (Grid{{"", ""}, {"", "v"}}));
@@ -48,6 +49,7 @@ TEST(SaveQuestion, CancelledWritesNothing) {
     EXPECT_EQ(host.questions.at(0).proposedName, "FileMerge.xls");
     EXPECT_EQ(host.questions.at(0).filter, "EXCEL(*.xls)");
     EXPECT_TRUE(host.texts.empty());
+    EXPECT_TRUE(host.savedPaths.empty());
 }
 
 TEST(SaveQuestion, XlsOptionSavesA97To2003Workbook) {
@@ -75,6 +77,7 @@ TEST(SaveQuestion, FailedSaveIsShown) {
     auto r = jobs::askAndSave(host, *wb, "FileMerge", false);
     EXPECT_EQ(r.outcome, jobs::SaveOutcome::Failed);
     EXPECT_THAT(host.lastText(), StartsWith("保存失败："));
+    EXPECT_TRUE(host.savedPaths.empty());
     EXPECT_FALSE(fs::exists(dir / "no such folder"));
 }
 
@@ -96,6 +99,7 @@ TEST(SaveQuestion, XlsBeyondItsLimitsIsSavedAsXlsx) {
         EXPECT_EQ(r.outcome, jobs::SaveOutcome::SavedAsXlsx);
         const fs::path expected = dir / "out (2).xlsx";
         EXPECT_EQ(r.path, expected.string());
+        EXPECT_EQ(host.savedPaths, std::vector<std::string>{expected.string()});
         EXPECT_EQ(host.lastText(),
                   "数据超出xls格式上限(65536行/256列)，已另存为：" + expected.string());
         EXPECT_FALSE(fs::exists(dir / "out.xls"));

@@ -41,6 +41,7 @@ public:
         }
         return path;
     }
+    void saved(const std::string& path) override { savedPaths.push_back(path); }
     void showTextFile(const std::string& path) override { shownFiles.push_back(path); }
     bool cancelRequested() const override {
         ++cancelChecks;
@@ -62,6 +63,7 @@ public:
     std::vector<std::pair<int, int>> progressCalls;
     std::vector<SaveQuestion> questions;
     std::vector<std::string> shownFiles;
+    std::vector<std::string> savedPaths;
     // Asks the job to stop once this many progress reports have arrived (-1: never).
     int cancelAfterProgress = -1;
     // Asks the job to stop at its n-th look at the stop request (-1: never); the looks so far.

@@ -30,6 +30,7 @@ private slots:
     void filterExtension_data();
     void filterExtension();
     void secondCopyAsksFirstToShow();
+    void existingFilesQuestionGoesToTheUserInterface();
 };
 
 void WorkerTest::externalHostTakesTextsAndQuestion() {
@@ -161,6 +162,35 @@ void WorkerTest::secondCopyAsksFirstToShow() {
     // A socket left behind by a copy that crashed does not keep the next copy from listening.
     tw::SingleInstance stale(name);
     QVERIFY(stale.listen());
+}
+
+// The once-per-job question about existing files reaches the window's dialogs through the
+// worker; without a user interface nothing is replaced.
+void WorkerTest::existingFilesQuestionGoesToTheUserInterface() {
+    struct Dialogs : JobUserInterface {
+        QStringList asked;
+        std::optional<QString> askSaveFileName(const QString&, const QString&,
+                                               const QString&) override {
+            return std::nullopt;
+        }
+        void showTextFile(const QString&) override {}
+        ExistingFiles askExistingFiles(const QString& path) override {
+            asked << path;
+            return ExistingFiles::ReplaceAll;
+        }
+    } dialogs;
+    std::vector<ExistingFiles> answers;
+    JobFunctions jobs;
+    jobs.transform = [&answers](const std::string&, JobOptions&, JobHost& host) {
+        answers.push_back(host.askExistingFiles("/out/keep.xlsx"));
+    };
+    MergeObject worker("/data/book.xlsx", jobs);
+    worker.Transform();
+    worker.setUserInterface(&dialogs);
+    worker.Transform();
+    QCOMPARE(answers,
+             (std::vector<ExistingFiles>{ExistingFiles::KeepBoth, ExistingFiles::ReplaceAll}));
+    QCOMPARE(dialogs.asked, QStringList({"/out/keep.xlsx"}));
 }
 
 QTEST_GUILESS_MAIN(WorkerTest)

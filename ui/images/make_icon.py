@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Draws the program icon (a woven table: a teal tile, a white grid, an amber thread running
-through it) and writes it as a Windows icon with 16, 32, 48 and 64 pixel images.
+through it) and writes it as a Windows icon with 16, 24, 32, 48, 64 and 128 pixel images (the
+larger ones keep it crisp on scaled screens).
 
 Usage: make_icon.py OUTPUT.ico [PREVIEW.ppm]
 """
@@ -53,7 +54,7 @@ def bmp_entry(n):
 
 
 def main():
-    sizes = (16, 32, 48, 64)
+    sizes = (16, 24, 32, 48, 64, 128)
     images = [bmp_entry(n) for n in sizes]
     data = struct.pack("<HHH", 0, 1, len(sizes))
     offset = 6 + 16 * len(sizes)
