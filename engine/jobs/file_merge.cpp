@@ -256,6 +256,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     for (const auto& line : skipped) run.failureText += line + "\n";
     jobs::Report report(options);
     run.report = &report;
+    report.watch(session.application().References(), run.leftBehind);
     run.advanced = jobs::appendSettings(options, options.saveAsXls, options.headerRowsOnce,
                                         options.headerRowCount);
     run.target = jobs::addTargetWorkbook(*books);

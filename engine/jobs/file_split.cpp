@@ -68,6 +68,7 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
 
     UniqueNames fileNames;
     jobs::LeftBehind leftBehind;
+    report.watch(session.application().References(), leftBehind);
     const int count = source->Sheets().Count();
     for (int i = 1; i <= count && !outputs.stopped(); ++i) {
         if (host.cancelRequested()) {
@@ -103,6 +104,7 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
                     failed.push_back(jobs::printable(name + extension));
                     report.failLast(copy.message());
                 } else {
+                    report.copiedLast();
                     automation::Workbook* book = app.ActiveWorkBook();
                     auto written = outputs.save(*book, target, formatCode);
                     if (written) {

@@ -161,6 +161,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     OneSheetRun run{options, jobs::GrowingSheet(*output)};
     jobs::Report report(options);
     run.report = &report;
+    report.watch(session.application().References(), run.leftBehind);
     const jobs::AppendSettings advanced = jobs::appendSettings(
         options, options.saveAsXls, options.headerRowsOnce, options.headerRowCount);
     if (advanced.any()) run.advanced.emplace(*output, advanced);

@@ -15,6 +15,7 @@ void LeftBehind::add(const std::map<std::string, uint32_t>& counts, std::string_
         if (n == 0) continue;
         Entry& e = kinds_[kind];
         e.count += n;
+        recent_[kind] += n;
         if (e.sources.empty() || e.sources.back() != where) e.sources.emplace_back(where);
     }
 }
@@ -52,6 +53,14 @@ std::string LeftBehind::text() const {
         out += "）";
     }
     out += "。";
+    return out;
+}
+
+std::string LeftBehind::takeRecent() {
+    std::string out;
+    for (const auto& [kind, n] : recent_)
+        out += (out.empty() ? "" : "、") + kind + " " + std::to_string(n) + " 个";
+    recent_.clear();
     return out;
 }
 

@@ -25,6 +25,9 @@ public:
     // "以下内容未带到输出中：图表 2 个（来自 a.xlsx [Summary]）；..." ; empty when nothing was
     // left.
     std::string text() const;
+    // What was added since the last call ("图表 2 个、图片 1 个"), for the entry of the sheet
+    // just copied; empty when nothing was.
+    std::string takeRecent();
 
 private:
     void add(const std::map<std::string, uint32_t>& counts, std::string_view where);
@@ -33,6 +36,7 @@ private:
         std::vector<std::string> sources;
     };
     std::map<std::string, Entry> kinds_;
+    std::map<std::string, uint32_t> recent_;
 };
 
 }  // namespace jobs

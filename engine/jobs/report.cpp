@@ -22,6 +22,11 @@ bool allDigits(const std::string& s) {
     return true;
 }
 
+// Columns of counts: rows taken, header rows dropped, empty-key rows removed, frozen formulas.
+bool numericColumn(size_t i) {
+    return (i >= 3 && i <= 5) || i == 10;
+}
+
 std::string csvField(const std::string& s) {
     if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
     std::string out = "\"";
@@ -82,8 +87,41 @@ Report::Report(const JobOptions& options)
       path_(options.reportPath),
       beside_(options.reportBesideOutput) {}
 
+void Report::watch(const automation::ReferenceReport& references, LeftBehind& left) {
+    references_ = &references;
+    left_ = &left;
+    seenFrozen_ = references.frozenFormulas;
+    seenDropped_ = references.droppedElements;
+    seenNames_ = references.droppedNames;
+}
+
+void Report::absorb(ReportEntry& entry) {
+    std::string notCarried;
+    if (left_) notCarried = left_->takeRecent();
+    if (references_) {
+        const automation::ReferenceReport& r = *references_;
+        entry.frozenFormulas += r.frozenFormulas - seenFrozen_;
+        auto count = [&](uint64_t now, uint64_t& seen, const char* kind) {
+            if (now > seen)
+                notCarried += (notCarried.empty() ? "" : "、") + std::string(kind) + " " +
+                              std::to_string(now - seen) + " 个";
+            seen = now;
+        };
+        seenFrozen_ = r.frozenFormulas;
+        count(r.droppedElements, seenDropped_, "条件格式、数据验证或超链接");
+        count(r.droppedNames, seenNames_, "名称");
+    }
+    if (!notCarried.empty())
+        entry.notCarried += (entry.notCarried.empty() ? "" : "、") + notCarried;
+}
+
+void Report::copiedLast() {
+    if (active_ && !entries_.empty()) absorb(entries_.back());
+}
+
 void Report::add(ReportEntry entry) {
     if (!active_) return;
+    absorb(entry);
     if (!pendingSheet_.empty() && entry.sheet == pendingSheet_) {
         entry.textColumns = std::move(pendingText_);
         pendingSheet_.clear();
@@ -151,12 +189,12 @@ void Report::outputLast(std::string output) {
 std::vector<std::vector<std::string>> Report::table(const std::string& output) const {
     std::vector<std::vector<std::string>> t;
     t.push_back({"文件", "工作表", "结果", "取用行数", "去掉的表头行", "删除的空关键行", "输出文件",
-                 "输出位置", "说明", "保留为文本的列"});
+                 "输出位置", "说明", "保留为文本的列", "冻结的公式", "未带到输出的内容"});
     for (const ReportEntry& e : entries_)
         t.push_back({e.file, e.sheet, e.outcome, std::to_string(e.rows),
                      std::to_string(e.headerRowsDropped), std::to_string(e.emptyKeyRowsRemoved),
                      e.outputSheet.empty() ? std::string() : output, e.outputSheet, e.note,
-                     e.textColumns});
+                     e.textColumns, std::to_string(e.frozenFormulas), e.notCarried});
     return t;
 }
 
@@ -196,7 +234,7 @@ std::string writeTable(const std::vector<std::vector<std::string>>& table, const
             bytes += r > 1 ? ",\n {" : "\n {";
             for (size_t i = 0; i < table[r].size() && i < table[0].size(); ++i) {
                 bytes += (i ? ", " : "") + jsonString(table[0][i]) + ": ";
-                bytes += (i >= 3 && i <= 5 && allDigits(table[r][i])) ? table[r][i]
+                bytes += (numericColumn(i) && allDigits(table[r][i])) ? table[r][i]
                                                                       : jsonString(table[r][i]);
             }
             bytes += "}";
@@ -210,7 +248,7 @@ std::string writeTable(const std::vector<std::vector<std::string>>& table, const
         for (size_t c = 0; c < table[r].size(); ++c) {
             const std::string& s = table[r][c];
             if (s.empty()) continue;
-            if (r > 0 && c >= 3 && c <= 5 && allDigits(s))
+            if (r > 0 && numericColumn(c) && allDigits(s))
                 ws.setNumber(uint32_t(r + 1), uint32_t(c + 1), std::stod(s));
             else
                 ws.setString(uint32_t(r + 1), uint32_t(c + 1), wb.strings.add(s));

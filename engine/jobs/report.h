@@ -11,6 +11,8 @@
 
 #include "../job_host.h"
 #include "job_common.h"
+#include "left_behind.h"
+#include "references.h"
 
 struct JobOptions;
 
@@ -36,9 +38,11 @@ struct ReportEntry {
     uint64_t rows = 0;  // rows taken
     int headerRowsDropped = 0;
     uint64_t emptyKeyRowsRemoved = 0;
-    std::string outputSheet;  // sheet(s) of the output, or the output file(s) of a split
-    std::string note;         // columns added, continuation sheets ...
-    std::string textColumns;  // .csv sources: columns whose numbers were kept as text
+    std::string outputSheet;      // sheet(s) of the output, or the output file(s) of a split
+    std::string note;             // columns added, continuation sheets ...
+    std::string textColumns;      // .csv sources: columns whose numbers were kept as text
+    uint64_t frozenFormulas = 0;  // formulas written as their values (references not carried)
+    std::string notCarried;       // what the copy left behind (pictures, charts, names ...)
 };
 
 // Outcome texts.
@@ -58,7 +62,13 @@ public:
     explicit Report(const JobOptions& options);
     bool active() const { return active_; }
 
+    // Each entry added takes the formulas `references` counts as frozen and what `left`
+    // gathered since the entry before it: the job adds an entry right after copying its sheet.
+    void watch(const automation::ReferenceReport& references, LeftBehind& left);
+
     void add(ReportEntry entry);
+    // For a job that adds the entry before its copy: the copy's counts go to the last entry.
+    void copiedLast();
     // Looks at a sheet before the job changes it: for a .csv source, the columns holding
     // identifiers the reader kept as text (leading zeros, more than 15 digits) go to the next
     // entry added for that sheet.
@@ -86,7 +96,11 @@ private:
     std::string path_;
     bool beside_ = false;
     std::vector<ReportEntry> entries_;
+    void absorb(ReportEntry& entry);
     std::string pendingSheet_, pendingText_;
+    const automation::ReferenceReport* references_ = nullptr;
+    LeftBehind* left_ = nullptr;
+    uint64_t seenFrozen_ = 0, seenDropped_ = 0, seenNames_ = 0;
 };
 
 // The texts that tell where the report went; they follow the job's result text.

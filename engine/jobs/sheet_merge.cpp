@@ -91,6 +91,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     uint64_t offset = 0;  // 0 until the first block is in the target
     bool cancelled = false;
     jobs::LeftBehind leftBehind;
+    report.watch(session.application().References(), leftBehind);
     const bool isWorkbook =
         automation::isSpreadsheetFile(nativePath, automation::FileTestVariant::WorkbookJobs);
     if (!isWorkbook) host.text("文件格式不正确,或文件不存在!");

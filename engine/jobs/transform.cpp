@@ -110,6 +110,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     automation::Worksheet* sheet = source->WorkSheets(1);
     jobs::LeftBehind leftBehind;  // the pieces are copied as cells
     if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    report.watch(session.application().References(), leftBehind);
     if (!sheet) {
         (void)source->Close(false);
         host.text(kRangeNotRecognised);

@@ -54,6 +54,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     automation::Worksheet* sheet = source->WorkSheets(1);
     jobs::LeftBehind leftBehind;  // the pieces are copied as cells
     if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    report.watch(session.application().References(), leftBehind);
     if (!sheet) {
         (void)source->Close(false);
         host.text(resultText());
@@ -126,6 +127,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         const int64_t from = firstData + i * perBook;
         const int64_t to = std::min(from + perBook - 1, lastRow);
         copied = copied && bool(rangeOf(from, to).Copy(out->Range(startCell)));
+        report.copiedLast();
         if (!copied) {
             failed.push_back(jobs::printable(name));
             report.failLast("无法复制");

@@ -295,24 +295,24 @@ TEST(Report, EveryOutcomeInEveryForm) {
     EXPECT_TRUE(run->host.sawText("报告已保存：" + o.reportPath));
     Grid report = readCsv(o.reportPath);
     ASSERT_EQ(report.size(), 7u);
-    EXPECT_THAT(report[0],
-                ElementsAre("文件", "工作表", "结果", "取用行数", "去掉的表头行", "删除的空关键行",
-                            "输出文件", "输出位置", "说明", "保留为文本的列"));
+    EXPECT_THAT(report[0], ElementsAre("文件", "工作表", "结果", "取用行数", "去掉的表头行",
+                                       "删除的空关键行", "输出文件", "输出位置", "说明",
+                                       "保留为文本的列", "冻结的公式", "未带到输出的内容"));
     const std::string out = (dir / "out.xlsx").string();
-    EXPECT_THAT(report[1],
-                ElementsAre("1.xlsx", "Data", "已合并", "4", "0", "0", out, "合并Sheet", "", ""));
-    EXPECT_THAT(report[2],
-                ElementsAre("1.xlsx", "Empty", "已跳过：空工作表", "0", "0", "0", "", "", "", ""));
-    EXPECT_THAT(report[3],
-                ElementsAre("2.xlsx", "Data", "已合并", "1", "1", "1", out, "合并Sheet", "", ""));
+    EXPECT_THAT(report[1], ElementsAre("1.xlsx", "Data", "已合并", "4", "0", "0", out, "合并Sheet",
+                                       "", "", "0", ""));
+    EXPECT_THAT(report[2], ElementsAre("1.xlsx", "Empty", "已跳过：空工作表", "0", "0", "0", "", "",
+                                       "", "", "0", ""));
+    EXPECT_THAT(report[3], ElementsAre("2.xlsx", "Data", "已合并", "1", "1", "1", out, "合并Sheet",
+                                       "", "", "0", ""));
     EXPECT_THAT(report[4], ElementsAre("3.xlsx", "Big", "未合并：超出表格行列上限", "0", "1", "0",
-                                       "", "", "", ""));
+                                       "", "", "", "", "0", ""));
     EXPECT_EQ(report[5][0], "broken.xlsx");
     EXPECT_THAT(report[5][2], StartsWith("失败："));
     EXPECT_GT(report[5][2].size(), std::string("失败：").size());
     // A .csv source: the identifiers the reader kept as text are named by column.
     EXPECT_THAT(report[6], ElementsAre("ids.csv", "ids", "已合并", "2", "1", "0", out, "合并Sheet",
-                                       "新增列：Card", "A(H1)、C(Card)"));
+                                       "新增列：Card", "A(H1)、C(Card)", "0", ""));
 
     // The same table as JSON and as a workbook.
     o.reportPath = (dir / "report.json").string();
@@ -327,6 +327,54 @@ TEST(Report, EveryOutcomeInEveryForm) {
     ASSERT_TRUE(book);
     EXPECT_EQ(grid(*book)[2][2], "已跳过：空工作表");
     EXPECT_EQ(grid(*book).size(), 7u);
+}
+
+// Each entry names the formulas its copy froze and what it left behind: a running balance
+// split in blocks freezes the formula that reads the block before; a chart sheet has no cells
+// for the one merged sheet.
+TEST(Report, FrozenFormulasAndWhatWasLeftBehind) {
+    TempDir dir;
+    auto wb = ss::Workbook::createDefault();
+    ss::Worksheet& ws = *wb->sheets[0];
+    ws.setString(1, 1, wb->strings.add("amount"));
+    double balance = 0;
+    for (uint32_t r = 2; r <= 7; ++r) {
+        ws.setNumber(r, 1, r);
+        balance += r;
+        ws.setNumber(r, 2, balance);
+        std::string f = r == 2 ? "A2" : "B" + std::to_string(r - 1) + "+A" + std::to_string(r);
+        ws.setFormula(r, 2, ss::Formula{f, false, {}});
+    }
+    writeBook(dir / "ledger.xlsx", *wb);
+    fs::create_directories(dir / "parts");
+    JobOptions even = defaults();
+    even.splitSaveDir = (dir / "parts").string();
+    even.rowsPerWorkbook = 3;
+    even.evenHeaderRows = true;
+    even.evenHeaderRowCount = 1;
+    even.reportPath = (dir / "even.csv").string();
+    TestHost host;
+    TransformAverageJob((dir / "ledger.xlsx").string(), even, host);
+    Grid report = readCsv(even.reportPath);
+    ASSERT_EQ(report.size(), 3u);
+    EXPECT_EQ(report[0][10], "冻结的公式");
+    EXPECT_EQ(report[1][10], "0");
+    EXPECT_EQ(report[2][10], "1");  // B5 reads B4, which went to the first block
+
+    const fs::path sample = fs::path(TW_CORPUS_DIR) / "xlsx" / "BlankSheetTypes.xlsm";
+    if (!fs::exists(sample)) GTEST_SKIP() << "corpus file missing: " << sample;
+    fs::create_directories(dir / "src");
+    fs::copy_file(sample, dir / "src" / "types.xlsm");
+    JobOptions o = defaults();
+    o.skipEmptySheets = false;
+    o.reportPath = (dir / "merge.csv").string();
+    auto run = merge(Job::OneSheet, dir, o);
+    ASSERT_TRUE(run->book);
+    bool chartNamed = false;
+    for (const auto& row : readCsv(o.reportPath))
+        if (row.size() > 11 && row[2] == "未合并：图表工作表没有单元格")
+            chartNamed = row[11] == "图表工作表 1 个";
+    EXPECT_TRUE(chartNamed);
 }
 
 // The window's report goes beside the output; a cancelled save writes none.
