@@ -350,9 +350,6 @@ std::string helpText() {
   split-column    WORKBOOK -d FOLDER --column K
                                        按某列的内容拆分第一个Sheet（功能四）
 
-所有子命令：
-  --values                     公式只保留其保存的值（split-column 中写作 --values-only）
-
 merge-files 与 merge-one-sheet 的选项：
   -o OUT                       合并结果的保存路径；缺少扩展名时自动补上 .xlsx 或 .xls
   --xls                        存为xls
@@ -364,6 +361,7 @@ merge-files 与 merge-one-sheet 的选项：
   --header-rows N              该行及以上是表头,只汇总一次（1-256；merge-files 中需与 --same-name 一起使用）
   --drop-empty-key COL         该列单元格为空时,自动删除行（1-256；merge-files 中需与 --same-name 一起使用）
   --overwrite                  OUT 已存在时替换它（默认保留两者，结果存为“OUT (2)”）
+  --values                     公式只保留其保存的值
 
 merge-sheets 的选项：
   -o OUT                       汇总结果的保存路径；缺少扩展名时自动补上 .xlsx 或 .xls
@@ -373,9 +371,11 @@ merge-sheets 的选项：
   --header-rows N              该行及以上是表头,只汇总一次（1-256）
   --xls                        合并后保存为xls文件
   --overwrite                  OUT 已存在时替换它（默认保留两者，结果存为“OUT (2)”）
+  --values                     公式只保留其保存的值
 
 split-sheets 的选项：
   --xls                        拆分为xls（默认拆分为xlsx）
+  --values                     公式只保留其保存的值
 
 split-rows 的选项：
   -d FOLDER                    拆分后保存的文件夹（必须已存在）
@@ -383,6 +383,7 @@ split-rows 的选项：
   --header-rows N              指定该行及以上为表头，每个工作簿都带表头（1-99；默认无表头）
   --last-column N              最后列号（0-99999）
   --overwrite                  替换文件夹中已有的同名文件（默认保留两者，新文件存为“名称 (2)”）
+  --values                     公式只保留其保存的值
 
 split-column 的选项：
   -d FOLDER                    拆分后保存的文件夹（必须已存在）
@@ -395,6 +396,7 @@ split-column 的选项：
   --one-workbook               拆分到一个工作簿中，每项一个Sheet
   --row-by-row                 逐行拆分（默认高速模式）
   --overwrite                  替换文件夹中已有的同名文件（默认保留两者，新文件存为“名称 (2)”）
+  --values-only                公式只保留其保存的值
 
 其他：
   -h, --help                   显示本帮助
