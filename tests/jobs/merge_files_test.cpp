@@ -223,9 +223,8 @@ TEST(FileMerge, CancelBetweenFiles) {
     for (const auto& t : host.texts) EXPECT_NE(t, (src / "2.xlsx").string());
 }
 
-// Positions of the sheet count that hold no worksheet (a chart sheet, macro and dialog sheets)
-// are passed over; the worksheet is merged.
-TEST(FileMerge, PositionsWithoutAWorksheetArePassedOver) {
+// Chart sheets are merged as sheets of their own; dialog sheets are passed over.
+TEST(FileMerge, ChartSheetsAreMergedDialogSheetsPassedOver) {
     const fs::path sample = fs::path(TW_CORPUS_DIR) / "xlsx" / "BlankSheetTypes.xlsm";
     if (!fs::exists(sample)) GTEST_SKIP() << "corpus file missing: " << sample;
     TempDir dir;
@@ -235,8 +234,8 @@ TEST(FileMerge, PositionsWithoutAWorksheetArePassedOver) {
     o.skipEmptySheets = false;
     TestHost host((dir / "out.xlsx").string());
     ExcelFileMergeJob((dir / "src").string(), o, host);
-    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(1, 1)));
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(1, 2)));
     auto out = open(dir / "out.xlsx");
     ASSERT_TRUE(out);
-    EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1"));
+    EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1", "Chart1"));
 }
