@@ -154,7 +154,7 @@ int runCommandLine(int argc, char** argv) {
     host.finish();
 
     // The result text comes before a merge saves: a merge is done once its file is there.
-    const bool reachedResult = host.lastText().rfind(resultPrefix(inv.command), 0) == 0;
+    const bool reachedResult = host.resultText().rfind(resultPrefix(inv.command), 0) == 0;
     const bool saved = host.savedFileWritten();
     if (reachedResult && (!savesToOutput(inv.command) || saved)) {
         // A stop that came after the job's last check changed nothing: the work is complete.

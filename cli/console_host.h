@@ -45,6 +45,9 @@ public:
     void finish();
 
     const std::string& lastText() const { return lastText_; }
+    // The last text that is not the note of what the job left behind (which follows the
+    // result text).
+    const std::string& resultText() const { return resultText_; }
     // The path the save-file question was answered with, when it was asked and answered.
     const std::optional<std::string>& savedPath() const { return savedPath_; }
     // True when a file was written at savedPath() after the question was answered (a file that
@@ -69,7 +72,7 @@ private:
     };
     static FileStamp stampOf(const std::string& path);
     FileStamp stampBeforeSave_;
-    std::string lastText_;
+    std::string lastText_, resultText_;
     std::chrono::steady_clock::time_point start_;
 
     std::mutex mutex_;

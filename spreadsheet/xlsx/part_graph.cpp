@@ -588,7 +588,11 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     const SheetParts& sp = *ws.parts;
     std::map<std::string, std::string> renames;
     if (sp.origin) renames = renames_[sp.origin.get()];
-    renames[lower(sp.originName)] = ws.name;
+    std::string& self = renames[lower(sp.originName)];
+    // Parts reached from two sheets (a pivot cache) are written once, unless this sheet is a
+    // second copy of its source sheet, whose references to itself lead elsewhere.
+    const size_t key = self == ws.name ? SIZE_MAX : i;
+    self = ws.name;
 
     bool threaded = false;
     for (const PartLink& l : sp.links) {
@@ -598,7 +602,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         appendEsc(out.rels, l.type);
         out.rels += "\" Target=\"";
         if (l.part) {
-            appendEsc(out.rels, relativeTarget(sheetPart, emit(*l.part, i, renames)));
+            appendEsc(out.rels, relativeTarget(sheetPart, emit(*l.part, key, renames)));
             out.rels += "\"/>";
             threaded = threaded || relKind(l.type) == "threadedComment";
         } else {
