@@ -1,10 +1,18 @@
 #include "part_graph.h"
 
+#include "../references.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
 
 namespace ss::xlsx {
+
+// Where the sheets of a part's source land, and the sheet its texts live on.
+struct Restater {
+    ReferenceMap map;
+    std::string home;
+};
 
 namespace {
 
@@ -241,10 +249,10 @@ void removeAttr(std::string& xml, std::string_view name) {
     }
 }
 
-// Restates the text of every element with local name "f" (chart series, extension formulas).
-std::string restateFormulaElements(std::string_view xml,
-                                   const std::map<std::string, std::string>& renames,
-                                   uint32_t& uncovered) {
+// Restates the text of every element with local name "f" (chart series, extension formulas)
+// for where the source's sheets land. A text naming what the package does not have (a sheet
+// left behind) keeps its words, and its part the values it shows; it is counted.
+std::string restateFormulaElements(std::string_view xml, const Restater& r, uint32_t& uncovered) {
     std::string out;
     out.reserve(xml.size());
     size_t pos = 0;
@@ -262,7 +270,9 @@ std::string restateFormulaElements(std::string_view xml,
             break;
         }
         std::string f = unescape(xml.substr(t.end, close - t.end));
-        appendEsc(out, restateSheetNames(f, renames, &uncovered));
+        std::optional<std::string> restated = restateFormula(f, r.map, r.home);
+        if (!restated) ++uncovered;
+        appendEsc(out, restated ? *restated : f);
         pos = close;
     }
     out.append(xml.substr(pos));
@@ -464,8 +474,7 @@ std::string PartGraphWriter::freeName(const std::string& sourceName) {
     }
 }
 
-std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet,
-                                  const std::map<std::string, std::string>& renames) {
+std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Restater& renames) {
     const bool image = isImage(p.contentType);
     if (!image)
         if (auto it = written_.find({&p, sheet}); it != written_.end()) return it->second;
@@ -560,10 +569,9 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet,
             case Restate::PivotCache: {
                 if (findStart(xml, "worksheetSource", t)) {
                     std::string sheetName = getAttr(xml, t, "sheet");
-                    auto it = renames.find(lower(sheetName));
                     if (!sheetName.empty()) {
-                        if (it != renames.end())
-                            setAttr(xml, t, "sheet", it->second);
+                        if (const SheetLanding* l = renames.map.sheet(sheetName))
+                            setAttr(xml, t, "sheet", l->name);
                         else
                             ++uncovered_;
                     }
@@ -586,13 +594,20 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     const Worksheet& ws = *sheets_[i];
     if (!ws.parts) return out;
     const SheetParts& sp = *ws.parts;
-    std::map<std::string, std::string> renames;
-    if (sp.origin) renames = renames_[sp.origin.get()];
-    std::string& self = renames[lower(sp.originName)];
+    std::map<std::string, std::string> names;
+    if (sp.origin) names = renames_[sp.origin.get()];
+    std::string& self = names[lower(sp.originName)];
     // Parts reached from two sheets (a pivot cache) are written once, unless this sheet is a
     // second copy of its source sheet, whose references to itself lead elsewhere.
     const size_t key = self == ws.name ? SIZE_MAX : i;
     self = ws.name;
+    Restater renames;
+    renames.home = sp.originName;
+    for (const auto& [source, target] : names) {
+        SheetLanding landing;
+        landing.name = target;  // whole: every cell keeps its place
+        renames.map.addSheet(source, std::move(landing));
+    }
 
     bool threaded = false;
     for (const PartLink& l : sp.links) {

@@ -67,6 +67,8 @@ bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixe
 std::vector<std::string> rawElementIds(std::string_view xml,
                                        const std::set<std::string>& relPrefixes);
 
+struct Restater;
+
 // Writes the carried parts of the sheets of one package: free part names, content types,
 // table ids and names, pivot cache ids, persons; references restated for the names the sheets
 // have in this package; identical pictures stored once.
@@ -101,8 +103,7 @@ public:
     uint32_t uncoveredReferences() const { return uncovered_; }
 
 private:
-    std::string emit(const PackagePart& p, size_t sheet,
-                     const std::map<std::string, std::string>& renames);
+    std::string emit(const PackagePart& p, size_t sheet, const Restater& renames);
     std::string freeName(const std::string& sourceName);
 
     const std::vector<const Worksheet*>& sheets_;
