@@ -105,7 +105,8 @@ void decodeUtf8(std::string_view s, std::u32string& out);
 // there and it points into no other workbook. For a sheet copy, `selfName` and `copyName` are
 // the copied sheet's name before and after: references to itself need the name kept.
 bool formulaFitsWorkbook(const ss::Formula& f, ss::Workbook& to, std::string_view selfName = {},
-                         std::string_view copyName = {});
+                         std::string_view copyName = {},
+                         const ss::SheetParts* carried = nullptr);  // its tables count too
 
 // The differential formats of `from` in `to` (found, or added): index in `from` -> in `to`.
 std::vector<uint32_t> dxfMap(const ss::Workbook& from, ss::Workbook& to);

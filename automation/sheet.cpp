@@ -101,17 +101,27 @@ std::string remapDxfIds(const std::string& xml, const std::vector<uint32_t>& map
     return out;
 }
 
+bool hasTable(const ss::SheetParts* parts, const std::string& key) {
+    if (!parts) return false;
+    for (const std::string& t : ss::tableNames(*parts))
+        if (lowerAscii(t) == key) return true;
+    return false;
+}
+
+// A defined name of the workbook, or a table on one of its sheets.
 bool hasDefinedName(const ss::Workbook& wb, std::string_view name) {
     std::string key = lowerAscii(name);
     for (const ss::DefinedName& n : wb.names)
         if (lowerAscii(n.name) == key) return true;
+    for (const auto& ws : wb.sheets)
+        if (hasTable(ws->parts.get(), key)) return true;
     return false;
 }
 
 }  // namespace
 
 bool detail::formulaFitsWorkbook(const ss::Formula& f, ss::Workbook& to, std::string_view selfName,
-                                 std::string_view copyName) {
+                                 std::string_view copyName, const ss::SheetParts* carried) {
     ss::FormulaNames names = ss::formulaNames(f.text);
     if (names.externalWorkbook) return false;
     for (const std::string& s : names.sheets) {
@@ -122,7 +132,7 @@ bool detail::formulaFitsWorkbook(const ss::Formula& f, ss::Workbook& to, std::st
         if (!to.sheetByName(s)) return false;
     }
     for (const std::string& n : names.names)
-        if (!hasDefinedName(to, n)) return false;
+        if (!hasDefinedName(to, n) && !hasTable(carried, lowerAscii(n))) return false;
     return true;
 }
 
@@ -178,7 +188,8 @@ std::unique_ptr<ss::Worksheet> cloneSheet(const ss::Workbook& from, const ss::Wo
 
     std::vector<uint64_t> dropped;
     for (auto& [k, f] : out->mutableFormulas())
-        if (!detail::formulaFitsWorkbook(f, to, src.name, newName)) dropped.push_back(k);
+        if (!detail::formulaFitsWorkbook(f, to, src.name, newName, src.parts.get()))
+            dropped.push_back(k);
     for (uint64_t k : dropped) {
         out->mutableFormulas().erase(k);
         if (ss::Cell* c = out->find(ss::Worksheet::keyRow(k), ss::Worksheet::keyCol(k)))

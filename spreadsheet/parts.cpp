@@ -42,4 +42,17 @@ std::map<std::string, uint32_t> describeParts(const SheetParts& parts) {
     return out;
 }
 
+std::vector<std::string> tableNames(const SheetParts& parts) {
+    std::vector<std::string> out;
+    for (const PartLink& l : parts.links) {
+        if (!l.part || !endsWith(l.part->contentType, "spreadsheetml.table+xml")) continue;
+        const std::string& xml = *l.part->data;
+        size_t at = xml.find(" displayName=\"");
+        if (at == std::string::npos) continue;
+        size_t start = at + 14, end = xml.find('"', start);
+        if (end != std::string::npos) out.push_back(xml.substr(start, end - start));
+    }
+    return out;
+}
+
 }  // namespace ss

@@ -65,4 +65,7 @@ struct SheetParts {
 // (in the words the job texts use), for the reports of jobs that cannot carry them.
 std::map<std::string, uint32_t> describeParts(const SheetParts& parts);
 
+// The names of the tables a sheet carries, as its parts give them.
+std::vector<std::string> tableNames(const SheetParts& parts);
+
 }  // namespace ss

@@ -421,6 +421,38 @@ bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixe
     return any;
 }
 
+const std::map<std::string, std::string>* PartGraphWriter::tableRenames(const Worksheet& ws) const {
+    if (!ws.parts || !ws.parts->origin) return nullptr;
+    auto it = tableRenames_.find(ws.parts->origin.get());
+    return it == tableRenames_.end() ? nullptr : &it->second;
+}
+
+std::string renameTables(std::string_view f, const std::map<std::string, std::string>& renames) {
+    auto nameChar = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '.' || c == '\\' || static_cast<unsigned char>(c) >= 0x80;
+    };
+    std::string out;
+    size_t i = 0;
+    bool inString = false;
+    while (i < f.size()) {
+        char c = f[i];
+        if (c == '"') inString = !inString;
+        if (inString || !nameChar(c) || (i > 0 && nameChar(f[i - 1]))) {
+            out += c;
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < f.size() && nameChar(f[j])) ++j;
+        std::string word(f.substr(i, j - i));
+        auto it = j < f.size() && f[j] == '[' ? renames.find(lower(word)) : renames.end();
+        out += it == renames.end() ? word : it->second;
+        i = j;
+    }
+    return out;
+}
+
 std::string relativeTarget(std::string_view from, std::string_view to) {
     size_t slash = from.rfind('/');
     std::string_view dir = slash == std::string_view::npos ? "" : from.substr(0, slash + 1);
@@ -555,6 +587,7 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
                         unique = base + "_" + std::to_string(n);
                     setAttr(xml, t, "name", unique);
                     setAttr(xml, t, "displayName", unique);
+                    if (unique != base && current_) tableRenames_[current_][lower(base)] = unique;
                     // Its query is not carried: the table stays, as a plain one.
                     if (getAttr(xml, t, "tableType") == "queryTable") {
                         removeAttr(xml, "tableType");
@@ -601,6 +634,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     // second copy of its source sheet, whose references to itself lead elsewhere.
     const size_t key = self == ws.name ? SIZE_MAX : i;
     self = ws.name;
+    current_ = sp.origin.get();
     Restater renames;
     renames.home = sp.originName;
     for (const auto& [source, target] : names) {

@@ -85,6 +85,8 @@ public:
         std::vector<RawSheetElement> elements;
         std::string autoFilter, sortState;  // kept forms, when still valid
         std::string chartsheet;             // a chart sheet's part
+        // Tables of the sheet's origin renamed in this package (lower-case old name -> new).
+        const std::map<std::string, std::string>* tableRenames = nullptr;
     };
 
     // `sheets`: the sheets written, in order; `reservedNames`: part names the writer uses.
@@ -99,6 +101,8 @@ public:
         return pivotCaches_;
     }
     const std::string& personsXml() const { return persons_; }
+    // The tables of the sheet's origin that were renamed here; null when none was.
+    const std::map<std::string, std::string>* tableRenames(const Worksheet& ws) const;
     // References into sheets the package does not have (left as they were).
     uint32_t uncoveredReferences() const { return uncovered_; }
 
@@ -113,13 +117,18 @@ private:
     uint32_t nextTableId_ = 1, nextCacheId_ = 1;
     std::map<std::pair<const PackagePart*, size_t>, std::string> written_;
     std::map<std::pair<size_t, size_t>, std::vector<std::string>> media_;  // (hash, size) -> names
-    std::map<const PartOrigin*, std::map<std::string, std::string>> renames_;
+    std::map<const PartOrigin*, std::map<std::string, std::string>> renames_, tableRenames_;
+    const PartOrigin* current_ = nullptr;  // origin of the sheet being planned
     std::vector<OutPart> parts_;
     std::vector<std::pair<uint32_t, std::string>> pivotCaches_;
     std::vector<const PartOrigin*> personOrigins_;
     std::string persons_;
     uint32_t uncovered_ = 0;
 };
+
+// A formula with the structured references to renamed tables ("Sales[Amount]") following them.
+std::string renameTables(std::string_view formula,
+                         const std::map<std::string, std::string>& renames);
 
 // A relationship target from part `from` to part `to` (both package names), relative.
 std::string relativeTarget(std::string_view from, std::string_view to);

@@ -726,7 +726,10 @@ private:
                 attrS(out_, "ref", f->arrayRange.toA1());
             }
             out_ += '>';
-            appendEscaped(out_, f->text);
+            if (carried_.tableRenames && f->text.find('[') != std::string::npos)
+                appendEscaped(out_, xlsx::renameTables(f->text, *carried_.tableRenames));
+            else
+                appendEscaped(out_, f->text);
             out_ += "</f>";
         }
         switch (type) {
@@ -1346,6 +1349,7 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
             continue;
         }
         deflater.begin("xl/worksheets/" + name);
+        sheetParts[i].tableRenames = carried.tableRenames(*sheets[i]);
         SheetWriter(wb, *sheets[i], styles, strings, deflater, sheetParts[i]).write();
         deflater.end();
         // The sheet's relationships: the targets of hyperlinks out of the workbook (for the
