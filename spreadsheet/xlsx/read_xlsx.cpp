@@ -913,6 +913,8 @@ public:
             // Below a top-level element.
             if (name == "tabColor" && topName_ == "sheetPr")
                 ws_.tabColor = readColor(atts);
+            else if (name == "pageSetUpPr" && topName_ == "sheetPr")
+                ws_.fitToPage = parseBool(attr(atts, "fitToPage"), false);
             else if (name == "pane" && topName_ == "sheetViews" && viewCount_ == 1)
                 paneStart(atts);
             else if (name == "sheetView" && topName_ == "sheetViews")

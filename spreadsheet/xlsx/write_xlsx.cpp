@@ -520,9 +520,11 @@ public:
         out_ += '"';
         out_ += carried_.namespaces;
         out_ += '>';
-        if (ws_.tabColor && ws_.tabColor->isSet()) {
+        const bool tab = ws_.tabColor && ws_.tabColor->isSet();
+        if (tab || ws_.fitToPage) {
             out_ += "<sheetPr>";
-            writeColor(out_, "tabColor", *ws_.tabColor);
+            if (tab) writeColor(out_, "tabColor", *ws_.tabColor);
+            if (ws_.fitToPage) out_ += "<pageSetUpPr fitToPage=\"1\"/>";
             out_ += "</sheetPr>";
         }
         auto bounds = ws_.contentBounds();

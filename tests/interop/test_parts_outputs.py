@@ -211,6 +211,43 @@ class PartsOutputs(unittest.TestCase):
                      "a.xlsx [Summary]", "b.xlsx [Summary]"):
             self.assertIn(kind, left)
 
+    def test_page_setup_of_xlsx_and_xls_sources(self):
+        folder = os.path.join(self.tmp, "page")
+        os.makedirs(folder)
+        import xlsxwriter
+        book = os.path.join(folder, "p.xlsx")
+        wb = xlsxwriter.Workbook(book)
+        ws = wb.add_worksheet("P")
+        ws.write("A1", "x")
+        ws.set_landscape()
+        ws.fit_to_pages(1, 0)
+        ws.set_margins(left=0.3, right=0.4, top=1.1, bottom=1.2)
+        ws.set_paper(9)
+        wb.close()
+        sources = [book]
+        if shutil.which("soffice"):  # the same page set-up in a 97-2003 workbook
+            xls_dir = os.path.join(self.tmp, "page_xls")
+            subprocess.run(["soffice", "--headless",
+                            "-env:UserInstallation=file://" + os.path.join(self.tmp, "lo"),
+                            "--convert-to", "xls", "--outdir", xls_dir, book],
+                           capture_output=True, timeout=240)
+            sources.append(os.path.join(xls_dir, "p.xls"))
+        for source in sources:
+            with self.subTest(source=os.path.basename(source)):
+                one = os.path.join(self.tmp, "one_" + os.path.basename(source).replace(".", "_"))
+                os.makedirs(one)
+                shutil.copy(source, one)
+                code, stderr = run("merge-files", one, "-o", one + "_out")
+                self.assertEqual(code, 0, stderr)
+                sheet = read(one + "_out.xlsx", sheet_part(one + "_out.xlsx", "P"))
+                self.assertIn('<pageSetUpPr fitToPage="1"/>', sheet)
+                self.assertRegex(sheet, r'<pageMargins left="0.3" right="0.4" top="1.1" '
+                                        r'bottom="1.2"')
+                setup = re.search(r"<pageSetup [^>]*>", sheet).group(0)
+                for attr in ('paperSize="9"', 'fitToHeight="0"', 'orientation="landscape"'):
+                    self.assertIn(attr, setup)
+                self.assertNotRegex(setup, r'fitToWidth="(?!1")')  # one page wide
+
     def test_pivot_tables_keep_their_caches(self):
         src = os.path.join(CORPUS, "xlsx", "WithChartSheet.xlsx")
         if not os.path.exists(src):
