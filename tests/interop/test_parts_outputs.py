@@ -248,6 +248,63 @@ class PartsOutputs(unittest.TestCase):
                     self.assertIn(attr, setup)
                 self.assertNotRegex(setup, r'fitToWidth="(?!1")')  # one page wide
 
+    def test_threaded_comments_keep_their_people(self):
+        import xlsxwriter
+        folder = os.path.join(self.tmp, "threads")
+        os.makedirs(folder)
+        plain = os.path.join(self.tmp, "thread_plain.xlsx")
+        wb = xlsxwriter.Workbook(plain)
+        ws = wb.add_worksheet("T")
+        ws.write("A1", 1)
+        ws.write_comment("A1", "[Threaded comment] 看一下")
+        wb.close()
+        person = "{11111111-2222-3333-4444-555555555555}"
+        persons = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<personList '
+                   'xmlns="http://schemas.microsoft.com/office/spreadsheetml/2018/threadedcomments" '
+                   'xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><person '
+                   'displayName="张三" id="%s" userId="zs" providerId="None"/></personList>' % person)
+        thread = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<ThreadedComments '
+                  'xmlns="http://schemas.microsoft.com/office/spreadsheetml/2018/threadedcomments">'
+                  '<threadedComment ref="A1" dT="2024-01-01T00:00:00.00" personId="%s" '
+                  'id="{AAAAAAAA-0000-0000-0000-000000000001}"><text>看一下</text></threadedComment>'
+                  '</ThreadedComments>' % person)
+        rel_person = ('<Relationship Id="rId99" Type="http://schemas.microsoft.com/office/2017/10/'
+                      'relationships/person" Target="persons/person.xml"/>')
+        rel_thread = ('<Relationship Id="rId98" Type="http://schemas.microsoft.com/office/2017/10/'
+                      'relationships/threadedComment" Target="../threadedComments/threadedComment1.xml"/>')
+        for n in ("1", "2"):
+            with zipfile.ZipFile(plain) as src, zipfile.ZipFile(os.path.join(folder, n + ".xlsx"),
+                                                                 "w") as dst:
+                for item in src.infolist():
+                    data = src.read(item.filename).decode("utf-8")
+                    if item.filename == "[Content_Types].xml":
+                        data = data.replace("</Types>",
+                                            '<Override PartName="/xl/persons/person.xml" '
+                                            'ContentType="application/vnd.ms-excel.person+xml"/>'
+                                            '<Override PartName="/xl/threadedComments/threadedComment1.xml" '
+                                            'ContentType="application/vnd.ms-excel.threadedcomments+xml"/>'
+                                            "</Types>")
+                    elif item.filename == "xl/_rels/workbook.xml.rels":
+                        data = data.replace("</Relationships>", rel_person + "</Relationships>")
+                    elif item.filename == "xl/worksheets/_rels/sheet1.xml.rels":
+                        data = data.replace("</Relationships>", rel_thread + "</Relationships>")
+                    dst.writestr(item.filename, data)
+                dst.writestr("xl/persons/person.xml", persons)
+                dst.writestr("xl/threadedComments/threadedComment1.xml", thread)
+        out = os.path.join(self.tmp, "threads_out")
+        code, stderr = run("merge-files", folder, "-o", out)
+        self.assertEqual(code, 0, stderr)
+        out += ".xlsx"
+        self.assertEqual(len(parts(out, r"xl/threadedComments/threadedComment\d+\.xml")), 2)
+        people = read(out, "xl/persons/person.xml")
+        self.assertEqual(people.count("<person "), 1)  # the same person, once
+        self.assertIn('displayName="张三"', people)
+        self.assertIn("relationships/person", read(out, "xl/_rels/workbook.xml.rels"))
+        for name in ("T", "T (2)"):
+            self.assertTrue(any("threadedComment" in t
+                                for t in rel_targets(out, sheet_part(out, name))), name)
+        self.check_package(out)
+
     def test_pivot_tables_keep_their_caches(self):
         src = os.path.join(CORPUS, "xlsx", "WithChartSheet.xlsx")
         if not os.path.exists(src):
