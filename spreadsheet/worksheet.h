@@ -90,6 +90,7 @@ public:
     std::optional<Color> tabColor;
     std::optional<CellRange> autoFilter;
     bool showGridLines = true, rightToLeft = false, tabSelected = false;
+    bool fitToPage = false;  // printing fits the pages the page set-up states
     uint32_t zoomScale = 100;
     bool fitToPage = false;  // print scaled to the page set-up's fitToWidth / fitToHeight
     std::vector<PreservedXml> preserved;
