@@ -21,6 +21,8 @@ namespace ss::xlsx {
 
 namespace {
 
+std::atomic<bool> gIsalInflate{true};
+
 std::string lowerAscii(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -173,8 +175,8 @@ Status ZipReader::read(std::string_view name,
         std::max<uint64_t>(uint64_t(16) << 20, compressed * limits_.maxCompressionRatio);
     // A deflated entry is inflated here with ISA-L from its stored bytes (checked against the
     // directory's CRC and size); anything else goes through libzip's own reading.
-    const bool raw = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_DEFLATE &&
-                     (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+    const bool raw = gIsalInflate && (st.valid & ZIP_STAT_COMP_METHOD) &&
+                     st.comp_method == ZIP_CM_DEFLATE && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
                      st.encryption_method == ZIP_EM_NONE && (st.valid & ZIP_STAT_CRC) &&
                      (st.valid & ZIP_STAT_SIZE) && st.size > 0;
     zip_file_t* f = zip_fopen_index(zip_, it->second, raw ? ZIP_FL_COMPRESSED : 0);
@@ -1063,6 +1065,10 @@ constexpr uint64_t kOverlapFrom = 1u << 20;  // smaller parts are not worth a th
 constexpr size_t kChunk = 256u << 10;
 
 }  // namespace
+
+void setIsalInflate(bool on) {
+    gIsalInflate = on;
+}
 
 void setFastSheetScan(bool on) {
     gFastSheetScan = on;
