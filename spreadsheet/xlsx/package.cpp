@@ -234,9 +234,13 @@ Status ZipReader::read(std::string_view name,
         }
         state->next_out = outBuf.get();
         state->avail_out = uint32_t(kOut);
+        const uint32_t inBefore = state->avail_in;
         if (isal_inflate(state.get()) != ISAL_DECOMP_OK) return damaged(ZIP_ER_INCONS);
         const size_t n = kOut - state->avail_out;
         wantsInput = state->avail_out != 0;
+        if (n == 0 && inBefore != 0 && state->avail_in == inBefore &&
+            state->block_state != ISAL_BLOCK_FINISH)
+            return damaged(ZIP_ER_INCONS);  // no progress: never loop on a stuck stream
         if (n == 0) continue;
         if (std::string why = overLimits(n); !why.empty()) {
             zip_fclose(f);
