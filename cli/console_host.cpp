@@ -159,7 +159,6 @@ void ConsoleHost::tick() {
 void ConsoleHost::text(const std::string& message) {
     std::lock_guard lock(mutex_);
     lastText_ = message;
-    if (message.rfind(jobs::kLeftBehindPrefix, 0) != 0) resultText_ = message;
     if (terminal_) {
         clearBarLocked();
         std::fprintf(err_, "%s\n", message.c_str());
