@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "references.h"
 #include "spreadsheet/cell.h"
 #include "spreadsheet/preserved.h"
 #include "spreadsheet/result.h"
@@ -52,8 +53,9 @@ inline constexpr int kCellTypeVisible = 12;  // the cells of rows that are not h
 enum class Direction : int { ToLeft = 1, ToRight = 2, Up = 3, Down = 4 };
 
 namespace detail {
-struct RangeState;  // the areas of a live range and the sheet that keeps them up to date
-class CopyMaps;     // strings and formats of one workbook mapped into another
+struct RangeState;      // the areas of a live range and the sheet that keeps them up to date
+class CopyMaps;         // strings and formats of one workbook mapped into another
+struct ReferenceState;  // where copies put what formulas name, and what they could not carry
 }  // namespace detail
 
 // A rectangle of cells, or several row bands of one column span (the visible rows of a filtered
@@ -95,14 +97,17 @@ public:
     ss::Status SetValue(int number) { return SetValue(double(number)); }
 
     // Copies the range to the sheet of `destination` with its top-left cell at the destination's
-    // top-left cell, in the same or another workbook: values, formulas (relative references
-    // shifted; a formula that names a sheet or a defined name the destination workbook lacks keeps
-    // only its cached value), cell formats (interned into the destination workbook), merged ranges
-    // that lie inside the source, custom heights of the copied rows and, for destination columns
-    // without a width of their own, the source columns' widths. The destination area is cleared
-    // first. Rows hidden by the source sheet's filter are skipped and the visible rows land packed
-    // one below the other; a multi-area range (SpecialCells) is copied the same way. A copy that
-    // would not fit the destination sheet (1,048,576 rows x 16,384 columns) is refused, not cut.
+    // top-left cell, in the same or another workbook: values, formulas (in the same workbook,
+    // relative references shifted; into another, restated: references to cells this copy or an
+    // earlier one from the same workbook into the same sheet brought follow them, the names
+    // they use come along, and a formula referring to anything else keeps only its cached
+    // value, see references.h), cell formats (interned into the destination workbook), merged
+    // ranges that lie inside the source, custom heights of the copied rows and, for destination
+    // columns without a width of their own, the source columns' widths. The destination area is
+    // cleared first. Rows hidden by the source sheet's filter are skipped and the visible rows land
+    // packed one below the other; a multi-area range (SpecialCells) is copied the same way. A copy
+    // that would not fit the destination sheet (1,048,576 rows x 16,384 columns) is refused, not
+    // cut.
     ss::Status Copy(const Range& destination) const;
 
     // Inserts as many whole rows as the range has, before its first row; rows below shift down.
@@ -179,6 +184,11 @@ public:
     ss::Result<Worksheet*> Copy();
     // Copies the sheet into the workbook of `before` (the same or another), before that sheet.
     // A name that clashes becomes "Name (2)", "Name (3)" ... The copy becomes the active sheet.
+    // Into another workbook, the copy's formulas, names and kept texts are restated once every
+    // sheet of its workbook that is copied there is in (when the source closes, the target is
+    // saved, or something is copied out of the target): references to those sheets follow their
+    // copies, the names they use come along, and what is left behind is settled by the one
+    // policy (see references.h).
     ss::Result<Worksheet*> Copy(Worksheet& before);
 
     // Makes this sheet the active sheet of its workbook.
@@ -277,6 +287,8 @@ private:
     friend class Worksheet;
     friend class Workbooks;
     void syncSheets();  // one wrapper per model sheet, in order
+    // Restates the sheets copied into this workbook whose texts still name their sources'.
+    void settleCopiesInto();
     Application* app_;
     std::unique_ptr<ss::Workbook> model_;
     std::vector<std::unique_ptr<Worksheet>> wrappers_;
@@ -343,6 +355,13 @@ public:
     // Closes every workbook without saving.
     void Quit();
 
+    // Copies write every formula as its stored value (a frozen copy); off by default, when
+    // formulas are restated for where their cells land (see Range::Copy, Worksheet::Copy).
+    void FormulasAsValues(bool on);
+    bool FormulasAsValues() const;
+    // What the copies of the session could not carry of references.
+    const ReferenceReport& References();
+
 private:
     friend class automation::Workbooks;
     friend class automation::Range;
@@ -352,10 +371,12 @@ private:
     void closed(Workbook* wb);
     // Keyed by the workbooks' serial numbers, which are never reused.
     detail::CopyMaps& copyMaps(const Workbook& from, Workbook& to);
+    detail::ReferenceState& referenceState();
 
     automation::Workbooks workbooks_{*this};
     std::vector<std::unique_ptr<Workbook>> open_;
     std::map<std::pair<uint64_t, uint64_t>, std::unique_ptr<detail::CopyMaps>> copyMaps_;
+    std::unique_ptr<detail::ReferenceState> references_;
     uint64_t serials_ = 0;
     Workbook* active_ = nullptr;
     bool enableEvents_ = true, displayAlerts_ = true, visible_ = false;

@@ -97,6 +97,7 @@ std::string Workbook::Name() const {
 }
 
 ss::Status Workbook::SaveAs(const std::filesystem::path& path) {
+    settleCopiesInto();
     ss::FileFormat format = ss::formatFromExtension(path).value_or(ss::FileFormat::Xlsx);
     ss::Status st = ss::saveWorkbook(*model_, path, format);
     if (st) model_->sourcePath = path.string();
@@ -117,6 +118,7 @@ ss::Status Workbook::SaveAs(const std::filesystem::path& path, int formatCode) {
             return ss::fail("无法保存 " + path.string() + "：不支持的文件格式代码 " +
                             std::to_string(formatCode) + "。");
     }
+    settleCopiesInto();
     ss::Status st = ss::saveWorkbook(*model_, path, format);
     if (st) model_->sourcePath = path.string();
     return st;
@@ -132,6 +134,11 @@ ss::Status Workbook::Close(bool saveChanges) {
     Application& app = *app_;
     app.closed(this);  // destroys this workbook
     return ss::okStatus();
+}
+
+void Workbook::settleCopiesInto() {
+    detail::settlePending(app_->referenceState(),
+                          [&](const detail::PendingCopy& p) { return p.target == this; });
 }
 
 // ---- Workbooks
@@ -188,7 +195,23 @@ Workbook* Workbooks::Item(int i) const {
 
 // ---- Application
 
-Application::Application() = default;
+Application::Application() : references_(std::make_unique<detail::ReferenceState>()) {}
+
+detail::ReferenceState& Application::referenceState() {
+    return *references_;
+}
+
+void Application::FormulasAsValues(bool on) {
+    references_->valuesOnly = on;
+}
+
+bool Application::FormulasAsValues() const {
+    return references_->valuesOnly;
+}
+
+const ReferenceReport& Application::References() {
+    return references_->report;
+}
 
 Application::~Application() {
     Quit();
@@ -210,6 +233,12 @@ detail::CopyMaps& Application::copyMaps(const Workbook& from, Workbook& to) {
 
 void Application::closed(Workbook* wb) {
     const uint64_t serial = wb->serial_;
+    // Copies made from it are restated while it is still there; copies into it go with it.
+    detail::settlePending(*references_,
+                          [&](const detail::PendingCopy& p) { return p.source == wb; });
+    std::erase_if(references_->pending,
+                  [&](const detail::PendingCopy& p) { return p.target == wb; });
+    references_->forgetBook(serial);
     std::erase_if(copyMaps_, [&](const auto& e) {
         return e.first.first == serial || e.first.second == serial;
     });
@@ -224,6 +253,8 @@ void Application::closed(Workbook* wb) {
 void Application::Quit() {
     active_ = nullptr;
     copyMaps_.clear();
+    references_->pending.clear();
+    references_->copies.clear();
     while (!open_.empty()) open_.pop_back();
 }
 

@@ -2,14 +2,20 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
 #include "application.h"
+#include "references.h"
+#include "spreadsheet/references.h"
 
 namespace automation {
 
@@ -101,15 +107,102 @@ private:
 // Code points of a UTF-8 text; a byte that does not start a valid sequence stands for itself.
 void decodeUtf8(std::string_view s, std::u32string& out);
 
-// Whether a formula can live in workbook `to`: every sheet and defined name it refers to exists
-// there and it points into no other workbook. For a sheet copy, `selfName` and `copyName` are
-// the copied sheet's name before and after: references to itself need the name kept.
-bool formulaFitsWorkbook(const ss::Formula& f, ss::Workbook& to, std::string_view selfName = {},
-                         std::string_view copyName = {},
-                         const ss::SheetParts* carried = nullptr);  // its tables count too
-
 // The differential formats of `from` in `to` (found, or added): index in `from` -> in `to`.
 std::vector<uint32_t> dxfMap(const ss::Workbook& from, ss::Workbook& to);
+
+// ---- References through copies (references.cpp)
+
+// The workbook-level names already looked at for copies from one workbook into one sheet (those
+// carried are in the copies' reference map).
+struct NameMemo {
+    std::set<std::string> decided;
+};
+
+// What the range copies from one workbook into one target sheet built up: where the cells of
+// each source sheet landed in that sheet, and the names brought along.
+struct CopyRefs {
+    ss::ReferenceMap map;
+    NameMemo names;
+};
+
+// A whole-sheet copy whose texts still name what its source names: they are restated once every
+// sheet of the source that goes into the same target is there (the source closes, the target
+// is saved, or a copy is made from the target).
+struct PendingCopy {
+    Workbook* source = nullptr;
+    Workbook* target = nullptr;
+    ss::Worksheet* copy = nullptr;
+    std::string sourceName;
+};
+
+struct ReferenceState {
+    ReferenceReport report;
+    bool valuesOnly = false;
+    // By the serials of the source and target workbooks and the target sheet.
+    std::map<std::tuple<uint64_t, uint64_t, const ss::Worksheet*>, CopyRefs> copies;
+    std::vector<PendingCopy> pending;
+
+    // A sheet's rows moved, or the sheet went (`gone`): what copies recorded about it is
+    // forgotten.
+    void forgetSheet(uint64_t book, const ss::Worksheet* sheet, bool gone);
+    // A workbook closed.
+    void forgetBook(uint64_t book);
+};
+
+// The one policy for texts that refer to what a copy does not carry: it restates through the
+// map, or decides the outcome (stored value, inline list, left out) and counts it.
+class ReferencePolicy {
+public:
+    ReferencePolicy(ReferenceState& state, const ss::ReferenceMap& map, const ss::Workbook& source,
+                    std::string sourceBook);
+    // A cell formula of source sheet `home` at (row, col): the restated text, or nothing: the
+    // cell is written with its stored value.
+    std::optional<std::string> cellFormula(std::string_view text, std::string_view home,
+                                           uint32_t row, uint32_t col);
+    // A kept element's text (see ss::KeptRestater): restated, an inline list, or nothing.
+    std::optional<std::string> kept(ss::KeptText kind, std::string_view text,
+                                    std::string_view home);
+    void droppedName();
+
+private:
+    ReferenceState& state_;
+    const ss::ReferenceMap& map_;
+    const ss::Workbook& source_;
+    std::string sourceBook_;
+};
+
+// A source sheet and the target sheet its cells went to.
+struct CopiedSheet {
+    const ss::Worksheet* source;
+    const ss::Worksheet* copy;
+};
+
+// The formula texts of kept elements (rule and validation formulas, hyperlink locations).
+std::vector<std::string> keptFormulaTexts(const std::vector<ss::PreservedXml>& preserved);
+// Defined names the texts use (each once).
+std::vector<std::string> namesUsedBy(const std::vector<std::string_view>& texts);
+// The values of a dropdown's list (a range or a name of `wb`) as an inline list ("\"a,b\""), when
+// they fit 255 characters and hold no comma or quote.
+std::optional<std::string> inlineList(const ss::Workbook& wb, std::string_view formula,
+                                      std::string_view homeSheet);
+
+// Brings the defined names of `from` that `used` names (and those they use, and with
+// `wholeSheets` every name local to the copied sheets: print areas, titles ...) into `to`, their
+// formulas restated through `map`, and adds them to `map`. A workbook-level name whose spelling
+// `to` already has for another meaning becomes local to each copied sheet; a name that does not fit
+// the map stays behind (counted). `memo`: names already decided for this pair of workbooks are not
+// looked at again.
+void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbook& from,
+                ss::Workbook& to, const std::vector<CopiedSheet>& sheets,
+                const std::vector<std::string>& used, bool wholeSheets, NameMemo* memo);
+
+// After sheet `renamed` of `wb` was renamed from `oldName`: the workbook's formulas, names and
+// kept texts that named it name it anew.
+void renameReferences(ss::Workbook& wb, const ss::Worksheet& renamed, std::string_view oldName);
+
+// Restates the whole-sheet copies pending for which `which` holds, each group of copies from one
+// source into one target together.
+void settlePending(ReferenceState& state, const std::function<bool(const PendingCopy&)>& which);
 
 // Sorted, disjoint row bands [first, last] of the given areas (columns ignored).
 std::vector<std::pair<uint32_t, uint32_t>> rowBands(const std::vector<ss::CellRange>& areas);

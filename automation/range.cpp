@@ -554,6 +554,7 @@ ss::Status Range::Copy(const Range& destination) const {
     const ss::Workbook& sb = *sw.parent_->model_;
     ss::Workbook& db = *dw.parent_->model_;
     const bool sameBook = &sb == &db;
+    sw.parent_->settleCopiesInto();  // sheets copied into the source take their own names first
 
     const auto& areas = state_->areas;
     const uint32_t c1 = areas.front().firstCol, c2 = areas.front().lastCol;
@@ -623,6 +624,35 @@ ss::Status Range::Copy(const Range& destination) const {
     auto mapStyle = [&](uint32_t xf) { return maps ? maps->style(xf) : xf; };
     auto mapString = [&](uint32_t i) { return maps ? maps->string(i) : i; };
 
+    // References: where the cells of this copy land joins where earlier copies from the source
+    // workbook into the destination sheet put theirs; the names the formulas use come along.
+    detail::ReferenceState& refs = sw.parent_->app_->referenceState();
+    detail::CopyRefs* copyRefs = nullptr;
+    std::optional<detail::ReferencePolicy> policy;
+    if (!sameBook) {
+        copyRefs = &refs.copies[{sw.parent_->serial_, dw.parent_->serial_, &dm}];
+        for (const Run& run : runs)
+            copyRefs->map.addBlock(
+                sm.name, dm.name,
+                {{run.first, c1, run.last, c2}, int64_t(dr) + run.dest - run.first, dCol});
+        policy.emplace(refs, copyRefs->map, sb, sw.parent_->Name());
+        if (!sb.names.empty() && !refs.valuesOnly) {
+            std::vector<std::string> kept;
+            if (copyRefs->names.decided.insert("\x03kept").second)
+                kept = detail::keptFormulaTexts(sm.preserved);
+            std::vector<std::string_view> texts(kept.begin(), kept.end());
+            for (const Run& run : runs)
+                for (size_t i = rowPos(srows, run.first);
+                     i < srows.size() && srows[i].index <= run.last; ++i)
+                    for (const ss::Cell& c : srows[i].cells)
+                        if (c.hasFormula() && c.col >= c1 && c.col <= c2)
+                            if (const ss::Formula* f = sm.formula(srows[i].index, c.col))
+                                texts.push_back(f->text);
+            detail::carryNames(*policy, copyRefs->map, sb, db, {{&sm, &dm}},
+                               detail::namesUsedBy(texts), false, &copyRefs->names);
+        }
+    }
+
     std::vector<ss::Row> incoming;
     std::vector<std::pair<uint64_t, ss::Formula>> formulas;
     for (const Run& run : runs) {
@@ -652,8 +682,13 @@ ss::Status Range::Copy(const Range& destination) const {
                     if (const ss::Formula* f = sm.formula(src.index, it->col)) {
                         ss::Formula g = *f;
                         int64_t dRow = int64_t(row.index) - int64_t(src.index);
-                        g.text = ss::shiftFormula(f->text, dRow, dCol);
-                        bool keep = sameBook || detail::formulaFitsWorkbook(g, db);
+                        std::optional<std::string> text;
+                        if (!sameBook)
+                            text = policy->cellFormula(f->text, sm.name, src.index, it->col);
+                        else if (!refs.valuesOnly)
+                            text = ss::shiftFormula(f->text, dRow, dCol);
+                        bool keep = text.has_value();
+                        if (keep) g.text = std::move(*text);
                         if (keep && g.array) {
                             const ss::CellRange& ar = f->arrayRange;
                             keep = ar.firstCol >= c1 && ar.lastCol <= c2 &&
@@ -776,11 +811,13 @@ ss::Status Range::Copy(const Range& destination) const {
             return p.element == "conditionalFormatting";
         });
         if (!sameBook && formats) dxf = detail::dxfMap(sb, db);
-        ss::copyPreserved(sm, dm, block, sameBook ? nullptr : &dxf, [&](std::string_view f) {
-            ss::Formula probe;
-            probe.text = std::string(f);
-            return sameBook || detail::formulaFitsWorkbook(probe, db);
-        });
+        ss::copyPreserved(sm, dm, block, sameBook ? nullptr : &dxf,
+                          [&](ss::KeptText kind, std::string_view f, int64_t dRow,
+                              int64_t dCol) -> std::optional<std::string> {
+                              if (!sameBook) return policy->kept(kind, f, sm.name);
+                              if (kind == ss::KeptText::LinkLocation) return std::string(f);
+                              return ss::shiftFormula(f, dRow, dCol);
+                          });
     }
 
     // Notes on the copied cells replace those of the area.

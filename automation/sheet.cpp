@@ -1,7 +1,6 @@
 // Worksheet: naming, deletion, sheet copies, range lookups and the bookkeeping that keeps live
 // ranges in step with row inserts and deletes.
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "spreadsheet/formula.h"
@@ -36,13 +35,6 @@ std::string prefixUtf16(std::string_view s, size_t units) {
         i += len;
     }
     return std::string(s.substr(0, std::min(i, s.size())));
-}
-
-std::string lowerAscii(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = char(c + 32);
-    return out;
 }
 
 // The reason a text cannot name a sheet; empty when it can (uniqueness aside).
@@ -101,40 +93,7 @@ std::string remapDxfIds(const std::string& xml, const std::vector<uint32_t>& map
     return out;
 }
 
-bool hasTable(const ss::SheetParts* parts, const std::string& key) {
-    if (!parts) return false;
-    for (const std::string& t : ss::tableNames(*parts))
-        if (lowerAscii(t) == key) return true;
-    return false;
-}
-
-// A defined name of the workbook, or a table on one of its sheets.
-bool hasDefinedName(const ss::Workbook& wb, std::string_view name) {
-    std::string key = lowerAscii(name);
-    for (const ss::DefinedName& n : wb.names)
-        if (lowerAscii(n.name) == key) return true;
-    for (const auto& ws : wb.sheets)
-        if (hasTable(ws->parts.get(), key)) return true;
-    return false;
-}
-
 }  // namespace
-
-bool detail::formulaFitsWorkbook(const ss::Formula& f, ss::Workbook& to, std::string_view selfName,
-                                 std::string_view copyName, const ss::SheetParts* carried) {
-    ss::FormulaNames names = ss::formulaNames(f.text);
-    if (names.externalWorkbook) return false;
-    for (const std::string& s : names.sheets) {
-        if (!selfName.empty() && lowerAscii(s) == lowerAscii(selfName)) {
-            if (lowerAscii(copyName) != lowerAscii(selfName)) return false;
-            continue;
-        }
-        if (!to.sheetByName(s)) return false;
-    }
-    for (const std::string& n : names.names)
-        if (!hasDefinedName(to, n) && !hasTable(carried, lowerAscii(n))) return false;
-    return true;
-}
 
 namespace {
 
@@ -186,78 +145,12 @@ std::unique_ptr<ss::Worksheet> cloneSheet(const ss::Workbook& from, const ss::Wo
     }
     for (ss::ColumnInfo& c : out->columns) c.style = mapStyle(c.style);
 
-    std::vector<uint64_t> dropped;
-    for (auto& [k, f] : out->mutableFormulas())
-        if (!detail::formulaFitsWorkbook(f, to, src.name, newName, src.parts.get()))
-            dropped.push_back(k);
-    for (uint64_t k : dropped) {
-        out->mutableFormulas().erase(k);
-        if (ss::Cell* c = out->find(ss::Worksheet::keyRow(k), ss::Worksheet::keyCol(k)))
-            c->flags &= uint8_t(~ss::Cell::kHasFormula);
-    }
-
     if (!sameTables && !from.styles.dxfsXml.empty()) {
         const std::vector<uint32_t> dxf = detail::dxfMap(from, to);
         for (ss::PreservedXml& p : out->preserved)
             if (p.element == "conditionalFormatting") p.xml = remapDxfIds(p.xml, dxf);
     }
     return out;
-}
-
-}  // namespace
-
-namespace {
-
-// A sheet name as formulas write it: quoted unless it is a plain word.
-std::string formulaSheetName(std::string_view name) {
-    bool plain = !name.empty() && !(name[0] >= '0' && name[0] <= '9');
-    for (char c : name)
-        plain = plain && ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '_' || c == '.');
-    if (plain) return std::string(name);
-    std::string out = "'";
-    for (char c : name) {
-        if (c == '\'') out += '\'';
-        out += c;
-    }
-    return out + "'";
-}
-
-// Names local to sheet `src` of `from` (print area, print titles, the filter's table ...) for its
-// copy `copy`, already placed in `to`; references to the sheet itself follow its new name. A name
-// that would refer to something `to` lacks is left out.
-void copyLocalNames(const ss::Workbook& from, const ss::Worksheet& src, ss::Workbook& to,
-                    const ss::Worksheet& copy) {
-    int srcIdx = from.indexOf(&src), dstIdx = to.indexOf(&copy);
-    if (srcIdx < 0 || dstIdx < 0) return;
-    std::string oldRef = formulaSheetName(src.name) + "!";
-    std::string newRef = formulaSheetName(copy.name) + "!";
-    std::vector<ss::DefinedName> added;
-    for (const ss::DefinedName& n : from.names) {
-        if (!n.localSheet || *n.localSheet != uint32_t(srcIdx)) continue;
-        ss::DefinedName c = n;
-        c.localSheet = uint32_t(dstIdx);
-        if (oldRef != newRef) {
-            std::string f;
-            for (size_t i = 0; i < c.formula.size();) {
-                bool boundary =
-                    i == 0 || !(std::isalnum(static_cast<unsigned char>(c.formula[i - 1])) ||
-                                c.formula[i - 1] == '_' || c.formula[i - 1] == '.');
-                if (boundary && c.formula.compare(i, oldRef.size(), oldRef) == 0) {
-                    f += newRef;
-                    i += oldRef.size();
-                } else {
-                    f += c.formula[i++];
-                }
-            }
-            c.formula = std::move(f);
-        }
-        ss::Formula probe;
-        probe.text = c.formula;
-        if (&from != &to && !detail::formulaFitsWorkbook(probe, to)) continue;
-        added.push_back(std::move(c));
-    }
-    to.names.insert(to.names.end(), added.begin(), added.end());
 }
 
 }  // namespace
@@ -287,7 +180,9 @@ ss::Status Worksheet::SetName(std::string_view name) {
     if (!problem.empty()) return ss::fail(problem);
     ss::Worksheet* other = parent_->model_->sheetByName(name);
     if (other && other != model_) return ss::fail("工作表名称无效：工作簿中已有同名的工作表。");
+    const std::string oldName = model_->name;
     model_->name = std::string(name);
+    if (oldName != model_->name) detail::renameReferences(*parent_->model_, *model_, oldName);
     return ss::okStatus();
 }
 
@@ -333,11 +228,13 @@ ss::Status Worksheet::Delete() {
     for (size_t i = 0; i < wb.sheets.size(); ++i) wb.sheets[i]->tabSelected = i == active;
     if (wb.firstVisibleTab >= wb.sheets.size()) wb.firstVisibleTab = 0;
     Workbook* book = parent_;
+    book->app_->referenceState().forgetSheet(book->serial_, model_, true);
     book->syncSheets();  // destroys this wrapper
     return ss::okStatus();
 }
 
 ss::Result<Worksheet*> Worksheet::Copy() {
+    parent_->settleCopiesInto();
     const ss::Workbook& from = *parent_->model_;
     auto model = std::make_unique<ss::Workbook>();
     model->styles = from.styles;
@@ -346,10 +243,14 @@ ss::Result<Worksheet*> Worksheet::Copy() {
     auto sheet = cloneSheet(from, *model_, *model, model_->name, true);
     sheet->state = ss::SheetState::Visible;  // the only sheet of a workbook is shown
     sheet->tabSelected = true;
+    ss::Worksheet* copy = sheet.get();
     model->sheets.push_back(std::move(sheet));
-    copyLocalNames(from, *model_, *model, *model->sheets.front());
     model->activeSheet = 0;
     Workbook* wb = parent_->app_->workbooks_.adopt(std::move(model));
+    // The only sheet of its workbook: its texts are restated at once.
+    detail::ReferenceState& refs = parent_->app_->referenceState();
+    refs.pending.push_back({parent_, wb, copy, model_->name});
+    detail::settlePending(refs, [&](const detail::PendingCopy& p) { return p.copy == copy; });
     return wb->wrappers_.front().get();
 }
 
@@ -358,6 +259,7 @@ ss::Result<Worksheet*> Worksheet::Copy(Worksheet& before) {
     ss::Workbook& to = *dest.model_;
     int at = to.indexOf(before.model_);
     if (at < 0) return ss::fail("无法复制工作表：目标工作表已不在工作簿中。");
+    parent_->settleCopiesInto();
     const ss::Workbook& from = *parent_->model_;
     std::string name = uniqueCopyName(to, model_->name);
     auto sheet = cloneSheet(from, *model_, to, name, &from == &to);
@@ -365,7 +267,11 @@ ss::Result<Worksheet*> Worksheet::Copy(Worksheet& before) {
     for (ss::DefinedName& n : to.names)
         if (n.localSheet && *n.localSheet >= uint32_t(at)) ++*n.localSheet;
     to.sheets.insert(to.sheets.begin() + at, std::move(sheet));
-    copyLocalNames(from, *model_, to, *added);
+    // Its texts are restated once the other sheets that come with it from its workbook are in.
+    detail::ReferenceState& refs = parent_->app_->referenceState();
+    refs.pending.push_back({parent_, &dest, const_cast<ss::Worksheet*>(added), model_->name});
+    if (&from == &to)
+        detail::settlePending(refs, [&](const detail::PendingCopy& p) { return p.copy == added; });
     to.activeSheet = size_t(at);
     for (auto& s : to.sheets) s->tabSelected = s.get() == added;
     dest.syncSheets();
@@ -461,6 +367,7 @@ void Worksheet::removeFilter(uint32_t firstShown, uint32_t lastShown) {
 }
 
 void Worksheet::rowsMoved(const ss::RowMove& move) {
+    parent_->app_->referenceState().forgetSheet(parent_->serial_, model_, false);
     for (auto& w : live_) {
         auto s = w.lock();
         if (!s) continue;

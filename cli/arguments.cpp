@@ -27,6 +27,10 @@ const OptionSpec kMergeHeaderRows{"--header-rows", ValueKind::Number, 1, 256};
 const OptionSpec kDropEmptyKey{"--drop-empty-key", ValueKind::Number, 1, 256};
 const OptionSpec kSplitHeaderRows{"--header-rows", ValueKind::Number, 1, 99};
 const OptionSpec kLastColumn{"--last-column", ValueKind::Number, 0, 99999};
+// Formulas written as their stored values; split-column has its own --values (the list of
+// contents), so there the flag is spelt --values-only.
+const OptionSpec kFormulaValues{"--values", ValueKind::Flag};
+const OptionSpec kFormulaValuesOnly{"--values-only", ValueKind::Flag};
 
 const std::vector<OptionSpec>& folderMergeOptions() {
     static const std::vector<OptionSpec> specs{
@@ -39,6 +43,7 @@ const std::vector<OptionSpec>& folderMergeOptions() {
         {"--same-name", ValueKind::Flag},
         kMergeHeaderRows,
         kDropEmptyKey,
+        kFormulaValues,
     };
     return specs;
 }
@@ -51,13 +56,12 @@ const std::vector<OptionSpec>& optionsOf(Command command) {
         kDropEmptyKey,
         kMergeHeaderRows,
         kXls,
+        kFormulaValues,
     };
-    static const std::vector<OptionSpec> sheetSplit{kXls};
+    static const std::vector<OptionSpec> sheetSplit{kXls, kFormulaValues};
     static const std::vector<OptionSpec> evenSplit{
-        kSaveDir,
-        {"--rows", ValueKind::Number, 1, 1000000},
-        kSplitHeaderRows,
-        kLastColumn,
+        kSaveDir,       {"--rows", ValueKind::Number, 1, 1000000}, kSplitHeaderRows, kLastColumn,
+        kFormulaValues,
     };
     static const std::vector<OptionSpec> classifySplit{
         kSaveDir,
@@ -69,6 +73,7 @@ const std::vector<OptionSpec>& optionsOf(Command command) {
         {"--contains", ValueKind::Flag},
         {"--one-workbook", ValueKind::Flag},
         {"--row-by-row", ValueKind::Flag},
+        kFormulaValuesOnly,
     };
     switch (command) {
         case Command::MergeFiles:
@@ -242,6 +247,8 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
 
     JobOptions& o = inv.options;
     o = windowStartOptions();
+    o.formulasAsValues =
+        inv.command == Command::SplitColumn ? has(given, "--values-only") : has(given, "--values");
     switch (inv.command) {
         case Command::MergeFiles:
         case Command::MergeOneSheet: {
@@ -336,6 +343,9 @@ std::string helpText() {
                                        把第一个Sheet按行平均拆分到多个工作簿（功能五）
   split-column    WORKBOOK -d FOLDER --column K
                                        按某列的内容拆分第一个Sheet（功能四）
+
+所有子命令：
+  --values                     公式只保留其保存的值（split-column 中写作 --values-only）
 
 merge-files 与 merge-one-sheet 的选项：
   -o OUT                       合并结果的保存路径；缺少扩展名时自动补上 .xlsx 或 .xls

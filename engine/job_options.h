@@ -30,6 +30,9 @@ struct JobOptions {
 
     bool splitAsXlsx = true;
 
+    // Every job: outputs hold the stored values of formulas instead of the formulas.
+    bool formulasAsValues = false;
+
     std::string splitSourceFile;
     std::string splitSaveDir;  // ends with "/"
     bool evenHeaderRows = false;

@@ -11,4 +11,5 @@ $SUDO apt-get install -y --no-install-recommends \
     libzip-dev libexpat1-dev zlib1g-dev \
     libgtest-dev libgmock-dev \
     xvfb xauth fonts-wqy-microhei \
-    python3 python3-openpyxl python3-xlrd python3-xlsxwriter libxml2-utils xsltproc
+    python3 python3-openpyxl python3-xlrd python3-xlsxwriter libxml2-utils xsltproc \
+    libreoffice-calc-nogui

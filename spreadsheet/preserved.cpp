@@ -415,12 +415,41 @@ void restate(Node& n, int64_t dRow, int64_t dCol) {
     }
 }
 
-bool formulasFit(const Node& n, const std::function<bool(std::string_view)>& fits) {
-    for (const auto& c : n.children) {
-        if ((c->name == "formula" || c->name == "formula1" || c->name == "formula2") &&
-            !fits(unescape(c->text)))
-            return false;
-        if (!formulasFit(*c, fits)) return false;
+// Restates the texts of a copied element (already seen from its piece's source top left cell)
+// for a piece that moves by (dRow, dCol). False when the element is to go; a rule whose formula
+// is refused goes from its conditional format, which goes when no rule is left.
+bool restateTexts(Node& n, int64_t dRow, int64_t dCol, const KeptRestater& restater) {
+    auto one = [&](std::string& text, KeptText kind, bool attribute) {
+        auto r = restater(kind, unescape(text), dRow, dCol);
+        if (!r) return false;
+        text = escape(*r, attribute);
+        return true;
+    };
+    if (n.name == "conditionalFormatting") {
+        std::vector<std::unique_ptr<Node>> kept;
+        for (auto& rule : n.children) {
+            bool ok = true;
+            for (auto& c : rule->children)
+                if (c->name == "formula") ok = ok && one(c->text, KeptText::RuleFormula, false);
+            if (ok) kept.push_back(std::move(rule));
+        }
+        n.children = std::move(kept);
+        return !n.children.empty();
+    }
+    if (n.name == "dataValidation") {
+        const std::string* type = attrOf(n, "type");
+        const bool list = type && *type == "list";
+        for (auto& c : n.children) {
+            if (c->name != "formula1" && c->name != "formula2") continue;
+            const KeptText kind = list && c->name == "formula1" ? KeptText::ValidationList
+                                                                : KeptText::ValidationFormula;
+            if (!one(c->text, kind, false)) return false;
+        }
+        return true;
+    }
+    if (n.name == "hyperlink") {
+        std::string* location = attrOf(n, "location");
+        return !location || one(*location, KeptText::LinkLocation, true);
     }
     return true;
 }
@@ -464,8 +493,10 @@ std::vector<CellRange> landed(const std::vector<CellRange>& ranges, const Copied
     return out;
 }
 
-// Copies of `n` (an element with sqref/ref) for each run the block copies of it.
-std::vector<std::unique_ptr<Node>> copiesOf(const Node& n, const CopiedBlock& b) {
+// Copies of `n` (an element with sqref/ref) for each run the block copies of it, their texts
+// restated for the pieces' new top left cells.
+std::vector<std::unique_ptr<Node>> copiesOf(const Node& n, const CopiedBlock& b,
+                                            const KeptRestater& restater) {
     std::vector<std::unique_ptr<Node>> out;
     const bool hyperlink = n.name == "hyperlink";
     Node& m = const_cast<Node&>(n);
@@ -475,13 +506,17 @@ std::vector<std::unique_ptr<Node>> copiesOf(const Node& n, const CopiedBlock& b)
     if (l.ranges.empty()) return out;
     const auto oldTop = topLeft(l.ranges);
     for (const CopiedBlock::Run& run : b.runs) {
-        std::vector<CellRange> pieces = landed(l.ranges, b, run);
-        if (pieces.empty()) continue;
-        if (hyperlink) pieces.resize(1);
+        const CopiedBlock::Run still{run.first, run.last, 0};
+        std::vector<CellRange> inSource =
+            landed(l.ranges, CopiedBlock{b.firstCol, b.lastCol, 0, {}}, still);
+        if (inSource.empty()) continue;
+        if (hyperlink) inSource.resize(1);
         auto c = clone(n);
-        const auto newTop = topLeft(pieces);
-        restate(*c, int64_t(newTop.first) - int64_t(oldTop.first),
-                int64_t(newTop.second) - int64_t(oldTop.second));
+        const auto pieceTop = topLeft(inSource);
+        restate(*c, int64_t(pieceTop.first) - int64_t(oldTop.first),
+                int64_t(pieceTop.second) - int64_t(oldTop.second));
+        if (!restateTexts(*c, run.dRow, b.dCol, restater)) continue;
+        std::vector<CellRange> pieces = landed(inSource, b, run);
         *attrOf(*c, hyperlink ? "ref" : "sqref") = escape(listText({pieces, {}}), true);
         out.push_back(std::move(c));
     }
@@ -583,28 +618,25 @@ void appendChildren(PreservedXml& dest, const std::vector<std::unique_ptr<Node>>
         xml.insert(xml.size() - close.size(), children);
 }
 
-// Extends the last child of a kept container with `c` when `c` continues it (see extend).
-bool extendLastChild(PreservedXml& dest, const Node& c) {
-    std::string& xml = dest.xml;
-    const std::string close = "</" + dest.element + ">";
-    const std::string open = "<" + c.name + " ";
-    if (!xml.ends_with(close)) return false;
-    const size_t at = xml.rfind(open);
-    if (at == std::string::npos || at == 0) return false;
-    const size_t end = xml.size() - close.size();
-    size_t parsed = 0;
-    const std::string_view last(xml.data() + at, end - at);
-    auto e = parse(last, parsed);
-    if (!e || parsed != last.size() || !extend(*e, c)) return false;
-    xml.replace(at, end - at, text(*e));
-    return true;
+// Extends one of the last children of a kept container with `c` when `c` continues it (see
+// extend).
+bool extendChild(PreservedXml& dest, const Node& c) {
+    auto root = parseWhole(dest.xml);
+    if (!root) return false;
+    int looked = 0;
+    for (auto it = root->children.rbegin(); it != root->children.rend() && looked < 64;
+         ++it, ++looked)
+        if (extend(**it, c)) {
+            dest.xml = text(*root);
+            return true;
+        }
+    return false;
 }
 
 }  // namespace
 
 void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
-                   const std::vector<uint32_t>* dxf,
-                   const std::function<bool(std::string_view)>& formulaFits) {
+                   const std::vector<uint32_t>* dxf, const KeptRestater& restater) {
     if (block.runs.empty()) return;
     const std::vector<PreservedXml> source = from.preserved;  // `from` may be `to`
     const std::vector<std::string> sourceLinks = from.externalLinks;
@@ -653,16 +685,24 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
         auto root = parseWhole(p.xml);
         if (!root) continue;
         if (own) {
-            if (!formulasFit(*root, formulaFits)) continue;
             if (dxf) renumberDxf(*root, *dxf);
-            for (auto& c : copiesOf(*root, block)) {
+            for (auto& c : copiesOf(*root, block, restater)) {
                 // A rule the destination has already (copied from an earlier block) grows.
+                // Rules without formulas continue only a rule with the same text after its
+                // ranges: the others are passed over without being parsed.
+                const std::string piece = text(*c);
+                const std::string_view rules = std::string_view(piece).substr(piece.find('>'));
+                const bool formulas = rules.find("<formula>") != std::string_view::npos;
                 bool extended = false;
                 int looked = 0;
-                for (auto it = to.preserved.rbegin(); it != to.preserved.rend() && looked < 4;
+                for (auto it = to.preserved.rbegin(); it != to.preserved.rend() && looked < 64;
                      ++it) {
                     if (it->element != "conditionalFormatting") continue;
                     ++looked;
+                    const size_t gt = it->xml.find('>');
+                    if (!formulas &&
+                        (gt == std::string::npos || std::string_view(it->xml).substr(gt) != rules))
+                        continue;
                     auto e = parseWhole(it->xml);
                     if (e && extend(*e, *c)) {
                         it->xml = text(*e);
@@ -670,14 +710,13 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
                         break;
                     }
                 }
-                if (!extended) to.preserved.push_back({"conditionalFormatting", text(*c)});
+                if (!extended) to.preserved.push_back({"conditionalFormatting", piece});
             }
             continue;
         }
         std::vector<std::unique_ptr<Node>> added;
         for (const auto& child : root->children) {
-            if (validations && !formulasFit(*child, formulaFits)) continue;
-            for (auto& c : copiesOf(*child, block)) {
+            for (auto& c : copiesOf(*child, block, restater)) {
                 if (std::string* id = links ? attrOf(*c, "r:id") : nullptr) {
                     // rIdL<n>: the n-th target of the source; the destination lists it too.
                     size_t n = 0;
@@ -699,9 +738,39 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
         }
         if (added.empty()) continue;
         PreservedXml& dest = containerOf(to, p.element);
-        if (validations && added.size() == 1 && extendLastChild(dest, *added.front())) continue;
+        if (validations) {
+            std::erase_if(added,
+                          [&](const std::unique_ptr<Node>& c) { return extendChild(dest, *c); });
+            if (added.empty()) continue;
+        }
         appendChildren(dest, added, validations);
     }
+}
+
+void restatePreserved(std::vector<PreservedXml>& preserved, const KeptRestater& restater) {
+    std::vector<PreservedXml> kept;
+    for (PreservedXml& p : preserved) {
+        const bool own = p.element == "conditionalFormatting";
+        const bool container = p.element == "dataValidations" || p.element == "hyperlinks";
+        auto root = own || container ? parseWhole(p.xml) : nullptr;
+        if (!root) {
+            kept.push_back(std::move(p));
+            continue;
+        }
+        if (own) {
+            if (!restateTexts(*root, 0, 0, restater)) continue;
+        } else {
+            std::erase_if(root->children, [&](std::unique_ptr<Node>& c) {
+                return !restateTexts(*c, 0, 0, restater);
+            });
+            if (root->children.empty()) continue;
+            if (std::string* count = attrOf(*root, "count"))
+                *count = std::to_string(root->children.size());
+        }
+        p.xml = text(*root);
+        kept.push_back(std::move(p));
+    }
+    preserved = std::move(kept);
 }
 
 void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& move) {

@@ -48,14 +48,30 @@ struct CopiedBlock {
     std::vector<Run> runs;
 };
 
+// A text of a kept element that names cells, for restating it when the element is copied.
+enum class KeptText : uint8_t {
+    RuleFormula,        // a conditional format's rule formula
+    ValidationList,     // formula1 of a list validation (a range, a name or an inline list)
+    ValidationFormula,  // any other validation formula
+    LinkLocation,       // where a hyperlink into the workbook leads ("Sheet!A1", a name)
+};
+// Restates a kept text for the copy: the text (already seen from the copied piece's source top
+// left cell) and how that piece moves. Nothing: the text cannot go along, and its rule,
+// validation or hyperlink is left out.
+using KeptRestater = std::function<std::optional<std::string>(KeptText, std::string_view,
+                                                              int64_t dRow, int64_t dCol)>;
+
 // What a copy of a block does to the kept elements: the destination area first loses the
 // conditional formats, data validation and hyperlinks it had; then those of the source's cells
-// are added for where they land, their formulas restated for their new top left cells.
-// `dxf` renumbers the source's differential formats (null: the same workbook); an element with
-// a formula `formulaFits` refuses is not copied. Hyperlinks out of the workbook bring their
-// targets along.
+// are added for where they land, each text restated by `restate` for the piece's new top left
+// cell. `dxf` renumbers the source's differential formats (null: the same workbook). Hyperlinks
+// out of the workbook bring their targets along. Rules and validations that land as adjacent
+// pieces with the same texts form one element over one range list, as they were in the source.
 void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
-                   const std::vector<uint32_t>* dxf,
-                   const std::function<bool(std::string_view)>& formulaFits);
+                   const std::vector<uint32_t>* dxf, const KeptRestater& restate);
+
+// The texts of a whole sheet's kept elements restated in place (dRow = dCol = 0); a rule,
+// validation or hyperlink whose text is refused goes, and so does a container left empty.
+void restatePreserved(std::vector<PreservedXml>& preserved, const KeptRestater& restate);
 
 }  // namespace ss

@@ -345,6 +345,10 @@ void ReferenceMap::addName(std::string_view sourceName, std::string targetName,
                             std::move(targetName));
 }
 
+void ReferenceMap::removeSheet(std::string_view sourceName) {
+    sheets_.erase(key(sourceName));
+}
+
 const SheetLanding* ReferenceMap::sheet(std::string_view sourceName) const {
     auto it = sheets_.find(key(sourceName));
     return it == sheets_.end() ? nullptr : &it->second;

@@ -36,7 +36,7 @@ struct SheetLanding {
     // Every cell keeps its place (a whole-sheet copy); otherwise only `blocks` are copied and a
     // reference to any other cell of the sheet is not covered.
     bool whole = true;
-    std::vector<BlockMove> blocks;  // disjoint; any order
+    std::vector<BlockMove> blocks;  // disjoint; ReferenceMap keeps them by first source row
 };
 
 class ReferenceMap {
@@ -51,6 +51,9 @@ public:
     // spelling in formulas of that sheet and in "Sheet!Name").
     void addName(std::string_view sourceName, std::string targetName,
                  std::optional<std::string_view> localSheet = std::nullopt);
+
+    // Forgets where a source sheet lands (its rows moved since).
+    void removeSheet(std::string_view sourceName);
 
     const SheetLanding* sheet(std::string_view sourceName) const;
     // The target spelling of a name used in a formula of sheet `homeSheet` (local first).

@@ -117,7 +117,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     const int64_t start = automation::currentSeconds();
     const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -160,7 +160,8 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     (void)placeholder->Delete();  // refused when it is the only sheet: then it is kept
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
+              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
+              session.referencesNote());
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     jobs::askAndSave(host, *run.target, "FileMerge", options.saveAsXls);
     (void)run.target->Close(false);

@@ -13,7 +13,7 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     using namespace automation;
     using namespace splitjob;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     if (!session.workbooks()) return;
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
@@ -87,6 +87,6 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
         host.progress(i, count);
     }
     (void)source->Close(false);
-    host.text(withFailures(resultText(), failed));
+    host.text(withFailures(resultText(), failed) + session.referencesNote());
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
 }

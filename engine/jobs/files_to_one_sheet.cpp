@@ -73,7 +73,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     const int64_t start = automation::currentSeconds();
     const std::vector<fs::path> files = jobs::spreadsheetFilesIn(path);
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -115,7 +115,8 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     }
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted));
+              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
+              session.referencesNote());
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     jobs::askAndSave(host, *target, "FileMerge", options.saveAsXls);
     (void)target->Close(false);

@@ -13,6 +13,16 @@ namespace jobs {
 
 // ---- session -------------------------------------------------------------------------------
 
+Session::Session(JobHost& host, const JobOptions& options) : Session(host) {
+    app_->FormulasAsValues(options.formulasAsValues);
+}
+
+std::string Session::referencesNote() const {
+    if (!app_) return {};
+    const std::string text = app_->References().text();
+    return text.empty() ? text : " " + text;
+}
+
 Session::Session(JobHost& host) : app_(std::make_unique<automation::Application>()) {
     host.text(std::string(kExcelOk));
     app_->SetVisible(false);
@@ -213,6 +223,9 @@ BlockCopy copyBlock(const automation::Range& source, automation::Worksheet& targ
         return BlockCopy::TooBig;
     }
     automation::Range dest = target.Cells(uint32_t(row), uint32_t(column));
+    // Rows a saved filter hides are copied like the others: totals over them stay right.
+    if (automation::Worksheet* sheet = source.Parent(); sheet && sheet->AutoFilterMode())
+        sheet->AutoFilterMode(false);
     ss::Status st = source.Copy(dest);
     if (st.ok()) return BlockCopy::Copied;
     if (reason) *reason = st.message();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../job_host.h"
+#include "../job_options.h"
 #include "application.h"
 
 namespace jobs {
@@ -33,6 +34,8 @@ public:
     // collection, emitting "excel OK!" and "WorkBooks OK!"; when there is no collection it also
     // emits the message about the missing spreadsheet application.
     explicit Session(JobHost& host);
+    // The same, with the job's choice of formulas or their stored values in the outputs.
+    Session(JobHost& host, const JobOptions& options);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -44,6 +47,11 @@ public:
 
     // Quits the application; further calls do nothing.
     void end();
+
+    // The note a job's closing text ends with: how many formulas were written as their stored
+    // values because their outputs lack what they refer to, where the first few are, and what
+    // else was left behind for that reason; empty when every reference was carried.
+    std::string referencesNote() const;
 
 private:
     std::unique_ptr<automation::Application> app_;

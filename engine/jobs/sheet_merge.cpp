@@ -51,7 +51,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         fs::remove(tempPath, ec);
     };
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     automation::Workbooks* books = session.workbooks();
     if (!books) return;
 
@@ -130,7 +130,8 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         return;
     }
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted));
+              automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted) +
+              session.referencesNote());
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     jobs::askAndSave(host, *target, "SheetsMerge", options.sheetMergeSaveAsXls);
     (void)target->Close(false);

@@ -74,7 +74,7 @@ automation::Range makeKeyTable(automation::Workbooks& books, automation::Applica
 void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     using namespace automation;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     if (!session.workbooks()) return;
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
@@ -288,6 +288,6 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         result = "成功拆分出" + num(written) + "个excel文件!";
     }
     closeAll();
-    host.text(withFailures(result, failed));
+    host.text(withFailures(result, failed) + session.referencesNote());
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
 }

@@ -19,7 +19,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     using namespace automation;
     using namespace splitjob;
 
-    jobs::Session session(host);
+    jobs::Session session(host, options);
     if (!session.workbooks()) return;
     automation::Application& app = session.application();
     automation::Workbooks& books = *session.workbooks();
@@ -114,6 +114,6 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         host.progress(int(i + 1), int(blocks));
     }
     (void)source->Close(false);
-    host.text(withFailures(resultText(), failed));
+    host.text(withFailures(resultText(), failed) + session.referencesNote());
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
 }

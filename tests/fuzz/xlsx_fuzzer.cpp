@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "spreadsheet/formula.h"
 #include "spreadsheet/preserved.h"
 #include "spreadsheet/xlsx/xlsx.h"
 
@@ -31,8 +32,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         block.lastCol = 20;
         block.dCol = 2;
         block.runs = {{1, 50, 10}, {60, 100, 40}};
-        ss::copyPreserved(*ws, other, block, nullptr, [](std::string_view) { return true; });
-        ss::copyPreserved(*ws, *ws, block, nullptr, [](std::string_view) { return true; });
+        const ss::KeptRestater shift = [](ss::KeptText, std::string_view f, int64_t dRow,
+                                          int64_t dCol) -> std::optional<std::string> {
+            return ss::shiftFormula(f, dRow, dCol);
+        };
+        ss::copyPreserved(*ws, other, block, nullptr, shift);
+        ss::copyPreserved(*ws, *ws, block, nullptr, shift);
         for (const auto& p : other.preserved) chars += p.xml.size();
     }
     return chars == SIZE_MAX;

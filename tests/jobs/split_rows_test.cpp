@@ -172,3 +172,34 @@ TEST(SplitRows, RowsHiddenByASavedFilterAreNotLost) {
     Grid expected = numberedRows(1, 6, 2);
     EXPECT_EQ(readFirstSheet(out / "f_1.xlsx"), expected);
 }
+
+TEST(SplitRows, ARunningBalanceKeepsItsFormulasInsideEachBlockAndSaysWhatItFroze) {
+    TempDir dir, out;
+    const std::string source = dir / "ledger.xlsx";
+    auto wb = ss::Workbook::createDefault();
+    ss::Worksheet& ws = *wb->sheets[0];
+    ws.setString(1, 1, wb->strings.add("amount"));
+    double balance = 0;
+    for (uint32_t r = 2; r <= 7; ++r) {
+        ws.setNumber(r, 1, r);
+        balance += r;
+        ws.setNumber(r, 2, balance);
+        std::string f = r == 2 ? "A2" : "B" + std::to_string(r - 1) + "+A" + std::to_string(r);
+        ws.setFormula(r, 2, ss::Formula{f, false, {}});
+    }
+    ASSERT_TRUE(ss::saveWorkbook(*wb, source, ss::FileFormat::Xlsx));
+
+    TestHost host;
+    TransformAverageJob(source, evenOptions(out, 3, 1), host);
+    EXPECT_EQ(
+        host.lastText(),
+        "成功拆分出2个excel文件! 如有多余空表,请手动删除。 "
+        "1个公式引用了输出中没有的工作表、行或名称，已写成其保存的值：ledger.xlsx [Sheet1] B5。");
+    auto second = ss::openWorkbook(out / "ledger_2.xlsx");
+    ASSERT_TRUE(second);
+    const ss::Worksheet& s = *second.value()->sheets[0];
+    EXPECT_EQ(s.formula(2, 2), nullptr);  // its row above is in the first file
+    EXPECT_EQ(s.find(2, 2)->number, 14.0);
+    ASSERT_NE(s.formula(3, 2), nullptr);
+    EXPECT_EQ(s.formula(3, 2)->text, "B2+A3");
+}

@@ -1,0 +1,476 @@
+// References through copies: the one policy for what a copy cannot carry, the defined names that
+// come along, and the restating of whole-sheet copies once every sheet of their source is in.
+#include <algorithm>
+#include <set>
+
+#include "internal.h"
+#include "spreadsheet/formula.h"
+
+namespace automation {
+
+std::string ReferenceReport::text() const {
+    if (empty()) return {};
+    std::string out;
+    auto add = [&](const std::string& part) { out += (out.empty() ? "" : "；") + part; };
+    if (frozenFormulas) {
+        std::string t = std::to_string(frozenFormulas) +
+                        "个公式引用了输出中没有的工作表、行或名称，已写成其保存的值：";
+        for (size_t i = 0; i < firstFrozen.size(); ++i) t += (i ? "、" : "") + firstFrozen[i];
+        if (frozenFormulas > firstFrozen.size()) t += "等";
+        add(t);
+    }
+    if (inlinedLists)
+        add(std::to_string(inlinedLists) + "个下拉列表引用的列表不在输出中，已改为直接列出其选项");
+    if (droppedElements)
+        add(std::to_string(droppedElements) +
+            "个条件格式、数据验证或超链接引用了输出中没有的内容，未复制");
+    if (droppedNames) add(std::to_string(droppedNames) + "个名称引用了输出中没有的内容，未复制");
+    return out + "。";
+}
+
+namespace detail {
+
+namespace {
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    return out;
+}
+
+std::string unescapeXml(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '&') {
+            static const std::pair<std::string_view, char> kEntities[] = {
+                {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+            bool done = false;
+            for (const auto& [e, c] : kEntities)
+                if (s.substr(i, e.size()) == e) {
+                    out += c;
+                    i += e.size() - 1;
+                    done = true;
+                    break;
+                }
+            if (done) continue;
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+const ss::Worksheet* sheetNamed(const ss::Workbook& wb, std::string_view name) {
+    return const_cast<ss::Workbook&>(wb).sheetByName(name);
+}
+
+const ss::DefinedName* findName(const ss::Workbook& wb, std::string_view name,
+                                std::string_view homeSheet) {
+    const std::string key = lower(name);
+    const ss::Worksheet* home = homeSheet.empty() ? nullptr : sheetNamed(wb, homeSheet);
+    const int homeIdx = home ? wb.indexOf(home) : -1;
+    const ss::DefinedName* global = nullptr;
+    for (const ss::DefinedName& n : wb.names) {
+        if (lower(n.name) != key) continue;
+        if (n.localSheet && int(*n.localSheet) == homeIdx) return &n;
+        if (!n.localSheet) global = &n;
+    }
+    return global;
+}
+
+// "Sheet!A1:B3", "'My sheet'!$A$2:$A$9" or "A1:A4" (on `home`): the sheet and the range.
+bool splitRangeText(std::string_view text, std::string& sheet, ss::CellRange& range) {
+    size_t bang = text.rfind('!');
+    std::string_view ref = text;
+    if (bang != std::string_view::npos) {
+        std::string_view s = text.substr(0, bang);
+        ref = text.substr(bang + 1);
+        if (s.size() >= 2 && s.front() == '\'' && s.back() == '\'') {
+            sheet.clear();
+            for (size_t i = 1; i + 1 < s.size(); ++i) {
+                sheet += s[i];
+                if (s[i] == '\'' && i + 2 < s.size() && s[i + 1] == '\'') ++i;
+            }
+        } else {
+            sheet = std::string(s);
+        }
+    }
+    auto r = ss::parseRange(ref);
+    if (!r) return false;
+    range = *r;
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::string> keptFormulaTexts(const std::vector<ss::PreservedXml>& preserved) {
+    std::vector<std::string> out;
+    for (const ss::PreservedXml& p : preserved) {
+        const bool formulas =
+            p.element == "conditionalFormatting" || p.element == "dataValidations";
+        const bool links = p.element == "hyperlinks";
+        if (!formulas && !links) continue;
+        const std::string& x = p.xml;
+        if (formulas) {
+            for (std::string_view open : {"<formula>", "<formula1>", "<formula2>"}) {
+                for (size_t at = x.find(open); at != std::string::npos; at = x.find(open, at)) {
+                    at += open.size();
+                    size_t end = x.find('<', at);
+                    if (end == std::string::npos) break;
+                    out.push_back(unescapeXml(std::string_view(x).substr(at, end - at)));
+                }
+            }
+        } else {
+            static constexpr std::string_view kLoc = " location=\"";
+            for (size_t at = x.find(kLoc); at != std::string::npos; at = x.find(kLoc, at)) {
+                at += kLoc.size();
+                size_t end = x.find('"', at);
+                if (end == std::string::npos) break;
+                out.push_back(unescapeXml(std::string_view(x).substr(at, end - at)));
+            }
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> inlineList(const ss::Workbook& wb, std::string_view formula,
+                                      std::string_view homeSheet) {
+    std::string text(formula);
+    // A name (local to the sheet first) stands for its range.
+    if (const ss::DefinedName* n = findName(wb, text, homeSheet)) text = n->formula;
+    std::string sheetName(homeSheet);
+    ss::CellRange r;
+    if (!splitRangeText(text, sheetName, r)) return std::nullopt;
+    const ss::Worksheet* ws = sheetNamed(wb, sheetName);
+    if (!ws || (r.colCount() != 1 && r.rowCount() != 1)) return std::nullopt;
+    if (uint64_t(r.rowCount()) * r.colCount() > 255) return std::nullopt;
+    std::string list;
+    for (uint32_t row = r.firstRow; row <= r.lastRow; ++row)
+        for (uint32_t col = r.firstCol; col <= r.lastCol; ++col) {
+            const ss::Cell* c = ws->find(row, col);
+            std::string v = c ? wb.cellText(*c) : std::string();
+            if (v.find_first_of(",\"") != std::string::npos) return std::nullopt;
+            if (v.empty()) continue;
+            if (!list.empty()) list += ',';
+            list += v;
+            if (list.size() > 255) return std::nullopt;
+        }
+    if (list.empty()) return std::nullopt;
+    return "\"" + list + "\"";
+}
+
+ReferencePolicy::ReferencePolicy(ReferenceState& state, const ss::ReferenceMap& map,
+                                 const ss::Workbook& source, std::string sourceBook)
+    : state_(state), map_(map), source_(source), sourceBook_(std::move(sourceBook)) {}
+
+std::optional<std::string> ReferencePolicy::cellFormula(std::string_view text,
+                                                        std::string_view home, uint32_t row,
+                                                        uint32_t col) {
+    if (state_.valuesOnly) return std::nullopt;  // asked for: not counted
+    auto restated = ss::restateFormula(text, map_, home);
+    if (restated) return restated;
+    ReferenceReport& r = state_.report;
+    if (r.firstFrozen.size() < ReferenceReport::kListed)
+        r.firstFrozen.push_back(sourceBook_ + " [" + std::string(home) + "] " +
+                                ss::cellName(row, col));
+    ++r.frozenFormulas;
+    return std::nullopt;
+}
+
+std::optional<std::string> ReferencePolicy::kept(ss::KeptText kind, std::string_view text,
+                                                 std::string_view home) {
+    auto restated = ss::restateFormula(text, map_, home);
+    if (restated) return restated;
+    if (kind == ss::KeptText::ValidationList) {
+        if (auto list = inlineList(source_, text, home)) {
+            ++state_.report.inlinedLists;
+            return list;
+        }
+    }
+    ++state_.report.droppedElements;
+    return std::nullopt;
+}
+
+void ReferencePolicy::droppedName() {
+    ++state_.report.droppedNames;
+}
+
+std::vector<std::string> namesUsedBy(const std::vector<std::string_view>& texts) {
+    std::vector<std::string> out;
+    std::set<std::string> seen;
+    for (std::string_view t : texts)
+        for (std::string& n : ss::formulaNames(t).names)
+            if (seen.insert(lower(n)).second) out.push_back(std::move(n));
+    return out;
+}
+
+void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbook& from,
+                ss::Workbook& to, const std::vector<CopiedSheet>& sheets,
+                const std::vector<std::string>& used, bool wholeSheets, NameMemo* memo) {
+    std::set<std::string>* decided = memo ? &memo->decided : nullptr;
+    // The names to bring: those used, those their formulas use in turn, and the names local to
+    // the copied sheets (print areas, print titles, the filter's table ...).
+    struct Item {
+        const ss::DefinedName* name;
+        const CopiedSheet* local;  // for a name local to a copied sheet
+    };
+    std::vector<Item> items;
+    std::set<const ss::DefinedName*> have;
+    std::vector<std::string> queue = used;
+    auto take = [&](const ss::DefinedName* n, const CopiedSheet* local) {
+        if (!n || !have.insert(n).second) return;
+        items.push_back({n, local});
+        for (std::string& m : ss::formulaNames(n->formula).names) queue.push_back(std::move(m));
+    };
+    if (wholeSheets)
+        for (const CopiedSheet& s : sheets) {
+            const int idx = from.indexOf(s.source);
+            for (const ss::DefinedName& n : from.names)
+                if (n.localSheet && int(*n.localSheet) == idx) take(&n, &s);
+        }
+    for (size_t q = 0; q < queue.size(); ++q) {
+        const std::string key = lower(queue[q]);
+        for (const ss::DefinedName& n : from.names) {
+            if (n.localSheet || lower(n.name) != key) continue;
+            if (decided && !decided->insert(key).second) continue;
+            take(&n, nullptr);
+        }
+        // A name local to a copied sheet that its own formulas use.
+        for (const CopiedSheet& s : sheets)
+            if (const ss::DefinedName* n = findName(from, queue[q], s.source->name);
+                n && n->localSheet)
+                take(n, &s);
+    }
+    if (items.empty()) return;
+
+    // Names whose formulas fit the map, settled together: a name that uses a name left behind
+    // is left behind too.
+    std::vector<bool> carried(items.size(), true);
+    std::vector<std::string> restated(items.size());
+    for (bool changed = true; changed;) {
+        changed = false;
+        ss::ReferenceMap trial = map;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!carried[i]) continue;
+            const CopiedSheet* local = items[i].local;
+            trial.addName(
+                items[i].name->name, items[i].name->name,
+                local ? std::optional<std::string_view>(local->source->name) : std::nullopt);
+        }
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!carried[i]) continue;
+            const CopiedSheet* local = items[i].local;
+            auto f = ss::restateFormula(items[i].name->formula, trial,
+                                        local ? std::string_view(local->source->name) : "");
+            if (!f) {
+                carried[i] = false;
+                changed = true;
+                policy.droppedName();
+            } else {
+                restated[i] = std::move(*f);
+            }
+        }
+    }
+
+    // Workbook-level names whose spelling `to` has for another meaning become local to the
+    // copied sheets; so do those that use one of them (a workbook-level formula would read
+    // `to`'s meaning).
+    std::vector<bool> clash(items.size(), false);
+    std::set<std::string> clashing;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (!carried[i] || items[i].local) continue;
+        for (const ss::DefinedName& e : to.names)
+            if (!e.localSheet && lower(e.name) == lower(items[i].name->name) &&
+                e.formula != restated[i]) {
+                clash[i] = true;
+                clashing.insert(lower(e.name));
+            }
+    }
+    for (bool changed = !clashing.empty(); changed;) {
+        changed = false;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!carried[i] || items[i].local || clash[i]) continue;
+            for (const std::string& m : ss::formulaNames(restated[i]).names)
+                if (clashing.count(lower(m))) {
+                    clash[i] = changed = true;
+                    clashing.insert(lower(items[i].name->name));
+                    break;
+                }
+        }
+    }
+
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (!carried[i]) continue;
+        const ss::DefinedName& n = *items[i].name;
+        auto addLocal = [&](const CopiedSheet& s) {
+            const int idx = to.indexOf(s.copy);
+            if (idx < 0) return;
+            for (const ss::DefinedName& e : to.names)
+                if (e.localSheet && int(*e.localSheet) == idx && lower(e.name) == lower(n.name))
+                    return;  // the sheet has its own already
+            ss::DefinedName c = n;
+            c.formula = restated[i];
+            c.localSheet = uint32_t(idx);
+            to.names.push_back(std::move(c));
+        };
+        if (items[i].local) {
+            addLocal(*items[i].local);
+            map.addName(n.name, n.name, items[i].local->source->name);
+            continue;
+        }
+        const bool same = std::any_of(to.names.begin(), to.names.end(), [&](auto& e) {
+            return !e.localSheet && lower(e.name) == lower(n.name);
+        });
+        if (clash[i]) {
+            for (const CopiedSheet& s : sheets) addLocal(s);
+        } else if (!same) {
+            ss::DefinedName c = n;
+            c.formula = restated[i];
+            to.names.push_back(std::move(c));
+        }
+        map.addName(n.name, n.name);
+    }
+}
+
+void renameReferences(ss::Workbook& wb, const ss::Worksheet& renamed, std::string_view oldName) {
+    ss::ReferenceMap map;
+    auto before = [&](const ss::Worksheet& s) {
+        return &s == &renamed ? std::string(oldName) : s.name;
+    };
+    for (const auto& s : wb.sheets) map.addSheet(before(*s), {s->name, true, {}});
+    for (const ss::DefinedName& n : wb.names)
+        if (!n.localSheet)
+            map.addName(n.name, n.name);
+        else if (*n.localSheet < wb.sheets.size())
+            map.addName(n.name, n.name, before(*wb.sheets[*n.localSheet]));
+    // What the map cannot read (another workbook, several sheets, tables) stays as it is.
+    auto restated = [&](std::string_view text, std::string_view home) {
+        return ss::restateFormula(text, map, home).value_or(std::string(text));
+    };
+    for (auto& s : wb.sheets) {
+        const std::string home = before(*s);
+        for (auto& [k, f] : s->mutableFormulas()) f.text = restated(f.text, home);
+        ss::restatePreserved(
+            s->preserved,
+            [&](ss::KeptText, std::string_view text, int64_t,
+                int64_t) -> std::optional<std::string> { return restated(text, home); });
+    }
+    for (ss::DefinedName& n : wb.names)
+        n.formula = restated(n.formula, n.localSheet && *n.localSheet < wb.sheets.size()
+                                            ? before(*wb.sheets[*n.localSheet])
+                                            : std::string());
+}
+
+void ReferenceState::forgetSheet(uint64_t book, const ss::Worksheet* sheet, bool gone) {
+    if (gone) std::erase_if(pending, [&](const PendingCopy& p) { return p.copy == sheet; });
+    for (auto it = copies.begin(); it != copies.end();) {
+        if (std::get<2>(it->first) == sheet) {
+            it = copies.erase(it);
+            continue;
+        }
+        if (std::get<0>(it->first) == book) it->second.map.removeSheet(sheet->name);
+        ++it;
+    }
+}
+
+void ReferenceState::forgetBook(uint64_t book) {
+    std::erase_if(copies, [&](const auto& e) {
+        return std::get<0>(e.first) == book || std::get<1>(e.first) == book;
+    });
+}
+
+namespace {
+
+void freeze(ss::Worksheet& ws, const std::vector<uint64_t>& keys) {
+    for (uint64_t k : keys) {
+        ws.mutableFormulas().erase(k);
+        if (ss::Cell* c = ws.find(ss::Worksheet::keyRow(k), ss::Worksheet::keyCol(k)))
+            c->flags &= uint8_t(~ss::Cell::kHasFormula);
+    }
+}
+
+void settleCopies(ReferenceState& state, const std::vector<PendingCopy>& group) {
+    Workbook& src = *group.front().source;
+    const ss::Workbook& from = src.model();
+    ss::Workbook& to = group.front().target->model();
+    const bool sameBook = &from == &to;
+
+    ss::ReferenceMap map;
+    std::vector<CopiedSheet> sheets;
+    for (const PendingCopy& p : group) {
+        map.addSheet(p.sourceName, {p.copy->name, true, {}});
+        if (const ss::Worksheet* s = sheetNamed(from, p.sourceName)) sheets.push_back({s, p.copy});
+    }
+    if (sameBook) {  // every other sheet and every name stays where it is
+        for (const auto& s : from.sheets)
+            if (!map.sheet(s->name) && std::none_of(group.begin(), group.end(),
+                                                    [&](auto& p) { return p.copy == s.get(); }))
+                map.addSheet(s->name, {s->name, true, {}});
+        for (const ss::DefinedName& n : from.names)
+            if (!n.localSheet)
+                map.addName(n.name, n.name);
+            else if (*n.localSheet < from.sheets.size())
+                map.addName(n.name, n.name, from.sheets[*n.localSheet]->name);
+    }
+    ReferencePolicy policy(state, map, from, src.Name());
+
+    std::vector<std::string> texts;
+    if (!sameBook)
+        for (const PendingCopy& p : group) {
+            for (const auto& [k, f] : p.copy->formulas()) texts.push_back(f.text);
+            for (std::string& t : keptFormulaTexts(p.copy->preserved))
+                texts.push_back(std::move(t));
+        }
+    std::vector<std::string_view> views(texts.begin(), texts.end());
+    carryNames(policy, map, from, to, sheets,
+               sameBook ? std::vector<std::string>{} : namesUsedBy(views), true, nullptr);
+
+    for (const PendingCopy& p : group) {
+        std::vector<uint64_t> frozen;
+        for (auto& [k, f] : p.copy->mutableFormulas()) {
+            auto r = policy.cellFormula(f.text, p.sourceName, ss::Worksheet::keyRow(k),
+                                        ss::Worksheet::keyCol(k));
+            if (r)
+                f.text = std::move(*r);
+            else
+                frozen.push_back(k);
+        }
+        freeze(*p.copy, frozen);
+        ss::restatePreserved(p.copy->preserved,
+                             [&](ss::KeptText kind, std::string_view text, int64_t, int64_t) {
+                                 return policy.kept(kind, text, p.sourceName);
+                             });
+    }
+}
+
+}  // namespace
+
+void settlePending(ReferenceState& state, const std::function<bool(const PendingCopy&)>& which) {
+    std::vector<PendingCopy> due;
+    std::erase_if(state.pending, [&](const PendingCopy& p) {
+        if (!which(p)) return false;
+        due.push_back(p);
+        return true;
+    });
+    // A group holds one copy of each source sheet: a sheet copied twice gives two groups, each
+    // copy reading its own sheet.
+    while (!due.empty()) {
+        std::vector<PendingCopy> group;
+        std::set<std::string> names;
+        const Workbook* source = due.front().source;
+        const Workbook* target = due.front().target;
+        std::erase_if(due, [&](const PendingCopy& p) {
+            if (p.source != source || p.target != target ||
+                !names.insert(lower(p.sourceName)).second)
+                return false;
+            group.push_back(p);
+            return true;
+        });
+        settleCopies(state, group);
+    }
+}
+
+}  // namespace detail
+
+}  // namespace automation
