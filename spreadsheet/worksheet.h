@@ -90,7 +90,6 @@ public:
     std::optional<Color> tabColor;
     std::optional<CellRange> autoFilter;
     bool showGridLines = true, rightToLeft = false, tabSelected = false;
-    bool fitToPage = false;  // printing fits the pages the page set-up states
     uint32_t zoomScale = 100;
     std::vector<PreservedXml> preserved;
     // Targets of the hyperlinks that lead out of the workbook (web and mail addresses, files).
