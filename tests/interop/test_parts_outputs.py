@@ -151,6 +151,8 @@ class PartsOutputs(unittest.TestCase):
         second = read(out, sheet_part(out, "Summary (2)"))
         self.assertEqual(re.findall(r"<xm:f>([^<]*)</xm:f>", second),
                          ["'Data (2)'!B2:B5", "'Summary (2)'!B15:F15"])  # sparklines
+        self.assertIn("<f>SUM(Sales_2[数量])</f>", second)  # follows its renamed table
+        self.assertIn("<f>SUM(Sales[数量])</f>", read(out, sheet_part(out, "Summary")))
         self.assertIn("x14:dataBar", second)
         self.assertIn('<customFilter operator="greaterThan" val="15"/>', second)
         self.assertIn("<legacyDrawingHF", second)
