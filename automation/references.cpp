@@ -5,6 +5,7 @@
 
 #include "internal.h"
 #include "spreadsheet/formula.h"
+#include "spreadsheet/parts.h"
 
 namespace automation {
 
@@ -401,6 +402,10 @@ void settleCopies(ReferenceState& state, const std::vector<PendingCopy>& group) 
     for (const PendingCopy& p : group) {
         map.addSheet(p.sourceName, {p.copy->name, true, {}});
         if (const ss::Worksheet* s = sheetNamed(from, p.sourceName)) sheets.push_back({s, p.copy});
+        // Tables go with their sheet (a clash is renamed when the output is written, and the
+        // structured references of the same source follow it there).
+        if (p.copy->parts)
+            for (const std::string& t : ss::tableNames(*p.copy->parts)) map.addName(t, t);
     }
     if (sameBook) {  // every other sheet and every name stays where it is
         for (const auto& s : from.sheets)

@@ -3,7 +3,7 @@
 // cells), or with --multi on 30 workbooks of 4 sheets ("一月" to "四月" in each) x 2,000 rows x
 // 10 columns, merged into one workbook with one sheet per source sheet, and into one sheet. Each
 // figure is printed beside the floor: inflating and scanning every input once, plus deflating
-// the output's bytes with the writer's compressor and level (ISA-L level 1). `ssconvert
+// the output's bytes with the writer's compressor and level (ISA-L level 3). `ssconvert
 // --merge-to` (Debian's gnumeric, installed when missing) runs on the same folder, alternating
 // with our two jobs PAIRS times (3 by default); ratios are the median over those rounds. Each job
 // runs in a child process of its own, so that its peak memory is its own; it is printed beside

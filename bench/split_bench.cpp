@@ -12,7 +12,7 @@
 // (3 by default), each run in a child process, and checking that both wrote the same rows:
 // classification with 100 and 5,000 values and the even split on ROWS x 12, the split by sheet
 // on 40 sheets x 3,000 rows x 8 columns:
-//   split_bench peers [PAIRS [ROWS]]
+//   split_bench peers [PAIRS [ROWS [value100|value5000|rows|sheets ...]]]
 //
 // It also runs one split job on a workbook of your own, printing the job's texts:
 //   split_bench run sheets SOURCE [--xls]
@@ -21,6 +21,7 @@
 //                          [--last-column N] [--full-match] [--one-workbook] [--filter]
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -318,7 +319,7 @@ void makeSheetsSource(const fs::path& path, int sheets, uint32_t rows, uint32_t 
     if (!ss::saveWorkbook(wb, path, ss::FileFormat::Xlsx).ok()) std::exit(1);
 }
 
-int peers(int pairs, uint32_t rows) {
+int peers(int pairs, uint32_t rows, const std::vector<std::string>& only) {
     const fs::path scriptPath = fs::path(TW_SOURCE_DIR) / "bench" / "peers" / "split_pandas.py";
     if (!bench::ensurePackages({"python3-pandas", "python3-openpyxl", "python3-xlsxwriter"},
                                pandasInstalled)) {
@@ -339,12 +340,14 @@ int peers(int pairs, uint32_t rows) {
         std::string label, kind;
         fs::path source;
         int arg;
-    } jobs[] = {{"split by value, 100 values", "value", source, int(kKey100)},
-                {"split by value, 5,000 values", "value", source, int(kKey5000)},
-                {"split by rows, 10,000 per book", "rows", source, 10000},
-                {"split by sheet, 40 x 3,000 x 8", "sheets", sheets, 0}};
+        std::string name;
+    } jobs[] = {{"split by value, 100 values", "value", source, int(kKey100), "value100"},
+                {"split by value, 5,000 values", "value", source, int(kKey5000), "value5000"},
+                {"split by rows, 10,000 per book", "rows", source, 10000, "rows"},
+                {"split by sheet, 40 x 3,000 x 8", "sheets", sheets, 0, "sheets"}};
     int status = 0;
     for (const Job& job : jobs) {
+        if (!only.empty() && std::find(only.begin(), only.end(), job.name) == only.end()) continue;
         const fs::path ours = dir / "ours", theirs = dir / "pandas";
         auto runOurs = [&]() {
             fs::remove_all(ours);
@@ -418,7 +421,8 @@ int main(int argc, char** argv) {
     }
     if (argc > 1 && std::string(argv[1]) == "peers")
         return peers(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3,
-                     argc > 3 ? uint32_t(std::strtoul(argv[3], nullptr, 10)) : 200000);
+                     argc > 3 ? uint32_t(std::strtoul(argv[3], nullptr, 10)) : 200000,
+                     std::vector<std::string>(argv + std::min(argc, 4), argv + argc));
     uint32_t rows = argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 10)) : 200000;
     fs::path dir = fs::temp_directory_path() / ("tw_split_bench_" + std::to_string(::getpid()));
     fs::create_directories(dir);

@@ -11,6 +11,6 @@ $SUDO apt-get install -y --no-install-recommends \
     libzip-dev libexpat1-dev zlib1g-dev libisal-dev \
     libgtest-dev libgmock-dev \
     xvfb xauth fonts-wqy-microhei qttranslations5-l10n \
-    python3 python3-openpyxl python3-xlrd libxml2-utils xsltproc \
+    python3 python3-openpyxl python3-xlrd python3-xlsxwriter libxml2-utils xsltproc \
     dpkg-dev file man-db desktop-file-utils appstream lintian xdotool xclip \
     libreoffice-calc-nogui

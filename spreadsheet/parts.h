@@ -65,14 +65,7 @@ struct SheetParts {
 // (in the words the job texts use), for the reports of jobs that cannot carry them.
 std::map<std::string, uint32_t> describeParts(const SheetParts& parts);
 
-// Restates the sheet names of the references in a formula text through `renames` (keys: names
-// in lower case ASCII; values: the names to write). References to sheets not in the map are
-// left as they are, and counted in `uncovered` when given.
-std::string restateSheetNames(std::string_view formula,
-                              const std::map<std::string, std::string>& renames,
-                              uint32_t* uncovered = nullptr);
-
-// A sheet name as references write it: quoted unless it is a plain word.
-std::string quotedSheetName(std::string_view name);
+// The names of the tables a sheet carries, as its parts give them.
+std::vector<std::string> tableNames(const SheetParts& parts);
 
 }  // namespace ss

@@ -90,8 +90,8 @@ public:
     std::optional<Color> tabColor;
     std::optional<CellRange> autoFilter;
     bool showGridLines = true, rightToLeft = false, tabSelected = false;
-    uint32_t zoomScale = 100;
     bool fitToPage = false;  // print scaled to the page set-up's fitToWidth / fitToHeight
+    uint32_t zoomScale = 100;
     std::vector<PreservedXml> preserved;
     // Targets of the hyperlinks that lead out of the workbook (web and mail addresses, files).
     // The kept <hyperlinks> element names the n-th of them (from 1) as r:id="rIdL<n>".

@@ -4,6 +4,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -114,17 +115,20 @@ double deflateAll(const std::vector<std::string>& parts, int level, uint64_t& co
     return now() - t0;
 }
 
-double isalDeflateAll(const std::vector<std::string>& parts, uint64_t& compressedBytes) {
+double isalDeflateAll(const std::vector<std::string>& parts, uint64_t& compressedBytes, int level) {
     compressedBytes = 0;
     std::vector<uint8_t> out(1 << 16);
-    std::vector<uint8_t> level(ISAL_DEF_LVL1_DEFAULT);
+    std::vector<uint8_t> buffer(level <= 0   ? ISAL_DEF_LVL0_DEFAULT
+                                : level == 1 ? ISAL_DEF_LVL1_DEFAULT
+                                : level == 2 ? ISAL_DEF_LVL2_DEFAULT
+                                             : ISAL_DEF_LVL3_DEFAULT);
     auto zs = std::make_unique<isal_zstream>();
     double t0 = now();
     for (const std::string& p : parts) {
         isal_deflate_init(zs.get());
-        zs->level = 1;
-        zs->level_buf = level.data();
-        zs->level_buf_size = uint32_t(level.size());
+        zs->level = uint32_t(std::clamp(level, 0, 3));
+        zs->level_buf = buffer.data();
+        zs->level_buf_size = uint32_t(buffer.size());
         zs->end_of_stream = 1;
         zs->next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(p.data()));
         zs->avail_in = uint32_t(p.size());

@@ -24,7 +24,11 @@ std::vector<std::string> packageParts(const std::filesystem::path& file);
 
 // Deflates each buffer with zlib at `level`; returns seconds, and the compressed size.
 double deflateAll(const std::vector<std::string>& parts, int level, uint64_t& compressedBytes);
-// The same with ISA-L at its level 1, the writer's compressor and level.
-double isalDeflateAll(const std::vector<std::string>& parts, uint64_t& compressedBytes);
+// The ISA-L level the .xlsx writer deflates every part with.
+constexpr int kWriterIsalLevel = 3;
+
+// The same with ISA-L at `level` (0-3).
+double isalDeflateAll(const std::vector<std::string>& parts, uint64_t& compressedBytes,
+                      int level = kWriterIsalLevel);
 
 }  // namespace bench

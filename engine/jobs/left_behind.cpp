@@ -38,7 +38,7 @@ void LeftBehind::sheet(std::string_view kind, std::string_view where) {
 
 std::string LeftBehind::text() const {
     if (kinds_.empty()) return {};
-    std::string out = "以下内容未带到输出中：";
+    std::string out(kLeftBehindPrefix);
     bool first = true;
     for (const auto& [kind, e] : kinds_) {
         if (!first) out += "；";

@@ -13,6 +13,9 @@
 
 namespace jobs {
 
+// How the note of what was left behind begins; it follows a job's result text.
+inline constexpr std::string_view kLeftBehindPrefix = "以下内容未带到输出中：";
+
 class LeftBehind {
 public:
     // A whole sheet copied: what its reader could not keep.

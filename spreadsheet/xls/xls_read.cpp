@@ -582,6 +582,10 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
     std::optional<uint16_t> noteObject;
     std::string links;  // <hyperlink> elements, in the order of the HLINK records
     bool frozen = false;
+    // Page set-up: margins in inches (those of the format's defaults until stated).
+    double margins[4] = {0.75, 0.75, 1.0, 1.0};  // left, right, top, bottom
+    bool marginsStated = false;
+    std::string pageSetup, headerFooterMargins;
     int depth = 0;  // nested substreams (embedded charts) are skipped
     auto cellAt = [&](uint16_t row, uint16_t col, uint16_t ixfe) -> Cell* {
         if (col >= kXlsxMaxCols) return nullptr;
@@ -859,6 +863,47 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
                 }
                 break;
             }
+            case biff::kLeftMargin:
+            case biff::kRightMargin:
+            case biff::kTopMargin:
+            case biff::kBottomMargin: {
+                double v = c.f64();
+                if (c.ok() && v >= 0 && v < 50) {
+                    margins[r.type - biff::kLeftMargin] = v;
+                    marginsStated = true;
+                }
+                break;
+            }
+            case biff::kWsBool: {
+                uint16_t g = c.u16();
+                if (c.ok()) ws.fitToPage = g & 0x0100;
+                break;
+            }
+            case biff::kSetup: {
+                uint16_t paper = c.u16(), scale = c.u16();
+                c.u16();  // first page number
+                uint16_t fitWidth = c.u16(), fitHeight = c.u16(), g = c.u16();
+                c.u16();
+                c.u16();  // resolutions
+                double header = c.f64(), footer = c.f64();
+                if (!c.ok()) break;
+                pageSetup = "<pageSetup";
+                if (!(g & 0x04)) {  // paper size, scale and orientation are stated
+                    if (paper) pageSetup += " paperSize=\"" + std::to_string(paper) + "\"";
+                    if (scale >= 10 && scale <= 400)
+                        pageSetup += " scale=\"" + std::to_string(scale) + "\"";
+                }
+                pageSetup += " fitToWidth=\"" + std::to_string(fitWidth) + "\"";
+                pageSetup += " fitToHeight=\"" + std::to_string(fitHeight) + "\"";
+                if (!(g & 0x04) && !(g & 0x40))
+                    pageSetup +=
+                        (g & 0x02) ? " orientation=\"portrait\"" : " orientation=\"landscape\"";
+                pageSetup += "/>";
+                if (header >= 0 && header < 50 && footer >= 0 && footer < 50)
+                    headerFooterMargins = " header=\"" + xlsx::formatDouble(header) +
+                                          "\" footer=\"" + xlsx::formatDouble(footer) + "\"";
+                break;
+            }
             case biff::kScl: {
                 uint16_t num = c.u16(), den = c.u16();
                 if (c.ok() && den) ws.zoomScale = uint32_t(num * 100u / den);
@@ -923,6 +968,15 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
     if (cells_ > limits_.maxCells) return fail("单元格数量超出限制。");
     if (!links.empty())
         ws.preserved.push_back({"hyperlinks", "<hyperlinks>" + links + "</hyperlinks>"});
+    if (marginsStated || !headerFooterMargins.empty()) {
+        std::string m = "<pageMargins left=\"" + xlsx::formatDouble(margins[0]) + "\" right=\"" +
+                        xlsx::formatDouble(margins[1]) + "\" top=\"" +
+                        xlsx::formatDouble(margins[2]) + "\" bottom=\"" +
+                        xlsx::formatDouble(margins[3]) + "\"";
+        m += headerFooterMargins.empty() ? " header=\"0.5\" footer=\"0.5\"" : headerFooterMargins;
+        ws.preserved.push_back({"pageMargins", m + "/>"});
+    }
+    if (!pageSetup.empty()) ws.preserved.push_back({"pageSetup", pageSetup});
     ws.normalize();
     return okStatus();
 }

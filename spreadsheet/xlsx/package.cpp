@@ -21,6 +21,8 @@ namespace ss::xlsx {
 
 namespace {
 
+std::atomic<bool> gIsalInflate{true};
+
 std::string lowerAscii(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -173,8 +175,8 @@ Status ZipReader::read(std::string_view name,
         std::max<uint64_t>(uint64_t(16) << 20, compressed * limits_.maxCompressionRatio);
     // A deflated entry is inflated here with ISA-L from its stored bytes (checked against the
     // directory's CRC and size); anything else goes through libzip's own reading.
-    const bool raw = (st.valid & ZIP_STAT_COMP_METHOD) && st.comp_method == ZIP_CM_DEFLATE &&
-                     (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+    const bool raw = gIsalInflate && (st.valid & ZIP_STAT_COMP_METHOD) &&
+                     st.comp_method == ZIP_CM_DEFLATE && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
                      st.encryption_method == ZIP_EM_NONE && (st.valid & ZIP_STAT_CRC) &&
                      (st.valid & ZIP_STAT_SIZE) && st.size > 0;
     zip_file_t* f = zip_fopen_index(zip_, it->second, raw ? ZIP_FL_COMPRESSED : 0);
@@ -214,32 +216,38 @@ Status ZipReader::read(std::string_view name,
         zip_fclose(f);
         return fail("部件 " + std::string(name) + " 无法解压：" + zipReason(code));
     };
-    std::vector<uint8_t> in(1 << 16), out(1 << 17);
-    auto state = std::make_unique<inflate_state>();
+    // Buffers as small as libzip's own; nothing is zeroed that the inflate overwrites anyway.
+    constexpr size_t kIn = 1 << 14, kOut = 1 << 16;
+    std::unique_ptr<uint8_t[]> inBuf(new uint8_t[kIn]), outBuf(new uint8_t[kOut]);
+    std::unique_ptr<inflate_state> state(new inflate_state);
     isal_inflate_init(state.get());
     uint32_t crc = 0;
     bool stopped = false, wantsInput = true;
     while (!stopped && state->block_state != ISAL_BLOCK_FINISH) {
         // A full output buffer may leave output pending inside: it comes without more input.
         if (state->avail_in == 0 && wantsInput) {
-            zip_int64_t n = zip_fread(f, in.data(), in.size());
+            zip_int64_t n = zip_fread(f, inBuf.get(), kIn);
             if (n < 0) return readFailed();
             if (n == 0) return damaged(ZIP_ER_INCONS);  // the stream ends early
-            state->next_in = in.data();
+            state->next_in = inBuf.get();
             state->avail_in = uint32_t(n);
         }
-        state->next_out = out.data();
-        state->avail_out = uint32_t(out.size());
+        state->next_out = outBuf.get();
+        state->avail_out = uint32_t(kOut);
+        const uint32_t inBefore = state->avail_in;
         if (isal_inflate(state.get()) != ISAL_DECOMP_OK) return damaged(ZIP_ER_INCONS);
-        const size_t n = out.size() - state->avail_out;
+        const size_t n = kOut - state->avail_out;
         wantsInput = state->avail_out != 0;
+        if (n == 0 && inBefore != 0 && state->avail_in == inBefore &&
+            state->block_state != ISAL_BLOCK_FINISH)
+            return damaged(ZIP_ER_INCONS);  // no progress: never loop on a stuck stream
         if (n == 0) continue;
         if (std::string why = overLimits(n); !why.empty()) {
             zip_fclose(f);
             return fail(why);
         }
-        crc = crc32_gzip_refl(crc, out.data(), n);
-        stopped = !sink(reinterpret_cast<const char*>(out.data()), n);
+        crc = crc32_gzip_refl(crc, outBuf.get(), n);
+        stopped = !sink(reinterpret_cast<const char*>(outBuf.get()), n);
     }
     if (!stopped && (crc != st.crc || got != st.size)) return damaged(ZIP_ER_CRC);
     zip_fclose(f);
@@ -1145,7 +1153,7 @@ public:
     }
 
 private:
-    static constexpr size_t kDepth = 4;
+    static constexpr size_t kDepth = 2;
     std::mutex m_;
     std::condition_variable notEmpty_, notFull_;
     std::deque<std::string> q_;
@@ -1154,9 +1162,13 @@ private:
 };
 
 constexpr uint64_t kOverlapFrom = 1u << 20;  // smaller parts are not worth a thread
-constexpr size_t kChunk = 256u << 10;
+constexpr size_t kChunk = 128u << 10;
 
 }  // namespace
+
+void setIsalInflate(bool on) {
+    gIsalInflate = on;
+}
 
 void setFastSheetScan(bool on) {
     gFastSheetScan = on;

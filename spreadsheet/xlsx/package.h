@@ -90,6 +90,9 @@ Status parseXmlText(std::string_view xml, std::string_view part, SaxHandler& h);
 // compare both paths).
 void setFastSheetScan(bool on);
 bool fastSheetScan();
+// Switches inflating deflated parts with ISA-L on or off (libzip's own inflate instead) for the
+// whole process (on by default; tests and benchmarks compare both).
+void setIsalInflate(bool on);
 // Rows the fast scanner has read in this process (tests check that it was used).
 uint64_t fastSheetRows();
 

@@ -1,10 +1,18 @@
 #include "part_graph.h"
 
+#include "../references.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
 
 namespace ss::xlsx {
+
+// Where the sheets of a part's source land, and the sheet its texts live on.
+struct Restater {
+    ReferenceMap map;
+    std::string home;
+};
 
 namespace {
 
@@ -241,10 +249,10 @@ void removeAttr(std::string& xml, std::string_view name) {
     }
 }
 
-// Restates the text of every element with local name "f" (chart series, extension formulas).
-std::string restateFormulaElements(std::string_view xml,
-                                   const std::map<std::string, std::string>& renames,
-                                   uint32_t& uncovered) {
+// Restates the text of every element with local name "f" (chart series, extension formulas)
+// for where the source's sheets land. A text naming what the package does not have (a sheet
+// left behind) keeps its words, and its part the values it shows; it is counted.
+std::string restateFormulaElements(std::string_view xml, const Restater& r, uint32_t& uncovered) {
     std::string out;
     out.reserve(xml.size());
     size_t pos = 0;
@@ -262,7 +270,9 @@ std::string restateFormulaElements(std::string_view xml,
             break;
         }
         std::string f = unescape(xml.substr(t.end, close - t.end));
-        appendEsc(out, restateSheetNames(f, renames, &uncovered));
+        std::optional<std::string> restated = restateFormula(f, r.map, r.home);
+        if (!restated) ++uncovered;
+        appendEsc(out, restated ? *restated : f);
         pos = close;
     }
     out.append(xml.substr(pos));
@@ -411,6 +421,38 @@ bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixe
     return any;
 }
 
+const std::map<std::string, std::string>* PartGraphWriter::tableRenames(const Worksheet& ws) const {
+    if (!ws.parts || !ws.parts->origin) return nullptr;
+    auto it = tableRenames_.find(ws.parts->origin.get());
+    return it == tableRenames_.end() ? nullptr : &it->second;
+}
+
+std::string renameTables(std::string_view f, const std::map<std::string, std::string>& renames) {
+    auto nameChar = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '.' || c == '\\' || static_cast<unsigned char>(c) >= 0x80;
+    };
+    std::string out;
+    size_t i = 0;
+    bool inString = false;
+    while (i < f.size()) {
+        char c = f[i];
+        if (c == '"') inString = !inString;
+        if (inString || !nameChar(c) || (i > 0 && nameChar(f[i - 1]))) {
+            out += c;
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < f.size() && nameChar(f[j])) ++j;
+        std::string word(f.substr(i, j - i));
+        auto it = j < f.size() && f[j] == '[' ? renames.find(lower(word)) : renames.end();
+        out += it == renames.end() ? word : it->second;
+        i = j;
+    }
+    return out;
+}
+
 std::string relativeTarget(std::string_view from, std::string_view to) {
     size_t slash = from.rfind('/');
     std::string_view dir = slash == std::string_view::npos ? "" : from.substr(0, slash + 1);
@@ -464,8 +506,7 @@ std::string PartGraphWriter::freeName(const std::string& sourceName) {
     }
 }
 
-std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet,
-                                  const std::map<std::string, std::string>& renames) {
+std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Restater& renames) {
     const bool image = isImage(p.contentType);
     if (!image)
         if (auto it = written_.find({&p, sheet}); it != written_.end()) return it->second;
@@ -546,6 +587,7 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet,
                         unique = base + "_" + std::to_string(n);
                     setAttr(xml, t, "name", unique);
                     setAttr(xml, t, "displayName", unique);
+                    if (unique != base && current_) tableRenames_[current_][lower(base)] = unique;
                     // Its query is not carried: the table stays, as a plain one.
                     if (getAttr(xml, t, "tableType") == "queryTable") {
                         removeAttr(xml, "tableType");
@@ -560,10 +602,9 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet,
             case Restate::PivotCache: {
                 if (findStart(xml, "worksheetSource", t)) {
                     std::string sheetName = getAttr(xml, t, "sheet");
-                    auto it = renames.find(lower(sheetName));
                     if (!sheetName.empty()) {
-                        if (it != renames.end())
-                            setAttr(xml, t, "sheet", it->second);
+                        if (const SheetLanding* l = renames.map.sheet(sheetName))
+                            setAttr(xml, t, "sheet", l->name);
                         else
                             ++uncovered_;
                     }
@@ -586,9 +627,21 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     const Worksheet& ws = *sheets_[i];
     if (!ws.parts) return out;
     const SheetParts& sp = *ws.parts;
-    std::map<std::string, std::string> renames;
-    if (sp.origin) renames = renames_[sp.origin.get()];
-    renames[lower(sp.originName)] = ws.name;
+    std::map<std::string, std::string> names;
+    if (sp.origin) names = renames_[sp.origin.get()];
+    std::string& self = names[lower(sp.originName)];
+    // Parts reached from two sheets (a pivot cache) are written once, unless this sheet is a
+    // second copy of its source sheet, whose references to itself lead elsewhere.
+    const size_t key = self == ws.name ? SIZE_MAX : i;
+    self = ws.name;
+    current_ = sp.origin.get();
+    Restater renames;
+    renames.home = sp.originName;
+    for (const auto& [source, target] : names) {
+        SheetLanding landing;
+        landing.name = target;  // whole: every cell keeps its place
+        renames.map.addSheet(source, std::move(landing));
+    }
 
     bool threaded = false;
     for (const PartLink& l : sp.links) {
@@ -598,7 +651,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         appendEsc(out.rels, l.type);
         out.rels += "\" Target=\"";
         if (l.part) {
-            appendEsc(out.rels, relativeTarget(sheetPart, emit(*l.part, i, renames)));
+            appendEsc(out.rels, relativeTarget(sheetPart, emit(*l.part, key, renames)));
             out.rels += "\"/>";
             threaded = threaded || relKind(l.type) == "threadedComment";
         } else {

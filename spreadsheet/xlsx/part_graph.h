@@ -67,6 +67,8 @@ bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixe
 std::vector<std::string> rawElementIds(std::string_view xml,
                                        const std::set<std::string>& relPrefixes);
 
+struct Restater;
+
 // Writes the carried parts of the sheets of one package: free part names, content types,
 // table ids and names, pivot cache ids, persons; references restated for the names the sheets
 // have in this package; identical pictures stored once.
@@ -83,6 +85,8 @@ public:
         std::vector<RawSheetElement> elements;
         std::string autoFilter, sortState;  // kept forms, when still valid
         std::string chartsheet;             // a chart sheet's part
+        // Tables of the sheet's origin renamed in this package (lower-case old name -> new).
+        const std::map<std::string, std::string>* tableRenames = nullptr;
     };
 
     // `sheets`: the sheets written, in order; `reservedNames`: part names the writer uses.
@@ -97,12 +101,13 @@ public:
         return pivotCaches_;
     }
     const std::string& personsXml() const { return persons_; }
+    // The tables of the sheet's origin that were renamed here; null when none was.
+    const std::map<std::string, std::string>* tableRenames(const Worksheet& ws) const;
     // References into sheets the package does not have (left as they were).
     uint32_t uncoveredReferences() const { return uncovered_; }
 
 private:
-    std::string emit(const PackagePart& p, size_t sheet,
-                     const std::map<std::string, std::string>& renames);
+    std::string emit(const PackagePart& p, size_t sheet, const Restater& renames);
     std::string freeName(const std::string& sourceName);
 
     const std::vector<const Worksheet*>& sheets_;
@@ -112,13 +117,18 @@ private:
     uint32_t nextTableId_ = 1, nextCacheId_ = 1;
     std::map<std::pair<const PackagePart*, size_t>, std::string> written_;
     std::map<std::pair<size_t, size_t>, std::vector<std::string>> media_;  // (hash, size) -> names
-    std::map<const PartOrigin*, std::map<std::string, std::string>> renames_;
+    std::map<const PartOrigin*, std::map<std::string, std::string>> renames_, tableRenames_;
+    const PartOrigin* current_ = nullptr;  // origin of the sheet being planned
     std::vector<OutPart> parts_;
     std::vector<std::pair<uint32_t, std::string>> pivotCaches_;
     std::vector<const PartOrigin*> personOrigins_;
     std::string persons_;
     uint32_t uncovered_ = 0;
 };
+
+// A formula with the structured references to renamed tables ("Sales[Amount]") following them.
+std::string renameTables(std::string_view formula,
+                         const std::map<std::string, std::string>& renames);
 
 // A relationship target from part `from` to part `to` (both package names), relative.
 std::string relativeTarget(std::string_view from, std::string_view to);

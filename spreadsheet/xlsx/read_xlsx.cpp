@@ -1042,10 +1042,7 @@ private:
         for (const char** a = atts; *a; a += 2) {
             std::string_view q = a[0];
             std::string_view v = a[1];
-            if (q == "xmlns") {
-                strict_ = v == "http://purl.oclc.org/ooxml/spreadsheetml/main";
-                continue;
-            }
+            if (v == "http://purl.oclc.org/ooxml/spreadsheetml/main") strict_ = true;
             if (q.substr(0, 6) != "xmlns:") continue;
             std::string prefix(q.substr(6));
             if (v == "http://schemas.openxmlformats.org/officeDocument/2006/relationships") {
@@ -1053,7 +1050,6 @@ private:
                 if (prefix == "r") continue;  // the writer declares it
             }
             if (prefix == "r") continue;
-            if (v == "http://schemas.openxmlformats.org/spreadsheetml/2006/main") continue;
             namespaces += ' ';
             namespaces += q;
             namespaces += "=\"";

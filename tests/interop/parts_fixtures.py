@@ -38,6 +38,7 @@ def sales_report(path, logo_path, region="华东", scale=1):
                                  "columns": [{"header": "月份"}, {"header": "数量"},
                                              {"header": "单价"}],
                                  "data": [[m, 5 + i, 3.5 + i] for i, m in enumerate(months)]})
+    summary.write_formula("F8", "=SUM(Sales[数量])", None, 26)
     summary.write_row(14, 1, [3, 5, 2, 8, 6])
     summary.write_row(15, 1, [1, 2, 3, 4, 5])
     summary.add_sparkline("G15", {"range": "Summary!B15:F15"})

@@ -26,6 +26,19 @@ def schema_for(name):
         return "shared-documentPropertiesExtended.xsd"
     if name == "docProps/core.xml" or not name.endswith(".xml"):
         return None  # core.xml's schema imports Dublin Core from the network
+    # Parts carried with the sheets: those of the 2006 schemas are checked; the later
+    # extension parts (chart styles and colours, persons, threaded comments) have none here.
+    base = os.path.basename(name)
+    if name.startswith("xl/charts/"):
+        return "dml-chart.xsd" if base.startswith("chart") else None
+    if name.startswith("xl/drawings/"):
+        return "dml-spreadsheetDrawing.xsd" if base.startswith("drawing") else None
+    if name.startswith(("xl/persons/", "xl/threadedComments/")):
+        return None
+    if not name.startswith(("xl/workbook", "xl/worksheets/", "xl/chartsheets/", "xl/styles",
+                            "xl/sharedStrings", "xl/comments", "xl/tables/", "xl/pivotTables/",
+                            "xl/pivotCache/")):
+        return None
     return "sml.xsd"
 
 
@@ -48,6 +61,11 @@ class Schema(unittest.TestCase):
             for path in files:
                 out = os.path.join(tmp, os.path.basename(path))
                 roundtrip(path, out)
+                # Parts carried byte for byte are the source's: what the source's writer got
+                # wrong (some write negative chart axis ids) is not ours to check.
+                with zipfile.ZipFile(path) as src:
+                    verbatim = {src.read(i) for i in src.infolist()
+                                if i.filename.startswith(("xl/charts/", "xl/drawings/"))}
                 with zipfile.ZipFile(out) as z:
                     names = z.namelist()
                     for required in ("[Content_Types].xml", "_rels/.rels", "xl/workbook.xml",
@@ -56,7 +74,8 @@ class Schema(unittest.TestCase):
                         self.assertIn(required, names, out)
                     for name in names:
                         schema = schema_for(name)
-                        if schema is None:
+                        if schema is None or (name.startswith(("xl/charts/", "xl/drawings/"))
+                                              and z.read(name) in verbatim):
                             continue
                         with self.subTest(file=os.path.basename(path), part=name):
                             self.assertIsNone(validate(z.read(name), schema))

@@ -282,9 +282,8 @@ TEST(FileMerge, ThousandsOfSameNamedSheets) {
     EXPECT_LE(stopping.cancelChecks, 52);  // the next look after the stop ends the job
 }
 
-// Positions of the sheet count that hold no worksheet (a chart sheet, macro and dialog sheets)
-// are passed over; the worksheet is merged.
-TEST(FileMerge, PositionsWithoutAWorksheetArePassedOver) {
+// Chart sheets are merged as sheets of their own; dialog sheets are passed over.
+TEST(FileMerge, ChartSheetsAreMergedDialogSheetsPassedOver) {
     const fs::path sample = fs::path(TW_CORPUS_DIR) / "xlsx" / "BlankSheetTypes.xlsm";
     if (!fs::exists(sample)) GTEST_SKIP() << "corpus file missing: " << sample;
     TempDir dir;
@@ -294,8 +293,8 @@ TEST(FileMerge, PositionsWithoutAWorksheetArePassedOver) {
     o.skipEmptySheets = false;
     TestHost host((dir / "out.xlsx").string());
     ExcelFileMergeJob((dir / "src").string(), o, host);
-    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(1, 1)));
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(1, 2)));
     auto out = open(dir / "out.xlsx");
     ASSERT_TRUE(out);
-    EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1"));
+    EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1", "Chart1"));
 }

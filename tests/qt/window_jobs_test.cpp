@@ -103,10 +103,10 @@ void WindowJobsTest::aSourceAsTheSaveNameIsRefusedAndAskedAgain() {
     window.findChild<QPushButton*>("pBtn_FileMerge")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!window.isJobRunning(), 20000);
 
-    QCOMPARE(
-        dialogs.saveQuestions,
-        QStringList({"保存文件|FileMerge.xlsx|EXCEL(*.xlsx)",
-                     "保存文件（不能保存为源文件，请另选文件名）|FileMerge.xlsx|EXCEL(*.xlsx)"}));
+    QCOMPARE(dialogs.saveQuestions,
+             QStringList({"保存文件|" + dir.filePath("FileMerge.xlsx") + "|EXCEL(*.xlsx)",
+                          "保存文件（不能保存为源文件，请另选文件名）|" +
+                              dir.filePath("FileMerge.xlsx") + "|EXCEL(*.xlsx)"}));
     QVERIFY(source.open(QIODevice::ReadOnly));
     QCOMPARE(source.readAll(), before);
     QVERIFY(QFile::exists(dir.filePath("合并结果.xlsx")));

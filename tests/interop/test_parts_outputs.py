@@ -1,0 +1,337 @@
+"""Pictures, charts, tables, sparklines, extension rules, chart sheets and pivot tables go
+wherever their sheet goes: the jobs of the command line run over sales reports written with
+xlsxwriter, and each output's parts and relationships are counted against the sources, its XML
+parts are checked against the schemas, and openpyxl and LibreOffice open it."""
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+import openpyxl
+
+sys.path.insert(0, os.path.dirname(__file__))
+from parts_fixtures import png, sales_report  # noqa: E402
+from test_xlsx_schema import schema_for, validate  # noqa: E402
+
+BUILD = os.environ.get("TW_BUILD_DIR", "build")
+EXE = os.path.join(BUILD, "tablaweaver")
+CORPUS = os.environ.get("TW_CORPUS_DIR", os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                      "..", "data", "corpus"))
+DUMP = os.path.join(BUILD, "tests", "xlsx_dump")
+
+
+def run(*args):
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    for key in ("DISPLAY", "WAYLAND_DISPLAY"):
+        env.pop(key, None)
+    p = subprocess.run([EXE, *args], capture_output=True, text=True, env=env, timeout=300)
+    return p.returncode, p.stderr
+
+
+def parts(path, pattern):
+    with zipfile.ZipFile(path) as z:
+        return sorted(n for n in z.namelist() if re.fullmatch(pattern, n))
+
+
+def read(path, name):
+    with zipfile.ZipFile(path) as z:
+        return z.read(name).decode("utf-8")
+
+
+def sheet_part(path, sheet_name):
+    """The part of a sheet, through the workbook's relationships."""
+    wb = read(path, "xl/workbook.xml")
+    rid = re.search(r'<sheet name="%s"[^>]* r:id="([^"]+)"' % re.escape(sheet_name), wb).group(1)
+    rels = read(path, "xl/_rels/workbook.xml.rels")
+    target = re.search(r'Id="%s"[^>]*Target="([^"]+)"' % rid, rels).group(1)
+    return "xl/" + target
+
+
+def rel_targets(path, part):
+    """Targets of a part's relationships, resolved to part names."""
+    folder, base = part.rsplit("/", 1)
+    text = read(path, folder + "/_rels/" + base + ".rels")
+    out = []
+    for t in re.findall(r'Target="([^"]+)"', text):
+        segs = (folder + "/" + t).split("/")
+        stack = []
+        for s in segs:
+            if s == "..":
+                stack.pop()
+            elif s:
+                stack.append(s)
+        out.append("/".join(stack))
+    return out
+
+
+def chart_formulas(path, sheet_name):
+    """The series formulas of the charts drawn on a sheet."""
+    sheet = sheet_part(path, sheet_name)
+    formulas = []
+    for drawing in (t for t in rel_targets(path, sheet) if "/drawings/drawing" in t):
+        for chart in (t for t in rel_targets(path, drawing) if "/charts/chart" in t):
+            formulas += re.findall(r"<c:f>([^<]*)</c:f>", read(path, chart))
+    return formulas
+
+
+class PartsOutputs(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not os.access(EXE, os.X_OK):
+            raise unittest.SkipTest("program not built: " + EXE)
+        cls.tmp = tempfile.mkdtemp()
+        cls.src = os.path.join(cls.tmp, "src")
+        os.makedirs(cls.src)
+        cls.logo = os.path.join(cls.tmp, "logo.png")
+        with open(cls.logo, "wb") as f:
+            f.write(png(120, 40, (200, 30, 30)))
+        sales_report(os.path.join(cls.src, "a.xlsx"), cls.logo, "华东", 1)
+        sales_report(os.path.join(cls.src, "b.xlsx"), cls.logo, "华南", 2)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def check_package(self, path):
+        """Every written XML part of a schema validates; openpyxl opens the workbook."""
+        with zipfile.ZipFile(path) as z:
+            for name in z.namelist():
+                schema = schema_for(name)
+                if schema:
+                    with self.subTest(part=name):
+                        self.assertIsNone(validate(z.read(name), schema))
+            # Every relationship leads to a part of the package, and has a content type.
+            types = z.read("[Content_Types].xml").decode()
+            for rels in (n for n in z.namelist() if n.endswith(".rels") and n != "_rels/.rels"):
+                source = rels.replace("_rels/", "")[:-5]
+                for target in rel_targets(path, source):
+                    if "TargetMode" in target or target.startswith("http") or "External" in target:
+                        continue
+                    if target in ("xl/workbook.xml",):
+                        continue
+                    if re.search(r'TargetMode="External"[^>]*', z.read(rels).decode()) and \
+                            target not in z.namelist() and not target.startswith("xl/"):
+                        continue
+                    self.assertIn(target, z.namelist(), rels)
+                    self.assertTrue('PartName="/%s"' % target in types or
+                                    'Extension="%s"' % target.rsplit(".", 1)[1] in types, target)
+        openpyxl.load_workbook(path)
+
+    def test_merge_files_carries_every_kind(self):
+        out = os.path.join(self.tmp, "merged")
+        code, stderr = run("merge-files", self.src, "-o", out)
+        self.assertEqual(code, 0, stderr)
+        self.assertIn("成功合并2个工作簿的8个sheet到一个工作簿。", stderr)  # chart sheets count
+        self.assertNotIn("以下内容未带到输出中", stderr)
+        out += ".xlsx"
+        wb = openpyxl.load_workbook(out)
+        self.assertEqual(wb.sheetnames, ["Summary", "Data", "Lists", "趋势",
+                                         "Summary (2)", "Data (2)", "Lists (2)", "趋势 (2)"])
+        src = os.path.join(self.src, "a.xlsx")
+        # Against the sources: two of each part per source, the same picture stored once.
+        for pattern in (r"xl/charts/chart\d+\.xml", r"xl/drawings/drawing\d+\.xml",
+                        r"xl/tables/table\d+\.xml", r"xl/chartsheets/sheet\d+\.xml"):
+            with self.subTest(pattern=pattern):
+                self.assertEqual(len(parts(out, pattern)), 2 * len(parts(src, pattern)))
+        self.assertEqual(len(parts(out, r"xl/media/.*")), 1)
+        tables = [read(out, t) for t in parts(out, r"xl/tables/table\d+\.xml")]
+        self.assertEqual(sorted(re.search(r' name="([^"]+)"', t).group(1) for t in tables),
+                         ["Sales", "Sales_2"])
+        self.assertEqual(len({re.search(r' id="(\d+)"', t).group(1) for t in tables}), 2)
+        # A chart on "Summary (2)" plots "Summary (2)" and "Data (2)".
+        self.assertEqual(sorted(set(chart_formulas(out, "Summary (2)"))),
+                         ["'Data (2)'!$A$2:$A$5", "'Data (2)'!$B$2:$B$5", "'Data (2)'!$C$2:$C$5",
+                          "'Summary (2)'!$B$9:$B$12", "'Summary (2)'!$C$9:$C$12"])
+        self.assertIn("Data!$B$2:$B$5", chart_formulas(out, "Summary"))
+        second = read(out, sheet_part(out, "Summary (2)"))
+        self.assertEqual(re.findall(r"<xm:f>([^<]*)</xm:f>", second),
+                         ["'Data (2)'!B2:B5", "'Summary (2)'!B15:F15"])  # sparklines
+        self.assertIn("<f>SUM(Sales_2[数量])</f>", second)  # follows its renamed table
+        self.assertIn("<f>SUM(Sales[数量])</f>", read(out, sheet_part(out, "Summary")))
+        self.assertIn("x14:dataBar", second)
+        self.assertIn('<customFilter operator="greaterThan" val="15"/>', second)
+        self.assertIn("<legacyDrawingHF", second)
+        # The note set to show stays shown, the other stays hidden.
+        boxes = [read(out, t) for t in rel_targets(out, sheet_part(out, "Summary (2)"))
+                 if t.endswith(".vml")]
+        self.assertTrue(any(b.count("<x:Visible/>") == 1 and "visibility:hidden" in b
+                            for b in boxes))
+        self.check_package(out)
+
+        # LibreOffice opens it and draws the charts of the copied sheet (the page is looked at
+        # by hand; here its text shows the chart titles and the axis of the doubled figures).
+        if shutil.which("soffice") and shutil.which("pdftotext"):
+            pdf_dir = os.path.join(self.tmp, "pdf")
+            subprocess.run(["soffice", "--headless",
+                            "-env:UserInstallation=file://" + os.path.join(self.tmp, "lo"),
+                            "--convert-to", "pdf", "--outdir", pdf_dir, out],
+                           capture_output=True, timeout=240)
+            text = subprocess.run(["pdftotext", os.path.join(pdf_dir, "merged.pdf"), "-"],
+                                  capture_output=True, text=True).stdout
+            self.assertIn("销售报告 华南", text)
+            self.assertGreaterEqual(text.count("收入与成本"), 2)
+            self.assertIn("300", text)  # the axis of "Summary (2)": figures of b.xlsx
+
+    def test_split_sheets_writes_chart_sheets_and_parts(self):
+        book = os.path.join(self.tmp, "split", "a.xlsx")
+        os.makedirs(os.path.dirname(book))
+        shutil.copy(os.path.join(self.src, "a.xlsx"), book)
+        code, stderr = run("split-sheets", book)
+        self.assertEqual(code, 0, stderr)
+        self.assertIn("成功拆分4个sheet 到 ", stderr)
+        folder = glob.glob(os.path.join(self.tmp, "split", "a拆分_*"))[0]
+        self.assertEqual(sorted(os.listdir(folder)),
+                         sorted(["Summary.xlsx", "Data.xlsx", "Lists.xlsx", "趋势.xlsx"]))
+        summary = os.path.join(folder, "Summary.xlsx")
+        self.assertEqual(len(parts(summary, r"xl/charts/chart\d+\.xml")), 2)
+        self.assertEqual(len(parts(summary, r"xl/media/.*")), 1)
+        self.assertEqual(len(parts(summary, r"xl/tables/table\d+\.xml")), 1)
+        self.assertIn("Summary!$C$9:$C$12", chart_formulas(summary, "Summary"))
+        chart = os.path.join(folder, "趋势.xlsx")
+        self.assertEqual(len(parts(chart, r"xl/chartsheets/sheet\d+\.xml")), 1)
+        self.assertEqual(len(parts(chart, r"xl/charts/chart\d+\.xml")), 1)
+        for path in (summary, chart):
+            with self.subTest(path=os.path.basename(path)):
+                self.check_package(path)
+
+    def test_range_copies_name_what_they_leave_behind(self):
+        out = os.path.join(self.tmp, "one.xlsx")
+        code, stderr = run("merge-one-sheet", self.src, "-o", out, "--header-rows", "1")
+        self.assertEqual(code, 0, stderr)
+        lines = stderr.splitlines()
+        done = next(i for i, l in enumerate(lines) if l.startswith("成功合并2个工作簿的"))
+        left = lines[done + 1]
+        self.assertTrue(left.startswith("以下内容未带到输出中："), left)
+        for kind in ("图片 4 个", "图表 4 个", "表格 2 个", "图表工作表 2 个",
+                     "a.xlsx [Summary]", "b.xlsx [Summary]"):
+            self.assertIn(kind, left)
+
+    def test_page_setup_of_xlsx_and_xls_sources(self):
+        folder = os.path.join(self.tmp, "page")
+        os.makedirs(folder)
+        import xlsxwriter
+        book = os.path.join(folder, "p.xlsx")
+        wb = xlsxwriter.Workbook(book)
+        ws = wb.add_worksheet("P")
+        ws.write("A1", "x")
+        ws.set_landscape()
+        ws.fit_to_pages(1, 0)
+        ws.set_margins(left=0.3, right=0.4, top=1.1, bottom=1.2)
+        ws.set_paper(9)
+        wb.close()
+        sources = [book]
+        if shutil.which("soffice"):  # the same page set-up in a 97-2003 workbook
+            xls_dir = os.path.join(self.tmp, "page_xls")
+            subprocess.run(["soffice", "--headless",
+                            "-env:UserInstallation=file://" + os.path.join(self.tmp, "lo"),
+                            "--convert-to", "xls", "--outdir", xls_dir, book],
+                           capture_output=True, timeout=240)
+            sources.append(os.path.join(xls_dir, "p.xls"))
+        for source in sources:
+            with self.subTest(source=os.path.basename(source)):
+                one = os.path.join(self.tmp, "one_" + os.path.basename(source).replace(".", "_"))
+                os.makedirs(one)
+                shutil.copy(source, one)
+                code, stderr = run("merge-files", one, "-o", one + "_out")
+                self.assertEqual(code, 0, stderr)
+                sheet = read(one + "_out.xlsx", sheet_part(one + "_out.xlsx", "P"))
+                self.assertIn('<pageSetUpPr fitToPage="1"/>', sheet)
+                self.assertRegex(sheet, r'<pageMargins left="0.3" right="0.4" top="1.1" '
+                                        r'bottom="1.2"')
+                setup = re.search(r"<pageSetup [^>]*>", sheet).group(0)
+                for attr in ('paperSize="9"', 'fitToHeight="0"', 'orientation="landscape"'):
+                    self.assertIn(attr, setup)
+                self.assertNotRegex(setup, r'fitToWidth="(?!1")')  # one page wide
+
+    def test_threaded_comments_keep_their_people(self):
+        import xlsxwriter
+        folder = os.path.join(self.tmp, "threads")
+        os.makedirs(folder)
+        plain = os.path.join(self.tmp, "thread_plain.xlsx")
+        wb = xlsxwriter.Workbook(plain)
+        ws = wb.add_worksheet("T")
+        ws.write("A1", 1)
+        ws.write_comment("A1", "[Threaded comment] 看一下")
+        wb.close()
+        person = "{11111111-2222-3333-4444-555555555555}"
+        persons = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<personList '
+                   'xmlns="http://schemas.microsoft.com/office/spreadsheetml/2018/threadedcomments" '
+                   'xmlns:x="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><person '
+                   'displayName="张三" id="%s" userId="zs" providerId="None"/></personList>' % person)
+        thread = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<ThreadedComments '
+                  'xmlns="http://schemas.microsoft.com/office/spreadsheetml/2018/threadedcomments">'
+                  '<threadedComment ref="A1" dT="2024-01-01T00:00:00.00" personId="%s" '
+                  'id="{AAAAAAAA-0000-0000-0000-000000000001}"><text>看一下</text></threadedComment>'
+                  '</ThreadedComments>' % person)
+        rel_person = ('<Relationship Id="rId99" Type="http://schemas.microsoft.com/office/2017/10/'
+                      'relationships/person" Target="persons/person.xml"/>')
+        rel_thread = ('<Relationship Id="rId98" Type="http://schemas.microsoft.com/office/2017/10/'
+                      'relationships/threadedComment" Target="../threadedComments/threadedComment1.xml"/>')
+        for n in ("1", "2"):
+            with zipfile.ZipFile(plain) as src, zipfile.ZipFile(os.path.join(folder, n + ".xlsx"),
+                                                                 "w") as dst:
+                for item in src.infolist():
+                    data = src.read(item.filename).decode("utf-8")
+                    if item.filename == "[Content_Types].xml":
+                        data = data.replace("</Types>",
+                                            '<Override PartName="/xl/persons/person.xml" '
+                                            'ContentType="application/vnd.ms-excel.person+xml"/>'
+                                            '<Override PartName="/xl/threadedComments/threadedComment1.xml" '
+                                            'ContentType="application/vnd.ms-excel.threadedcomments+xml"/>'
+                                            "</Types>")
+                    elif item.filename == "xl/_rels/workbook.xml.rels":
+                        data = data.replace("</Relationships>", rel_person + "</Relationships>")
+                    elif item.filename == "xl/worksheets/_rels/sheet1.xml.rels":
+                        data = data.replace("</Relationships>", rel_thread + "</Relationships>")
+                    dst.writestr(item.filename, data)
+                dst.writestr("xl/persons/person.xml", persons)
+                dst.writestr("xl/threadedComments/threadedComment1.xml", thread)
+        out = os.path.join(self.tmp, "threads_out")
+        code, stderr = run("merge-files", folder, "-o", out)
+        self.assertEqual(code, 0, stderr)
+        out += ".xlsx"
+        self.assertEqual(len(parts(out, r"xl/threadedComments/threadedComment\d+\.xml")), 2)
+        people = read(out, "xl/persons/person.xml")
+        self.assertEqual(people.count("<person "), 1)  # the same person, once
+        self.assertIn('displayName="张三"', people)
+        self.assertIn("relationships/person", read(out, "xl/_rels/workbook.xml.rels"))
+        for name in ("T", "T (2)"):
+            self.assertTrue(any("threadedComment" in t
+                                for t in rel_targets(out, sheet_part(out, name))), name)
+        self.check_package(out)
+
+    def test_pivot_tables_keep_their_caches(self):
+        src = os.path.join(CORPUS, "xlsx", "WithChartSheet.xlsx")
+        if not os.path.exists(src):
+            self.skipTest("corpus file missing")
+        folder = os.path.join(self.tmp, "pivot")
+        os.makedirs(folder)
+        shutil.copy(src, os.path.join(folder, "1.xlsx"))
+        shutil.copy(src, os.path.join(folder, "2.xlsx"))
+        out = os.path.join(self.tmp, "pivots")
+        code, stderr = run("merge-files", folder, "-o", out)
+        self.assertEqual(code, 0, stderr)
+        out += ".xlsx"
+        self.assertEqual(len(parts(out, r"xl/pivotTables/pivotTable\d+\.xml")),
+                         2 * len(parts(src, r"xl/pivotTables/pivotTable\d+\.xml")))
+        self.assertEqual(len(parts(out, r"xl/pivotCache/pivotCacheDefinition\d+\.xml")),
+                         2 * len(parts(src, r"xl/pivotCache/pivotCacheDefinition\d+\.xml")))
+        listed = re.findall(r'<pivotCache cacheId="(\d+)"', read(out, "xl/workbook.xml"))
+        self.assertEqual(len(listed), len(set(listed)))
+        for p in parts(out, r"xl/pivotTables/pivotTable\d+\.xml"):
+            self.assertIn(re.search(r'cacheId="(\d+)"', read(out, p)).group(1), listed)
+        # The caches of the second copy read the sheets of the second copy.
+        sources = {re.search(r'<worksheetSource [^>]*sheet="([^"]+)"', read(out, p)).group(1)
+                   for p in parts(out, r"xl/pivotCache/pivotCacheDefinition\d+\.xml")
+                   if "worksheetSource" in read(out, p) and 'sheet="' in read(out, p)}
+        self.assertTrue(any(s.endswith(" (2)") for s in sources), sources)
+        self.check_package(out)
+
+
+if __name__ == "__main__":
+    unittest.main()
