@@ -267,7 +267,9 @@ std::optional<CellRange> Worksheet::contentBounds() const {
     std::optional<CellRange> b;
     for (const Row& r : rows_) {
         for (const Cell& c : r.cells) {
-            if (c.type == CellType::Empty && c.style == 0) continue;
+            // A formula without a stored value (as some writers leave it) is content too.
+            if (c.type == CellType::Empty && c.style == 0 && !(c.flags & Cell::kHasFormula))
+                continue;
             if (!b) {
                 b = CellRange{r.index, c.col, r.index, c.col};
             } else {
