@@ -154,6 +154,19 @@ int runCommandLine(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", failed->c_str());
         return 1;
     }
+    // The report never takes the place of a file the job reads.
+    if (!inv.options.reportPath.empty() && tw::pathExists(inv.options.reportPath)) {
+        jobs::SourceFiles sources;
+        if (isFolderMerge(inv.command))
+            sources = jobs::SourceFiles(jobs::spreadsheetFilesIn(inv.source));
+        else
+            sources.add(inv.source);
+        if (sources.contains(inv.options.reportPath)) {
+            std::fprintf(stderr, "报告不能保存为源文件：%s\n",
+                         jobs::printable(inv.options.reportPath).c_str());
+            return 1;
+        }
+    }
     if (isFolderMerge(inv.command) && !inv.options.dryRun &&
         tw::pathExists(inv.options.failListPath))
         std::remove(inv.options.failListPath.c_str());

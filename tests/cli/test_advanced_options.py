@@ -218,6 +218,20 @@ class Flags(unittest.TestCase):
         self.assertTrue(lines[1].startswith("a.xlsx,Jan,已合并,2,0,0," + out + ",Jan"))
         self.assertTrue(lines[2].startswith("broken.xlsx,,失败："), lines[2])
 
+    def test_report_never_replaces_a_source(self):
+        book = os.path.join(self.src, "a.xlsx")
+        with open(book, "rb") as f:
+            before = f.read()
+        cases = [("merge-files", self.src, "-o", os.path.join(self.dir, "o.xlsx")),
+                 ("merge-sheets", book, "-o", os.path.join(self.dir, "s.xlsx"))]
+        for args in cases:
+            with self.subTest(job=args[0]):
+                code, _, stderr = run(*args, "--report", book)
+                self.assertEqual(code, 1, stderr)
+                self.assertIn("报告不能保存为源文件", stderr[-1])
+                with open(book, "rb") as f:
+                    self.assertEqual(f.read(), before)
+
     def test_settings_file_gives_paths_and_options(self):
         settings = os.path.join(self.dir, "Tablaweaver.zrk")
         with open(settings, "wb") as f:
