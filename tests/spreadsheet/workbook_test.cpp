@@ -72,3 +72,17 @@ TEST(WorkbookNames, FreeNamesCountOnPerStemAndReuseFreedNumbers) {
 }
 
 }  // namespace
+
+// A formula some writers leave without a stored value is content: range copies read the used
+// range from these bounds, and a formula outside them was lost.
+TEST(WorksheetBounds, FormulasWithoutStoredValuesCount) {
+    ss::Worksheet ws("S");
+    ws.setNumber(1, 1, 1);
+    ss::Formula f;
+    f.text = "A1*2";
+    ws.setFormula(4, 3, f);
+    auto bounds = ws.contentBounds();
+    ASSERT_TRUE(bounds.has_value());
+    EXPECT_EQ(bounds->lastRow, 4u);
+    EXPECT_EQ(bounds->lastCol, 3u);
+}
