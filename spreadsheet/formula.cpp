@@ -5,81 +5,24 @@
 #include <optional>
 
 #include "cell.h"
+#include "reference_parts.h"
 
 namespace ss {
 
 namespace {
 
-// One end of a reference: a cell (row and column), a whole column (row 0) or a whole row (col 0).
-struct RefPart {
-    uint32_t row = 0, col = 0;
-    bool absRow = false, absCol = false;
-};
+using detail::appendPart;
+using detail::isDigit;
+using detail::isLetter;
+using detail::isWordChar;
+using detail::parsePart;
+using detail::RefPart;
 
 struct Ref {
     RefPart a, b;
     bool range = false;
     bool qualified = false;  // preceded by a sheet (or workbook) name
 };
-
-bool isWordChar(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '.' || c == '\\' || c == '?' || c == '$' || static_cast<unsigned char>(c) >= 0x80;
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool isLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-// Parses "$A$1", "A1", "$A" (column only) or "$1" (row only); `want` 0: cell, 1: column, 2: row.
-std::optional<RefPart> parsePart(std::string_view s, int want) {
-    RefPart p;
-    size_t i = 0;
-    if (want != 2) {
-        if (i < s.size() && s[i] == '$') {
-            p.absCol = true;
-            ++i;
-        }
-        size_t letters = 0;
-        uint32_t col = 0;
-        while (i < s.size() && isLetter(s[i])) {
-            if (++letters > 3) return std::nullopt;
-            col = col * 26 + uint32_t((s[i] | 0x20) - 'a' + 1);
-            ++i;
-        }
-        if (letters == 0 || col > kXlsxMaxCols) return std::nullopt;
-        p.col = col;
-        if (want == 1) return i == s.size() ? std::optional<RefPart>(p) : std::nullopt;
-    }
-    if (i < s.size() && s[i] == '$') {
-        p.absRow = true;
-        ++i;
-    }
-    size_t digits = 0;
-    uint32_t row = 0;
-    while (i < s.size() && isDigit(s[i])) {
-        if (++digits > 7) return std::nullopt;
-        row = row * 10 + uint32_t(s[i] - '0');
-        ++i;
-    }
-    if (digits == 0 || i != s.size() || row == 0 || row > kXlsxMaxRows) return std::nullopt;
-    p.row = row;
-    return p;
-}
-
-void appendPart(std::string& out, const RefPart& p) {
-    if (p.col) {
-        if (p.absCol) out += '$';
-        out += columnLetters(p.col);
-    }
-    if (p.row) {
-        if (p.absRow) out += '$';
-        out += std::to_string(p.row);
-    }
-}
 
 std::string refText(const Ref& r) {
     std::string s;

@@ -2,72 +2,18 @@
 
 #include <algorithm>
 
+#include "reference_parts.h"
+
 namespace ss {
 
 namespace {
 
-struct Part {
-    uint32_t row = 0, col = 0;  // row 0: whole column; col 0: whole row
-    bool absRow = false, absCol = false;
-};
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool isLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-bool isWordChar(char c) {
-    return isLetter(c) || isDigit(c) || c == '_' || c == '.' || c == '\\' || c == '?' || c == '$' ||
-           static_cast<unsigned char>(c) >= 0x80;
-}
-
-// "$A$1", "A1" (want 0), "$A" (want 1: a column) or "$1" (want 2: a row).
-std::optional<Part> parsePart(std::string_view s, int want) {
-    Part p;
-    size_t i = 0;
-    if (want != 2) {
-        if (i < s.size() && s[i] == '$') {
-            p.absCol = true;
-            ++i;
-        }
-        size_t letters = 0;
-        uint32_t col = 0;
-        while (i < s.size() && isLetter(s[i])) {
-            if (++letters > 3) return std::nullopt;
-            col = col * 26 + uint32_t((s[i] | 0x20) - 'a' + 1);
-            ++i;
-        }
-        if (letters == 0 || col > kXlsxMaxCols) return std::nullopt;
-        p.col = col;
-        if (want == 1) return i == s.size() ? std::optional<Part>(p) : std::nullopt;
-    }
-    if (i < s.size() && s[i] == '$') {
-        p.absRow = true;
-        ++i;
-    }
-    size_t digits = 0;
-    uint32_t row = 0;
-    while (i < s.size() && isDigit(s[i])) {
-        if (++digits > 7) return std::nullopt;
-        row = row * 10 + uint32_t(s[i] - '0');
-        ++i;
-    }
-    if (digits == 0 || i != s.size() || row == 0 || row > kXlsxMaxRows) return std::nullopt;
-    p.row = row;
-    return p;
-}
-
-void appendPart(std::string& out, const Part& p) {
-    if (p.col) {
-        if (p.absCol) out += '$';
-        out += columnLetters(p.col);
-    }
-    if (p.row) {
-        if (p.absRow) out += '$';
-        out += std::to_string(p.row);
-    }
-}
+using detail::appendPart;
+using detail::isDigit;
+using detail::isLetter;
+using detail::isWordChar;
+using detail::parsePart;
+using Part = detail::RefPart;
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
