@@ -6,6 +6,7 @@
 #include "job_options.h"
 #include "sheet_routines.h"
 #include "spreadsheet/cell.h"
+#include "spreadsheet/utf8.h"
 
 using automation::Range;
 using automation::Worksheet;
@@ -33,24 +34,6 @@ char32_t nextCodePoint(std::string_view s, size_t& i) {
     }
     i += extra + 1;
     return cp;
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
 }
 
 bool isBlank(char32_t cp) {
@@ -92,7 +75,7 @@ std::string headerKey(std::string_view text) {
     std::string out;
     for (size_t i = b; i < e; ++i) {
         if (pieces[i].mapped)
-            appendUtf8(out, pieces[i].cp);
+            ss::appendUtf8(out, pieces[i].cp);
         else
             out += pieces[i].raw;
     }
