@@ -5,7 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "../xls/codepage.h"
+#include "../text/codepage.h"
 
 namespace ss {
 

@@ -8,7 +8,7 @@
 #include "../workbook.h"
 #include "biff.h"
 #include "bytes.h"
-#include "codepage.h"
+#include "../text/codepage.h"
 
 namespace ss::xlsformula {
 

@@ -10,7 +10,7 @@
 #include "biff.h"
 #include "bytes.h"
 #include "cfb.h"
-#include "codepage.h"
+#include "../text/codepage.h"
 #include "formula_decode.h"
 #include "../xlsx/xml_util.h"
 #include "xls.h"
