@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -213,6 +214,14 @@ public:
     // text.
     automation::Range Range(std::string_view a1);
 
+    // What range copies out of this sheet carried of the parts that hang off it: a kind in the
+    // words of `ss::describeParts` ("图片", "表格" ...) and an item of that kind (numbered by
+    // whoever carries it, each counted once however often it is copied).
+    void noteCarried(std::string_view kind, uint32_t item) const;
+    // The parts of the sheet that no range copy carried, by kind with counts, and what its
+    // reader already left behind: what a job that copies the sheet's cells names as left.
+    std::map<std::string, uint32_t> partsNotCarried() const;
+
 private:
     friend class automation::Range;
     friend class Workbook;
@@ -230,6 +239,7 @@ private:
     size_t pruneAt_ = 64;
     struct Filter;
     std::unique_ptr<Filter> filter_;
+    mutable std::map<std::string, std::set<uint32_t>, std::less<>> carried_;
 };
 
 // The sheets of a workbook, in tab order.

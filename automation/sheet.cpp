@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "spreadsheet/formula.h"
+#include "spreadsheet/parts.h"
 #include "internal.h"
 
 namespace automation {
@@ -302,6 +303,25 @@ automation::Range Worksheet::Range(std::string_view a1) {
 
 bool Worksheet::AutoFilterMode() const {
     return filter_ != nullptr || model_->autoFilter;
+}
+
+void Worksheet::noteCarried(std::string_view kind, uint32_t item) const {
+    auto it = carried_.find(kind);
+    if (it == carried_.end()) it = carried_.emplace(std::string(kind), std::set<uint32_t>{}).first;
+    it->second.insert(item);
+}
+
+std::map<std::string, uint32_t> Worksheet::partsNotCarried() const {
+    if (!model_->parts) return {};
+    std::map<std::string, uint32_t> left = ss::describeParts(*model_->parts);
+    for (auto it = left.begin(); it != left.end();) {
+        auto c = carried_.find(it->first);
+        const uint32_t done = c == carried_.end() ? 0 : uint32_t(c->second.size());
+        it->second = it->second > done ? it->second - done : 0;
+        it = it->second ? std::next(it) : left.erase(it);
+    }
+    for (const auto& [kind, n] : model_->parts->dropped) left[kind] += n;
+    return left;
 }
 
 void Worksheet::AutoFilterMode(bool on) {

@@ -26,10 +26,7 @@ void LeftBehind::wholeSheet(const automation::Worksheet& sheet, std::string_view
 }
 
 void LeftBehind::cellsOf(const automation::Worksheet& sheet, std::string_view where) {
-    const ss::Worksheet& ws = sheet.model();
-    if (!ws.parts) return;
-    add(ss::describeParts(*ws.parts), where);
-    add(ws.parts->dropped, where);
+    add(sheet.partsNotCarried(), where);
 }
 
 void LeftBehind::sheet(std::string_view kind, std::string_view where) {

@@ -20,7 +20,8 @@ class LeftBehind {
 public:
     // A whole sheet copied: what its reader could not keep.
     void wholeSheet(const automation::Worksheet& sheet, std::string_view where);
-    // Cells of the sheet copied into another sheet: what hangs off the sheet stays behind too.
+    // Cells of the sheet copied into another sheet: what hangs off the sheet and no range copy
+    // carried (call it once the job is done with the sheet's copies).
     void cellsOf(const automation::Worksheet& sheet, std::string_view where);
     // A sheet the output cannot hold at all (a chart sheet in an .xls output ...).
     void sheet(std::string_view kind, std::string_view where);
