@@ -333,7 +333,8 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
         if (local == "Choice") c->skipDepth = 1;
         return;
     }
-    if (local == "extLst") {  // extensions in foreign namespaces: nothing the model carries
+    if (local == "extLst" && !c->h->wantsNestedExtensions()) {
+        // Extensions in foreign namespaces: nothing the model carries.
         c->skipDepth = 1;
         return;
     }

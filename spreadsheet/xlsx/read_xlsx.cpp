@@ -166,6 +166,7 @@ public:
     void start(std::string_view name, const char** atts) {
         if (skip_) {
             ++skip_;
+            inRuleId_ = ruleExt_ && name == "id";
             return;
         }
         std::string link;
@@ -179,7 +180,11 @@ public:
             }
         }
         if (name == "extLst") {
+            // A rule's own list holds only the id that ties it to its 2010 twin in the sheet's
+            // extension list (a data bar's look); that id is kept.
             skip_ = 1;
+            ruleExt_ = element_ == "conditionalFormatting";
+            ruleId_.clear();
             return;
         }
         if (depth_ == 1) ++children_;
@@ -208,7 +213,19 @@ public:
     // Returns true when the captured element is complete.
     bool end(std::string_view name) {
         if (skip_) {
-            --skip_;
+            inRuleId_ = false;
+            if (--skip_ == 0 && ruleExt_) {
+                ruleExt_ = false;
+                if (!ruleId_.empty()) {
+                    closePending();
+                    xml_ +=
+                        "<extLst><ext uri=\"{B025F937-C7B1-47D3-B67F-A62EFF666E3E}\" "
+                        "xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/"
+                        "main\"><x14:id>";
+                    xml::appendEscaped(xml_, ruleId_);
+                    xml_ += "</x14:id></ext></extLst>";
+                }
+            }
             return false;
         }
         --depth_;
@@ -223,6 +240,7 @@ public:
         return depth_ == 0;
     }
     void text(const char* s, int n) {
+        if (skip_ && inRuleId_) ruleId_.append(s, size_t(n));
         if (skip_ || depth_ == 0) return;
         closePending();
         xml::appendXstring(xml_, std::string_view(s, size_t(n)));
@@ -246,6 +264,8 @@ private:
     std::string xml_, element_;
     int depth_ = 0, skip_ = 0, children_ = 0;
     bool pending_ = false;
+    bool ruleExt_ = false, inRuleId_ = false;  // in a rule's extension list, in its id
+    std::string ruleId_;
 };
 
 // ---- styles ----------------------------------------------------------------------------------
@@ -972,6 +992,10 @@ public:
     }
 
     bool readsSheetData() const override { return true; }
+    // A conditional format's rules keep the id that ties them to their 2010 twins.
+    bool wantsNestedExtensions() const override {
+        return capture_.active() && capture_.element() == "conditionalFormatting";
+    }
 
     // Elements that name parts, and the filter with its criteria, are kept as written.
     bool wantsRaw(std::string_view n) const override {
