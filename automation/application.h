@@ -240,6 +240,10 @@ private:
     struct Filter;
     std::unique_ptr<Filter> filter_;
     mutable std::map<std::string, std::set<uint32_t>, std::less<>> carried_;
+    // The extension list range copies build up in this sheet, written into its parts by
+    // flushExtensions (before a save, a copy out of the workbook or a row move).
+    std::unique_ptr<ss::ExtensionCopier> extensions_;
+    void flushExtensions();
 };
 
 // The sheets of a workbook, in tab order.

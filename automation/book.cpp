@@ -178,6 +178,7 @@ ss::Status Workbook::Close(bool saveChanges) {
 }
 
 void Workbook::settleCopiesInto() {
+    for (auto& w : wrappers_) w->flushExtensions();
     detail::settlePending(app_->referenceState(),
                           [&](const detail::PendingCopy& p) { return p.target == this; });
 }

@@ -314,6 +314,7 @@ ss::Status Range::Insert() {
     m.insertRows(at, count);
     for (auto& [k, f] : m.mutableFormulas()) f.text = ss::adjustFormulaForRows(f.text, at, count);
     const ss::RowMove move = ss::rowsInsertedMove(at, count);
+    ws.flushExtensions();  // what copies built moves with the rows
     ss::moveKeptRows(m, move);
     ws.rowsMoved(move);
     if (ws.filter_) {
@@ -352,6 +353,7 @@ ss::Status Range::Delete() {
     for (auto& [k, f] : m.mutableFormulas())
         f.text = ss::adjustFormulaForDeletedRows(f.text, bands);
     const ss::RowMove move = ss::rowsDeletedMove(bands);
+    ws.flushExtensions();  // what copies built moves with the rows
     ss::moveKeptRows(m, move);
     ws.rowsMoved(move);
 
@@ -820,9 +822,12 @@ ss::Status Range::Copy(const Range& destination) const {
         if (!sameBook && formats) dxf = detail::dxfMap(sb, db);
         ss::copyPreserved(sm, dm, block, sameBook ? nullptr : &dxf, keptRestater);
     }
-    if (sm.parts || dm.parts)
-        for (uint32_t item : ss::copyExtensions(sm, dm, block, keptRestater))
+    if (sm.parts || dm.parts || dw.extensions_) {
+        if (!dw.extensions_) dw.extensions_ = std::make_unique<ss::ExtensionCopier>();
+        if (&sw == &dw) dw.flushExtensions();  // the source is read from the parts
+        for (uint32_t item : dw.extensions_->copy(sm, dm, block, keptRestater))
             sw.noteCarried("扩展规则与迷你图", item);
+    }
 
     // Notes on the copied cells replace those of the area.
     if (!sm.notes.empty() || !dm.notes.empty()) {

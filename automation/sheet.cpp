@@ -305,6 +305,10 @@ bool Worksheet::AutoFilterMode() const {
     return filter_ != nullptr || model_->autoFilter;
 }
 
+void Worksheet::flushExtensions() {
+    if (extensions_ && extensions_->pending()) extensions_->flush(*model_);
+}
+
 void Worksheet::noteCarried(std::string_view kind, uint32_t item) const {
     auto it = carried_.find(kind);
     if (it == carried_.end()) it = carried_.emplace(std::string(kind), std::set<uint32_t>{}).first;

@@ -914,10 +914,135 @@ std::vector<std::pair<std::string, std::string>> declarations(std::string_view s
     return out;
 }
 
+// Gives `to` the extension list `list` (none when null or empty), with `namespaces`.
+void setExtensionList(Worksheet& to, const Node* list, const std::string& namespaces) {
+    std::shared_ptr<SheetParts> parts;
+    if (to.parts && to.parts.use_count() == 1)  // only this sheet holds it: edit in place
+        parts = std::const_pointer_cast<SheetParts>(to.parts);
+    else
+        parts = to.parts ? std::make_shared<SheetParts>(*to.parts) : std::make_shared<SheetParts>();
+    if (parts->originName.empty()) parts->originName = to.name;  // its formulas name it so
+    parts->namespaces = namespaces;
+    auto at = std::find_if(parts->elements.begin(), parts->elements.end(),
+                           [](const RawSheetElement& e) { return e.element == "extLst"; });
+    if (!list || list->children.empty()) {
+        if (at != parts->elements.end()) parts->elements.erase(at);
+    } else if (at != parts->elements.end()) {
+        at->xml = text(*list);
+    } else {
+        parts->elements.push_back({"extLst", text(*list)});
+    }
+    to.parts = std::move(parts);
+}
+
+// Moves what the sheet's extension list says about rows.
+void moveExtensionRows(Worksheet& ws, const RowMove& move) {
+    if (!ws.parts) return;
+    const RawSheetElement* ext = nullptr;
+    for (const RawSheetElement& e : ws.parts->elements)
+        if (e.element == "extLst") ext = &e;
+    if (!ext || extensionItems(ext->xml) == 0) return;
+    auto root = parseWhole(ext->xml);
+    if (!root) return;
+    // An element keeps what is left of its ranges, its formulas moved with the rows; a
+    // sparkline whose cell goes goes too.
+    std::function<bool(Node&)> moveNode = [&](Node& n) {
+        if (Node* sq = childNamed(n, "sqref")) {
+            RangeList l = parseList(xml::unescape(sq->text));
+            std::vector<CellRange> moved;
+            for (const CellRange& r : l.ranges)
+                if (auto m = move.range(r)) moved.push_back(*m);
+            if (moved.empty() && l.other.empty()) return false;
+            l.ranges = std::move(moved);
+            sq->text = plainEscape(listText(l));
+            if (localOf(n.name) != "sparkline") {
+                eachFormula(
+                    n, [&](Node& f) { f.text = plainEscape(move.formula(xml::unescape(f.text))); });
+                return true;
+            }
+            // A sparkline's data names its sheet: it moves when that is this sheet.
+            Node* f = childNamed(n, "f");
+            if (!f) return true;
+            const std::string data = xml::unescape(f->text);
+            const size_t bang = data.rfind('!');
+            if (bang == std::string::npos) return true;
+            std::string sheet = data.substr(0, bang);
+            if (sheet.size() >= 2 && sheet.front() == '\'' && sheet.back() == '\'') {
+                sheet = sheet.substr(1, sheet.size() - 2);
+                for (size_t q = sheet.find("''"); q != std::string::npos;
+                     q = sheet.find("''", q + 1))
+                    sheet.erase(q, 1);
+            }
+            if (sheet != ws.name) return true;
+            auto area = parseRange(std::string_view(data).substr(bang + 1));
+            if (!area) return true;
+            auto to = move.range(*area);
+            if (!to) return false;
+            f->text = plainEscape(data.substr(0, bang + 1) + to->toA1());
+            return true;
+        }
+        std::erase_if(n.children, [&](std::unique_ptr<Node>& c) { return !moveNode(*c); });
+        const std::string_view local = localOf(n.name);
+        if (local == "sparklines" || local == "conditionalFormattings" ||
+            local == "dataValidations" || local == "sparklineGroup" || local == "sparklineGroups")
+            setCount(n);
+        if (local == "sparklines" || local == "conditionalFormattings" ||
+            local == "dataValidations" || local == "sparklineGroups")
+            return !n.children.empty();
+        if (local == "sparklineGroup") return childNamed(n, "sparklines") != nullptr;
+        return true;
+    };
+    for (auto& e : root->children) moveNode(*e);
+    std::erase_if(root->children,
+                  [](const std::unique_ptr<Node>& e) { return e->children.empty(); });
+    setExtensionList(ws, root.get(), ws.parts->namespaces);
+}
+
 }  // namespace
 
-std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
-                                     const KeptRestater& restater) {
+struct ExtensionCopier::Impl {
+    std::unique_ptr<Node> dest;  // the destination's list, parsed once; null: it has none
+    bool loaded = false, refused = false, dirty = false;
+    std::optional<CellRange> bounds;  // of every range the list names
+    std::string namespaces;           // the destination's declarations, with what copies need
+
+    void widen(const CellRange& r) {
+        if (!bounds) {
+            bounds = r;
+            return;
+        }
+        bounds->firstRow = std::min(bounds->firstRow, r.firstRow);
+        bounds->firstCol = std::min(bounds->firstCol, r.firstCol);
+        bounds->lastRow = std::max(bounds->lastRow, r.lastRow);
+        bounds->lastCol = std::max(bounds->lastCol, r.lastCol);
+    }
+    void widenBy(Node& n) {
+        if (Node* sq = childNamed(n, "sqref")) {
+            eachRange(xml::unescape(sq->text), [&](const CellRange& r) { widen(r); });
+            return;
+        }
+        for (auto& c : n.children) widenBy(*c);
+    }
+    std::vector<uint32_t> copy(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
+                               const KeptRestater& restater);
+};
+
+ExtensionCopier::ExtensionCopier() : impl_(std::make_unique<Impl>()) {}
+ExtensionCopier::~ExtensionCopier() = default;
+
+bool ExtensionCopier::pending() const {
+    return impl_->dirty;
+}
+
+std::vector<uint32_t> ExtensionCopier::copy(const Worksheet& from, Worksheet& to,
+                                            const CopiedBlock& block,
+                                            const KeptRestater& restater) {
+    return impl_->copy(from, to, block, restater);
+}
+
+std::vector<uint32_t> ExtensionCopier::Impl::copy(const Worksheet& from, Worksheet& to,
+                                                  const CopiedBlock& block,
+                                                  const KeptRestater& restater) {
     auto extOfParts = [](const SheetParts* p) -> const RawSheetElement* {
         if (!p) return nullptr;
         for (const RawSheetElement& e : p->elements)
@@ -926,12 +1051,16 @@ std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to, const
     };
     const std::shared_ptr<const SheetParts> sourceParts = from.parts;  // `from` may be `to`
     const RawSheetElement* sourceExt = extOfParts(sourceParts.get());
-    const RawSheetElement* destExt = extOfParts(to.parts.get());
     std::vector<uint32_t> carried;
-    if (block.runs.empty() || (!sourceExt && !destExt)) return carried;
-
-    std::unique_ptr<Node> dest = destExt ? parseWhole(destExt->xml) : nullptr;
-    if (destExt && !dest) return carried;  // not ours to edit
+    if (!loaded) {
+        loaded = true;
+        const RawSheetElement* destExt = extOfParts(to.parts.get());
+        dest = destExt ? parseWhole(destExt->xml) : nullptr;
+        refused = destExt && !dest;  // not ours to edit
+        if (dest) widenBy(*dest);
+        namespaces = to.parts ? to.parts->namespaces : std::string();
+    }
+    if (refused || block.runs.empty() || (!sourceExt && !dest)) return carried;
     bool changed = false;
 
     // The destination area loses what it had.
@@ -941,6 +1070,7 @@ std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to, const
                                  uint32_t(int64_t(block.firstCol) + block.dCol),
                                  uint32_t(int64_t(run.last) + run.dRow),
                                  uint32_t(int64_t(block.lastCol) + block.dCol)};
+            if (!bounds || !bounds->intersects(area)) continue;  // most copies land apart
             for (auto& ext : dest->children) {
                 for (auto& list : ext->children) {
                     const std::string_view l = localOf(list->name);
@@ -967,13 +1097,16 @@ std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to, const
                     }
                 }
             }
+            if (changed) {
+                bounds.reset();
+                widenBy(*dest);
+            }
         }
     }
 
     // Then the source's, for where they land.
     std::unique_ptr<Node> source = sourceExt ? parseWhole(sourceExt->xml) : nullptr;
     bool added = false;
-    std::string namespaces = to.parts ? to.parts->namespaces : std::string();
     if (source) {
         // The prefixes the source's extensions use must mean the same in the destination.
         const auto have = declarations(namespaces);
@@ -1051,14 +1184,22 @@ std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to, const
                         for (auto it = dl->children.rbegin();
                              !joined && it != dl->children.rend() && looked < 64; ++it, ++looked)
                             joined = extendExt(**it, *c);
+                    widenBy(*c);
                     if (!joined) dl->children.push_back(std::move(c));
                 }
                 setCount(*dl);
             }
         }
     }
-    if (!added && !changed) return carried;
+    dirty = dirty || added || changed;
+    return carried;
+}
 
+void ExtensionCopier::flush(Worksheet& to) {
+    Impl& m = *impl_;
+    if (!m.dirty) return;
+    m.dirty = false;
+    std::unique_ptr<Node>& dest = m.dest;
     // Lists and extensions left empty go; then the destination's parts take the new list.
     if (dest) {
         for (auto& ext : dest->children)
@@ -1071,24 +1212,8 @@ std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to, const
         std::erase_if(dest->children,
                       [](const std::unique_ptr<Node>& e) { return e->children.empty(); });
     }
-    std::shared_ptr<SheetParts> parts;
-    if (to.parts && to.parts.use_count() == 1)  // only this sheet holds it: edit in place
-        parts = std::const_pointer_cast<SheetParts>(to.parts);
-    else
-        parts = to.parts ? std::make_shared<SheetParts>(*to.parts) : std::make_shared<SheetParts>();
-    if (parts->originName.empty()) parts->originName = to.name;  // its formulas name it so
-    parts->namespaces = std::move(namespaces);
-    auto at = std::find_if(parts->elements.begin(), parts->elements.end(),
-                           [](const RawSheetElement& e) { return e.element == "extLst"; });
-    if (!dest || dest->children.empty()) {
-        if (at != parts->elements.end()) parts->elements.erase(at);
-    } else if (at != parts->elements.end()) {
-        at->xml = text(*dest);
-    } else {
-        parts->elements.push_back({"extLst", text(*dest)});
-    }
-    to.parts = std::move(parts);
-    return carried;
+    setExtensionList(to, dest.get(), m.namespaces);
+    m.loaded = false;  // what changes the parts from now on is read again by the next copy
 }
 
 void restatePreserved(std::vector<PreservedXml>& preserved, const KeptRestater& restater) {
@@ -1187,6 +1312,7 @@ RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands) {
 
 void moveKeptRows(Worksheet& ws, const RowMove& move) {
     moveRowsInPreserved(ws.preserved, move);
+    moveExtensionRows(ws, move);
     std::erase_if(ws.notes, [&](CellNote& n) {
         auto moved = move.range(CellRange{n.row, n.col, n.row, n.col});
         if (!moved) return true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -70,15 +71,34 @@ using KeptRestater = std::function<std::optional<std::string>(KeptText, std::str
 void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
                    const std::vector<uint32_t>* dxf, const KeptRestater& restate);
 
-// What a copy of a block does to the 2010 extensions of the sheets (conditional formats such as
+// What copies of blocks do to the 2010 extensions of the sheets (conditional formats such as
 // data bars and icon sets, data validation, sparklines, kept in the extension list of
 // `Worksheet::parts`), as `copyPreserved` does to the classic elements: the destination area
-// loses what it had of them, then those of the source's cells are added for where they land
-// (a sparkline goes with the cell that shows it, its data restated like a rule's formula). A
-// rule the destination has already from an earlier block grows instead of repeating. Gives the
-// source's items that were carried, numbered as `extensionItems` counts them (from 0).
-std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to,
-                                     const CopiedBlock& block, const KeptRestater& restate);
+// loses what it had of them, then those of the source's cells are added for where they land (a
+// sparkline goes with the cell that shows it, its data restated like a rule's formula). A rule
+// the destination has already from an earlier block grows instead of repeating. One copier
+// serves one destination sheet: it keeps the sheet's list parsed between copies (a merge of
+// thousands of blocks into one sheet costs what the blocks cost) until `flush` writes it into
+// the sheet's parts, which must happen before anything else reads or changes them.
+class ExtensionCopier {
+public:
+    ExtensionCopier();
+    ~ExtensionCopier();
+    ExtensionCopier(const ExtensionCopier&) = delete;
+    ExtensionCopier& operator=(const ExtensionCopier&) = delete;
+
+    // Gives the source's items that were carried, numbered as `extensionItems` counts them
+    // (from 0).
+    std::vector<uint32_t> copy(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
+                               const KeptRestater& restate);
+    // Writes what the copies changed into the destination's parts.
+    void flush(Worksheet& to);
+    bool pending() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // The texts of a whole sheet's kept elements restated in place (dRow = dCol = 0); a rule,
 // validation or hyperlink whose text is refused goes, and so does a container left empty.

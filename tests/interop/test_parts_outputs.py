@@ -260,6 +260,21 @@ class PartsOutputs(unittest.TestCase):
         self.assertEqual(classic.group(1), "B2:B7 B9:B14")
         self.check_package(out)
 
+        # With the header only once, the later source loses its top row before it is copied:
+        # its rule moves up with its rows; its sparklines, whose column has no value left, are
+        # outside the copied cells and named.
+        once = os.path.join(self.tmp, "trend_once.xlsx")
+        code, stderr = run("merge-one-sheet", src, "-o", once, "--header-rows", "1")
+        self.assertEqual(code, 0, stderr)
+        self.assertIn("扩展规则与迷你图 6 个（来自 %s [Data]）" % os.path.join(src, "book2.xlsx"),
+                      stderr)
+        xml, sparks = sparklines(once)
+        self.assertEqual(len(sparks), 6)
+        ws = openpyxl.load_workbook(once)["合并Sheet"]
+        for cell, values in sparks:
+            self.assertEqual(values, [ws.cell(int(cell[1:]), c).value for c in range(2, 6)], cell)
+        self.assertIn("<xm:sqref>B2:B13</xm:sqref>", xml)
+
         # Split by the category: each output has the sparklines of its own rows.
         folder = os.path.join(self.tmp, "trend_split")
         os.makedirs(folder)
