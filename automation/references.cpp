@@ -379,6 +379,9 @@ void ReferenceState::forgetBook(uint64_t book) {
     std::erase_if(copies, [&](const auto& e) {
         return std::get<0>(e.first) == book || std::get<1>(e.first) == book;
     });
+    sourceTables.erase(book);
+    tableNames.erase(book);
+    looks.erase(book);
 }
 
 namespace {

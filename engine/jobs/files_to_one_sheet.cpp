@@ -58,8 +58,12 @@ struct OneSheetRun {
         const uint32_t rowsAfter = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
         jobs::ReportEntry entry{fileLabel, sheet->Name()};
         entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
-        leftBehind.cellsOf(*sheet, jobs::printable(file.string()) + " [" + sheet->Name() + "]");
-        if (advanced) return appendAdvanced(*sheet, facts.usedRange, std::move(entry), file);
+        // What the copies leave of the sheet's parts is named once they are done.
+        const std::string where = jobs::printable(file.string()) + " [" + sheet->Name() + "]";
+        if (advanced) {
+            appendAdvanced(*sheet, facts.usedRange, std::move(entry), file);
+            return leftBehind.cellsOf(*sheet, where);
+        }
 
         Range used = facts.usedRange;
         uint64_t row = 1, column = 1;
@@ -97,6 +101,7 @@ struct OneSheetRun {
                                "\n";
                 break;
         }
+        leftBehind.cellsOf(*sheet, where);
         if (report) report->add(std::move(entry));
     }
 
