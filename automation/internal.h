@@ -253,7 +253,7 @@ private:
     };
     ReferenceState& state_;
     Copy copy_;
-    const ss::TableIndex* index_ = nullptr;
+    ss::TableIndex index_;  // the source's tables whose header row still reads as read
     std::vector<Whole> whole_;
     std::vector<const ss::TableIndex::Entry*> cut_;
     std::map<std::string, std::string> renames_;  // lower-case old name -> new (same workbook)

@@ -141,9 +141,21 @@ RangeTables::RangeTables(ReferenceState& state, Copy copy) : state_(state), copy
     if (!copy_.sourceSheet->parts) return;
     const ss::TableIndex& index = sourceIndex(state_, copy_.sourceSerial, *copy_.source);
     if (index.empty()) return;
-    index_ = &index;
-    const std::string home = lower(copy_.sourceSheet->name);
+    // A table whose rows were moved since it was read (header rows taken out before a merge)
+    // no longer says where its cells are: it is left as cells, its references as written.
+    ss::Workbook& sb = const_cast<ss::Workbook&>(*copy_.source);
     for (const ss::TableIndex::Entry& e : index.entries()) {
+        const ss::TableInfo& t = e.table;
+        const ss::Worksheet* ws = sb.sheetByName(e.sheet);
+        bool fresh = ws != nullptr;
+        for (uint32_t i = 0; fresh && t.headerRows && i < t.columns.size(); ++i) {
+            const ss::Cell* c = ws->find(t.ref.firstRow, t.ref.firstCol + i);
+            fresh = c && sb.cellText(*c) == t.columns[i];
+        }
+        if (fresh) index_.add(e.sheet, {t});
+    }
+    const std::string home = lower(copy_.sourceSheet->name);
+    for (const ss::TableIndex::Entry& e : index_.entries()) {
         if (lower(e.sheet) != home) continue;
         const ss::CellRange& r = e.table.ref;
         if (r.lastCol < copy_.c1 || r.firstCol > copy_.c2) continue;
@@ -167,20 +179,20 @@ RangeTables::RangeTables(ReferenceState& state, Copy copy) : state_(state), copy
 }
 
 std::string RangeTables::formula(std::string_view text, uint32_t row, uint32_t col) const {
-    if (!index_) return std::string(text);
+    if (index_.empty()) return std::string(text);
     auto carried = [&](const ss::TableIndex::Entry& e) {
         if (copy_.map) return copy_.map->name(e.table.name, copy_.sourceSheet->name) != nullptr;
         return std::any_of(whole_.begin(), whole_.end(),
                            [&](const Whole& w) { return w.entry == &e; });
     };
-    std::string out = ss::unstructure(text, copy_.sourceSheet->name, row, col, *index_,
+    std::string out = ss::unstructure(text, copy_.sourceSheet->name, row, col, index_,
                                       [&](const ss::TableIndex::Entry& e) { return !carried(e); });
     if (!renames_.empty()) out = ss::xlsx::renameTables(out, renames_);
     return out;
 }
 
 void RangeTables::finish(ss::Worksheet& target, const Worksheet& source) {
-    if (!index_ || (whole_.empty() && cut_.empty())) return;
+    if (whole_.empty() && cut_.empty()) return;
     const ss::Workbook& sb = *copy_.source;
     ss::Workbook& db = *copy_.target;
     const bool sameBook = &sb == &db;

@@ -1,5 +1,7 @@
 #include "preserved.h"
 
+#include "table_copy.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -843,6 +845,7 @@ RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands) {
 
 void moveKeptRows(Worksheet& ws, const RowMove& move) {
     moveRowsInPreserved(ws.preserved, move);
+    moveTableRows(ws, move);
     std::erase_if(ws.notes, [&](CellNote& n) {
         auto moved = move.range(CellRange{n.row, n.col, n.row, n.col});
         if (!moved) return true;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "preserved.h"
 #include "reference_parts.h"
+#include "worksheet.h"
 #include "references.h"
 #include "xlsx/part_graph.h"
 
@@ -566,6 +568,111 @@ std::string movedTableXml(std::string_view xml, int64_t dRow, int64_t dCol, cons
     }
     out.append(xml.substr(copied));
     return out;
+}
+
+void moveTableRows(Worksheet& ws, const RowMove& move) {
+    if (!ws.parts) return;
+    std::shared_ptr<SheetParts> parts;  // written on first change
+    std::vector<std::string> gone;
+    for (size_t i = 0; i < ws.parts->links.size(); ++i) {
+        const PartLink& l = ws.parts->links[i];
+        auto t = parseTable(l.part);
+        if (!t) continue;
+        std::optional<CellRange> to = move.range(t->ref);
+        if (to && *to == t->ref) continue;
+        if (!parts) parts = std::make_shared<SheetParts>(*ws.parts);
+        const CellRange head{t->ref.firstRow, t->ref.firstCol, t->ref.firstRow, t->ref.lastCol};
+        const CellRange foot{t->ref.lastRow, t->ref.firstCol, t->ref.lastRow, t->ref.lastCol};
+        const uint32_t header = t->headerRows && move.range(head) ? t->headerRows : 0;
+        const uint32_t totals = t->totalsRows && move.range(foot) ? t->totalsRows : 0;
+        if (!to || to->rowCount() <= header + totals) {
+            gone.push_back(l.id);
+            ++parts->dropped["表格"];
+            continue;
+        }
+        const std::string& xml = *l.part->data;
+        std::string out;
+        size_t copied = 0;
+        std::string_view skipping;  // the filter of a table without its header row goes
+        XTag tag;
+        for (size_t pos = 0; nextTag(xml, pos, tag); pos = tag.end) {
+            if (!skipping.empty()) {
+                if (tag.closing && tag.local == skipping) {
+                    skipping = {};
+                    copied = tag.end;
+                }
+                continue;
+            }
+            if (tag.closing) continue;
+            std::string tx = xml.substr(tag.begin, tag.end - tag.begin);
+            const bool empty = tx[tx.size() - 2] == '/';
+            auto set = [&](std::string_view name, const std::string& value) {
+                auto [at, n] = attrSpan(tx, name);
+                if (at != std::string::npos)
+                    tx.replace(at, n, value);
+                else
+                    tx.insert(tx.size() - (empty ? 2 : 1),
+                              " " + std::string(name) + "=\"" + value + "\"");
+            };
+            const bool filter = tag.local == "autoFilter" || tag.local == "sortState";
+            if (filter && !header) {
+                out.append(xml, copied, tag.begin - copied);
+                copied = tag.end;
+                if (!empty) skipping = tag.local;
+                continue;
+            }
+            CellRange data = *to;
+            data.firstRow += header;
+            data.lastRow -= totals;
+            if (tag.local == "table") {
+                set("ref", to->toA1());
+                if (header != t->headerRows) set("headerRowCount", "0");
+                if (totals != t->totalsRows) set("totalsRowCount", "0");
+            } else if (tag.local == "autoFilter") {
+                set("ref", CellRange{to->firstRow, to->firstCol, data.lastRow, to->lastCol}.toA1());
+            } else if (tag.local == "sortState") {
+                set("ref", data.toA1());
+            } else if (tag.local == "sortCondition") {
+                auto r = parseRange(attr(tx, "ref"));
+                if (!r) continue;
+                set("ref", CellRange{data.firstRow, r->firstCol, data.lastRow, r->lastCol}.toA1());
+            } else {
+                continue;
+            }
+            out.append(xml, copied, tag.begin - copied);
+            out += tx;
+            copied = tag.end;
+        }
+        out.append(xml, copied, std::string::npos);
+        auto part = std::make_shared<PackagePart>(*l.part);
+        part->data = std::make_shared<const std::string>(std::move(out));
+        parts->links[i].part = std::move(part);
+    }
+    if (!parts) return;
+    if (!gone.empty()) {
+        std::erase_if(parts->links, [&](const PartLink& l) {
+            return std::find(gone.begin(), gone.end(), l.id) != gone.end();
+        });
+        for (RawSheetElement& e : parts->elements) {
+            if (e.element != "tableParts") continue;
+            for (const std::string& id : gone) {
+                size_t at = e.xml.find("\"" + id + "\"");
+                if (at == std::string::npos) continue;
+                size_t b = e.xml.rfind('<', at), end = e.xml.find('>', at);
+                e.xml.erase(b, end + 1 - b);
+            }
+            if (size_t c = e.xml.find(" count=\""); c != std::string::npos) {
+                size_t q = e.xml.find('"', c + 8);
+                e.xml.erase(c, q + 1 - c);
+            }
+        }
+        std::erase_if(parts->elements, [](const RawSheetElement& e) {
+            return e.element == "tableParts" && e.xml.find("Part ") == std::string::npos &&
+                   e.xml.find(":tablePart") == std::string::npos &&
+                   e.xml.find("<tablePart") == std::string::npos;
+        });
+    }
+    ws.parts = std::move(parts);
 }
 
 }  // namespace ss

@@ -83,4 +83,10 @@ std::string movedTableXml(std::string_view xml, int64_t dRow, int64_t dCol, cons
                           const std::map<std::string, std::string>& renames,
                           const std::vector<uint32_t>* dxf);
 
+struct RowMove;
+class Worksheet;
+// Rows of the sheet were inserted or deleted: its tables follow their rows. A table whose header
+// or total row went goes on without it; one left without data rows goes (counted as dropped).
+void moveTableRows(Worksheet& ws, const RowMove& move);
+
 }  // namespace ss
