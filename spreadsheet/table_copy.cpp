@@ -468,8 +468,11 @@ std::string unstructure(std::string_view f, std::string_view home, uint32_t row,
         const bool qualified = k < f.size() && (f[k] == '!' || f[k] == '(');
         const TableIndex::Entry* t = qualified ? nullptr : tables.find(w);
         if (!t || !rewrite(*t)) {
-            out.append(w);
-            i = k;
+            size_t e = k;  // a kept reference, with its brackets
+            if (t && k < f.size() && f[k] == '[') e = bracketEnd(f, k);
+            e = e == std::string_view::npos ? f.size() : e;
+            out.append(f.substr(i, e - i));
+            i = e;
             continue;
         }
         if (k < f.size() && f[k] == '[') {
