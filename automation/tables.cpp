@@ -198,8 +198,12 @@ void RangeTables::finish(ss::Worksheet& target, const Worksheet& source) {
     const bool sameBook = &sb == &db;
 
     if (!whole_.empty()) {
-        auto parts = target.parts ? std::make_shared<ss::SheetParts>(*target.parts)
-                                  : std::make_shared<ss::SheetParts>();
+        // Parts only this sheet holds are added to in place: a sheet that many copies build
+        // up does not copy its list of tables each time.
+        std::shared_ptr<ss::SheetParts> parts =
+            !target.parts                   ? std::make_shared<ss::SheetParts>()
+            : target.parts.use_count() == 1 ? std::const_pointer_cast<ss::SheetParts>(target.parts)
+                                            : std::make_shared<ss::SheetParts>(*target.parts);
         if (!parts->origin) {
             parts->origin = std::make_shared<ss::PartOrigin>();
             parts->originName = target.name;
@@ -224,7 +228,7 @@ void RangeTables::finish(ss::Worksheet& target, const Worksheet& source) {
             part->data = std::make_shared<const std::string>(ss::movedTableXml(
                 xml, dRow, copy_.dCol, w.name, renames, dxfMapped ? &dxf : nullptr));
             std::string id;
-            for (size_t n = parts->links.size() + 1;; ++n) {
+            for (size_t n = parts->links.size() + 1;; ++n) {  // free at once unless read so
                 id = "rIdT" + std::to_string(n);
                 if (std::none_of(parts->links.begin(), parts->links.end(),
                                  [&](const ss::PartLink& l) { return l.id == id; }))
