@@ -11,7 +11,7 @@ namespace {
 
 // Orders!A1:D5 is the table Sales (header, three data rows, a total row) in Medium 9 with row
 // stripes; F1 sums its Amount column.
-void salesTable(Worksheet& s) {
+void salesTable(Worksheet& s, const std::string& style = "TableStyleMedium9") {
     ASSERT_TRUE(s.SetName("Orders"));
     const char* head[] = {"Region", "Qty", "Price", "Amount"};
     for (uint32_t c = 1; c <= 4; ++c) (void)s.Cells(1, c).SetValue(head[c - 1]);
@@ -38,7 +38,9 @@ void salesTable(Worksheet& s) {
         "<autoFilter ref=\"A1:D4\"/><tableColumns count=\"4\"><tableColumn id=\"1\" "
         "name=\"Region\"/><tableColumn id=\"2\" name=\"Qty\"/><tableColumn id=\"3\" "
         "name=\"Price\"/><tableColumn id=\"4\" name=\"Amount\"/></tableColumns>"
-        "<tableStyleInfo name=\"TableStyleMedium9\" showFirstColumn=\"0\" showLastColumn=\"0\" "
+        "<tableStyleInfo name=\"" +
+        style +
+        "\" showFirstColumn=\"0\" showLastColumn=\"0\" "
         "showRowStripes=\"1\" showColumnStripes=\"0\"/></table>");
     auto parts = std::make_shared<ss::SheetParts>();
     parts->origin = std::make_shared<ss::PartOrigin>();
@@ -61,8 +63,14 @@ TEST(RangeTables, WholeTablesStayTablesUnderFreeNames) {
     Application app;
     Workbook& src = *app.Workbooks()->Add();
     Worksheet& s = *src.WorkSheets(1);
-    salesTable(s);
+    salesTable(s, "Mine");
+    src.model().styles.dxfsXml = {"<dxf><font><b/></font></dxf>"};
+    src.model().styles.tableStylesXml =
+        "<tableStyles count=\"1\"><tableStyle name=\"Mine\" pivot=\"0\" count=\"1\">"
+        "<tableStyleElement type=\"headerRow\" dxfId=\"0\"/></tableStyle></tableStyles>";
     Workbook& out = *app.Workbooks()->Add();
+    out.model().styles.dxfsXml = {"<dxf><font><i/></font></dxf>"};
+    out.model().styles.tableStylesXml = "<tableStyles count=\"0\"/>";
     Worksheet& d = *out.WorkSheets(1);
     // Two sources whose tables share a name, merged one below the other.
     ASSERT_TRUE(s.Range("A1:F5").Copy(d.Range("A1")));
@@ -83,6 +91,10 @@ TEST(RangeTables, WholeTablesStayTablesUnderFreeNames) {
     EXPECT_EQ(formulaAt(d, 5, 4), "SUBTOTAL(109,Sales[Amount])");
     EXPECT_TRUE(s.partsNotCarried().empty());
     EXPECT_EQ(app.References().frozenFormulas, 0u);
+    // Its custom style comes along once, with its format.
+    EXPECT_EQ(out.model().styles.tableStylesXml,
+              "<tableStyles count=\"1\"><tableStyle name=\"Mine\" pivot=\"0\" count=\"1\">"
+              "<tableStyleElement type=\"headerRow\" dxfId=\"1\"/></tableStyle></tableStyles>");
 
     // Header rows taken out before a merge: the table goes on without its header and filter.
     ASSERT_TRUE(s.Range("1:1").Delete());
