@@ -87,7 +87,7 @@ def orders_book(path, scale=1):
                            "columns": [{"header": "Region", "total_string": "Total"},
                                        {"header": "Qty", "total_function": "sum"},
                                        {"header": "Price"},
-                                       {"header": "Amount", "formula": "=[@Qty]*[@Price]",
+                                       {"header": "Amount", "formula": "=[@[Qty]]*[@[Price]]",
                                         "total_function": "sum"}],
                            "data": rows})
     ws.write_formula("F2", "=SUM(Sales[Amount])", None, sum(q * p for _, q, p in rows))
