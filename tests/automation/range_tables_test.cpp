@@ -137,4 +137,19 @@ TEST(RangeTables, CutTablesKeepTheirLookAndOrdinaryReferences) {
     EXPECT_FALSE(st.fonts[fmt(2, 2).fontId].bold);
 }
 
+TEST(RangeTables, WholeSheetCopiesNameTheTableOfABareReference) {
+    Application app;
+    Workbook& src = *app.Workbooks()->Add();
+    Worksheet& s = *src.WorkSheets(1);
+    salesTable(s);
+    s.model().setFormula(2, 4, {"[[#This Row],[Qty]]*[[#This Row],[Price]]", false, {}});
+    Workbook& out = *app.Workbooks()->Add();
+    auto copy = s.Copy(*out.WorkSheets(1));
+    ASSERT_TRUE(copy);
+    ASSERT_TRUE(src.Close(false));  // the copy is restated now
+    EXPECT_EQ(formulaAt(*copy.value(), 2, 4),
+              "Sales[[#This Row],[Qty]]*Sales[[#This Row],[Price]]");
+    EXPECT_EQ(app.References().frozenFormulas, 0u);
+}
+
 }  // namespace
