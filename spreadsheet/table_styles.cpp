@@ -193,7 +193,7 @@ const std::vector<Family>& families() {
          8,
          11,
          {{E::WholeTable, false, kD, a(0.8f), 0, nullptr, kNone},
-          {E::HeaderRow, true, kL, kD, 0, nullptr, kNone},
+          {E::HeaderRow, true, kL, kA, 0, nullptr, kNone},
           {E::TotalRow, true, kNone, kNone, T, "double", kD},
           {E::FirstColumn, true, kL, {Accent2, 0}, 0, nullptr, kNone},
           {E::LastColumn, true, kL, {Accent2, 0}, 0, nullptr, kNone},
@@ -214,9 +214,10 @@ std::optional<TableStyleDef> builtinStyle(std::string_view name) {
         }
         if (num < fam.first || num > fam.last) continue;
         const int k = num - fam.first;  // 0: the dark text colour, then the accents
-        // The dark pair family (Dark8-11) pairs the accents: 1/2, 3/4, 5/6.
+        // The dark pair family (Dark8-11) pairs the accents 1/2, 3/4, 5/6: its colour is the
+        // second (Dark9 is orange), its columns the first.
         const bool pairs = fam.last - fam.first == 3;
-        const int accent = k == 0 ? -1 : pairs ? 2 * k - 1 : k;
+        const int accent = k == 0 ? -1 : pairs ? 2 * k : k;
         auto color = [&](Tinted t) {
             Color c;
             switch (t.role) {
@@ -227,7 +228,7 @@ std::optional<TableStyleDef> builtinStyle(std::string_view name) {
                 case Light:
                     return Color::theme(0, t.tint);
                 case Accent2:
-                    return accent < 0 ? Color::theme(1) : Color::theme(uint32_t(3 + accent + 1));
+                    return accent < 0 ? Color::theme(1) : Color::theme(uint32_t(3 + accent - 1));
                 case Accent:
                     break;
             }
