@@ -234,9 +234,8 @@ public:
         uint64_t targetSerial;
         uint32_t c1, c2;
         int64_t dCol;
-        std::function<std::optional<uint32_t>(uint32_t)> destRow;  // source row -> target row
-        std::function<bool(uint32_t, uint32_t)> sameRun;           // rows that land as one block
-        ss::ReferenceMap* map;  // into another workbook: where its references go
+        std::vector<ss::CopiedBlock::Run> runs;  // source rows and how far they move, in order
+        ss::ReferenceMap* map;                   // into another workbook: where its references go
     };
     RangeTables(ReferenceState& state, Copy copy);
     // A formula of source cell (row, col), made ready to be restated (another workbook) or

@@ -654,9 +654,12 @@ ss::Status Range::Copy(const Range& destination) const {
     }
 
     // Tables of the source sheet: carried whole, or cut with their look (see RangeTables).
+    std::vector<ss::CopiedBlock::Run> moves;
+    for (const Run& run : runs)
+        moves.push_back({run.first, run.last, int64_t(dr) + run.dest - run.first});
     detail::RangeTables tables(
-        refs, {&sb, sw.parent_->serial_, &sm, &db, dw.parent_->serial_, c1, c2, dCol, destRowOf,
-               sameRun, copyRefs ? &copyRefs->map : nullptr});
+        refs, {&sb, sw.parent_->serial_, &sm, &db, dw.parent_->serial_, c1, c2, dCol,
+               std::move(moves), copyRefs ? &copyRefs->map : nullptr});
 
     std::vector<ss::Row> incoming;
     std::vector<std::pair<uint64_t, ss::Formula>> formulas;

@@ -159,14 +159,17 @@ RangeTables::RangeTables(ReferenceState& state, Copy copy) : state_(state), copy
         if (lower(e.sheet) != home) continue;
         const ss::CellRange& r = e.table.ref;
         if (r.lastCol < copy_.c1 || r.firstCol > copy_.c2) continue;
-        const bool whole =
-            r.firstCol >= copy_.c1 && r.lastCol <= copy_.c2 && copy_.sameRun(r.firstRow, r.lastRow);
+        const auto& runs = copy_.runs;
+        const bool whole = r.firstCol >= copy_.c1 && r.lastCol <= copy_.c2 &&
+                           std::any_of(runs.begin(), runs.end(), [&](const auto& run) {
+                               return run.first <= r.firstRow && run.last >= r.lastRow;
+                           });
         if (!whole) {
             // Cut: only when some of its rows come along.
-            bool any = false;
-            for (uint32_t row = r.firstRow; row <= r.lastRow && !any; ++row)
-                any = copy_.destRow(row).has_value();
-            if (any) cut_.push_back(&e);
+            if (std::any_of(runs.begin(), runs.end(), [&](const auto& run) {
+                    return run.first <= r.lastRow && run.last >= r.firstRow;
+                }))
+                cut_.push_back(&e);
             continue;
         }
         std::string name = namesIn(state_, copy_.targetSerial, *copy_.target).unique(e.table.name);
@@ -221,7 +224,9 @@ void RangeTables::finish(ss::Worksheet& target, const Worksheet& source) {
                 dxf = dxfMap(sb, db);
                 dxfMapped = true;
             }
-            const int64_t dRow = int64_t(*copy_.destRow(t.ref.firstRow)) - t.ref.firstRow;
+            int64_t dRow = 0;
+            for (const auto& run : copy_.runs)
+                if (run.first <= t.ref.firstRow && run.last >= t.ref.lastRow) dRow = run.dRow;
             std::map<std::string, std::string> renames = renames_;
             if (lower(w.name) != lower(t.name)) renames[lower(t.name)] = w.name;
             auto part = std::make_shared<ss::PackagePart>(*t.part);
@@ -297,19 +302,22 @@ void RangeTables::finish(ss::Worksheet& target, const Worksheet& source) {
                                    t.lastColumn, t.rowStripes, t.columnStripes};
         const uint32_t from = std::max(t.ref.firstCol, copy_.c1);
         const uint32_t to = std::min(t.ref.lastCol, copy_.c2);
-        for (uint32_t r = t.ref.firstRow; r <= t.ref.lastRow; ++r) {
-            const std::optional<uint32_t> dr = copy_.destRow(r);
-            if (!dr) continue;
-            for (uint32_t c = from; c <= to; ++c) {
-                ss::DiffFormat look = ss::cellLook(*style, shape, r, c);
-                if (!sameBook) {
-                    look.fontColor = mapColor(look.fontColor, sb.styles, db.styles);
-                    look.fill = mapColor(look.fill, sb.styles, db.styles);
-                    for (ss::BorderSide* s : {&look.left, &look.right, &look.top, &look.bottom})
-                        s->color = mapColor(s->color, sb.styles, db.styles);
+        for (const auto& run : copy_.runs) {
+            const uint32_t r1 = std::max(run.first, t.ref.firstRow);
+            const uint32_t r2 = std::min(run.last, t.ref.lastRow);
+            for (uint32_t r = r1; r <= r2; ++r) {
+                const uint32_t dr = uint32_t(int64_t(r) + run.dRow);
+                for (uint32_t c = from; c <= to; ++c) {
+                    ss::DiffFormat look = ss::cellLook(*style, shape, r, c);
+                    if (!sameBook) {
+                        look.fontColor = mapColor(look.fontColor, sb.styles, db.styles);
+                        look.fill = mapColor(look.fill, sb.styles, db.styles);
+                        for (ss::BorderSide* s : {&look.left, &look.right, &look.top, &look.bottom})
+                            s->color = mapColor(s->color, sb.styles, db.styles);
+                    }
+                    ss::Cell& cell = target.cell(dr, uint32_t(int64_t(c) + copy_.dCol));
+                    cell.style = applier->apply(cell.style, look, plain);
                 }
-                ss::Cell& cell = target.cell(*dr, uint32_t(int64_t(c) + copy_.dCol));
-                cell.style = applier->apply(cell.style, look, plain);
             }
         }
         source.noteCarried("表格", t.item);

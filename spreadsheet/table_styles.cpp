@@ -263,9 +263,11 @@ std::optional<TableStyleDef> builtinStyle(std::string_view name) {
 
 std::string lookKey(const DiffFormat& d) {
     std::string k;
-    auto color = [&](const Color& c) {
-        k += std::to_string(int(c.kind)) + ':' + std::to_string(c.value) + ':' +
-             std::to_string(c.tint) + ';';
+    k.reserve(96);
+    auto color = [&](const Color& c) {  // its bytes: a key, not a text
+        k += char(c.kind);
+        k.append(reinterpret_cast<const char*>(&c.value), sizeof c.value);
+        k.append(reinterpret_cast<const char*>(&c.tint), sizeof c.tint);
     };
     k += d.bold ? 'b' : '-';
     k += d.italic ? 'i' : '-';
@@ -449,8 +451,11 @@ DiffFormat cellLook(const TableStyleDef& style, const TableShape& shape, uint32_
 
 uint32_t LookApplier::apply(uint32_t xf, const DiffFormat& look, const Color& plain) {
     if (xf >= styles_.cellXfs.size()) xf = 0;
-    std::string key = std::to_string(xf) + '|' + lookKey(look) + std::to_string(int(plain.kind)) +
-                      ':' + std::to_string(plain.value);
+    std::string key = lookKey(look);
+    key.append(reinterpret_cast<const char*>(&xf), sizeof xf);
+    key += char(plain.kind);
+    key.append(reinterpret_cast<const char*>(&plain.value), sizeof plain.value);
+    key.append(reinterpret_cast<const char*>(&plain.tint), sizeof plain.tint);
     if (auto it = cache_.find(key); it != cache_.end()) return it->second;
     CellFormat cf = styles_.cellXfs[xf];
     bool changed = false;
