@@ -9,7 +9,7 @@
 
 #include "formula.h"
 #include "utf8.h"
-#include "xlsx/xml_util.h"
+#include "text/xml_text.h"
 
 namespace ss {
 
@@ -99,45 +99,10 @@ void write(const Node& n, std::string& out) {
     out += '>';
 }
 
-// Undoes the writer's escaping: the five named entities and character references.
-std::string unescape(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '&') {
-            static const std::pair<std::string_view, char> kEntities[] = {
-                {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-            bool done = false;
-            for (const auto& [e, c] : kEntities)
-                if (s.substr(i, e.size()) == e) {
-                    out += c;
-                    i += e.size() - 1;
-                    done = true;
-                    break;
-                }
-            const size_t semi = s.find(';', i);
-            if (!done && s.substr(i, 2) == "&#" && semi != std::string_view::npos &&
-                semi - i <= 10) {
-                const bool hex = s.substr(i, 3) == "&#x";
-                uint32_t v = 0;
-                const char* from = s.data() + i + (hex ? 3 : 2);
-                auto [end, ec] = std::from_chars(from, s.data() + semi, v, hex ? 16 : 10);
-                if (ec == std::errc() && end == s.data() + semi && v > 0 && v <= 0x10FFFF) {
-                    appendUtf8(out, char32_t(v));
-                    i = semi;
-                    done = true;
-                }
-            }
-            if (done) continue;
-        }
-        out += s[i];
-    }
-    return out;
-}
-
 // Escapes as the reader's capture does, so that equal texts stay equal.
 std::string escape(std::string_view s, bool attribute = false) {
     std::string out;
-    xlsx::appendEscaped(out, s, attribute);
+    xml::appendXstring(out, s, attribute);
     return out;
 }
 
@@ -281,7 +246,7 @@ struct Mover {
     void moveFormulas(Node& n, const Restate& r) const {
         for (auto& c : n.children)
             if (c->name == "formula" || c->name == "formula1" || c->name == "formula2") {
-                std::string f = unescape(c->text);
+                std::string f = xml::unescape(c->text);
                 if (r.before) f = shiftFormula(f, r.before, 0);
                 f = move.formula(f);
                 if (r.after) f = shiftFormula(f, r.after, 0);
@@ -411,7 +376,7 @@ void restate(Node& n, int64_t dRow, int64_t dCol) {
     if (!dRow && !dCol) return;
     for (auto& c : n.children) {
         if (c->name == "formula" || c->name == "formula1" || c->name == "formula2")
-            c->text = escape(shiftFormula(unescape(c->text), dRow, dCol));
+            c->text = escape(shiftFormula(xml::unescape(c->text), dRow, dCol));
         else if (c->name == "cfRule")
             restate(*c, dRow, dCol);
     }
@@ -422,7 +387,7 @@ void restate(Node& n, int64_t dRow, int64_t dCol) {
 // is refused goes from its conditional format, which goes when no rule is left.
 bool restateTexts(Node& n, int64_t dRow, int64_t dCol, const KeptRestater& restater) {
     auto one = [&](std::string& text, KeptText kind, bool attribute) {
-        auto r = restater(kind, unescape(text), dRow, dCol);
+        auto r = restater(kind, xml::unescape(text), dRow, dCol);
         if (!r) return false;
         text = escape(*r, attribute);
         return true;
@@ -462,7 +427,7 @@ bool clearArea(Node& n, const CellRange& area) {
     const bool hyperlink = n.name == "hyperlink";
     std::string* list = attrOf(n, hyperlink ? "ref" : "sqref");
     if (!list) return true;
-    RangeList l = parseList(unescape(*list));
+    RangeList l = parseList(xml::unescape(*list));
     if (l.ranges.empty()) return true;
     bool touched = false;
     for (const CellRange& r : l.ranges) touched = touched || r.intersects(area);
@@ -504,7 +469,7 @@ std::vector<std::unique_ptr<Node>> copiesOf(const Node& n, const CopiedBlock& b,
     Node& m = const_cast<Node&>(n);
     const std::string* list = attrOf(m, hyperlink ? "ref" : "sqref");
     if (!list) return out;
-    const RangeList l = parseList(unescape(*list));
+    const RangeList l = parseList(xml::unescape(*list));
     if (l.ranges.empty()) return out;
     const auto oldTop = topLeft(l.ranges);
     for (const CopiedBlock::Run& run : b.runs) {

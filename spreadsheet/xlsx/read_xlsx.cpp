@@ -188,7 +188,7 @@ public:
         xml_ += name;
         if (!link.empty()) {
             xml_ += " r:id=\"";
-            xlsx::appendEscaped(xml_, link, true);
+            xml::appendXstring(xml_, link, true);
             xml_ += '"';
         }
         for (const char** a = atts; *a; a += 2) {
@@ -199,7 +199,7 @@ public:
             xml_ += ' ';
             xml_ += q;
             xml_ += "=\"";
-            xlsx::appendEscaped(xml_, a[1], true);
+            xml::appendXstring(xml_, a[1], true);
             xml_ += '"';
         }
         pending_ = true;
@@ -225,7 +225,7 @@ public:
     void text(const char* s, int n) {
         if (skip_ || depth_ == 0) return;
         closePending();
-        xlsx::appendEscaped(xml_, std::string_view(s, size_t(n)));
+        xml::appendXstring(xml_, std::string_view(s, size_t(n)));
     }
     std::string take() { return std::move(xml_); }
     const std::string& element() const { return element_; }
@@ -621,11 +621,11 @@ public:
     // `fromTable`: the item is one of the file's table of strings, added in its place.
     uint32_t addTo(SharedStrings& ss, bool fromTable) {
         if (!rich_)
-            return fromTable ? ss.append(xlsx::decodeXstring(plain_))
-                             : ss.add(xlsx::decodeXstring(plain_));
+            return fromTable ? ss.append(xml::decodeXstring(plain_))
+                             : ss.add(xml::decodeXstring(plain_));
         bool formatted = false;
         for (RichRun& r : runs_) {
-            r.text = xlsx::decodeXstring(r.text);
+            r.text = xml::decodeXstring(r.text);
             formatted = formatted || r.font.has_value();
         }
         if (!formatted) {
@@ -1053,7 +1053,7 @@ private:
             namespaces += ' ';
             namespaces += q;
             namespaces += "=\"";
-            xlsx::appendEscaped(namespaces, v, true);
+            xml::appendXstring(namespaces, v, true);
             namespaces += '"';
         }
     }
@@ -1269,12 +1269,12 @@ private:
                 }
                 case 'f':
                     c.type = CellType::String;
-                    c.sst = wb_.strings.add(xlsx::decodeXstring(v_));
+                    c.sst = wb_.strings.add(xml::decodeXstring(v_));
                     break;
                 case 'i':
                     c.type = CellType::String;
                     c.sst = hasIs_ ? item_.addTo(wb_.strings, false)
-                                   : wb_.strings.add(xlsx::decodeXstring(v_));
+                                   : wb_.strings.add(xml::decodeXstring(v_));
                     break;
                 case 'b':
                     c.type = CellType::Boolean;
