@@ -6,6 +6,7 @@
 #include "reference_parts.h"
 #include "worksheet.h"
 #include "references.h"
+#include "text/xml_text.h"
 #include "xlsx/part_graph.h"
 
 namespace ss {
@@ -85,54 +86,15 @@ std::pair<size_t, size_t> attrSpan(std::string_view tag, std::string_view name) 
     return {std::string_view::npos, 0};
 }
 
-std::string unescapeXml(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '&') {
-            static const std::pair<std::string_view, char> kEntities[] = {
-                {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-            bool done = false;
-            for (const auto& [e, c] : kEntities)
-                if (s.substr(i, e.size()) == e) {
-                    out += c;
-                    i += e.size() - 1;
-                    done = true;
-                    break;
-                }
-            if (done) continue;
-        }
-        out += s[i];
-    }
-    return out;
-}
-
 std::string escapeXml(std::string_view s) {
     std::string out;
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
+    xml::appendEscaped(out, s, true);
     return out;
 }
 
 std::string attr(std::string_view tag, std::string_view name) {
     auto [at, n] = attrSpan(tag, name);
-    return at == std::string_view::npos ? std::string() : unescapeXml(tag.substr(at, n));
+    return at == std::string_view::npos ? std::string() : xml::unescape(tag.substr(at, n));
 }
 
 bool boolAttr(std::string_view tag, std::string_view name, bool dflt) {
