@@ -1,13 +1,12 @@
 #include "preserved.h"
 
-#include "table_copy.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <memory>
 
 #include "formula.h"
+#include "table_copy.h"
 #include "utf8.h"
 #include "text/xml_text.h"
 
