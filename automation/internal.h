@@ -16,6 +16,8 @@
 #include "application.h"
 #include "references.h"
 #include "spreadsheet/references.h"
+#include "spreadsheet/table_copy.h"
+#include "spreadsheet/table_styles.h"
 
 namespace automation {
 
@@ -141,6 +143,16 @@ struct ReferenceState {
     // By the serials of the source and target workbooks and the target sheet.
     std::map<std::tuple<uint64_t, uint64_t, const ss::Worksheet*>, CopyRefs> copies;
     std::vector<PendingCopy> pending;
+    // Tables of source workbooks (rebuilt when a sheet's parts change), table names in use in
+    // target workbooks, and table looks laid over their formats: by workbook serial.
+    struct SourceTables {
+        std::vector<const ss::SheetParts*> parts;
+        std::vector<std::shared_ptr<const ss::SheetParts>> keep;
+        ss::TableIndex index;
+    };
+    std::map<uint64_t, SourceTables> sourceTables;
+    std::map<uint64_t, ss::TableNames> tableNames;
+    std::map<uint64_t, std::unique_ptr<ss::LookApplier>> looks;
 
     // A sheet's rows moved, or the sheet went (`gone`): what copies recorded about it is
     // forgotten.
@@ -206,6 +218,45 @@ void settlePending(ReferenceState& state, const std::function<bool(const Pending
 
 // Sorted, disjoint row bands [first, last] of the given areas (columns ignored).
 std::vector<std::pair<uint32_t, uint32_t>> rowBands(const std::vector<ss::CellRange>& areas);
+
+// The tables of a range copy's source sheet (tables.cpp). A table whose cells the copy takes
+// whole, landing as one block, becomes a table of the target sheet under a name free there;
+// formulas naming it keep their structured references. Of a table the copy cuts, the cells
+// keep its look as direct formats, and structured references to it (and to tables not carried
+// into the target) are written as ordinary references before the formulas are restated.
+class RangeTables {
+public:
+    struct Copy {
+        const ss::Workbook* source;
+        uint64_t sourceSerial;
+        const ss::Worksheet* sourceSheet;
+        ss::Workbook* target;
+        uint64_t targetSerial;
+        uint32_t c1, c2;
+        int64_t dCol;
+        std::vector<ss::CopiedBlock::Run> runs;  // source rows and how far they move, in order
+        ss::ReferenceMap* map;                   // into another workbook: where its references go
+    };
+    RangeTables(ReferenceState& state, Copy copy);
+    // A formula of source cell (row, col), made ready to be restated (another workbook) or
+    // shifted (the same one).
+    std::string formula(std::string_view text, uint32_t row, uint32_t col) const;
+    // Once the cells are in: the tables carried whole join `target`, the cut ones lend their
+    // look; each table carried either way is noted on `source`.
+    void finish(ss::Worksheet& target, const Worksheet& source);
+
+private:
+    struct Whole {
+        const ss::TableIndex::Entry* entry;
+        std::string name;
+    };
+    ReferenceState& state_;
+    Copy copy_;
+    ss::TableIndex index_;  // the source's tables whose header row still reads as read
+    std::vector<Whole> whole_;
+    std::vector<const ss::TableIndex::Entry*> cut_;
+    std::map<std::string, std::string> renames_;  // lower-case old name -> new (same workbook)
+};
 
 }  // namespace detail
 

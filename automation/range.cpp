@@ -655,6 +655,14 @@ ss::Status Range::Copy(const Range& destination) const {
         }
     }
 
+    // Tables of the source sheet: carried whole, or cut with their look (see RangeTables).
+    std::vector<ss::CopiedBlock::Run> moves;
+    for (const Run& run : runs)
+        moves.push_back({run.first, run.last, int64_t(dr) + run.dest - run.first});
+    detail::RangeTables tables(
+        refs, {&sb, sw.parent_->serial_, &sm, &db, dw.parent_->serial_, c1, c2, dCol,
+               std::move(moves), copyRefs ? &copyRefs->map : nullptr});
+
     std::vector<ss::Row> incoming;
     std::vector<std::pair<uint64_t, ss::Formula>> formulas;
     for (const Run& run : runs) {
@@ -686,9 +694,11 @@ ss::Status Range::Copy(const Range& destination) const {
                         int64_t dRow = int64_t(row.index) - int64_t(src.index);
                         std::optional<std::string> text;
                         if (!sameBook)
-                            text = policy->cellFormula(f->text, sm.name, src.index, it->col);
+                            text = policy->cellFormula(tables.formula(f->text, src.index, it->col),
+                                                       sm.name, src.index, it->col);
                         else if (!refs.valuesOnly)
-                            text = ss::shiftFormula(f->text, dRow, dCol);
+                            text = ss::shiftFormula(tables.formula(f->text, src.index, it->col),
+                                                    dRow, dCol);
                         bool keep = text.has_value();
                         if (keep) g.text = std::move(*text);
                         if (keep && g.array) {
@@ -849,6 +859,8 @@ ss::Status Range::Copy(const Range& destination) const {
         });
         for (ss::CellNote& n : added) dm.notes.push_back(std::move(n));
     }
+
+    tables.finish(dm, sw);
 
     ss::CellRange destArea{dr, dc, drEnd, dcEnd};
     std::erase_if(dm.merges, [&](const ss::CellRange& mg) { return mg.intersects(destArea); });

@@ -358,6 +358,9 @@ void ReferenceState::forgetBook(uint64_t book) {
     std::erase_if(copies, [&](const auto& e) {
         return std::get<0>(e.first) == book || std::get<1>(e.first) == book;
     });
+    sourceTables.erase(book);
+    tableNames.erase(book);
+    looks.erase(book);
 }
 
 namespace {
@@ -412,9 +415,18 @@ void settleCopies(ReferenceState& state, const std::vector<PendingCopy>& group) 
 
     for (const PendingCopy& p : group) {
         std::vector<uint64_t> frozen;
+        // A reference to the formula's own table without its name ("[@Qty]") gets the name,
+        // which the map knows.
+        ss::TableIndex own;
+        if (p.copy->parts) own.add(p.sourceName, ss::sheetTables(*p.copy->parts));
+        auto named = [](const ss::TableIndex::Entry&) { return false; };
         for (auto& [k, f] : p.copy->mutableFormulas()) {
-            auto r = policy.cellFormula(f.text, p.sourceName, ss::Worksheet::keyRow(k),
-                                        ss::Worksheet::keyCol(k));
+            const uint32_t row = ss::Worksheet::keyRow(k), col = ss::Worksheet::keyCol(k);
+            auto r = own.empty() || f.text.find('[') == std::string::npos
+                         ? policy.cellFormula(f.text, p.sourceName, row, col)
+                         : policy.cellFormula(
+                               ss::unstructure(f.text, p.sourceName, row, col, own, named),
+                               p.sourceName, row, col);
             if (r)
                 f.text = std::move(*r);
             else

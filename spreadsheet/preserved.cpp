@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "formula.h"
+#include "table_copy.h"
 #include "utf8.h"
 #include "text/xml_text.h"
 
@@ -922,7 +923,10 @@ void setExtensionList(Worksheet& to, const Node* list, const std::string& namesp
     else
         parts = to.parts ? std::make_shared<SheetParts>(*to.parts) : std::make_shared<SheetParts>();
     if (parts->originName.empty()) parts->originName = to.name;  // its formulas name it so
-    parts->namespaces = namespaces;
+    // Declarations others added to the parts since stay; the list's own are added.
+    for (const auto& [k, v] : declarations(namespaces))
+        if (parts->namespaces.find(" " + k + "=\"") == std::string::npos)
+            parts->namespaces += " " + k + "=\"" + v + "\"";
     auto at = std::find_if(parts->elements.begin(), parts->elements.end(),
                            [](const RawSheetElement& e) { return e.element == "extLst"; });
     if (!list || list->children.empty()) {
@@ -1313,6 +1317,7 @@ RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands) {
 void moveKeptRows(Worksheet& ws, const RowMove& move) {
     moveRowsInPreserved(ws.preserved, move);
     moveExtensionRows(ws, move);
+    moveTableRows(ws, move);
     std::erase_if(ws.notes, [&](CellNote& n) {
         auto moved = move.range(CellRange{n.row, n.col, n.row, n.col});
         if (!moved) return true;

@@ -34,7 +34,8 @@ void moveRowsInPreserved(std::vector<PreservedXml>& preserved, const RowMove& mo
 RowMove rowsInsertedMove(uint32_t at, uint32_t count);
 RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands);
 
-// A row move applied to what a sheet keeps beside its cells: the kept elements and the notes.
+// A row move applied to what a sheet keeps beside its cells: the kept elements, the notes, the
+// extension list and the tables.
 void moveKeptRows(Worksheet& ws, const RowMove& move);
 
 // A block of cells copied: source columns firstCol..lastCol move by dCol; the source rows of

@@ -91,7 +91,7 @@ struct FileMergeRun {
                 &advancedTargets.emplace(sheet, jobs::AppendTarget(*sheet, advanced)).first->second;
         }
         jobs::AppendResult r = dest->append(source, used, fileLabel, source.Name());
-        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
+        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");  // once copied
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
         entry.outcome = jobs::kOutcomeMerged;
@@ -157,7 +157,7 @@ struct FileMergeRun {
                 entry.outputSheet.clear();
                 break;
         }
-        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
+        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");  // once copied
         if (report) report->add(std::move(entry));
     }
 

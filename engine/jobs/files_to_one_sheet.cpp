@@ -58,6 +58,7 @@ struct OneSheetRun {
         const uint32_t rowsAfter = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
         jobs::ReportEntry entry{fileLabel, sheet->Name()};
         entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
+        // What the copies leave of the sheet's parts is named once they are done.
         const std::string where = jobs::printable(file.string()) + " [" + sheet->Name() + "]";
         if (advanced) {
             appendAdvanced(*sheet, facts.usedRange, std::move(entry), file);

@@ -108,8 +108,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     automation::Workbook* source = opened.value();
     jobs::reportReadNotes(host, p, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
-    jobs::LeftBehind leftBehind;  // the pieces are copied as cells
-    if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    jobs::LeftBehind leftBehind;  // the pieces are copied as cells; named once they are
     report.watch(session.application().References(), leftBehind);
     if (!sheet) {
         (void)source->Close(false);
@@ -320,6 +319,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     } else {
         result = "成功拆分出" + num(written) + "个excel文件!";
     }
+    leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     closeAll();
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     host.text(outputs.withNotes(withFailures(result, failed) + session.referencesNote()));

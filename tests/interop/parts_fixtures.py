@@ -72,3 +72,24 @@ def sales_report(path, logo_path, region="华东", scale=1):
     trend.add_series({"name": "收入", "categories": "=Data!$A$2:$A$5", "values": "=Data!$B$2:$B$5"})
     sheet_chart.set_chart(trend)
     wb.close()
+
+
+ORDERS = [["East", 2, 3.5], ["West", 4, 1.25], ["East", 1, 10], ["North", 3, 2]]
+
+
+def orders_book(path, scale=1):
+    """Orders!A1:D6: the table Sales in Medium 9 with banded rows, a total row and a calculated
+    Amount column; F2 and G2 read it by structured references."""
+    wb = xlsxwriter.Workbook(path)
+    ws = wb.add_worksheet("Orders")
+    rows = [[r, q * scale, p] for r, q, p in ORDERS]
+    ws.add_table("A1:D6", {"name": "Sales", "style": "Table Style Medium 9", "total_row": True,
+                           "columns": [{"header": "Region", "total_string": "Total"},
+                                       {"header": "Qty", "total_function": "sum"},
+                                       {"header": "Price"},
+                                       {"header": "Amount", "formula": "=[@[Qty]]*[@[Price]]",
+                                        "total_function": "sum"}],
+                           "data": rows})
+    ws.write_formula("F2", "=SUM(Sales[Amount])", None, sum(q * p for _, q, p in rows))
+    ws.write_formula("G2", "=Sales[[#Totals],[Qty]]", None, sum(q for _, q, _ in rows))
+    wb.close()

@@ -15,7 +15,8 @@ import zipfile
 import openpyxl
 
 sys.path.insert(0, os.path.dirname(__file__))
-from parts_fixtures import png, sales_report  # noqa: E402
+from parts_fixtures import ORDERS, orders_book, png, sales_report  # noqa: E402
+from test_references import Calc  # noqa: E402
 from test_xlsx_schema import schema_for, validate  # noqa: E402
 
 BUILD = os.environ.get("TW_BUILD_DIR", "build")
@@ -207,9 +208,63 @@ class PartsOutputs(unittest.TestCase):
         done = next(i for i, l in enumerate(lines) if l.startswith("成功合并2个工作簿的"))
         left = lines[done + 1]
         self.assertTrue(left.startswith("以下内容未带到输出中："), left)
-        for kind in ("图片 4 个", "图表 4 个", "表格 2 个", "图表工作表 2 个",
+        for kind in ("图片 4 个", "图表 4 个", "图表工作表 2 个",
                      "a.xlsx [Summary]", "b.xlsx [Summary]"):
             self.assertIn(kind, left)
+        self.assertNotIn("表格", left)  # carried: the first whole, the second cut by the header
+
+    def test_tables_through_range_copies(self):
+        """Merged into one sheet, each source's table stays a table under a free name; split by
+        value, the cut table leaves plain cells with its look and formulas that still count."""
+        folder = os.path.join(self.tmp, "orders")
+        os.makedirs(folder)
+        for i in range(3):
+            orders_book(os.path.join(folder, "o%d.xlsx" % i), i + 1)
+        out = os.path.join(self.tmp, "orders_one.xlsx")
+        code, stderr = run("merge-one-sheet", folder, "-o", out)
+        self.assertEqual(code, 0, stderr)
+        self.assertNotIn("表格", stderr)
+        self.check_package(out)
+        sheet = sheet_part(out, "合并Sheet")
+        tables = [read(out, t) for t in rel_targets(out, sheet) if "/tables/" in t]
+        refs = sorted(re.search(r' displayName="([^"]+)" ref="([^"]+)"', t).groups()
+                      for t in tables)
+        self.assertEqual(refs, [("Sales", "A1:D6"), ("Sales_2", "A7:D12"), ("Sales_3", "A13:D18")])
+        ws = openpyxl.load_workbook(out)["合并Sheet"]
+        self.assertEqual(sorted(ws.tables), ["Sales", "Sales_2", "Sales_3"])
+        self.assertEqual(ws["F8"].value, "=SUM(Sales_2[Amount])")
+        self.assertIn("Sales_3[", ws["D14"].value)
+        calc = Calc(os.path.join(self.tmp, "calc")) if shutil.which("soffice") else None
+        if calc:  # each source's formulas read its own table
+            done = calc.recalc([out], os.path.join(self.tmp, "orders_calc"))[0]
+            ws = openpyxl.load_workbook(done, data_only=True)["合并Sheet"]
+            for block, scale in ((0, 1), (6, 2), (12, 3)):
+                amounts = [q * scale * p for _, q, p in ORDERS]
+                self.assertEqual([ws.cell(block + 2 + i, 4).value for i in range(4)], amounts)
+                self.assertEqual(ws.cell(block + 2, 6).value, sum(amounts))
+
+        split = os.path.join(self.tmp, "orders_split")
+        os.makedirs(split)
+        code, stderr = run("split-column", os.path.join(folder, "o1.xlsx"), "-d", split,
+                           "--column", "1")
+        self.assertEqual(code, 0, stderr)
+        self.assertNotIn("表格", stderr)
+        east = os.path.join(split, "East.xlsx")
+        self.check_package(east)
+        self.assertEqual(parts(east, r"xl/tables/.*"), [])
+        ws = openpyxl.load_workbook(east).active
+        self.assertTrue(ws["B1"].font.b)
+        header_fill = ws["B1"].fill.fgColor.rgb
+        self.assertEqual(ws["B1"].fill.fill_type, "solid")
+        # Banded as in the source: rows 2 and 4 of the table are its first stripe.
+        self.assertEqual(ws["B2"].fill.fill_type, "solid")
+        self.assertNotEqual(ws["B2"].fill.fgColor.rgb, header_fill)
+        self.assertEqual([ws["D2"].value, ws["D3"].value], ["=B2*C2", "=B3*C3"])
+        if calc:  # recalculated, the amounts are those of the source
+            done = calc.recalc([east], os.path.join(self.tmp, "orders_calc"))[0]
+            ws = openpyxl.load_workbook(done, data_only=True).active
+            want = [q * 2 * p for r, q, p in ORDERS if r == "East"]
+            self.assertEqual([ws["D2"].value, ws["D3"].value], want)
 
     def test_range_copies_carry_extension_rules_and_sparklines(self):
         import xlsxwriter
