@@ -90,8 +90,8 @@ struct FileMergeRun {
             dest =
                 &advancedTargets.emplace(sheet, jobs::AppendTarget(*sheet, advanced)).first->second;
         }
-        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
         jobs::AppendResult r = dest->append(source, used, fileLabel, source.Name());
+        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
         entry.outcome = jobs::kOutcomeMerged;
@@ -130,7 +130,6 @@ struct FileMergeRun {
         const uint32_t rowsBefore = used.valid() ? used.RowCount() : 0;
         if (options.deleteEmptyKeyRows)
             (void)automation::removeEmptyKeyRows(source, uint32_t(options.keyColumn));
-        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
         const uint32_t rowsAfter = used.valid() ? used.RowCount() : 0;
         entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
         entry.outcome = jobs::kOutcomeMerged;
@@ -158,6 +157,7 @@ struct FileMergeRun {
                 entry.outputSheet.clear();
                 break;
         }
+        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");  // what no copy carried
         if (report) report->add(std::move(entry));
     }
 

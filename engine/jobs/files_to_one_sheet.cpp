@@ -58,7 +58,6 @@ struct OneSheetRun {
         const uint32_t rowsAfter = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
         jobs::ReportEntry entry{fileLabel, sheet->Name()};
         entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
-        leftBehind.cellsOf(*sheet, jobs::printable(file.string()) + " [" + sheet->Name() + "]");
         if (advanced) return appendAdvanced(*sheet, facts.usedRange, std::move(entry), file);
 
         Range used = facts.usedRange;
@@ -97,6 +96,8 @@ struct OneSheetRun {
                                "\n";
                 break;
         }
+        // What hangs off the sheet and no copy carried along.
+        leftBehind.cellsOf(*sheet, jobs::printable(file.string()) + " [" + sheet->Name() + "]");
         if (report) report->add(std::move(entry));
     }
 
@@ -108,6 +109,7 @@ struct OneSheetRun {
     void appendAdvanced(Worksheet& sheet, const Range& used, jobs::ReportEntry entry,
                         const fs::path& file) {
         jobs::AppendResult r = advanced->append(sheet, used, fileLabel, sheet.Name());
+        leftBehind.cellsOf(sheet, jobs::printable(file.string()) + " [" + sheet.Name() + "]");
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
         entry.outcome = jobs::kOutcomeMerged;

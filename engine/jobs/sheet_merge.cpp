@@ -130,8 +130,8 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                     (void)automation::removeEmptyKeyRows(*sheet,
                                                          uint32_t(options.sheetMergeKeyColumn));
                 entry.emptyKeyRowsRemoved = before - std::min(before, used.RowCount());
-                leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
                 jobs::AppendResult r = advanced->append(*sheet, used, fileLabel, sheet->Name());
+                leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
                 entry.rows = r.rows;
                 entry.headerRowsDropped = r.headerRowsDropped;
                 entry.note = jobs::appendNote(r);
@@ -170,7 +170,6 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                 row = uint64_t(targetSheet.Row()) + targetSheet.RowCount() - 1 + offset;
             else
                 column = uint64_t(targetSheet.Column()) + targetSheet.ColumnCount() - 1 + offset;
-            leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
             std::string reason;
             switch (targetSheet.copy(used, row, column, &reason)) {
                 case jobs::BlockCopy::Copied:
@@ -190,6 +189,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                     entry.outputSheet.clear();
                     break;
             }
+            leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");  // what no copy carried
             report.add(std::move(entry));
             host.progress(i, count);
         }

@@ -108,8 +108,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     automation::Workbook* source = opened.value();
     jobs::reportReadNotes(host, p, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
-    jobs::LeftBehind leftBehind;  // the pieces are copied as cells
-    if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    jobs::LeftBehind leftBehind;  // the pieces are copied as cells; named once they are
     report.watch(session.application().References(), leftBehind);
     if (!sheet) {
         (void)source->Close(false);
@@ -308,6 +307,8 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         host.progress(i + 1, n);
     }
 
+    // What hangs off the sheet and none of the copies carried.
+    leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     std::string result;
     if (oneWorkbook) {
         const std::string target = saveDir + "拆分后.xlsx";

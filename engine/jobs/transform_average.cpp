@@ -52,8 +52,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     automation::Workbook* source = opened.value();
     jobs::reportReadNotes(host, nativePath, source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
-    jobs::LeftBehind leftBehind;  // the pieces are copied as cells
-    if (sheet) leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    jobs::LeftBehind leftBehind;  // the pieces are copied as cells; named once they are
     report.watch(session.application().References(), leftBehind);
     if (!sheet) {
         (void)source->Close(false);
@@ -143,6 +142,8 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         (void)book->Close(false);
         host.progress(int(i + 1), int(blocks));
     }
+    // What hangs off the sheet and none of the copies carried.
+    leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     (void)source->Close(false);
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     host.text(outputs.withNotes(withFailures(resultText(), failed) + session.referencesNote()));
