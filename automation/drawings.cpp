@@ -1,6 +1,9 @@
 #include "drawings.h"
 
+#include "spreadsheet/formula.h"
+
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -18,6 +21,36 @@ ss::DrawingSource* SheetDrawings::sourceOf(const Worksheet& sheet) {
 
 void SheetDrawings::rowsMoved(const Worksheet& sheet, const ss::RowMove& move) {
     if (ss::DrawingSource* s = sourceOf(sheet); s && !s->anchors().empty()) s->moveRows(move);
+    if (!sheet.drawings_) sheet.drawings_ = std::make_unique<SheetDrawings>();
+    sheet.drawings_->moved = true;
+}
+
+namespace {
+
+std::string folded(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    return out;
+}
+
+}  // namespace
+
+// A chart formula restated through `map`, unless it names cells of a sheet (other than `home`,
+// whose moves the map describes) whose rows moved since the chart was read.
+std::optional<std::string> SheetDrawings::restate(const Worksheet& from, std::string_view f,
+                                                  const ss::ReferenceMap& map,
+                                                  const std::string& home) {
+    for (const std::string& name : ss::formulaNames(f).sheets) {
+        if (folded(name) == folded(home)) continue;
+        const Sheets& sheets = from.Parent().Sheets();
+        for (int i = 1; i <= sheets.Count(); ++i) {
+            const Worksheet* s = sheets.Item(i);
+            if (s && s->drawings_ && s->drawings_->moved && folded(s->Name()) == folded(name))
+                return std::nullopt;
+        }
+    }
+    return ss::restateFormula(f, map, home);
 }
 
 void SheetDrawings::copy(const Worksheet& from, Worksheet& to, const ss::CopiedBlock& block,
@@ -34,7 +67,7 @@ void SheetDrawings::copy(const Worksheet& from, Worksheet& to, const ss::CopiedB
             uint32_t uncovered = 0;
             std::string xml = ss::restateChart(
                 *chart.source->data,
-                [&](std::string_view f) { return ss::restateFormula(f, *map, home); }, &uncovered);
+                [&](std::string_view f) { return restate(from, f, *map, home); }, &uncovered);
             if (uncovered >= chart.uncovered) continue;
             chart.uncovered = uncovered;
             chart.part->data = std::make_shared<const std::string>(std::move(xml));
@@ -77,8 +110,8 @@ void SheetDrawings::copy(const Worksheet& from, Worksheet& to, const ss::CopiedB
         map = &local;
     }
     const std::string home = sm.name;
-    auto restate = [&](std::string_view f) { return ss::restateFormula(f, *map, home); };
-    for (ss::CarriedAnchor& c : ss::carryAnchors(*source, block, dm, target.target, restate)) {
+    auto restateHere = [&](std::string_view f) { return restate(from, f, *map, home); };
+    for (ss::CarriedAnchor& c : ss::carryAnchors(*source, block, dm, target.target, restateHere)) {
         from.noteCarried(ss::anchorKindName(c.kind), c.item);
         // Charts whose formulas name the rows as read can be restated again later.
         if (map == &local) continue;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +24,9 @@ struct SheetDrawings {
     // their data, say) restate them again.
     uint64_t chartsFrom = 0;
     std::vector<std::pair<ss::CarriedChart, std::string>> charts;
+    // Rows of the sheet were inserted or deleted since it was read: charts of other sheets that
+    // name its cells (by the rows as read) cannot be restated through where its rows went.
+    bool moved = false;
 
     // The sheet's rows moved: its anchors follow (the drawing is read first if need be).
     static void rowsMoved(const Worksheet& sheet, const ss::RowMove& move);
@@ -34,6 +38,8 @@ struct SheetDrawings {
 
 private:
     static ss::DrawingSource* sourceOf(const Worksheet& sheet);
+    static std::optional<std::string> restate(const Worksheet& from, std::string_view f,
+                                              const ss::ReferenceMap& map, const std::string& home);
 };
 
 }  // namespace automation::detail

@@ -268,6 +268,16 @@ class PartsOutputs(unittest.TestCase):
         self.assertEqual(self.check_charts_plot_their_data(out, "合并Sheet"), 12)
         self.assertTrue(all(f.startswith("'合并Sheet'!") for f in chart_formulas(out, "合并Sheet")))
         self.check_package(out)
+
+        # Header rows taken once: the later sources lose their first rows before the copy, and
+        # the charts that come along still read their own data (the table's rows moved up), or
+        # show the values they showed (Data lost its header row: its rows as read are gone).
+        moved = os.path.join(self.tmp, "labelled_header.xlsx")
+        code, stderr = run("merge-one-sheet", folder, "-o", moved, "--header-rows", "1")
+        self.assertEqual(code, 0, stderr)
+        self.assertEqual(self.check_charts_plot_their_data(moved, "合并Sheet"), 4)
+        self.assertEqual(len(parts(moved, r"xl/charts/chart\d+\.xml")), 3)
+        self.check_package(moved)
         if shutil.which("soffice") and shutil.which("pdftotext"):
             pdf_dir = os.path.join(self.tmp, "pdf_one")
             subprocess.run(["soffice", "--headless",
