@@ -467,6 +467,7 @@ DrawingSource::DrawingSource(std::shared_ptr<const PackagePart> drawing)
     : drawing_(std::move(drawing)) {
     const std::string_view xml = *drawing_->data;
     anchors_ = drawingAnchors(xml);
+    for (const PartLink& l : drawing_->links) links_.emplace(l.id, &l);
     now_.resize(anchors_.size());
     for (size_t i = 0; i < anchors_.size(); ++i) {
         now_[i].fromRow = anchors_[i].fromRow;
@@ -745,20 +746,17 @@ std::vector<CarriedAnchor> carryAnchors(const DrawingSource& source, const Copie
         std::vector<std::unique_ptr<PartLink>> made;
         std::vector<CarriedChart> charts;
         auto link = [&](const std::string& id) -> const PartLink* {
-            for (const PartLink& l : part.links) {
-                if (l.id != id) continue;
-                if (!l.part || !endsWith(l.part->contentType, "drawingml.chart+xml")) return &l;
-                // A chart of its own, plotting where its data landed.
-                CarriedChart made1{std::make_shared<PackagePart>(*l.part), l.part};
-                made1.part->data = std::make_shared<const std::string>(
-                    restateChart(*l.part->data, restate, &made1.uncovered));
-                auto c = std::make_unique<PartLink>(l);
-                c->part = made1.part;
-                charts.push_back(std::move(made1));
-                made.push_back(std::move(c));
-                return made.back().get();
-            }
-            return nullptr;
+            const PartLink* l = source.link(id);
+            if (!l || !l->part || !endsWith(l->part->contentType, "drawingml.chart+xml")) return l;
+            // A chart of its own, plotting where its data landed.
+            CarriedChart chart{std::make_shared<PackagePart>(*l->part), l->part};
+            chart.part->data = std::make_shared<const std::string>(
+                restateChart(*l->part->data, restate, &chart.uncovered));
+            auto c = std::make_unique<PartLink>(*l);
+            c->part = chart.part;
+            charts.push_back(std::move(chart));
+            made.push_back(std::move(c));
+            return made.back().get();
         };
         if (target.add(xml.substr(a.begin, a.end - a.begin), place, source, link))
             carried.push_back({a.kind, uint32_t(p.i), std::move(charts)});

@@ -76,6 +76,10 @@ public:
     const std::set<std::string>& relPrefixes() const { return relPrefixes_; }
     std::string_view head() const { return head_; }  // XML declaration and root start tag
     std::string_view tail() const { return tail_; }  // the root's end tag
+    const PartLink* link(const std::string& id) const {
+        auto it = links_.find(id);
+        return it == links_.end() ? nullptr : it->second;
+    }
 
     struct Now {
         uint32_t fromRow = 0, toRow = 0;
@@ -91,6 +95,7 @@ private:
     std::vector<Now> now_;
     std::vector<size_t> byRow_;  // cell anchors by current top row
     std::vector<RowMove> moves_;
+    std::map<std::string, const PartLink*> links_;  // the part's relationships by id
     std::map<std::string, std::string> rootNs_;
     std::set<std::string> relPrefixes_;
     std::string head_, tail_;
