@@ -308,6 +308,7 @@ class PartsOutputs(unittest.TestCase):
                 f.write(data)
             ws.insert_image(i + 1, 3, path)
         ws.insert_image(0, 5, self.logo)  # in the header row, right of the copied columns
+        ws.insert_textbox(3, 1, "香蕉到货", {"width": 120, "height": 30})  # on 香蕉's row
         wb.close()
         out_dir = os.path.join(self.tmp, "products_out")
         os.makedirs(out_dir)
@@ -331,7 +332,10 @@ class PartsOutputs(unittest.TestCase):
                 with zipfile.ZipFile(path) as z:
                     shown = [z.read("xl/" + targets[b].replace("../", "")) for b in blips]
                 self.assertEqual(shown, [pictures[n] for n in names])
+                self.assertEqual(drawing.count("<xdr:sp>") + drawing.count("<xdr:sp "),
+                                 1 if kind == "水果" else 0)
                 self.check_package(path)
+        self.assertNotIn("形状", stderr)
 
     def test_page_setup_of_xlsx_and_xls_sources(self):
         folder = os.path.join(self.tmp, "page")
