@@ -15,7 +15,9 @@ ss::DrawingSource* SheetDrawings::sourceOf(const Worksheet& sheet) {
     if (!drawing) return nullptr;
     if (!sheet.drawings_) sheet.drawings_ = std::make_unique<SheetDrawings>();
     std::unique_ptr<ss::DrawingSource>& s = sheet.drawings_->source;
-    if (!s || s->drawing() != drawing) s = std::make_unique<ss::DrawingSource>(std::move(drawing));
+    // A sheet that range copies added anchors to since is read again.
+    if (!s || s->drawing() != drawing || s->readSize() != drawing->data->size())
+        s = std::make_unique<ss::DrawingSource>(std::move(drawing));
     return s.get();
 }
 

@@ -466,6 +466,7 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
 DrawingSource::DrawingSource(std::shared_ptr<const PackagePart> drawing)
     : drawing_(std::move(drawing)) {
     const std::string_view xml = *drawing_->data;
+    readSize_ = xml.size();
     anchors_ = drawingAnchors(xml);
     for (const PartLink& l : drawing_->links) links_.emplace(l.id, &l);
     now_.resize(anchors_.size());

@@ -58,6 +58,8 @@ public:
     explicit DrawingSource(std::shared_ptr<const PackagePart> drawing);
 
     const std::shared_ptr<const PackagePart>& drawing() const { return drawing_; }
+    // The length of the part's XML when it was read (a destination's drawing grows).
+    size_t readSize() const { return readSize_; }
     const std::vector<DrawingAnchor>& anchors() const { return anchors_; }
     // Whether the anchor's rows were all deleted.
     bool gone(size_t i) const { return now_[i].gone; }
@@ -99,6 +101,7 @@ private:
     std::map<std::string, std::string> rootNs_;
     std::set<std::string> relPrefixes_;
     std::string head_, tail_;
+    size_t readSize_ = 0;
 };
 
 // The drawing of a destination sheet that range copies add anchors to. The first copy gives the
