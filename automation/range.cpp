@@ -799,27 +799,31 @@ ss::Status Range::Copy(const Range& destination) const {
     }
     for (auto& [k, f] : formulas) dformulas.insert_or_assign(k, std::move(f));
 
-    // Conditional formats, data validation and hyperlinks of the copied cells go along.
+    // Conditional formats, data validation and hyperlinks of the copied cells go along, and so
+    // do the 2010 extensions (data bars, icon sets, validations, sparklines).
+    ss::CopiedBlock block;
+    block.firstCol = c1;
+    block.lastCol = c2;
+    block.dCol = dCol;
+    for (const Run& run : runs)
+        block.runs.push_back({run.first, run.last, int64_t(dr) + run.dest - run.first});
+    auto keptRestater = [&](ss::KeptText kind, std::string_view f, int64_t dRow,
+                            int64_t dCol) -> std::optional<std::string> {
+        if (!sameBook) return policy->kept(kind, f, sm.name);
+        if (kind == ss::KeptText::LinkLocation) return std::string(f);
+        return ss::shiftFormula(f, dRow, dCol);
+    };
     if (!sm.preserved.empty() || !dm.preserved.empty()) {
-        ss::CopiedBlock block;
-        block.firstCol = c1;
-        block.lastCol = c2;
-        block.dCol = dCol;
-        for (const Run& run : runs)
-            block.runs.push_back({run.first, run.last, int64_t(dr) + run.dest - run.first});
         std::vector<uint32_t> dxf;
         const bool formats = std::any_of(sm.preserved.begin(), sm.preserved.end(), [](auto& p) {
             return p.element == "conditionalFormatting";
         });
         if (!sameBook && formats) dxf = detail::dxfMap(sb, db);
-        ss::copyPreserved(sm, dm, block, sameBook ? nullptr : &dxf,
-                          [&](ss::KeptText kind, std::string_view f, int64_t dRow,
-                              int64_t dCol) -> std::optional<std::string> {
-                              if (!sameBook) return policy->kept(kind, f, sm.name);
-                              if (kind == ss::KeptText::LinkLocation) return std::string(f);
-                              return ss::shiftFormula(f, dRow, dCol);
-                          });
+        ss::copyPreserved(sm, dm, block, sameBook ? nullptr : &dxf, keptRestater);
     }
+    if (sm.parts || dm.parts)
+        for (uint32_t item : ss::copyExtensions(sm, dm, block, keptRestater))
+            sw.noteCarried("扩展规则与迷你图", item);
 
     // Notes on the copied cells replace those of the area.
     if (!sm.notes.empty() || !dm.notes.empty()) {

@@ -6,6 +6,7 @@
 #include "internal.h"
 #include "spreadsheet/formula.h"
 #include "spreadsheet/parts.h"
+#include "spreadsheet/text/xml_text.h"
 
 namespace automation {
 
@@ -37,28 +38,6 @@ std::string lower(std::string_view s) {
     std::string out(s);
     for (char& c : out)
         if (c >= 'A' && c <= 'Z') c = char(c + 32);
-    return out;
-}
-
-std::string unescapeXml(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '&') {
-            static const std::pair<std::string_view, char> kEntities[] = {
-                {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-            bool done = false;
-            for (const auto& [e, c] : kEntities)
-                if (s.substr(i, e.size()) == e) {
-                    out += c;
-                    i += e.size() - 1;
-                    done = true;
-                    break;
-                }
-            if (done) continue;
-        }
-        out += s[i];
-    }
     return out;
 }
 
@@ -119,7 +98,7 @@ std::vector<std::string> keptFormulaTexts(const std::vector<ss::PreservedXml>& p
                     at += open.size();
                     size_t end = x.find('<', at);
                     if (end == std::string::npos) break;
-                    out.push_back(unescapeXml(std::string_view(x).substr(at, end - at)));
+                    out.push_back(ss::xml::unescape(std::string_view(x).substr(at, end - at)));
                 }
             }
         } else {
@@ -128,7 +107,7 @@ std::vector<std::string> keptFormulaTexts(const std::vector<ss::PreservedXml>& p
                 at += kLoc.size();
                 size_t end = x.find('"', at);
                 if (end == std::string::npos) break;
-                out.push_back(unescapeXml(std::string_view(x).substr(at, end - at)));
+                out.push_back(ss::xml::unescape(std::string_view(x).substr(at, end - at)));
             }
         }
     }

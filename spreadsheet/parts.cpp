@@ -14,6 +14,20 @@ bool endsWith(std::string_view s, std::string_view tail) {
 
 }  // namespace
 
+uint32_t extensionItems(std::string_view extLst) {
+    uint32_t n = 0;
+    for (size_t at = extLst.find('<'); at != std::string_view::npos;
+         at = extLst.find('<', at + 1)) {
+        const size_t end = extLst.find_first_of(" />", at + 1);
+        if (end == std::string_view::npos) break;
+        std::string_view name = extLst.substr(at + 1, end - at - 1);
+        if (const size_t colon = name.find(':'); colon != std::string_view::npos)
+            name = name.substr(colon + 1);
+        n += name == "conditionalFormatting" || name == "dataValidation" || name == "sparkline";
+    }
+    return n;
+}
+
 std::map<std::string, uint32_t> describeParts(const SheetParts& parts) {
     std::map<std::string, uint32_t> out;
     std::set<const PackagePart*> seen;
@@ -44,7 +58,8 @@ std::map<std::string, uint32_t> describeParts(const SheetParts& parts) {
             if (l.part) todo.push_back(l.part.get());
     }
     for (const RawSheetElement& e : parts.elements)
-        if (e.element == "extLst") ++out["扩展规则与迷你图"];
+        if (e.element == "extLst")
+            if (uint32_t n = extensionItems(e.xml)) out["扩展规则与迷你图"] += n;
     if (!parts.chartsheetXml.empty()) ++out["图表工作表"];
     return out;
 }

@@ -65,6 +65,10 @@ struct SheetParts {
 // (in the words the job texts use), for the reports of jobs that cannot carry them.
 std::map<std::string, uint32_t> describeParts(const SheetParts& parts);
 
+// The items of an extension list a copy of cells can carry one by one: 2010 conditional
+// formats, data validations and sparklines.
+uint32_t extensionItems(std::string_view extLst);
+
 // The names of the tables a sheet carries, as its parts give them.
 std::vector<std::string> tableNames(const SheetParts& parts);
 

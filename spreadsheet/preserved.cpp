@@ -7,7 +7,7 @@
 
 #include "formula.h"
 #include "utf8.h"
-#include "xlsx/xml_util.h"
+#include "text/xml_text.h"
 
 namespace ss {
 
@@ -97,45 +97,10 @@ void write(const Node& n, std::string& out) {
     out += '>';
 }
 
-// Undoes the writer's escaping: the five named entities and character references.
-std::string unescape(std::string_view s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '&') {
-            static const std::pair<std::string_view, char> kEntities[] = {
-                {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-            bool done = false;
-            for (const auto& [e, c] : kEntities)
-                if (s.substr(i, e.size()) == e) {
-                    out += c;
-                    i += e.size() - 1;
-                    done = true;
-                    break;
-                }
-            const size_t semi = s.find(';', i);
-            if (!done && s.substr(i, 2) == "&#" && semi != std::string_view::npos &&
-                semi - i <= 10) {
-                const bool hex = s.substr(i, 3) == "&#x";
-                uint32_t v = 0;
-                const char* from = s.data() + i + (hex ? 3 : 2);
-                auto [end, ec] = std::from_chars(from, s.data() + semi, v, hex ? 16 : 10);
-                if (ec == std::errc() && end == s.data() + semi && v > 0 && v <= 0x10FFFF) {
-                    appendUtf8(out, char32_t(v));
-                    i = semi;
-                    done = true;
-                }
-            }
-            if (done) continue;
-        }
-        out += s[i];
-    }
-    return out;
-}
-
 // Escapes as the reader's capture does, so that equal texts stay equal.
 std::string escape(std::string_view s, bool attribute = false) {
     std::string out;
-    xlsx::appendEscaped(out, s, attribute);
+    xml::appendXstring(out, s, attribute);
     return out;
 }
 
@@ -279,7 +244,7 @@ struct Mover {
     void moveFormulas(Node& n, const Restate& r) const {
         for (auto& c : n.children)
             if (c->name == "formula" || c->name == "formula1" || c->name == "formula2") {
-                std::string f = unescape(c->text);
+                std::string f = xml::unescape(c->text);
                 if (r.before) f = shiftFormula(f, r.before, 0);
                 f = move.formula(f);
                 if (r.after) f = shiftFormula(f, r.after, 0);
@@ -409,7 +374,7 @@ void restate(Node& n, int64_t dRow, int64_t dCol) {
     if (!dRow && !dCol) return;
     for (auto& c : n.children) {
         if (c->name == "formula" || c->name == "formula1" || c->name == "formula2")
-            c->text = escape(shiftFormula(unescape(c->text), dRow, dCol));
+            c->text = escape(shiftFormula(xml::unescape(c->text), dRow, dCol));
         else if (c->name == "cfRule")
             restate(*c, dRow, dCol);
     }
@@ -420,7 +385,7 @@ void restate(Node& n, int64_t dRow, int64_t dCol) {
 // is refused goes from its conditional format, which goes when no rule is left.
 bool restateTexts(Node& n, int64_t dRow, int64_t dCol, const KeptRestater& restater) {
     auto one = [&](std::string& text, KeptText kind, bool attribute) {
-        auto r = restater(kind, unescape(text), dRow, dCol);
+        auto r = restater(kind, xml::unescape(text), dRow, dCol);
         if (!r) return false;
         text = escape(*r, attribute);
         return true;
@@ -460,7 +425,7 @@ bool clearArea(Node& n, const CellRange& area) {
     const bool hyperlink = n.name == "hyperlink";
     std::string* list = attrOf(n, hyperlink ? "ref" : "sqref");
     if (!list) return true;
-    RangeList l = parseList(unescape(*list));
+    RangeList l = parseList(xml::unescape(*list));
     if (l.ranges.empty()) return true;
     bool touched = false;
     for (const CellRange& r : l.ranges) touched = touched || r.intersects(area);
@@ -502,7 +467,7 @@ std::vector<std::unique_ptr<Node>> copiesOf(const Node& n, const CopiedBlock& b,
     Node& m = const_cast<Node&>(n);
     const std::string* list = attrOf(m, hyperlink ? "ref" : "sqref");
     if (!list) return out;
-    const RangeList l = parseList(unescape(*list));
+    const RangeList l = parseList(xml::unescape(*list));
     if (l.ranges.empty()) return out;
     const auto oldTop = topLeft(l.ranges);
     for (const CopiedBlock::Run& run : b.runs) {
@@ -745,6 +710,385 @@ void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& bloc
         }
         appendChildren(dest, added, validations);
     }
+}
+
+// ---- 2010 extensions ----------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kExtFormats = "{78C0D931-6437-407d-A8EE-F0AAD7539E65}";
+constexpr std::string_view kExtValidations = "{CCE6A557-97BC-4b89-ADB6-D9C93CAAB3DF}";
+constexpr std::string_view kExtSparklines = "{05C60535-1F16-4fd2-B633-F4F36F0B64E0}";
+
+std::string_view localOf(std::string_view name) {
+    const size_t colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+Node* childNamed(Node& n, std::string_view local) {
+    for (auto& c : n.children)
+        if (localOf(c->name) == local) return c.get();
+    return nullptr;
+}
+
+// The extension list keeps its texts as the package reader captured them: plain XML escapes.
+std::string plainEscape(std::string_view s) {
+    std::string out;
+    xml::appendEscaped(out, s);
+    return out;
+}
+
+// Calls f on every formula (local name "f") under n.
+template <class F>
+void eachFormula(Node& n, F f) {
+    for (auto& c : n.children) {
+        if (localOf(c->name) == "f")
+            f(*c);
+        else
+            eachFormula(*c, f);
+    }
+}
+
+// Formulas of an extension rule or validation restated for a top left cell (dRow, dCol) away.
+void restateExt(Node& n, int64_t dRow, int64_t dCol) {
+    if (!dRow && !dCol) return;
+    eachFormula(
+        n, [&](Node& f) { f.text = plainEscape(shiftFormula(xml::unescape(f.text), dRow, dCol)); });
+}
+
+// The ranges of an element whose list is its child <xm:sqref>.
+RangeList extRanges(Node& n) {
+    Node* sq = childNamed(n, "sqref");
+    return sq ? parseList(xml::unescape(sq->text)) : RangeList{};
+}
+
+void setExtRanges(Node& n, const RangeList& l) {
+    if (Node* sq = childNamed(n, "sqref")) sq->text = plainEscape(listText(l));
+}
+
+// Restates the texts of a copied extension element for a piece that moves by (dRow, dCol);
+// false when the element is to go. A rule whose formula is refused goes from its format.
+bool restateExtTexts(Node& n, int64_t dRow, int64_t dCol, const KeptRestater& restater) {
+    auto one = [&](Node& f, KeptText kind) {
+        auto r = restater(kind, xml::unescape(f.text), dRow, dCol);
+        if (!r) return false;
+        f.text = plainEscape(*r);
+        return true;
+    };
+    const std::string_view local = localOf(n.name);
+    if (local == "conditionalFormatting") {
+        std::vector<std::unique_ptr<Node>> kept;
+        bool rules = false;
+        for (auto& c : n.children) {
+            if (localOf(c->name) != "cfRule") {
+                kept.push_back(std::move(c));
+                continue;
+            }
+            bool ok = true;
+            eachFormula(*c, [&](Node& f) { ok = ok && one(f, KeptText::RuleFormula); });
+            if (ok) {
+                rules = true;
+                kept.push_back(std::move(c));
+            }
+        }
+        n.children = std::move(kept);
+        return rules;
+    }
+    if (local == "dataValidation") {
+        const std::string* type = attrOf(n, "type");
+        const bool list = type && *type == "list";
+        for (auto& c : n.children) {
+            const std::string_view cl = localOf(c->name);
+            if (cl != "formula1" && cl != "formula2") continue;
+            const KeptText kind =
+                list && cl == "formula1" ? KeptText::ValidationList : KeptText::ValidationFormula;
+            bool ok = true;
+            eachFormula(*c, [&](Node& f) { ok = ok && one(f, kind); });
+            if (!ok) return false;
+        }
+        return true;
+    }
+    if (local == "sparkline") {
+        bool ok = true;
+        eachFormula(n, [&](Node& f) { ok = ok && one(f, KeptText::RuleFormula); });
+        return ok;
+    }
+    return true;
+}
+
+// Copies of an extension element (ranges in its sqref child) for each run of the block.
+std::vector<std::unique_ptr<Node>> extCopiesOf(const Node& n, const CopiedBlock& b,
+                                               const KeptRestater& restater) {
+    std::vector<std::unique_ptr<Node>> out;
+    const RangeList l = extRanges(const_cast<Node&>(n));
+    if (l.ranges.empty()) return out;
+    const bool sparkline = localOf(n.name) == "sparkline";
+    const auto oldTop = topLeft(l.ranges);
+    for (const CopiedBlock::Run& run : b.runs) {
+        const CopiedBlock::Run still{run.first, run.last, 0};
+        std::vector<CellRange> inSource =
+            landed(l.ranges, CopiedBlock{b.firstCol, b.lastCol, 0, {}}, still);
+        if (inSource.empty()) continue;
+        auto c = clone(n);
+        if (!sparkline) {  // a sparkline's data does not move with the cell that shows it
+            const auto pieceTop = topLeft(inSource);
+            restateExt(*c, int64_t(pieceTop.first) - int64_t(oldTop.first),
+                       int64_t(pieceTop.second) - int64_t(oldTop.second));
+        }
+        if (!restateExtTexts(*c, run.dRow, b.dCol, restater)) continue;
+        setExtRanges(*c, {landed(inSource, b, run), {}});
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+// Takes `area` out of an extension element's ranges; false when nothing is left of them.
+bool clearExtArea(Node& n, const CellRange& area) {
+    RangeList l = extRanges(n);
+    if (l.ranges.empty()) return true;
+    if (std::none_of(l.ranges.begin(), l.ranges.end(),
+                     [&](const CellRange& r) { return r.intersects(area); }))
+        return true;
+    if (localOf(n.name) == "sparkline") return false;  // its one cell is overwritten
+    const auto oldTop = topLeft(l.ranges);
+    std::vector<CellRange> rest;
+    for (const CellRange& r : l.ranges)
+        for (const CellRange& p : subtract(r, area)) rest.push_back(p);
+    if (rest.empty()) return false;
+    const auto newTop = topLeft(rest);
+    restateExt(n, int64_t(newTop.first) - int64_t(oldTop.first),
+               int64_t(newTop.second) - int64_t(oldTop.second));
+    l.ranges = std::move(rest);
+    setExtRanges(n, l);
+    return true;
+}
+
+// Whether `c` continues `e` (the same rule or validation seen from e's top left cell); then
+// e takes c's ranges.
+bool extendExt(Node& e, const Node& c) {
+    if (e.name != c.name || e.attrs != c.attrs) return false;
+    RangeList el = extRanges(e);
+    const RangeList cl = extRanges(const_cast<Node&>(c));
+    if (el.ranges.empty() || cl.ranges.empty() || !el.other.empty()) return false;
+    const auto et = topLeft(el.ranges), ct = topLeft(cl.ranges);
+    if (ct.first < et.first || ct.second < et.second) return false;
+    auto probe = clone(c);
+    restateExt(*probe, int64_t(et.first) - int64_t(ct.first),
+               int64_t(et.second) - int64_t(ct.second));
+    setExtRanges(*probe, el);
+    if (text(*probe) != text(e)) return false;
+    for (const CellRange& r : cl.ranges) {
+        CellRange& last = el.ranges.back();
+        if (last.firstCol == r.firstCol && last.lastCol == r.lastCol &&
+            last.lastRow + 1 == r.firstRow)
+            last.lastRow = r.lastRow;
+        else
+            el.ranges.push_back(r);
+    }
+    setExtRanges(e, el);
+    return true;
+}
+
+void setCount(Node& n) {
+    if (std::string* count = attrOf(n, "count")) *count = std::to_string(n.children.size());
+}
+
+Node* extOf(Node& root, std::string_view uri) {
+    for (auto& e : root.children)
+        if (const std::string* u = attrOf(*e, "uri"); u && *u == uri) return e.get();
+    return nullptr;
+}
+
+// Namespace declarations ("xmlns:p", value) of a root's text.
+std::vector<std::pair<std::string, std::string>> declarations(std::string_view s) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (size_t at = s.find("xmlns:"); at != std::string_view::npos; at = s.find("xmlns:", at)) {
+        const size_t eq = s.find("=\"", at), end = eq == std::string_view::npos
+                                                       ? std::string_view::npos
+                                                       : s.find('"', eq + 2);
+        if (end == std::string_view::npos) break;
+        out.emplace_back(std::string(s.substr(at, eq - at)),
+                         std::string(s.substr(eq + 2, end - eq - 2)));
+        at = end;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
+                                     const KeptRestater& restater) {
+    auto extOfParts = [](const SheetParts* p) -> const RawSheetElement* {
+        if (!p) return nullptr;
+        for (const RawSheetElement& e : p->elements)
+            if (e.element == "extLst") return &e;
+        return nullptr;
+    };
+    const std::shared_ptr<const SheetParts> sourceParts = from.parts;  // `from` may be `to`
+    const RawSheetElement* sourceExt = extOfParts(sourceParts.get());
+    const RawSheetElement* destExt = extOfParts(to.parts.get());
+    std::vector<uint32_t> carried;
+    if (block.runs.empty() || (!sourceExt && !destExt)) return carried;
+
+    std::unique_ptr<Node> dest = destExt ? parseWhole(destExt->xml) : nullptr;
+    if (destExt && !dest) return carried;  // not ours to edit
+    bool changed = false;
+
+    // The destination area loses what it had.
+    if (dest) {
+        for (const CopiedBlock::Run& run : block.runs) {
+            const CellRange area{uint32_t(int64_t(run.first) + run.dRow),
+                                 uint32_t(int64_t(block.firstCol) + block.dCol),
+                                 uint32_t(int64_t(run.last) + run.dRow),
+                                 uint32_t(int64_t(block.lastCol) + block.dCol)};
+            for (auto& ext : dest->children) {
+                for (auto& list : ext->children) {
+                    const std::string_view l = localOf(list->name);
+                    if (l == "conditionalFormattings" || l == "dataValidations") {
+                        const size_t before = list->children.size();
+                        std::erase_if(list->children, [&](std::unique_ptr<Node>& c) {
+                            return !clearExtArea(*c, area);
+                        });
+                        changed = changed || before != list->children.size();
+                        setCount(*list);
+                    } else if (l == "sparklineGroups") {
+                        for (auto& g : list->children)
+                            if (Node* sl = childNamed(*g, "sparklines")) {
+                                const size_t before = sl->children.size();
+                                std::erase_if(sl->children, [&](std::unique_ptr<Node>& c) {
+                                    return !clearExtArea(*c, area);
+                                });
+                                changed = changed || before != sl->children.size();
+                            }
+                        std::erase_if(list->children, [](const std::unique_ptr<Node>& g) {
+                            Node* sl = childNamed(*g, "sparklines");
+                            return sl && sl->children.empty();
+                        });
+                    }
+                }
+            }
+        }
+    }
+
+    // Then the source's, for where they land.
+    std::unique_ptr<Node> source = sourceExt ? parseWhole(sourceExt->xml) : nullptr;
+    bool added = false;
+    std::string namespaces = to.parts ? to.parts->namespaces : std::string();
+    if (source) {
+        // The prefixes the source's extensions use must mean the same in the destination.
+        const auto have = declarations(namespaces);
+        std::string missing;
+        bool clash = false;
+        for (const auto& [k, v] : declarations(sourceParts->namespaces)) {
+            auto it =
+                std::find_if(have.begin(), have.end(), [&](const auto& h) { return h.first == k; });
+            if (it == have.end())
+                missing += " " + k + "=\"" + v + "\"";
+            else
+                clash = clash || it->second != v;
+        }
+        if (clash)
+            source.reset();
+        else
+            namespaces += missing;
+    }
+    if (source) {
+        if (!dest) dest = std::make_unique<Node>(Node{source->name, {}, {}, {}});
+        uint32_t item = 0;  // the source's items, as extensionItems counts them
+        for (const std::string_view uri : {kExtFormats, kExtValidations, kExtSparklines}) {
+            Node* se = extOf(*source, uri);
+            if (!se) continue;
+            Node* de = extOf(*dest, uri);
+            for (auto& list : se->children) {
+                const std::string_view l = localOf(list->name);
+                std::vector<std::unique_ptr<Node>> copies;
+                if (l == "sparklineGroups") {
+                    for (auto& g : list->children) {
+                        Node* sl = childNamed(*g, "sparklines");
+                        if (!sl) continue;
+                        auto cg = clone(*g);
+                        Node* csl = childNamed(*cg, "sparklines");
+                        csl->children.clear();
+                        for (auto& spark : sl->children) {
+                            const uint32_t id = item++;
+                            for (auto& c : extCopiesOf(*spark, block, restater)) {
+                                csl->children.push_back(std::move(c));
+                                if (carried.empty() || carried.back() != id) carried.push_back(id);
+                            }
+                        }
+                        if (!csl->children.empty()) copies.push_back(std::move(cg));
+                    }
+                } else if (l == "conditionalFormattings" || l == "dataValidations") {
+                    for (auto& c : list->children) {
+                        const uint32_t id = item++;
+                        for (auto& k : extCopiesOf(*c, block, restater)) {
+                            copies.push_back(std::move(k));
+                            if (carried.empty() || carried.back() != id) carried.push_back(id);
+                        }
+                    }
+                }
+                if (copies.empty()) continue;
+                added = true;
+                if (!de) {
+                    auto e = clone(*se);
+                    e->children.clear();
+                    dest->children.push_back(std::move(e));
+                    de = dest->children.back().get();
+                }
+                Node* dl = childNamed(*de, l);
+                if (!dl) {
+                    auto e = clone(*list);
+                    e->children.clear();
+                    de->children.push_back(std::move(e));
+                    dl = de->children.back().get();
+                }
+                for (auto& c : copies) {
+                    // A sparkline group stays a group of its own (its axes may be shared by
+                    // its sparklines); a rule or validation may continue one copied before.
+                    bool joined = false;
+                    int looked = 0;
+                    if (l != "sparklineGroups")
+                        for (auto it = dl->children.rbegin();
+                             !joined && it != dl->children.rend() && looked < 64; ++it, ++looked)
+                            joined = extendExt(**it, *c);
+                    if (!joined) dl->children.push_back(std::move(c));
+                }
+                setCount(*dl);
+            }
+        }
+    }
+    if (!added && !changed) return carried;
+
+    // Lists and extensions left empty go; then the destination's parts take the new list.
+    if (dest) {
+        for (auto& ext : dest->children)
+            std::erase_if(ext->children, [](const std::unique_ptr<Node>& list) {
+                const std::string_view l = localOf(list->name);
+                return (l == "conditionalFormattings" || l == "dataValidations" ||
+                        l == "sparklineGroups") &&
+                       list->children.empty();
+            });
+        std::erase_if(dest->children,
+                      [](const std::unique_ptr<Node>& e) { return e->children.empty(); });
+    }
+    std::shared_ptr<SheetParts> parts;
+    if (to.parts && to.parts.use_count() == 1)  // only this sheet holds it: edit in place
+        parts = std::const_pointer_cast<SheetParts>(to.parts);
+    else
+        parts = to.parts ? std::make_shared<SheetParts>(*to.parts) : std::make_shared<SheetParts>();
+    if (parts->originName.empty()) parts->originName = to.name;  // its formulas name it so
+    parts->namespaces = std::move(namespaces);
+    auto at = std::find_if(parts->elements.begin(), parts->elements.end(),
+                           [](const RawSheetElement& e) { return e.element == "extLst"; });
+    if (!dest || dest->children.empty()) {
+        if (at != parts->elements.end()) parts->elements.erase(at);
+    } else if (at != parts->elements.end()) {
+        at->xml = text(*dest);
+    } else {
+        parts->elements.push_back({"extLst", text(*dest)});
+    }
+    to.parts = std::move(parts);
+    return carried;
 }
 
 void restatePreserved(std::vector<PreservedXml>& preserved, const KeptRestater& restater) {

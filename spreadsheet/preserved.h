@@ -70,6 +70,16 @@ using KeptRestater = std::function<std::optional<std::string>(KeptText, std::str
 void copyPreserved(const Worksheet& from, Worksheet& to, const CopiedBlock& block,
                    const std::vector<uint32_t>* dxf, const KeptRestater& restate);
 
+// What a copy of a block does to the 2010 extensions of the sheets (conditional formats such as
+// data bars and icon sets, data validation, sparklines, kept in the extension list of
+// `Worksheet::parts`), as `copyPreserved` does to the classic elements: the destination area
+// loses what it had of them, then those of the source's cells are added for where they land
+// (a sparkline goes with the cell that shows it, its data restated like a rule's formula). A
+// rule the destination has already from an earlier block grows instead of repeating. Gives the
+// source's items that were carried, numbered as `extensionItems` counts them (from 0).
+std::vector<uint32_t> copyExtensions(const Worksheet& from, Worksheet& to,
+                                     const CopiedBlock& block, const KeptRestater& restate);
+
 // The texts of a whole sheet's kept elements restated in place (dRow = dCol = 0); a rule,
 // validation or hyperlink whose text is refused goes, and so does a container left empty.
 void restatePreserved(std::vector<PreservedXml>& preserved, const KeptRestater& restate);

@@ -157,7 +157,7 @@ struct FileMergeRun {
                 entry.outputSheet.clear();
                 break;
         }
-        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");  // what no copy carried
+        leftBehind.cellsOf(source, file + " [" + source.Name() + "]");
         if (report) report->add(std::move(entry));
     }
 

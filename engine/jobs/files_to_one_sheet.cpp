@@ -58,7 +58,11 @@ struct OneSheetRun {
         const uint32_t rowsAfter = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
         jobs::ReportEntry entry{fileLabel, sheet->Name()};
         entry.emptyKeyRowsRemoved = rowsBefore > rowsAfter ? rowsBefore - rowsAfter : 0;
-        if (advanced) return appendAdvanced(*sheet, facts.usedRange, std::move(entry), file);
+        const std::string where = jobs::printable(file.string()) + " [" + sheet->Name() + "]";
+        if (advanced) {
+            appendAdvanced(*sheet, facts.usedRange, std::move(entry), file);
+            return leftBehind.cellsOf(*sheet, where);
+        }
 
         Range used = facts.usedRange;
         uint64_t row = 1, column = 1;
@@ -96,8 +100,7 @@ struct OneSheetRun {
                                "\n";
                 break;
         }
-        // What hangs off the sheet and no copy carried along.
-        leftBehind.cellsOf(*sheet, jobs::printable(file.string()) + " [" + sheet->Name() + "]");
+        leftBehind.cellsOf(*sheet, where);
         if (report) report->add(std::move(entry));
     }
 
@@ -109,7 +112,6 @@ struct OneSheetRun {
     void appendAdvanced(Worksheet& sheet, const Range& used, jobs::ReportEntry entry,
                         const fs::path& file) {
         jobs::AppendResult r = advanced->append(sheet, used, fileLabel, sheet.Name());
-        leftBehind.cellsOf(sheet, jobs::printable(file.string()) + " [" + sheet.Name() + "]");
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
         entry.outcome = jobs::kOutcomeMerged;

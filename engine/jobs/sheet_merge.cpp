@@ -189,7 +189,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                     entry.outputSheet.clear();
                     break;
             }
-            leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");  // what no copy carried
+            leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
             report.add(std::move(entry));
             host.progress(i, count);
         }

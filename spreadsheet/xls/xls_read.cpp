@@ -12,7 +12,7 @@
 #include "cfb.h"
 #include "../text/codepage.h"
 #include "formula_decode.h"
-#include "../xlsx/xml_util.h"
+#include "../text/xml_text.h"
 #include "xls.h"
 
 namespace ss {
@@ -278,7 +278,7 @@ std::string XlsReader::hyperlink(std::string_view data, Worksheet& ws) const {
         xml += ' ';
         xml += name;
         xml += "=\"";
-        xlsx::appendEscaped(xml, value, true);
+        xml::appendXstring(xml, value, true);
         xml += '"';
     };
     attr("ref",
@@ -900,8 +900,8 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
                         (g & 0x02) ? " orientation=\"portrait\"" : " orientation=\"landscape\"";
                 pageSetup += "/>";
                 if (header >= 0 && header < 50 && footer >= 0 && footer < 50)
-                    headerFooterMargins = " header=\"" + xlsx::formatDouble(header) +
-                                          "\" footer=\"" + xlsx::formatDouble(footer) + "\"";
+                    headerFooterMargins = " header=\"" + xml::formatDouble(header) +
+                                          "\" footer=\"" + xml::formatDouble(footer) + "\"";
                 break;
             }
             case biff::kScl: {
@@ -952,7 +952,7 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
                 note.col = uint32_t(col) + 1;
                 if (ac.ok()) note.author = std::move(author);
                 note.textXml = "<text><t xml:space=\"preserve\">";
-                xlsx::appendEscaped(note.textXml, text->second);
+                xml::appendXstring(note.textXml, text->second);
                 note.textXml += "</t></text>";
                 const bool known = std::any_of(ws.notes.begin(), ws.notes.end(), [&](auto& n) {
                     return n.row == note.row && n.col == note.col;
@@ -969,10 +969,10 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
     if (!links.empty())
         ws.preserved.push_back({"hyperlinks", "<hyperlinks>" + links + "</hyperlinks>"});
     if (marginsStated || !headerFooterMargins.empty()) {
-        std::string m = "<pageMargins left=\"" + xlsx::formatDouble(margins[0]) + "\" right=\"" +
-                        xlsx::formatDouble(margins[1]) + "\" top=\"" +
-                        xlsx::formatDouble(margins[2]) + "\" bottom=\"" +
-                        xlsx::formatDouble(margins[3]) + "\"";
+        std::string m = "<pageMargins left=\"" + xml::formatDouble(margins[0]) + "\" right=\"" +
+                        xml::formatDouble(margins[1]) + "\" top=\"" +
+                        xml::formatDouble(margins[2]) + "\" bottom=\"" +
+                        xml::formatDouble(margins[3]) + "\"";
         m += headerFooterMargins.empty() ? " header=\"0.5\" footer=\"0.5\"" : headerFooterMargins;
         ws.preserved.push_back({"pageMargins", m + "/>"});
     }

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "../text/xml_text.h"
 #include "../utf8.h"
 
 namespace ss::xlsx {
@@ -287,46 +288,6 @@ struct Context {
     std::string raw, rawName;
 };
 
-void appendRawEscaped(std::string& out, const char* s, size_t n, bool attribute) {
-    for (size_t i = 0; i < n; ++i) {
-        char c = s[i];
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                if (attribute)
-                    out += "&quot;";
-                else
-                    out += c;
-                break;
-            case '\n':
-                if (attribute)
-                    out += "&#10;";
-                else
-                    out += c;
-                break;
-            case '\r':
-                out += "&#13;";
-                break;
-            case '\t':
-                if (attribute)
-                    out += "&#9;";
-                else
-                    out += c;
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
 void rawStart(Context* c, const char* name, const char** atts) {
     if (c->rawPending) c->raw += '>';
     c->raw += '<';
@@ -335,7 +296,7 @@ void rawStart(Context* c, const char* name, const char** atts) {
         c->raw += ' ';
         c->raw += a[0];
         c->raw += "=\"";
-        appendRawEscaped(c->raw, a[1], std::strlen(a[1]), true);
+        xml::appendEscaped(c->raw, a[1], true);
         c->raw += '"';
     }
     c->rawPending = true;
@@ -372,7 +333,8 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
         if (local == "Choice") c->skipDepth = 1;
         return;
     }
-    if (local == "extLst") {  // extensions in foreign namespaces: nothing the model carries
+    if (local == "extLst" && !c->h->wantsNestedExtensions()) {
+        // Extensions in foreign namespaces: nothing the model carries.
         c->skipDepth = 1;
         return;
     }
@@ -419,7 +381,7 @@ void XMLCALL onText(void* data, const char* s, int len) {
             c->raw += '>';
             c->rawPending = false;
         }
-        appendRawEscaped(c->raw, s, size_t(len), false);
+        xml::appendEscaped(c->raw, std::string_view(s, size_t(len)));
     } else if (!c->skipDepth) {
         c->h->text(s, len);
     }

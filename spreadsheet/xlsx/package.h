@@ -77,6 +77,9 @@ public:
     // wrappers inside them included), instead of through start, end and text.
     virtual bool wantsRaw(std::string_view) const { return false; }
     virtual void raw(std::string_view, std::string) {}
+    // Extension lists below the root's children are passed over unless this is true when one
+    // begins; then it reaches start, end and text like any element (names local).
+    virtual bool wantsNestedExtensions() const { return false; }
     // Set by a handler to stop the parse with this reason.
     std::string failure;
 };

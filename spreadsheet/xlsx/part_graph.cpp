@@ -1,6 +1,7 @@
 #include "part_graph.h"
 
 #include "../references.h"
+#include "../text/xml_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -82,68 +83,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-void appendEsc(std::string& out, std::string_view s) {
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
-std::string unescape(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] != '&') {
-            out += s[i];
-            continue;
-        }
-        size_t semi = s.find(';', i);
-        if (semi == std::string_view::npos) {
-            out += s[i];
-            continue;
-        }
-        std::string_view ent = s.substr(i + 1, semi - i - 1);
-        if (ent == "amp")
-            out += '&';
-        else if (ent == "lt")
-            out += '<';
-        else if (ent == "gt")
-            out += '>';
-        else if (ent == "quot")
-            out += '"';
-        else if (ent == "apos")
-            out += '\'';
-        else if (!ent.empty() && ent[0] == '#') {
-            unsigned long v = ent.size() > 1 && (ent[1] == 'x' || ent[1] == 'X')
-                                  ? std::strtoul(std::string(ent.substr(2)).c_str(), nullptr, 16)
-                                  : std::strtoul(std::string(ent.substr(1)).c_str(), nullptr, 10);
-            if (v < 0x80) {
-                out += char(v);
-            } else {  // keep what we do not need to read
-                out.append(s.substr(i, semi - i + 1));
-            }
-        } else {
-            out.append(s.substr(i, semi - i + 1));
-        }
-        i = semi;
-    }
-    return out;
-}
-
 // A tag of an XML text: its span and its local name.
 struct Tag {
     size_t begin = 0, end = 0;  // '<' .. one past '>'
@@ -223,7 +162,7 @@ bool findStart(std::string_view xml, std::string_view local, Tag& t) {
 std::string getAttr(std::string_view xml, const Tag& t, std::string_view name) {
     std::string_view tag = xml.substr(t.begin, t.end - t.begin);
     size_t len = 0, v = attrValue(tag, name, len);
-    return v == std::string_view::npos ? std::string() : unescape(tag.substr(v, len));
+    return v == std::string_view::npos ? std::string() : xml::unescape(tag.substr(v, len));
 }
 
 // Sets attribute `name` of the tag (when present) to `value`; the text after it moves.
@@ -232,7 +171,7 @@ void setAttr(std::string& xml, Tag& t, std::string_view name, std::string_view v
     size_t len = 0, v = attrValue(tag, name, len);
     if (v == std::string_view::npos) return;
     std::string esc;
-    appendEsc(esc, value);
+    xml::appendEscaped(esc, value, true);
     xml.replace(t.begin + v, len, esc);
     t.end = t.end - len + esc.size();
 }
@@ -269,10 +208,10 @@ std::string restateFormulaElements(std::string_view xml, const Restater& r, uint
             pos = t.end;
             break;
         }
-        std::string f = unescape(xml.substr(t.end, close - t.end));
+        std::string f = xml::unescape(xml.substr(t.end, close - t.end));
         std::optional<std::string> restated = restateFormula(f, r.map, r.home);
         if (!restated) ++uncovered;
-        appendEsc(out, restated ? *restated : f);
+        xml::appendEscaped(out, restated ? *restated : f, true);
         pos = close;
     }
     out.append(xml.substr(pos));
@@ -523,19 +462,19 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
     uint32_t cacheId = 0;
     for (const PartLink& l : p.links) {
         rels += "<Relationship Id=\"";
-        appendEsc(rels, l.id);
+        xml::appendEscaped(rels, l.id, true);
         rels += "\" Type=\"";
-        appendEsc(rels, l.type);
+        xml::appendEscaped(rels, l.type, true);
         rels += "\" Target=\"";
         if (l.part) {
             std::string target = emit(*l.part, sheet, renames);
-            appendEsc(rels, relativeTarget(name, target));
+            xml::appendEscaped(rels, relativeTarget(name, target), true);
             rels += "\"/>";
             if (relKind(l.type) == "pivotCacheDefinition")
                 for (auto& [id, n] : pivotCaches_)
                     if (n == target) cacheId = id;
         } else {
-            appendEsc(rels, l.externalTarget);
+            xml::appendEscaped(rels, l.externalTarget, true);
             rels += "\" TargetMode=\"External\"/>";
         }
     }
@@ -645,16 +584,17 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     bool threaded = false;
     for (const PartLink& l : sp.links) {
         out.rels += "<Relationship Id=\"";
-        appendEsc(out.rels, l.id);
+        xml::appendEscaped(out.rels, l.id, true);
         out.rels += "\" Type=\"";
-        appendEsc(out.rels, l.type);
+        xml::appendEscaped(out.rels, l.type, true);
         out.rels += "\" Target=\"";
         if (l.part) {
-            appendEsc(out.rels, relativeTarget(sheetPart, emit(*l.part, key, renames)));
+            xml::appendEscaped(out.rels, relativeTarget(sheetPart, emit(*l.part, key, renames)),
+                               true);
             out.rels += "\"/>";
             threaded = threaded || relKind(l.type) == "threadedComment";
         } else {
-            appendEsc(out.rels, l.externalTarget);
+            xml::appendEscaped(out.rels, l.externalTarget, true);
             out.rels += "\" TargetMode=\"External\"/>";
         }
     }

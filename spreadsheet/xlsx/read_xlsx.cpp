@@ -166,6 +166,7 @@ public:
     void start(std::string_view name, const char** atts) {
         if (skip_) {
             ++skip_;
+            inRuleId_ = ruleExt_ && name == "id";
             return;
         }
         std::string link;
@@ -179,7 +180,11 @@ public:
             }
         }
         if (name == "extLst") {
+            // A rule's own list holds only the id that ties it to its 2010 twin in the sheet's
+            // extension list (a data bar's look); that id is kept.
             skip_ = 1;
+            ruleExt_ = element_ == "conditionalFormatting";
+            ruleId_.clear();
             return;
         }
         if (depth_ == 1) ++children_;
@@ -188,7 +193,7 @@ public:
         xml_ += name;
         if (!link.empty()) {
             xml_ += " r:id=\"";
-            xlsx::appendEscaped(xml_, link, true);
+            xml::appendXstring(xml_, link, true);
             xml_ += '"';
         }
         for (const char** a = atts; *a; a += 2) {
@@ -199,7 +204,7 @@ public:
             xml_ += ' ';
             xml_ += q;
             xml_ += "=\"";
-            xlsx::appendEscaped(xml_, a[1], true);
+            xml::appendXstring(xml_, a[1], true);
             xml_ += '"';
         }
         pending_ = true;
@@ -208,7 +213,19 @@ public:
     // Returns true when the captured element is complete.
     bool end(std::string_view name) {
         if (skip_) {
-            --skip_;
+            inRuleId_ = false;
+            if (--skip_ == 0 && ruleExt_) {
+                ruleExt_ = false;
+                if (!ruleId_.empty()) {
+                    closePending();
+                    xml_ +=
+                        "<extLst><ext uri=\"{B025F937-C7B1-47D3-B67F-A62EFF666E3E}\" "
+                        "xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/"
+                        "main\"><x14:id>";
+                    xml::appendEscaped(xml_, ruleId_);
+                    xml_ += "</x14:id></ext></extLst>";
+                }
+            }
             return false;
         }
         --depth_;
@@ -223,9 +240,10 @@ public:
         return depth_ == 0;
     }
     void text(const char* s, int n) {
+        if (skip_ && inRuleId_) ruleId_.append(s, size_t(n));
         if (skip_ || depth_ == 0) return;
         closePending();
-        xlsx::appendEscaped(xml_, std::string_view(s, size_t(n)));
+        xml::appendXstring(xml_, std::string_view(s, size_t(n)));
     }
     std::string take() { return std::move(xml_); }
     const std::string& element() const { return element_; }
@@ -246,6 +264,8 @@ private:
     std::string xml_, element_;
     int depth_ = 0, skip_ = 0, children_ = 0;
     bool pending_ = false;
+    bool ruleExt_ = false, inRuleId_ = false;  // in a rule's extension list, in its id
+    std::string ruleId_;
 };
 
 // ---- styles ----------------------------------------------------------------------------------
@@ -621,11 +641,11 @@ public:
     // `fromTable`: the item is one of the file's table of strings, added in its place.
     uint32_t addTo(SharedStrings& ss, bool fromTable) {
         if (!rich_)
-            return fromTable ? ss.append(xlsx::decodeXstring(plain_))
-                             : ss.add(xlsx::decodeXstring(plain_));
+            return fromTable ? ss.append(xml::decodeXstring(plain_))
+                             : ss.add(xml::decodeXstring(plain_));
         bool formatted = false;
         for (RichRun& r : runs_) {
-            r.text = xlsx::decodeXstring(r.text);
+            r.text = xml::decodeXstring(r.text);
             formatted = formatted || r.font.has_value();
         }
         if (!formatted) {
@@ -972,6 +992,10 @@ public:
     }
 
     bool readsSheetData() const override { return true; }
+    // A conditional format's rules keep the id that ties them to their 2010 twins.
+    bool wantsNestedExtensions() const override {
+        return capture_.active() && capture_.element() == "conditionalFormatting";
+    }
 
     // Elements that name parts, and the filter with its criteria, are kept as written.
     bool wantsRaw(std::string_view n) const override {
@@ -1053,7 +1077,7 @@ private:
             namespaces += ' ';
             namespaces += q;
             namespaces += "=\"";
-            xlsx::appendEscaped(namespaces, v, true);
+            xml::appendXstring(namespaces, v, true);
             namespaces += '"';
         }
     }
@@ -1269,12 +1293,12 @@ private:
                 }
                 case 'f':
                     c.type = CellType::String;
-                    c.sst = wb_.strings.add(xlsx::decodeXstring(v_));
+                    c.sst = wb_.strings.add(xml::decodeXstring(v_));
                     break;
                 case 'i':
                     c.type = CellType::String;
                     c.sst = hasIs_ ? item_.addTo(wb_.strings, false)
-                                   : wb_.strings.add(xlsx::decodeXstring(v_));
+                                   : wb_.strings.add(xml::decodeXstring(v_));
                     break;
                 case 'b':
                     c.type = CellType::Boolean;

@@ -22,7 +22,7 @@ namespace ss {
 
 namespace {
 
-using xlsx::appendEscaped;
+using xml::appendXstring;
 
 constexpr const char* kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 constexpr const char* kRelNs =
@@ -65,7 +65,7 @@ void attrS(std::string& out, const char* name, std::string_view v) {
     out += ' ';
     out += name;
     out += "=\"";
-    appendEscaped(out, v, true);
+    appendXstring(out, v, true);
     out += '"';
 }
 
@@ -448,7 +448,7 @@ void appendText(std::string& out, std::string_view s) {
                        s.back() == '\n' || s.front() == '\t' || s.back() == '\t'))
         out += " xml:space=\"preserve\"";
     out += '>';
-    appendEscaped(out, s);
+    appendXstring(out, s);
     out += "</t>";
 }
 
@@ -730,9 +730,9 @@ private:
             }
             out_ += '>';
             if (carried_.tableRenames && f->text.find('[') != std::string::npos)
-                appendEscaped(out_, xlsx::renameTables(f->text, *carried_.tableRenames));
+                appendXstring(out_, xlsx::renameTables(f->text, *carried_.tableRenames));
             else
-                appendEscaped(out_, f->text);
+                appendXstring(out_, f->text);
             out_ += "</f>";
         }
         switch (type) {
@@ -749,7 +749,7 @@ private:
             case CellType::String:
                 out_ += "<v>";
                 if (f)
-                    appendEscaped(out_, c.sst < wb_.strings.size() ? wb_.strings.text(c.sst)
+                    appendXstring(out_, c.sst < wb_.strings.size() ? wb_.strings.text(c.sst)
                                                                    : std::string_view());
                 else
                     appendU(out_, c.sst < strings_.map.size() ? strings_.map[c.sst] : 0);
@@ -866,7 +866,7 @@ void notesPart(const Worksheet& ws, std::string& out) {
     }
     for (const std::string& a : authors) {
         out += "<author>";
-        appendEscaped(out, a);
+        appendXstring(out, a);
         out += "</author>";
     }
     out += "</authors><commentList>";
@@ -1265,7 +1265,7 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
             if (local) attrU(names, "localSheetId", *local);
             if (d.hidden) names += " hidden=\"1\"";
             names += '>';
-            appendEscaped(names, d.formula);
+            appendXstring(names, d.formula);
             names += "</definedName>";
         }
         if (!names.empty()) w += "<definedNames>" + names + "</definedNames>";

@@ -1,4 +1,4 @@
-// Small helpers shared by the package reader and writer: attribute values, colours, escaping.
+// Small helpers shared by the package reader and writer: attribute values, colours, numbers.
 #pragma once
 
 #include <charconv>
@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "../styles.h"
+#include "../text/xml_text.h"
 
 namespace ss::xlsx {
 
@@ -73,13 +74,5 @@ inline bool parseArgb(const char* v, uint32_t& out) {
     out = n == 6 ? (0xFF000000u | x) : x;
     return true;
 }
-
-// Appends text with the five XML escapes; control characters that XML 1.0 cannot carry are
-// written as _xHHHH_, and a literal "_xHHHH_" is protected as _x005F_xHHHH_.
-void appendEscaped(std::string& out, std::string_view s, bool attribute = false);
-// Decodes _xHHHH_ escapes of shared and inline strings.
-std::string decodeXstring(std::string_view s);
-
-std::string formatDouble(double v);  // shortest text that reads back as the same double
 
 }  // namespace ss::xlsx

@@ -337,6 +337,74 @@ class PartsOutputs(unittest.TestCase):
                 self.check_package(path)
         self.assertNotIn("形状", stderr)
 
+    def test_range_copies_carry_extension_rules_and_sparklines(self):
+        import xlsxwriter
+        src = os.path.join(self.tmp, "trend")
+        os.makedirs(src)
+        for n in (1, 2):
+            wb = xlsxwriter.Workbook(os.path.join(src, "book%d.xlsx" % n))
+            ws = wb.add_worksheet("Data")
+            ws.write_row(0, 0, ["Cat", "Q1", "Q2", "Q3", "Q4", "Trend"])
+            for r in range(1, 7):
+                ws.write_row(r, 0, ["A" if r % 2 else "B", r * n, r + 3, 10 - r, r * 2])
+                ws.add_sparkline(r, 5, {"range": "Data!B%d:E%d" % (r + 1, r + 1)})
+            ws.conditional_format("B2:B7", {"type": "data_bar", "bar_solid": True})
+            wb.close()
+
+        def sparklines(path):
+            """(cell, values plotted) of every sparkline of the first sheet."""
+            name = openpyxl.load_workbook(path).sheetnames[0]
+            xml = read(path, sheet_part(path, name))
+            ws = openpyxl.load_workbook(path)[name]
+            out = []
+            for f, cell in re.findall(r"<xm:f>([^<]*)</xm:f><xm:sqref>([^<]*)</xm:sqref>", xml):
+                sheet, area = f.rsplit("!", 1)
+                self.assertEqual(sheet.strip("'"), name, f)
+                out.append((cell, [c.value for row in ws[area] for c in row]))
+            return xml, sorted(out, key=lambda x: int(x[0][1:]))
+
+        out = os.path.join(self.tmp, "trend.xlsx")
+        code, stderr = run("merge-one-sheet", src, "-o", out)
+        self.assertEqual(code, 0, stderr)
+        self.assertNotIn("扩展规则与迷你图", stderr)
+        xml, sparks = sparklines(out)
+        # Each sparkline stays beside its row and plots the cells that row landed on.
+        self.assertEqual(len(sparks), 12)
+        for cell, values in sparks:
+            row = int(cell[1:])
+            ws = openpyxl.load_workbook(out)["合并Sheet"]
+            self.assertEqual(values, [ws.cell(row, c).value for c in range(2, 6)], cell)
+        # The data bar keeps its 2010 look: the classic rule names its twin, which covers the
+        # same cells, one rule over both blocks.
+        twin = re.search(r'<cfRule type="dataBar"[^>]*>.*?<x14:id>([^<]+)</x14:id>', xml)
+        self.assertIsNotNone(twin, xml)
+        classic = re.search(r'<conditionalFormatting sqref="([^"]+)"><cfRule type="dataBar"', xml)
+        ext = re.search(r'<x14:cfRule type="dataBar" id="%s">.*?<xm:sqref>([^<]+)</xm:sqref>'
+                        % re.escape(twin.group(1)), xml)
+        self.assertIsNotNone(ext, xml)
+        self.assertEqual(ext.group(1), classic.group(1))
+        self.assertEqual(classic.group(1), "B2:B7 B9:B14")
+        self.check_package(out)
+
+        # Split by the category: each output has the sparklines of its own rows.
+        folder = os.path.join(self.tmp, "trend_split")
+        os.makedirs(folder)
+        code, stderr = run("split-column", os.path.join(src, "book2.xlsx"), "-d", folder,
+                           "--column", "1")
+        self.assertEqual(code, 0, stderr)
+        for cat, rows in (("A", (1, 3, 5)), ("B", (2, 4, 6))):
+            path = os.path.join(folder, cat + ".xlsx")
+            _, sparks = sparklines(path)
+            self.assertEqual([v for _, v in sparks],
+                             [[r * 2, r + 3, 10 - r, r * 2] for r in rows], cat)
+            self.check_package(path)
+
+        # Sparklines outside the copied cells stay behind, and are named.
+        one = os.path.join(self.tmp, "one_ext.xlsx")
+        code, stderr = run("merge-one-sheet", self.src, "-o", one)
+        self.assertEqual(code, 0, stderr)
+        self.assertIn("扩展规则与迷你图 4 个", stderr)
+
     def test_page_setup_of_xlsx_and_xls_sources(self):
         folder = os.path.join(self.tmp, "page")
         os.makedirs(folder)

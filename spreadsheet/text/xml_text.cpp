@@ -1,0 +1,149 @@
+#include "xml_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+#include "../utf8.h"
+
+namespace ss::xml {
+
+namespace {
+
+bool isHex(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+bool isEscapeAt(std::string_view s, size_t i) {
+    return i + 7 <= s.size() && s[i] == '_' && s[i + 1] == 'x' && isHex(s[i + 2]) &&
+           isHex(s[i + 3]) && isHex(s[i + 4]) && isHex(s[i + 5]) && s[i + 6] == '_';
+}
+
+// One character of `s` with the escapes both writers share; false when the caller decides.
+inline bool appendCommon(std::string& out, char c, bool attribute) {
+    switch (c) {
+        case '<':
+            out += "&lt;";
+            return true;
+        case '>':
+            out += "&gt;";
+            return true;
+        case '&':
+            out += "&amp;";
+            return true;
+        case '"':
+            if (attribute)
+                out += "&quot;";
+            else
+                out += c;
+            return true;
+        case '\r':
+            out += "&#13;";
+            return true;
+        case '\n':
+            out += attribute ? "&#10;" : "\n";
+            return true;
+        case '\t':
+            out += attribute ? "&#9;" : "\t";
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+void appendEscaped(std::string& out, std::string_view s, bool attribute) {
+    for (char c : s)
+        if (!appendCommon(out, c, attribute)) out += c;
+}
+
+void appendXstring(std::string& out, std::string_view s, bool attribute) {
+    static const char* hex = "0123456789ABCDEF";
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (appendCommon(out, c, attribute)) continue;
+        if (c == '_') {
+            out += !attribute && isEscapeAt(s, i) ? "_x005F_" : "_";
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            if (attribute) continue;  // cannot be carried in an attribute at all
+            out += "_x00";
+            out += hex[(c >> 4) & 0xF];
+            out += hex[c & 0xF];
+            out += '_';
+        } else {
+            out += c;
+        }
+    }
+}
+
+std::string decodeXstring(std::string_view s) {
+    if (s.find("_x") == std::string_view::npos) return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (isEscapeAt(s, i)) {
+            unsigned v = 0;
+            std::from_chars(s.data() + i + 2, s.data() + i + 6, v, 16);
+            i += 6;
+            // A character beyond the basic plane comes as two escapes, one per UTF-16 half.
+            unsigned low = 0;
+            if (v >= 0xD800 && v <= 0xDBFF && isEscapeAt(s, i + 1)) {
+                std::from_chars(s.data() + i + 3, s.data() + i + 7, low, 16);
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    v = 0x10000 + ((v - 0xD800) << 10) + (low - 0xDC00);
+                    i += 7;
+                }
+            }
+            appendUtf8(out, char32_t(v));
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+std::string unescape(std::string_view s) {
+    if (s.find('&') == std::string_view::npos) return std::string(s);
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '&') {
+            static const std::pair<std::string_view, char> kEntities[] = {
+                {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+            bool done = false;
+            for (const auto& [e, c] : kEntities)
+                if (s.substr(i, e.size()) == e) {
+                    out += c;
+                    i += e.size() - 1;
+                    done = true;
+                    break;
+                }
+            const size_t semi = s.find(';', i);
+            if (!done && s.substr(i, 2) == "&#" && semi != std::string_view::npos &&
+                semi - i <= 10) {
+                const bool hex = s.substr(i, 3) == "&#x" || s.substr(i, 3) == "&#X";
+                uint32_t v = 0;
+                const char* from = s.data() + i + (hex ? 3 : 2);
+                auto [end, ec] = std::from_chars(from, s.data() + semi, v, hex ? 16 : 10);
+                if (ec == std::errc() && end == s.data() + semi && v > 0 && v <= 0x10FFFF) {
+                    appendUtf8(out, char32_t(v));
+                    i = semi;
+                    done = true;
+                }
+            }
+            if (done) continue;
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+std::string formatDouble(double v) {
+    if (!std::isfinite(v)) return "0";
+    char buf[40];
+    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, ec == std::errc() ? p : buf);
+}
+
+}  // namespace ss::xml

@@ -1,0 +1,32 @@
+// Escaping and unescaping of XML text, shared by every format that writes or reads XML: the
+// package reader and writer, the parts carried as bytes, the .xls reader (which builds the same
+// XML for what it keeps) and the reference policy (which reads formulas out of kept XML).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ss::xml {
+
+// Appends `s` with the XML escapes: & < > always; in an attribute also " and the line breaks
+// and tabs (as character references, which attribute normalisation would otherwise turn into
+// spaces); a carriage return always as &#13; (a literal one would be read back as a line feed).
+void appendEscaped(std::string& out, std::string_view s, bool attribute = false);
+
+// Appends the text of a cell, a name or a note: escaped as above; control characters XML 1.0
+// cannot carry are written as _xHHHH_ (left out of attributes), and a literal "_xHHHH_" is
+// protected as _x005F_xHHHH_.
+void appendXstring(std::string& out, std::string_view s, bool attribute = false);
+
+// Decodes the _xHHHH_ escapes of shared and inline strings.
+std::string decodeXstring(std::string_view s);
+
+// The text an escaped XML text stands for: the five named entities and decimal or hexadecimal
+// character references; anything else (an unknown entity, a lone '&') is kept as it stands.
+std::string unescape(std::string_view s);
+
+// The shortest text that reads back as the same double ("0" for infinities and NaN), for
+// attribute values.
+std::string formatDouble(double v);
+
+}  // namespace ss::xml
