@@ -237,7 +237,8 @@ void readAnchor(std::string_view xml, const Tag& t, size_t end, DrawingAnchor& a
             } else if (c.local == "graphicFrame") {
                 Tag e = endOf(xml, c);
                 std::string_view frame = xml.substr(c.end, e.begin - c.end);
-                a.kind = frame.find("drawingml/2006/chart\"") != std::string_view::npos
+                a.kind = frame.find("drawingml/2006/chart\"") != std::string_view::npos ||
+                                 frame.find("drawing/2014/chartex\"") != std::string_view::npos
                              ? AnchorKind::Chart
                              : AnchorKind::Shape;
             } else {
@@ -446,7 +447,7 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
         if (t.empty) continue;
         stack.push_back(t.local);
         if (t.local == "ext") exts.push_back({out.size() - (t.end - t.begin)});
-        if (t.local == "f" || t.local == "sqref") {  // in extensions
+        if (t.local == "f" || t.local == "sqref") {  // in extensions and newer chart kinds
             size_t close = xml.find('<', t.end);
             if (close == std::string_view::npos) continue;
             if (auto r = restated(xml.substr(t.end, close - t.end))) {
@@ -454,6 +455,10 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
                 pos = close;
             } else if (!exts.empty()) {
                 exts.back().drop = true;
+            } else {  // the data it names stays behind: its cached levels or text show it
+                out.resize(out.size() - (t.end - t.begin));
+                stack.pop_back();
+                pos = endOf(xml, t).end;
             }
         }
     }
@@ -748,7 +753,10 @@ std::vector<CarriedAnchor> carryAnchors(const DrawingSource& source, const Copie
         std::vector<CarriedChart> charts;
         auto link = [&](const std::string& id) -> const PartLink* {
             const PartLink* l = source.link(id);
-            if (!l || !l->part || !endsWith(l->part->contentType, "drawingml.chart+xml")) return l;
+            if (!l || !l->part ||
+                !(endsWith(l->part->contentType, "drawingml.chart+xml") ||
+                  endsWith(l->part->contentType, "chartex+xml")))
+                return l;
             // A chart of its own, plotting where its data landed.
             CarriedChart chart{std::make_shared<PackagePart>(*l->part), l->part};
             chart.part->data = std::make_shared<const std::string>(

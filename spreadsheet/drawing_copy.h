@@ -46,8 +46,9 @@ using ChartFormulaFn = std::function<std::optional<std::string>(std::string_view
 
 // A chart part's XML with every formula restated. A series whose data is not covered keeps its
 // cached values as literal data (its name as text), an extension that names uncovered cells
-// goes, and so does the link of a pivot chart to its pivot table. `uncovered` counts the
-// formulas that were not restated.
+// goes, and so does the link of a pivot chart to its pivot table. In the newer chart kinds
+// (chartex) a data formula that is not covered goes, leaving the cached data it holds. `uncovered`
+// counts the formulas that were not restated.
 std::string restateChart(std::string_view xml, const ChartFormulaFn& restate,
                          uint32_t* uncovered = nullptr);
 

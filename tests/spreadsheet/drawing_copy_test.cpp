@@ -252,6 +252,22 @@ TEST(DrawingCopy, ChartsPlotWhereTheirDataLandedOrKeepTheirValues) {
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("<c:f>"), std::string::npos);
+
+    // A newer chart kind: its data formulas sit beside their cached levels.
+    const std::string ex =
+        "<cx:chartSpace><cx:chartData><cx:data id=\"0\"><cx:numDim type=\"val\"><cx:f>Data!$B$2:"
+        "$B$3</cx:f><cx:lvl ptCount=\"2\"><cx:pt "
+        "idx=\"0\">1</cx:pt></cx:lvl></cx:numDim><cx:strDim "
+        "type=\"cat\"><cx:f dir=\"row\">Old!$A$2:$A$3</cx:f><cx:lvl ptCount=\"2\"/></cx:strDim>"
+        "</cx:data></cx:chartData></cx:chartSpace>";
+    map.addBlock("Data", "Out", {{2, 1, 3, 5}, 10, 0});
+    out = ss::restateChart(ex, [&](std::string_view f) { return ss::restateFormula(f, map, ""); });
+    EXPECT_NE(out.find("<cx:numDim type=\"val\"><cx:f>Out!$B$12:$B$13</cx:f><cx:lvl"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("<cx:strDim type=\"cat\"><cx:lvl ptCount=\"2\"/></cx:strDim>"),
+              std::string::npos)
+        << out;
 }
 
 }  // namespace
