@@ -57,6 +57,7 @@ namespace detail {
 struct RangeState;      // the areas of a live range and the sheet that keeps them up to date
 class CopyMaps;         // strings and formats of one workbook mapped into another
 struct ReferenceState;  // where copies put what formulas name, and what they could not carry
+struct SheetDrawings;   // the anchors range copies carry out of a sheet and into it
 }  // namespace detail
 
 // A rectangle of cells, or several row bands of one column span (the visible rows of a filtered
@@ -226,6 +227,7 @@ private:
     friend class automation::Range;
     friend class Workbook;
     friend class Sheets;
+    friend struct detail::SheetDrawings;
     std::shared_ptr<detail::RangeState> track(std::vector<ss::CellRange> areas);
     automation::Range make(std::vector<ss::CellRange> areas);
     void rowsMoved(const ss::RowMove& move);  // live ranges follow inserted or deleted rows
@@ -244,6 +246,7 @@ private:
     // flushExtensions (before a save, a copy out of the workbook or a row move).
     std::unique_ptr<ss::ExtensionCopier> extensions_;
     void flushExtensions();
+    mutable std::unique_ptr<detail::SheetDrawings> drawings_;
 };
 
 // The sheets of a workbook, in tab order.

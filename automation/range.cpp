@@ -4,6 +4,7 @@
 
 #include "spreadsheet/formula.h"
 #include "spreadsheet/utf8.h"
+#include "drawings.h"
 #include "internal.h"
 #include "spreadsheet/preserved.h"
 
@@ -870,6 +871,18 @@ ss::Status Range::Copy(const Range& destination) const {
         std::sort(
             dm.columns.begin(), dm.columns.end(),
             [](const ss::ColumnInfo& a, const ss::ColumnInfo& b) { return a.first < b.first; });
+    }
+
+    // Pictures, shapes and charts anchored in the copied cells go along.
+    if (sm.parts && &sm != &dm) {
+        ss::CopiedBlock block;
+        block.firstCol = c1;
+        block.lastCol = c2;
+        block.dCol = dCol;
+        for (const Run& run : runs)
+            block.runs.push_back({run.first, run.last, int64_t(dr) + run.dest - run.first});
+        detail::SheetDrawings::copy(sw, dw, block, sameBook ? nullptr : &copyRefs->map,
+                                    sw.parent_->serial_);
     }
     return ss::okStatus();
 }

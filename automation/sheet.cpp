@@ -5,6 +5,7 @@
 
 #include "spreadsheet/formula.h"
 #include "spreadsheet/parts.h"
+#include "drawings.h"
 #include "internal.h"
 
 namespace automation {
@@ -356,6 +357,7 @@ void Worksheet::removeFilter(uint32_t firstShown, uint32_t lastShown) {
 }
 
 void Worksheet::rowsMoved(const ss::RowMove& move) {
+    detail::SheetDrawings::rowsMoved(*this, move);
     parent_->app_->referenceState().forgetSheet(parent_->serial_, model_, false);
     for (auto& w : live_) {
         auto s = w.lock();

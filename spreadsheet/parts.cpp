@@ -1,5 +1,7 @@
 #include "parts.h"
 
+#include "drawing_copy.h"
+
 #include <set>
 
 namespace ss {
@@ -37,6 +39,11 @@ std::map<std::string, uint32_t> describeParts(const SheetParts& parts) {
         todo.pop_back();
         if (!seen.insert(p).second) continue;
         const std::string& ct = p->contentType;
+        if (endsWith(ct, "officedocument.drawing+xml")) {
+            // Counted by anchor (what range copies carry); its pictures and charts go with them.
+            for (const DrawingAnchor& a : drawingAnchors(*p->data)) ++out[anchorKindName(a.kind)];
+            continue;
+        }
         if (ct.rfind("image/", 0) == 0)
             ++out["图片"];
         else if (endsWith(ct, "drawingml.chart+xml"))

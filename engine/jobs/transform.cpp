@@ -307,6 +307,8 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         host.progress(i + 1, n);
     }
 
+    // What hangs off the sheet and none of the copies carried.
+    leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     std::string result;
     if (oneWorkbook) {
         const std::string target = saveDir + "拆分后.xlsx";

@@ -142,6 +142,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         (void)book->Close(false);
         host.progress(int(i + 1), int(blocks));
     }
+    // What hangs off the sheet and none of the copies carried.
     leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     (void)source->Close(false);
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);

@@ -451,9 +451,8 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
         if (auto it = written_.find({&p, sheet}); it != written_.end()) return it->second;
     std::pair<size_t, size_t> mediaKey{std::hash<std::string_view>{}(*p.data), p.data->size()};
     if (image && p.links.empty()) {
-        for (const std::string& known : media_[mediaKey])
-            for (const OutPart& o : parts_)
-                if (o.name == known && *o.data == *p.data) return known;
+        for (size_t known : media_[mediaKey])
+            if (*parts_[known].data == *p.data) return parts_[known].name;
     }
     const std::string name = freeName(p.name);
     if (!image) written_[{&p, sheet}] = name;
@@ -556,7 +555,7 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
         }
         out.data = std::make_shared<const std::string>(std::move(xml));
     }
-    if (image && p.links.empty()) media_[mediaKey].push_back(name);
+    if (image && p.links.empty()) media_[mediaKey].push_back(parts_.size());
     parts_.push_back(std::move(out));
     return name;
 }

@@ -116,7 +116,8 @@ private:
     std::set<std::string> tableNames_;  // lower case
     uint32_t nextTableId_ = 1, nextCacheId_ = 1;
     std::map<std::pair<const PackagePart*, size_t>, std::string> written_;
-    std::map<std::pair<size_t, size_t>, std::vector<std::string>> media_;  // (hash, size) -> names
+    // (hash, size) -> positions in parts_ of the pictures with those bytes
+    std::map<std::pair<size_t, size_t>, std::vector<size_t>> media_;
     std::map<const PartOrigin*, std::map<std::string, std::string>> renames_, tableRenames_;
     const PartOrigin* current_ = nullptr;  // origin of the sheet being planned
     std::vector<OutPart> parts_;

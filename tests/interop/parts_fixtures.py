@@ -17,10 +17,11 @@ def png(width, height, rgb):
             chunk(b"IDAT", raw) + chunk(b"IEND", b""))
 
 
-def sales_report(path, logo_path, region="华东", scale=1):
+def sales_report(path, logo_path, region="华东", scale=1, label=False):
     """Summary (logo, two charts plotting Data and itself, a table, sparklines, data bars, icon
     sets, a drop-down reading Lists, a filter with criteria, a shown note), Data, Lists and a
-    chart sheet."""
+    chart sheet. With `label` column A of Summary holds the region, so that the cells under the
+    logo are among its used cells."""
     wb = xlsxwriter.Workbook(path)
     summary = wb.add_worksheet("Summary")
     data = wb.add_worksheet("Data")
@@ -34,6 +35,8 @@ def sales_report(path, logo_path, region="华东", scale=1):
 
     summary.insert_image("A1", logo_path, {"x_scale": 1, "y_scale": 1})
     summary.write("D1", "销售报告 " + region, bold)
+    if label:
+        summary.write("A4", region)
     summary.add_table("B8:D12", {"name": "Sales", "style": "Table Style Medium 9",
                                  "columns": [{"header": "月份"}, {"header": "数量"},
                                              {"header": "单价"}],

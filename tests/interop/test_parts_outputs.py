@@ -208,9 +208,14 @@ class PartsOutputs(unittest.TestCase):
         done = next(i for i, l in enumerate(lines) if l.startswith("成功合并2个工作簿的"))
         left = lines[done + 1]
         self.assertTrue(left.startswith("以下内容未带到输出中："), left)
-        for kind in ("图片 4 个", "图表 4 个", "图表工作表 2 个",
-                     "a.xlsx [Summary]", "b.xlsx [Summary]"):
+        # The logos in column A lie left of the copied cells (column A is empty), and the page
+        # header's picture is no cell's. The charts come along but b.xlsx's first one: its top
+        # row was the header row taken out, and its used cells begin below the chart's top.
+        for kind in ("图片 4 个", "图表工作表 2 个",
+                     "a.xlsx [Summary]", "b.xlsx [Summary]", "图表 1 个（来自 " + self.src +
+                     "/b.xlsx [Summary]）"):
             self.assertIn(kind, left)
+        self.assertEqual(len(parts(out, r"xl/charts/chart\d+\.xml")), 3)
         self.assertNotIn("表格", left)  # carried: the first whole, the second cut by the header
 
     def test_tables_through_range_copies(self):
@@ -265,6 +270,127 @@ class PartsOutputs(unittest.TestCase):
             ws = openpyxl.load_workbook(done, data_only=True).active
             want = [q * 2 * p for r, q, p in ORDERS if r == "East"]
             self.assertEqual([ws["D2"].value, ws["D3"].value], want)
+
+    def check_charts_plot_their_data(self, path, sheet):
+        """Every series formula of the sheet's charts reads, in the output, the values the
+        series shows (its cache, taken from the source)."""
+        wb = openpyxl.load_workbook(path, data_only=True)
+        part = sheet_part(path, sheet)
+        checked = 0
+        for drawing in (t for t in rel_targets(path, part) if "/drawings/drawing" in t):
+            for chart in (t for t in rel_targets(path, drawing) if "/charts/chart" in t):
+                xml = read(path, chart)
+                for f, cache in re.findall(r"<c:(?:numRef|strRef)><c:f>([^<]*)</c:f>"
+                                           r"<c:(?:numCache|strCache)>(.*?)</c:(?:num|str)Cache>",
+                                           xml):
+                    name, ref = f.rsplit("!", 1)
+                    cells = wb[name.strip("'")][ref.replace("$", "")]
+                    got = [c.value for row in (cells if isinstance(cells, tuple) else ((cells,),))
+                           for c in (row if isinstance(row, tuple) else (row,))]
+                    want = re.findall(r"<c:v>([^<]*)</c:v>", cache)
+                    self.assertEqual([str(v) if not isinstance(v, float) else "%g" % v
+                                      for v in got], want, (chart, f))
+                    checked += 1
+        return checked
+
+    def test_merge_one_sheet_carries_logo_and_charts(self):
+        folder = os.path.join(self.tmp, "labelled")
+        os.makedirs(folder)
+        sales_report(os.path.join(folder, "a.xlsx"), self.logo, "华东", 1, label=True)
+        sales_report(os.path.join(folder, "b.xlsx"), self.logo, "华南", 2, label=True)
+        out = os.path.join(self.tmp, "labelled_one.xlsx")
+        code, stderr = run("merge-one-sheet", folder, "-o", out)
+        self.assertEqual(code, 0, stderr)
+        left = next((l for l in stderr.splitlines() if l.startswith("以下内容未带到输出中")), "")
+        self.assertIn("图片 2 个", left)  # the page headers' pictures only
+        self.assertNotIn("图表 ", left)
+        drawing = read(out, "xl/drawings/drawing1.xml")
+        self.assertEqual(drawing.count("<xdr:pic>"), 2)  # a logo per source, stored once
+        self.assertEqual(len(parts(out, r"xl/media/.*")), 1)
+        self.assertEqual(len(parts(out, r"xl/charts/chart\d+\.xml")), 4)
+        shape_ids = re.findall(r'cNvPr id="(\d+)"', drawing)
+        self.assertEqual(len(shape_ids), len(set(shape_ids)))
+        # The logos sit on the rows where each source's first row landed.
+        wb = openpyxl.load_workbook(out)
+        ws = wb["合并Sheet"]
+        tops = [r for r in range(1, ws.max_row + 1)
+                if str(ws.cell(r, 4).value or "").startswith("销售报告")]
+        logo_rows = [int(m) + 1 for m in re.findall(
+            r"<xdr:twoCellAnchor editAs=\"oneCell\"><xdr:from><xdr:col>0</xdr:col>"
+            r"<xdr:colOff>0</xdr:colOff><xdr:row>(\d+)</xdr:row>", drawing)]
+        self.assertEqual(logo_rows, tops)
+        # Both charts of each source plot where its data landed: Data's rows and the table's.
+        self.assertEqual(self.check_charts_plot_their_data(out, "合并Sheet"), 12)
+        self.assertTrue(all(f.startswith("'合并Sheet'!") for f in chart_formulas(out, "合并Sheet")))
+        self.check_package(out)
+
+        # Header rows taken once: the later sources lose their first rows before the copy, and
+        # the charts that come along still read their own data (the table's rows moved up), or
+        # show the values they showed (Data lost its header row: its rows as read are gone).
+        moved = os.path.join(self.tmp, "labelled_header.xlsx")
+        code, stderr = run("merge-one-sheet", folder, "-o", moved, "--header-rows", "1")
+        self.assertEqual(code, 0, stderr)
+        self.assertEqual(self.check_charts_plot_their_data(moved, "合并Sheet"), 4)
+        self.assertEqual(len(parts(moved, r"xl/charts/chart\d+\.xml")), 3)
+        self.check_package(moved)
+        if shutil.which("soffice") and shutil.which("pdftotext"):
+            pdf_dir = os.path.join(self.tmp, "pdf_one")
+            subprocess.run(["soffice", "--headless",
+                            "-env:UserInstallation=file://" + os.path.join(self.tmp, "lo"),
+                            "--convert-to", "pdf", "--outdir", pdf_dir, out],
+                           capture_output=True, timeout=240)
+            text = subprocess.run(["pdftotext", os.path.join(pdf_dir, "labelled_one.pdf"), "-"],
+                                  capture_output=True, text=True).stdout
+            self.assertGreaterEqual(text.count("收入与成本"), 2)
+
+    def test_split_by_value_carries_each_rows_pictures(self):
+        import xlsxwriter
+        folder = os.path.join(self.tmp, "products")
+        os.makedirs(folder)
+        book = os.path.join(folder, "products.xlsx")
+        wb = xlsxwriter.Workbook(book)
+        ws = wb.add_worksheet("产品")
+        ws.write_row(0, 0, ["类别", "名称", "价格", "图片"])
+        rows = [("水果", "苹果"), ("蔬菜", "白菜"), ("水果", "香蕉"), ("蔬菜", "萝卜"),
+                ("水果", "梨"), ("饮料", "茶")]
+        pictures = {}
+        for i, (kind, name) in enumerate(rows):
+            ws.write_row(i + 1, 0, [kind, name, i + 1])
+            data = png(16, 8, (30 * i, 90, 200 - 20 * i))
+            pictures[name] = data
+            path = os.path.join(folder, "p%d.png" % i)
+            with open(path, "wb") as f:
+                f.write(data)
+            ws.insert_image(i + 1, 3, path)
+        ws.insert_image(0, 5, self.logo)  # in the header row, right of the copied columns
+        ws.insert_textbox(3, 1, "香蕉到货", {"width": 120, "height": 30})  # on 香蕉's row
+        wb.close()
+        out_dir = os.path.join(self.tmp, "products_out")
+        os.makedirs(out_dir)
+        code, stderr = run("split-column", book, "-d", out_dir, "--column", "1",
+                           "--header-rows", "1")
+        self.assertEqual(code, 0, stderr)
+        self.assertIn("以下内容未带到输出中：图片 1 个", stderr)  # the logo, once
+        for kind in ("水果", "蔬菜", "饮料"):
+            with self.subTest(kind=kind):
+                path = os.path.join(out_dir, kind + ".xlsx")
+                names = [n for k, n in rows if k == kind]
+                drawing = read(path, "xl/drawings/drawing1.xml")
+                anchored = [int(r) + 1 for r in re.findall(
+                    r"<xdr:from><xdr:col>3</xdr:col><xdr:colOff>0</xdr:colOff>"
+                    r"<xdr:row>(\d+)</xdr:row>", drawing)]
+                self.assertEqual(anchored, list(range(2, 2 + len(names))))
+                # Each row's own picture, in the order of the rows.
+                targets = dict(re.findall(r'Id="([^"]+)"[^>]*Target="([^"]+)"',
+                                          read(path, "xl/drawings/_rels/drawing1.xml.rels")))
+                blips = re.findall(r'r:embed="([^"]+)"', drawing)
+                with zipfile.ZipFile(path) as z:
+                    shown = [z.read("xl/" + targets[b].replace("../", "")) for b in blips]
+                self.assertEqual(shown, [pictures[n] for n in names])
+                self.assertEqual(drawing.count("<xdr:sp>") + drawing.count("<xdr:sp "),
+                                 1 if kind == "水果" else 0)
+                self.check_package(path)
+        self.assertNotIn("形状", stderr)
 
     def test_range_copies_carry_extension_rules_and_sparklines(self):
         import xlsxwriter
