@@ -461,10 +461,13 @@ std::string inflateRaw(const std::vector<std::vector<unsigned char>>& pieces) {
 }
 
 TEST(XlsxWrite, PartsDeflatedOnAHelperThreadMatchTheirBytes) {
-    // Parts of several chunks, an empty part and a small one, deflated with and without the
+    // Parts of several chunks, an empty part and small ones, deflated with and without the
     // helper thread: the same stream, which inflates back to the bytes, with their CRC and size.
-    std::vector<std::pair<std::string, std::string>> parts = {
-        {"big", {}}, {"empty", {}}, {"small", "<a/>"}, {"big2", {}}};
+    // Small parts met before are taken from those deflated lately: one of the same length but
+    // other bytes must not be.
+    std::vector<std::pair<std::string, std::string>> parts = {{"big", {}},       {"empty", {}},
+                                                              {"small", "<a/>"}, {"big2", {}},
+                                                              {"again", "<a/>"}, {"other", "<b/>"}};
     for (int i = 0; parts[0].second.size() < 3 * ss::xlsx::PartDeflater::kChunk; ++i)
         parts[0].second += "<row r=\"" + std::to_string(i) + "\"><c t=\"s\"><v>" +
                            std::to_string(i * 7919 % 100003) + "</v></c></row>";
