@@ -1,5 +1,6 @@
 // Writing the workbook model as an .xlsx/.xlsm package: one function per part, then the zip.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zip.h>
 
@@ -1090,9 +1091,18 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
     zip_source_close(buffer);
     if (got != zip_int64_t(bytes.size()))
         return failed(0, zip_error_strerror(zip_source_error(buffer)));
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    // Not opened with O_TRUNC: the file system takes truncating to nothing and writing again
+    // for a file being replaced and starts writing it to disk on close, which made every small
+    // workbook wait for the disk. The usual file is the caller's new empty one; a longer one
+    // is cut to size after the write.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return failed(errno, std::strerror(errno));
+    struct stat before {};
+    if (::fstat(fd, &before) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return failed(e, std::strerror(e));
+    }
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -1103,6 +1113,11 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
             return failed(e, std::strerror(e));
         }
         done += size_t(n);
+    }
+    if (uint64_t(before.st_size) > bytes.size() && ::ftruncate(fd, off_t(bytes.size())) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return failed(e, std::strerror(e));
     }
     if (::close(fd) != 0) return failed(errno, std::strerror(errno));
     return okStatus();

@@ -529,6 +529,22 @@ TEST(XlsxWrite, NumbersRoundTripExactly) {
     }
 }
 
+TEST(XlsxWrite, WritingOverALongerFileLeavesOnlyTheNewWorkbook) {
+    // A small workbook is written into the file as a whole; an older, longer file at the path
+    // must not leave its tail behind the new archive.
+    TempDir dir;
+    const fs::path out = dir / "w.xlsx";
+    std::ofstream(out, std::ios::binary) << std::string(200000, 'x');
+    ss::Workbook wb;
+    wb.addSheet("新").setNumber(1, 1, 42);
+    ASSERT_TRUE(ss::writeXlsx(wb, out).ok());
+    EXPECT_LT(fs::file_size(out), 20000u);
+    auto back = ss::openWorkbook(out);
+    ASSERT_TRUE(back.ok()) << back.message();
+    EXPECT_EQ((*back)->sheets[0]->name, "新");
+    EXPECT_EQ((*back)->sheets[0]->find(1, 1)->number, 42);
+}
+
 TEST(XlsxWrite, LargeWorkbookRoundTrips) {
     // Enough cells for the threaded writer, and parts (sheets, shared strings) of several chunks.
     TempDir dir;
