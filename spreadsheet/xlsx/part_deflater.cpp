@@ -20,7 +20,7 @@ constexpr size_t kWindow = 32 * 1024;
 // function of the bytes and the level, so a part found here is what deflating it would give.
 class RecentParts {
 public:
-    static constexpr size_t kMaxPart = 64 * 1024;  // larger parts are rarely the same twice
+    static constexpr size_t kMaxPart = 16 * 1024;  // larger parts are rarely the same twice
 
     bool find(uint32_t level, const std::string& in, std::vector<unsigned char>& out,
               uint32_t& crc) {
@@ -42,7 +42,7 @@ public:
     }
 
 private:
-    static constexpr size_t kMaxHeld = 4u << 20;
+    static constexpr size_t kMaxHeld = 1u << 20;
     struct Entry {
         std::vector<unsigned char> bytes;
         uint32_t crc;
