@@ -1086,40 +1086,39 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
     if (zip_source_stat(buffer, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
         zip_source_open(buffer) != 0)
         return failed(0, zip_error_strerror(zip_source_error(buffer)));
-    std::vector<char> bytes(size_t(st.size));
-    const zip_int64_t got = zip_source_read(buffer, bytes.data(), bytes.size());
-    zip_source_close(buffer);
-    if (got != zip_int64_t(bytes.size()))
-        return failed(0, zip_error_strerror(zip_source_error(buffer)));
     // Not opened with O_TRUNC: the file system takes truncating to nothing and writing again
     // for a file being replaced and starts writing it to disk on close, which made every small
     // workbook wait for the disk. The usual file is the caller's new empty one; a longer one
     // is cut to size after the write.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return failed(errno, std::strerror(errno));
+    const int openError = errno;
     struct stat before {};
-    if (::fstat(fd, &before) != 0) {
-        const int e = errno;
-        ::close(fd);
-        return failed(e, std::strerror(e));
-    }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int e = n < 0 ? errno : ENOSPC;
+    int error = fd < 0 ? openError : ::fstat(fd, &before) != 0 ? errno : 0;
+    // Handed over in pieces, so that the archive is not held twice.
+    std::vector<char> piece(size_t(1) << 16);
+    uint64_t done = 0;
+    while (error == 0 && done < st.size) {
+        const zip_int64_t got = zip_source_read(buffer, piece.data(), piece.size());
+        if (got <= 0) {
             ::close(fd);
-            return failed(e, std::strerror(e));
+            zip_source_close(buffer);
+            return failed(0, zip_error_strerror(zip_source_error(buffer)));
         }
-        done += size_t(n);
+        for (size_t at = 0; error == 0 && at < size_t(got);) {
+            const ssize_t n = ::write(fd, piece.data() + at, size_t(got) - at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                error = n < 0 ? errno : ENOSPC;
+            else
+                at += size_t(n);
+        }
+        done += uint64_t(got);
     }
-    if (uint64_t(before.st_size) > bytes.size() && ::ftruncate(fd, off_t(bytes.size())) != 0) {
-        const int e = errno;
-        ::close(fd);
-        return failed(e, std::strerror(e));
-    }
-    if (::close(fd) != 0) return failed(errno, std::strerror(errno));
+    zip_source_close(buffer);
+    if (error == 0 && uint64_t(before.st_size) > st.size && ::ftruncate(fd, off_t(st.size)) != 0)
+        error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) return failed(error, std::strerror(error));
     return okStatus();
 }
 
