@@ -328,9 +328,12 @@ public:
     // engine reads them); it becomes the active workbook. A file that cannot be opened gives no
     // workbook and the reason.
     ss::Result<Workbook*> Open(const std::filesystem::path& path);
-    // Starts reading the workbook that is to be opened next on a thread of its own, while the
-    // caller works on the current one; the next Open of the same path takes what was read. An
-    // Open of another path, or the end of the session, waits for that read and drops it.
+    // Starts reading a workbook that is to be opened soon on a thread of its own, while the
+    // caller works on the current one; an Open of the same path takes what was read. Two
+    // reads may run ahead when both files are small (so that both cores read while the caller
+    // copies); otherwise a second request is ignored. An Open of a path not read ahead, or the
+    // end of the session, waits for the reads and drops them; an Open of the second one drops
+    // the first.
     void Prefetch(const std::filesystem::path& path);
 
     int Count() const;
@@ -345,8 +348,9 @@ private:
     struct Prefetched {
         std::filesystem::path path;
         std::future<ss::Result<std::unique_ptr<ss::Workbook>>> model;
+        bool small = false;  // small enough on disk to be read beside another
     };
-    std::optional<Prefetched> prefetched_;
+    std::vector<Prefetched> prefetched_;  // in the order asked for
 };
 
 // The session: owns every workbook opened or added through it. Quit (or the destructor) closes

@@ -202,10 +202,20 @@ Workbook* Workbooks::Add() {
 }
 
 void Workbooks::Prefetch(const std::filesystem::path& path) {
-    prefetched_.reset();  // waits for a read nobody asked for
+    // Files up to this size on disk are read two at a time: what a second read holds is small
+    // beside the workbook being put together.
+    constexpr uintmax_t kSmallFile = uintmax_t(8) << 20;
+    for (const Prefetched& p : prefetched_)
+        if (p.path == path) return;
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    const bool small = !ec && size <= kSmallFile;
+    if (!prefetched_.empty() && (prefetched_.size() >= 2 || !small || !prefetched_.front().small))
+        return;
     try {
-        prefetched_ = Prefetched{
-            path, std::async(std::launch::async, [path] { return ss::openWorkbook(path); })};
+        prefetched_.push_back(Prefetched{
+            path, std::async(std::launch::async, [path] { return ss::openWorkbook(path); }),
+            small});
     } catch (const std::system_error&) {
         // No thread to spare: Open reads the file itself.
     }
@@ -213,8 +223,13 @@ void Workbooks::Prefetch(const std::filesystem::path& path) {
 
 ss::Result<Workbook*> Workbooks::Open(const std::filesystem::path& path) {
     std::optional<ss::Result<std::unique_ptr<ss::Workbook>>> read;
-    if (prefetched_ && prefetched_->path == path) read.emplace(prefetched_->model.get());
-    prefetched_.reset();
+    auto hit = std::find_if(prefetched_.begin(), prefetched_.end(),
+                            [&](const Prefetched& p) { return p.path == path; });
+    if (hit != prefetched_.end()) {
+        read.emplace(hit->model.get());
+        ++hit;
+    }
+    prefetched_.erase(prefetched_.begin(), hit);  // waits for reads nobody asked for
     if (!read) read.emplace(ss::openWorkbook(path));
     auto opened = std::move(*read);
     if (!opened) return opened.error();

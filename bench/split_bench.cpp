@@ -14,6 +14,8 @@
 // on 40 sheets x 3,000 rows x 8 columns:
 //   split_bench peers [PAIRS [ROWS [value100|value5000|rows|sheets ...]]]
 //
+// It writes the two sources of the comparison into a folder, to profile the jobs on them:
+//   split_bench sources FOLDER [ROWS]
 // It also runs one split job on a workbook of your own, printing the job's texts:
 //   split_bench run sheets SOURCE [--xls]
 //   split_bench run rows SOURCE FOLDER ROWS [--header N] [--last-column N]
@@ -418,6 +420,14 @@ int main(int argc, char** argv) {
         int status = runOne(argc, argv);
         if (status == 2) std::fprintf(stderr, "usage: see the head of bench/split_bench.cpp\n");
         return status;
+    }
+    if (argc > 2 && std::string(argv[1]) == "sources") {
+        const fs::path dir = argv[2];
+        fs::create_directories(dir / "many");
+        makeSource(dir / "source.xlsx",
+                   argc > 3 ? uint32_t(std::strtoul(argv[3], nullptr, 10)) : 200000);
+        makeSheetsSource(dir / "many" / "stores.xlsx", 40, 3000, 8);
+        return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "peers")
         return peers(argc > 2 ? std::max(1, std::atoi(argv[2])) : 3,

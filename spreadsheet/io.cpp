@@ -239,6 +239,21 @@ void removeStaleTemporaries(const fs::path& dir) {
     ::closedir(d);
 }
 
+// Tags for temporary names: seeded once per process from the system's entropy (opening a
+// std::random_device for every save showed in splits into thousands of workbooks), then drawn
+// from a generator shared by every thread. A clash is still met by O_EXCL and another draw.
+uint32_t temporaryTag() {
+    static std::mutex mutex;
+    static std::mt19937 gen = [] {
+        std::random_device rd;
+        std::seed_seq seq{rd(), rd(), rd(), unsigned(::getpid())};
+        return std::mt19937(seq);
+    }();
+    std::lock_guard lock(mutex);
+    // A forked child draws what its parent does: the process id keeps their tags apart.
+    return uint32_t(gen()) ^ (uint32_t(::getpid()) * 0x9E3779B1u);
+}
+
 mode_t defaultFileMode() {
     static const mode_t mode = [] {
         mode_t mask = ::umask(0);
@@ -301,12 +316,11 @@ Status writeAtomically(const fs::path& path,
         while (keep > 0 && (static_cast<unsigned char>(head[keep]) & 0xC0) == 0x80) --keep;
         head.resize(keep);
     }
-    std::random_device rd;
     fs::path temp;
     int fd = -1, error = 0;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         char tag[32];
-        std::snprintf(tag, sizeof tag, ".tw-%08x.tmp", unsigned(rd()));
+        std::snprintf(tag, sizeof tag, ".tw-%08x.tmp", unsigned(temporaryTag()));
         temp = dir / ("." + head + tag);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         error = fd < 0 ? errno : 0;

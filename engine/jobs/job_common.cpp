@@ -1,5 +1,8 @@
 #include "job_common.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,6 +111,11 @@ SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_v
 
     const fs::path path(*answer);
     result.path = path.string();
+#ifdef __GLIBC__
+    // The sources were read on threads of their own, whose freed memory stays with those
+    // threads' heaps: handed back here, before the writing needs room of its own.
+    malloc_trim(0);
+#endif
     ss::Status st = ss::okStatus();
     if (xls && exceedsXlsLimits(target.model())) {
         fs::path beside = xlsxBeside(path);

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <unordered_map>
 #include <new>
 
 namespace ss::xlsx {
@@ -13,6 +14,55 @@ namespace {
 // Chunks waiting for the helper: beyond this the writer deflates one itself.
 constexpr size_t kMaxQueued = 2;
 constexpr size_t kWindow = 32 * 1024;
+
+// Small whole parts deflated lately, by level and bytes: a split into thousands of workbooks
+// writes the same theme, styles, relationships and content types into each. Deflating is a
+// function of the bytes and the level, so a part found here is what deflating it would give.
+class RecentParts {
+public:
+    static constexpr size_t kMaxPart = 16 * 1024;  // larger parts are rarely the same twice
+
+    bool find(uint32_t level, const std::string& in, std::vector<unsigned char>& out,
+              uint32_t& crc) {
+        std::lock_guard lock(mutex_);
+        auto it = parts_.find(key(level, in));
+        if (it == parts_.end()) return false;
+        out = it->second.bytes;
+        crc = it->second.crc;
+        return true;
+    }
+    void add(uint32_t level, const std::string& in, const std::vector<unsigned char>& out,
+             uint32_t crc) {
+        std::lock_guard lock(mutex_);
+        if (held_ + in.size() + out.size() > kMaxHeld) {  // forget them all: the next job's
+            parts_.clear();                               // parts are another set
+            held_ = 0;
+        }
+        if (parts_.emplace(key(level, in), Entry{out, crc}).second) held_ += in.size() + out.size();
+    }
+
+private:
+    static constexpr size_t kMaxHeld = 1u << 20;
+    struct Entry {
+        std::vector<unsigned char> bytes;
+        uint32_t crc;
+    };
+    static std::string key(uint32_t level, const std::string& in) {
+        std::string k;
+        k.reserve(in.size() + 1);
+        k += char('0' + level);
+        k += in;
+        return k;
+    }
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> parts_;
+    size_t held_ = 0;
+};
+
+RecentParts& recentParts() {
+    static RecentParts r;
+    return r;
+}
 }  // namespace
 
 // ISA-L's deflate (raw, levels 0-3): its level 3 is faster than zlib's level 1 and its output
@@ -43,7 +93,14 @@ public:
     // the stream, for a part's last chunk). Running out of memory marks the job failed.
     void run(Job& job) {
         try {
+            const bool whole =
+                job.last && job.dictionary.empty() && job.input.size() <= RecentParts::kMaxPart;
+            if (whole && recentParts().find(level_, job.input, job.output, job.crc)) {
+                job.size = job.input.size();
+                return;
+            }
             deflateJob(job);
+            if (whole && !job.failed) recentParts().add(level_, job.input, job.output, job.crc);
         } catch (const std::bad_alloc&) {
             job.output.clear();
             job.failed = true;

@@ -1,4 +1,7 @@
 // Writing the workbook model as an .xlsx/.xlsm package: one function per part, then the zip.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -608,13 +611,17 @@ private:
     }
 
     // The common cell (a number, a shared string, a truth value or a styled blank, without a
-    // formula) is put together in a small buffer and appended once; it comes out exactly as
-    // cell() writes it.
+    // formula) is put together in place at the end of the buffer (room made first, the rest
+    // cut off after: copying it from a scratch buffer stalled on reading back what was just
+    // stored); it comes out exactly as cell() writes it.
     bool plainCell(uint32_t row, const Cell& c) {
         if (c.hasFormula() || c.type == CellType::Error ||
             (c.type == CellType::Number && !std::isfinite(c.number)))
             return false;
-        char buf[160];
+        constexpr size_t kRoom = 160;
+        const size_t at = out_.size();
+        out_.resize(at + kRoom);
+        char* const buf = out_.data() + at;
         char* p = put(buf, "<c r=\"");
         p = put(p, letters(c.col));
         p = std::to_chars(p, p + 12, row).ptr;
@@ -650,9 +657,9 @@ private:
                 p = put(p, c.boolean ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
                 break;
             case CellType::Error:
-                return false;
+                break;  // not reached: sent to cell() above
         }
-        out_.append(buf, size_t(p - buf));
+        out_.resize(at + size_t(p - buf));
         return true;
     }
 
@@ -1006,17 +1013,50 @@ zip_int64_t storedPartSource(void* state, void* data, zip_uint64_t len, zip_sour
     }
 }
 
+// Below this many compressed bytes the archive is put together in memory and written into
+// the file in one go: libzip writing to a path creates a file of its own beside it and renames
+// it over the path, which costs a split into thousands of small workbooks more than their bytes.
+constexpr uint64_t kInMemoryZip = uint64_t(8) << 20;
+
 Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::DeflatedPart>& parts) {
-    int err = 0;
-    zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-    auto reason = [&](zip_t* zz) {
-        const int sys = zz ? zip_error_code_system(zip_get_error(zz)) : 0;
+    uint64_t compressed = 0;
+    for (const auto& p : parts) compressed += p.compressedSize() + p.name.size();
+    const bool inMemory = compressed < kInMemoryZip;
+
+    auto failed = [&](int sys, const char* what) {
         if (sys == ENOSPC || sys == EDQUOT)
             return fail("无法保存 " + path.string() + "：磁盘空间不足。");
-        return fail("无法保存 " + path.string() + "：" + (zz ? zip_strerror(zz) : "无法创建文件") +
-                    "。");
+        return fail("无法保存 " + path.string() + "：" + (what ? what : "无法创建文件") + "。");
     };
+    auto reason = [&](zip_t* zz) {
+        return failed(zz ? zip_error_code_system(zip_get_error(zz)) : 0,
+                      zz ? zip_strerror(zz) : nullptr);
+    };
+    zip_t* z = nullptr;
+    zip_source_t* buffer = nullptr;  // the archive's bytes, when it is made in memory
+    if (inMemory) {
+        zip_error_t error;
+        zip_error_init(&error);
+        buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
+        if (buffer) {
+            z = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
+            if (z)
+                zip_source_keep(buffer);  // read after zip_close
+            else
+                zip_source_free(buffer), buffer = nullptr;
+        }
+        zip_error_fini(&error);
+    } else {
+        int err = 0;
+        z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+    }
     if (!z) return reason(nullptr);
+    struct BufferRef {
+        zip_source_t*& s;
+        ~BufferRef() {
+            if (s) zip_source_free(s);
+        }
+    } bufferRef{buffer};
     std::vector<StoredPart> states(parts.size());  // outlive zip_close, which reads them
     for (size_t i = 0; i < parts.size(); ++i) {
         states[i].part = &parts[i];
@@ -1038,6 +1078,47 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
         zip_discard(z);
         return st;
     }
+    if (!inMemory) return okStatus();
+
+    // The archive in memory, into the file (which the caller made, and which is ours alone).
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_source_stat(buffer, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
+        zip_source_open(buffer) != 0)
+        return failed(0, zip_error_strerror(zip_source_error(buffer)));
+    // Not opened with O_TRUNC: the file system takes truncating to nothing and writing again
+    // for a file being replaced and starts writing it to disk on close, which made every small
+    // workbook wait for the disk. The usual file is the caller's new empty one; a longer one
+    // is cut to size after the write.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int openError = errno;
+    struct stat before {};
+    int error = fd < 0 ? openError : ::fstat(fd, &before) != 0 ? errno : 0;
+    // Handed over in pieces, so that the archive is not held twice.
+    std::vector<char> piece(size_t(1) << 16);
+    uint64_t done = 0;
+    while (error == 0 && done < st.size) {
+        const zip_int64_t got = zip_source_read(buffer, piece.data(), piece.size());
+        if (got <= 0) {
+            ::close(fd);
+            zip_source_close(buffer);
+            return failed(0, zip_error_strerror(zip_source_error(buffer)));
+        }
+        for (size_t at = 0; error == 0 && at < size_t(got);) {
+            const ssize_t n = ::write(fd, piece.data() + at, size_t(got) - at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                error = n < 0 ? errno : ENOSPC;
+            else
+                at += size_t(n);
+        }
+        done += uint64_t(got);
+    }
+    zip_source_close(buffer);
+    if (error == 0 && uint64_t(before.st_size) > st.size && ::ftruncate(fd, off_t(st.size)) != 0)
+        error = errno;
+    if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) return failed(error, std::strerror(error));
     return okStatus();
 }
 

@@ -676,8 +676,23 @@ TEST(Workbooks, PrefetchedReadsGiveWhatOpenGives) {
     ASSERT_FALSE(ahead);
     EXPECT_EQ(ahead.message(), direct.message());
     EXPECT_EQ(books.Count(), 3);
+    // Small files are read two at a time, each kept for its own path; a third is left to Open,
+    // and opening the second drops the first.
+    auto textOf = [&](const fs::path& f) {
+        auto opened = books.Open(f);
+        return opened ? (*opened)->WorkSheets(1)->Cells(1, 1).Value() : opened.message();
+    };
+    books.Prefetch(files[0]);
+    books.Prefetch(files[1]);
+    EXPECT_EQ(textOf(files[0]), "a.xlsx");
+    EXPECT_EQ(textOf(files[1]), "b.xlsx");
+    for (const fs::path& f : files) books.Prefetch(f);
+    EXPECT_EQ(textOf(files[1]), "b.xlsx");
+    EXPECT_EQ(textOf(files[2]), "c.xlsx");
+    EXPECT_EQ(textOf(files[0]), "a.xlsx");
     // A read nobody opens is waited for when the session ends.
     books.Prefetch(files[0]);
+    books.Prefetch(files[1]);
 }
 
 TEST(Range, CopiesFromSuccessiveSourcesKeepTheirTexts) {

@@ -461,10 +461,13 @@ std::string inflateRaw(const std::vector<std::vector<unsigned char>>& pieces) {
 }
 
 TEST(XlsxWrite, PartsDeflatedOnAHelperThreadMatchTheirBytes) {
-    // Parts of several chunks, an empty part and a small one, deflated with and without the
+    // Parts of several chunks, an empty part and small ones, deflated with and without the
     // helper thread: the same stream, which inflates back to the bytes, with their CRC and size.
-    std::vector<std::pair<std::string, std::string>> parts = {
-        {"big", {}}, {"empty", {}}, {"small", "<a/>"}, {"big2", {}}};
+    // Small parts met before are taken from those deflated lately: one of the same length but
+    // other bytes must not be.
+    std::vector<std::pair<std::string, std::string>> parts = {{"big", {}},       {"empty", {}},
+                                                              {"small", "<a/>"}, {"big2", {}},
+                                                              {"again", "<a/>"}, {"other", "<b/>"}};
     for (int i = 0; parts[0].second.size() < 3 * ss::xlsx::PartDeflater::kChunk; ++i)
         parts[0].second += "<row r=\"" + std::to_string(i) + "\"><c t=\"s\"><v>" +
                            std::to_string(i * 7919 % 100003) + "</v></c></row>";
@@ -524,6 +527,22 @@ TEST(XlsxWrite, NumbersRoundTripExactly) {
         ASSERT_NE(c, nullptr);
         EXPECT_EQ(std::memcmp(&c->number, &v, sizeof v), 0) << v << " came back as " << c->number;
     }
+}
+
+TEST(XlsxWrite, WritingOverALongerFileLeavesOnlyTheNewWorkbook) {
+    // A small workbook is written into the file as a whole; an older, longer file at the path
+    // must not leave its tail behind the new archive.
+    TempDir dir;
+    const fs::path out = dir / "w.xlsx";
+    std::ofstream(out, std::ios::binary) << std::string(200000, 'x');
+    ss::Workbook wb;
+    wb.addSheet("新").setNumber(1, 1, 42);
+    ASSERT_TRUE(ss::writeXlsx(wb, out).ok());
+    EXPECT_LT(fs::file_size(out), 20000u);
+    auto back = ss::openWorkbook(out);
+    ASSERT_TRUE(back.ok()) << back.message();
+    EXPECT_EQ((*back)->sheets[0]->name, "新");
+    EXPECT_EQ((*back)->sheets[0]->find(1, 1)->number, 42);
 }
 
 TEST(XlsxWrite, LargeWorkbookRoundTrips) {
