@@ -321,7 +321,6 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     } else {
         result = "成功拆分出" + num(written) + "个excel文件!";
     }
-    leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     closeAll();
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     host.text(outputs.withNotes(withFailures(result, failed) + session.referencesNote()));
