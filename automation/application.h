@@ -222,6 +222,9 @@ public:
     // The parts of the sheet that no range copy carried, by kind with counts, and what its
     // reader already left behind: what a job that copies the sheet's cells names as left.
     std::map<std::string, uint32_t> partsNotCarried() const;
+    // The parts that hang off the sheet as a save would write them (with what range copies
+    // built up in it), by kind in the words of `ss::describeParts`.
+    std::map<std::string, uint32_t> partsHeld();
 
 private:
     friend class automation::Range;

@@ -310,6 +310,11 @@ void Worksheet::flushExtensions() {
     if (extensions_ && extensions_->pending()) extensions_->flush(*model_);
 }
 
+std::map<std::string, uint32_t> Worksheet::partsHeld() {
+    flushExtensions();
+    return model_->parts ? ss::describeParts(*model_->parts) : std::map<std::string, uint32_t>{};
+}
+
 void Worksheet::noteCarried(std::string_view kind, uint32_t item) const {
     auto it = carried_.find(kind);
     if (it == carried_.end()) it = carried_.emplace(std::string(kind), std::set<uint32_t>{}).first;

@@ -316,6 +316,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.continuationSheets()) + session.referencesNote());
+    if (options.saveAsXls) run.leftBehind.inXls(*run.target);
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)run.target->Close(false);

@@ -94,6 +94,7 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
                 report.add({fileLabel, sheet->Name(), jobs::kOutcomeEmpty});
             } else {
                 leftBehind.wholeSheet(*sheet, "[" + sheet->Name() + "]");
+                if (!xlsx) leftBehind.inXls(*sheet, "[" + sheet->Name() + "]");
                 std::string name = fileNames.take(removeForbiddenNameChars(sheet->Name()));
                 std::string target = folder + "/" + name + extension;
                 report.add({fileLabel, sheet->Name(), jobs::outcomeSplit(1),

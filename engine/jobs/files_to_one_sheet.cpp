@@ -220,6 +220,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.advanced ? run.advanced->continuationSheets() : 0) +
               session.referencesNote());
+    if (options.saveAsXls) run.leftBehind.inXls(*target);
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)target->Close(false);

@@ -29,6 +29,17 @@ void LeftBehind::cellsOf(const automation::Worksheet& sheet, std::string_view wh
     add(sheet.partsNotCarried(), where);
 }
 
+void LeftBehind::inXls(automation::Worksheet& sheet, std::string_view where) {
+    std::map<std::string, uint32_t> held = sheet.partsHeld();
+    held.erase("图表工作表");  // named as a sheet where it is left out
+    add(held, where);
+}
+
+void LeftBehind::inXls(automation::Workbook& book) {
+    for (int i = 1; i <= book.Sheets().Count(); ++i)
+        if (automation::Worksheet* s = book.Sheets().Item(i)) inXls(*s, "[" + s->Name() + "]");
+}
+
 void LeftBehind::sheet(std::string_view kind, std::string_view where) {
     add({{std::string(kind), 1}}, where);
 }

@@ -23,6 +23,11 @@ public:
     // Cells of the sheet copied into another sheet: what hangs off the sheet and no range copy
     // carried (call it once the job is done with the sheet's copies).
     void cellsOf(const automation::Worksheet& sheet, std::string_view where);
+    // A sheet written into an .xls workbook, which holds none of the parts that hang off a
+    // sheet (pictures, charts, tables, extension rules ...): what it holds is named.
+    void inXls(automation::Worksheet& sheet, std::string_view where);
+    // Every sheet of a workbook about to be saved as .xls, named by its own name.
+    void inXls(automation::Workbook& book);
     // A sheet the output cannot hold at all (a chart sheet in an .xls output ...).
     void sheet(std::string_view kind, std::string_view where);
 

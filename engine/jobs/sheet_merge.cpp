@@ -216,6 +216,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
               automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted) +
               jobs::continuationNote(advanced ? advanced->continuationSheets() : 0) +
               session.referencesNote());
+    if (options.sheetMergeSaveAsXls) leftBehind.inXls(*target);
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)target->Close(false);

@@ -475,6 +475,16 @@ class PartsOutputs(unittest.TestCase):
         self.assertEqual(code, 0, stderr)
         self.assertIn("扩展规则与迷你图 4 个", stderr)
 
+    def test_xls_outputs_name_the_parts_they_cannot_hold(self):
+        for job, sheet in (("merge-files", "[Summary]"), ("merge-one-sheet", "[合并Sheet]")):
+            with self.subTest(job=job):
+                out = os.path.join(self.tmp, job + ".xls")
+                code, stderr = run(job, self.src, "-o", out, "--xls")
+                self.assertEqual(code, 0, stderr)
+                left = next(l for l in stderr.splitlines() if l.startswith("以下内容未带到输出中："))
+                for kind in ("图表 4 个", "表格 2 个", "扩展规则与迷你图", sheet):
+                    self.assertIn(kind, left)
+
     def test_page_setup_of_xlsx_and_xls_sources(self):
         folder = os.path.join(self.tmp, "page")
         os.makedirs(folder)
