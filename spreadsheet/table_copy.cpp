@@ -513,6 +513,17 @@ std::string movedTableXml(std::string_view xml, int64_t dRow, int64_t dCol, cons
             set("name", escapeXml(name));
             set("displayName", escapeXml(name));
         }
+        // Revision ids ("xr:uid") would repeat in every copy of the table: they go.
+        for (size_t at = t.find(":uid=\""); at != std::string::npos; at = t.find(":uid=\"", at)) {
+            size_t from = at;
+            while (from > 0 && t[from - 1] != ' ' && t[from - 1] != '\t' && t[from - 1] != '\n' &&
+                   t[from - 1] != '\r')
+                --from;
+            const size_t end = t.find('"', at + 6);
+            if (end == std::string::npos || from == 0) break;
+            t.erase(from - 1, end + 2 - from);
+            at = from - 1;
+        }
         if (dxf) {
             for (size_t at = t.find("DxfId"); at != std::string::npos;
                  at = t.find("DxfId", at + 1)) {

@@ -78,7 +78,8 @@ TEST(TableCopy, StructuredReferencesBecomeOrdinaryOnes) {
 TEST(TableCopy, MovedTablePartAndFreeNames) {
     const std::string xml =
         "<table id=\"3\" name=\"Sales\" displayName=\"Sales\" ref=\"B2:C5\" "
-        "headerRowDxfId=\"1\"><autoFilter ref=\"B2:C4\"/><sortState ref=\"B3:C4\">"
+        "headerRowDxfId=\"1\" xr:uid=\"{A1B2}\"><autoFilter ref=\"B2:C4\" "
+        "xr:uid=\"{C3}\"/><sortState ref=\"B3:C4\">"
         "<sortCondition ref=\"C3:C4\"/></sortState><tableColumns count=\"2\">"
         "<tableColumn id=\"1\" name=\"A\" dataDxfId=\"0\"/><tableColumn id=\"2\" name=\"B\">"
         "<calculatedColumnFormula>Sales[[#This Row],[A]]*2</calculatedColumnFormula>"
@@ -91,6 +92,7 @@ TEST(TableCopy, MovedTablePartAndFreeNames) {
           "<sortCondition ref=\"D13:D14\"/>", "name=\"Sales_2\" displayName=\"Sales_2\"",
           "headerRowDxfId=\"8\"", "dataDxfId=\"7\"", ">Sales_2[[#This Row],[A]]*2<"})
         EXPECT_NE(moved.find(want), std::string::npos) << want << "\n" << moved;
+    EXPECT_EQ(moved.find("uid"), std::string::npos) << moved;  // two copies, one id: none
 
     ss::TableNames names;
     names.use("Sales");
