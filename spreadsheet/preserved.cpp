@@ -1116,13 +1116,13 @@ std::vector<uint32_t> ExtensionCopier::Impl::copy(const Worksheet& from, Workshe
         const auto have = declarations(namespaces);
         std::string missing;
         bool clash = false;
-        for (const auto& [k, v] : declarations(sourceParts->namespaces)) {
-            auto it =
-                std::find_if(have.begin(), have.end(), [&](const auto& h) { return h.first == k; });
+        for (const auto& decl : declarations(sourceParts->namespaces)) {
+            auto it = std::find_if(have.begin(), have.end(),
+                                   [&](const auto& h) { return h.first == decl.first; });
             if (it == have.end())
-                missing += " " + k + "=\"" + v + "\"";
+                missing += " " + decl.first + "=\"" + decl.second + "\"";
             else
-                clash = clash || it->second != v;
+                clash = clash || it->second != decl.second;
         }
         if (clash)
             source.reset();
