@@ -64,7 +64,9 @@ void SheetDrawings::copy(const Worksheet& from, Worksheet& to, const ss::CopiedB
     if (target.chartsFrom != book || !map) target.charts.clear();
     target.chartsFrom = book;
     if (map)
-        for (auto& [chart, home] : target.charts) {
+        for (auto& entry : target.charts) {
+            ss::CarriedChart& chart = entry.first;
+            const std::string& home = entry.second;
             if (chart.uncovered == 0) continue;
             uint32_t uncovered = 0;
             std::string xml = ss::restateChart(
