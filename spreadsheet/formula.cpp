@@ -6,6 +6,7 @@
 
 #include "cell.h"
 #include "reference_parts.h"
+#include "workbook.h"
 
 namespace ss {
 
@@ -22,6 +23,9 @@ struct Ref {
     RefPart a, b;
     bool range = false;
     bool qualified = false;  // preceded by a sheet (or workbook) name
+    std::string_view sheet;  // that sheet's name as written (unquoted: quoted names keep ''),
+                             // empty for another workbook's
+    bool quotedSheet = false;
 };
 
 std::string refText(const Ref& r) {
@@ -61,8 +65,10 @@ std::string scan(std::string_view f,
     std::string out;
     out.reserve(f.size() + 8);
     size_t i = 0;
-    bool qualified = false;     // the next token follows "Sheet!"
-    bool externalNext = false;  // a "[1]" workbook index was just read
+    bool qualified = false;      // the next token follows "Sheet!"
+    bool externalNext = false;   // a "[1]" workbook index was just read
+    std::string_view qualifier;  // the sheet name of "Sheet!" ("" for another workbook's)
+    bool quotedQualifier = false;
 
     auto addUnique = [](std::vector<std::string>& v, std::string s) {
         if (std::find(v.begin(), v.end(), s) == v.end()) v.push_back(std::move(s));
@@ -121,11 +127,15 @@ std::string scan(std::string_view f,
                 name += f[k++];
             }
             out.append(f.substr(i, k - i));
+            const size_t nameFrom = i + 1, nameTo = k > i + 1 ? k - 1 : i + 1;
             i = k;
             if (i < f.size() && f[i] == '!') {
                 out += '!';
                 ++i;
                 qualified = true;
+                const bool external = name.find('[') != std::string::npos || externalNext;
+                qualifier = external ? std::string_view() : f.substr(nameFrom, nameTo - nameFrom);
+                quotedQualifier = true;
                 if (seen) {
                     if (name.find('[') != std::string::npos || externalNext)
                         seen->external = true;
@@ -167,6 +177,7 @@ std::string scan(std::string_view f,
                 out += c;
                 ++i;
                 qualified = true;
+                qualifier = {};
                 continue;
             }
             out += c;
@@ -188,6 +199,8 @@ std::string scan(std::string_view f,
                 else
                     addUnique(seen->sheets, std::string(w));
             }
+            qualifier = externalNext ? std::string_view() : w;
+            quotedQualifier = false;
             externalNext = false;
             qualified = true;
             i = k + 1;
@@ -212,12 +225,23 @@ std::string scan(std::string_view f,
                 while (m < f.size() && isWordChar(f[m])) ++m;
                 auto b = parsePart(f.substr(k + 1, m - k - 1), kind);
                 if (b) {
-                    ref = Ref{*a, *b, true, qualified};
+                    ref = Ref{*a,
+                              *b,
+                              true,
+                              qualified,
+                              qualified ? qualifier : std::string_view(),
+                              quotedQualifier};
                     end = m;
                     continue;
                 }
             }
-            if (kind == 0) ref = Ref{*a, RefPart{}, false, qualified};
+            if (kind == 0)
+                ref = Ref{*a,
+                          RefPart{},
+                          false,
+                          qualified,
+                          qualified ? qualifier : std::string_view(),
+                          quotedQualifier};
         }
         if (ref) {
             auto replacement = onRef(*ref);
@@ -278,12 +302,28 @@ std::string shiftFormula(std::string_view formula, int64_t dRow, int64_t dCol) {
         nullptr);
 }
 
-std::string adjustFormulaForRows(std::string_view formula, uint32_t at, int64_t count) {
+namespace {
+
+// Whether a row move of `which` applies to the reference.
+bool movesWith(const Ref& r, const RowsOf& which) {
+    if (!r.qualified) return which.unqualified;
+    if (which.sheet.empty() || r.sheet.empty()) return false;
+    if (!r.quotedSheet) return foldSheetName(r.sheet) == foldSheetName(which.sheet);
+    std::string name(r.sheet);
+    for (size_t q = name.find("''"); q != std::string::npos; q = name.find("''", q + 1))
+        name.erase(q, 1);
+    return foldSheetName(name) == foldSheetName(which.sheet);
+}
+
+}  // namespace
+
+std::string adjustFormulaForRows(std::string_view formula, uint32_t at, int64_t count,
+                                 RowsOf which) {
     if (count == 0) return std::string(formula);
     return scan(
         formula,
         [&](const Ref& r) -> std::optional<std::string> {
-            if (r.qualified) return std::nullopt;
+            if (!movesWith(r, which)) return std::nullopt;
             Ref n = r;
             if (n.a.row == 0) return std::nullopt;  // whole columns: unaffected
             uint32_t first = n.a.row, last = n.range ? n.b.row : n.a.row;
@@ -323,7 +363,8 @@ std::string adjustFormulaForRows(std::string_view formula, uint32_t at, int64_t 
 }
 
 std::string adjustFormulaForDeletedRows(std::string_view formula,
-                                        const std::vector<std::pair<uint32_t, uint32_t>>& bands) {
+                                        const std::vector<std::pair<uint32_t, uint32_t>>& bands,
+                                        RowsOf which) {
     if (bands.empty()) return std::string(formula);
     std::vector<uint64_t> before(bands.size() + 1, 0);  // deleted rows in the bands before i
     for (size_t i = 0; i < bands.size(); ++i)
@@ -340,7 +381,7 @@ std::string adjustFormulaForDeletedRows(std::string_view formula,
     return scan(
         formula,
         [&](const Ref& r) -> std::optional<std::string> {
-            if (r.qualified) return std::nullopt;
+            if (!movesWith(r, which)) return std::nullopt;
             Ref n = r;
             if (n.a.row == 0) return std::nullopt;  // whole columns: unaffected
             uint32_t first = n.a.row, last = n.range ? n.b.row : n.a.row;

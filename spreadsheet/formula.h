@@ -15,16 +15,25 @@ namespace ss {
 // literals, function names, defined names and structured references are left alone.
 std::string shiftFormula(std::string_view formula, int64_t dRow, int64_t dCol);
 
+// The references a row move applies to: those without a sheet name (a formula of the sheet
+// whose rows move) when `unqualified`, and those naming `sheet` (compared as sheet names are).
+struct RowsOf {
+    std::string_view sheet;
+    bool unqualified = true;
+};
+
 // Rewrites references after `count` rows were inserted before row `at` (count > 0) or rows
-// [at, at - count) were deleted (count < 0) on the sheet the formula lives on (references
-// qualified with another sheet's name are left alone). References into deleted rows become #REF!;
-// ranges that span the change grow or shrink.
-std::string adjustFormulaForRows(std::string_view formula, uint32_t at, int64_t count);
+// [at, at - count) were deleted (count < 0) on the sheet `which` says (by default the sheet the
+// formula lives on, named by unqualified references only). References into deleted rows become
+// #REF!; ranges that span the change grow or shrink.
+std::string adjustFormulaForRows(std::string_view formula, uint32_t at, int64_t count,
+                                 RowsOf which = {});
 
 // adjustFormulaForRows for many deletions at once: the rows of every band [first, last] (sorted,
 // disjoint) were deleted together. Costs one pass over the formula whatever the band count.
 std::string adjustFormulaForDeletedRows(std::string_view formula,
-                                        const std::vector<std::pair<uint32_t, uint32_t>>& bands);
+                                        const std::vector<std::pair<uint32_t, uint32_t>>& bands,
+                                        RowsOf which = {});
 
 // What a formula refers to besides plain cell references of its own sheet.
 struct FormulaNames {

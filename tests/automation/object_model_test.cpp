@@ -460,6 +460,14 @@ TEST(Range, RowOperationsMoveFormulasAndMerges) {
     EXPECT_EQ(s.model().formula(4, 1)->text, "SUM(A2:A3)");
     EXPECT_TRUE(s.model().merges.empty());  // one row left: no longer a merge
 
+    // Formulas of other sheets that name the sheet, and its own qualified ones, follow too.
+    Worksheet& other = *s.Parent().Sheets().Add();
+    other.model().setFormula(1, 1, formula("Sheet1!A4+'Sheet1'!A3+A4"));
+    s.model().setFormula(5, 1, formula("Sheet1!A4"));
+    ASSERT_TRUE(s.Range("1:1").EntireRow().Delete());
+    EXPECT_EQ(other.model().formula(1, 1)->text, "Sheet1!A3+'Sheet1'!A2+A4");
+    EXPECT_EQ(s.model().formula(4, 1)->text, "Sheet1!A3");
+
     // Several bands at once: references close up, those into deleted rows break.
     Application app2;
     Worksheet& t = *app2.Workbooks()->Add()->WorkSheets(1);

@@ -69,6 +69,27 @@ TEST(AdjustFormulaForDeletedRows, OneBandAgreesWithSingleDeletionAndBandsCombine
               "A1+#REF!+A4+SUM(A1:A5)");
 }
 
+TEST(AdjustFormulaForRows, ReferencesNamingTheSheetMoveWithIt) {
+    // Row 3 of "Data" deleted: its own formulas and those of other sheets that name it follow.
+    struct Case {
+        const char* in;
+        ss::RowsOf which;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"Data!A5+A5+'Data'!A5+Other!A5", {"Data", true}, "Data!A4+A4+'Data'!A4+Other!A5"},
+        {"Data!A5+A5+'Data'!A5+Other!A5", {"Data", false}, "Data!A4+A5+'Data'!A4+Other!A5"},
+        {"SUM(data!B2:B9)+[1]Data!A5", {"Data", false}, "SUM(data!B2:B8)+[1]Data!A5"},
+        {"'It''s'!B2:B9+It!B9", {"It's", false}, "'It''s'!B2:B8+It!B9"},
+        {"Data!A3", {"Data", false}, "Data!#REF!"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ss::adjustFormulaForRows(c.in, 3, -1, c.which), c.out) << c.in;
+        EXPECT_EQ(ss::adjustFormulaForDeletedRows(c.in, {{3, 3}}, c.which), c.out) << c.in;
+    }
+    EXPECT_EQ(ss::adjustFormulaForRows("Data!A5+A5", 2, 2, {"Data", false}), "Data!A7+A5");
+}
+
 TEST(FormulaNames, SheetsNamesAndExternals) {
     auto n =
         ss::formulaNames("SUM('My ''Q'' Sheet'!A1:B2,Data!C3)+Rate*VLOOKUP(x,Tbl[#All],2,FALSE)");
