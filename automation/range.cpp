@@ -313,13 +313,16 @@ ss::Status Range::Insert() {
         return ss::fail("无法插入行：工作表末尾的内容会被移出工作表。");
 
     m.insertRows(at, count);
-    // Formulas of the sheet, and those of its workbook that name it, follow the rows.
+    // Formulas of the sheet, and the formulas and names of its workbook that name it, follow the
+    // rows.
     for (auto& [k, f] : m.mutableFormulas())
         f.text = ss::adjustFormulaForRows(f.text, at, count, {m.name, true});
     for (auto& other : ws.parent_->model_->sheets)
         if (other.get() != &m)
             for (auto& [k, f] : other->mutableFormulas())
                 f.text = ss::adjustFormulaForRows(f.text, at, count, {m.name, false});
+    for (ss::DefinedName& n : ws.parent_->model_->names)
+        n.formula = ss::adjustFormulaForRows(n.formula, at, count, {m.name, false});
     const ss::RowMove move = ss::rowsInsertedMove(at, count);
     ws.flushExtensions();  // what copies built moves with the rows
     ss::moveKeptRows(m, move);
@@ -357,13 +360,16 @@ ss::Status Range::Delete() {
             dropFilter = dropFilter || (filterArea->firstRow >= f && filterArea->firstRow <= l);
 
     m.deleteRowSet(rows);
-    // Formulas of the sheet, and those of its workbook that name it, follow the rows.
+    // Formulas of the sheet, and the formulas and names of its workbook that name it, follow the
+    // rows.
     for (auto& [k, f] : m.mutableFormulas())
         f.text = ss::adjustFormulaForDeletedRows(f.text, bands, {m.name, true});
     for (auto& other : ws.parent_->model_->sheets)
         if (other.get() != &m)
             for (auto& [k, f] : other->mutableFormulas())
                 f.text = ss::adjustFormulaForDeletedRows(f.text, bands, {m.name, false});
+    for (ss::DefinedName& n : ws.parent_->model_->names)
+        n.formula = ss::adjustFormulaForDeletedRows(n.formula, bands, {m.name, false});
     const ss::RowMove move = ss::rowsDeletedMove(bands);
     ws.flushExtensions();  // what copies built moves with the rows
     ss::moveKeptRows(m, move);

@@ -464,9 +464,14 @@ TEST(Range, RowOperationsMoveFormulasAndMerges) {
     Worksheet& other = *s.Parent().Sheets().Add();
     other.model().setFormula(1, 1, formula("Sheet1!A4+'Sheet1'!A3+A4"));
     s.model().setFormula(5, 1, formula("Sheet1!A4"));
+    ss::DefinedName total;
+    total.name = "Total";
+    total.formula = "Sheet1!$A$2:$A$4";
+    s.Parent().model().names.push_back(total);
     ASSERT_TRUE(s.Range("1:1").EntireRow().Delete());
     EXPECT_EQ(other.model().formula(1, 1)->text, "Sheet1!A3+'Sheet1'!A2+A4");
     EXPECT_EQ(s.model().formula(4, 1)->text, "Sheet1!A3");
+    EXPECT_EQ(s.Parent().model().names.back().formula, "Sheet1!$A$1:$A$3");
 
     // Several bands at once: references close up, those into deleted rows break.
     Application app2;
