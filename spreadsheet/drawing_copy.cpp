@@ -4,11 +4,15 @@
 #include <cstdlib>
 
 #include "cell.h"
+#include "text/xml_text.h"
 #include "worksheet.h"
 
 namespace ss {
 
 namespace {
+
+using xml::nextTag;
+using xml::Tag;
 
 constexpr std::string_view kRelNs =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
@@ -20,54 +24,6 @@ constexpr std::string_view kDrawingNs = "http://schemas.openxmlformats.org/drawi
 
 bool endsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
-// A tag of an XML text.
-struct Tag {
-    size_t begin = 0, end = 0;  // '<' .. one past '>'
-    std::string_view qname, local;
-    bool closing = false, empty = false;
-};
-
-// The next element tag from `pos`; comments, declarations and instructions are skipped.
-bool nextTag(std::string_view xml, size_t pos, Tag& t) {
-    while (true) {
-        size_t lt = xml.find('<', pos);
-        if (lt == std::string_view::npos || lt + 1 >= xml.size()) return false;
-        char c = xml[lt + 1];
-        if (c == '?' || c == '!') {
-            const bool comment = xml.substr(lt, 4) == "<!--";
-            const bool cdata = xml.substr(lt, 9) == "<![CDATA[";
-            size_t gt = xml.find(comment ? "-->" : cdata ? "]]>" : ">", lt);
-            if (gt == std::string_view::npos) return false;
-            pos = gt + 1;
-            continue;
-        }
-        size_t gt = lt + 1;
-        char quote = 0;
-        for (; gt < xml.size(); ++gt) {
-            if (quote) {
-                if (xml[gt] == quote) quote = 0;
-            } else if (xml[gt] == '"' || xml[gt] == '\'') {
-                quote = xml[gt];
-            } else if (xml[gt] == '>') {
-                break;
-            }
-        }
-        if (gt >= xml.size()) return false;
-        t.begin = lt;
-        t.end = gt + 1;
-        t.closing = c == '/';
-        t.empty = xml[gt - 1] == '/';
-        size_t n = lt + (t.closing ? 2 : 1), e = n;
-        while (e < gt && xml[e] != ' ' && xml[e] != '/' && xml[e] != '\t' && xml[e] != '\n' &&
-               xml[e] != '\r' && xml[e] != '>')
-            ++e;
-        t.qname = xml.substr(n, e - n);
-        size_t colon = t.qname.find(':');
-        t.local = colon == std::string_view::npos ? t.qname : t.qname.substr(colon + 1);
-        return true;
-    }
 }
 
 // The end tag of the element `start` opens (found by nesting of the same name); `start` itself
@@ -123,49 +79,6 @@ std::string_view attrValue(std::string_view tag, std::string_view name) {
     for (const Attr& a : attributes(tag))
         if (a.name == name) return tag.substr(a.valueBegin, a.valueEnd - a.valueBegin);
     return {};
-}
-
-void appendEsc(std::string& out, std::string_view s) {
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out += c;
-        }
-    }
-}
-
-std::string unescape(std::string_view s) {
-    std::string out;
-    out.reserve(s.size());
-    for (size_t i = 0; i < s.size(); ++i) {
-        if (s[i] == '&') {
-            static const std::pair<std::string_view, char> kEntities[] = {
-                {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-            bool done = false;
-            for (const auto& [e, c] : kEntities)
-                if (s.substr(i, e.size()) == e) {
-                    out += c;
-                    i += e.size() - 1;
-                    done = true;
-                    break;
-                }
-            if (done) continue;
-        }
-        out += s[i];
-    }
-    return out;
 }
 
 // Namespace declarations of a start tag: prefix ("" for the default) -> URI as written.
@@ -393,7 +306,7 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
     size_t pos = 0;
     Tag t;
     auto restated = [&](std::string_view raw) -> std::optional<std::string> {
-        std::string f = unescape(raw);
+        std::string f = xml::unescape(raw);
         if (!f.empty() && f.front() == '=') f.erase(0, 1);
         std::optional<std::string> r = restate(f);
         if (!r && uncovered) ++*uncovered;
@@ -420,7 +333,7 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
             if (close != std::string_view::npos) r = restated(xml.substr(f.end, close - f.end));
             if (r) {
                 out.append(xml.substr(t.begin, f.end - t.begin));
-                appendEsc(out, *r);
+                xml::appendEscaped(out, *r, true);
                 out.append(xml.substr(close, e.end - close));
             } else {
                 std::string_view parent = stack.empty() ? "" : stack.back();
@@ -451,7 +364,7 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
             size_t close = xml.find('<', t.end);
             if (close == std::string_view::npos) continue;
             if (auto r = restated(xml.substr(t.end, close - t.end))) {
-                appendEsc(out, *r);
+                xml::appendEscaped(out, *r, true);
                 pos = close;
             } else if (!exts.empty()) {
                 exts.back().drop = true;

@@ -13,6 +13,9 @@ namespace ss {
 
 namespace {
 
+using xml::nextTag;
+using xml::Tag;
+
 std::string lower(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -22,50 +25,6 @@ std::string lower(std::string_view s) {
 
 bool endsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
-// An element tag of an XML text.
-struct XTag {
-    size_t begin = 0, end = 0;  // '<' .. one past '>'
-    std::string_view local;
-    bool closing = false;
-};
-
-bool nextTag(std::string_view xml, size_t pos, XTag& t) {
-    while (true) {
-        size_t lt = xml.find('<', pos);
-        if (lt == std::string_view::npos || lt + 1 >= xml.size()) return false;
-        const char c = xml[lt + 1];
-        if (c == '?' || c == '!') {
-            size_t gt = xml.find(xml.substr(lt, 4) == "<!--" ? "-->" : ">", lt);
-            if (gt == std::string_view::npos) return false;
-            pos = gt + 1;
-            continue;
-        }
-        size_t gt = lt + 1;
-        char quote = 0;
-        for (; gt < xml.size(); ++gt) {
-            if (quote) {
-                if (xml[gt] == quote) quote = 0;
-            } else if (xml[gt] == '"' || xml[gt] == '\'') {
-                quote = xml[gt];
-            } else if (xml[gt] == '>') {
-                break;
-            }
-        }
-        if (gt >= xml.size()) return false;
-        t.begin = lt;
-        t.end = gt + 1;
-        t.closing = c == '/';
-        size_t n = lt + (t.closing ? 2 : 1), e = n;
-        while (e < gt && xml[e] != ' ' && xml[e] != '/' && xml[e] != '\t' && xml[e] != '\n' &&
-               xml[e] != '\r')
-            ++e;
-        std::string_view q = xml.substr(n, e - n);
-        size_t colon = q.find(':');
-        t.local = colon == std::string_view::npos ? q : q.substr(colon + 1);
-        return true;
-    }
 }
 
 // The value span of attribute `name` inside the tag text; npos when absent.
@@ -125,7 +84,7 @@ std::optional<TableInfo> parseTable(const std::shared_ptr<const PackagePart>& pa
     TableInfo t;
     t.part = part;
     bool root = false;
-    XTag tag;
+    Tag tag;
     for (size_t pos = 0; nextTag(xml, pos, tag); pos = tag.end) {
         if (tag.closing) continue;
         std::string_view text = xml.substr(tag.begin, tag.end - tag.begin);
@@ -477,7 +436,7 @@ std::string movedTableXml(std::string_view xml, int64_t dRow, int64_t dCol, cons
     std::string out;
     out.reserve(xml.size() + 16);
     size_t copied = 0;
-    XTag tag;
+    Tag tag;
     bool inFormula = false;
     size_t formulaStart = 0;
     for (size_t pos = 0; nextTag(xml, pos, tag); pos = tag.end) {
@@ -570,7 +529,7 @@ void moveTableRows(Worksheet& ws, const RowMove& move) {
         std::string out;
         size_t copied = 0;
         std::string_view skipping;  // the filter of a table without its header row goes
-        XTag tag;
+        Tag tag;
         for (size_t pos = 0; nextTag(xml, pos, tag); pos = tag.end) {
             if (!skipping.empty()) {
                 if (tag.closing && tag.local == skipping) {

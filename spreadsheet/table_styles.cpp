@@ -3,41 +3,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/xml_text.h"
+
 namespace ss {
 
 namespace {
 
-struct XTag {
-    size_t begin = 0, end = 0;
-    std::string_view local;
-    bool closing = false, empty = false;
-};
-
-bool nextTag(std::string_view xml, size_t pos, XTag& t) {
-    while (true) {
-        size_t lt = xml.find('<', pos);
-        if (lt == std::string_view::npos || lt + 1 >= xml.size()) return false;
-        const char c = xml[lt + 1];
-        size_t gt = xml.find('>', lt);
-        if (gt == std::string_view::npos) return false;
-        if (c == '?' || c == '!') {
-            pos = gt + 1;
-            continue;
-        }
-        t.begin = lt;
-        t.end = gt + 1;
-        t.closing = c == '/';
-        t.empty = xml[gt - 1] == '/';
-        size_t n = lt + (t.closing ? 2 : 1), e = n;
-        while (e < gt && xml[e] != ' ' && xml[e] != '/' && xml[e] != '\t' && xml[e] != '\n' &&
-               xml[e] != '\r')
-            ++e;
-        std::string_view q = xml.substr(n, e - n);
-        size_t colon = q.find(':');
-        t.local = colon == std::string_view::npos ? q : q.substr(colon + 1);
-        return true;
-    }
-}
+using xml::nextTag;
+using xml::Tag;
 
 std::optional<std::string> attr(std::string_view tag, std::string_view name) {
     for (size_t at = tag.find(name); at != std::string_view::npos; at = tag.find(name, at + 1)) {
@@ -284,7 +257,7 @@ std::string lookKey(const DiffFormat& d) {
 
 DiffFormat parseDxf(std::string_view xml) {
     DiffFormat d;
-    XTag t;
+    Tag t;
     std::string_view section;  // font, fill, border
     BorderSide* side = nullptr;
     std::string pattern = "solid";
@@ -330,7 +303,7 @@ DiffFormat parseDxf(std::string_view xml) {
 
 std::optional<TableStyleDef> findTableStyle(const StyleTable& styles, std::string_view name) {
     std::string_view xml = styles.tableStylesXml;
-    XTag t;
+    Tag t;
     bool inStyle = false, found = false;
     TableStyleDef def;
     static const std::pair<std::string_view, TableElement> kTypes[] = {

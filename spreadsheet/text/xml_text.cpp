@@ -139,6 +139,47 @@ std::string unescape(std::string_view s) {
     return out;
 }
 
+bool nextTag(std::string_view xml, size_t pos, Tag& t) {
+    while (true) {
+        const size_t lt = xml.find('<', pos);
+        if (lt == std::string_view::npos || lt + 1 >= xml.size()) return false;
+        const char c = xml[lt + 1];
+        if (c == '?' || c == '!') {
+            const bool comment = xml.substr(lt, 4) == "<!--";
+            const bool cdata = xml.substr(lt, 9) == "<![CDATA[";
+            const size_t gt = xml.find(comment ? "-->" : cdata ? "]]>" : ">", lt);
+            if (gt == std::string_view::npos) return false;
+            pos = gt + 1;
+            continue;
+        }
+        size_t gt = lt + 1;
+        char quote = 0;
+        for (; gt < xml.size(); ++gt) {
+            if (quote) {
+                if (xml[gt] == quote) quote = 0;
+            } else if (xml[gt] == '"' || xml[gt] == '\'') {
+                quote = xml[gt];
+            } else if (xml[gt] == '>') {
+                break;
+            }
+        }
+        if (gt >= xml.size()) return false;
+        t.begin = lt;
+        t.end = gt + 1;
+        t.closing = c == '/';
+        t.empty = xml[gt - 1] == '/';
+        const size_t n = lt + (t.closing ? 2 : 1);
+        size_t e = n;
+        while (e < gt && xml[e] != ' ' && xml[e] != '/' && xml[e] != '\t' && xml[e] != '\n' &&
+               xml[e] != '\r' && xml[e] != '>')
+            ++e;
+        t.qname = xml.substr(n, e - n);
+        const size_t colon = t.qname.find(':');
+        t.local = colon == std::string_view::npos ? t.qname : t.qname.substr(colon + 1);
+        return true;
+    }
+}
+
 std::string formatDouble(double v) {
     if (!std::isfinite(v)) return "0";
     char buf[40];

@@ -3,6 +3,7 @@
 // XML for what it keeps) and the reference policy (which reads formulas out of kept XML).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,17 @@ std::string decodeXstring(std::string_view s);
 // The text an escaped XML text stands for: the five named entities and decimal or hexadecimal
 // character references; anything else (an unknown entity, a lone '&') is kept as it stands.
 std::string unescape(std::string_view s);
+
+// An element tag of an XML text: its span, its name as written and its local name.
+struct Tag {
+    size_t begin = 0, end = 0;  // '<' .. one past '>'
+    std::string_view qname, local;
+    bool closing = false, empty = false;
+};
+
+// The next element tag at or after `pos`; comments, CDATA sections, declarations and
+// instructions are passed over, and a '>' inside a quoted attribute value does not end a tag.
+bool nextTag(std::string_view xml, size_t pos, Tag& t);
 
 // The shortest text that reads back as the same double ("0" for infinities and NaN), for
 // attribute values.

@@ -17,6 +17,9 @@ struct Restater {
 
 namespace {
 
+using xml::nextTag;
+using xml::Tag;
+
 enum class Restate : uint8_t { None, Formulas, Table, PivotTable, PivotCache };
 
 // The kinds of parts, by the last segment of the relationship type that reaches them. A kind
@@ -81,52 +84,6 @@ std::string lower(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = char(c + 32);
     return s;
-}
-
-// A tag of an XML text: its span and its local name.
-struct Tag {
-    size_t begin = 0, end = 0;  // '<' .. one past '>'
-    std::string_view local;
-    bool closing = false, empty = false;
-};
-
-// The next element tag from `pos` (comments, declarations and instructions skipped).
-bool nextTag(std::string_view xml, size_t pos, Tag& t) {
-    while (true) {
-        size_t lt = xml.find('<', pos);
-        if (lt == std::string_view::npos || lt + 1 >= xml.size()) return false;
-        char c = xml[lt + 1];
-        if (c == '?' || c == '!') {
-            size_t gt = xml.find(c == '!' && xml.substr(lt, 4) == "<!--" ? "-->" : ">", lt);
-            if (gt == std::string_view::npos) return false;
-            pos = gt + 1;
-            continue;
-        }
-        size_t gt = lt + 1;
-        char quote = 0;
-        for (; gt < xml.size(); ++gt) {
-            if (quote) {
-                if (xml[gt] == quote) quote = 0;
-            } else if (xml[gt] == '"' || xml[gt] == '\'') {
-                quote = xml[gt];
-            } else if (xml[gt] == '>') {
-                break;
-            }
-        }
-        if (gt >= xml.size()) return false;
-        t.begin = lt;
-        t.end = gt + 1;
-        t.closing = c == '/';
-        t.empty = xml[gt - 1] == '/';
-        size_t n = lt + (t.closing ? 2 : 1), e = n;
-        while (e < gt && xml[e] != ' ' && xml[e] != '/' && xml[e] != '\t' && xml[e] != '\n' &&
-               xml[e] != '\r')
-            ++e;
-        std::string_view q = xml.substr(n, e - n);
-        size_t colon = q.find(':');
-        t.local = colon == std::string_view::npos ? q : q.substr(colon + 1);
-        return true;
-    }
 }
 
 // The value of attribute `name` (qualified as written) in a start tag; npos when absent.
