@@ -77,4 +77,36 @@ inline void appendPart(std::string& out, const RefPart& p) {
     }
 }
 
+// The end of a string literal starting at `i` (a '"'), past its closing quote; the end of the
+// text when it is not closed.
+inline size_t stringEnd(std::string_view f, size_t i) {
+    size_t k = i + 1;
+    while (k < f.size()) {
+        if (f[k] == '"') {
+            if (k + 1 < f.size() && f[k + 1] == '"') {
+                k += 2;
+                continue;
+            }
+            return k + 1;
+        }
+        ++k;
+    }
+    return f.size();
+}
+
+// Past the ']' that closes the '[' at `i`, nesting followed ("'" escapes the character after
+// it, as in structured references); npos when it is not closed.
+inline size_t bracketEnd(std::string_view f, size_t i) {
+    int depth = 0;
+    for (size_t k = i; k < f.size(); ++k) {
+        if (f[k] == '\'' && k + 1 < f.size()) {
+            ++k;
+            continue;
+        }
+        if (f[k] == '[') ++depth;
+        if (f[k] == ']' && --depth == 0) return k + 1;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace ss::detail

@@ -29,36 +29,6 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 constexpr std::string_view kErrors[] = {"#NULL!", "#DIV/0!", "#VALUE!", "#REF!",
                                         "#NAME?", "#NUM!",   "#N/A",    "#GETTING_DATA"};
 
-// The end of a string literal starting at `i` (a '"'), past its closing quote.
-size_t stringEnd(std::string_view f, size_t i) {
-    size_t k = i + 1;
-    while (k < f.size()) {
-        if (f[k] == '"') {
-            if (k + 1 < f.size() && f[k + 1] == '"') {
-                k += 2;
-                continue;
-            }
-            return k + 1;
-        }
-        ++k;
-    }
-    return f.size();
-}
-
-// The end of a bracketed group starting at `i` (a '['), nesting followed, past its ']'.
-size_t bracketEnd(std::string_view f, size_t i) {
-    int depth = 0;
-    for (size_t k = i; k < f.size(); ++k) {
-        if (f[k] == '\'' && k + 1 < f.size()) {  // escape character inside structured refs
-            ++k;
-            continue;
-        }
-        if (f[k] == '[') ++depth;
-        if (f[k] == ']' && --depth == 0) return k + 1;
-    }
-    return f.size();
-}
-
 class Restater {
 public:
     Restater(std::string_view f, const ReferenceMap& map, std::string_view home)
@@ -70,12 +40,13 @@ public:
         while (i < f_.size()) {
             const char c = f_[i];
             if (c == '"') {
-                size_t k = stringEnd(f_, i);
+                size_t k = detail::stringEnd(f_, i);
                 out_.append(f_.substr(i, k - i));
                 i = k;
             } else if (c == '{') {  // array constant: numbers, texts and errors only
                 size_t k = i + 1;
-                while (k < f_.size() && f_[k] != '}') k = f_[k] == '"' ? stringEnd(f_, k) : k + 1;
+                while (k < f_.size() && f_[k] != '}')
+                    k = f_[k] == '"' ? detail::stringEnd(f_, k) : k + 1;
                 k = std::min(f_.size(), k + 1);
                 out_.append(f_.substr(i, k - i));
                 i = k;
@@ -241,7 +212,7 @@ private:
         if (!n) return std::nullopt;
         out_ += *n;
         if (k < f_.size() && f_[k] == '[') {  // Table1[Column]
-            const size_t e = bracketEnd(f_, k);
+            const size_t e = std::min(detail::bracketEnd(f_, k), f_.size());
             out_.append(f_.substr(k, e - k));
             return e;
         }

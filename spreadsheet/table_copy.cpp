@@ -148,36 +148,9 @@ const TableIndex::Entry* TableIndex::at(std::string_view sheet, uint32_t row, ui
 
 namespace {
 
+using detail::bracketEnd;
 using detail::isWordChar;
-
-size_t stringEnd(std::string_view f, size_t i) {
-    size_t k = i + 1;
-    while (k < f.size()) {
-        if (f[k] == '"') {
-            if (k + 1 < f.size() && f[k + 1] == '"') {
-                k += 2;
-                continue;
-            }
-            return k + 1;
-        }
-        ++k;
-    }
-    return f.size();
-}
-
-// Past the ']' that closes the '[' at `i` ("'" escapes the character after it).
-size_t bracketEnd(std::string_view f, size_t i) {
-    int depth = 0;
-    for (size_t k = i; k < f.size(); ++k) {
-        if (f[k] == '\'' && k + 1 < f.size()) {
-            ++k;
-            continue;
-        }
-        if (f[k] == '[') ++depth;
-        if (f[k] == ']' && --depth == 0) return k + 1;
-    }
-    return std::string_view::npos;
-}
+using detail::stringEnd;
 
 std::string trim(std::string_view s) {
     while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
