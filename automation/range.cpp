@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "spreadsheet/formula.h"
+#include "spreadsheet/part_rows.h"
 #include "spreadsheet/utf8.h"
 #include "drawings.h"
 #include "internal.h"
@@ -327,6 +328,8 @@ ss::Status Range::Insert() {
     ws.flushExtensions();  // what copies built moves with the rows
     ss::moveKeptRows(m, move);
     ws.rowsMoved(move);
+    // Last: the anchor index of range copies has taken the move from the drawing as read.
+    ss::movePartRows(*ws.parent_->model_, m, move);
     if (ws.filter_) {
         if (ws.filter_->range->areas.empty())
             ws.filter_.reset();
@@ -374,6 +377,8 @@ ss::Status Range::Delete() {
     ws.flushExtensions();  // what copies built moves with the rows
     ss::moveKeptRows(m, move);
     ws.rowsMoved(move);
+    // Last: the anchor index of range copies has taken the move from the drawing as read.
+    ss::movePartRows(*ws.parent_->model_, m, move);
 
     if (ws.filter_ && ws.filter_->range->areas.empty()) ws.filter_.reset();
     if (dropFilter) {

@@ -82,7 +82,9 @@ ss::Status removeEmptyKeyRows(Worksheet& sheet, uint32_t keyColumn) {
             .Delete();
     }
     if (ss::Status st = used.AutoFilter(int(keyColumn), ""); !st) return st;
-    Range visible = sheet.Cells().SpecialCells(kCellTypeVisible);
+    // The rows the filter shows (the marker row and those without a key); what lies below the
+    // used range (a chart under the table, say) stays.
+    Range visible = used.SpecialCells(kCellTypeVisible);
     return visible.EntireRow().Delete();
 }
 

@@ -11,6 +11,7 @@ namespace ss {
 
 namespace {
 
+using xml::elementEnd;
 using xml::nextTag;
 using xml::Tag;
 
@@ -24,27 +25,6 @@ constexpr std::string_view kDrawingNs = "http://schemas.openxmlformats.org/drawi
 
 bool endsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
-// The end tag of the element `start` opens (found by nesting of the same name); `start` itself
-// when it is empty.
-Tag endOf(std::string_view xml, const Tag& start) {
-    if (start.empty) return start;
-    Tag t;
-    size_t pos = start.end;
-    int depth = 0;
-    while (nextTag(xml, pos, t)) {
-        pos = t.end;
-        if (t.qname != start.qname) continue;
-        if (t.closing) {
-            if (depth-- == 0) return t;
-        } else if (!t.empty) {
-            ++depth;
-        }
-    }
-    Tag none;
-    none.begin = none.end = xml.size();
-    return none;
 }
 
 struct Attr {
@@ -132,12 +112,12 @@ void readAnchor(std::string_view xml, const Tag& t, size_t end, DrawingAnchor& a
         pos = c.end;
         if (c.closing) continue;
         if (!from && c.local == "from") {
-            Tag e = endOf(xml, c);
+            Tag e = elementEnd(xml, c);
             a.fromCol = number(childText(xml, c.end, e.begin, "col")) + 1;
             a.fromRow = number(childText(xml, c.end, e.begin, "row")) + 1;
             from = true;
         } else if (!to && c.local == "to") {
-            Tag e = endOf(xml, c);
+            Tag e = elementEnd(xml, c);
             a.toCol = number(childText(xml, c.end, e.begin, "col")) + 1;
             a.toRow = number(childText(xml, c.end, e.begin, "row")) + 1;
             to = true;
@@ -148,7 +128,7 @@ void readAnchor(std::string_view xml, const Tag& t, size_t end, DrawingAnchor& a
             if (c.local == "pic") {
                 a.kind = AnchorKind::Picture;
             } else if (c.local == "graphicFrame") {
-                Tag e = endOf(xml, c);
+                Tag e = elementEnd(xml, c);
                 std::string_view frame = xml.substr(c.end, e.begin - c.end);
                 a.kind = frame.find("drawingml/2006/chart\"") != std::string_view::npos ||
                                  frame.find("drawing/2014/chartex\"") != std::string_view::npos
@@ -189,7 +169,7 @@ std::vector<DrawingAnchor> drawingAnchors(std::string_view xml) {
     Tag t;
     while (nextTag(xml, pos, t)) {
         if (t.closing) break;  // the root's end
-        Tag e = endOf(xml, t);
+        Tag e = elementEnd(xml, t);
         pos = e.end;
         std::string_view span = xml.substr(t.begin, e.end - t.begin);
         // The boxes of legacy form controls go with their controls.
@@ -207,7 +187,7 @@ std::vector<DrawingAnchor> drawingAnchors(std::string_view xml) {
             while (nextTag(xml, q, c) && c.begin < e.end) {
                 q = c.end;
                 if (!c.closing && isAnchor(c.local)) {
-                    readAnchor(xml, c, endOf(xml, c).end, a);
+                    readAnchor(xml, c, elementEnd(xml, c).end, a);
                     found = true;
                     break;
                 }
@@ -245,7 +225,7 @@ std::string_view innerOf(std::string_view xml, size_t from, size_t to, std::stri
         pos = t.end;
         if (t.closing || t.local != local) continue;
         if (t.empty) return xml.substr(t.end, 0);
-        Tag e = endOf(xml, t);
+        Tag e = elementEnd(xml, t);
         return xml.substr(t.end, e.begin - t.end);
     }
     return {};
@@ -269,7 +249,7 @@ std::string literal(std::string_view xml, const Tag& ref, const Tag& refEnd,
         out = "<" + prefix + "strLit>";
         Tag t;
         if (nextTag(cache, 0, t) && !t.closing && t.local == "ptCount")
-            out.append(cache.substr(t.begin, endOf(cache, t).end - t.begin));
+            out.append(cache.substr(t.begin, elementEnd(cache, t).end - t.begin));
         out.append(innerOf(cache, 0, cache.size(), "lvl"));
         out += "</" + prefix + "strLit>";
         return out;
@@ -294,7 +274,8 @@ std::string literal(std::string_view xml, const Tag& ref, const Tag& refEnd,
 
 }  // namespace
 
-std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, uint32_t* uncovered) {
+std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, uint32_t* uncovered,
+                         bool keepPivotLink) {
     std::string out;
     out.reserve(xml.size() + 64);
     struct Ext {
@@ -317,7 +298,7 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
         pos = t.end;
         if (!t.closing && !t.empty &&
             (t.local == "numRef" || t.local == "strRef" || t.local == "multiLvlStrRef")) {
-            Tag e = endOf(xml, t);
+            Tag e = elementEnd(xml, t);
             Tag f;
             size_t q = t.end;
             bool haveF = false;
@@ -343,8 +324,8 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
             pos = e.end;
             continue;
         }
-        if (!t.closing && t.local == "pivotSource") {  // pivot tables do not come along
-            pos = endOf(xml, t).end;
+        if (!keepPivotLink && !t.closing && t.local == "pivotSource") {  // left behind
+            pos = elementEnd(xml, t).end;
             continue;
         }
         out.append(xml.substr(t.begin, t.end - t.begin));
@@ -371,7 +352,7 @@ std::string restateChart(std::string_view xml, const ChartFormulaFn& restate, ui
             } else {  // the data it names stays behind: its cached levels or text show it
                 out.resize(out.size() - (t.end - t.begin));
                 stack.pop_back();
-                pos = endOf(xml, t).end;
+                pos = elementEnd(xml, t).end;
             }
         }
     }

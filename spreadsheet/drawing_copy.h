@@ -48,9 +48,10 @@ using ChartFormulaFn = std::function<std::optional<std::string>(std::string_view
 // cached values as literal data (its name as text), an extension that names uncovered cells
 // goes, and so does the link of a pivot chart to its pivot table. In the newer chart kinds
 // (chartex) a data formula that is not covered goes, leaving the cached data it holds. `uncovered`
-// counts the formulas that were not restated.
+// counts the formulas that were not restated. `keepPivotLink` keeps a pivot chart's link (its
+// pivot table stays beside it).
 std::string restateChart(std::string_view xml, const ChartFormulaFn& restate,
-                         uint32_t* uncovered = nullptr);
+                         uint32_t* uncovered = nullptr, bool keepPivotLink = false);
 
 // The anchors of a source sheet's drawing, following the sheet's row inserts and deletes (the
 // part's XML keeps the rows it was read with).

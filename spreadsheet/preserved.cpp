@@ -1276,7 +1276,10 @@ RowMove rowsInsertedMove(uint32_t at, uint32_t count) {
                 return moved;
             },
             [=](uint32_t r) { return r >= at + count ? r - count : r; },
-            [=](std::string_view f) { return adjustFormulaForRows(f, at, count); }};
+            [=](std::string_view f) { return adjustFormulaForRows(f, at, count); },
+            [=](std::string_view f, std::string_view sheet) {
+                return adjustFormulaForRows(f, at, count, {sheet, false});
+            }};
 }
 
 RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands) {
@@ -1311,7 +1314,10 @@ RowMove rowsDeletedMove(std::vector<std::pair<uint32_t, uint32_t>> bands) {
                     if (f <= r) r += uint64_t(l) - f + 1;
                 return uint32_t(r);
             },
-            [shared](std::string_view f) { return adjustFormulaForDeletedRows(f, *shared); }};
+            [shared](std::string_view f) { return adjustFormulaForDeletedRows(f, *shared); },
+            [shared](std::string_view f, std::string_view sheet) {
+                return adjustFormulaForDeletedRows(f, *shared, {sheet, false});
+            }};
 }
 
 void moveKeptRows(Worksheet& ws, const RowMove& move) {

@@ -16,11 +16,13 @@ namespace ss {
 
 // How rows move: `range` gives where a range of cells ends up, or nothing when none of its rows
 // is left; `sourceRow` gives the row a (surviving) row was before the move; `formula` adjusts a
-// formula's references to the move, as for the sheet's cells.
+// formula's references to the move, as for the sheet's cells; `named` adjusts only the
+// references that name the moved sheet (by the given name), as another sheet's formulas must.
 struct RowMove {
     std::function<std::optional<CellRange>(const CellRange&)> range;
     std::function<uint32_t(uint32_t)> sourceRow;
     std::function<std::string(std::string_view)> formula;
+    std::function<std::string(std::string_view, std::string_view)> named;
 };
 
 // Moves what the kept elements say about rows. An element left without any range is dropped,

@@ -13,6 +13,7 @@ namespace ss {
 
 namespace {
 
+using xml::attrSpan;
 using xml::nextTag;
 using xml::Tag;
 
@@ -25,24 +26,6 @@ std::string lower(std::string_view s) {
 
 bool endsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
-// The value span of attribute `name` inside the tag text; npos when absent.
-std::pair<size_t, size_t> attrSpan(std::string_view tag, std::string_view name) {
-    for (size_t at = tag.find(name); at != std::string_view::npos; at = tag.find(name, at + 1)) {
-        const char before = at ? tag[at - 1] : ' ';
-        if (before != ' ' && before != '\t' && before != '\n' && before != '\r') continue;
-        size_t k = at + name.size();
-        while (k < tag.size() && tag[k] == ' ') ++k;
-        if (k >= tag.size() || tag[k] != '=') continue;
-        ++k;
-        while (k < tag.size() && tag[k] == ' ') ++k;
-        if (k >= tag.size() || (tag[k] != '"' && tag[k] != '\'')) continue;
-        size_t e = tag.find(tag[k], k + 1);
-        if (e == std::string_view::npos) return {std::string_view::npos, 0};
-        return {k + 1, e - k - 1};
-    }
-    return {std::string_view::npos, 0};
 }
 
 std::string escapeXml(std::string_view s) {

@@ -180,6 +180,42 @@ bool nextTag(std::string_view xml, size_t pos, Tag& t) {
     }
 }
 
+Tag elementEnd(std::string_view xml, const Tag& start) {
+    if (start.empty) return start;
+    Tag t;
+    size_t pos = start.end;
+    int depth = 0;
+    while (nextTag(xml, pos, t)) {
+        pos = t.end;
+        if (t.qname != start.qname) continue;
+        if (t.closing) {
+            if (depth-- == 0) return t;
+        } else if (!t.empty) {
+            ++depth;
+        }
+    }
+    Tag none;
+    none.begin = none.end = xml.size();
+    return none;
+}
+
+std::pair<size_t, size_t> attrSpan(std::string_view tag, std::string_view name) {
+    for (size_t at = tag.find(name); at != std::string_view::npos; at = tag.find(name, at + 1)) {
+        const char before = at ? tag[at - 1] : ' ';
+        if (before != ' ' && before != '\t' && before != '\n' && before != '\r') continue;
+        size_t k = at + name.size();
+        while (k < tag.size() && tag[k] == ' ') ++k;
+        if (k >= tag.size() || tag[k] != '=') continue;
+        ++k;
+        while (k < tag.size() && tag[k] == ' ') ++k;
+        if (k >= tag.size() || (tag[k] != '"' && tag[k] != '\'')) continue;
+        size_t e = tag.find(tag[k], k + 1);
+        if (e == std::string_view::npos) return {std::string_view::npos, 0};
+        return {k + 1, e - k - 1};
+    }
+    return {std::string_view::npos, 0};
+}
+
 std::string formatDouble(double v) {
     if (!std::isfinite(v)) return "0";
     char buf[40];

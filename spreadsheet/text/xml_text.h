@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace ss::xml {
 
@@ -36,6 +37,14 @@ struct Tag {
 // The next element tag at or after `pos`; comments, CDATA sections, declarations and
 // instructions are passed over, and a '>' inside a quoted attribute value does not end a tag.
 bool nextTag(std::string_view xml, size_t pos, Tag& t);
+
+// The end tag of the element `start` opens (found by nesting of the same name); `start` itself
+// when it is empty; a tag at the end of `xml` when the element is not closed.
+Tag elementEnd(std::string_view xml, const Tag& start);
+
+// The span (offset, length) of the value of attribute `name` (as written, prefix included) in
+// the text of a start tag; offset npos when the tag has no such attribute.
+std::pair<size_t, size_t> attrSpan(std::string_view tag, std::string_view name);
 
 // The shortest text that reads back as the same double ("0" for infinities and NaN), for
 // attribute values.

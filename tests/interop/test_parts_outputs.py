@@ -13,6 +13,7 @@ import unittest
 import zipfile
 
 import openpyxl
+import xlsxwriter
 
 sys.path.insert(0, os.path.dirname(__file__))
 from parts_fixtures import ORDERS, orders_book, png, sales_report  # noqa: E402
@@ -606,6 +607,37 @@ class PartsOutputs(unittest.TestCase):
         self.assertTrue(any(s.endswith(" (2)") for s in sources), sources)
         self.check_package(out)
 
+    def test_rows_deleted_before_a_sheet_copy_move_its_pictures_and_charts(self):
+        """Rows without a key go before the first "Data" is copied whole: the pictures and
+        the chart under the table move up with the rows, and the chart plots the rows left."""
+        folder = os.path.join(self.tmp, "keys")
+        os.makedirs(folder)
+        for name, scale in (("a", 1), ("b", 2)):
+            wb = xlsxwriter.Workbook(os.path.join(folder, name + ".xlsx"))
+            ws = wb.add_worksheet("Data")
+            ws.write_row(0, 0, ["月份", "收入"])
+            for i, (key, value) in enumerate([("一月", 10), (None, 99), ("二月", 20), (None, 98),
+                                               (None, 97), ("三月", 30)]):
+                if key:
+                    ws.write(i + 1, 0, key)
+                ws.write(i + 1, 1, value * scale)
+            ws.insert_image("D7", self.logo)  # below the rows that go
+            ws.insert_image("F5", self.logo)  # on a row that goes: it lands on the next one
+            chart = wb.add_chart({"type": "column"})
+            chart.add_series({"categories": "=Data!$A$2:$A$7", "values": "=Data!$B$2:$B$7"})
+            ws.insert_chart("D10", chart)
+            wb.close()
+        out = os.path.join(self.tmp, "keys.xlsx")
+        code, stderr = run("merge-files", folder, "-o", out, "--same-name", "--drop-empty-key", "1")
+        self.assertEqual(code, 0, stderr)
+        rows = list(openpyxl.load_workbook(out)["Data"].iter_rows(values_only=True))
+        self.assertEqual(rows[:4], [("月份", "收入"), ("一月", 10), ("二月", 20), ("三月", 30)])
+        drawing = read(out, "xl/drawings/drawing1.xml")
+        self.assertEqual([int(r) for r in re.findall(
+            r"<xdr:from><xdr:col>\d+</xdr:col><xdr:colOff>\d+</xdr:colOff><xdr:row>(\d+)</xdr:row>",
+            drawing)], [3, 3, 6])
+        self.assertEqual(chart_formulas(out, "Data"), ["Data!$A$2:$A$4", "Data!$B$2:$B$4"])
+        self.check_package(out)
 
 if __name__ == "__main__":
     unittest.main()

@@ -107,13 +107,14 @@ TEST(SplitBySheet, ClashingNamesAndATakenFolderName) {
     TempDir dir;
     const std::string source = dir / "book.xlsx";
     saveBook(source, {{"Jan", {{"1"}}}, {"a|b", {{"2"}}}, {"ab", {{"3"}}}});
-    for (const auto& folder : candidateFolders(dir.path(), "book", 30))
-        fs::create_directories(folder / "Jan.xlsx");
+    // One list for both loops: a second computed later may start a second later.
+    const std::vector<fs::path> candidates = candidateFolders(dir.path(), "book", 30);
+    for (const auto& folder : candidates) fs::create_directories(folder / "Jan.xlsx");
     TestHost host;
     ExcelFileSplitJob(source, JobOptions{}, host);
 
     fs::path folder;
-    for (const auto& f : candidateFolders(dir.path(), "book", 30)) {
+    for (const auto& f : candidates) {
         EXPECT_TRUE(fs::is_directory(f / "Jan.xlsx"));
         EXPECT_FALSE(fs::exists(f / "ab.xlsx"));
         if (fs::exists(f.string() + " (2)")) folder = f.string() + " (2)";
