@@ -299,6 +299,9 @@ public:
     // anything. Close(true) first saves to the file the workbook was opened from or last saved
     // as (refused, and the workbook stays open, when it has none or the save fails).
     ss::Status Close(bool saveChanges = false);
+    // Closes the workbook (as Close(false)) and hands over its model, with every copy into it
+    // settled, for writing elsewhere (another thread).
+    std::unique_ptr<ss::Workbook> CloseKeepingModel();
 
     // Lookup of the wrapper of a model sheet of this workbook; null when it is not one of ours.
     Worksheet* wrap(const ss::Worksheet* sheet) const;

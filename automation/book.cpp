@@ -177,6 +177,16 @@ ss::Status Workbook::Close(bool saveChanges) {
     return ss::okStatus();
 }
 
+std::unique_ptr<ss::Workbook> Workbook::CloseKeepingModel() {
+    settleCopiesInto();
+    // Copies made from it are restated while its model is still here (closing does that too).
+    detail::settlePending(app_->referenceState(),
+                          [&](const detail::PendingCopy& p) { return p.source == this; });
+    std::unique_ptr<ss::Workbook> model = std::move(model_);
+    app_->closed(this);  // destroys this workbook
+    return model;
+}
+
 void Workbook::settleCopiesInto() {
     for (auto& w : wrappers_) w->flushExtensions();
     detail::settlePending(app_->referenceState(),

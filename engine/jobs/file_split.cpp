@@ -102,27 +102,32 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
                 if (options.dryRun) {
                     ++splitCount;
                 } else if (auto copy = sheet->Copy(); !copy) {
+                    outputs.settle();  // failures are listed in the order of the outputs
                     failed.push_back(jobs::printable(name + extension));
                     report.failLast(copy.message());
                 } else {
                     report.copiedLast();
-                    automation::Workbook* book = app.ActiveWorkBook();
-                    auto written = outputs.save(*book, target, formatCode);
-                    if (written) {
-                        ++splitCount;
-                        report.outputLast(written.value().filename().string());
-                    } else if (!outputs.stopped()) {
-                        failed.push_back(jobs::printable(name + extension));
-                        report.failLast(written.message());
-                    } else {
-                        report.markLast(jobs::kOutcomeStopped);
-                    }
-                    (void)book->Close(false);
+                    // Written while the next sheet is copied.
+                    const size_t entry = report.entries().size() - 1;
+                    outputs.saveInBackground(
+                        *app.ActiveWorkBook(), target, formatCode,
+                        [&, entry, file = name + extension](ss::Result<std::filesystem::path> w) {
+                            if (w) {
+                                ++splitCount;
+                                report.outputAt(entry, w.value().filename().string());
+                            } else if (!outputs.stopped()) {
+                                failed.push_back(jobs::printable(file));
+                                report.failAt(entry, w.message());
+                            } else {
+                                report.markAt(entry, jobs::kOutcomeStopped);
+                            }
+                        });
                 }
             }
         }
         host.progress(i, count);
     }
+    outputs.settle();
     (void)source->Close(false);
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     host.text(outputs.withNotes(withFailures(resultText(), failed) + session.referencesNote()));

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <fstream>
 #include <system_error>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "sheet_routines.h"
 #include "spreadsheet/cell.h"
@@ -242,25 +245,134 @@ fs::path newFolderName(const fs::path& wanted) {
 OutputPlace::OutputPlace(JobHost& host, SourceFiles sources)
     : host_(host), sources_(std::move(sources)) {}
 
-ss::Result<fs::path> OutputPlace::save(automation::Workbook& book, const fs::path& wanted,
-                                       int formatCode) {
-    if (stopped()) return ss::fail("");
+// The output being written, and the one thread (started with the first) that writes them.
+struct OutputPlace::InFlight {
+    struct Task {
+        std::unique_ptr<ss::Workbook> model;
+        fs::path path, wanted;
+        bool replacing = false;
+        ss::FileFormat format = ss::FileFormat::Xlsx;
+        ss::Status status = ss::okStatus();
+        Done done;
+    };
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::optional<Task> task;
+    bool running = false, quit = false;
+    std::thread thread;
+
+    InFlight() : thread([this] { loop(); }) {}
+    ~InFlight() {
+        {
+            std::lock_guard lock(mutex);
+            quit = true;
+        }
+        cv.notify_all();
+        thread.join();  // after the task in hand: its file is finished
+    }
+
+    void loop() {
+        std::unique_lock lock(mutex);
+        while (true) {
+            cv.wait(lock, [&] { return quit || running; });
+            if (!running) return;
+            Task& t = *task;
+            lock.unlock();
+            try {
+                t.status = ss::saveWorkbook(*t.model, t.path, t.format);
+            } catch (const std::bad_alloc&) {
+                t.status = ss::fail("无法保存 " + printable(t.path.string()) + "：内存不足。");
+            }
+            t.model.reset();  // freed here, beside the next output's copies
+            lock.lock();
+            running = false;
+            cv.notify_all();
+        }
+    }
+    void start(Task t) {
+        {
+            std::lock_guard lock(mutex);
+            task = std::move(t);
+            running = true;
+        }
+        cv.notify_all();
+    }
+    std::optional<Task> finish() {
+        std::unique_lock lock(mutex);
+        cv.wait(lock, [&] { return !running; });
+        std::optional<Task> t = std::move(task);
+        task.reset();
+        return t;
+    }
+};
+
+OutputPlace::~OutputPlace() = default;
+
+std::optional<fs::path> OutputPlace::place(const fs::path& wanted, bool& replacing) {
     fs::path path = wanted;
-    bool replacing = false;
+    replacing = false;
     if (standsThere(path) && !written_.contains(path)) {
         if (!answer_) answer_ = host_.askExistingFiles(path.string());
-        if (*answer_ == ExistingFiles::Stop) return ss::fail("");
+        if (*answer_ == ExistingFiles::Stop) return std::nullopt;
         if (*answer_ == ExistingFiles::KeepBoth || sources_.contains(path))
             path = freeNameBeside(path);
         else
             replacing = true;
     }
-    ss::Status st = book.SaveAs(path, formatCode);
-    if (!st.ok()) return ss::fail(st.message());
+    return path;
+}
+
+void OutputPlace::written(const fs::path& path, const fs::path& wanted, bool replacing) {
     written_.add(path);
     if (path != wanted) keptBeside_.push_back(path.filename().string());
     if (replacing) replaced_.push_back(path.filename().string());
-    return path;
+}
+
+ss::Result<fs::path> OutputPlace::save(automation::Workbook& book, const fs::path& wanted,
+                                       int formatCode) {
+    settle();
+    if (stopped()) return ss::fail("");
+    bool replacing = false;
+    std::optional<fs::path> path = place(wanted, replacing);
+    if (!path) return ss::fail("");
+    ss::Status st = book.SaveAs(*path, formatCode);
+    if (!st.ok()) return ss::fail(st.message());
+    written(*path, wanted, replacing);
+    return *path;
+}
+
+void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& wanted,
+                                   int formatCode, Done done) {
+    settle();
+    bool replacing = false;
+    std::optional<fs::path> path;
+    if (!stopped()) path = place(wanted, replacing);
+    if (!path) {
+        (void)book.Close(false);
+        done(ss::fail(""));
+        return;
+    }
+    InFlight::Task task;
+    task.format = formatCode == automation::kFormatXls ? ss::FileFormat::Xls : ss::FileFormat::Xlsx;
+    task.model = book.CloseKeepingModel();
+    task.path = *path;
+    task.wanted = wanted;
+    task.replacing = replacing;
+    task.done = std::move(done);
+    if (!inFlight_) inFlight_ = std::make_unique<InFlight>();
+    inFlight_->start(std::move(task));
+}
+
+void OutputPlace::settle() {
+    if (!inFlight_) return;
+    std::optional<InFlight::Task> job = inFlight_->finish();
+    if (!job) return;
+    if (job->status.ok()) {
+        written(job->path, job->wanted, job->replacing);
+        job->done(job->path);
+    } else {
+        job->done(ss::fail(job->status.message()));
+    }
 }
 
 std::string OutputPlace::withNotes(std::string result) const {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -106,17 +107,40 @@ public:
     // written, or an error (the reason; "" when the user chose to stop).
     ss::Result<std::filesystem::path> save(automation::Workbook& book,
                                            const std::filesystem::path& wanted, int formatCode);
+    // The same, written on a helper thread while the job builds its next output: `book` is
+    // closed at once (its model goes with the save) and `done` gets what save() would have
+    // returned, on the job's thread, when the next output is handed over or at settle(). One
+    // save is in flight at a time, so outputs are written, and `done` called, in order.
+    using Done = std::function<void(ss::Result<std::filesystem::path>)>;
+    void saveInBackground(automation::Workbook& book, const std::filesystem::path& wanted,
+                          int formatCode, Done done);
+    // Waits for the save in flight and calls its `done`.
+    void settle();
     // True once the user answered "stop": the job writes nothing more.
     bool stopped() const { return answer_ == ExistingFiles::Stop; }
     // `result` followed by what was kept beside or replaced, and the stop, for a closing text.
     std::string withNotes(std::string result) const;
 
+    OutputPlace(const OutputPlace&) = delete;
+    OutputPlace& operator=(const OutputPlace&) = delete;
+    // Waits for a save in flight (its file is finished) without calling its `done`.
+    ~OutputPlace();
+
 private:
+    // Where `wanted` is written, after the question about existing files; nothing when the
+    // user chose to stop.
+    std::optional<std::filesystem::path> place(const std::filesystem::path& wanted,
+                                               bool& replacing);
+    void written(const std::filesystem::path& path, const std::filesystem::path& wanted,
+                 bool replacing);
+
     JobHost& host_;
     SourceFiles sources_;
     std::optional<ExistingFiles> answer_;
     SourceFiles written_;  // outputs of this run
     std::vector<std::string> keptBeside_, replaced_;
+    struct InFlight;
+    std::unique_ptr<InFlight> inFlight_;
 };
 
 // Shows the notes of a workbook read (sheets renamed, texts cut; see ss::fitReadWorkbook) as

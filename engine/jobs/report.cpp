@@ -171,19 +171,31 @@ void Report::inspect(automation::Worksheet& sheet, const fs::path& file) {
 }
 
 void Report::failLast(const std::string& reason) {
-    if (entries_.empty()) return;
-    entries_.back().outcome = outcomeFailed(reason);
-    entries_.back().outputSheet.clear();
+    if (!entries_.empty()) failAt(entries_.size() - 1, reason);
 }
 
 void Report::markLast(std::string outcome) {
-    if (entries_.empty()) return;
-    entries_.back().outcome = std::move(outcome);
-    entries_.back().outputSheet.clear();
+    if (!entries_.empty()) markAt(entries_.size() - 1, std::move(outcome));
 }
 
 void Report::outputLast(std::string output) {
-    if (!entries_.empty()) entries_.back().outputSheet = std::move(output);
+    if (!entries_.empty()) outputAt(entries_.size() - 1, std::move(output));
+}
+
+void Report::failAt(size_t i, const std::string& reason) {
+    if (i >= entries_.size()) return;
+    entries_[i].outcome = outcomeFailed(reason);
+    entries_[i].outputSheet.clear();
+}
+
+void Report::markAt(size_t i, std::string outcome) {
+    if (i >= entries_.size()) return;
+    entries_[i].outcome = std::move(outcome);
+    entries_[i].outputSheet.clear();
+}
+
+void Report::outputAt(size_t i, std::string output) {
+    if (i < entries_.size()) entries_[i].outputSheet = std::move(output);
 }
 
 std::vector<std::vector<std::string>> Report::table(const std::string& output) const {

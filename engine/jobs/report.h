@@ -79,6 +79,10 @@ public:
     // Gives the last entry another outcome (and no output), or the output it was written to.
     void markLast(std::string outcome);
     void outputLast(std::string output);
+    // The same for entry `i` (in the order added), for outputs written after later entries.
+    void failAt(size_t i, const std::string& reason);
+    void markAt(size_t i, std::string outcome);
+    void outputAt(size_t i, std::string output);
 
     // The table: a header row, then one row per entry; `output` names the output file.
     std::vector<std::vector<std::string>> table(const std::string& output) const;

@@ -286,20 +286,30 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
                     oneWorkbook ? name : name + ".xlsx"});
         if (!oneWorkbook) {
             if (!ok) {
+                outputs.settle();  // failures are listed in the order of the outputs
                 failed.push_back(jobs::printable(name + ".xlsx"));
                 report.failLast("无法写入");
             } else if (options.dryRun) {
                 ++written;
-            } else if (auto saved = outputs.save(*book, target, kFormatXlsx)) {
-                ++written;
-                report.outputLast(saved.value().filename().string());
-            } else if (!outputs.stopped()) {
-                failed.push_back(jobs::printable(name + ".xlsx"));
-                report.failLast(saved.message());
             } else {
-                report.markLast(jobs::kOutcomeStopped);
+                // Written while the next value's rows are copied.
+                const size_t entry = report.entries().size() - 1;
+                outputs.saveInBackground(
+                    *book, target, kFormatXlsx,
+                    [&, entry, file = name + ".xlsx"](ss::Result<std::filesystem::path> saved) {
+                        if (saved) {
+                            ++written;
+                            report.outputAt(entry, saved.value().filename().string());
+                        } else if (!outputs.stopped()) {
+                            failed.push_back(jobs::printable(file));
+                            report.failAt(entry, saved.message());
+                        } else {
+                            report.markAt(entry, jobs::kOutcomeStopped);
+                        }
+                    });
+                book = nullptr;
             }
-            (void)book->Close(false);
+            if (book) (void)book->Close(false);
         } else if (!ok) {
             failed.push_back(jobs::printable(name));
             report.failLast("无法写入");
@@ -307,6 +317,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         host.progress(i + 1, n);
     }
 
+    outputs.settle();
     // What hangs off the sheet and none of the copies carried.
     leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     std::string result;
