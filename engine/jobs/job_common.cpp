@@ -343,12 +343,18 @@ ss::Result<fs::path> OutputPlace::save(automation::Workbook& book, const fs::pat
 
 void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& wanted,
                                    int formatCode, Done done) {
-    settle();
+    // Large outputs are written two at a time (writing is most of their cost); small ones one
+    // at a time, as creating files side by side in one folder makes both wait.
+    size_t cells = 0;
+    for (const auto& sheet : book.model().sheets) cells += sheet->cellCount();
+    const size_t inFlight = cells >= 10000 ? 2 : 1;
+    while (busy_.size() >= inFlight) settleOldest();
     bool replacing = false;
     std::optional<fs::path> path;
     if (!stopped()) path = place(wanted, replacing);
     if (!path) {
         (void)book.Close(false);
+        settle();  // the outputs before it are answered first
         done(ss::fail(""));
         return;
     }
@@ -359,13 +365,19 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
     task.wanted = wanted;
     task.replacing = replacing;
     task.done = std::move(done);
-    if (!inFlight_) inFlight_ = std::make_unique<InFlight>();
-    inFlight_->start(std::move(task));
+    InFlight* saver = nullptr;
+    for (auto& s : savers_)
+        if (std::find(busy_.begin(), busy_.end(), s.get()) == busy_.end()) saver = s.get();
+    if (!saver) saver = savers_.emplace_back(std::make_unique<InFlight>()).get();
+    saver->start(std::move(task));
+    busy_.push_back(saver);
 }
 
-void OutputPlace::settle() {
-    if (!inFlight_) return;
-    std::optional<InFlight::Task> job = inFlight_->finish();
+void OutputPlace::settleOldest() {
+    if (busy_.empty()) return;
+    InFlight* saver = busy_.front();
+    busy_.pop_front();
+    std::optional<InFlight::Task> job = saver->finish();
     if (!job) return;
     if (job->status.ok()) {
         written(job->path, job->wanted, job->replacing);
@@ -373,6 +385,10 @@ void OutputPlace::settle() {
     } else {
         job->done(ss::fail(job->status.message()));
     }
+}
+
+void OutputPlace::settle() {
+    while (!busy_.empty()) settleOldest();
 }
 
 std::string OutputPlace::withNotes(std::string result) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -109,12 +110,12 @@ public:
                                            const std::filesystem::path& wanted, int formatCode);
     // The same, written on a helper thread while the job builds its next output: `book` is
     // closed at once (its model goes with the save) and `done` gets what save() would have
-    // returned, on the job's thread, when the next output is handed over or at settle(). One
-    // save is in flight at a time, so outputs are written, and `done` called, in order.
+    // returned, on the job's thread, in the order the outputs were handed over (when a later
+    // one is handed over, or at settle()). At most two saves are in flight.
     using Done = std::function<void(ss::Result<std::filesystem::path>)>;
     void saveInBackground(automation::Workbook& book, const std::filesystem::path& wanted,
                           int formatCode, Done done);
-    // Waits for the save in flight and calls its `done`.
+    // Waits for the saves in flight and calls their `done`.
     void settle();
     // True once the user answered "stop": the job writes nothing more.
     bool stopped() const { return answer_ == ExistingFiles::Stop; }
@@ -123,7 +124,7 @@ public:
 
     OutputPlace(const OutputPlace&) = delete;
     OutputPlace& operator=(const OutputPlace&) = delete;
-    // Waits for a save in flight (its file is finished) without calling its `done`.
+    // Waits for the saves in flight (their files are finished) without calling their `done`.
     ~OutputPlace();
 
 private:
@@ -139,8 +140,12 @@ private:
     std::optional<ExistingFiles> answer_;
     SourceFiles written_;  // outputs of this run
     std::vector<std::string> keptBeside_, replaced_;
+    void settleOldest();
+
+    // Threads writing outputs (started as needed), and those busy, oldest first.
     struct InFlight;
-    std::unique_ptr<InFlight> inFlight_;
+    std::vector<std::unique_ptr<InFlight>> savers_;
+    std::deque<InFlight*> busy_;
 };
 
 // Shows the notes of a workbook read (sheets renamed, texts cut; see ss::fitReadWorkbook) as
