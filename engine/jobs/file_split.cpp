@@ -66,6 +66,8 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
         return "成功拆分" + num(splitCount) + "个sheet 到 " + jobs::printable(folder);
     };
 
+    // Writing whole sheets is nearly all of the work: two are written while the next is copied.
+    outputs.writeAhead(2);
     UniqueNames fileNames;
     jobs::LeftBehind leftBehind;
     report.watch(session.application().References(), leftBehind);

@@ -343,11 +343,11 @@ ss::Result<fs::path> OutputPlace::save(automation::Workbook& book, const fs::pat
 
 void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& wanted,
                                    int formatCode, Done done) {
-    // Large outputs are written two at a time (writing is most of their cost); small ones one
-    // at a time, as creating files side by side in one folder makes both wait.
+    // A very large output is waited for, so that no more than it and the source are held.
     size_t cells = 0;
     for (const auto& sheet : book.model().sheets) cells += sheet->cellCount();
-    const size_t inFlight = cells >= 10000 ? 2 : 1;
+    const bool huge = cells > 1000000;
+    const size_t inFlight = huge ? 1 : writeAhead_;
     while (busy_.size() >= inFlight) settleOldest();
     bool replacing = false;
     std::optional<fs::path> path;
@@ -371,6 +371,7 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
     if (!saver) saver = savers_.emplace_back(std::make_unique<InFlight>()).get();
     saver->start(std::move(task));
     busy_.push_back(saver);
+    if (huge) settle();
 }
 
 void OutputPlace::settleOldest() {

@@ -3,6 +3,7 @@
 // texts every job shows in the same words.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -111,10 +112,13 @@ public:
     // The same, written on a helper thread while the job builds its next output: `book` is
     // closed at once (its model goes with the save) and `done` gets what save() would have
     // returned, on the job's thread, in the order the outputs were handed over (when a later
-    // one is handed over, or at settle()). At most two saves are in flight.
+    // one is handed over, or at settle()). `writeAhead` outputs are written at a time: one
+    // when building the next output costs about what writing one does (many small outputs),
+    // two when writing is nearly all of the work (whole sheets); each costs memory.
     using Done = std::function<void(ss::Result<std::filesystem::path>)>;
     void saveInBackground(automation::Workbook& book, const std::filesystem::path& wanted,
                           int formatCode, Done done);
+    void writeAhead(size_t outputs) { writeAhead_ = std::max<size_t>(outputs, 1); }
     // Waits for the saves in flight and calls their `done`.
     void settle();
     // True once the user answered "stop": the job writes nothing more.
@@ -146,6 +150,7 @@ private:
     struct InFlight;
     std::vector<std::unique_ptr<InFlight>> savers_;
     std::deque<InFlight*> busy_;
+    size_t writeAhead_ = 1;
 };
 
 // Shows the notes of a workbook read (sheets renamed, texts cut; see ss::fitReadWorkbook) as

@@ -128,30 +128,20 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         copied = copied && bool(rangeOf(from, to).Copy(out->Range(startCell)));
         report.copiedLast();
         if (!copied) {
-            outputs.settle();  // failures are listed in the order of the outputs
             failed.push_back(jobs::printable(name));
             report.failLast("无法复制");
-            (void)book->Close(false);
+        } else if (auto saved = outputs.save(*book, saveDir + name, kFormatXlsx)) {
+            ++splitCount;
+            report.outputLast(saved.value().filename().string());
+        } else if (!outputs.stopped()) {
+            failed.push_back(jobs::printable(name));
+            report.failLast(saved.message());
         } else {
-            // Written while the next block is copied.
-            const size_t entry = report.entries().size() - 1;
-            outputs.saveInBackground(*book, saveDir + name, kFormatXlsx,
-                                     [&, entry, name](ss::Result<std::filesystem::path> saved) {
-                                         if (saved) {
-                                             ++splitCount;
-                                             report.outputAt(entry,
-                                                             saved.value().filename().string());
-                                         } else if (!outputs.stopped()) {
-                                             failed.push_back(jobs::printable(name));
-                                             report.failAt(entry, saved.message());
-                                         } else {
-                                             report.markAt(entry, jobs::kOutcomeStopped);
-                                         }
-                                     });
+            report.markLast(jobs::kOutcomeStopped);
         }
+        (void)book->Close(false);
         host.progress(int(i + 1), int(blocks));
     }
-    outputs.settle();
     // What hangs off the sheet and none of the copies carried.
     leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
     (void)source->Close(false);
