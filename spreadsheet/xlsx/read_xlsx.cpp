@@ -1021,10 +1021,14 @@ public:
             }
         } else if (n == "sortState") {
             sortStateXml = std::move(xml);
-        } else if (n == "AlternateContent") {
-            // Controls and embedded objects come wrapped, the 2010 form first: kept whole.
-            std::string_view inner = wrappedElement(xml);
-            if (inner == "controls" || inner == "oleObjects")
+        } else if (n == "AlternateContent" || n == "controls" || n == "oleObjects") {
+            // Controls and embedded objects, bare or wrapped with their 2010 form first: kept
+            // whole. Objects linked to other files name the workbook's external links, which
+            // are not carried.
+            std::string_view inner = n == "AlternateContent" ? wrappedElement(xml) : n;
+            if (inner == "oleObjects" && xml.find(" link=\"") != std::string::npos)
+                dropped["嵌入对象"] += std::max<uint32_t>(1, objectCount(xml));
+            else if (inner == "controls" || inner == "oleObjects")
                 elements.push_back(RawSheetElement{std::string(inner), std::move(xml)});
             else
                 ++dropped["其他对象"];
