@@ -1,6 +1,6 @@
-"""Workbooks with form controls and an embedded object: a button running a macro beside a note
-(xlsxwriter), and a check box, a drop-down and an embedded document laid out as the desktop
-application saves them (written by hand)."""
+"""Workbooks with controls and an embedded object: a button running a macro beside a note
+(xlsxwriter), and a check box, a drop-down, an ActiveX text box and an embedded document laid out
+as the desktop application saves them (written by hand)."""
 import zipfile
 
 import xlsxwriter
@@ -54,8 +54,8 @@ def vml_control(shape, kind, a, body, z):
 
 def controls_book(path, form="Form", lists="Lists"):
     """Sheet `form`: a check box setting Lists!$B$1, a drop-down listing Lists!$A$1:$A$3 into $C$3,
-    an embedded document with its preview picture, and a note on A1; sheet `lists` holds the
-    list. The controls are wrapped as the 2010 format writes them, the shapes live in the legacy
+    an ActiveX text box linked to Lists!$B$2 (its binary and preview with it), an embedded
+    document with its preview picture, and a note on A1; sheet `lists` holds the list. The controls are wrapped as the 2010 format writes them, the shapes live in the legacy
     drawing beside the note's box."""
     q = lambda s: "'%s'" % s if " " in s else s  # noqa: E731
     sheet = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<worksheet %s '
@@ -72,11 +72,16 @@ def controls_book(path, form="Form", lists="Lists"):
              'shapeId="1027" r:id="rId3"><objectPr defaultSize="0" autoPict="0" r:id="rId4">%s'
              '</objectPr></oleObject></mc:Choice><mc:Fallback><oleObject progId="Package" '
              'shapeId="1027" r:id="rId3"/></mc:Fallback></mc:AlternateContent></oleObjects>'
-             '<mc:AlternateContent %s><mc:Choice Requires="x14"><controls>%s%s</controls></mc:Choice>'
-             '</mc:AlternateContent></worksheet>'
+             '<mc:AlternateContent %s><mc:Choice Requires="x14"><controls>%s%s'
+             '<mc:AlternateContent %s><mc:Choice Requires="x14"><control shapeId="1029" r:id="rId7" '
+             'name="TextBox1"><controlPr defaultSize="0" autoLine="0" linkedCell="%s!$B$2" '
+             'r:id="rId4">%s</controlPr></control></mc:Choice><mc:Fallback><control shapeId="1029" '
+             'r:id="rId7" name="TextBox1"/></mc:Fallback></mc:AlternateContent>'
+             '</controls></mc:Choice></mc:AlternateContent></worksheet>'
              % (NS, MC, MC, anchor(4, 1, 6, 5), MC,
                 control(1025, "rId5", "Check Box 1", anchor(1, 1, 2, 2)),
-                control(1026, "rId6", "Drop Down 2", anchor(1, 2, 2, 3))))
+                control(1026, "rId6", "Drop Down 2", anchor(1, 2, 2, 3)), MC, q(lists),
+                anchor(1, 6, 3, 8)))
     vml = ('<xml xmlns:v="urn:schemas-microsoft-com:vml" xmlns:o="urn:schemas-microsoft-com:office:office" '
            'xmlns:x="urn:schemas-microsoft-com:office:excel">\n'
            ' <o:shapelayout v:ext="edit">\n  <o:idmap v:ext="edit" data="1"/>\n </o:shapelayout>'
@@ -106,7 +111,16 @@ def controls_book(path, form="Form", lists="Lists"):
            'stroked="t" strokecolor="windowText [64]" o:insetmode="auto"><v:fill color2="window [65]"/>'
            '<v:imagedata o:relid="rId1" o:title=""/><x:ClientData ObjectType="Pict"><x:SizeWithCells/>'
            '<x:Anchor>4, 0, 1, 0, 6, 0, 5, 0</x:Anchor><x:CF>Pict</x:CF><x:AutoPict/></x:ClientData>'
+           '</v:shape><v:shape id="TextBox1" o:spid="_x0000_s1029" type="#_x0000_t75" '
+           'style="position:absolute;margin-left:48pt;margin-top:90pt;width:144pt;height:30pt;z-index:5" '
+           'stroked="t" strokecolor="windowText [64]" o:insetmode="auto"><v:imagedata o:relid="rId2" '
+           'o:title=""/><x:ClientData ObjectType="Pict"><x:SizeWithCells/>'
+           '<x:Anchor>1, 0, 6, 0, 3, 0, 8, 0</x:Anchor><x:CF>Pict</x:CF><x:AutoPict/></x:ClientData>'
            '</v:shape></xml>')
+    activex = ('<?xml version="1.0" encoding="UTF-8" standalone="no"?>\n<ax:ocx '
+               'ax:classid="{8BD21D10-EC42-11CE-9E0D-00AA006002F3}" ax:persistence="persistStreamInit" '
+               'r:id="rId1" xmlns:ax="http://schemas.microsoft.com/office/2006/activeX" '
+               'xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"/>')
     ctrl1 = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<formControlPr '
              'xmlns="http://schemas.microsoft.com/office/spreadsheetml/2009/9/main" objectType="CheckBox" '
              'fmlaLink="%s!$B$1" lockText="1" noThreeD="1"/>' % q(lists))
@@ -140,7 +154,10 @@ def controls_book(path, form="Form", lists="Lists"):
           '<Override PartName="/xl/ctrlProps/ctrlProp1.xml" '
           'ContentType="application/vnd.ms-excel.controlproperties+xml"/>'
           '<Override PartName="/xl/ctrlProps/ctrlProp2.xml" '
-          'ContentType="application/vnd.ms-excel.controlproperties+xml"/></Types>')
+          'ContentType="application/vnd.ms-excel.controlproperties+xml"/>'
+          '<Override PartName="/xl/activeX/activeX1.xml" ContentType="application/vnd.ms-office.activeX+xml"/>'
+          '<Override PartName="/xl/activeX/activeX1.bin" ContentType="application/vnd.ms-office.activeX"/>'
+          '</Types>')
 
     def rels(*items):
         return ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>\n<Relationships '
@@ -164,11 +181,18 @@ def controls_book(path, form="Form", lists="Lists"):
                         ("rId3", REL + "oleObject", "../embeddings/oleObject1.bin"),
                         ("rId4", REL + "image", "../media/image1.png"),
                         ("rId5", REL + "ctrlProp", "../ctrlProps/ctrlProp1.xml"),
-                        ("rId6", REL + "ctrlProp", "../ctrlProps/ctrlProp2.xml")))
+                        ("rId6", REL + "ctrlProp", "../ctrlProps/ctrlProp2.xml"),
+                        ("rId7", REL + "control", "../activeX/activeX1.xml")))
         z.writestr("xl/comments1.xml", comments)
         z.writestr("xl/drawings/vmlDrawing1.vml", vml)
         z.writestr("xl/drawings/_rels/vmlDrawing1.vml.rels",
-                   rels(("rId1", REL + "image", "../media/image1.png")))
+                   rels(("rId1", REL + "image", "../media/image1.png"),
+                        ("rId2", REL + "image", "../media/image1.png")))
+        z.writestr("xl/activeX/activeX1.xml", activex)
+        z.writestr("xl/activeX/_rels/activeX1.xml.rels",
+                   rels(("rId1", "http://schemas.microsoft.com/office/2006/relationships/"
+                         "activeXControlBinary", "activeX1.bin")))
+        z.writestr("xl/activeX/activeX1.bin", bytes(range(64)) * 4)
         z.writestr("xl/ctrlProps/ctrlProp1.xml", ctrl1)
         z.writestr("xl/ctrlProps/ctrlProp2.xml", ctrl2)
         z.writestr("xl/embeddings/oleObject1.bin", b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1" + bytes(504))

@@ -79,8 +79,9 @@ class ControlsOutputs(unittest.TestCase):
                   .group(1).split(",")}
         self.assertEqual({i // 1024 for i in shape_ids(vml)}, blocks)
         self.assertEqual(vml.count("<v:shapetype "), len(set(re.findall(r'type="#([^"]+)"', vml))))
-        if "o:relid" in vml:
-            self.assertEqual(len(rel_targets(out, name)), 1)
+        relids = set(re.findall(r'o:relid="([^"]+)"', vml))
+        if relids:
+            self.assertEqual(len(rel_targets(out, name)), len(relids))
         return xml, vml
 
     def test_merge_files_carries_controls_and_objects(self):
@@ -92,7 +93,7 @@ class ControlsOutputs(unittest.TestCase):
         src = os.path.join(self.src, "a.xlsx")
         self.assertEqual(openpyxl.load_workbook(out).sheetnames,
                          ["Form", "Lists", "Form (2)", "Lists (2)"])
-        for pattern in (r"xl/ctrlProps/ctrlProp\d+\.xml", r"xl/embeddings/.*",
+        for pattern in (r"xl/ctrlProps/ctrlProp\d+\.xml", r"xl/embeddings/.*", r"xl/activeX/.*",
                         r"xl/drawings/vmlDrawing\d+\.vml", r"xl/drawings/_rels/.*\.vml\.rels"):
             with self.subTest(pattern=pattern):
                 self.assertEqual(len(parts(out, pattern)), 2 * len(parts(src, pattern)))
@@ -100,7 +101,8 @@ class ControlsOutputs(unittest.TestCase):
         for sheet, lists in (("Form", "Lists"), ("Form (2)", "'Lists (2)'")):
             with self.subTest(sheet=sheet):
                 xml, vml = self.check_sheet(out, sheet)
-                self.assertEqual(xml.count("<mc:AlternateContent"), 4)
+                self.assertEqual(xml.count("<mc:AlternateContent"), 5)
+                self.assertIn('linkedCell="%s!$B$2"' % lists, xml)  # the ActiveX text box's
                 self.assertEqual(re.findall(r"<x:Fmla\w+>([^<]*)<", vml),
                                  [lists + "!$B$1", "$C$3", lists + "!$A$1:$A$3"])
                 props = ctrl_props(out, sheet)
@@ -151,7 +153,8 @@ class ControlsOutputs(unittest.TestCase):
         self.assertEqual(code, 0, stderr)
         folder = glob.glob(os.path.join(self.tmp, "split", "a拆分_*"))[0]
         form = os.path.join(folder, "Form.xlsx")
-        for pattern in (r"xl/ctrlProps/ctrlProp\d+\.xml", r"xl/embeddings/.*", r"xl/media/.*"):
+        for pattern in (r"xl/ctrlProps/ctrlProp\d+\.xml", r"xl/embeddings/.*", r"xl/media/.*",
+                        r"xl/activeX/.*"):
             with self.subTest(pattern=pattern):
                 self.assertEqual(len(parts(form, pattern)), len(parts(book, pattern)))
         self.assertEqual(parts(os.path.join(folder, "Lists.xlsx"), r"xl/(ctrlProps|drawings)/.*"),
@@ -162,6 +165,7 @@ class ControlsOutputs(unittest.TestCase):
         props = ctrl_props(form, "Form")
         self.assertNotIn("fmla", props["Check Box 1"])
         self.assertIn('fmlaLink="$C$3" noThreeD', props["Drop Down 2"])
+        self.assertNotIn("linkedCell", read(form, sheet_part(form, "Form")))
         self.check_package(form)
 
     def test_deleted_rows_move_the_anchors(self):
@@ -173,8 +177,8 @@ class ControlsOutputs(unittest.TestCase):
         self.assertEqual(code, 0, stderr)
         out += ".xlsx"
         xml, vml = self.check_sheet(out, "Form")
-        # Rows 2 and 3 had no key: the corners in them move to the top of row 2.
-        self.assertEqual(re.findall(r"<xdr:row>(\d+)</xdr:row><xdr:rowOff>0<", xml), ["1"] * 6)
+        # Every row below the first has no key: the corners in them move to the top of row 2.
+        self.assertEqual(re.findall(r"<xdr:row>(\d+)</xdr:row><xdr:rowOff>0<", xml), ["1"] * 8)
         self.assertIn("<x:Anchor>1, 0, 1, 0, 2, 40, 1, 0</x:Anchor>", vml)
         self.check_package(out)
 
@@ -187,7 +191,7 @@ class ControlsOutputs(unittest.TestCase):
                 code, stderr = run(*args)
                 self.assertEqual(code, 0, stderr)
                 self.assertRegex(stderr, r"嵌入对象 2 个（来自 [^）]*%s" % re.escape(where))
-                self.assertRegex(stderr, r"表单控件 4 个（来自 [^）]*%s" % re.escape(where))
+                self.assertRegex(stderr, r"表单控件 6 个（来自 [^）]*%s" % re.escape(where))
                 self.assertNotIn("图片", stderr)  # the object's preview is not counted apart
 
 
