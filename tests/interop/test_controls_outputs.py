@@ -177,9 +177,12 @@ class ControlsOutputs(unittest.TestCase):
         self.assertEqual(code, 0, stderr)
         out += ".xlsx"
         xml, vml = self.check_sheet(out, "Form")
-        # Every row below the first has no key: the corners in them move to the top of row 2.
-        self.assertEqual(re.findall(r"<xdr:row>(\d+)</xdr:row><xdr:rowOff>0<", xml), ["1"] * 8)
-        self.assertIn("<x:Anchor>1, 0, 1, 0, 2, 40, 1, 0</x:Anchor>", vml)
+        # Rows 2 and 3 had no key: corners in them move to the top of the row that took their
+        # place, those below move up two rows (the object, then the three controls).
+        self.assertEqual(re.findall(r"<xdr:row>(\d+)</xdr:row><xdr:rowOff>0<", xml),
+                         ["1", "3", "1", "1", "1", "1", "4", "6"])
+        for moved in ("4, 0, 1, 0, 6, 0, 3, 0", "1, 0, 1, 0, 2, 40, 1, 0", "1, 0, 4, 0, 3, 0, 6, 0"):
+            self.assertIn("<x:Anchor>%s</x:Anchor>" % moved, vml)
         self.check_package(out)
 
     def test_range_copies_and_xls_name_them_left_behind(self):
