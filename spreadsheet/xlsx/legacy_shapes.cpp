@@ -2,6 +2,8 @@
 
 #include "../text/xml_text.h"
 
+#include <algorithm>
+#include <charconv>
 #include <vector>
 
 namespace ss::xlsx {
@@ -153,6 +155,31 @@ LegacyShapes otherLegacyShapes(std::string_view vml) {
     return out;
 }
 
+std::set<uint32_t> idmapBlocks(std::string_view vml) {
+    std::set<uint32_t> blocks;
+    size_t pos = 0;
+    Tag t;
+    while (nextTag(vml, pos, t)) {
+        pos = t.end;
+        if (t.closing || t.local != "idmap") continue;
+        std::string_view data = attrOf(vml.substr(t.begin, t.end - t.begin), "data");
+        uint32_t n = 0;
+        bool digits = false;
+        for (size_t i = 0; i <= data.size(); ++i) {
+            if (i < data.size() && data[i] >= '0' && data[i] <= '9') {
+                n = std::min<uint32_t>(n * 10 + uint32_t(data[i] - '0'), 1u << 20);
+                digits = true;
+            } else {
+                if (digits) blocks.insert(n);
+                n = 0;
+                digits = false;
+            }
+        }
+        break;
+    }
+    return blocks;
+}
+
 std::set<uint32_t> legacyShapeIds(std::string_view shapes) {
     std::set<uint32_t> ids;
     size_t pos = 0;
@@ -197,6 +224,43 @@ std::string restateLegacyFormulas(
         pos = end.end;
     }
     out.append(shapes.substr(pos));
+    return out;
+}
+
+std::string shiftShapeIds(std::string_view xml, int64_t by) {
+    std::string out;
+    out.reserve(xml.size());
+    size_t pos = 0;
+    Tag t;
+    while (nextTag(xml, pos, t)) {
+        out.append(xml.substr(pos, t.begin - pos));
+        std::string_view tag = xml.substr(t.begin, t.end - t.begin);
+        size_t copied = 0;
+        if (!t.closing)
+            for (const Attr& a : attributes(tag)) {
+                std::string_view l = localOf(a.qname);
+                std::optional<uint32_t> n;
+                std::string_view prefix;
+                if (a.qname == "id" || l == "spid") {
+                    n = shapeNumber(a.value);
+                    prefix = "_x0000_s";
+                } else if (l == "shapeId") {
+                    uint32_t v = 0;
+                    auto [end, ec] =
+                        std::from_chars(a.value.data(), a.value.data() + a.value.size(), v);
+                    if (ec == std::errc() && end == a.value.data() + a.value.size()) n = v;
+                }
+                const int64_t moved = n ? int64_t(*n) + by : -1;
+                if (!n || moved <= 0 || moved > int64_t(UINT32_MAX)) continue;
+                out.append(tag.substr(copied, a.valueAt - copied));
+                out += prefix;
+                out += std::to_string(moved);
+                copied = a.valueAt + a.value.size();
+            }
+        out.append(tag.substr(copied));
+        pos = t.end;
+    }
+    out.append(xml.substr(pos));
     return out;
 }
 

@@ -22,6 +22,9 @@ struct LegacyShapes {
 // The shapes of the drawing `vml` other than notes' boxes; empty when there is none.
 LegacyShapes otherLegacyShapes(std::string_view vml);
 
+// The blocks of shape ids a legacy drawing claims (<o:idmap data="1,2">).
+std::set<uint32_t> idmapBlocks(std::string_view vml);
+
 // The numbers of the shape ids the kept shapes take ("_x0000_s1025" -> 1025).
 std::set<uint32_t> legacyShapeIds(std::string_view shapes);
 
@@ -31,6 +34,11 @@ std::set<uint32_t> legacyShapeIds(std::string_view shapes);
 std::string restateLegacyFormulas(
     std::string_view shapes,
     const std::function<std::optional<std::string>(std::string_view)>& restate);
+
+// The shape ids of `xml` moved by `by` (a multiple of 1024, so that they keep their places in
+// their blocks): "_x0000_sN" in shape ids (id, o:spid, spid of a drawing's compatibility
+// shapes) and the numbers of shapeId attributes (<control>, <oleObject>).
+std::string shiftShapeIds(std::string_view xml, int64_t by);
 
 // Whether the shape type `id` ("_x0000_t202") is among the kept shapes' types.
 bool definesShapeType(std::string_view shapes, std::string_view id);

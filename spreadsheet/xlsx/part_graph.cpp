@@ -558,6 +558,10 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
         }
         out.data = std::make_shared<const std::string>(std::move(xml));
     }
+    if (shapeShift_ && endsWith("officedocument.drawing+xml"))  // compatibility shapes' ids
+        out.data = std::make_shared<const std::string>(shiftShapeIds(*out.data, shapeShift_));
+    if (ct.find("vmlDrawing") != std::string::npos)  // header pictures
+        for (uint32_t b : idmapBlocks(*out.data)) shapeBlocks_.insert(b);
     if (image && p.links.empty()) media_[mediaKey].push_back(parts_.size());
     parts_.push_back(std::move(out));
     return name;
@@ -583,6 +587,19 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         SheetLanding landing;
         landing.name = target;  // whole: every cell keeps its place
         renames.map.addSheet(source, std::move(landing));
+    }
+
+    // The shapes of controls keep their ids unless an earlier drawing of the package claims
+    // their blocks: then they move, with the ids the sheet and its drawing name them by.
+    shapeShift_ = 0;
+    if (!sp.legacyShapes.empty()) {
+        std::set<uint32_t> blocks;
+        for (uint32_t id : legacyShapeIds(sp.legacyShapes)) blocks.insert(id / 1024);
+        bool clash = false;
+        for (uint32_t b : blocks) clash = clash || shapeBlocks_.count(b);
+        if (clash && !blocks.empty())
+            shapeShift_ = (int64_t(*shapeBlocks_.rbegin()) + 1 - int64_t(*blocks.begin())) * 1024;
+        for (uint32_t b : blocks) shapeBlocks_.insert(uint32_t(b + shapeShift_ / 1024));
     }
 
     bool threaded = false;
@@ -645,6 +662,8 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     for (const RawSheetElement& e : sp.elements) {
         RawSheetElement r = e;
         if (e.element == "extLst") r.xml = restateFormulaElements(e.xml, renames, uncovered_);
+        if (shapeShift_ && (e.element == "controls" || e.element == "oleObjects"))
+            r.xml = shiftShapeIds(r.xml, shapeShift_);
         if (e.element == "controls") {
             // An ActiveX control's linked cell and list.
             Tag t;
@@ -662,6 +681,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         out.legacyShapes = restateLegacyFormulas(sp.legacyShapes, [&](std::string_view f) {
             return restateControlFormula(f, renames, uncovered_);
         });
+        if (shapeShift_) out.legacyShapes = shiftShapeIds(out.legacyShapes, shapeShift_);
         out.legacyNamespaces = sp.legacyNamespaces;
         for (const PartLink& l : sp.legacyLinks) {
             out.legacyRels += "<Relationship Id=\"";
@@ -686,6 +706,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         out.sortState = sp.sortStateXml;
     }
     out.chartsheet = sp.chartsheetXml;
+    shapeShift_ = 0;
     return out;
 }
 

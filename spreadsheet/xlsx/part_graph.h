@@ -128,6 +128,10 @@ private:
     std::vector<const PartOrigin*> personOrigins_;
     std::string persons_;
     uint32_t uncovered_ = 0;
+    // Blocks of 1024 shape ids the legacy drawings planned so far claim, and how far the shape
+    // ids of the sheet being planned move to stay clear of them.
+    std::set<uint32_t> shapeBlocks_;
+    int64_t shapeShift_ = 0;
 };
 
 // A formula with the structured references to renamed tables ("Sales[Amount]") following them.

@@ -891,9 +891,9 @@ void notesPart(const Worksheet& ws, std::string& out) {
 }
 
 // The sheet's legacy drawing: the boxes the notes show in (hidden until the cell is pointed at),
-// and the kept shapes of its controls and embedded objects. Those keep their ids (the sheet's
-// <controls> and <oleObjects>, and its drawing, name them); the boxes take ids of blocks no
-// other drawing of the package uses.
+// and the kept shapes of its controls and embedded objects. Those have their ids as the part
+// graph planned them (the sheet's <controls> and <oleObjects>, and its drawing, name them);
+// the boxes take ids of blocks no other drawing of the package uses.
 void legacyDrawingPart(const Worksheet& ws, const xlsx::PartGraphWriter::SheetOut& carried,
                        uint32_t& nextBlock, std::string& out) {
     const size_t blocks = ws.notes.empty() ? 0 : (ws.notes.size() + 1) / 1024 + 1;

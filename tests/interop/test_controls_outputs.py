@@ -98,9 +98,11 @@ class ControlsOutputs(unittest.TestCase):
             with self.subTest(pattern=pattern):
                 self.assertEqual(len(parts(out, pattern)), 2 * len(parts(src, pattern)))
         self.assertEqual(len(parts(out, r"xl/media/.*")), 1)  # the preview, stored once
+        claimed = []
         for sheet, lists in (("Form", "Lists"), ("Form (2)", "'Lists (2)'")):
             with self.subTest(sheet=sheet):
                 xml, vml = self.check_sheet(out, sheet)
+                claimed.append({i // 1024 for i in shape_ids(vml)})
                 self.assertEqual(xml.count("<mc:AlternateContent"), 5)
                 self.assertIn('linkedCell="%s!$B$2"' % lists, xml)  # the ActiveX text box's
                 self.assertEqual(re.findall(r"<x:Fmla\w+>([^<]*)<", vml),
@@ -113,6 +115,7 @@ class ControlsOutputs(unittest.TestCase):
                 self.assertEqual(len(shape_ids(vml, "Note")), 1)
                 self.assertIn("visibility:hidden", vml)
                 self.assertEqual(openpyxl.load_workbook(out)[sheet]["A1"].comment.text, "表单说明")
+        self.assertFalse(claimed[0] & claimed[1])  # the copy's shapes took ids of their own
         self.check_package(out)
 
         # LibreOffice imports the controls and the object's preview: the check box's label is

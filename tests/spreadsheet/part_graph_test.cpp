@@ -93,6 +93,15 @@ TEST(PartGraph, LegacyShapesBesideNotes) {
                             "(2)'!$A$1:$A$3</x:FmlaRange></x:ClientData>"),
               std::string::npos)
         << restated;
+    // Moved to the next block: the shapes, the elements and a drawing's compatibility shapes.
+    EXPECT_EQ(ss::xlsx::shiftShapeIds("<v:shape id=\"Button 2\" o:spid=\"_x0000_s1026\"/>"
+                                      "<control shapeId=\"1026\" r:id=\"rId1\"/><xdr:cNvPr "
+                                      "id=\"1026\"/><a14:compatExt spid=\"_x0000_s1026\"/>",
+                                      1024),
+              "<v:shape id=\"Button 2\" o:spid=\"_x0000_s2050\"/><control shapeId=\"2050\" "
+              "r:id=\"rId1\"/><xdr:cNvPr id=\"1026\"/><a14:compatExt spid=\"_x0000_s2050\"/>");
+    EXPECT_EQ(ss::xlsx::idmapBlocks("<xml><o:shapelayout><o:idmap data=\"1, 3\"/>"),
+              (std::set<uint32_t>{1, 3}));
     EXPECT_TRUE(
         ss::xlsx::otherLegacyShapes(vml.substr(0, vml.find("<v:shape id=\"Button")) + "</xml>")
             .xml.empty());
