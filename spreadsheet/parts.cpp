@@ -1,7 +1,9 @@
 #include "parts.h"
 
 #include "drawing_copy.h"
+#include "xlsx/legacy_shapes.h"
 
+#include <cstdlib>
 #include <set>
 
 namespace ss {
@@ -28,12 +30,44 @@ uint32_t extensionItems(std::string_view extLst) {
     return n;
 }
 
+uint32_t objectCount(std::string_view element) {
+    std::set<std::string_view> ids;
+    constexpr std::string_view kAttr = " shapeId=\"";
+    for (size_t at = element.find(kAttr); at != std::string_view::npos;
+         at = element.find(kAttr, at + 1)) {
+        const size_t v = at + kAttr.size(), end = element.find('"', v);
+        if (end == std::string_view::npos) break;
+        ids.insert(element.substr(v, end - v));
+    }
+    return uint32_t(ids.size());
+}
+
 std::map<std::string, uint32_t> describeParts(const SheetParts& parts) {
     std::map<std::string, uint32_t> out;
     std::set<const PackagePart*> seen;
     std::vector<const PackagePart*> todo;
+    // Controls and embedded objects are counted by their elements, not by the parts they
+    // name (their properties, binaries and preview pictures).
+    std::set<std::string> objectIds;
+    // Shapes of the legacy drawing no element names are controls of the older format (buttons).
+    std::set<uint32_t> shapes = xlsx::legacyShapeIds(parts.legacyShapes);
+    for (const RawSheetElement& e : parts.elements) {
+        if (e.element != "controls" && e.element != "oleObjects") continue;
+        constexpr std::string_view kShape = " shapeId=\"";
+        for (size_t at = e.xml.find(kShape); at != std::string::npos;
+             at = e.xml.find(kShape, at + 1))
+            shapes.erase(uint32_t(std::strtoul(e.xml.c_str() + at + kShape.size(), nullptr, 10)));
+        if (uint32_t n = objectCount(e.xml))
+            out[e.element == "controls" ? "表单控件" : "嵌入对象"] += n;
+        for (size_t at = e.xml.find(":id=\""); at != std::string::npos;
+             at = e.xml.find(":id=\"", at + 1)) {
+            const size_t v = at + 5, end = e.xml.find('"', v);
+            if (end != std::string::npos) objectIds.insert(e.xml.substr(v, end - v));
+        }
+    }
+    if (!shapes.empty()) out["表单控件"] += uint32_t(shapes.size());
     for (const PartLink& l : parts.links)
-        if (l.part) todo.push_back(l.part.get());
+        if (l.part && !objectIds.count(l.id)) todo.push_back(l.part.get());
     while (!todo.empty()) {
         const PackagePart* p = todo.back();
         todo.pop_back();

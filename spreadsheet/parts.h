@@ -37,7 +37,8 @@ struct PartOrigin {
 };
 
 // A sheet element kept as written in the source (names with their prefixes), e.g. <drawing>,
-// <tableParts>, <extLst>; relationship ids in it are those of `SheetParts::links`.
+// <tableParts>, <extLst>; relationship ids in it are those of `SheetParts::links`. <controls>
+// and <oleObjects> are kept with the compatibility wrapper the source put around them.
 struct RawSheetElement {
     std::string element;  // local name
     std::string xml;
@@ -57,6 +58,14 @@ struct SheetParts {
     std::string sortStateXml;
     // A chart sheet: its part as read (its relationship ids are those of `links`).
     std::string chartsheetXml;
+    // The shapes of the sheet's legacy drawing other than its notes' boxes (form controls,
+    // ActiveX controls, embedded objects), with the shape types they use, as written: the
+    // <controls> and <oleObjects> elements name them by shape id. They go into the one legacy
+    // drawing written for the sheet, beside the notes' boxes written anew. Relationship ids in
+    // them are those of `legacyLinks` (the drawing's own); `legacyNamespaces` are the drawing
+    // root's declarations beyond v, o and x.
+    std::string legacyShapes, legacyNamespaces;
+    std::vector<PartLink> legacyLinks;
     // What the reader left behind, by kind ("切片器" ...) with counts.
     std::map<std::string, uint32_t> dropped;
 };
@@ -68,6 +77,10 @@ std::map<std::string, uint32_t> describeParts(const SheetParts& parts);
 // The items of an extension list a copy of cells can carry one by one: 2010 conditional
 // formats, data validations and sparklines.
 uint32_t extensionItems(std::string_view extLst);
+
+// The controls or embedded objects a kept <controls> or <oleObjects> element holds (its
+// compatibility wrapper states each twice): its distinct shape ids.
+uint32_t objectCount(std::string_view element);
 
 // The names of the tables a sheet carries, as its parts give them.
 std::vector<std::string> tableNames(const SheetParts& parts);

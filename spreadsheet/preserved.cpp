@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "control_anchors.h"
 #include "formula.h"
 #include "table_copy.h"
 #include "utf8.h"
@@ -1324,6 +1325,7 @@ void moveKeptRows(Worksheet& ws, const RowMove& move) {
     moveRowsInPreserved(ws.preserved, move);
     moveExtensionRows(ws, move);
     moveTableRows(ws, move);
+    moveControlRows(ws, move);
     std::erase_if(ws.notes, [&](CellNote& n) {
         auto moved = move.range(CellRange{n.row, n.col, n.row, n.col});
         if (!moved) return true;

@@ -2,6 +2,7 @@
 
 #include "../references.h"
 #include "../text/xml_text.h"
+#include "legacy_shapes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -20,7 +21,7 @@ namespace {
 using xml::nextTag;
 using xml::Tag;
 
-enum class Restate : uint8_t { None, Formulas, Table, PivotTable, PivotCache };
+enum class Restate : uint8_t { None, Formulas, Table, PivotTable, PivotCache, Control };
 
 // The kinds of parts, by the last segment of the relationship type that reaches them. A kind
 // not listed is carried as bytes when a carried part links to it.
@@ -57,7 +58,12 @@ constexpr PartKind kKinds[] = {
     {"slicer", SheetLinkUse::Dropped, Restate::None, "切片器"},
     {"timeline", SheetLinkUse::Dropped, Restate::None, "日程表"},
     {"queryTable", SheetLinkUse::Dropped, Restate::None, "外部数据查询"},
-    {"ctrlProp", SheetLinkUse::Dropped, Restate::None, "表单控件"},
+    // Form controls (their properties), ActiveX controls (with their binaries) and embedded
+    // objects; their previews are images, or packages for documents of other formats.
+    {"ctrlProp", SheetLinkUse::Carry, Restate::Control, nullptr},
+    {"control", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"activeXControlBinary", SheetLinkUse::Carry, Restate::None, nullptr},
+    {"oleObject", SheetLinkUse::Carry, Restate::None, nullptr},
     {"customProperty", SheetLinkUse::Dropped, Restate::None, "自定义属性"},
     // Parts of the workbook itself are never copied with a sheet.
     {"worksheet", SheetLinkUse::Dropped, Restate::None, ""},
@@ -173,6 +179,39 @@ std::string restateFormulaElements(std::string_view xml, const Restater& r, uint
     }
     out.append(xml.substr(pos));
     return out;
+}
+
+// A formula of a control (the cell it sets, the cells it lists) for where the sheets land.
+// One naming a sheet the package does not have gives nothing: the control loses the link
+// rather than point at what sits there now. One naming a defined name is kept as written.
+std::optional<std::string> restateControlFormula(std::string_view f, const Restater& r,
+                                                 uint32_t& uncovered) {
+    if (std::optional<std::string> restated = restateFormula(f, r.map, r.home)) return restated;
+    bool quoted = false, sheet = false;
+    for (char c : f) {
+        if (c == '"') quoted = !quoted;
+        sheet = sheet || (!quoted && c == '!');
+    }
+    if (!sheet) return std::string(f);
+    ++uncovered;
+    return std::nullopt;
+}
+
+// Restates formula attribute `name` of the tag, or takes it out.
+void restateControlAttr(std::string& xml, Tag& t, std::string_view name, const Restater& r,
+                        uint32_t& uncovered) {
+    std::string_view tag = std::string_view(xml).substr(t.begin, t.end - t.begin);
+    size_t len = 0, v = attrValue(tag, name, len);
+    if (v == std::string_view::npos) return;
+    std::optional<std::string> f =
+        restateControlFormula(xml::unescape(tag.substr(v, len)), r, uncovered);
+    if (f) {
+        setAttr(xml, t, name, *f);
+        return;
+    }
+    const size_t from = t.begin + v - name.size() - 3, to = t.begin + v + len + 1;  // ' name="..."'
+    xml.erase(from, to - from);
+    t.end -= to - from;
 }
 
 bool isImage(const std::string& ct) {
@@ -461,6 +500,8 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
         restate = Restate::PivotTable;
     else if (endsWith("spreadsheetml.pivotCacheDefinition+xml"))
         restate = Restate::PivotCache;
+    else if (endsWith("ms-excel.controlproperties+xml"))
+        restate = Restate::Control;
 
     if (restate == Restate::None) {
         out.data = p.data;
@@ -507,17 +548,27 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
                 pivotCaches_.emplace_back(nextCacheId_++, name);
                 break;
             }
+            case Restate::Control:
+                if (findStart(xml, "formControlPr", t))
+                    for (const char* a : {"fmlaLink", "fmlaRange", "fmlaTxbx", "fmlaGroup"})
+                        restateControlAttr(xml, t, a, renames, uncovered_);
+                break;
             case Restate::None:
                 break;
         }
         out.data = std::make_shared<const std::string>(std::move(xml));
     }
+    if (shapeShift_ && endsWith("officedocument.drawing+xml"))  // compatibility shapes' ids
+        out.data = std::make_shared<const std::string>(shiftShapeIds(*out.data, shapeShift_));
+    if (ct.find("vmlDrawing") != std::string::npos)  // header pictures
+        for (uint32_t b : idmapBlocks(*out.data)) shapeBlocks_.insert(b);
     if (image && p.links.empty()) media_[mediaKey].push_back(parts_.size());
     parts_.push_back(std::move(out));
     return name;
 }
 
-PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sheetPart) {
+PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sheetPart,
+                                                 const std::string& legacyPart) {
     SheetOut out;
     const Worksheet& ws = *sheets_[i];
     if (!ws.parts) return out;
@@ -536,6 +587,19 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         SheetLanding landing;
         landing.name = target;  // whole: every cell keeps its place
         renames.map.addSheet(source, std::move(landing));
+    }
+
+    // The shapes of controls keep their ids unless an earlier drawing of the package claims
+    // their blocks: then they move, with the ids the sheet and its drawing name them by.
+    shapeShift_ = 0;
+    if (!sp.legacyShapes.empty()) {
+        std::set<uint32_t> blocks;
+        for (uint32_t id : legacyShapeIds(sp.legacyShapes)) blocks.insert(id / 1024);
+        bool clash = false;
+        for (uint32_t b : blocks) clash = clash || shapeBlocks_.count(b);
+        if (clash && !blocks.empty())
+            shapeShift_ = (int64_t(*shapeBlocks_.rbegin()) + 1 - int64_t(*blocks.begin())) * 1024;
+        for (uint32_t b : blocks) shapeBlocks_.insert(uint32_t(b + shapeShift_ / 1024));
     }
 
     bool threaded = false;
@@ -598,7 +662,42 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     for (const RawSheetElement& e : sp.elements) {
         RawSheetElement r = e;
         if (e.element == "extLst") r.xml = restateFormulaElements(e.xml, renames, uncovered_);
+        if (shapeShift_ && (e.element == "controls" || e.element == "oleObjects"))
+            r.xml = shiftShapeIds(r.xml, shapeShift_);
+        if (e.element == "controls") {
+            // An ActiveX control's linked cell and list.
+            Tag t;
+            size_t pos = 0;
+            while (nextTag(r.xml, pos, t)) {
+                if (!t.closing && t.local == "controlPr")
+                    for (const char* a : {"linkedCell", "listFillRange"})
+                        restateControlAttr(r.xml, t, a, renames, uncovered_);
+                pos = t.end;
+            }
+        }
         out.elements.push_back(std::move(r));
+    }
+    if (!sp.legacyShapes.empty()) {
+        out.legacyShapes = restateLegacyFormulas(sp.legacyShapes, [&](std::string_view f) {
+            return restateControlFormula(f, renames, uncovered_);
+        });
+        if (shapeShift_) out.legacyShapes = shiftShapeIds(out.legacyShapes, shapeShift_);
+        out.legacyNamespaces = sp.legacyNamespaces;
+        for (const PartLink& l : sp.legacyLinks) {
+            out.legacyRels += "<Relationship Id=\"";
+            xml::appendEscaped(out.legacyRels, l.id, true);
+            out.legacyRels += "\" Type=\"";
+            xml::appendEscaped(out.legacyRels, l.type, true);
+            out.legacyRels += "\" Target=\"";
+            if (l.part) {
+                xml::appendEscaped(out.legacyRels,
+                                   relativeTarget(legacyPart, emit(*l.part, key, renames)), true);
+                out.legacyRels += "\"/>";
+            } else {
+                xml::appendEscaped(out.legacyRels, l.externalTarget, true);
+                out.legacyRels += "\" TargetMode=\"External\"/>";
+            }
+        }
     }
     if (!sp.autoFilterXml.empty() && ws.autoFilter && ws.autoFilter->toA1() == sp.autoFilterRef) {
         out.autoFilter = sp.autoFilterXml;
@@ -607,6 +706,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         out.sortState = sp.sortStateXml;
     }
     out.chartsheet = sp.chartsheetXml;
+    shapeShift_ = 0;
     return out;
 }
 

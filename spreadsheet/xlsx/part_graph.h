@@ -85,6 +85,9 @@ public:
         std::vector<RawSheetElement> elements;
         std::string autoFilter, sortState;  // kept forms, when still valid
         std::string chartsheet;             // a chart sheet's part
+        // The shapes of controls and embedded objects for the sheet's legacy drawing, the
+        // declarations they need and the drawing's relationships they name.
+        std::string legacyShapes, legacyNamespaces, legacyRels;
         // Tables of the sheet's origin renamed in this package (lower-case old name -> new).
         const std::map<std::string, std::string>* tableRenames = nullptr;
     };
@@ -93,8 +96,8 @@ public:
     PartGraphWriter(const std::vector<const Worksheet*>& sheets,
                     std::set<std::string> reservedNames, std::set<std::string> definedNames);
 
-    // Plans sheet i, written as part `sheetPart`.
-    SheetOut sheet(size_t i, const std::string& sheetPart);
+    // Plans sheet i, written as part `sheetPart` with its legacy drawing as `legacyPart`.
+    SheetOut sheet(size_t i, const std::string& sheetPart, const std::string& legacyPart = {});
 
     const std::vector<OutPart>& parts() const { return parts_; }
     const std::vector<std::pair<uint32_t, std::string>>& pivotCaches() const {
@@ -125,6 +128,10 @@ private:
     std::vector<const PartOrigin*> personOrigins_;
     std::string persons_;
     uint32_t uncovered_ = 0;
+    // Blocks of 1024 shape ids the legacy drawings planned so far claim, and how far the shape
+    // ids of the sheet being planned move to stay clear of them.
+    std::set<uint32_t> shapeBlocks_;
+    int64_t shapeShift_ = 0;
 };
 
 // A formula with the structured references to renamed tables ("Sales[Amount]") following them.

@@ -14,6 +14,8 @@
 #include <unordered_map>
 
 #include "../formula.h"
+#include "../text/xml_text.h"
+#include "legacy_shapes.h"
 #include "package.h"
 #include "part_graph.h"
 #include "xlsx.h"
@@ -1001,7 +1003,8 @@ public:
     bool wantsRaw(std::string_view n) const override {
         if (strict_) return false;
         return n == "drawing" || n == "legacyDrawingHF" || n == "drawingHF" || n == "picture" ||
-               n == "tableParts" || n == "extLst" || n == "autoFilter" || n == "sortState";
+               n == "tableParts" || n == "extLst" || n == "autoFilter" || n == "sortState" ||
+               n == "controls" || n == "oleObjects" || n == "AlternateContent";
     }
     void raw(std::string_view n, std::string xml) override {
         if (n == "autoFilter") {
@@ -1018,9 +1021,33 @@ public:
             }
         } else if (n == "sortState") {
             sortStateXml = std::move(xml);
+        } else if (n == "AlternateContent" || n == "controls" || n == "oleObjects") {
+            // Controls and embedded objects, bare or wrapped with their 2010 form first: kept
+            // whole. Objects linked to other files name the workbook's external links, which
+            // are not carried.
+            std::string_view inner = n == "AlternateContent" ? wrappedElement(xml) : n;
+            if (inner == "oleObjects" && xml.find(" link=\"") != std::string::npos)
+                dropped["嵌入对象"] += std::max<uint32_t>(1, objectCount(xml));
+            else if (inner == "controls" || inner == "oleObjects")
+                elements.push_back(RawSheetElement{std::string(inner), std::move(xml)});
+            else
+                ++dropped["其他对象"];
         } else {
             elements.push_back(RawSheetElement{std::string(n), std::move(xml)});
         }
+    }
+
+    // The first element inside a compatibility wrapper's branches.
+    static std::string_view wrappedElement(std::string_view xml) {
+        xml::Tag t;
+        size_t pos = 0;
+        while (xml::nextTag(xml, pos, t)) {
+            if (!t.closing && t.local != "AlternateContent" && t.local != "Choice" &&
+                t.local != "Fallback")
+                return t.local;
+            pos = t.end;
+        }
+        return {};
     }
 
     // What the sheet names beside its cells, for the part graph.
@@ -1436,10 +1463,37 @@ private:
     std::string field_, text_;
 };
 
+// The shapes of a sheet's legacy drawing that are not notes' boxes, with the parts they name.
+void keepLegacyShapes(ZipReader& zip, xlsx::PartGraphReader& graph, const std::string& part,
+                      SheetParts& parts) {
+    std::string vml;
+    if (!zip.has(part) || !zip.readAll(part, vml).ok()) return;
+    xlsx::LegacyShapes kept = xlsx::otherLegacyShapes(vml);
+    if (kept.xml.empty()) return;
+    if (!kept.relIds.empty())
+        if (auto rels = readRels(zip, part); rels.ok())
+            for (const Relationship& r : rels.value()) {
+                if (!kept.relIds.count(r.id)) continue;
+                PartLink link;
+                link.id = r.id;
+                link.type = r.type;
+                if (r.external) {
+                    link.externalTarget = r.target;
+                } else {
+                    link.part = graph.read(r.target, r.type, parts.dropped);
+                    if (!link.part) continue;
+                }
+                parts.legacyLinks.push_back(std::move(link));
+            }
+    parts.legacyShapes = std::move(kept.xml);
+    parts.legacyNamespaces = std::move(kept.namespaces);
+}
+
 // Hangs the sheet's parts on it: the relationships its kept elements name, and those that
 // attach by themselves (pivot tables, threaded comments), each with the graph it reaches.
-void attachParts(xlsx::PartGraphReader& graph, const std::shared_ptr<PartOrigin>& origin,
-                 const std::vector<Relationship>& rels, SheetHandler& h, Worksheet& ws) {
+void attachParts(ZipReader& zip, xlsx::PartGraphReader& graph,
+                 const std::shared_ptr<PartOrigin>& origin, const std::vector<Relationship>& rels,
+                 SheetHandler& h, Worksheet& ws) {
     auto parts = std::make_shared<SheetParts>();
     parts->origin = origin;
     parts->originName = ws.name;
@@ -1462,8 +1516,12 @@ void attachParts(xlsx::PartGraphReader& graph, const std::shared_ptr<PartOrigin>
             if (!isNamed && !droppedName.empty()) ++parts->dropped[droppedName];
             continue;
         }
+        if (r.id == h.legacyDrawingId) {
+            // The notes' boxes are written anew; the other shapes are kept.
+            if (!r.external) keepLegacyShapes(zip, graph, r.target, *parts);
+            continue;
+        }
         if (use == xlsx::SheetLinkUse::Carry && !isNamed) continue;
-        if (r.id == h.legacyDrawingId) continue;  // the notes' boxes: written anew
         PartLink link;
         link.type = r.type;
         if (r.external) {
@@ -1479,6 +1537,9 @@ void attachParts(xlsx::PartGraphReader& graph, const std::shared_ptr<PartOrigin>
     for (RawSheetElement& e : h.elements) {
         if (xlsx::remapRawElement(e, h.relPrefixes, ids, parts->dropped)) {
             parts->elements.push_back(std::move(e));
+        } else if (e.element == "controls" || e.element == "oleObjects") {
+            const char* kind = e.element == "controls" ? "表单控件" : "嵌入对象";
+            parts->dropped[kind] += std::max<uint32_t>(1, objectCount(e.xml));
         } else if (e.element != "extLst") {
             ++parts->dropped[e.element == "tableParts" ? "表格"
                              : e.element == "drawing"  ? "图形"
@@ -1663,7 +1724,7 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         SheetHandler h(*wb, ws, sst, budget, zip.declaredSize(rel->target), std::move(links));
         if (Status st = xlsx::parsePart(zip, rel->target, h); !st.ok()) return st.error();
         h.finish();
-        attachParts(graph, origin, sheetRels, h, ws);
+        attachParts(zip, graph, origin, sheetRels, h, ws);
         // Notes: a damaged comments part costs the notes, not the workbook.
         if (!commentsPart.empty()) {
             CommentsHandler c;

@@ -17,6 +17,7 @@
 
 #include "package.h"
 #include "part_deflater.h"
+#include "legacy_shapes.h"
 #include "part_graph.h"
 #include "xlsx.h"
 #include "xml_util.h"
@@ -495,8 +496,8 @@ int preservedRank(std::string_view e) {
                                   "pageMargins",     "pageSetup",       "headerFooter",
                                   "rowBreaks",       "colBreaks",       "ignoredErrors",
                                   "drawing",         "legacyDrawing",   "legacyDrawingHF",
-                                  "drawingHF",       "picture",         "tableParts",
-                                  "extLst"};
+                                  "drawingHF",       "picture",         "oleObjects",
+                                  "controls",        "tableParts",      "extLst"};
     for (int i = 0; i < int(std::size(order)); ++i)
         if (e == order[i]) return i;
     return -1;
@@ -825,7 +826,7 @@ private:
         }
         if (!carried_.sortState.empty())
             parts.emplace_back(preservedRank("sortState"), carried_.sortState);
-        if (!ws_.notes.empty())  // the notes' boxes
+        if (!ws_.notes.empty() || !carried_.legacyShapes.empty())  // notes' boxes, controls
             parts.emplace_back(preservedRank("legacyDrawing"), "<legacyDrawing r:id=\"rIdV1\"/>");
         for (const RawSheetElement& e : carried_.elements)
             if (int rank = preservedRank(e.element); rank >= 0) parts.emplace_back(rank, e.xml);
@@ -889,22 +890,32 @@ void notesPart(const Worksheet& ws, std::string& out) {
     out += "</commentList></comments>";
 }
 
-// The boxes the notes show in (legacy drawing markup): hidden until the cell is pointed at.
-void noteBoxesPart(const Worksheet& ws, uint32_t& nextBlock, std::string& out) {
-    const size_t blocks = (ws.notes.size() + 1) / 1024 + 1;
+// The sheet's legacy drawing: the boxes the notes show in (hidden until the cell is pointed at),
+// and the kept shapes of its controls and embedded objects. Those have their ids as the part
+// graph planned them (the sheet's <controls> and <oleObjects>, and its drawing, name them);
+// the boxes take ids of blocks no other drawing of the package uses.
+void legacyDrawingPart(const Worksheet& ws, const xlsx::PartGraphWriter::SheetOut& carried,
+                       uint32_t& nextBlock, std::string& out) {
+    const size_t blocks = ws.notes.empty() ? 0 : (ws.notes.size() + 1) / 1024 + 1;
+    std::set<uint32_t> used;
+    for (uint32_t id : xlsx::legacyShapeIds(carried.legacyShapes)) used.insert(id / 1024);
+    for (size_t b = 0; b < blocks; ++b) used.insert(uint32_t(nextBlock + b));
     std::string ids;
-    for (size_t b = 0; b < blocks; ++b) ids += (b ? "," : "") + std::to_string(nextBlock + b);
+    for (uint32_t b : used) ids += (ids.empty() ? "" : ",") + std::to_string(b);
     out = kXmlDecl;
     out +=
         "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" "
         "xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
-        "xmlns:x=\"urn:schemas-microsoft-com:office:excel\">"
-        "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"" +
-        ids +
-        "\"/></o:shapelayout>"
-        "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" "
-        "path=\"m,l,21600r21600,l21600,xe\"><v:stroke joinstyle=\"miter\"/>"
-        "<v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
+        "xmlns:x=\"urn:schemas-microsoft-com:office:excel\"" +
+        carried.legacyNamespaces +
+        "><o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"" + ids +
+        "\"/></o:shapelayout>";
+    if (!ws.notes.empty() && !xlsx::definesShapeType(carried.legacyShapes, "_x0000_t202"))
+        out +=
+            "<v:shapetype id=\"_x0000_t202\" coordsize=\"21600,21600\" o:spt=\"202\" "
+            "path=\"m,l,21600r21600,l21600,xe\"><v:stroke joinstyle=\"miter\"/>"
+            "<v:path gradientshapeok=\"t\" o:connecttype=\"rect\"/></v:shapetype>";
+    out += carried.legacyShapes;
     for (size_t k = 0; k < ws.notes.size(); ++k) {
         const CellNote& n = ws.notes[k];
         const uint64_t id = uint64_t(nextBlock) * 1024 + k + 1;
@@ -1184,8 +1195,13 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
     std::vector<xlsx::PartGraphWriter::SheetOut> sheetParts;
     for (size_t i = 0; i < sheets.size(); ++i)
         sheetParts.push_back(carried.sheet(
-            i, (isChartsheet(sheets[i]) ? "xl/chartsheets/sheet" : "xl/worksheets/sheet") +
-                   std::to_string(i + 1) + ".xml"));
+            i,
+            (isChartsheet(sheets[i]) ? "xl/chartsheets/sheet" : "xl/worksheets/sheet") +
+                std::to_string(i + 1) + ".xml",
+            "xl/drawings/vmlDrawing" + std::to_string(i + 1) + ".vml"));
+    auto hasLegacyDrawing = [&](size_t i) {
+        return !sheets[i]->notes.empty() || !sheetParts[i].legacyShapes.empty();
+    };
 
     bool vba = macroEnabled && !wb.vbaProject.empty();
     std::vector<Part> parts;
@@ -1200,8 +1216,9 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         if (vba)
             ct +=
                 "<Default Extension=\"bin\" ContentType=\"application/vnd.ms-office.vbaProject\"/>";
-        if (std::any_of(sheets.begin(), sheets.end(),
-                        [](const Worksheet* ws) { return !ws->notes.empty(); }))
+        bool legacy = false;
+        for (size_t i = 0; i < sheets.size(); ++i) legacy = legacy || hasLegacyDrawing(i);
+        if (legacy)
             ct +=
                 "<Default Extension=\"vml\" "
                 "ContentType=\"application/vnd.openxmlformats-officedocument.vmlDrawing\"/>";
@@ -1423,6 +1440,9 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         }
         nextShapeBlock = std::max(nextShapeBlock, n + 1);
     }
+    for (const auto& out : sheetParts)
+        for (uint32_t id : xlsx::legacyShapeIds(out.legacyShapes))
+            nextShapeBlock = std::max(nextShapeBlock, id / 1024 + 1);
     // A small workbook is deflated as it is written; a large one on a second thread.
     uint64_t cells = 0;
     for (const Worksheet* ws : sheets) cells += ws->cellCount();
@@ -1465,7 +1485,7 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
             !ws.externalLinks.empty() &&
             std::any_of(ws.preserved.begin(), ws.preserved.end(),
                         [](const PreservedXml& p) { return p.element == "hyperlinks"; });
-        if (!linked && ws.notes.empty() && sheetParts[i].rels.empty()) continue;
+        if (!linked && !hasLegacyDrawing(i) && sheetParts[i].rels.empty()) continue;
         const std::string number = std::to_string(i + 1);
         deflater.begin("xl/worksheets/_rels/" + name + ".rels");
         std::string& rels = deflater.out();
@@ -1481,18 +1501,29 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         }
         if (!ws.notes.empty())
             rels += std::string("<Relationship Id=\"rIdC1\" Type=\"") + kRelType +
-                    "comments\" Target=\"../comments" + number +
-                    ".xml\"/><Relationship Id=\"rIdV1\" Type=\"" + kRelType +
+                    "comments\" Target=\"../comments" + number + ".xml\"/>";
+        if (hasLegacyDrawing(i))
+            rels += std::string("<Relationship Id=\"rIdV1\" Type=\"") + kRelType +
                     "vmlDrawing\" Target=\"../drawings/vmlDrawing" + number + ".vml\"/>";
         rels += sheetParts[i].rels;
         rels += "</Relationships>";
         deflater.end();
-        if (ws.notes.empty()) continue;
-        deflater.begin("xl/comments" + number + ".xml");
-        notesPart(ws, deflater.out());
-        deflater.end();
+        if (!ws.notes.empty()) {
+            deflater.begin("xl/comments" + number + ".xml");
+            notesPart(ws, deflater.out());
+            deflater.end();
+        }
+        if (!hasLegacyDrawing(i)) continue;
         deflater.begin("xl/drawings/vmlDrawing" + number + ".vml");
-        noteBoxesPart(ws, nextShapeBlock, deflater.out());
+        legacyDrawingPart(ws, sheetParts[i], nextShapeBlock, deflater.out());
+        deflater.end();
+        if (sheetParts[i].legacyRels.empty()) continue;
+        deflater.begin("xl/drawings/_rels/vmlDrawing" + number + ".vml.rels");
+        deflater.out() = kXmlDecl;
+        deflater.out() +=
+            "<Relationships "
+            "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">" +
+            sheetParts[i].legacyRels + "</Relationships>";
         deflater.end();
     }
     for (const auto& p : carried.parts()) {

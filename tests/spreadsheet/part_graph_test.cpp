@@ -1,8 +1,13 @@
 // The pieces of the part copier that the whole-package tests do not reach: relationship targets
-// between folders, structured references following a renamed table, and extension lists that
-// lose what names parts left behind.
+// between folders, structured references following a renamed table, extension lists that lose
+// what names parts left behind, the legacy drawing's shapes of controls, and their anchors
+// after row moves.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include "spreadsheet/control_anchors.h"
+#include "spreadsheet/xlsx/legacy_shapes.h"
 #include "spreadsheet/xlsx/part_graph.h"
 
 namespace {
@@ -57,3 +62,78 @@ TEST(PartGraph, ExtensionsNamingPartsLeftBehindGo) {
 }
 
 }  // namespace
+
+// The legacy drawing keeps what is not a note's box, with the shape types it uses; the
+// formulas of controls are restated or taken out, macro names stay.
+TEST(PartGraph, LegacyShapesBesideNotes) {
+    const std::string vml =
+        "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" xmlns:w=\"urn:w\">"
+        "<o:shapelayout v:ext=\"edit\"><o:idmap v:ext=\"edit\" data=\"1\"/></o:shapelayout>"
+        "<v:shapetype id=\"_x0000_t202\"><v:path/></v:shapetype>"
+        "<v:shapetype id=\"_x0000_t201\"><v:path/></v:shapetype>"
+        "<v:shape id=\"_x0000_s1025\" type=\"#_x0000_t202\"><v:textbox><div>a<br>b</div>"
+        "</v:textbox><x:ClientData ObjectType=\"Note\"><x:Row>0</x:Row></x:ClientData></v:shape>"
+        "<v:shape id=\"Button 2\" o:spid=\"_x0000_s1026\" type=\"#_x0000_t201\">"
+        "<v:imagedata o:relid=\"rId3\"/><x:ClientData ObjectType=\"Button\">"
+        "<x:FmlaMacro>[0]!Run</x:FmlaMacro><x:FmlaLink>Gone!$A$1</x:FmlaLink>"
+        "<x:FmlaRange>Lists!$A$1:$A$3</x:FmlaRange></x:ClientData></v:shape></xml>";
+    ss::xlsx::LegacyShapes kept = ss::xlsx::otherLegacyShapes(vml);
+    EXPECT_EQ(kept.namespaces, " xmlns:w=\"urn:w\"");
+    EXPECT_EQ(kept.relIds, std::set<std::string>{"rId3"});
+    EXPECT_TRUE(ss::xlsx::definesShapeType(kept.xml, "_x0000_t201"));
+    EXPECT_FALSE(ss::xlsx::definesShapeType(kept.xml, "_x0000_t202"));
+    EXPECT_EQ(kept.xml.find("Note"), std::string::npos);
+    EXPECT_EQ(ss::xlsx::legacyShapeIds(kept.xml), std::set<uint32_t>{1026});
+    std::string restated = ss::xlsx::restateLegacyFormulas(
+        kept.xml, [](std::string_view f) -> std::optional<std::string> {
+            if (f.rfind("Gone!", 0) == 0) return std::nullopt;
+            return "'Lists (2)'" + std::string(f.substr(f.find('!')));
+        });
+    EXPECT_NE(restated.find("<x:FmlaMacro>[0]!Run</x:FmlaMacro><x:FmlaRange>'Lists "
+                            "(2)'!$A$1:$A$3</x:FmlaRange></x:ClientData>"),
+              std::string::npos)
+        << restated;
+    // Moved to the next block: the shapes, the elements and a drawing's compatibility shapes.
+    EXPECT_EQ(ss::xlsx::shiftShapeIds("<v:shape id=\"Button 2\" o:spid=\"_x0000_s1026\"/>"
+                                      "<control shapeId=\"1026\" r:id=\"rId1\"/><xdr:cNvPr "
+                                      "id=\"1026\"/><a14:compatExt spid=\"_x0000_s1026\"/>",
+                                      1024),
+              "<v:shape id=\"Button 2\" o:spid=\"_x0000_s2050\"/><control shapeId=\"2050\" "
+              "r:id=\"rId1\"/><xdr:cNvPr id=\"1026\"/><a14:compatExt spid=\"_x0000_s2050\"/>");
+    EXPECT_EQ(ss::xlsx::idmapBlocks("<xml><o:shapelayout><o:idmap data=\"1, 3\"/>"),
+              (std::set<uint32_t>{1, 3}));
+    EXPECT_TRUE(
+        ss::xlsx::otherLegacyShapes(vml.substr(0, vml.find("<v:shape id=\"Button")) + "</xml>")
+            .xml.empty());
+}
+
+// Controls' anchors, in both forms, follow deleted rows; a corner in a deleted row goes to the
+// top of the next row left.
+TEST(PartGraph, ControlAnchorsFollowDeletedRows) {
+    ss::Worksheet ws("Form");
+    auto parts = std::make_shared<ss::SheetParts>();
+    const char* corner =
+        "<xdr:col>1</xdr:col><xdr:colOff>5</xdr:colOff><xdr:row>%d</xdr:row>"
+        "<xdr:rowOff>7</xdr:rowOff>";
+    auto at = [&](int row) {
+        char buf[160];
+        std::snprintf(buf, sizeof buf, corner, row);
+        return std::string(buf);
+    };
+    parts->elements.push_back({"controls",
+                               "<controls><control shapeId=\"1025\"><controlPr><anchor>"
+                               "<from>" +
+                                   at(1) + "</from><to>" + at(5) +
+                                   "</to></anchor></controlPr></control></controls>"});
+    parts->legacyShapes =
+        "<v:shape><x:ClientData><x:Anchor>1, 5, 1, 7, 2, 0, 5, 7</x:Anchor>"
+        "</x:ClientData></v:shape>";
+    ws.parts = parts;
+    ss::moveControlRows(ws, ss::rowsDeletedMove({{2, 3}}));  // rows from 1; anchors from 0
+    EXPECT_EQ(ws.parts->elements[0].xml,
+              "<controls><control shapeId=\"1025\"><controlPr><anchor><from>" +
+                  at(1).replace(at(1).find("<xdr:rowOff>7"), 13, "<xdr:rowOff>0") + "</from><to>" +
+                  at(3) + "</to></anchor></controlPr></control></controls>");
+    EXPECT_NE(ws.parts->legacyShapes.find("<x:Anchor>1, 5, 1, 0, 2, 0, 3, 7</x:Anchor>"),
+              std::string::npos);
+}
