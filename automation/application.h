@@ -299,6 +299,10 @@ public:
     // anything. Close(true) first saves to the file the workbook was opened from or last saved
     // as (refused, and the workbook stays open, when it has none or the save fails).
     ss::Status Close(bool saveChanges = false);
+    // Counts, for the closing text (Application::References), the references of the parts its
+    // sheets carry whole (chart series, pivot sources, links of controls) that name a sheet it
+    // does not hold. Called once, for an output about to be saved as .xlsx.
+    void NoteUnlinkedReferences();
     // Closes the workbook (as Close(false)) and hands over its model, with every copy into it
     // settled, for writing elsewhere (another thread).
     std::unique_ptr<ss::Workbook> CloseKeepingModel();

@@ -3,6 +3,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "spreadsheet/xlsx/xlsx.h"
 #include "internal.h"
 #include "spreadsheet/io.h"
 
@@ -175,6 +176,11 @@ ss::Status Workbook::Close(bool saveChanges) {
     Application& app = *app_;
     app.closed(this);  // destroys this workbook
     return ss::okStatus();
+}
+
+void Workbook::NoteUnlinkedReferences() {
+    settleCopiesInto();
+    app_->referenceState().report.unlinkedParts += ss::unlinkedReferences(*model_);
 }
 
 std::unique_ptr<ss::Workbook> Workbook::CloseKeepingModel() {

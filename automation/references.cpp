@@ -27,6 +27,10 @@ std::string ReferenceReport::text() const {
         add(std::to_string(droppedElements) +
             "个条件格式、数据验证或超链接引用了输出中没有的内容，未复制");
     if (droppedNames) add(std::to_string(droppedNames) + "个名称引用了输出中没有的内容，未复制");
+    if (unlinkedParts)
+        add(std::to_string(unlinkedParts) +
+            "处图表、迷你图、数据透视表或控件引用了输出中没有的工作表，不再随数据更新（图表显示"
+            "保存时的值）");
     return out + "。";
 }
 

@@ -18,10 +18,14 @@ struct ReferenceReport {
     uint64_t inlinedLists = 0;             // dropdowns given their list's values inline
     uint64_t droppedElements = 0;          // rules, validations and hyperlinks left out
     uint64_t droppedNames = 0;             // defined names left behind
+    // Chart series, pivot sources and links of controls, in parts carried whole, that name a
+    // sheet their output lacks: they show what was saved and no longer follow the data.
+    uint64_t unlinkedParts = 0;
 
     static constexpr size_t kListed = 5;
     bool empty() const {
-        return !frozenFormulas && !inlinedLists && !droppedElements && !droppedNames;
+        return !frozenFormulas && !inlinedLists && !droppedElements && !droppedNames &&
+               !unlinkedParts;
     }
     // The closing text that tells the user about it; empty when there is nothing to tell.
     std::string text() const;

@@ -312,6 +312,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         return;
     }
     (void)placeholder->Delete();  // refused when it is the only sheet: then it is kept
+    if (!options.saveAsXls) run.target->NoteUnlinkedReferences();
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +

@@ -215,6 +215,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         if (options.dryRun) host.text(jobs::kDryRunDone);
         return;
     }
+    if (!options.saveAsXls) target->NoteUnlinkedReferences();
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
               std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +

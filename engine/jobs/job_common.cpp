@@ -335,6 +335,7 @@ ss::Result<fs::path> OutputPlace::save(automation::Workbook& book, const fs::pat
     bool replacing = false;
     std::optional<fs::path> path = place(wanted, replacing);
     if (!path) return ss::fail("");
+    if (formatCode != automation::kFormatXls) book.NoteUnlinkedReferences();
     ss::Status st = book.SaveAs(*path, formatCode);
     if (!st.ok()) return ss::fail(st.message());
     written(*path, wanted, replacing);
@@ -360,6 +361,7 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
     }
     InFlight::Task task;
     task.format = formatCode == automation::kFormatXls ? ss::FileFormat::Xls : ss::FileFormat::Xlsx;
+    if (formatCode != automation::kFormatXls) book.NoteUnlinkedReferences();
     task.model = book.CloseKeepingModel();
     task.path = *path;
     task.wanted = wanted;

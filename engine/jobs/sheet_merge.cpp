@@ -212,6 +212,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         if (options.dryRun) host.text(jobs::kDryRunDone);
         return;
     }
+    if (!options.sheetMergeSaveAsXls) target->NoteUnlinkedReferences();
     host.text("成功汇总" + std::to_string(merged) + "个sheet," +
               automation::elapsedTimeText(start) + jobs::notFittedNote(notFitted) +
               jobs::continuationNote(advanced ? advanced->continuationSheets() : 0) +

@@ -1133,23 +1133,70 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
     return okStatus();
 }
 
-}  // namespace
+bool isChartsheet(const Worksheet* ws) {
+    return ws->kind == SheetKind::Chartsheet && ws->parts && !ws->parts->chartsheetXml.empty();
+}
 
-Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled) {
-    // Chart sheets are written with their parts as read; dialog sheets, and chart sheets of
-    // sources that gave none (.xls), are not carried.
+// The sheets a package holds, in order: chart sheets are written with their parts as read;
+// dialog sheets, and chart sheets of sources that gave none (.xls), are not carried.
+// `writtenIndex` gives each sheet of the workbook its place among them (-1: not written).
+std::vector<const Worksheet*> writtenSheets(const Workbook& wb, std::vector<int>* writtenIndex) {
     std::vector<const Worksheet*> sheets;
-    std::vector<int> writtenIndex(wb.sheets.size(), -1);
-    auto isChartsheet = [](const Worksheet* ws) {
-        return ws->kind == SheetKind::Chartsheet && ws->parts && !ws->parts->chartsheetXml.empty();
-    };
+    if (writtenIndex) writtenIndex->assign(wb.sheets.size(), -1);
     for (size_t i = 0; i < wb.sheets.size(); ++i) {
         const Worksheet& ws = *wb.sheets[i];
         if (ws.kind == SheetKind::Dialogsheet) continue;
         if (ws.kind == SheetKind::Chartsheet && !isChartsheet(&ws)) continue;
-        writtenIndex[i] = int(sheets.size());
+        if (writtenIndex) (*writtenIndex)[i] = int(sheets.size());
         sheets.push_back(&ws);
     }
+    return sheets;
+}
+
+// The parts hanging off the sheets, with the names they get in this package.
+std::vector<xlsx::PartGraphWriter::SheetOut> planCarried(
+    const Workbook& wb, const std::vector<const Worksheet*>& sheets,
+    std::unique_ptr<xlsx::PartGraphWriter>& carried) {
+    std::set<std::string> reserved;
+    for (size_t i = 1; i <= sheets.size(); ++i) {
+        const std::string n = std::to_string(i);
+        for (const char* f : {"xl/worksheets/sheet", "xl/chartsheets/sheet", "xl/comments",
+                              "xl/drawings/vmlDrawing"})
+            reserved.insert(f + n +
+                            (std::string_view(f) == "xl/drawings/vmlDrawing" ? ".vml" : ".xml"));
+    }
+    for (const char* n : {"xl/workbook.xml", "xl/styles.xml", "xl/sharedStrings.xml",
+                          "xl/theme/theme1.xml", "xl/vbaProject.bin", "xl/persons/person.xml"})
+        reserved.insert(n);
+    std::set<std::string> definedNames;
+    for (const DefinedName& d : wb.names) definedNames.insert(d.name);
+    carried = std::make_unique<xlsx::PartGraphWriter>(sheets, std::move(reserved),
+                                                      std::move(definedNames));
+    std::vector<xlsx::PartGraphWriter::SheetOut> sheetParts;
+    for (size_t i = 0; i < sheets.size(); ++i)
+        sheetParts.push_back(carried->sheet(
+            i,
+            (isChartsheet(sheets[i]) ? "xl/chartsheets/sheet" : "xl/worksheets/sheet") +
+                std::to_string(i + 1) + ".xml",
+            "xl/drawings/vmlDrawing" + std::to_string(i + 1) + ".vml"));
+    return sheetParts;
+}
+
+}  // namespace
+
+uint32_t unlinkedReferences(const Workbook& wb) {
+    bool any = false;
+    for (const auto& ws : wb.sheets) any = any || ws->parts;
+    if (!any) return 0;
+    const std::vector<const Worksheet*> sheets = writtenSheets(wb, nullptr);
+    std::unique_ptr<xlsx::PartGraphWriter> carried;
+    planCarried(wb, sheets, carried);
+    return carried->uncoveredReferences();
+}
+
+Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled) {
+    std::vector<int> writtenIndex;
+    std::vector<const Worksheet*> sheets = writtenSheets(wb, &writtenIndex);
     Worksheet blank("Sheet1");
     if (sheets.empty()) sheets.push_back(&blank);
     std::set<std::string> seen;
@@ -1177,28 +1224,9 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
                     }
                 }
 
-    // The parts hanging off the sheets, with the names they get in this package.
-    std::set<std::string> reserved;
-    for (size_t i = 1; i <= sheets.size(); ++i) {
-        const std::string n = std::to_string(i);
-        for (const char* f : {"xl/worksheets/sheet", "xl/chartsheets/sheet", "xl/comments",
-                              "xl/drawings/vmlDrawing"})
-            reserved.insert(f + n +
-                            (std::string_view(f) == "xl/drawings/vmlDrawing" ? ".vml" : ".xml"));
-    }
-    for (const char* n : {"xl/workbook.xml", "xl/styles.xml", "xl/sharedStrings.xml",
-                          "xl/theme/theme1.xml", "xl/vbaProject.bin", "xl/persons/person.xml"})
-        reserved.insert(n);
-    std::set<std::string> definedNames;
-    for (const DefinedName& d : wb.names) definedNames.insert(d.name);
-    xlsx::PartGraphWriter carried(sheets, std::move(reserved), std::move(definedNames));
-    std::vector<xlsx::PartGraphWriter::SheetOut> sheetParts;
-    for (size_t i = 0; i < sheets.size(); ++i)
-        sheetParts.push_back(carried.sheet(
-            i,
-            (isChartsheet(sheets[i]) ? "xl/chartsheets/sheet" : "xl/worksheets/sheet") +
-                std::to_string(i + 1) + ".xml",
-            "xl/drawings/vmlDrawing" + std::to_string(i + 1) + ".vml"));
+    std::unique_ptr<xlsx::PartGraphWriter> carriedPlan;
+    std::vector<xlsx::PartGraphWriter::SheetOut> sheetParts = planCarried(wb, sheets, carriedPlan);
+    const xlsx::PartGraphWriter& carried = *carriedPlan;
     auto hasLegacyDrawing = [&](size_t i) {
         return !sheets[i]->notes.empty() || !sheetParts[i].legacyShapes.empty();
     };

@@ -1,6 +1,7 @@
 // Office Open XML workbooks (.xlsx, .xlsm): reading into and writing from the workbook model.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 
@@ -18,5 +19,10 @@ Result<std::unique_ptr<Workbook>> readXlsxMemory(const void* data, size_t size,
 // Writes a complete package at `path` (callers that need atomic replacement go through
 // saveWorkbook). With `macroEnabled` the workbook is written as .xlsm and keeps its VBA project.
 Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled = false);
+
+// How many formulas of the parts its sheets carry (chart series, pivot sources, the links of
+// controls, extension formulas) name a sheet the workbook does not hold: written as .xlsx, they
+// show what was saved and no longer follow the data.
+uint32_t unlinkedReferences(const Workbook& wb);
 
 }  // namespace ss

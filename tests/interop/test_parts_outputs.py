@@ -186,6 +186,9 @@ class PartsOutputs(unittest.TestCase):
         code, stderr = run("split-sheets", book)
         self.assertEqual(code, 0, stderr)
         self.assertIn("成功拆分4个sheet 到 ", stderr)
+        # Summary's column chart and sparkline, and the chart sheet, plot Data, which their
+        # outputs lack: they are named (two series of two formulas, one sparkline, one series).
+        self.assertIn("7处图表、迷你图、数据透视表或控件引用了输出中没有的工作表", stderr)
         folder = glob.glob(os.path.join(self.tmp, "split", "a拆分_*"))[0]
         self.assertEqual(sorted(os.listdir(folder)),
                          sorted(["Summary.xlsx", "Data.xlsx", "Lists.xlsx", "趋势.xlsx"]))
