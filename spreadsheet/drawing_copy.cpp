@@ -160,7 +160,7 @@ const char* anchorKindName(AnchorKind kind) {
     return "形状";
 }
 
-std::vector<DrawingAnchor> drawingAnchors(std::string_view xml) {
+std::vector<DrawingAnchor> drawingAnchors(std::string_view xml, bool controlBoxes) {
     std::vector<DrawingAnchor> out;
     Tag root;
     size_t pos = 0;
@@ -173,8 +173,10 @@ std::vector<DrawingAnchor> drawingAnchors(std::string_view xml) {
         pos = e.end;
         std::string_view span = xml.substr(t.begin, e.end - t.begin);
         // The boxes of legacy form controls go with their controls.
-        if (span.find("compatExt") != std::string_view::npos) continue;
+        const bool box = span.find("compatExt") != std::string_view::npos;
+        if (box && !controlBoxes) continue;
         DrawingAnchor a;
+        a.controlBox = box;
         a.begin = t.begin;
         a.end = e.end;
         if (isAnchor(t.local)) {

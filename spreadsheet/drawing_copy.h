@@ -31,12 +31,13 @@ struct DrawingAnchor {
     size_t begin = 0, end = 0;  // its span in the part's XML
     AnchorKind kind = AnchorKind::Shape;
     bool cellAnchored = false;  // twoCellAnchor or oneCellAnchor (absoluteAnchor: false)
+    bool controlBox = false;    // the box of a legacy form control
     uint32_t fromRow = 0, fromCol = 0, toRow = 0, toCol = 0;  // to = from for a oneCellAnchor
 };
 
 // The anchors of a drawing part's XML in document order; the boxes of legacy form controls
-// (which belong to their controls) are not listed.
-std::vector<DrawingAnchor> drawingAnchors(std::string_view xml);
+// (which belong to their controls) are listed only with `controlBoxes`.
+std::vector<DrawingAnchor> drawingAnchors(std::string_view xml, bool controlBoxes = false);
 
 // The drawing part the sheet's <drawing> element names; null when it has none.
 std::shared_ptr<const PackagePart> sheetDrawing(const SheetParts& parts);

@@ -71,7 +71,8 @@ void placeAnchorRows(std::string_view xml, size_t begin, size_t end, const RowPl
 // are counted in `dropped`. Nothing when no anchor moved.
 std::optional<std::string> moveAnchors(std::string_view xml, const RowMove& move,
                                        std::map<std::string, uint32_t>& dropped) {
-    const std::vector<DrawingAnchor> anchors = drawingAnchors(xml);
+    // The boxes of form controls move as their controls do: never dropped.
+    const std::vector<DrawingAnchor> anchors = drawingAnchors(xml, true);
     std::string out;
     size_t copied = 0;
     bool changed = false;
@@ -97,6 +98,16 @@ std::optional<std::string> moveAnchors(std::string_view xml, const RowMove& move
         // The first row left at or below the top: the top lands there.
         std::optional<CellRange> below =
             move.range(CellRange{a.fromRow, 1, std::max(a.fromRow, kXlsxMaxRows - 1), 1});
+        if (a.controlBox && sized && !rows && below) {
+            // A control whose rows all went stays, on the top of the row that took their place.
+            place.from = place.to = below->firstRow - 1;
+            place.resetFrom = place.resetTo = true;
+            out.append(xml, copied, a.begin - copied);
+            placeAnchorRows(xml, a.begin, a.end, place, out);
+            copied = a.end;
+            changed = true;
+            continue;
+        }
         if ((sized && !rows) || !below) {
             out.append(xml, copied, a.begin - copied);
             copied = a.end;

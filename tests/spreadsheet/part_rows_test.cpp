@@ -43,6 +43,16 @@ std::string anchor(uint32_t from, uint32_t to, const char* rel, const char* edit
     return a + "<xdr:clientData/></xdr:twoCellAnchor>";
 }
 
+// The hidden box a form control keeps in the drawing, over one 0-based row.
+std::string controlBox(uint32_t row) {
+    return "<mc:AlternateContent xmlns:mc=\"mc\"><mc:Choice Requires=\"a14\"><xdr:twoCellAnchor>" +
+           marker("from", row) + marker("to", row) +
+           "<xdr:sp><xdr:nvSpPr><xdr:cNvPr id=\"1025\" name=\"Check Box 1\" hidden=\"1\">"
+           "<a:extLst><a:ext uri=\"{63B3BB69-23CF-44E3-9099-C40C66FF867C}\"><a14:compatExt "
+           "xmlns:a14=\"a14\" spid=\"_x0000_s1025\"/></a:ext></a:extLst></xdr:cNvPr></xdr:nvSpPr>"
+           "</xdr:sp><xdr:clientData/></xdr:twoCellAnchor></mc:Choice></mc:AlternateContent>";
+}
+
 std::string chart(const std::string& series) {
     return "<c:chartSpace xmlns:c=\"c\"><c:chart><c:pivotSource><c:name>[b.xlsx]Summary!P1"
            "</c:name></c:pivotSource><c:ser><c:val><c:numRef><c:f>" +
@@ -102,11 +112,11 @@ TEST(PartRows, DeletedRowsMoveAnchorsChartsAndPivotSourcesOfTheSheetsOrigin) {
     ss::Worksheet& data = book.addSheet("Data");
     // Rows (1-based) 3..6, 8..10 (from row deleted), 12..13 (all deleted); a chart at 15..20 that
     // stays the same size (editAs oneCell), and one fixed to the page at 12.
-    data.parts =
-        partsWith(origin, "Data",
-                  anchor(2, 5, "rIdImg") + anchor(7, 9, "rIdImg") + anchor(11, 12, "rIdGone") +
-                      anchor(14, 19, "rIdChart", "oneCell") + anchor(11, 11, "rIdImg", "absolute"),
-                  "Data!$B$2:$B$20");
+    data.parts = partsWith(origin, "Data",
+                           anchor(2, 5, "rIdImg") + anchor(7, 9, "rIdImg") +
+                               anchor(11, 12, "rIdGone") + anchor(14, 19, "rIdChart", "oneCell") +
+                               anchor(11, 11, "rIdImg", "absolute") + controlBox(12),
+                           "Data!$B$2:$B$20");
     ss::Worksheet& summary = book.addSheet("Summary");
     summary.parts = partsWith(origin, "Summary", anchor(0, 4, "rIdChart"),
                               "'Data'!$C$2:$C$20,Summary!$A$1", pivot);
@@ -134,6 +144,13 @@ TEST(PartRows, DeletedRowsMoveAnchorsChartsAndPivotSourcesOfTheSheetsOrigin) {
           "</xdr:colOff><xdr:row>11</xdr:row>"})
         EXPECT_NE(d.find(want), std::string::npos) << want << "\n" << d;
     EXPECT_EQ(d.find("rIdGone"), std::string::npos) << d;
+    // The box of a control whose row went stays, as its control does, on the next row.
+    const std::string box = d.substr(d.find("<mc:AlternateContent"));
+    EXPECT_NE(box.find("<xdr:row>10</xdr:row><xdr:rowOff>0</xdr:rowOff></xdr:from><xdr:to><xdr:"
+                       "col>1</xdr:col><xdr:colOff>7</xdr:colOff><xdr:row>10</xdr:row><xdr:"
+                       "rowOff>0</xdr:rowOff>"),
+              std::string::npos)
+        << box;
     const auto& links = ss::sheetDrawing(*data.parts)->links;
     EXPECT_EQ(links.size(), 2u) << "the relationship of the anchor that went goes too";
     EXPECT_EQ(data.parts->dropped.at("图片"), 1u);
