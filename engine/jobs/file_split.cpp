@@ -103,27 +103,33 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
                             chart ? 0 : facts.rowCount, 0, 0, name + extension});
                 if (options.dryRun) {
                     ++splitCount;
-                } else if (auto copy = sheet->Copy(); !copy) {
-                    outputs.settle();  // failures are listed in the order of the outputs
-                    failed.push_back(jobs::printable(name + extension));
-                    report.failLast(copy.message());
                 } else {
-                    report.copiedLast();
-                    // Written while the next sheet is copied.
-                    const size_t entry = report.entries().size() - 1;
-                    outputs.saveInBackground(
-                        *app.ActiveWorkBook(), target, formatCode,
-                        [&, entry, file = name + extension](ss::Result<std::filesystem::path> w) {
-                            if (w) {
-                                ++splitCount;
-                                report.outputAt(entry, w.value().filename().string());
-                            } else if (!outputs.stopped()) {
-                                failed.push_back(jobs::printable(file));
-                                report.failAt(entry, w.message());
-                            } else {
-                                report.markAt(entry, jobs::kOutcomeStopped);
-                            }
-                        });
+                    // Copying a sheet costs little: it waits for a writer first, so that no
+                    // more outputs are held than are being written.
+                    outputs.makeRoom();
+                    if (auto copy = sheet->Copy(); !copy) {
+                        outputs.settle();  // failures are listed in the order of the outputs
+                        failed.push_back(jobs::printable(name + extension));
+                        report.failLast(copy.message());
+                    } else {
+                        report.copiedLast();
+                        // Written while the next sheet is copied.
+                        const size_t entry = report.entries().size() - 1;
+                        outputs.saveInBackground(
+                            *app.ActiveWorkBook(), target, formatCode,
+                            [&, entry,
+                             file = name + extension](ss::Result<std::filesystem::path> w) {
+                                if (w) {
+                                    ++splitCount;
+                                    report.outputAt(entry, w.value().filename().string());
+                                } else if (!outputs.stopped()) {
+                                    failed.push_back(jobs::printable(file));
+                                    report.failAt(entry, w.message());
+                                } else {
+                                    report.markAt(entry, jobs::kOutcomeStopped);
+                                }
+                            });
+                    }
                 }
             }
         }

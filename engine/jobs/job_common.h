@@ -119,6 +119,11 @@ public:
     void saveInBackground(automation::Workbook& book, const std::filesystem::path& wanted,
                           int formatCode, Done done);
     void writeAhead(size_t outputs) { writeAhead_ = std::max<size_t>(outputs, 1); }
+    // Waits until an output can be handed over without waiting: a job whose outputs are cheap
+    // to build calls it before building one, so that no more than `writeAhead` are held.
+    void makeRoom() {
+        while (busy_.size() >= writeAhead_) settleOldest();
+    }
     // Waits for the saves in flight and calls their `done`.
     void settle();
     // True once the user answered "stop": the job writes nothing more.
