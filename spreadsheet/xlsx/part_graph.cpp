@@ -250,20 +250,24 @@ std::shared_ptr<const PackagePart> PartGraphReader::read(const std::string& name
     part->data = std::move(data);
     cache_[lower(name)] = part;  // before its links: a cycle ends here
     ++depth_;
-    for (const RelInfo& r : rels_(name)) {
-        PartLink link;
-        link.id = r.id;
-        link.type = r.type;
-        if (r.external) {
-            link.externalTarget = r.target;
-        } else {
-            link.part = read(r.target, r.type, dropped);
-            if (!link.part) continue;
-        }
-        part->links.push_back(std::move(link));
-    }
+    for (const RelInfo& r : rels_(name))
+        if (std::optional<PartLink> l = link(r, dropped)) part->links.push_back(std::move(*l));
     --depth_;
     return part;
+}
+
+std::optional<PartLink> PartGraphReader::link(const RelInfo& r,
+                                              std::map<std::string, uint32_t>& dropped) {
+    PartLink link;
+    link.id = r.id;
+    link.type = r.type;
+    if (r.external) {
+        link.externalTarget = r.target;
+    } else {
+        link.part = read(r.target, r.type, dropped);
+        if (!link.part) return std::nullopt;
+    }
+    return link;
 }
 
 std::vector<std::string> rawElementIds(std::string_view xml,

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -46,6 +47,9 @@ public:
     // is counted in `dropped`.
     std::shared_ptr<const PackagePart> read(const std::string& name, std::string_view relType,
                                             std::map<std::string, uint32_t>& dropped);
+    // A relationship as a link: to its part, read with what it reaches, or to a target outside
+    // the package. Nothing when the part is left behind (counted in `dropped`).
+    std::optional<PartLink> link(const RelInfo& r, std::map<std::string, uint32_t>& dropped);
 
 private:
     ZipReader& zip_;

@@ -1474,16 +1474,8 @@ void keepLegacyShapes(ZipReader& zip, xlsx::PartGraphReader& graph, const std::s
         if (auto rels = readRels(zip, part); rels.ok())
             for (const Relationship& r : rels.value()) {
                 if (!kept.relIds.count(r.id)) continue;
-                PartLink link;
-                link.id = r.id;
-                link.type = r.type;
-                if (r.external) {
-                    link.externalTarget = r.target;
-                } else {
-                    link.part = graph.read(r.target, r.type, parts.dropped);
-                    if (!link.part) continue;
-                }
-                parts.legacyLinks.push_back(std::move(link));
+                if (auto link = graph.link({r.id, r.type, r.target, r.external}, parts.dropped))
+                    parts.legacyLinks.push_back(std::move(*link));
             }
     parts.legacyShapes = std::move(kept.xml);
     parts.legacyNamespaces = std::move(kept.namespaces);
@@ -1522,17 +1514,12 @@ void attachParts(ZipReader& zip, xlsx::PartGraphReader& graph,
             continue;
         }
         if (use == xlsx::SheetLinkUse::Carry && !isNamed) continue;
-        PartLink link;
-        link.type = r.type;
-        if (r.external) {
-            link.externalTarget = r.target;
-        } else {
-            link.part = graph.read(r.target, r.type, parts->dropped);
-            if (!link.part) continue;
-        }
-        link.id = "rIdP" + std::to_string(parts->links.size() + 1);
-        ids[r.id] = link.id;
-        parts->links.push_back(std::move(link));
+        std::optional<PartLink> link =
+            graph.link({r.id, r.type, r.target, r.external}, parts->dropped);
+        if (!link) continue;
+        link->id = "rIdP" + std::to_string(parts->links.size() + 1);
+        ids[r.id] = link->id;
+        parts->links.push_back(std::move(*link));
     }
     for (RawSheetElement& e : h.elements) {
         if (xlsx::remapRawElement(e, h.relPrefixes, ids, parts->dropped)) {
@@ -1564,22 +1551,14 @@ void readChartsheet(ZipReader& zip, xlsx::PartGraphReader& graph,
         parts->chartsheetXml.find("http://purl.oclc.org/ooxml/") == std::string::npos) {
         if (auto rels = readRels(zip, part); rels.ok())
             for (const Relationship& r : rels.value()) {
-                PartLink link;
-                link.id = r.id;
-                link.type = r.type;
-                if (r.external) {
-                    link.externalTarget = r.target;
+                if (auto link = graph.link({r.id, r.type, r.target, r.external}, parts->dropped)) {
+                    parts->links.push_back(std::move(*link));
                 } else {
-                    link.part = graph.read(r.target, r.type, parts->dropped);
-                    if (!link.part) {
-                        // Its printer settings and the like: the reference goes with them.
-                        std::string ref = " r:id=\"" + r.id + "\"";
-                        for (size_t at; (at = parts->chartsheetXml.find(ref)) != std::string::npos;)
-                            parts->chartsheetXml.erase(at, ref.size());
-                        continue;
-                    }
+                    // Its printer settings and the like: the reference goes with them.
+                    std::string ref = " r:id=\"" + r.id + "\"";
+                    for (size_t at; (at = parts->chartsheetXml.find(ref)) != std::string::npos;)
+                        parts->chartsheetXml.erase(at, ref.size());
                 }
-                parts->links.push_back(std::move(link));
             }
     } else {
         parts->chartsheetXml.clear();
