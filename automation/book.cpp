@@ -180,7 +180,9 @@ ss::Status Workbook::Close(bool saveChanges) {
 
 void Workbook::NoteUnlinkedReferences() {
     settleCopiesInto();
-    app_->referenceState().report.unlinkedParts += ss::unlinkedReferences(*model_);
+    const ss::UnlinkedParts lost = ss::unlinkedReferences(*model_);
+    app_->referenceState().report.unlinkedParts += lost.references;
+    app_->referenceState().report.droppedSlicers += lost.slicers;
 }
 
 std::unique_ptr<ss::Workbook> Workbook::CloseKeepingModel() {

@@ -31,6 +31,9 @@ std::string ReferenceReport::text() const {
         add(std::to_string(unlinkedParts) +
             "处图表、迷你图、数据透视表或控件引用了输出中没有的工作表，不再随数据更新（图表显示"
             "保存时的值）");
+    if (droppedSlicers)
+        add(std::to_string(droppedSlicers) +
+            "个切片器或日程表筛选的数据透视表或表格不在输出中，未复制");
     return out + "。";
 }
 

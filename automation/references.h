@@ -21,11 +21,13 @@ struct ReferenceReport {
     // Chart series, pivot sources and links of controls, in parts carried whole, that name a
     // sheet their output lacks: they show what was saved and no longer follow the data.
     uint64_t unlinkedParts = 0;
+    // Slicers and timelines whose pivot tables or tables their output lacks: left out.
+    uint64_t droppedSlicers = 0;
 
     static constexpr size_t kListed = 5;
     bool empty() const {
         return !frozenFormulas && !inlinedLists && !droppedElements && !droppedNames &&
-               !unlinkedParts;
+               !unlinkedParts && !droppedSlicers;
     }
     // The closing text that tells the user about it; empty when there is nothing to tell.
     std::string text() const;

@@ -133,6 +133,10 @@ void readAnchor(std::string_view xml, const Tag& t, size_t end, DrawingAnchor& a
                 a.kind = frame.find("drawingml/2006/chart\"") != std::string_view::npos ||
                                  frame.find("drawing/2014/chartex\"") != std::string_view::npos
                              ? AnchorKind::Chart
+                         : frame.find("drawing/2010/slicer\"") != std::string_view::npos
+                             ? AnchorKind::Slicer
+                         : frame.find("drawing/2012/timeslicer\"") != std::string_view::npos
+                             ? AnchorKind::Timeline
                              : AnchorKind::Shape;
             } else {
                 a.kind = AnchorKind::Shape;
@@ -154,6 +158,10 @@ const char* anchorKindName(AnchorKind kind) {
             return "图片";
         case AnchorKind::Chart:
             return "图表";
+        case AnchorKind::Slicer:
+            return "切片器";
+        case AnchorKind::Timeline:
+            return "日程表";
         case AnchorKind::Shape:
             break;
     }
@@ -626,7 +634,10 @@ std::vector<CarriedAnchor> carryAnchors(const DrawingSource& source, const Copie
     for (const CopiedBlock::Run& run : block.runs) {
         found.clear();
         source.select(run.first, run.last, block.firstCol, block.lastCol, found);
-        for (size_t i : found) picks.push_back({i, run.dRow});
+        for (size_t i : found)
+            if (source.anchors()[i].kind != AnchorKind::Slicer &&
+                source.anchors()[i].kind != AnchorKind::Timeline)
+                picks.push_back({i, run.dRow});
     }
     std::vector<CarriedAnchor> carried;
     if (picks.empty()) return carried;

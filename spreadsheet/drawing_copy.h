@@ -21,8 +21,9 @@ namespace ss {
 
 class Worksheet;
 
-enum class AnchorKind : uint8_t { Picture, Chart, Shape };
-// The word the job texts use for a kind ("图片", "图表", "形状").
+// Slicers and timelines show what their caches hold: their frames go only with whole sheets.
+enum class AnchorKind : uint8_t { Picture, Chart, Shape, Slicer, Timeline };
+// The word the job texts use for a kind ("图片", "图表", "形状", "切片器", "日程表").
 const char* anchorKindName(AnchorKind kind);
 
 // A top-level anchor of a drawing part (an anchor element, or markup-compatibility content whose

@@ -34,6 +34,12 @@ struct PackagePart {
 // each other through the names they carry in the written workbook.
 struct PartOrigin {
     std::string personsXml;  // the people threaded comments name, as read (may be empty)
+    // The workbook's slicer and timeline caches by lower-case name: they hang off the workbook,
+    // and the slicers and timelines of its sheets name them.
+    std::map<std::string, std::shared_ptr<const PackagePart>> slicerCaches;
+    // What the caches name their pivot tables and tables by: sheet ids (sheetId -> sheet name)
+    // and table ids (id -> the sheet that has the table).
+    std::map<uint32_t, std::string> sheetIds, tableSheets;
 };
 
 // A sheet element kept as written in the source (names with their prefixes), e.g. <drawing>,
@@ -66,7 +72,7 @@ struct SheetParts {
     // root's declarations beyond v, o and x.
     std::string legacyShapes, legacyNamespaces;
     std::vector<PartLink> legacyLinks;
-    // What the reader left behind, by kind ("切片器" ...) with counts.
+    // What the reader left behind, by kind ("外部数据查询" ...) with counts.
     std::map<std::string, uint32_t> dropped;
 };
 

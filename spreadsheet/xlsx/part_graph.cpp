@@ -1,5 +1,6 @@
 #include "part_graph.h"
 
+#include "../drawing_copy.h"
 #include "../references.h"
 #include "../text/xml_text.h"
 #include "legacy_shapes.h"
@@ -21,7 +22,7 @@ namespace {
 using xml::nextTag;
 using xml::Tag;
 
-enum class Restate : uint8_t { None, Formulas, Table, PivotTable, PivotCache, Control };
+enum class Restate : uint8_t { None, Formulas, Table, PivotTable, PivotCache, Control, Slicer };
 
 // The kinds of parts, by the last segment of the relationship type that reaches them. A kind
 // not listed is carried as bytes when a carried part links to it.
@@ -55,8 +56,9 @@ constexpr PartKind kKinds[] = {
     {"hyperlink", SheetLinkUse::Model, Restate::None, nullptr},
     {"comments", SheetLinkUse::Model, Restate::None, nullptr},
     {"printerSettings", SheetLinkUse::Dropped, Restate::None, ""},
-    {"slicer", SheetLinkUse::Dropped, Restate::None, "切片器"},
-    {"timeline", SheetLinkUse::Dropped, Restate::None, "日程表"},
+    // Slicers and timelines: the caches they name hang off the workbook (PartOrigin).
+    {"slicer", SheetLinkUse::Carry, Restate::Slicer, nullptr},
+    {"timeline", SheetLinkUse::Carry, Restate::Slicer, nullptr},
     {"queryTable", SheetLinkUse::Dropped, Restate::None, "外部数据查询"},
     // Form controls (their properties), ActiveX controls (with their binaries) and embedded
     // objects; their previews are images, or packages for documents of other formats.
@@ -214,6 +216,78 @@ void restateControlAttr(std::string& xml, Tag& t, std::string_view name, const R
     t.end -= to - from;
 }
 
+// Passes each extension of an extension list through `keep` (which may rewrite it): the list
+// with the extensions kept, empty when none is; nothing when `xml` is not a list.
+std::optional<std::string> filterExtensions(std::string_view xml,
+                                            const std::function<bool(std::string&)>& keep) {
+    Tag root;
+    if (!nextTag(xml, 0, root) || root.empty) return std::nullopt;
+    std::string out(xml.substr(0, root.end));
+    size_t pos = root.end, extBegin = 0;
+    int depth = 0;
+    bool any = false;
+    Tag t;
+    while (nextTag(xml, pos, t)) {
+        if (!t.closing) {
+            if (depth == 0) extBegin = t.begin;
+            if (!t.empty) ++depth;
+        } else {
+            --depth;
+        }
+        pos = t.end;
+        if (depth != 0 || !(t.closing || t.empty)) continue;
+        if (t.closing && t.local == "extLst") break;
+        std::string ext(xml.substr(extBegin, t.end - extBegin));
+        if (keep(ext)) {
+            out += ext;
+            any = true;
+        }
+    }
+    if (!any) return std::string();
+    out.append(xml.substr(t.begin));
+    return out;
+}
+
+// An extension list without the references to the relationship ids `ids` (slicers and
+// timelines left out), and without the extensions those leave empty; empty when none is left.
+std::string withoutExtensionsNaming(std::string_view xml, const std::set<std::string>& ids) {
+    std::optional<std::string> kept = filterExtensions(xml, [&](std::string& ext) {
+        bool named = false, others = false;
+        Tag e;
+        size_t q = 0;
+        while (nextTag(ext, q, e)) {
+            const std::string_view tag = std::string_view(ext).substr(e.begin, e.end - e.begin);
+            const size_t at = e.closing ? std::string_view::npos : tag.find(":id=\"");
+            if (at != std::string_view::npos) {
+                const size_t end = tag.find('"', at + 5);
+                if (end != std::string_view::npos &&
+                    ids.count(std::string(tag.substr(at + 5, end - at - 5)))) {
+                    named = true;
+                    ext.erase(e.begin, xml::elementEnd(ext, e).end - e.begin);
+                    q = e.begin;
+                    continue;
+                }
+                others = true;
+            }
+            q = e.end;
+        }
+        return !named || others;
+    });
+    return kept ? *kept : std::string(xml);
+}
+
+// A name without the number that made it unique where it was read ("Region 2" -> "Region",
+// "Slicer_Region1" -> "Slicer_Region"; `spaced`: the number follows a space).
+std::string withoutNumber(const std::string& name, bool spaced) {
+    size_t end = name.size();
+    while (end > 0 && name[end - 1] >= '0' && name[end - 1] <= '9') --end;
+    if (spaced) {
+        if (end == name.size() || end < 2 || name[end - 1] != ' ') return name;
+        --end;
+    }
+    return end == 0 ? name : name.substr(0, end);
+}
+
 bool isImage(const std::string& ct) {
     return ct.rfind("image/", 0) == 0;
 }
@@ -228,6 +302,29 @@ SheetLinkUse sheetLinkUse(std::string_view relType, std::string* droppedName) {
     }
     if (droppedName && k->dropped) *droppedName = k->dropped;
     return k->use;
+}
+
+std::string cacheName(std::string_view xml) {
+    Tag t;
+    size_t pos = 0;
+    while (nextTag(xml, pos, t)) {
+        if (!t.closing) return getAttr(xml, t, "name");
+        pos = t.end;
+    }
+    return {};
+}
+
+std::vector<uint32_t> tableIds(const SheetParts& parts) {
+    std::vector<uint32_t> out;
+    for (const PartLink& l : parts.links) {
+        if (!l.part || relKind(l.type) != "table") continue;
+        Tag t;
+        if (findStart(*l.part->data, "table", t))
+            if (uint32_t id =
+                    uint32_t(std::strtoul(getAttr(*l.part->data, t, "id").c_str(), nullptr, 10)))
+                out.push_back(id);
+    }
+    return out;
 }
 
 std::shared_ptr<const PackagePart> PartGraphReader::read(const std::string& name,
@@ -323,41 +420,16 @@ bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixe
                      std::map<std::string, uint32_t>& dropped) {
     if (e.element != "extLst") return remapIds(e.xml, relPrefixes, ids);
     // Each extension on its own: those naming parts left behind go.
-    std::string_view xml = e.xml;
-    Tag root;
-    if (!nextTag(xml, 0, root) || root.empty) return false;
-    std::string out(xml.substr(0, root.end));
-    size_t pos = root.end;
-    int depth = 0;
-    size_t extBegin = 0;
-    Tag t;
-    bool any = false;
-    while (nextTag(xml, pos, t)) {
-        if (!t.closing) {
-            if (depth == 0) extBegin = t.begin;
-            if (!t.empty) ++depth;
-        } else {
-            --depth;
-        }
-        pos = t.end;
-        if (depth == 0 && (t.closing || t.empty)) {
-            if (t.closing && t.local == "extLst") break;
-            std::string ext(xml.substr(extBegin, t.end - extBegin));
-            if (remapIds(ext, relPrefixes, ids)) {
-                out += ext;
-                any = true;
-            } else if (ext.find("slicerList") != std::string::npos) {
-                ++dropped["切片器"];
-            } else if (ext.find("timelineRef") != std::string::npos) {
-                ++dropped["日程表"];
-            } else {
-                ++dropped["其他扩展"];
-            }
-        }
-    }
-    out.append(xml.substr(t.begin));
-    e.xml = std::move(out);
-    return any;
+    std::optional<std::string> kept = filterExtensions(e.xml, [&](std::string& ext) {
+        if (remapIds(ext, relPrefixes, ids)) return true;
+        ++dropped[ext.find("slicerList") != std::string::npos    ? "切片器"
+                  : ext.find("timelineRef") != std::string::npos ? "日程表"
+                                                                 : "其他扩展"];
+        return false;
+    });
+    if (!kept || kept->empty()) return false;
+    e.xml = std::move(*kept);
+    return true;
 }
 
 const std::map<std::string, std::string>* PartGraphWriter::tableRenames(const Worksheet& ws) const {
@@ -413,10 +485,13 @@ PartGraphWriter::PartGraphWriter(const std::vector<const Worksheet*>& sheets,
     for (const std::string& n : definedNames) tableNames_.insert(lower(n));
     // Sheets of one origin find each other under the names they have here; the first copy
     // of a sheet answers for its name.
-    for (const Worksheet* ws : sheets) {
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        const Worksheet* ws = sheets[i];
         if (!ws->parts || !ws->parts->origin) continue;
         auto& m = renames_[ws->parts->origin.get()];
         m.emplace(lower(ws->parts->originName), ws->name);
+        firstLanding_.emplace(std::make_pair(ws->parts->origin.get(), lower(ws->parts->originName)),
+                              i);
     }
     // Sheets without parts of their own still lend their names (a chart on one sheet plotting
     // another): those read from a workbook keep the name they were read under unless renamed.
@@ -506,6 +581,8 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
         restate = Restate::PivotCache;
     else if (endsWith("ms-excel.controlproperties+xml"))
         restate = Restate::Control;
+    else if (endsWith("ms-excel.slicer+xml") || endsWith("ms-excel.timeline+xml"))
+        restate = Restate::Slicer;
 
     if (restate == Restate::None) {
         out.data = p.data;
@@ -518,7 +595,9 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
                 break;
             case Restate::Table:
                 if (findStart(xml, "table", t)) {
-                    setAttr(xml, t, "id", std::to_string(nextTableId_++));
+                    const std::string id = std::to_string(nextTableId_++);
+                    tableIds_[{current_, getAttr(xml, t, "id"), sheet}] = id;
+                    setAttr(xml, t, "id", id);
                     std::string base = getAttr(xml, t, "displayName");
                     if (base.empty()) base = getAttr(xml, t, "name");
                     if (base.empty()) base = "Table";
@@ -549,9 +628,30 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
                             ++uncovered_;
                     }
                 }
+                // The number slicers and timelines know the cache by, unique in the package.
+                size_t pos = 0;
+                while (nextTag(xml, pos, t)) {
+                    if (!t.closing && t.local == "pivotCacheDefinition") {
+                        const std::string old = getAttr(xml, t, "pivotCacheId");
+                        if (!old.empty()) {
+                            uint64_t id = std::strtoull(old.c_str(), nullptr, 10);
+                            if (!id || !pivotCacheIdsUsed_.insert(id).second) {
+                                id = pivotCacheIdsUsed_.empty() ? 1
+                                                                : *pivotCacheIdsUsed_.rbegin() + 1;
+                                pivotCacheIdsUsed_.insert(id);
+                            }
+                            pivotCacheIds_[{current_, old, sheet}] = std::to_string(id);
+                            setAttr(xml, t, "pivotCacheId", std::to_string(id));
+                        }
+                    }
+                    pos = t.end;
+                }
                 pivotCaches_.emplace_back(nextCacheId_++, name);
                 break;
             }
+            case Restate::Slicer:
+                xml = restateSlicerPart(std::move(xml));
+                break;
             case Restate::Control:
                 if (findStart(xml, "formControlPr", t))
                     for (const char* a : {"fmlaLink", "fmlaRange", "fmlaTxbx", "fmlaGroup"})
@@ -562,6 +662,8 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
         }
         out.data = std::make_shared<const std::string>(std::move(xml));
     }
+    if (slicersChanged_ && endsWith("officedocument.drawing+xml"))
+        out.data = std::make_shared<const std::string>(restateSlicerFrames(*out.data));
     if (shapeShift_ && endsWith("officedocument.drawing+xml"))  // compatibility shapes' ids
         out.data = std::make_shared<const std::string>(shiftShapeIds(*out.data, shapeShift_));
     if (ct.find("vmlDrawing") != std::string::npos)  // header pictures
@@ -593,6 +695,9 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         renames.map.addSheet(source, std::move(landing));
     }
 
+    std::set<const PackagePart*> noSlicers;
+    planSlicers(i, key, noSlicers);
+
     // The shapes of controls keep their ids unless an earlier drawing of the package claims
     // their blocks: then they move, with the ids the sheet and its drawing name them by.
     shapeShift_ = 0;
@@ -607,7 +712,12 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     }
 
     bool threaded = false;
+    std::set<std::string> leftOut;  // ids of slicer parts with no slicer left
     for (const PartLink& l : sp.links) {
+        if (l.part && noSlicers.count(l.part.get())) {
+            leftOut.insert(l.id);
+            continue;
+        }
         out.rels += "<Relationship Id=\"";
         xml::appendEscaped(out.rels, l.id, true);
         out.rels += "\" Type=\"";
@@ -665,7 +775,13 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     out.namespaces = sp.namespaces;
     for (const RawSheetElement& e : sp.elements) {
         RawSheetElement r = e;
-        if (e.element == "extLst") r.xml = restateFormulaElements(e.xml, renames, uncovered_);
+        if (e.element == "extLst") {
+            r.xml = restateFormulaElements(e.xml, renames, uncovered_);
+            if (!leftOut.empty()) {
+                r.xml = withoutExtensionsNaming(r.xml, leftOut);
+                if (r.xml.empty()) continue;
+            }
+        }
         if (shapeShift_ && (e.element == "controls" || e.element == "oleObjects"))
             r.xml = shiftShapeIds(r.xml, shapeShift_);
         if (e.element == "controls") {
@@ -711,7 +827,209 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     }
     out.chartsheet = sp.chartsheetXml;
     shapeShift_ = 0;
+    slicerRenames_.clear();
+    slicersChanged_ = false;
     return out;
+}
+
+size_t PartGraphWriter::landing(const PartOrigin* origin, std::string_view sourceName) const {
+    auto it = firstLanding_.find({origin, lower(std::string(sourceName))});
+    return it == firstLanding_.end() ? std::string::npos : it->second;
+}
+
+const PartGraphWriter::CachePlan* PartGraphWriter::planCache(const SheetParts& sp,
+                                                             std::string_view cache, size_t i,
+                                                             size_t key) {
+    const PartOrigin* origin = sp.origin.get();
+    auto found = origin->slicerCaches.find(lower(std::string(cache)));
+    if (found == origin->slicerCaches.end()) return nullptr;
+    const PackagePart* part = found->second.get();
+    if (auto it = cacheIndex_.find({part, key}); it != cacheIndex_.end())
+        return &cachePlans_[it->second];
+    // It stays when something it filters is here: a pivot table on a sheet of the package, or
+    // the table it reads.
+    const std::string_view xml = *part->data;
+    bool filters = false;
+    Tag t;
+    size_t pos = 0;
+    while (!filters && nextTag(xml, pos, t)) {
+        pos = t.end;
+        if (t.closing) continue;
+        const std::map<uint32_t, std::string>* ids = nullptr;
+        std::string id;
+        if (t.local == "pivotTable") {
+            ids = &origin->sheetIds;
+            id = getAttr(xml, t, "tabId");
+        } else if (t.local == "tableSlicerCache") {
+            ids = &origin->tableSheets;
+            id = getAttr(xml, t, "tableId");
+        } else {
+            continue;
+        }
+        auto sheet = ids->find(uint32_t(std::strtoul(id.c_str(), nullptr, 10)));
+        filters = sheet != ids->end() && landing(origin, sheet->second) != std::string::npos;
+    }
+    if (!filters) return nullptr;
+    // Its name is a defined name of the package: unique among names and tables.
+    std::string name = cacheName(xml);
+    if (!tableNames_.insert(lower(name)).second) {
+        const std::string base = withoutNumber(name, false);
+        for (uint32_t n = 1; !tableNames_.insert(lower(name = base + std::to_string(n))).second;)
+            ++n;
+    }
+    cacheIndex_[{part, key}] = cachePlans_.size();
+    cachePlans_.push_back({part, origin, key, i, sp.originName, name});
+    return &cachePlans_.back();
+}
+
+void PartGraphWriter::planSlicers(size_t i, size_t key, std::set<const PackagePart*>& empty) {
+    const SheetParts& sp = *sheets_[i]->parts;
+    for (const PartLink& l : sp.links) {
+        const std::string_view kind = relKind(l.type);
+        if (!l.part || (kind != "slicer" && kind != "timeline")) continue;
+        const std::string_view xml = *l.part->data;
+        bool any = false;
+        Tag t;
+        size_t pos = 0;
+        while (nextTag(xml, pos, t)) {
+            pos = t.end;
+            if (t.closing || (t.local != "slicer" && t.local != "timeline")) continue;
+            const std::string name = getAttr(xml, t, "name"), cache = getAttr(xml, t, "cache");
+            if (cache.empty()) continue;
+            const CachePlan* plan = sp.origin ? planCache(sp, cache, i, key) : nullptr;
+            if (!plan) {
+                slicerRenames_[name] = {};
+                slicersChanged_ = true;
+                ++droppedSlicers_;
+                continue;
+            }
+            std::string unique = name;
+            if (!slicerNames_.insert(lower(unique)).second) {
+                const std::string base = withoutNumber(name, true);
+                for (uint32_t n = 1;
+                     !slicerNames_.insert(lower(unique = base + " " + std::to_string(n))).second;)
+                    ++n;
+            }
+            slicersChanged_ = slicersChanged_ || unique != name || plan->name != cache;
+            slicerRenames_[name] = {unique, plan->name};
+            any = true;
+        }
+        if (!any) empty.insert(l.part.get());
+    }
+}
+
+std::string PartGraphWriter::restateSlicerPart(std::string xml) const {
+    Tag t;
+    size_t pos = 0;
+    while (nextTag(xml, pos, t)) {
+        if (!t.closing && (t.local == "slicer" || t.local == "timeline")) {
+            auto it = slicerRenames_.find(getAttr(xml, t, "name"));
+            if (it != slicerRenames_.end() && it->second.first.empty()) {
+                const Tag end = xml::elementEnd(xml, t);
+                xml.erase(t.begin, end.end - t.begin);
+                pos = t.begin;
+                continue;
+            }
+            if (it != slicerRenames_.end()) {
+                setAttr(xml, t, "name", it->second.first);
+                setAttr(xml, t, "cache", it->second.second);
+            }
+        }
+        pos = t.end;
+    }
+    return xml;
+}
+
+std::string PartGraphWriter::restateSlicerFrames(std::string xml) const {
+    const std::vector<DrawingAnchor> anchors = drawingAnchors(xml, true);
+    for (size_t a = anchors.size(); a-- > 0;) {
+        const DrawingAnchor& anchor = anchors[a];
+        std::string part = xml.substr(anchor.begin, anchor.end - anchor.begin);
+        bool drop = false, changed = false;
+        Tag t;
+        size_t pos = 0;
+        while (nextTag(part, pos, t)) {
+            if (!t.closing && (t.local == "slicer" || t.local == "timeslicer")) {
+                auto it = slicerRenames_.find(getAttr(part, t, "name"));
+                if (it != slicerRenames_.end()) {
+                    if (it->second.first.empty()) {
+                        drop = true;
+                        break;
+                    }
+                    setAttr(part, t, "name", it->second.first);
+                    changed = true;
+                }
+            }
+            pos = t.end;
+        }
+        if (drop)
+            xml.erase(anchor.begin, anchor.end - anchor.begin);
+        else if (changed)
+            xml.replace(anchor.begin, anchor.end - anchor.begin, part);
+    }
+    return xml;
+}
+
+void PartGraphWriter::finish() {
+    for (const CachePlan& c : cachePlans_) {
+        std::string xml = *c.part->data;
+        const PartOrigin* o = c.origin;
+        // An id as this package has it: that of the same copy, else that of the first.
+        auto idHere = [&](const auto& ids, const std::string& old) -> const std::string* {
+            for (size_t key : {c.key, size_t(SIZE_MAX)})
+                if (auto it = ids.find({o, old, key}); it != ids.end()) return &it->second;
+            return nullptr;
+        };
+        CacheOut out;
+        bool root = true, tables = false;
+        Tag t;
+        size_t pos = 0;
+        while (nextTag(xml, pos, t)) {
+            if (t.closing) {
+                pos = t.end;
+                continue;
+            }
+            if (root) {
+                root = false;
+                if (t.local == "timelineCacheDefinition") out.kind = CacheOut::Timeline;
+                setAttr(xml, t, "name", c.name);
+            } else if (t.local == "pivotTable") {
+                // The sheet it is on: this copy's when it is the slicer's own sheet.
+                size_t at = std::string::npos;
+                auto sheet = o->sheetIds.find(
+                    uint32_t(std::strtoul(getAttr(xml, t, "tabId").c_str(), nullptr, 10)));
+                if (sheet != o->sheetIds.end())
+                    at = c.key != SIZE_MAX && lower(sheet->second) == lower(c.home)
+                             ? c.sheet
+                             : landing(o, sheet->second);
+                if (at == std::string::npos) {
+                    xml.erase(t.begin, xml::elementEnd(xml, t).end - t.begin);
+                    pos = t.begin;
+                    continue;
+                }
+                setAttr(xml, t, "tabId", std::to_string(at + 1));
+                tables = true;
+            } else if (t.local == "tableSlicerCache") {
+                out.kind = CacheOut::TableSlicer;
+                if (const std::string* id = idHere(tableIds_, getAttr(xml, t, "tableId")))
+                    setAttr(xml, t, "tableId", *id);
+            }
+            if (const std::string old = getAttr(xml, t, "pivotCacheId"); !old.empty())
+                if (const std::string* id = idHere(pivotCacheIds_, old))
+                    setAttr(xml, t, "pivotCacheId", *id);
+            pos = t.end;
+        }
+        // A list of pivot tables that lost them all goes (it may not be empty).
+        if (!tables && findStart(xml, "pivotTables", t))
+            xml.erase(t.begin, xml::elementEnd(xml, t).end - t.begin);
+        out.name = c.name;
+        out.part = freeName(c.part->name);
+        parts_.push_back({out.part,
+                          c.part->contentType,
+                          std::make_shared<const std::string>(std::move(xml)),
+                          {}});
+        cachesOut_.push_back(std::move(out));
+    }
 }
 
 }  // namespace ss::xlsx

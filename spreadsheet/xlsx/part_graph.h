@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "../parts.h"
@@ -67,6 +68,12 @@ bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixe
                      const std::map<std::string, std::string>& ids,
                      std::map<std::string, uint32_t>& dropped);
 
+// The name a slicer or timeline cache part gives itself (its root's "name"); empty when none.
+std::string cacheName(std::string_view xml);
+
+// The ids of the tables a sheet carries, as its table parts give them.
+std::vector<uint32_t> tableIds(const SheetParts& parts);
+
 // The relationship ids a raw element names.
 std::vector<std::string> rawElementIds(std::string_view xml,
                                        const std::set<std::string>& relPrefixes);
@@ -82,6 +89,12 @@ public:
         std::string name, contentType;
         std::shared_ptr<const std::string> data;
         std::string rels;  // the part's relationships part, empty when it has none
+    };
+    // A slicer or timeline cache written into the package; the workbook lists it by kind.
+    struct CacheOut {
+        enum Kind : uint8_t { PivotSlicer, TableSlicer, Timeline };
+        std::string name, part;
+        Kind kind = PivotSlicer;
     };
     struct SheetOut {
         std::string rels;        // <Relationship> elements for the sheet's relationships part
@@ -108,14 +121,35 @@ public:
         return pivotCaches_;
     }
     const std::string& personsXml() const { return persons_; }
+    // Writes the slicer and timeline caches the planned sheets use; after the last sheet.
+    void finish();
+    const std::vector<CacheOut>& caches() const { return cachesOut_; }
+    // Slicers and timelines left out because what they filter is not in the package.
+    uint32_t droppedSlicers() const { return droppedSlicers_; }
     // The tables of the sheet's origin that were renamed here; null when none was.
     const std::map<std::string, std::string>* tableRenames(const Worksheet& ws) const;
     // References into sheets the package does not have (left as they were).
     uint32_t uncoveredReferences() const { return uncovered_; }
 
 private:
+    // A cache that slicers or timelines of the package name, to be written by finish().
+    struct CachePlan {
+        const PackagePart* part;
+        const PartOrigin* origin;
+        size_t key;    // the copy of the sheets it belongs with (as for emitted parts)
+        size_t sheet;  // the sheet whose slicer planned it, and that sheet's source name
+        std::string home, name;
+    };
     std::string emit(const PackagePart& p, size_t sheet, const Restater& renames);
     std::string freeName(const std::string& sourceName);
+    // Plans the slicers and timelines of sheet i: their names here, the caches they name, and
+    // which go; the parts left with none are added to `empty`.
+    void planSlicers(size_t i, size_t key, std::set<const PackagePart*>& empty);
+    const CachePlan* planCache(const SheetParts& sp, std::string_view cache, size_t i, size_t key);
+    // The sheet a sheet of an origin (by source name) is written as; npos when not here.
+    size_t landing(const PartOrigin* origin, std::string_view sourceName) const;
+    std::string restateSlicerPart(std::string xml) const;
+    std::string restateSlicerFrames(std::string xml) const;
 
     const std::vector<const Worksheet*>& sheets_;
     std::set<std::string> used_;  // lower case
@@ -136,6 +170,20 @@ private:
     // ids of the sheet being planned move to stay clear of them.
     std::set<uint32_t> shapeBlocks_;
     int64_t shapeShift_ = 0;
+    // Slicers and timelines: where each sheet of an origin lands first; the caches planned;
+    // names taken; the new ids of tables and pivot caches (origin, id as read, copy key); the
+    // renames of the sheet being planned (name as read -> name and cache here; empty: left out).
+    std::map<std::pair<const PartOrigin*, std::string>, size_t> firstLanding_;
+    std::map<std::pair<const PackagePart*, size_t>, size_t> cacheIndex_;
+    std::vector<CachePlan> cachePlans_;
+    std::vector<CacheOut> cachesOut_;
+    std::set<std::string> slicerNames_;  // lower case
+    std::map<std::tuple<const PartOrigin*, std::string, size_t>, std::string> tableIds_,
+        pivotCacheIds_;
+    std::set<uint64_t> pivotCacheIdsUsed_;
+    std::map<std::string, std::pair<std::string, std::string>> slicerRenames_;
+    bool slicersChanged_ = false;
+    uint32_t droppedSlicers_ = 0;
 };
 
 // A formula with the structured references to renamed tables ("Sales[Amount]") following them.

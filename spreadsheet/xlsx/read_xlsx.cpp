@@ -702,6 +702,7 @@ private:
 
 struct SheetEntry {
     std::string name, relId;
+    uint32_t sheetId = 0;
     SheetState state = SheetState::Visible;
 };
 
@@ -727,6 +728,7 @@ public:
             for (const char** a = atts; *a; a += 2)  // r:id (any prefix), not sheetId
                 if (std::strchr(a[0], ':') && xlsx::localName(a[0]) == "id") id = a[1];
             e.relId = id ? id : "";
+            e.sheetId = parseU32(attr(atts, "sheetId"), 0);
             const char* st = attr(atts, "state");
             if (st && std::strcmp(st, "hidden") == 0) e.state = SheetState::Hidden;
             if (st && std::strcmp(st, "veryHidden") == 0) e.state = SheetState::VeryHidden;
@@ -1655,6 +1657,8 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
             if (!zip.readAll(r.target, origin->personsXml).ok()) origin->personsXml.clear();
             break;
         }
+    for (const SheetEntry& e : wh.sheets)
+        if (e.sheetId) origin->sheetIds.emplace(e.sheetId, e.name);
     xlsx::PartGraphReader graph(
         zip,
         [&zip](const std::string& part) {
@@ -1665,6 +1669,29 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
             return out;
         },
         [&types](const std::string& part) { return types.typeOf(part); });
+    // Slicer and timeline caches, with the defined names that stand for them (written anew
+    // with the caches that are carried).
+    {
+        std::map<std::string, uint32_t> unused;
+        for (const Relationship& r : *wbRels) {
+            const std::string_view kind = relKind(r.type);
+            if (r.external || (kind != "slicerCache" && kind != "timelineCache")) continue;
+            std::shared_ptr<const PackagePart> cache = graph.read(r.target, r.type, unused);
+            if (!cache) continue;
+            std::string name = xlsx::cacheName(*cache->data);
+            if (name.empty()) continue;
+            for (char& c : name)
+                if (c >= 'A' && c <= 'Z') c = char(c + 32);
+            origin->slicerCaches.emplace(std::move(name), std::move(cache));
+        }
+        if (!origin->slicerCaches.empty())
+            std::erase_if(wb->names, [&](const DefinedName& d) {
+                std::string n = d.name;
+                for (char& c : n)
+                    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+                return !d.localSheet && origin->slicerCaches.count(n) && d.formula == "#N/A";
+            });
+    }
 
     uint64_t budget = limits.maxCells;
     for (const SheetEntry& e : wh.sheets) {
@@ -1723,6 +1750,11 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
                 }
         }
     }
+    if (!origin->slicerCaches.empty())
+        for (const auto& ws : wb->sheets)
+            if (ws->parts)
+                for (uint32_t id : xlsx::tableIds(*ws->parts))
+                    origin->tableSheets.emplace(id, ws->name);
     wb->activeSheet = wh.activeTab < wb->sheets.size() ? wh.activeTab : 0;
     wb->firstVisibleTab = wh.firstSheet < wb->sheets.size() ? wh.firstSheet : 0;
     return wb;

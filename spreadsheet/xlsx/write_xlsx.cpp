@@ -1179,19 +1179,20 @@ std::vector<xlsx::PartGraphWriter::SheetOut> planCarried(
             (isChartsheet(sheets[i]) ? "xl/chartsheets/sheet" : "xl/worksheets/sheet") +
                 std::to_string(i + 1) + ".xml",
             "xl/drawings/vmlDrawing" + std::to_string(i + 1) + ".vml"));
+    carried->finish();
     return sheetParts;
 }
 
 }  // namespace
 
-uint32_t unlinkedReferences(const Workbook& wb) {
+UnlinkedParts unlinkedReferences(const Workbook& wb) {
     bool any = false;
     for (const auto& ws : wb.sheets) any = any || ws->parts;
-    if (!any) return 0;
+    if (!any) return {};
     const std::vector<const Worksheet*> sheets = writtenSheets(wb, nullptr);
     std::unique_ptr<xlsx::PartGraphWriter> carried;
     planCarried(wb, sheets, carried);
-    return carried->uncoveredReferences();
+    return {carried->uncoveredReferences(), carried->droppedSlicers()};
 }
 
 Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled) {
@@ -1394,6 +1395,12 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
             appendXstring(names, d.formula);
             names += "</definedName>";
         }
+        // Slicer and timeline caches are defined names too.
+        for (const auto& c : carried.caches()) {
+            names += "<definedName";
+            attrS(names, "name", c.name);
+            names += ">#N/A</definedName>";
+        }
         if (!names.empty()) w += "<definedNames>" + names + "</definedNames>";
         w += "<calcPr calcId=\"191029\"";
         if (wb.hasFormulas()) w += " fullCalcOnLoad=\"1\"";
@@ -1406,6 +1413,41 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
                 w += " r:id=\"rIdPC" + std::to_string(k + 1) + "\"/>";
             }
             w += "</pivotCaches>";
+        }
+        // The workbook's lists of slicer caches (on pivot tables, then on tables) and of
+        // timeline caches.
+        if (!carried.caches().empty()) {
+            using Cache = xlsx::PartGraphWriter::CacheOut;
+            static constexpr const char* kX14 =
+                "http://schemas.microsoft.com/office/spreadsheetml/2009/9/main";
+            static constexpr const char* kX15 =
+                "http://schemas.microsoft.com/office/spreadsheetml/2010/11/main";
+            auto list = [&](Cache::Kind kind, const char* head, const char* item,
+                            const char* tail) {
+                std::string refs;
+                for (size_t k = 0; k < carried.caches().size(); ++k)
+                    if (carried.caches()[k].kind == kind)
+                        refs += std::string("<") + item + " r:id=\"rIdSC" + std::to_string(k + 1) +
+                                "\"/>";
+                if (!refs.empty()) w += head + refs + tail;
+            };
+            w += "<extLst>";
+            list(Cache::PivotSlicer,
+                 ("<ext uri=\"{BBE1A952-AA13-448e-AADC-164F8A28A991}\" xmlns:x14=\"" +
+                  std::string(kX14) + "\"><x14:slicerCaches>")
+                     .c_str(),
+                 "x14:slicerCache", "</x14:slicerCaches></ext>");
+            list(Cache::TableSlicer,
+                 ("<ext uri=\"{46BE6895-7355-4a93-B00E-2C351335B9C9}\" xmlns:x15=\"" +
+                  std::string(kX15) + "\"><x15:slicerCaches xmlns:x14=\"" + kX14 + "\">")
+                     .c_str(),
+                 "x14:slicerCache", "</x15:slicerCaches></ext>");
+            list(Cache::Timeline,
+                 ("<ext uri=\"{D0CA8CA8-9F24-4464-BF8E-62219DCF47F9}\" xmlns:x15=\"" +
+                  std::string(kX15) + "\"><x15:timelineCacheRefs>")
+                     .c_str(),
+                 "x15:timelineCacheRef", "</x15:timelineCacheRefs></ext>");
+            w += "</extLst>";
         }
         w += "</workbook>";
         parts.push_back({"xl/workbook.xml", std::move(w)});
@@ -1425,6 +1467,16 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
                     "pivotCacheDefinition\" Target=\"" +
                     xlsx::relativeTarget("xl/workbook.xml", carried.pivotCaches()[k].second) +
                     "\"/>";
+        for (size_t k = 0; k < carried.caches().size(); ++k) {
+            const bool timeline =
+                carried.caches()[k].kind == xlsx::PartGraphWriter::CacheOut::Timeline;
+            rels += "<Relationship Id=\"rIdSC" + std::to_string(k + 1) +
+                    (timeline ? "\" Type=\"http://schemas.microsoft.com/office/2011/relationships/"
+                                "timelineCache\" Target=\""
+                              : "\" Type=\"http://schemas.microsoft.com/office/2007/relationships/"
+                                "slicerCache\" Target=\"") +
+                    xlsx::relativeTarget("xl/workbook.xml", carried.caches()[k].part) + "\"/>";
+        }
         if (!carried.personsXml().empty())
             rels +=
                 "<Relationship Id=\"rIdPersons\" "

@@ -20,9 +20,13 @@ Result<std::unique_ptr<Workbook>> readXlsxMemory(const void* data, size_t size,
 // saveWorkbook). With `macroEnabled` the workbook is written as .xlsm and keeps its VBA project.
 Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled = false);
 
-// How many formulas of the parts its sheets carry (chart series, pivot sources, the links of
-// controls, extension formulas) name a sheet the workbook does not hold: written as .xlsx, they
-// show what was saved and no longer follow the data.
-uint32_t unlinkedReferences(const Workbook& wb);
+// What the parts its sheets carry lose, written as .xlsx: `references` are formulas (chart
+// series, pivot sources, the links of controls, extension formulas) that name a sheet the
+// workbook does not hold (they show what was saved and no longer follow the data); `slicers` are
+// slicers and timelines left out because the pivot tables or tables they filter are not there.
+struct UnlinkedParts {
+    uint32_t references = 0, slicers = 0;
+};
+UnlinkedParts unlinkedReferences(const Workbook& wb);
 
 }  // namespace ss
