@@ -214,6 +214,9 @@ public:
     // The range an A1 text names ("A1", "$B$2", "A1:F9", "A:C", "3:5"); invalid for any other
     // text.
     automation::Range Range(std::string_view a1);
+    // The areas at once, as a text "A2:L2,A5:L7" would name them (a copy packs them one below
+    // the other); invalid when there are none or one lies outside the sheet.
+    automation::Range Areas(std::vector<ss::CellRange> areas);
 
     // What range copies out of this sheet carried of the parts that hang off it: a kind in the
     // words of `ss::describeParts` ("图片", "表格" ...) and an item of that kind (numbered by

@@ -296,6 +296,14 @@ automation::Range Worksheet::Rows(uint32_t row) {
     return make({ss::CellRange{row, 1, row, kMaxCols}});
 }
 
+automation::Range Worksheet::Areas(std::vector<ss::CellRange> areas) {
+    for (const ss::CellRange& a : areas)
+        if (a.firstRow < 1 || a.firstRow > a.lastRow || a.lastRow > kMaxRows || a.firstCol < 1 ||
+            a.firstCol > a.lastCol || a.lastCol > kMaxCols)
+            return {};
+    return make(std::move(areas));
+}
+
 automation::Range Worksheet::Range(std::string_view a1) {
     auto r = ss::parseRange(a1);
     if (!r) return {};

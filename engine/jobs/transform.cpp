@@ -259,19 +259,27 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
                 rows = index.matching(value, fullMatch);
             }
             matched = rows.size();
-            // The matching rows packed below the header in source order; a run of consecutive
-            // rows goes in one copy.
-            int64_t k = 0;
-            for (size_t a = 0, runs = 0; a < rows.size(); ++runs) {
-                // Scattered rows make many small copies: a stop is looked at every few thousand.
-                if (runs % 4096 == 4095 && host.cancelRequested()) break;
+            // The matching rows packed below the header in source order: the runs of consecutive
+            // rows copied together as the areas of one range, a few thousand at a time so that
+            // a stop is looked at now and then.
+            constexpr size_t kRunsPerCopy = 4096;
+            std::vector<ss::CellRange> areas;
+            int64_t k = 0, copied = 0;
+            for (size_t a = 0; a < rows.size();) {
                 size_t b = a + 1;
                 while (b < rows.size() && rows[b] == rows[b - 1] + 1) ++b;
-                ok = bool(sheet->Range(rowsText(rows[a], rows[b - 1]))
-                              .Copy(dest->Cells(uint32_t(firstData + k), uint32_t(c0)))) &&
-                     ok;
+                areas.push_back(
+                    ss::CellRange{rows[a], uint32_t(c0), rows[b - 1], uint32_t(lastColumn)});
                 k += int64_t(b - a);
                 a = b;
+                if (areas.size() == kRunsPerCopy || a == rows.size()) {
+                    ok = bool(sheet->Areas(std::move(areas))
+                                  .Copy(dest->Cells(uint32_t(firstData + copied), uint32_t(c0)))) &&
+                         ok;
+                    areas.clear();
+                    copied = k;
+                    if (a < rows.size() && host.cancelRequested()) break;
+                }
             }
             app.EnableEvents(true);
         }
