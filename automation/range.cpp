@@ -34,6 +34,20 @@ size_t rowPos(const std::vector<ss::Row>& rows, uint32_t r) {
                   rows.begin());
 }
 
+// The same, knowing that it is at `from` or after: found by steps that double from there, so
+// that rows looked up in order cost little more than their distance.
+size_t rowPosFrom(const std::vector<ss::Row>& rows, size_t from, uint32_t r) {
+    size_t lo = from, step = 1;
+    while (lo + step < rows.size() && rows[lo + step].index < r) {
+        lo += step;
+        step *= 2;
+    }
+    const size_t hi = std::min(rows.size(), lo + step + 1);
+    return size_t(std::lower_bound(rows.begin() + ptrdiff_t(lo), rows.begin() + ptrdiff_t(hi), r,
+                                   [](const ss::Row& x, uint32_t v) { return x.index < v; }) -
+                  rows.begin());
+}
+
 bool rowHasValueIn(const ss::Row& row, uint32_t c1, uint32_t c2) {
     auto it = std::lower_bound(row.cells.begin(), row.cells.end(), c1,
                                [](const ss::Cell& c, uint32_t v) { return c.col < v; });
@@ -640,9 +654,18 @@ ss::Status Range::Copy(const Range& destination) const {
 
     // Snapshot of the source (source and destination may be the same sheet). Strings and formats
     // are mapped once each; a small copy (a single row, say) does not pay for the whole table.
+    // The stored rows of each run, found from the run before when it lies below it.
+    std::vector<std::pair<size_t, size_t>> spans;
+    spans.reserve(runs.size());
     size_t storedRows = 0;
-    for (const Run& run : runs)
-        storedRows += rowPos(srows, run.last + 1) - rowPos(srows, run.first);
+    for (size_t k = 0; k < runs.size(); ++k) {
+        const Run& run = runs[k];
+        const bool after = k > 0 && run.first > runs[k - 1].last;
+        const size_t b = rowPosFrom(srows, after ? spans.back().second : 0, run.first);
+        const size_t e = rowPosFrom(srows, b, run.last + 1);
+        spans.emplace_back(b, e);
+        storedRows += e - b;
+    }
     detail::CopyMaps* maps =
         sameBook ? nullptr : &sw.parent_->app_->copyMaps(*sw.parent_, *dw.parent_);
     if (maps) maps->prepare(uint64_t(storedRows) * 4);
@@ -666,9 +689,8 @@ ss::Status Range::Copy(const Range& destination) const {
             if (copyRefs->names.decided.insert("\x03kept").second)
                 kept = detail::keptFormulaTexts(sm.preserved);
             std::vector<std::string_view> texts(kept.begin(), kept.end());
-            for (const Run& run : runs)
-                for (size_t i = rowPos(srows, run.first);
-                     i < srows.size() && srows[i].index <= run.last; ++i)
+            for (const auto& [b, e] : spans)
+                for (size_t i = b; i < e; ++i)
                     for (const ss::Cell& c : srows[i].cells)
                         if (c.hasFormula() && c.col >= c1 && c.col <= c2)
                             if (const ss::Formula* f = sm.formula(srows[i].index, c.col))
@@ -688,9 +710,9 @@ ss::Status Range::Copy(const Range& destination) const {
 
     std::vector<ss::Row> incoming;
     std::vector<std::pair<uint64_t, ss::Formula>> formulas;
-    for (const Run& run : runs) {
-        for (size_t i = rowPos(srows, run.first); i < srows.size() && srows[i].index <= run.last;
-             ++i) {
+    for (size_t k = 0; k < runs.size(); ++k) {
+        const Run& run = runs[k];
+        for (size_t i = spans[k].first; i < spans[k].second; ++i) {
             const ss::Row& src = srows[i];
             ss::Row row;
             row.index = dr + run.dest + (src.index - run.first);
