@@ -712,6 +712,12 @@ ss::Status Range::Copy(const Range& destination) const {
     std::vector<std::pair<uint64_t, ss::Formula>> formulas;
     for (size_t k = 0; k < runs.size(); ++k) {
         const Run& run = runs[k];
+        // Scattered rows (a split by value) wait on memory: the rows of the runs ahead are
+        // asked for early.
+        if (k + 8 < runs.size() && spans[k + 8].first < srows.size())
+            __builtin_prefetch(&srows[spans[k + 8].first]);
+        if (k + 4 < runs.size() && spans[k + 4].first < srows.size())
+            __builtin_prefetch(srows[spans[k + 4].first].cells.data());
         for (size_t i = spans[k].first; i < spans[k].second; ++i) {
             const ss::Row& src = srows[i];
             ss::Row row;
