@@ -1,7 +1,7 @@
 // The pieces of the part copier that the whole-package tests do not reach: relationship targets
 // between folders, structured references following a renamed table, extension lists that lose
-// what names parts left behind, the legacy drawing's shapes of controls, and their anchors
-// after row moves.
+// what names parts left behind, the legacy drawing's shapes of controls, their anchors after
+// row moves, and slicers with the workbook's caches they name.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -136,4 +136,121 @@ TEST(PartGraph, ControlAnchorsFollowDeletedRows) {
                   at(3) + "</to></anchor></controlPr></control></controls>");
     EXPECT_NE(ws.parts->legacyShapes.find("<x:Anchor>1, 5, 1, 0, 2, 0, 3, 7</x:Anchor>"),
               std::string::npos);
+}
+
+namespace {
+
+std::shared_ptr<ss::PackagePart> slicerPart(std::string name, std::string type, std::string xml) {
+    auto p = std::make_shared<ss::PackagePart>();
+    p->name = std::move(name);
+    p->contentType = std::move(type);
+    p->data = std::make_shared<const std::string>(std::move(xml));
+    return p;
+}
+
+// A source workbook: "Pivot" holds a pivot table (its cache known to slicers as 7) and the
+// slicer "Region"; "Dash" holds "Region 2", a second slicer of the same cache.
+std::vector<std::unique_ptr<ss::Worksheet>> slicerBook() {
+    const std::string rel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
+    const std::string sml = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
+    auto origin = std::make_shared<ss::PartOrigin>();
+    origin->sheetIds = {{1, "Pivot"}, {2, "Dash"}};
+    origin->slicerCaches["slicer_region"] = slicerPart(
+        "xl/slicerCaches/slicerCache1.xml", "application/vnd.ms-excel.slicerCache+xml",
+        "<slicerCacheDefinition name=\"Slicer_Region\" sourceName=\"Region\"><pivotTables>"
+        "<pivotTable tabId=\"1\" name=\"P1\"/><pivotTable tabId=\"9\" name=\"Gone\"/>"
+        "</pivotTables><data><tabular pivotCacheId=\"7\"/></data></slicerCacheDefinition>");
+    auto cache =
+        slicerPart("xl/pivotCache/pivotCacheDefinition1.xml", sml + "pivotCacheDefinition+xml",
+                   "<pivotCacheDefinition><extLst><ext><x14:pivotCacheDefinition "
+                   "pivotCacheId=\"7\"/></ext></extLst></pivotCacheDefinition>");
+    auto pivot = slicerPart("xl/pivotTables/pivotTable1.xml", sml + "pivotTable+xml",
+                            "<pivotTableDefinition name=\"P1\" cacheId=\"3\"/>");
+    pivot->links.push_back({"rId1", rel + "pivotCacheDefinition", "", cache});
+    std::vector<std::unique_ptr<ss::Worksheet>> sheets;
+    for (const char* name : {"Pivot", "Dash"}) {
+        const std::string slicer = std::string(name) == "Pivot" ? "Region" : "Region 2";
+        auto parts = std::make_shared<ss::SheetParts>();
+        parts->origin = origin;
+        parts->originName = name;
+        auto drawing = slicerPart(
+            std::string("xl/drawings/") + name + ".xml",
+            "application/vnd.openxmlformats-officedocument.drawing+xml",
+            "<xdr:wsDr xmlns:xdr=\"x\"><xdr:twoCellAnchor><xdr:from><xdr:col>1</xdr:col>"
+            "<xdr:row>1</xdr:row></xdr:from><xdr:to><xdr:col>3</xdr:col><xdr:row>9</xdr:row>"
+            "</xdr:to><xdr:graphicFrame><a:graphicData uri=\"http://schemas.microsoft.com/"
+            "office/drawing/2010/slicer\"><sle:slicer name=\"" +
+                slicer + "\"/></a:graphicData></xdr:graphicFrame></xdr:twoCellAnchor></xdr:wsDr>");
+        parts->links.push_back({"rIdD", rel + "drawing", "", drawing});
+        parts->links.push_back(
+            {"rIdS", "http://schemas.microsoft.com/office/2007/relationships/slicer", "",
+             slicerPart(
+                 std::string("xl/slicers/") + name + ".xml", "application/vnd.ms-excel.slicer+xml",
+                 "<slicers><slicer name=\"" + slicer + "\" cache=\"Slicer_Region\"/></slicers>")});
+        if (std::string(name) == "Pivot")
+            parts->links.push_back({"rIdP", rel + "pivotTable", "", pivot});
+        parts->elements.push_back({"drawing", "<drawing r:id=\"rIdD\"/>"});
+        parts->elements.push_back({"extLst",
+                                   "<extLst><ext uri=\"{A8765BA9-456A-4dab-B4F3-ACF838C121DE}\">"
+                                   "<x14:slicerList><x14:slicer r:id=\"rIdS\"/></x14:slicerList>"
+                                   "</ext></extLst>"});
+        sheets.push_back(std::make_unique<ss::Worksheet>(name));
+        sheets.back()->parts = parts;
+    }
+    return sheets;
+}
+
+std::string partText(const ss::xlsx::PartGraphWriter& w, std::string_view prefix, size_t nth = 0) {
+    for (const auto& p : w.parts())
+        if (p.name.rfind(prefix, 0) == 0 && nth-- == 0) return *p.data;
+    return {};
+}
+
+}  // namespace
+
+// Slicers go with the caches they name when what those filter is in the package: repeated, the
+// caches take free names and the pivot caches free numbers; a slicer whose pivot tables are all
+// elsewhere is left out, with its frame and its place in the sheet's extension list.
+TEST(PartGraph, SlicersFollowWhatTheyFilter) {
+    auto a = slicerBook(), b = slicerBook();
+    b[0]->name = "Pivot (2)";
+    b[1]->name = "Dash (2)";
+    {
+        const std::vector<const ss::Worksheet*> sheets = {a[0].get(), a[1].get(), b[0].get(),
+                                                          b[1].get()};
+        ss::xlsx::PartGraphWriter w(sheets, {}, {});
+        for (size_t i = 0; i < sheets.size(); ++i)
+            w.sheet(i, "xl/worksheets/sheet" + std::to_string(i + 1) + ".xml");
+        w.finish();
+        ASSERT_EQ(w.caches().size(), 2u);
+        EXPECT_EQ(w.caches()[0].name, "Slicer_Region");
+        EXPECT_EQ(w.caches()[1].name, "Slicer_Region1");
+        EXPECT_EQ(w.droppedSlicers(), 0u);
+        // The second copy's cache filters the second pivot table, on sheet 3, through the
+        // second pivot cache's new number; the pivot table of no sheet is taken out.
+        const std::string second = *w.parts().back().data;
+        EXPECT_NE(second.find("<pivotTable tabId=\"3\" name=\"P1\"/></pivotTables>"),
+                  std::string::npos)
+            << second;
+        EXPECT_NE(second.find("pivotCacheId=\"8\""), std::string::npos) << second;
+        EXPECT_NE(partText(w, "xl/pivotCache/", 1).find("pivotCacheId=\"8\""), std::string::npos);
+        EXPECT_NE(partText(w, "xl/slicers/", 2).find("name=\"Region 1\" cache=\"Slicer_Region1\""),
+                  std::string::npos)
+            << partText(w, "xl/slicers/", 2);
+        EXPECT_NE(partText(w, "xl/drawings/", 2).find("<sle:slicer name=\"Region 1\"/>"),
+                  std::string::npos);
+    }
+    {
+        // The dashboard alone: its slicer filters nothing here.
+        const std::vector<const ss::Worksheet*> sheets = {a[1].get()};
+        ss::xlsx::PartGraphWriter w(sheets, {}, {});
+        ss::xlsx::PartGraphWriter::SheetOut out = w.sheet(0, "xl/worksheets/sheet1.xml");
+        w.finish();
+        EXPECT_TRUE(w.caches().empty());
+        EXPECT_EQ(w.droppedSlicers(), 1u);
+        EXPECT_EQ(out.rels.find("slicer"), std::string::npos) << out.rels;
+        ASSERT_EQ(out.elements.size(), 1u);
+        EXPECT_EQ(out.elements[0].element, "drawing");
+        EXPECT_EQ(partText(w, "xl/drawings/"), "<xdr:wsDr xmlns:xdr=\"x\"></xdr:wsDr>");
+    }
 }
