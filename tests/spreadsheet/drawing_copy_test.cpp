@@ -2,6 +2,8 @@
 // destination's drawing, and how carried charts are restated.
 #include <gtest/gtest.h>
 
+#include "package_parts.h"
+
 #include <regex>
 #include <set>
 
@@ -45,13 +47,7 @@ std::string chartFrame(uint32_t row, uint32_t col, int id, const char* rel) {
            "</xdr:oneCellAnchor>";
 }
 
-std::shared_ptr<ss::PackagePart> part(std::string name, std::string type, std::string data) {
-    auto p = std::make_shared<ss::PackagePart>();
-    p->name = std::move(name);
-    p->contentType = std::move(type);
-    p->data = std::make_shared<const std::string>(std::move(data));
-    return p;
-}
+using testparts::part;
 
 const char* kDrawingType = "application/vnd.openxmlformats-officedocument.drawing+xml";
 const char* kChartType = "application/vnd.openxmlformats-officedocument.drawingml.chart+xml";

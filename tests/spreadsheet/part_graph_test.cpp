@@ -4,6 +4,8 @@
 // row moves, and slicers with the workbook's caches they name.
 #include <gtest/gtest.h>
 
+#include "package_parts.h"
+
 #include <cstdio>
 
 #include "spreadsheet/control_anchors.h"
@@ -140,13 +142,7 @@ TEST(PartGraph, ControlAnchorsFollowDeletedRows) {
 
 namespace {
 
-std::shared_ptr<ss::PackagePart> slicerPart(std::string name, std::string type, std::string xml) {
-    auto p = std::make_shared<ss::PackagePart>();
-    p->name = std::move(name);
-    p->contentType = std::move(type);
-    p->data = std::make_shared<const std::string>(std::move(xml));
-    return p;
-}
+using testparts::part;
 
 // A source workbook: "Pivot" holds a pivot table (its cache known to slicers as 7) and the
 // slicer "Region"; "Dash" holds "Region 2", a second slicer of the same cache.
@@ -155,17 +151,16 @@ std::vector<std::unique_ptr<ss::Worksheet>> slicerBook() {
     const std::string sml = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
     auto origin = std::make_shared<ss::PartOrigin>();
     origin->sheetIds = {{1, "Pivot"}, {2, "Dash"}};
-    origin->slicerCaches["slicer_region"] = slicerPart(
-        "xl/slicerCaches/slicerCache1.xml", "application/vnd.ms-excel.slicerCache+xml",
-        "<slicerCacheDefinition name=\"Slicer_Region\" sourceName=\"Region\"><pivotTables>"
-        "<pivotTable tabId=\"1\" name=\"P1\"/><pivotTable tabId=\"9\" name=\"Gone\"/>"
-        "</pivotTables><data><tabular pivotCacheId=\"7\"/></data></slicerCacheDefinition>");
-    auto cache =
-        slicerPart("xl/pivotCache/pivotCacheDefinition1.xml", sml + "pivotCacheDefinition+xml",
-                   "<pivotCacheDefinition><extLst><ext><x14:pivotCacheDefinition "
-                   "pivotCacheId=\"7\"/></ext></extLst></pivotCacheDefinition>");
-    auto pivot = slicerPart("xl/pivotTables/pivotTable1.xml", sml + "pivotTable+xml",
-                            "<pivotTableDefinition name=\"P1\" cacheId=\"3\"/>");
+    origin->slicerCaches["slicer_region"] =
+        part("xl/slicerCaches/slicerCache1.xml", "application/vnd.ms-excel.slicerCache+xml",
+             "<slicerCacheDefinition name=\"Slicer_Region\" sourceName=\"Region\"><pivotTables>"
+             "<pivotTable tabId=\"1\" name=\"P1\"/><pivotTable tabId=\"9\" name=\"Gone\"/>"
+             "</pivotTables><data><tabular pivotCacheId=\"7\"/></data></slicerCacheDefinition>");
+    auto cache = part("xl/pivotCache/pivotCacheDefinition1.xml", sml + "pivotCacheDefinition+xml",
+                      "<pivotCacheDefinition><extLst><ext><x14:pivotCacheDefinition "
+                      "pivotCacheId=\"7\"/></ext></extLst></pivotCacheDefinition>");
+    auto pivot = part("xl/pivotTables/pivotTable1.xml", sml + "pivotTable+xml",
+                      "<pivotTableDefinition name=\"P1\" cacheId=\"3\"/>");
     pivot->links.push_back({"rId1", rel + "pivotCacheDefinition", "", cache});
     std::vector<std::unique_ptr<ss::Worksheet>> sheets;
     for (const char* name : {"Pivot", "Dash"}) {
@@ -173,7 +168,7 @@ std::vector<std::unique_ptr<ss::Worksheet>> slicerBook() {
         auto parts = std::make_shared<ss::SheetParts>();
         parts->origin = origin;
         parts->originName = name;
-        auto drawing = slicerPart(
+        auto drawing = part(
             std::string("xl/drawings/") + name + ".xml",
             "application/vnd.openxmlformats-officedocument.drawing+xml",
             "<xdr:wsDr xmlns:xdr=\"x\"><xdr:twoCellAnchor><xdr:from><xdr:col>1</xdr:col>"
@@ -184,9 +179,8 @@ std::vector<std::unique_ptr<ss::Worksheet>> slicerBook() {
         parts->links.push_back({"rIdD", rel + "drawing", "", drawing});
         parts->links.push_back(
             {"rIdS", "http://schemas.microsoft.com/office/2007/relationships/slicer", "",
-             slicerPart(
-                 std::string("xl/slicers/") + name + ".xml", "application/vnd.ms-excel.slicer+xml",
-                 "<slicers><slicer name=\"" + slicer + "\" cache=\"Slicer_Region\"/></slicers>")});
+             part(std::string("xl/slicers/") + name + ".xml", "application/vnd.ms-excel.slicer+xml",
+                  "<slicers><slicer name=\"" + slicer + "\" cache=\"Slicer_Region\"/></slicers>")});
         if (std::string(name) == "Pivot")
             parts->links.push_back({"rIdP", rel + "pivotTable", "", pivot});
         parts->elements.push_back({"drawing", "<drawing r:id=\"rIdD\"/>"});

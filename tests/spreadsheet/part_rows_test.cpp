@@ -2,6 +2,8 @@
 // anchors of its drawing, chart series of any sheet that plot it, pivot sources and locations.
 #include <gtest/gtest.h>
 
+#include "package_parts.h"
+
 #include <memory>
 #include <string>
 
@@ -15,13 +17,7 @@ const char* kDrawingType = "application/vnd.openxmlformats-officedocument.drawin
 const char* kChartType = "application/vnd.openxmlformats-officedocument.drawingml.chart+xml";
 const char* kRel = "http://schemas.openxmlformats.org/officeDocument/2006/relationships/";
 
-std::shared_ptr<ss::PackagePart> part(std::string name, std::string type, std::string data) {
-    auto p = std::make_shared<ss::PackagePart>();
-    p->name = std::move(name);
-    p->contentType = std::move(type);
-    p->data = std::make_shared<const std::string>(std::move(data));
-    return p;
-}
+using testparts::part;
 
 std::string marker(const char* el, uint32_t row) {
     return "<xdr:" + std::string(el) + "><xdr:col>1</xdr:col><xdr:colOff>7</xdr:colOff><xdr:row>" +
