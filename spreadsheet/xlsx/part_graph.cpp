@@ -94,26 +94,6 @@ std::string lower(std::string s) {
     return s;
 }
 
-// The value of attribute `name` (qualified as written) in a start tag; npos when absent.
-size_t attrValue(std::string_view tag, std::string_view name, size_t& len) {
-    size_t at = 0;
-    while ((at = tag.find(name, at)) != std::string_view::npos) {
-        char before = at ? tag[at - 1] : '<';
-        size_t after = at + name.size();
-        if ((before == ' ' || before == '\t' || before == '\n' || before == '\r') &&
-            after + 1 < tag.size() && tag[after] == '=' &&
-            (tag[after + 1] == '"' || tag[after + 1] == '\'')) {
-            char q = tag[after + 1];
-            size_t end = tag.find(q, after + 2);
-            if (end == std::string_view::npos) return std::string_view::npos;
-            len = end - (after + 2);
-            return after + 2;
-        }
-        at = after;
-    }
-    return std::string_view::npos;
-}
-
 // The first start tag with local name `local`.
 bool findStart(std::string_view xml, std::string_view local, Tag& t) {
     size_t pos = 0;
@@ -126,14 +106,14 @@ bool findStart(std::string_view xml, std::string_view local, Tag& t) {
 
 std::string getAttr(std::string_view xml, const Tag& t, std::string_view name) {
     std::string_view tag = xml.substr(t.begin, t.end - t.begin);
-    size_t len = 0, v = attrValue(tag, name, len);
+    const auto [v, len] = xml::attrSpan(tag, name);
     return v == std::string_view::npos ? std::string() : xml::unescape(tag.substr(v, len));
 }
 
 // Sets attribute `name` of the tag (when present) to `value`; the text after it moves.
 void setAttr(std::string& xml, Tag& t, std::string_view name, std::string_view value) {
     std::string_view tag = std::string_view(xml).substr(t.begin, t.end - t.begin);
-    size_t len = 0, v = attrValue(tag, name, len);
+    const auto [v, len] = xml::attrSpan(tag, name);
     if (v == std::string_view::npos) return;
     std::string esc;
     xml::appendEscaped(esc, value, true);
@@ -203,7 +183,7 @@ std::optional<std::string> restateControlFormula(std::string_view f, const Resta
 void restateControlAttr(std::string& xml, Tag& t, std::string_view name, const Restater& r,
                         uint32_t& uncovered) {
     std::string_view tag = std::string_view(xml).substr(t.begin, t.end - t.begin);
-    size_t len = 0, v = attrValue(tag, name, len);
+    const auto [v, len] = xml::attrSpan(tag, name);
     if (v == std::string_view::npos) return;
     std::optional<std::string> f =
         restateControlFormula(xml::unescape(tag.substr(v, len)), r, uncovered);
@@ -211,7 +191,12 @@ void restateControlAttr(std::string& xml, Tag& t, std::string_view name, const R
         setAttr(xml, t, name, *f);
         return;
     }
-    const size_t from = t.begin + v - name.size() - 3, to = t.begin + v + len + 1;  // ' name="..."'
+    // The attribute goes with the space before it: back from its value over the quote, the
+    // '=' and the spaces around it, and its name.
+    size_t from = v - 1;
+    while (from > 0 && (tag[from - 1] == ' ' || tag[from - 1] == '=')) --from;
+    from = t.begin + from - name.size() - 1;
+    const size_t to = t.begin + v + len + 1;
     xml.erase(from, to - from);
     t.end -= to - from;
 }
