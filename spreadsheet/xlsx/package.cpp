@@ -456,12 +456,12 @@ private:
 //
 // Worksheet rows make up nearly all of a large part. Rows in the common well-formed shape
 // (<row>, <c>, <v>, <f>, <is><t>, the five predefined entities and character references) are
-// tokenized here, a whole row at a time, and handed to the handler as the same start, end and
-// text calls expat would make. Everything else goes to expat: a row whose markup is understood
-// but whose content needs checking (non-ASCII bytes, control characters, carriage returns,
-// unknown entities) is passed to expat alone; anything else (comments, CDATA, processing
-// instructions, other or prefixed elements, malformed markup) hands the rest of the part to
-// expat. Expat is fed the line breaks of the rows it does not see, so its error positions stay.
+// tokenized here, a whole row at a time, and handed to the handler whole (ScannedRow) or as the
+// same start, end and text calls expat would make. Everything else goes to expat: a row whose
+// markup is understood but whose content needs checking (non-ASCII bytes, control characters,
+// carriage returns, unknown entities) is passed to expat alone; anything else (comments, CDATA,
+// processing instructions, other or prefixed elements, malformed markup) hands the rest of the part
+// to expat. Expat is fed the line breaks of the rows it does not see, so its error positions stay.
 
 std::atomic<bool> gFastSheetScan{true};
 std::atomic<uint64_t> gFastRows{0};
@@ -470,6 +470,9 @@ enum class Scan { Done, NeedMore, Delegate, Fallback };
 
 enum Elem : uint8_t { kRow, kC, kV, kF, kIs, kT, kNoElem };
 constexpr std::string_view kElemNames[] = {"row", "c", "v", "f", "is", "t"};
+static_assert(uint8_t(ScannedRow::Elem::Row) == kRow && uint8_t(ScannedRow::Elem::C) == kC &&
+              uint8_t(ScannedRow::Elem::V) == kV && uint8_t(ScannedRow::Elem::F) == kF &&
+              uint8_t(ScannedRow::Elem::Is) == kIs && uint8_t(ScannedRow::Elem::T) == kT);
 
 inline bool isWs(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
@@ -499,6 +502,33 @@ Elem elemOf(const char* p, size_t n) {
     if (n == 2 && p[0] == 'i' && p[1] == 's') return kIs;
     if (n == 3 && p[0] == 'r' && p[1] == 'o' && p[2] == 'w') return kRow;
     return kNoElem;
+}
+
+// The id of an attribute's local name.
+ScannedRow::Att attOf(const char* p, size_t n) {
+    using A = ScannedRow::Att;
+    auto eq = [&](std::string_view lit) {
+        return n == lit.size() && std::memcmp(p, lit.data(), n) == 0;
+    };
+    switch (n) {
+        case 1:
+            return *p == 'r' ? A::R : *p == 's' ? A::S : *p == 't' ? A::T : A::Other;
+        case 2:
+            return eq("ht") ? A::Ht : eq("si") ? A::Si : eq("cm") ? A::Cm : A::Other;
+        case 3:
+            return eq("ref") ? A::Ref : A::Other;
+        case 6:
+            return eq("hidden") ? A::Hidden : A::Other;
+        case 9:
+            return eq("collapsed") ? A::Collapsed : A::Other;
+        case 12:
+            return eq("customHeight")   ? A::CustomHeight
+                   : eq("customFormat") ? A::CustomFormat
+                   : eq("outlineLevel") ? A::OutlineLevel
+                                        : A::Other;
+        default:
+            return A::Other;
+    }
 }
 
 bool allowedChild(Elem parent, Elem child) {
@@ -534,16 +564,26 @@ public:
     Scan scan(const char* p, const char* end, const char*& next);
     // Replays the events of a Done row; false when the handler failed.
     bool replay(SaxHandler& h);
+    // Hands a Done row to a handler that takes rows whole; false when the handler failed.
+    bool deliver(SaxHandler& h) {
+        ScannedRow row;
+        row.buf = sc_.data();
+        row.events = ev_.data();
+        row.eventCount = events_;
+        row.attrs = atts_.data();
+        h.row(row);
+        return h.failure.empty();
+    }
     // Line breaks in the row last scanned.
     size_t lines() const { return lines_; }
 
 private:
-    enum Kind : uint8_t { kStart, kEnd, kText };
-    struct Event {
-        Kind kind;
-        Elem elem;
-        uint32_t off, len;  // start: first attribute and count; text: bytes in sc_
-    };
+    using Event = ScannedRow::Event;
+    static constexpr ScannedRow::Kind kStart = ScannedRow::Kind::Start,
+                                      kEnd = ScannedRow::Kind::End, kText = ScannedRow::Kind::Text;
+    static Event event(ScannedRow::Kind kind, Elem e, uint32_t off, uint32_t len) {
+        return {kind, ScannedRow::Elem(e), off, len};
+    }
     // Decodes character data up to `stop` ('<' for text, the quote for a value) into sc_;
     // `q` ends at the stop character.
     Scan decode(const char*& q, const char* end, char stop);
@@ -560,8 +600,8 @@ private:
         ev_[events_++] = e;
     }
 
-    std::string sc_;              // decoded names, values and text; names and values NUL-ended
-    std::vector<uint32_t> atts_;  // offsets in sc_: name, value, name, value, ...
+    std::string sc_;  // decoded names, values and text, each NUL-ended
+    std::vector<ScannedRow::Attr> atts_;
     std::vector<Event> ev_;
     size_t events_ = 0;
     std::vector<const char*> ptrs_;
@@ -671,7 +711,8 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             uint32_t off = uint32_t(sc_.size());
             Scan r = decode(p, end, '<');
             if (r != Scan::Done) return r;
-            push({kText, kNoElem, off, uint32_t(sc_.size() - off)});
+            push(event(kText, kNoElem, off, uint32_t(sc_.size() - off)));
+            sc_ += '\0';
             continue;
         }
         if (end - p < 2) return Scan::NeedMore;
@@ -686,7 +727,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             if (q >= end) return Scan::NeedMore;
             if (*q != '>') return Scan::Fallback;
             p = q + 1;
-            push({kEnd, stack[depth - 1], 0, 0});
+            push(event(kEnd, stack[depth - 1], 0, 0));
             if (--depth == 0) {
                 next = p;
                 return delegate_ ? Scan::Delegate : Scan::Done;
@@ -700,7 +741,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
         Elem e = elemOf(name, size_t(q - name));
         if (e == kNoElem || (depth == 0 ? e != kRow : !allowedChild(stack[depth - 1], e)))
             return Scan::Fallback;
-        const uint32_t first = uint32_t(atts_.size() / 2);
+        const uint32_t first = uint32_t(atts_.size());
         bool empty = false;
         for (;;) {
             const char* ws = q;
@@ -730,22 +771,29 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             const char quote = *q;
             if (quote != '"' && quote != '\'') return Scan::Fallback;
             ++q;
-            for (size_t i = first; i < atts_.size() / 2; ++i)  // a repeated attribute
-                if (atts_[2 * i + 1] - atts_[2 * i] - 1 == anLen && sc_[atts_[2 * i]] == *an &&
-                    std::memcmp(sc_.data() + atts_[2 * i], an, anLen) == 0)
+            for (size_t i = first; i < atts_.size(); ++i)  // a repeated attribute
+                if (atts_[i].value - atts_[i].name - 1 == anLen && sc_[atts_[i].name] == *an &&
+                    std::memcmp(sc_.data() + atts_[i].name, an, anLen) == 0)
                     return Scan::Fallback;
-            atts_.push_back(uint32_t(sc_.size()));
+            size_t local = anLen;
+            while (local > 0 && an[local - 1] != ':') --local;
+            ScannedRow::Attr a;
+            a.name = uint32_t(sc_.size());
+            a.id = attOf(an + local, anLen - local);
+            a.prefixed = local != 0;
             sc_.append(an, anLen);
             sc_ += '\0';
-            atts_.push_back(uint32_t(sc_.size()));
+            a.value = uint32_t(sc_.size());
             Scan r = decode(q, end, quote);
             if (r != Scan::Done) return r;
             ++q;  // the closing quote
+            a.valueLen = uint32_t(sc_.size() - a.value);
             sc_ += '\0';
+            atts_.push_back(a);
         }
-        push({kStart, e, first, uint32_t(atts_.size() / 2) - first});
+        push(event(kStart, e, first, uint32_t(atts_.size()) - first));
         if (empty) {
-            push({kEnd, e, 0, 0});
+            push(event(kEnd, e, 0, 0));
             if (depth == 0) {
                 next = q;
                 return delegate_ ? Scan::Delegate : Scan::Done;
@@ -765,14 +813,14 @@ bool RowScanner::replay(SaxHandler& h) {
             case kStart:
                 ptrs_.clear();
                 for (uint32_t i = e.off; i < e.off + e.len; ++i) {
-                    ptrs_.push_back(sc_.data() + atts_[2 * i]);
-                    ptrs_.push_back(sc_.data() + atts_[2 * i + 1]);
+                    ptrs_.push_back(sc_.data() + atts_[i].name);
+                    ptrs_.push_back(sc_.data() + atts_[i].value);
                 }
                 ptrs_.push_back(nullptr);
-                h.start(kElemNames[e.elem], ptrs_.data());
+                h.start(kElemNames[size_t(e.elem)], ptrs_.data());
                 break;
             case kEnd:
-                h.end(kElemNames[e.elem]);
+                h.end(kElemNames[size_t(e.elem)]);
                 break;
             case kText:
                 h.text(sc_.data() + e.off, int(e.len));
@@ -961,7 +1009,10 @@ private:
                 }
                 mode_ = Mode::Expat;
                 if (!p_.feed(d, k, false)) return false;
-                if (p_.atSheetDataStart() && h_.acceptsFastRows()) mode_ = Mode::Rows;
+                if (p_.atSheetDataStart() && h_.acceptsFastRows()) {
+                    mode_ = Mode::Rows;
+                    whole_ = h_.takesScannedRows();
+                }
                 return step(d + k, n - k);
             }
             case Mode::Rows:
@@ -1011,7 +1062,7 @@ private:
                 if (!pad_.empty() && pad_.back() == '\r') pad_ += ' ';
                 pad_.append(scanner_.lines(), '\n');
                 gFastRows.fetch_add(1, std::memory_order_relaxed);
-                if (!scanner_.replay(h_)) {
+                if (!(whole_ ? scanner_.deliver(h_) : scanner_.replay(h_))) {
                     p_.handlerFailed();
                     return Run::Failed;
                 }
@@ -1071,6 +1122,7 @@ private:
     RowScanner scanner_;
     std::string carry_, pad_;
     bool failed_ = false;
+    bool whole_ = false;  // the handler takes rows whole
 };
 }  // namespace
 

@@ -57,6 +57,56 @@ private:
     std::unordered_map<std::string, uint64_t> entries_;  // lower-case name -> index
 };
 
+// One row of <sheetData> as the fast scanner read it, for handlers that take rows whole
+// (SaxHandler::takesScannedRows): the start, end and text events expat would give for it, in
+// order, with element and attribute names as ids and attribute values and texts decoded. Every
+// value and text is followed by a NUL in the buffer. Valid only during the call.
+struct ScannedRow {
+    enum class Elem : uint8_t { Row, C, V, F, Is, T };
+    enum class Kind : uint8_t { Start, End, Text };
+    // Local names of the attributes the rows of a sheet are read by; Other for the rest.
+    enum class Att : uint8_t {
+        Other,
+        R,
+        S,
+        T,
+        Ht,
+        CustomHeight,
+        CustomFormat,
+        Hidden,
+        Collapsed,
+        OutlineLevel,
+        Si,
+        Ref,
+        Cm
+    };
+    struct Attr {
+        uint32_t name, value;  // offsets in the buffer (the name as written, with its prefix)
+        uint32_t valueLen;
+        Att id;
+        bool prefixed;
+    };
+    struct Event {
+        Kind kind;
+        Elem elem;
+        uint32_t off, len;  // Start: the first attribute and their count; Text: bytes in buf
+    };
+
+    const char* buf = nullptr;
+    const Event* events = nullptr;
+    size_t eventCount = 0;
+    const Attr* attrs = nullptr;
+
+    const Event* begin() const { return events; }
+    const Event* end() const { return events + eventCount; }
+    const Attr* attrsBegin(const Event& e) const { return attrs + e.off; }
+    const Attr* attrsEnd(const Event& e) const { return attrs + e.off + e.len; }
+    const char* value(const Attr& a) const { return buf + a.value; }
+    std::string_view valueView(const Attr& a) const { return {buf + a.value, a.valueLen}; }
+    std::string_view name(const Attr& a) const { return buf + a.name; }
+    std::string_view text(const Event& e) const { return {buf + e.off, e.len}; }
+};
+
 // A streaming XML consumer. Element names reach it without their namespace prefix;
 // markup-compatibility wrappers are resolved (the Fallback branch is read, Choice skipped);
 // extension lists (extLst) are skipped.
@@ -70,6 +120,11 @@ public:
     // there: the rows may then be read by the fast scanner, which makes the same start, end
     // and text calls as expat for the common well-formed case.
     virtual bool acceptsFastRows() const { return false; }
+    // True when the handler takes the fast scanner's rows through row() instead of their start,
+    // end and text calls (asked once per part, when the scanner begins).
+    virtual bool takesScannedRows() const { return false; }
+    // One row from the fast scanner, with the same meaning as its start, end and text calls.
+    virtual void row(const ScannedRow&) {}
     // True for handlers of parts that may have a <sheetData> (the scanner looks for it).
     virtual bool readsSheetData() const { return false; }
     // Elements directly below the root for which this is true reach raw() whole, as XML text

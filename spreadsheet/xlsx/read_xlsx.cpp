@@ -1060,6 +1060,72 @@ public:
         return inSheetData_ && !capture_.active() && !inV_ && !inF_ && !inIs_ && failure.empty();
     }
 
+    // The fast scanner's rows, with the meaning of sheetDataStart, sheetDataEnd and text.
+    bool takesScannedRows() const override { return true; }
+    void row(const xlsx::ScannedRow& r) override {
+        using E = xlsx::ScannedRow::Elem;
+        using K = xlsx::ScannedRow::Kind;
+        static const char* kNoAtts[] = {nullptr};
+        for (const xlsx::ScannedRow::Event& e : r) {
+            if (e.kind == K::Text) {
+                if (inV_) {
+                    valueText(r.text(e));
+                } else if (inF_) {
+                    f_.append(r.text(e));
+                } else if (inIs_) {
+                    item_.text(r.buf + e.off, int(e.len));
+                }
+            } else if (e.kind == K::Start) {
+                switch (e.elem) {
+                    case E::C:
+                        cellStart(r, e);
+                        break;
+                    case E::V:
+                        inV_ = true;
+                        break;
+                    case E::F:
+                        inF_ = true;
+                        fStart(r, e);
+                        break;
+                    case E::Is:
+                        inIs_ = true;
+                        hasIs_ = true;
+                        item_.reset();
+                        break;
+                    case E::T:
+                        if (inIs_) item_.start("t", kNoAtts);
+                        break;
+                    case E::Row:
+                        // The scanner gives rows only at the top (never inside an item).
+                        rowStart(r, e);
+                        break;
+                }
+            } else {
+                switch (e.elem) {
+                    case E::V:
+                        inV_ = false;
+                        break;
+                    case E::F:
+                        inF_ = false;
+                        break;
+                    case E::Is:
+                        inIs_ = false;
+                        break;
+                    case E::T:
+                        if (inIs_) item_.end("t");
+                        break;
+                    case E::C:
+                        if (!inIs_) cellEnd();
+                        break;
+                    case E::Row:
+                        break;
+                }
+            }
+            if (!failure.empty()) break;
+        }
+        vView_ = {};  // it points into the scanner's buffer
+    }
+
     void text(const char* s, int n) override {
         if (capture_.active())
             capture_.text(s, n);
@@ -1193,29 +1259,78 @@ private:
         if (failure.empty()) failure = std::move(reason);
     }
 
-    void rowStart(const char** atts) {
-        // One pass over the attributes (a sheet has as many rows as it has).
+    // A row's attributes by local name (the last of a name counts).
+    struct RowAtts {
         const char *r = nullptr, *ht = nullptr, *customHeight = nullptr, *customFormat = nullptr,
                    *s = nullptr, *hidden = nullptr, *collapsed = nullptr, *outline = nullptr;
-        for (const char** a = atts; *a; a += 2) {
-            const std::string_view k = xlsx::localName(a[0]);
+    };
+
+    void rowStart(const char** atts) {
+        // One pass over the attributes (a sheet has as many rows as it has).
+        RowAtts a;
+        for (const char** at = atts; *at; at += 2) {
+            const std::string_view k = xlsx::localName(at[0]);
             if (k == "r")
-                r = a[1];
+                a.r = at[1];
             else if (k == "ht")
-                ht = a[1];
+                a.ht = at[1];
             else if (k == "customHeight")
-                customHeight = a[1];
+                a.customHeight = at[1];
             else if (k == "customFormat")
-                customFormat = a[1];
+                a.customFormat = at[1];
             else if (k == "s")
-                s = a[1];
+                a.s = at[1];
             else if (k == "hidden")
-                hidden = a[1];
+                a.hidden = at[1];
             else if (k == "collapsed")
-                collapsed = a[1];
+                a.collapsed = at[1];
             else if (k == "outlineLevel")
-                outline = a[1];
+                a.outline = at[1];
         }
+        rowStart(a);
+    }
+
+    void rowStart(const xlsx::ScannedRow& row, const xlsx::ScannedRow::Event& e) {
+        using A = xlsx::ScannedRow::Att;
+        RowAtts a;
+        for (auto* at = row.attrsBegin(e); at != row.attrsEnd(e); ++at) {
+            const char* v = row.value(*at);
+            switch (at->id) {
+                case A::R:
+                    a.r = v;
+                    break;
+                case A::Ht:
+                    a.ht = v;
+                    break;
+                case A::CustomHeight:
+                    a.customHeight = v;
+                    break;
+                case A::CustomFormat:
+                    a.customFormat = v;
+                    break;
+                case A::S:
+                    a.s = v;
+                    break;
+                case A::Hidden:
+                    a.hidden = v;
+                    break;
+                case A::Collapsed:
+                    a.collapsed = v;
+                    break;
+                case A::OutlineLevel:
+                    a.outline = v;
+                    break;
+                default:
+                    break;
+            }
+        }
+        rowStart(a);
+    }
+
+    void rowStart(const RowAtts& a) {
+        const char *r = a.r, *ht = a.ht, *customHeight = a.customHeight,
+                   *customFormat = a.customFormat, *s = a.s, *hidden = a.hidden,
+                   *collapsed = a.collapsed, *outline = a.outline;
         uint32_t idx = rowIndex_ + 1;
         if (r) {
             int64_t v = parseInt(r, -1);
@@ -1241,60 +1356,118 @@ private:
     }
 
     void cellStart(const char** atts) {
+        cellBegin();
+        for (const char** a = atts; *a; a += 2) {
+            const char* k = a[0];
+            if ((k[0] == 'r' || k[0] == 's' || k[0] == 't') && k[1] == 0 && !cellAttr(k[0], a[1]))
+                return;
+        }
+        cellAttsDone();
+    }
+
+    void cellStart(const xlsx::ScannedRow& row, const xlsx::ScannedRow::Event& e) {
+        using A = xlsx::ScannedRow::Att;
+        cellBegin();
+        for (auto* at = row.attrsBegin(e); at != row.attrsEnd(e); ++at) {
+            if (at->prefixed) continue;  // only the unprefixed r, s and t count
+            const char k = at->id == A::R ? 'r' : at->id == A::S ? 's' : at->id == A::T ? 't' : 0;
+            if (k && !cellAttr(k, row.value(*at))) return;
+        }
+        cellAttsDone();
+    }
+
+    void cellBegin() {
         cellRow_ = rowIndex_ ? rowIndex_ : 1;
         cellCol_ = col_ + 1;
         style_ = 0;
         type_ = 'n';
         v_.clear();
+        vView_ = {};
         f_.clear();
         hasIs_ = false;
         fKind_ = FKind::None;
-        for (const char** a = atts; *a; a += 2) {
-            const char* k = a[0];
-            if (k[0] == 'r' && k[1] == 0) {
-                if (!parseCellRef(a[1], cellRow_, cellCol_))
-                    return setFailure("单元格引用 " + std::string(a[1]).substr(0, 32) +
-                                      " 无效或超出范围。");
-            } else if (k[0] == 's' && k[1] == 0) {
-                style_ = parseU32(a[1], 0);
-                if (style_ >= wb_.styles.cellXfs.size()) style_ = 0;
-            } else if (k[0] == 't' && k[1] == 0) {
-                std::string_view t = a[1];
-                if (t == "s")
-                    type_ = 's';
-                else if (t == "str")
-                    type_ = 'f';
-                else if (t == "inlineStr")
-                    type_ = 'i';
-                else if (t == "b")
-                    type_ = 'b';
-                else if (t == "e")
-                    type_ = 'e';
-                else if (t == "d")
-                    type_ = 'd';
+    }
+
+    // The cell's attribute r, s or t; false when it failed the read.
+    bool cellAttr(char k, const char* v) {
+        if (k == 'r') {
+            if (!parseCellRef(v, cellRow_, cellCol_)) {
+                setFailure("单元格引用 " + std::string(v).substr(0, 32) + " 无效或超出范围。");
+                return false;
             }
+        } else if (k == 's') {
+            style_ = parseU32(v, 0);
+            if (style_ >= wb_.styles.cellXfs.size()) style_ = 0;
+        } else {
+            std::string_view t = v;
+            if (t == "s")
+                type_ = 's';
+            else if (t == "str")
+                type_ = 'f';
+            else if (t == "inlineStr")
+                type_ = 'i';
+            else if (t == "b")
+                type_ = 'b';
+            else if (t == "e")
+                type_ = 'e';
+            else if (t == "d")
+                type_ = 'd';
         }
+        return true;
+    }
+
+    void cellAttsDone() {
         if (cellCol_ > kXlsxMaxCols) return setFailure("列数超出范围（最多 16384 列）。");
         col_ = cellCol_;
+    }
+
+    // Text of <v> from the scanner: kept where it lies unless a second piece comes.
+    void valueText(std::string_view t) {
+        if (vView_.empty() && v_.empty()) {
+            vView_ = t;
+            return;
+        }
+        if (!vView_.empty()) {
+            v_.assign(vView_);
+            vView_ = {};
+        }
+        v_.append(t);
     }
 
     enum class FKind { None, Normal, Shared, Array, Skip };
 
     void fStart(const char** atts) {
-        const char* t = attr(atts, "t");
+        fStart(attr(atts, "t"), attr(atts, "si"), attr(atts, "ref"), attr(atts, "cm"));
+    }
+
+    void fStart(const xlsx::ScannedRow& row, const xlsx::ScannedRow::Event& e) {
+        using A = xlsx::ScannedRow::Att;
+        const char *t = nullptr, *si = nullptr, *ref = nullptr, *cm = nullptr;
+        for (auto* at = row.attrsBegin(e); at != row.attrsEnd(e); ++at) {
+            const char** slot = at->id == A::T     ? &t
+                                : at->id == A::Si  ? &si
+                                : at->id == A::Ref ? &ref
+                                : at->id == A::Cm  ? &cm
+                                                   : nullptr;
+            if (slot && !*slot) *slot = row.value(*at);  // the first of a name counts
+        }
+        fStart(t, si, ref, cm);
+    }
+
+    void fStart(const char* t, const char* si, const char* ref, const char* cm) {
         fKind_ = FKind::Normal;
         fRef_.clear();
         fSi_ = UINT32_MAX;
         if (t && std::strcmp(t, "shared") == 0) {
             fKind_ = FKind::Shared;
-            fSi_ = parseU32(attr(atts, "si"), UINT32_MAX);
+            fSi_ = parseU32(si, UINT32_MAX);
         } else if (t && std::strcmp(t, "array") == 0) {
             fKind_ = FKind::Array;
         } else if (t && std::strcmp(t, "dataTable") == 0) {
             fKind_ = FKind::Skip;  // what-if tables: the values stay, the table does not
         }
-        if (const char* r = attr(atts, "ref")) fRef_ = r;
-        if (attr(atts, "cm") && fKind_ == FKind::Normal) fKind_ = FKind::Array;  // dynamic array
+        if (ref) fRef_ = ref;
+        if (cm && fKind_ == FKind::Normal) fKind_ = FKind::Array;  // dynamic array
     }
 
     void cellEnd() {
@@ -1302,15 +1475,17 @@ private:
         Cell c;
         c.col = uint16_t(cellCol_);
         c.style = style_;
-        bool hasV = !v_.empty() || hasIs_;
+        // NUL-ended either way (the scanner ends every text with one).
+        const std::string_view v = vView_.empty() ? std::string_view(v_) : vView_;
+        bool hasV = !v.empty() || hasIs_;
         if (hasV || type_ == 'f') {
             switch (type_) {
                 case 'n':
                     c.type = CellType::Number;
-                    c.number = xlsx::parseDouble(v_.data(), v_.size(), 0.0);
+                    c.number = xlsx::parseDouble(v.data(), v.size(), 0.0);
                     break;
                 case 's': {
-                    int64_t i = parseInt(v_.c_str(), -1);
+                    int64_t i = parseInt(v.data(), -1);
                     if (i < 0 || uint64_t(i) >= sst_.size())
                         return setFailure("单元格 " + cellName(cellRow_, cellCol_) +
                                           " 引用了不存在的共享字符串。");
@@ -1320,24 +1495,24 @@ private:
                 }
                 case 'f':
                     c.type = CellType::String;
-                    c.sst = wb_.strings.add(xml::decodeXstring(v_));
+                    c.sst = wb_.strings.add(xml::decodeXstring(v));
                     break;
                 case 'i':
                     c.type = CellType::String;
                     c.sst = hasIs_ ? item_.addTo(wb_.strings, false)
-                                   : wb_.strings.add(xml::decodeXstring(v_));
+                                   : wb_.strings.add(xml::decodeXstring(v));
                     break;
                 case 'b':
                     c.type = CellType::Boolean;
-                    c.boolean = v_ == "1" || v_ == "true" || v_ == "TRUE";
+                    c.boolean = v == "1" || v == "true" || v == "TRUE";
                     break;
                 case 'e':
                     c.type = CellType::Error;
-                    c.error = parseErrorText(v_).value_or(ErrorCode::Value);
+                    c.error = parseErrorText(v).value_or(ErrorCode::Value);
                     break;
                 case 'd': {
                     double serial = 0;
-                    if (parseIsoDate(v_, wb_.date1904, serial)) {
+                    if (parseIsoDate(v, wb_.date1904, serial)) {
                         c.type = CellType::Number;
                         c.number = serial;
                     }
@@ -1399,6 +1574,7 @@ private:
     StringItemReader item_;
     std::unordered_map<uint32_t, SharedFormula> shared_;
     std::string topName_, v_, f_, fRef_;
+    std::string_view vView_;  // the text of <v> in the scanner's buffer, when not in v_
     int depth_ = 0, viewCount_ = 0;
     bool inSheetData_ = false, inV_ = false, inF_ = false, inIs_ = false, hasIs_ = false;
     Row* curRow_ = nullptr;  // the row of rowIndex_
