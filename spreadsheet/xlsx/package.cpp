@@ -477,11 +477,18 @@ static_assert(uint8_t(ScannedRow::Elem::Row) == kRow && uint8_t(ScannedRow::Elem
 inline bool isWs(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
-inline bool isNameStart(char c) {
+constexpr bool isNameStart(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
 }
+// ASCII name characters (a name with any other byte is left to expat), looked up by byte.
+constexpr auto kNameChar = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 128; ++c)
+        t[size_t(c)] = isNameStart(char(c)) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    return t;
+}();
 inline bool isNameChar(char c) {
-    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    return kNameChar[static_cast<unsigned char>(c)];
 }
 
 Elem elemOf(const char* p, size_t n) {
@@ -557,6 +564,36 @@ bool isXmlChar(uint32_t c) {
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
+// The scanner's decoded names, values and texts: a plain byte buffer whose writes are inlined
+// (std::string's single-character append is a call into the library).
+class DecodeBuffer {
+public:
+    void clear() { n_ = 0; }
+    size_t size() const { return n_; }
+    const char* data() const { return p_.get(); }
+    char operator[](size_t i) const { return p_[i]; }
+    void put(char c) {
+        if (n_ == cap_) grow(1);
+        p_[n_++] = c;
+    }
+    void put(const char* s, size_t n) {
+        if (cap_ - n_ < n) grow(n);
+        std::memcpy(p_.get() + n_, s, n);
+        n_ += n;
+    }
+
+private:
+    void grow(size_t more) {
+        const size_t cap = std::max(cap_ * 2, std::max<size_t>(n_ + more, 4096));
+        std::unique_ptr<char[]> p(new char[cap]);
+        if (n_) std::memcpy(p.get(), p_.get(), n_);
+        p_ = std::move(p);
+        cap_ = cap;
+    }
+    std::unique_ptr<char[]> p_;
+    size_t n_ = 0, cap_ = 0;
+};
+
 // One row, tokenized into events that are replayed on the handler once the row is complete.
 class RowScanner {
 public:
@@ -600,7 +637,7 @@ private:
         ev_[events_++] = e;
     }
 
-    std::string sc_;  // decoded names, values and text, each NUL-ended
+    DecodeBuffer sc_;  // decoded names, values and text, each NUL-ended
     std::vector<ScannedRow::Attr> atts_;
     std::vector<Event> ev_;
     size_t events_ = 0;
@@ -614,12 +651,12 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
     for (;;) {
         const char* run = q;
         while (q < end && kPlain[static_cast<unsigned char>(*q)]) ++q;
-        sc_.append(run, size_t(q - run));
+        sc_.put(run, size_t(q - run));
         if (q >= end) return Scan::NeedMore;
         char c = *q;
         if (c == stop) return Scan::Done;
         if (c == '"' || c == '\'') {  // the other quote
-            sc_ += c;
+            sc_.put(c);
             ++q;
             continue;
         }
@@ -629,7 +666,7 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
                 if (end - q < 3) return Scan::NeedMore;
                 if (q[1] == ']' && q[2] == '>') return Scan::Fallback;
             }
-            sc_ += c;
+            sc_.put(c);
             ++q;
             continue;
         }
@@ -644,15 +681,15 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
             }
             std::string_view ref(q + 1, size_t(semi - q - 1));
             if (ref == "lt")
-                sc_ += '<';
+                sc_.put('<');
             else if (ref == "gt")
-                sc_ += '>';
+                sc_.put('>');
             else if (ref == "amp")
-                sc_ += '&';
+                sc_.put('&');
             else if (ref == "quot")
-                sc_ += '"';
+                sc_.put('"');
             else if (ref == "apos")
-                sc_ += '\'';
+                sc_.put('\'');
             else if (ref.size() >= 2 && ref[0] == '#') {
                 bool hex = ref[1] == 'x';
                 std::string_view digits = ref.substr(hex ? 2 : 1);
@@ -671,9 +708,11 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
                         ok = false, x = 0;
                     v = v * (hex ? 16 : 10) + x;
                 }
-                if (ok && isXmlChar(v))
-                    ss::appendUtf8(sc_, char32_t(v));
-                else
+                if (ok && isXmlChar(v)) {
+                    std::string u;
+                    ss::appendUtf8(u, char32_t(v));
+                    sc_.put(u.data(), u.size());
+                } else
                     delegate_ = true;
             } else {
                 delegate_ = true;
@@ -685,12 +724,12 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
         // bytes outside ASCII: expat checks and decodes them.
         if (c == '\n' && !inValue) {
             ++lines_;
-            sc_ += c;
+            sc_.put(c);
         } else if (c == '\t' && !inValue) {
-            sc_ += c;
+            sc_.put(c);
         } else {
             delegate_ = true;
-            sc_ += c;
+            sc_.put(c);
         }
         ++q;
     }
@@ -712,7 +751,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             Scan r = decode(p, end, '<');
             if (r != Scan::Done) return r;
             push(event(kText, kNoElem, off, uint32_t(sc_.size() - off)));
-            sc_ += '\0';
+            sc_.put('\0');
             continue;
         }
         if (end - p < 2) return Scan::NeedMore;
@@ -781,14 +820,14 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             a.name = uint32_t(sc_.size());
             a.id = attOf(an + local, anLen - local);
             a.prefixed = local != 0;
-            sc_.append(an, anLen);
-            sc_ += '\0';
+            sc_.put(an, anLen);
+            sc_.put('\0');
             a.value = uint32_t(sc_.size());
             Scan r = decode(q, end, quote);
             if (r != Scan::Done) return r;
             ++q;  // the closing quote
             a.valueLen = uint32_t(sc_.size() - a.value);
-            sc_ += '\0';
+            sc_.put('\0');
             atts_.push_back(a);
         }
         push(event(kStart, e, first, uint32_t(atts_.size()) - first));

@@ -599,6 +599,16 @@ void dropBadPanose(std::string& xml) {
 
 // ---- shared strings --------------------------------------------------------------------------
 
+// A text that may hold _xHHHH_ escapes, added to the strings (`append`: in its place, for the
+// file's own table) and copied on the way only when it holds one.
+uint32_t addXstring(SharedStrings& ss, std::string_view s, bool append) {
+    if (s.find("_x") != std::string_view::npos) {
+        std::string decoded = xml::decodeXstring(s);
+        return append ? ss.append(decoded) : ss.add(decoded);
+    }
+    return append ? ss.append(s) : ss.add(s);
+}
+
 // Text of a string item (<si> or <is>): plain <t>, or rich runs <r><rPr/><t/></r>; phonetic
 // runs (<rPh>) are not part of the text.
 class StringItemReader {
@@ -642,9 +652,7 @@ public:
     }
     // `fromTable`: the item is one of the file's table of strings, added in its place.
     uint32_t addTo(SharedStrings& ss, bool fromTable) {
-        if (!rich_)
-            return fromTable ? ss.append(xml::decodeXstring(plain_))
-                             : ss.add(xml::decodeXstring(plain_));
+        if (!rich_) return addXstring(ss, plain_, fromTable);
         bool formatted = false;
         for (RichRun& r : runs_) {
             r.text = xml::decodeXstring(r.text);
@@ -759,6 +767,21 @@ private:
 template <size_t N>
 inline bool is(std::string_view name, const char (&lit)[N]) {
     return name.size() == N - 1 && std::memcmp(name.data(), lit, N - 1) == 0;
+}
+
+// parseInt for the common value of one to 18 plain digits, without measuring the string first
+// (row numbers, styles, indexes of shared strings).
+inline int64_t parseIndex(const char* v, int64_t dflt) {
+    if (!v) return dflt;
+    int64_t x = 0;
+    int i = 0;
+    while (i < 18 && v[i] >= '0' && v[i] <= '9') x = x * 10 + (v[i++] - '0');
+    return i > 0 && v[i] == 0 ? x : parseInt(v, dflt);
+}
+
+inline uint32_t parseIndexU32(const char* v, uint32_t dflt) {
+    const int64_t i = parseIndex(v, dflt);
+    return i < 0 || i > int64_t(UINT32_MAX) ? dflt : uint32_t(i);
 }
 
 // "B12" -> row 12, col 2; false on anything else or outside the sheet.
@@ -1333,7 +1356,7 @@ private:
                    *collapsed = a.collapsed, *outline = a.outline;
         uint32_t idx = rowIndex_ + 1;
         if (r) {
-            int64_t v = parseInt(r, -1);
+            int64_t v = parseIndex(r, -1);
             if (v < 1 || v > int64_t(kXlsxMaxRows))
                 return setFailure("行号 " + std::string(r) + " 超出范围（最多 1048576 行）。");
             idx = uint32_t(v);
@@ -1347,7 +1370,7 @@ private:
         if (ht) row.height = float(parseDouble(ht, 0));
         row.customHeight = parseBool(customHeight, false);
         row.customFormat = parseBool(customFormat, false);
-        row.style = parseU32(s, 0);
+        row.style = parseIndexU32(s, 0);
         if (row.style >= wb_.styles.cellXfs.size()) row.style = 0;
         row.hidden = parseBool(hidden, false);
         row.collapsed = parseBool(collapsed, false);
@@ -1396,7 +1419,7 @@ private:
                 return false;
             }
         } else if (k == 's') {
-            style_ = parseU32(v, 0);
+            style_ = parseIndexU32(v, 0);
             if (style_ >= wb_.styles.cellXfs.size()) style_ = 0;
         } else {
             std::string_view t = v;
@@ -1485,7 +1508,7 @@ private:
                     c.number = xlsx::parseDouble(v.data(), v.size(), 0.0);
                     break;
                 case 's': {
-                    int64_t i = parseInt(v.data(), -1);
+                    int64_t i = parseIndex(v.data(), -1);
                     if (i < 0 || uint64_t(i) >= sst_.size())
                         return setFailure("单元格 " + cellName(cellRow_, cellCol_) +
                                           " 引用了不存在的共享字符串。");
@@ -1495,12 +1518,12 @@ private:
                 }
                 case 'f':
                     c.type = CellType::String;
-                    c.sst = wb_.strings.add(xml::decodeXstring(v));
+                    c.sst = addXstring(wb_.strings, v, false);
                     break;
                 case 'i':
                     c.type = CellType::String;
                     c.sst = hasIs_ ? item_.addTo(wb_.strings, false)
-                                   : wb_.strings.add(xml::decodeXstring(v));
+                                   : addXstring(wb_.strings, v, false);
                     break;
                 case 'b':
                     c.type = CellType::Boolean;
