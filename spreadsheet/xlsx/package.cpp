@@ -279,9 +279,13 @@ namespace {
 struct Context {
     XML_Parser parser;
     SaxHandler* h;
-    int skipDepth = 0;         // > 0 inside an mc:Choice branch
-    int depth = 0;             // open elements, all of them
-    bool atSheetData = false;  // the last event was the start of an unprefixed <sheetData>
+    int skipDepth = 0;  // > 0 inside an mc:Choice branch
+    int depth = 0;      // open elements, all of them
+    // The element whose children the fast scanner reads (<sheetData> inside the root, or the
+    // root <sst>), and whether the last event was its start, unprefixed, at that depth.
+    const char* listName = "sheetData";
+    int listDepth = 2;
+    bool atList = false;
     std::string failure;
     int rawDepth = 0;         // > 0 inside an element the handler takes as text
     bool rawPending = false;  // the last start tag is not closed yet
@@ -311,7 +315,7 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
     auto* c = static_cast<Context*>(data);
     std::string_view local = localName(name);
     ++c->depth;
-    c->atSheetData = false;
+    c->atList = false;
     if (c->rawDepth) {
         ++c->rawDepth;
         rawStart(c, name, atts);
@@ -339,14 +343,14 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
         return;
     }
     c->h->start(local, atts);
-    c->atSheetData = std::strcmp(name, "sheetData") == 0;
+    c->atList = c->depth == c->listDepth && std::strcmp(name, c->listName) == 0;
     if (!c->h->failure.empty()) XML_StopParser(c->parser, XML_FALSE);
 }
 
 void XMLCALL onEnd(void* data, const char* name) {
     auto* c = static_cast<Context*>(data);
     --c->depth;
-    c->atSheetData = false;
+    c->atList = false;
     if (c->rawDepth) {
         if (c->rawPending) {
             c->raw += "/>";
@@ -375,7 +379,7 @@ void XMLCALL onEnd(void* data, const char* name) {
 
 void XMLCALL onText(void* data, const char* s, int len) {
     auto* c = static_cast<Context*>(data);
-    c->atSheetData = false;
+    c->atList = false;
     if (c->rawDepth) {
         if (c->rawPending) {
             c->raw += '>';
@@ -430,10 +434,15 @@ public:
         return feed(nullptr, 0, true) ? okStatus() : status_;
     }
     Status status() const { return status_; }
-    // Just after the start tag of <sheetData> directly inside the root, outside any skipped
-    // branch, with nothing failed.
-    bool atSheetDataStart() const {
-        return status_.ok() && ctx_.atSheetData && ctx_.depth == 2 && ctx_.skipDepth == 0;
+    // The scanner reads the items of the string table (its root's children) instead of rows.
+    void readItems() {
+        ctx_.listName = "sst";
+        ctx_.listDepth = 1;
+    }
+    // Just after the start tag of the list the scanner reads (<sheetData> directly inside the
+    // root, or the root <sst>), outside any skipped branch, with nothing failed.
+    bool atListStart() const {
+        return status_.ok() && ctx_.atList && ctx_.depth == ctx_.listDepth && ctx_.skipDepth == 0;
     }
     // The handler failed on rows the fast scanner gave it.
     void handlerFailed() { status_ = makeError(); }
@@ -464,15 +473,16 @@ private:
 // to expat. Expat is fed the line breaks of the rows it does not see, so its error positions stay.
 
 std::atomic<bool> gFastSheetScan{true};
-std::atomic<uint64_t> gFastRows{0};
+std::atomic<uint64_t> gFastRows{0}, gFastItems{0};
 
 enum class Scan { Done, NeedMore, Delegate, Fallback };
 
-enum Elem : uint8_t { kRow, kC, kV, kF, kIs, kT, kNoElem };
-constexpr std::string_view kElemNames[] = {"row", "c", "v", "f", "is", "t"};
+enum Elem : uint8_t { kRow, kC, kV, kF, kIs, kT, kSi, kNoElem };
+constexpr std::string_view kElemNames[] = {"row", "c", "v", "f", "is", "t", "si"};
 static_assert(uint8_t(ScannedRow::Elem::Row) == kRow && uint8_t(ScannedRow::Elem::C) == kC &&
               uint8_t(ScannedRow::Elem::V) == kV && uint8_t(ScannedRow::Elem::F) == kF &&
-              uint8_t(ScannedRow::Elem::Is) == kIs && uint8_t(ScannedRow::Elem::T) == kT);
+              uint8_t(ScannedRow::Elem::Is) == kIs && uint8_t(ScannedRow::Elem::T) == kT &&
+              uint8_t(ScannedRow::Elem::Si) == kSi);
 
 inline bool isWs(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
@@ -507,6 +517,7 @@ Elem elemOf(const char* p, size_t n) {
         }
     }
     if (n == 2 && p[0] == 'i' && p[1] == 's') return kIs;
+    if (n == 2 && p[0] == 's' && p[1] == 'i') return kSi;
     if (n == 3 && p[0] == 'r' && p[1] == 'o' && p[2] == 'w') return kRow;
     return kNoElem;
 }
@@ -545,6 +556,7 @@ bool allowedChild(Elem parent, Elem child) {
         case kC:
             return child == kV || child == kF || child == kIs;
         case kIs:
+        case kSi:
             return child == kT;
         default:
             return false;
@@ -562,6 +574,29 @@ constexpr auto kPlain = [] {
 bool isXmlChar(uint32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The length of the UTF-8 sequence of an XML character outside ASCII at `q` (which is not ASCII);
+// 0 when it may be cut off at `end`; size_t(-1) when it is malformed, overlong, a surrogate,
+// U+FFFE or U+FFFF, or beyond U+10FFFF.
+size_t utf8Char(const char* q, const char* end) {
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(q[i]); };
+    const size_t bad = size_t(-1);
+    const unsigned char b0 = b(0);
+    const size_t n = b0 >= 0xC2 && b0 <= 0xDF   ? 2
+                     : b0 >= 0xE0 && b0 <= 0xEF ? 3
+                     : b0 >= 0xF0 && b0 <= 0xF4 ? 4
+                                                : 0;
+    if (n == 0) return bad;
+    if (size_t(end - q) < n) return 0;
+    uint32_t cp = b0 & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+    for (size_t i = 1; i < n; ++i) {
+        if ((b(i) & 0xC0) != 0x80) return bad;
+        cp = (cp << 6) | (b(i) & 0x3F);
+    }
+    if (n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0xFFFD)) return bad;
+    if (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return bad;
+    return n;
 }
 
 // The scanner's decoded names, values and texts: a plain byte buffer whose writes are inlined
@@ -597,7 +632,9 @@ private:
 // One row, tokenized into events that are replayed on the handler once the row is complete.
 class RowScanner {
 public:
-    // `p` is at "<row". On Done and Delegate `next` is just past the row.
+    // The element the scanner reads whole: <row> in <sheetData>, <si> in <sst>.
+    explicit RowScanner(Elem top) : top_(top) {}
+    // `p` is at "<row" (or "<si"). On Done and Delegate `next` is just past the row.
     Scan scan(const char* p, const char* end, const char*& next);
     // Replays the events of a Done row; false when the handler failed.
     bool replay(SaxHandler& h);
@@ -644,6 +681,7 @@ private:
     std::vector<const char*> ptrs_;
     bool delegate_ = false;
     size_t lines_ = 0;
+    Elem top_;
 };
 
 Scan RowScanner::decode(const char*& q, const char* end, char stop) {
@@ -720,8 +758,19 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
             q = semi + 1;
             continue;
         }
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // A character outside ASCII stands for itself when it is well-formed UTF-8 and an
+            // XML character; anything else is for expat to judge.
+            const size_t n = utf8Char(q, end);
+            if (n == 0) return Scan::NeedMore;
+            if (n != size_t(-1)) {
+                sc_.put(q, n);
+                q += n;
+                continue;
+            }
+        }
         // Control characters, carriage returns, tabs and line breaks in values (normalised),
-        // bytes outside ASCII: expat checks and decodes them.
+        // bytes outside ASCII that expat must judge: expat checks and decodes them.
         if (c == '\n' && !inValue) {
             ++lines_;
             sc_.put(c);
@@ -778,7 +827,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
         while (q < end && isNameChar(*q)) ++q;
         if (q >= end) return Scan::NeedMore;
         Elem e = elemOf(name, size_t(q - name));
-        if (e == kNoElem || (depth == 0 ? e != kRow : !allowedChild(stack[depth - 1], e)))
+        if (e == kNoElem || (depth == 0 ? e != top_ : !allowedChild(stack[depth - 1], e)))
             return Scan::Fallback;
         const uint32_t first = uint32_t(atts_.size());
         bool empty = false;
@@ -870,11 +919,13 @@ bool RowScanner::replay(SaxHandler& h) {
     return true;
 }
 
-// Finds the end of the <sheetData> start tag directly inside the root element, byte by byte
-// over the few elements before it. Gives up on anything unusual (a document type, an encoding
-// other than UTF-8); expat confirms what it found before the scanner starts.
+// Finds the end of the <sheetData> start tag directly inside the root element (or of the root
+// <sst>), byte by byte over the few elements before it. Gives up on anything unusual (a document
+// type, an encoding other than UTF-8); expat confirms what it found before the scanner starts.
 class SheetDataFinder {
 public:
+    explicit SheetDataFinder(bool root)
+        : name_(root ? "sst" : "sheetData"), wantDepth_(root ? 0 : 1) {}
     static constexpr size_t npos = size_t(-1);
     bool gaveUp() const { return gaveUp_; }
     // The offset just past the start tag, or npos.
@@ -973,7 +1024,7 @@ public:
                     } else if (c == '>') {
                         s_ = S::Text;
                         if (!slash_) {
-                            if (depth_ == 1 && buf_ == "sheetData") return i + 1;
+                            if (depth_ == wantDepth_ && buf_ == name_) return i + 1;
                             ++depth_;
                         }
                     } else if (!isWs(c)) {
@@ -1006,16 +1057,25 @@ private:
     };
     S s_ = S::Start;
     std::string buf_;
-    int depth_ = 0, bom_ = 0, tail_ = 0;
+    std::string_view name_;
+    int wantDepth_, depth_ = 0, bom_ = 0, tail_ = 0;
     char quote_ = 0;
     bool slash_ = false, gaveUp_ = false;
 };
 
-// Feeds a part to expat, or, inside <sheetData>, rows to the fast scanner.
+// Feeds a part to expat, or, inside <sheetData>, rows to the fast scanner (and the items of
+// the string table).
 class Feeder {
 public:
     Feeder(Parser& p, SaxHandler& h)
-        : p_(p), h_(h), mode_(gFastSheetScan && h.readsSheetData() ? Mode::Find : Mode::Expat) {}
+        : p_(p),
+          h_(h),
+          items_(!h.readsSheetData() && h.readsStringTable()),
+          mode_(gFastSheetScan && (h.readsSheetData() || items_) ? Mode::Find : Mode::Expat),
+          finder_(items_),
+          scanner_(items_ ? kSi : kRow) {
+        if (items_) p_.readItems();
+    }
 
     bool feed(const char* d, size_t n) {
         if (!step(d, n)) failed_ = true;
@@ -1048,7 +1108,7 @@ private:
                 }
                 mode_ = Mode::Expat;
                 if (!p_.feed(d, k, false)) return false;
-                if (p_.atSheetDataStart() && h_.acceptsFastRows()) {
+                if (p_.atListStart() && h_.acceptsFastRows()) {
                     mode_ = Mode::Rows;
                     whole_ = h_.takesScannedRows();
                 }
@@ -1088,7 +1148,9 @@ private:
             if (p == end) return Run::More;
             if (*p != '<') return Run::FallBack;
             if (end - p < 12) return Run::More;
-            if (std::memcmp(p, "<row", 4) != 0 || !(isWs(p[4]) || p[4] == '>' || p[4] == '/'))
+            const size_t tag = items_ ? 3 : 4;
+            if (std::memcmp(p, items_ ? "<si" : "<row", tag) != 0 ||
+                !(isWs(p[tag]) || p[tag] == '>' || p[tag] == '/'))
                 return Run::FallBack;  // </sheetData> among others
             const char* next = nullptr;
             Scan r = scanner_.scan(p, end, next);
@@ -1100,7 +1162,7 @@ private:
                 // The row stood between a carriage return and what follows: they are no pair.
                 if (!pad_.empty() && pad_.back() == '\r') pad_ += ' ';
                 pad_.append(scanner_.lines(), '\n');
-                gFastRows.fetch_add(1, std::memory_order_relaxed);
+                (items_ ? gFastItems : gFastRows).fetch_add(1, std::memory_order_relaxed);
                 if (!(whole_ ? scanner_.deliver(h_) : scanner_.replay(h_))) {
                     p_.handlerFailed();
                     return Run::Failed;
@@ -1156,6 +1218,7 @@ private:
 
     Parser& p_;
     SaxHandler& h_;
+    const bool items_;  // the items of a string table, not rows
     Mode mode_;
     SheetDataFinder finder_;
     RowScanner scanner_;
@@ -1233,6 +1296,10 @@ bool fastSheetScan() {
 
 uint64_t fastSheetRows() {
     return gFastRows.load(std::memory_order_relaxed);
+}
+
+uint64_t fastStringItems() {
+    return gFastItems.load(std::memory_order_relaxed);
 }
 
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {

@@ -57,12 +57,13 @@ private:
     std::unordered_map<std::string, uint64_t> entries_;  // lower-case name -> index
 };
 
-// One row of <sheetData> as the fast scanner read it, for handlers that take rows whole
-// (SaxHandler::takesScannedRows): the start, end and text events expat would give for it, in
-// order, with element and attribute names as ids and attribute values and texts decoded. Every
-// value and text is followed by a NUL in the buffer. Valid only during the call.
+// One row of <sheetData> (or one item <si> of the string table) as the fast scanner read it, for
+// handlers that take rows whole (SaxHandler::takesScannedRows): the start, end and text events
+// expat would give for it, in order, with element and attribute names as ids and attribute
+// values and texts decoded. Every value and text is followed by a NUL in the buffer. Valid only
+// during the call.
 struct ScannedRow {
-    enum class Elem : uint8_t { Row, C, V, F, Is, T };
+    enum class Elem : uint8_t { Row, C, V, F, Is, T, Si };
     enum class Kind : uint8_t { Start, End, Text };
     // Local names of the attributes the rows of a sheet are read by; Other for the rest.
     enum class Att : uint8_t {
@@ -88,7 +89,7 @@ struct ScannedRow {
     };
     struct Event {
         Kind kind;
-        Elem elem;
+        Elem elem;          // of a Start or End
         uint32_t off, len;  // Start: the first attribute and their count; Text: bytes in buf
     };
 
@@ -127,6 +128,10 @@ public:
     virtual void row(const ScannedRow&) {}
     // True for handlers of parts that may have a <sheetData> (the scanner looks for it).
     virtual bool readsSheetData() const { return false; }
+    // True for the handler of the string table: the scanner reads the items <si> of its root
+    // <sst> the same way (plain texts <si><t>...</t></si>; anything else goes to expat), and
+    // acceptsFastRows is asked just after the root's start tag.
+    virtual bool readsStringTable() const { return false; }
     // Elements directly below the root for which this is true reach raw() whole, as XML text
     // with their names, prefixes and attributes as written (extension lists and compatibility
     // wrappers inside them included), instead of through start, end and text.
@@ -151,8 +156,10 @@ bool fastSheetScan();
 // Switches inflating deflated parts with ISA-L on or off (libzip's own inflate instead) for the
 // whole process (on by default; tests and benchmarks compare both).
 void setIsalInflate(bool on);
-// Rows the fast scanner has read in this process (tests check that it was used).
+// Rows, and items of string tables, the fast scanner has read in this process (tests check that
+// it was used).
 uint64_t fastSheetRows();
+uint64_t fastStringItems();
 
 // Attribute by local name (any prefix); null when absent.
 const char* attr(const char** atts, std::string_view localName);

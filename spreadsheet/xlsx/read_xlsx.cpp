@@ -699,6 +699,34 @@ public:
         if (inSi_) item_.text(s, n);
     }
 
+    // The scanner's items, with the meaning of start, end and text.
+    bool readsStringTable() const override { return true; }
+    bool acceptsFastRows() const override { return !inSi_ && failure.empty(); }
+    bool takesScannedRows() const override { return true; }
+    void row(const xlsx::ScannedRow& r) override {
+        using E = xlsx::ScannedRow::Elem;
+        using K = xlsx::ScannedRow::Kind;
+        static const char* kNoAtts[] = {nullptr};
+        for (const xlsx::ScannedRow::Event& e : r) {
+            if (e.kind == K::Text) {
+                if (inSi_) item_.text(r.buf + e.off, int(e.len));
+            } else if (e.elem == E::Si) {
+                if (e.kind == K::Start) {
+                    inSi_ = true;
+                    item_.reset();
+                } else {
+                    inSi_ = false;
+                    map_.push_back(item_.addTo(ss_, true));
+                }
+            } else if (inSi_) {  // <t>, the one child the scanner gives
+                if (e.kind == K::Start)
+                    item_.start("t", kNoAtts);
+                else
+                    item_.end("t");
+            }
+        }
+    }
+
 private:
     SharedStrings& ss_;
     std::vector<uint32_t>& map_;
@@ -1122,6 +1150,8 @@ public:
                         // The scanner gives rows only at the top (never inside an item).
                         rowStart(r, e);
                         break;
+                    case E::Si:  // only in a string table
+                        break;
                 }
             } else {
                 switch (e.elem) {
@@ -1141,6 +1171,7 @@ public:
                         if (!inIs_) cellEnd();
                         break;
                     case E::Row:
+                    case E::Si:
                         break;
                 }
             }
