@@ -812,6 +812,34 @@ inline uint32_t parseIndexU32(const char* v, uint32_t dflt) {
     return i < 0 || i > int64_t(UINT32_MAX) ? dflt : uint32_t(i);
 }
 
+// A cell's number: xlsx::parseDouble, with plain decimals of up to 15 digits ("-1234.56") taken
+// without the general conversion. Their digits make an integer below 2^53 and the power of ten
+// is exact, so the one division rounds correctly, as the general conversion does.
+inline double parseCellNumber(std::string_view v) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const size_t n = v.size();
+    const bool minus = n && v[0] == '-';
+    size_t i = minus ? 1 : 0, digits = 0, point = 0;
+    uint64_t whole = 0;
+    for (; i < n; ++i) {
+        const char c = v[i];
+        if (c >= '0' && c <= '9') {
+            whole = whole * 10 + uint64_t(c - '0');
+            ++digits;
+        } else if (c == '.' && !point && digits) {
+            point = digits;
+        } else {
+            break;
+        }
+    }
+    if (i == n && point && point < digits && digits <= 15) {
+        const double d = double(whole) / kPow10[digits - point];
+        return minus ? -d : d;
+    }
+    return xlsx::parseDouble(v.data(), v.size(), 0.0);
+}
+
 // "B12" -> row 12, col 2; false on anything else or outside the sheet.
 bool parseCellRef(const char* s, uint32_t& row, uint32_t& col) {
     uint32_t c = 0, r = 0;
@@ -1536,7 +1564,7 @@ private:
             switch (type_) {
                 case 'n':
                     c.type = CellType::Number;
-                    c.number = xlsx::parseDouble(v.data(), v.size(), 0.0);
+                    c.number = parseCellNumber(v);
                     break;
                 case 's': {
                     int64_t i = parseIndex(v.data(), -1);

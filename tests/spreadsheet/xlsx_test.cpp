@@ -2,11 +2,13 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "spreadsheet/io.h"
 #include "spreadsheet/xlsx/package.h"
@@ -872,6 +874,48 @@ TEST(XlsxRead, FastRowScannerGivesTheSameModelAsExpat) {
         EXPECT_EQ(ss::xlsx::fastSheetRows() > before, c.fast) << c.what;
     }
     ss::xlsx::setFastSheetScan(saved);
+}
+
+TEST(XlsxRead, DecimalsReadToTheNearestDouble) {
+    // Every number is the double the general conversion gives, bit for bit: short decimals
+    // (taken on a shorter way), and the spellings beside them.
+    std::vector<std::string> texts = {"0.1",
+                                      "-0.0",
+                                      "-1234.56",
+                                      "999999999999.999",
+                                      "0.000000000000001",
+                                      "3.14159265358979",
+                                      "1.7976931348623157",
+                                      "123456789012345.6",
+                                      "00000000001.5",
+                                      "1e3",
+                                      "-.5",
+                                      "7.",
+                                      "9007199254740993",
+                                      "0.30000000000000004"};
+    uint64_t x = 88172645463325252ull;  // a fixed xorshift sequence
+    for (int i = 0; i < 3000; ++i) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        const int digits = 1 + int(x % 15), point = int((x >> 8) % uint64_t(digits));
+        std::string t = std::to_string(x >> 12).substr(0, size_t(digits));
+        if (point) t.insert(t.size() - size_t(point), ".");
+        texts.push_back((x >> 40) % 2 ? "-" + t : t);
+    }
+    std::string cells;
+    for (const std::string& t : texts) cells += "<c><v>" + t + "</v></c>";
+    TempDir dir;
+    fs::path file = dir / "n.xlsx";
+    writeZip(file, package("<sheetData><row r=\"1\">" + cells + "</row></sheetData>"));
+    auto wb = ss::readXlsx(file);
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    const auto& row = (*wb)->sheets[0]->rows().at(0);
+    ASSERT_EQ(row.cells.size(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        double want = 0;
+        std::from_chars(texts[i].data(), texts[i].data() + texts[i].size(), want);
+        EXPECT_EQ(std::memcmp(&row.cells[i].number, &want, sizeof want), 0)
+            << texts[i] << " read as " << row.cells[i].number;
+    }
 }
 
 TEST(XlsxRead, StringTableThroughTheScannerGivesTheSameModelAsExpat) {
