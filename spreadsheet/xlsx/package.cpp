@@ -466,11 +466,13 @@ private:
 // Worksheet rows make up nearly all of a large part. Rows in the common well-formed shape
 // (<row>, <c>, <v>, <f>, <is><t>, the five predefined entities and character references) are
 // tokenized here, a whole row at a time, and handed to the handler whole (ScannedRow) or as the
-// same start, end and text calls expat would make. Everything else goes to expat: a row whose
-// markup is understood but whose content needs checking (non-ASCII bytes, control characters,
-// carriage returns, unknown entities) is passed to expat alone; anything else (comments, CDATA,
-// processing instructions, other or prefixed elements, malformed markup) hands the rest of the part
-// to expat. Expat is fed the line breaks of the rows it does not see, so its error positions stay.
+// same start, end and text calls expat would make; so are the plain items (<si><t>) of the
+// string table. Everything else goes to expat: a row whose markup is understood but whose
+// content needs checking (bytes that are not well-formed UTF-8 of an XML character, control
+// characters, carriage returns, unknown entities) is passed to expat alone; anything else
+// (comments, CDATA, processing instructions, other or prefixed elements, malformed markup) hands
+// the rest of the part to expat. Expat is fed the line breaks of the rows it does not see, so
+// its error positions stay.
 
 std::atomic<bool> gFastSheetScan{true};
 std::atomic<uint64_t> gFastRows{0}, gFastItems{0};
