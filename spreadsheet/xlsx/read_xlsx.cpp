@@ -707,6 +707,14 @@ public:
         using E = xlsx::ScannedRow::Elem;
         using K = xlsx::ScannedRow::Kind;
         static const char* kNoAtts[] = {nullptr};
+        // The common item, <si><t>text</t></si>, goes into the table straight from the
+        // scanner's buffer.
+        const xlsx::ScannedRow::Event* ev = r.events;
+        if (!inSi_ && r.eventCount == 5 && ev[0].elem == E::Si && ev[1].kind == K::Start &&
+            ev[2].kind == K::Text && ev[3].kind == K::End && ev[4].elem == E::Si) {
+            map_.push_back(addXstring(ss_, r.text(ev[2]), true));
+            return;
+        }
         for (const xlsx::ScannedRow::Event& e : r) {
             if (e.kind == K::Text) {
                 if (inSi_) item_.text(r.buf + e.off, int(e.len));
