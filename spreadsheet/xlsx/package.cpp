@@ -663,6 +663,17 @@ private:
     // Decodes character data up to `stop` ('<' for text, the quote for a value) into sc_;
     // `q` ends at the stop character.
     Scan decode(const char*& q, const char* end, char stop);
+    // The same, with the common case of plain bytes up to the stop character inlined.
+    Scan decodeText(const char*& q, const char* end, char stop) {
+        const char* s = q;
+        while (s < end && kPlain[static_cast<unsigned char>(*s)]) ++s;
+        if (s < end && *s == stop) {
+            sc_.put(q, size_t(s - q));
+            q = s;
+            return Scan::Done;
+        }
+        return decode(q, end, stop);
+    }
     // Whitespace in markup; a carriage return there is left to expat (it counts lines).
     void skipWs(const char*& q, const char* end) {
         for (; q < end && isWs(*q); ++q) {
@@ -799,7 +810,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
         if (*p != '<') {
             if (depth == 0) return Scan::Fallback;
             uint32_t off = uint32_t(sc_.size());
-            Scan r = decode(p, end, '<');
+            Scan r = decodeText(p, end, '<');
             if (r != Scan::Done) return r;
             push(event(kText, kNoElem, off, uint32_t(sc_.size() - off)));
             sc_.put('\0');
@@ -874,7 +885,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             sc_.put(an, anLen);
             sc_.put('\0');
             a.value = uint32_t(sc_.size());
-            Scan r = decode(q, end, quote);
+            Scan r = decodeText(q, end, quote);
             if (r != Scan::Done) return r;
             ++q;  // the closing quote
             a.valueLen = uint32_t(sc_.size() - a.value);
