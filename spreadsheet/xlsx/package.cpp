@@ -479,12 +479,14 @@ std::atomic<uint64_t> gFastRows{0}, gFastItems{0};
 
 enum class Scan { Done, NeedMore, Delegate, Fallback };
 
-enum Elem : uint8_t { kRow, kC, kV, kF, kIs, kT, kSi, kNoElem };
-constexpr std::string_view kElemNames[] = {"row", "c", "v", "f", "is", "t", "si"};
+enum Elem : uint8_t { kRow, kC, kV, kF, kIs, kT, kSi, kRPh, kPhoneticPr, kNoElem };
+constexpr std::string_view kElemNames[] = {"row", "c",  "v",   "f",         "is",
+                                           "t",   "si", "rPh", "phoneticPr"};
 static_assert(uint8_t(ScannedRow::Elem::Row) == kRow && uint8_t(ScannedRow::Elem::C) == kC &&
               uint8_t(ScannedRow::Elem::V) == kV && uint8_t(ScannedRow::Elem::F) == kF &&
               uint8_t(ScannedRow::Elem::Is) == kIs && uint8_t(ScannedRow::Elem::T) == kT &&
-              uint8_t(ScannedRow::Elem::Si) == kSi);
+              uint8_t(ScannedRow::Elem::Si) == kSi && uint8_t(ScannedRow::Elem::RPh) == kRPh &&
+              uint8_t(ScannedRow::Elem::PhoneticPr) == kPhoneticPr);
 
 inline bool isWs(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
@@ -521,6 +523,8 @@ Elem elemOf(const char* p, size_t n) {
     if (n == 2 && p[0] == 'i' && p[1] == 's') return kIs;
     if (n == 2 && p[0] == 's' && p[1] == 'i') return kSi;
     if (n == 3 && p[0] == 'r' && p[1] == 'o' && p[2] == 'w') return kRow;
+    if (n == 3 && p[0] == 'r' && p[1] == 'P' && p[2] == 'h') return kRPh;
+    if (n == 10 && std::memcmp(p, "phoneticPr", 10) == 0) return kPhoneticPr;
     return kNoElem;
 }
 
@@ -558,7 +562,9 @@ bool allowedChild(Elem parent, Elem child) {
         case kC:
             return child == kV || child == kF || child == kIs;
         case kIs:
-        case kSi:
+        case kSi:  // plain text, with phonetic runs and their settings
+            return child == kT || child == kRPh || child == kPhoneticPr;
+        case kRPh:
             return child == kT;
         default:
             return false;
@@ -803,7 +809,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
     events_ = 0;
     delegate_ = false;
     lines_ = 0;
-    Elem stack[4];
+    Elem stack[5];
     int depth = 0;
     for (;;) {
         if (p >= end) return Scan::NeedMore;
@@ -900,7 +906,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
                 return delegate_ ? Scan::Delegate : Scan::Done;
             }
         } else {
-            if (depth == 4) return Scan::Fallback;
+            if (depth == 5) return Scan::Fallback;
             stack[depth++] = e;
         }
         p = q;

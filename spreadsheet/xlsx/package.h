@@ -63,7 +63,7 @@ private:
 // values and texts decoded. Every value and text is followed by a NUL in the buffer. Valid only
 // during the call.
 struct ScannedRow {
-    enum class Elem : uint8_t { Row, C, V, F, Is, T, Si };
+    enum class Elem : uint8_t { Row, C, V, F, Is, T, Si, RPh, PhoneticPr };
     enum class Kind : uint8_t { Start, End, Text };
     // Local names of the attributes the rows of a sheet are read by; Other for the rest.
     enum class Att : uint8_t {
@@ -129,7 +129,8 @@ public:
     // True for handlers of parts that may have a <sheetData> (the scanner looks for it).
     virtual bool readsSheetData() const { return false; }
     // True for the handler of the string table: the scanner reads the items <si> of its root
-    // <sst> the same way (plain texts <si><t>...</t></si>; anything else goes to expat), and
+    // <sst> the same way (plain texts <si><t>...</t></si>, with phonetic runs <rPh> and their
+    // <phoneticPr>; anything else, such as rich text, goes to expat), and
     // acceptsFastRows is asked just after the root's start tag.
     virtual bool readsStringTable() const { return false; }
     // Elements directly below the root for which this is true reach raw() whole, as XML text

@@ -609,6 +609,10 @@ uint32_t addXstring(SharedStrings& ss, std::string_view s, bool append) {
     return append ? ss.append(s) : ss.add(s);
 }
 
+// The names of the scanner's elements (xlsx::ScannedRow::Elem), for the string item reader.
+constexpr std::string_view kItemNames[] = {"row", "c",  "v",   "f",         "is",
+                                           "t",   "si", "rPh", "phoneticPr"};
+
 // Text of a string item (<si> or <is>): plain <t>, or rich runs <r><rPr/><t/></r>; phonetic
 // runs (<rPh>) are not part of the text.
 class StringItemReader {
@@ -726,11 +730,11 @@ public:
                     inSi_ = false;
                     map_.push_back(item_.addTo(ss_, true));
                 }
-            } else if (inSi_) {  // <t>, the one child the scanner gives
+            } else if (inSi_) {  // <t>, <rPh>, <phoneticPr>: their attributes play no part
                 if (e.kind == K::Start)
-                    item_.start("t", kNoAtts);
+                    item_.start(kItemNames[size_t(e.elem)], kNoAtts);
                 else
-                    item_.end("t");
+                    item_.end(kItemNames[size_t(e.elem)]);
             }
         }
     }
@@ -1186,6 +1190,10 @@ public:
                         // The scanner gives rows only at the top (never inside an item).
                         rowStart(r, e);
                         break;
+                    case E::RPh:
+                    case E::PhoneticPr:
+                        if (inIs_) item_.start(kItemNames[size_t(e.elem)], kNoAtts);
+                        break;
                     case E::Si:  // only in a string table
                         break;
                 }
@@ -1205,6 +1213,10 @@ public:
                         break;
                     case E::C:
                         if (!inIs_) cellEnd();
+                        break;
+                    case E::RPh:
+                    case E::PhoneticPr:
+                        if (inIs_) item_.end(kItemNames[size_t(e.elem)]);
                         break;
                     case E::Row:
                     case E::Si:

@@ -761,7 +761,9 @@ TEST(XlsxRead, FastRowScannerGivesTheSameModelAsExpat) {
          R"(t="d"><v>2020-02-29T12:00:00</v></c><c r="U1" t="str"><v>a_x000D_b&#10;c</v></c>)"
          R"(<c r="V1" t="str"><f>1&amp;2</f></c><c r="W1" t="inlineStr"><v>in v</v></c>)"
          R"(<c r="X1" t="inlineStr"><is><t xml:space="preserve"> a </t></is></c><c r="Y1" )"
-         R"(t="inlineStr"><is/></c><c r="Z1" t="unknown"><v>5</v></c></row></sheetData>)",
+         R"(t="inlineStr"><is/></c><c r="Z1" t="unknown"><v>5</v></c><c r="AA1" t="inlineStr">)"
+         R"(<is><t>漢字</t><rPh sb="0" eb="1"><t>かん</t></rPh><phoneticPr fontId="0"/></is></c>)"
+         R"(</row></sheetData>)",
          true},
         {"rows out of order and cells naming other rows",
          R"(<sheetData><row r="5"><c r="A5"><v>5</v></c><c r="A7"><v>7</v></c><c><v>8</v></c>)"
@@ -931,12 +933,14 @@ TEST(XlsxRead, StringTableThroughTheScannerGivesTheSameModelAsExpat) {
          "<si><t>plain</t></si><si><t xml:space=\"preserve\"> a &amp; b &lt;&#x4E2D;&#65;&gt; "
          "</t></si>\n  <si>\n<t>漢字 𝄞 ½</t>\n</si><si><t>line_x000D_break_x0041_</t></si>"
          "<si><t/></si><si/><si><t></t></si><si><t>tab\there\nline</t></si>"
-         "<si><t>a</t><t>b</t></si>",
-         9, 9},
-        {"rich and phonetic items hand the rest to expat",
-         "<si><t>first</t></si><si><r><t>bold</t></r><r><rPr><b/><sz val=\"9\"/></rPr><t "
-         "xml:space=\"preserve\"> part</t></r></si><si><t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>"
-         "かんじ</t></rPh></si><si><t>after</t></si>",
+         "<si><t>a</t><t>b</t></si><si><t>漢字</t><rPh sb=\"0\" eb=\"2\"><t>かんじ</t></rPh>"
+         "<phoneticPr fontId=\"1\" type=\"noConversion\"/></si><si><rPh><t>x</t></rPh><t>y</t>"
+         "<phoneticPr/></si>",
+         11, 11},
+        {"a rich item hands the rest to expat",
+         "<si><t>first</t><phoneticPr fontId=\"1\"/></si><si><r><t>bold</t></r><r><rPr><b/><sz "
+         "val=\"9\"/></rPr><t xml:space=\"preserve\"> part</t></r></si><si><t>漢字</t><rPh "
+         "sb=\"0\" eb=\"2\"><t>かんじ</t></rPh></si><si><t>after</t></si>",
          4, 1},
         {"items that expat must judge one by one",
          "<si><t>cr\r\nlf</t></si><si><t>&#13;&#xD;</t></si><si><t>ok</t></si>", 3, 2},
