@@ -611,6 +611,7 @@ size_t utf8Char(const char* q, const char* end) {
 // (std::string's single-character append is a call into the library).
 class DecodeBuffer {
 public:
+    DecodeBuffer() { grow(0); }  // never without bytes: a copy of none has a place to go
     void clear() { n_ = 0; }
     size_t size() const { return n_; }
     const char* data() const { return p_.get(); }
@@ -637,7 +638,7 @@ private:
     size_t n_ = 0, cap_ = 0;
 };
 
-// One row, tokenized into events that are replayed on the handler once the row is complete.
+// One row (or string item), tokenized into events that reach the handler once it is complete.
 class RowScanner {
 public:
     // The element the scanner reads whole: <row> in <sheetData>, <si> in <sst>.
