@@ -279,9 +279,13 @@ namespace {
 struct Context {
     XML_Parser parser;
     SaxHandler* h;
-    int skipDepth = 0;         // > 0 inside an mc:Choice branch
-    int depth = 0;             // open elements, all of them
-    bool atSheetData = false;  // the last event was the start of an unprefixed <sheetData>
+    int skipDepth = 0;  // > 0 inside an mc:Choice branch
+    int depth = 0;      // open elements, all of them
+    // The element whose children the fast scanner reads (<sheetData> inside the root, or the
+    // root <sst>), and whether the last event was its start, unprefixed, at that depth.
+    const char* listName = "sheetData";
+    int listDepth = 2;
+    bool atList = false;
     std::string failure;
     int rawDepth = 0;         // > 0 inside an element the handler takes as text
     bool rawPending = false;  // the last start tag is not closed yet
@@ -311,7 +315,7 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
     auto* c = static_cast<Context*>(data);
     std::string_view local = localName(name);
     ++c->depth;
-    c->atSheetData = false;
+    c->atList = false;
     if (c->rawDepth) {
         ++c->rawDepth;
         rawStart(c, name, atts);
@@ -339,14 +343,14 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
         return;
     }
     c->h->start(local, atts);
-    c->atSheetData = std::strcmp(name, "sheetData") == 0;
+    c->atList = c->depth == c->listDepth && std::strcmp(name, c->listName) == 0;
     if (!c->h->failure.empty()) XML_StopParser(c->parser, XML_FALSE);
 }
 
 void XMLCALL onEnd(void* data, const char* name) {
     auto* c = static_cast<Context*>(data);
     --c->depth;
-    c->atSheetData = false;
+    c->atList = false;
     if (c->rawDepth) {
         if (c->rawPending) {
             c->raw += "/>";
@@ -375,7 +379,7 @@ void XMLCALL onEnd(void* data, const char* name) {
 
 void XMLCALL onText(void* data, const char* s, int len) {
     auto* c = static_cast<Context*>(data);
-    c->atSheetData = false;
+    c->atList = false;
     if (c->rawDepth) {
         if (c->rawPending) {
             c->raw += '>';
@@ -430,10 +434,15 @@ public:
         return feed(nullptr, 0, true) ? okStatus() : status_;
     }
     Status status() const { return status_; }
-    // Just after the start tag of <sheetData> directly inside the root, outside any skipped
-    // branch, with nothing failed.
-    bool atSheetDataStart() const {
-        return status_.ok() && ctx_.atSheetData && ctx_.depth == 2 && ctx_.skipDepth == 0;
+    // The scanner reads the items of the string table (its root's children) instead of rows.
+    void readItems() {
+        ctx_.listName = "sst";
+        ctx_.listDepth = 1;
+    }
+    // Just after the start tag of the list the scanner reads (<sheetData> directly inside the
+    // root, or the root <sst>), outside any skipped branch, with nothing failed.
+    bool atListStart() const {
+        return status_.ok() && ctx_.atList && ctx_.depth == ctx_.listDepth && ctx_.skipDepth == 0;
     }
     // The handler failed on rows the fast scanner gave it.
     void handlerFailed() { status_ = makeError(); }
@@ -456,29 +465,44 @@ private:
 //
 // Worksheet rows make up nearly all of a large part. Rows in the common well-formed shape
 // (<row>, <c>, <v>, <f>, <is><t>, the five predefined entities and character references) are
-// tokenized here, a whole row at a time, and handed to the handler as the same start, end and
-// text calls expat would make. Everything else goes to expat: a row whose markup is understood
-// but whose content needs checking (non-ASCII bytes, control characters, carriage returns,
-// unknown entities) is passed to expat alone; anything else (comments, CDATA, processing
-// instructions, other or prefixed elements, malformed markup) hands the rest of the part to
-// expat. Expat is fed the line breaks of the rows it does not see, so its error positions stay.
+// tokenized here, a whole row at a time, and handed to the handler whole (ScannedRow) or as the
+// same start, end and text calls expat would make; so are the plain items (<si><t>) of the
+// string table. Everything else goes to expat: a row whose markup is understood but whose
+// content needs checking (bytes that are not well-formed UTF-8 of an XML character, control
+// characters, carriage returns, unknown entities) is passed to expat alone; anything else
+// (comments, CDATA, processing instructions, other or prefixed elements, malformed markup) hands
+// the rest of the part to expat. Expat is fed the line breaks of the rows it does not see, so
+// its error positions stay.
 
 std::atomic<bool> gFastSheetScan{true};
-std::atomic<uint64_t> gFastRows{0};
+std::atomic<uint64_t> gFastRows{0}, gFastItems{0};
 
 enum class Scan { Done, NeedMore, Delegate, Fallback };
 
-enum Elem : uint8_t { kRow, kC, kV, kF, kIs, kT, kNoElem };
-constexpr std::string_view kElemNames[] = {"row", "c", "v", "f", "is", "t"};
+enum Elem : uint8_t { kRow, kC, kV, kF, kIs, kT, kSi, kRPh, kPhoneticPr, kNoElem };
+constexpr std::string_view kElemNames[] = {"row", "c",  "v",   "f",         "is",
+                                           "t",   "si", "rPh", "phoneticPr"};
+static_assert(uint8_t(ScannedRow::Elem::Row) == kRow && uint8_t(ScannedRow::Elem::C) == kC &&
+              uint8_t(ScannedRow::Elem::V) == kV && uint8_t(ScannedRow::Elem::F) == kF &&
+              uint8_t(ScannedRow::Elem::Is) == kIs && uint8_t(ScannedRow::Elem::T) == kT &&
+              uint8_t(ScannedRow::Elem::Si) == kSi && uint8_t(ScannedRow::Elem::RPh) == kRPh &&
+              uint8_t(ScannedRow::Elem::PhoneticPr) == kPhoneticPr);
 
 inline bool isWs(char c) {
     return c == ' ' || c == '\n' || c == '\t' || c == '\r';
 }
-inline bool isNameStart(char c) {
+constexpr bool isNameStart(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
 }
+// ASCII name characters (a name with any other byte is left to expat), looked up by byte.
+constexpr auto kNameChar = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0; c < 128; ++c)
+        t[size_t(c)] = isNameStart(char(c)) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    return t;
+}();
 inline bool isNameChar(char c) {
-    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+    return kNameChar[static_cast<unsigned char>(c)];
 }
 
 Elem elemOf(const char* p, size_t n) {
@@ -497,8 +521,38 @@ Elem elemOf(const char* p, size_t n) {
         }
     }
     if (n == 2 && p[0] == 'i' && p[1] == 's') return kIs;
+    if (n == 2 && p[0] == 's' && p[1] == 'i') return kSi;
     if (n == 3 && p[0] == 'r' && p[1] == 'o' && p[2] == 'w') return kRow;
+    if (n == 3 && p[0] == 'r' && p[1] == 'P' && p[2] == 'h') return kRPh;
+    if (n == 10 && std::memcmp(p, "phoneticPr", 10) == 0) return kPhoneticPr;
     return kNoElem;
+}
+
+// The id of an attribute's local name.
+ScannedRow::Att attOf(const char* p, size_t n) {
+    using A = ScannedRow::Att;
+    auto eq = [&](std::string_view lit) {
+        return n == lit.size() && std::memcmp(p, lit.data(), n) == 0;
+    };
+    switch (n) {
+        case 1:
+            return *p == 'r' ? A::R : *p == 's' ? A::S : *p == 't' ? A::T : A::Other;
+        case 2:
+            return eq("ht") ? A::Ht : eq("si") ? A::Si : eq("cm") ? A::Cm : A::Other;
+        case 3:
+            return eq("ref") ? A::Ref : A::Other;
+        case 6:
+            return eq("hidden") ? A::Hidden : A::Other;
+        case 9:
+            return eq("collapsed") ? A::Collapsed : A::Other;
+        case 12:
+            return eq("customHeight")   ? A::CustomHeight
+                   : eq("customFormat") ? A::CustomFormat
+                   : eq("outlineLevel") ? A::OutlineLevel
+                                        : A::Other;
+        default:
+            return A::Other;
+    }
 }
 
 bool allowedChild(Elem parent, Elem child) {
@@ -508,6 +562,9 @@ bool allowedChild(Elem parent, Elem child) {
         case kC:
             return child == kV || child == kF || child == kIs;
         case kIs:
+        case kSi:  // plain text, with phonetic runs and their settings
+            return child == kT || child == kRPh || child == kPhoneticPr;
+        case kRPh:
             return child == kT;
         default:
             return false;
@@ -527,26 +584,103 @@ bool isXmlChar(uint32_t c) {
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
-// One row, tokenized into events that are replayed on the handler once the row is complete.
+// The length of the UTF-8 sequence of an XML character outside ASCII at `q` (which is not ASCII);
+// 0 when it may be cut off at `end`; size_t(-1) when it is malformed, overlong, a surrogate,
+// U+FFFE or U+FFFF, or beyond U+10FFFF.
+size_t utf8Char(const char* q, const char* end) {
+    const auto b = [&](size_t i) { return static_cast<unsigned char>(q[i]); };
+    const size_t bad = size_t(-1);
+    const unsigned char b0 = b(0);
+    const size_t n = b0 >= 0xC2 && b0 <= 0xDF   ? 2
+                     : b0 >= 0xE0 && b0 <= 0xEF ? 3
+                     : b0 >= 0xF0 && b0 <= 0xF4 ? 4
+                                                : 0;
+    if (n == 0) return bad;
+    if (size_t(end - q) < n) return 0;
+    uint32_t cp = b0 & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+    for (size_t i = 1; i < n; ++i) {
+        if ((b(i) & 0xC0) != 0x80) return bad;
+        cp = (cp << 6) | (b(i) & 0x3F);
+    }
+    if (n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0xFFFD)) return bad;
+    if (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return bad;
+    return n;
+}
+
+// The scanner's decoded names, values and texts: a plain byte buffer whose writes are inlined
+// (std::string's single-character append is a call into the library).
+class DecodeBuffer {
+public:
+    DecodeBuffer() { grow(0); }  // never without bytes: a copy of none has a place to go
+    void clear() { n_ = 0; }
+    size_t size() const { return n_; }
+    const char* data() const { return p_.get(); }
+    char operator[](size_t i) const { return p_[i]; }
+    void put(char c) {
+        if (n_ == cap_) grow(1);
+        p_[n_++] = c;
+    }
+    void put(const char* s, size_t n) {
+        if (cap_ - n_ < n) grow(n);
+        std::memcpy(p_.get() + n_, s, n);
+        n_ += n;
+    }
+
+private:
+    void grow(size_t more) {
+        const size_t cap = std::max(cap_ * 2, std::max<size_t>(n_ + more, 4096));
+        std::unique_ptr<char[]> p(new char[cap]);
+        if (n_) std::memcpy(p.get(), p_.get(), n_);
+        p_ = std::move(p);
+        cap_ = cap;
+    }
+    std::unique_ptr<char[]> p_;
+    size_t n_ = 0, cap_ = 0;
+};
+
+// One row (or string item), tokenized into events that reach the handler once it is complete.
 class RowScanner {
 public:
-    // `p` is at "<row". On Done and Delegate `next` is just past the row.
+    // The element the scanner reads whole: <row> in <sheetData>, <si> in <sst>.
+    explicit RowScanner(Elem top) : top_(top) {}
+    // `p` is at "<row" (or "<si"). On Done and Delegate `next` is just past the row.
     Scan scan(const char* p, const char* end, const char*& next);
     // Replays the events of a Done row; false when the handler failed.
     bool replay(SaxHandler& h);
+    // Hands a Done row to a handler that takes rows whole; false when the handler failed.
+    bool deliver(SaxHandler& h) {
+        ScannedRow row;
+        row.buf = sc_.data();
+        row.events = ev_.data();
+        row.eventCount = events_;
+        row.attrs = atts_.data();
+        h.row(row);
+        return h.failure.empty();
+    }
     // Line breaks in the row last scanned.
     size_t lines() const { return lines_; }
 
 private:
-    enum Kind : uint8_t { kStart, kEnd, kText };
-    struct Event {
-        Kind kind;
-        Elem elem;
-        uint32_t off, len;  // start: first attribute and count; text: bytes in sc_
-    };
+    using Event = ScannedRow::Event;
+    static constexpr ScannedRow::Kind kStart = ScannedRow::Kind::Start,
+                                      kEnd = ScannedRow::Kind::End, kText = ScannedRow::Kind::Text;
+    static Event event(ScannedRow::Kind kind, Elem e, uint32_t off, uint32_t len) {
+        return {kind, ScannedRow::Elem(e), off, len};
+    }
     // Decodes character data up to `stop` ('<' for text, the quote for a value) into sc_;
     // `q` ends at the stop character.
     Scan decode(const char*& q, const char* end, char stop);
+    // The same, with the common case of plain bytes up to the stop character inlined.
+    Scan decodeText(const char*& q, const char* end, char stop) {
+        const char* s = q;
+        while (s < end && kPlain[static_cast<unsigned char>(*s)]) ++s;
+        if (s < end && *s == stop) {
+            sc_.put(q, size_t(s - q));
+            q = s;
+            return Scan::Done;
+        }
+        return decode(q, end, stop);
+    }
     // Whitespace in markup; a carriage return there is left to expat (it counts lines).
     void skipWs(const char*& q, const char* end) {
         for (; q < end && isWs(*q); ++q) {
@@ -560,13 +694,14 @@ private:
         ev_[events_++] = e;
     }
 
-    std::string sc_;              // decoded names, values and text; names and values NUL-ended
-    std::vector<uint32_t> atts_;  // offsets in sc_: name, value, name, value, ...
+    DecodeBuffer sc_;  // decoded names, values and text, each NUL-ended
+    std::vector<ScannedRow::Attr> atts_;
     std::vector<Event> ev_;
     size_t events_ = 0;
     std::vector<const char*> ptrs_;
     bool delegate_ = false;
     size_t lines_ = 0;
+    Elem top_;
 };
 
 Scan RowScanner::decode(const char*& q, const char* end, char stop) {
@@ -574,12 +709,12 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
     for (;;) {
         const char* run = q;
         while (q < end && kPlain[static_cast<unsigned char>(*q)]) ++q;
-        sc_.append(run, size_t(q - run));
+        sc_.put(run, size_t(q - run));
         if (q >= end) return Scan::NeedMore;
         char c = *q;
         if (c == stop) return Scan::Done;
         if (c == '"' || c == '\'') {  // the other quote
-            sc_ += c;
+            sc_.put(c);
             ++q;
             continue;
         }
@@ -589,7 +724,7 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
                 if (end - q < 3) return Scan::NeedMore;
                 if (q[1] == ']' && q[2] == '>') return Scan::Fallback;
             }
-            sc_ += c;
+            sc_.put(c);
             ++q;
             continue;
         }
@@ -604,15 +739,15 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
             }
             std::string_view ref(q + 1, size_t(semi - q - 1));
             if (ref == "lt")
-                sc_ += '<';
+                sc_.put('<');
             else if (ref == "gt")
-                sc_ += '>';
+                sc_.put('>');
             else if (ref == "amp")
-                sc_ += '&';
+                sc_.put('&');
             else if (ref == "quot")
-                sc_ += '"';
+                sc_.put('"');
             else if (ref == "apos")
-                sc_ += '\'';
+                sc_.put('\'');
             else if (ref.size() >= 2 && ref[0] == '#') {
                 bool hex = ref[1] == 'x';
                 std::string_view digits = ref.substr(hex ? 2 : 1);
@@ -631,9 +766,11 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
                         ok = false, x = 0;
                     v = v * (hex ? 16 : 10) + x;
                 }
-                if (ok && isXmlChar(v))
-                    ss::appendUtf8(sc_, char32_t(v));
-                else
+                if (ok && isXmlChar(v)) {
+                    std::string u;
+                    ss::appendUtf8(u, char32_t(v));
+                    sc_.put(u.data(), u.size());
+                } else
                     delegate_ = true;
             } else {
                 delegate_ = true;
@@ -641,16 +778,27 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
             q = semi + 1;
             continue;
         }
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            // A character outside ASCII stands for itself when it is well-formed UTF-8 and an
+            // XML character; anything else is for expat to judge.
+            const size_t n = utf8Char(q, end);
+            if (n == 0) return Scan::NeedMore;
+            if (n != size_t(-1)) {
+                sc_.put(q, n);
+                q += n;
+                continue;
+            }
+        }
         // Control characters, carriage returns, tabs and line breaks in values (normalised),
-        // bytes outside ASCII: expat checks and decodes them.
+        // bytes outside ASCII that expat must judge: expat checks and decodes them.
         if (c == '\n' && !inValue) {
             ++lines_;
-            sc_ += c;
+            sc_.put(c);
         } else if (c == '\t' && !inValue) {
-            sc_ += c;
+            sc_.put(c);
         } else {
             delegate_ = true;
-            sc_ += c;
+            sc_.put(c);
         }
         ++q;
     }
@@ -662,16 +810,17 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
     events_ = 0;
     delegate_ = false;
     lines_ = 0;
-    Elem stack[4];
+    Elem stack[5];
     int depth = 0;
     for (;;) {
         if (p >= end) return Scan::NeedMore;
         if (*p != '<') {
             if (depth == 0) return Scan::Fallback;
             uint32_t off = uint32_t(sc_.size());
-            Scan r = decode(p, end, '<');
+            Scan r = decodeText(p, end, '<');
             if (r != Scan::Done) return r;
-            push({kText, kNoElem, off, uint32_t(sc_.size() - off)});
+            push(event(kText, kNoElem, off, uint32_t(sc_.size() - off)));
+            sc_.put('\0');
             continue;
         }
         if (end - p < 2) return Scan::NeedMore;
@@ -686,7 +835,7 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             if (q >= end) return Scan::NeedMore;
             if (*q != '>') return Scan::Fallback;
             p = q + 1;
-            push({kEnd, stack[depth - 1], 0, 0});
+            push(event(kEnd, stack[depth - 1], 0, 0));
             if (--depth == 0) {
                 next = p;
                 return delegate_ ? Scan::Delegate : Scan::Done;
@@ -698,9 +847,9 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
         while (q < end && isNameChar(*q)) ++q;
         if (q >= end) return Scan::NeedMore;
         Elem e = elemOf(name, size_t(q - name));
-        if (e == kNoElem || (depth == 0 ? e != kRow : !allowedChild(stack[depth - 1], e)))
+        if (e == kNoElem || (depth == 0 ? e != top_ : !allowedChild(stack[depth - 1], e)))
             return Scan::Fallback;
-        const uint32_t first = uint32_t(atts_.size() / 2);
+        const uint32_t first = uint32_t(atts_.size());
         bool empty = false;
         for (;;) {
             const char* ws = q;
@@ -730,28 +879,35 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             const char quote = *q;
             if (quote != '"' && quote != '\'') return Scan::Fallback;
             ++q;
-            for (size_t i = first; i < atts_.size() / 2; ++i)  // a repeated attribute
-                if (atts_[2 * i + 1] - atts_[2 * i] - 1 == anLen && sc_[atts_[2 * i]] == *an &&
-                    std::memcmp(sc_.data() + atts_[2 * i], an, anLen) == 0)
+            for (size_t i = first; i < atts_.size(); ++i)  // a repeated attribute
+                if (atts_[i].value - atts_[i].name - 1 == anLen && sc_[atts_[i].name] == *an &&
+                    std::memcmp(sc_.data() + atts_[i].name, an, anLen) == 0)
                     return Scan::Fallback;
-            atts_.push_back(uint32_t(sc_.size()));
-            sc_.append(an, anLen);
-            sc_ += '\0';
-            atts_.push_back(uint32_t(sc_.size()));
-            Scan r = decode(q, end, quote);
+            size_t local = anLen;
+            while (local > 0 && an[local - 1] != ':') --local;
+            ScannedRow::Attr a;
+            a.name = uint32_t(sc_.size());
+            a.id = attOf(an + local, anLen - local);
+            a.prefixed = local != 0;
+            sc_.put(an, anLen);
+            sc_.put('\0');
+            a.value = uint32_t(sc_.size());
+            Scan r = decodeText(q, end, quote);
             if (r != Scan::Done) return r;
             ++q;  // the closing quote
-            sc_ += '\0';
+            a.valueLen = uint32_t(sc_.size() - a.value);
+            sc_.put('\0');
+            atts_.push_back(a);
         }
-        push({kStart, e, first, uint32_t(atts_.size() / 2) - first});
+        push(event(kStart, e, first, uint32_t(atts_.size()) - first));
         if (empty) {
-            push({kEnd, e, 0, 0});
+            push(event(kEnd, e, 0, 0));
             if (depth == 0) {
                 next = q;
                 return delegate_ ? Scan::Delegate : Scan::Done;
             }
         } else {
-            if (depth == 4) return Scan::Fallback;
+            if (depth == 5) return Scan::Fallback;
             stack[depth++] = e;
         }
         p = q;
@@ -765,14 +921,14 @@ bool RowScanner::replay(SaxHandler& h) {
             case kStart:
                 ptrs_.clear();
                 for (uint32_t i = e.off; i < e.off + e.len; ++i) {
-                    ptrs_.push_back(sc_.data() + atts_[2 * i]);
-                    ptrs_.push_back(sc_.data() + atts_[2 * i + 1]);
+                    ptrs_.push_back(sc_.data() + atts_[i].name);
+                    ptrs_.push_back(sc_.data() + atts_[i].value);
                 }
                 ptrs_.push_back(nullptr);
-                h.start(kElemNames[e.elem], ptrs_.data());
+                h.start(kElemNames[size_t(e.elem)], ptrs_.data());
                 break;
             case kEnd:
-                h.end(kElemNames[e.elem]);
+                h.end(kElemNames[size_t(e.elem)]);
                 break;
             case kText:
                 h.text(sc_.data() + e.off, int(e.len));
@@ -783,11 +939,13 @@ bool RowScanner::replay(SaxHandler& h) {
     return true;
 }
 
-// Finds the end of the <sheetData> start tag directly inside the root element, byte by byte
-// over the few elements before it. Gives up on anything unusual (a document type, an encoding
-// other than UTF-8); expat confirms what it found before the scanner starts.
+// Finds the end of the <sheetData> start tag directly inside the root element (or of the root
+// <sst>), byte by byte over the few elements before it. Gives up on anything unusual (a document
+// type, an encoding other than UTF-8); expat confirms what it found before the scanner starts.
 class SheetDataFinder {
 public:
+    explicit SheetDataFinder(bool root)
+        : name_(root ? "sst" : "sheetData"), wantDepth_(root ? 0 : 1) {}
     static constexpr size_t npos = size_t(-1);
     bool gaveUp() const { return gaveUp_; }
     // The offset just past the start tag, or npos.
@@ -886,7 +1044,7 @@ public:
                     } else if (c == '>') {
                         s_ = S::Text;
                         if (!slash_) {
-                            if (depth_ == 1 && buf_ == "sheetData") return i + 1;
+                            if (depth_ == wantDepth_ && buf_ == name_) return i + 1;
                             ++depth_;
                         }
                     } else if (!isWs(c)) {
@@ -919,16 +1077,25 @@ private:
     };
     S s_ = S::Start;
     std::string buf_;
-    int depth_ = 0, bom_ = 0, tail_ = 0;
+    std::string_view name_;
+    int wantDepth_, depth_ = 0, bom_ = 0, tail_ = 0;
     char quote_ = 0;
     bool slash_ = false, gaveUp_ = false;
 };
 
-// Feeds a part to expat, or, inside <sheetData>, rows to the fast scanner.
+// Feeds a part to expat, or, inside <sheetData>, rows to the fast scanner (and the items of
+// the string table).
 class Feeder {
 public:
     Feeder(Parser& p, SaxHandler& h)
-        : p_(p), h_(h), mode_(gFastSheetScan && h.readsSheetData() ? Mode::Find : Mode::Expat) {}
+        : p_(p),
+          h_(h),
+          items_(!h.readsSheetData() && h.readsStringTable()),
+          mode_(gFastSheetScan && (h.readsSheetData() || items_) ? Mode::Find : Mode::Expat),
+          finder_(items_),
+          scanner_(items_ ? kSi : kRow) {
+        if (items_) p_.readItems();
+    }
 
     bool feed(const char* d, size_t n) {
         if (!step(d, n)) failed_ = true;
@@ -961,7 +1128,10 @@ private:
                 }
                 mode_ = Mode::Expat;
                 if (!p_.feed(d, k, false)) return false;
-                if (p_.atSheetDataStart() && h_.acceptsFastRows()) mode_ = Mode::Rows;
+                if (p_.atListStart() && h_.acceptsFastRows()) {
+                    mode_ = Mode::Rows;
+                    whole_ = h_.takesScannedRows();
+                }
                 return step(d + k, n - k);
             }
             case Mode::Rows:
@@ -998,7 +1168,9 @@ private:
             if (p == end) return Run::More;
             if (*p != '<') return Run::FallBack;
             if (end - p < 12) return Run::More;
-            if (std::memcmp(p, "<row", 4) != 0 || !(isWs(p[4]) || p[4] == '>' || p[4] == '/'))
+            const size_t tag = items_ ? 3 : 4;
+            if (std::memcmp(p, items_ ? "<si" : "<row", tag) != 0 ||
+                !(isWs(p[tag]) || p[tag] == '>' || p[tag] == '/'))
                 return Run::FallBack;  // </sheetData> among others
             const char* next = nullptr;
             Scan r = scanner_.scan(p, end, next);
@@ -1010,8 +1182,8 @@ private:
                 // The row stood between a carriage return and what follows: they are no pair.
                 if (!pad_.empty() && pad_.back() == '\r') pad_ += ' ';
                 pad_.append(scanner_.lines(), '\n');
-                gFastRows.fetch_add(1, std::memory_order_relaxed);
-                if (!scanner_.replay(h_)) {
+                (items_ ? gFastItems : gFastRows).fetch_add(1, std::memory_order_relaxed);
+                if (!(whole_ ? scanner_.deliver(h_) : scanner_.replay(h_))) {
                     p_.handlerFailed();
                     return Run::Failed;
                 }
@@ -1066,11 +1238,13 @@ private:
 
     Parser& p_;
     SaxHandler& h_;
+    const bool items_;  // the items of a string table, not rows
     Mode mode_;
     SheetDataFinder finder_;
     RowScanner scanner_;
     std::string carry_, pad_;
     bool failed_ = false;
+    bool whole_ = false;  // the handler takes rows whole
 };
 }  // namespace
 
@@ -1142,6 +1316,10 @@ bool fastSheetScan() {
 
 uint64_t fastSheetRows() {
     return gFastRows.load(std::memory_order_relaxed);
+}
+
+uint64_t fastStringItems() {
+    return gFastItems.load(std::memory_order_relaxed);
 }
 
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {

@@ -57,6 +57,57 @@ private:
     std::unordered_map<std::string, uint64_t> entries_;  // lower-case name -> index
 };
 
+// One row of <sheetData> (or one item <si> of the string table) as the fast scanner read it, for
+// handlers that take rows whole (SaxHandler::takesScannedRows): the start, end and text events
+// expat would give for it, in order, with element and attribute names as ids and attribute
+// values and texts decoded. Every value and text is followed by a NUL in the buffer. Valid only
+// during the call.
+struct ScannedRow {
+    enum class Elem : uint8_t { Row, C, V, F, Is, T, Si, RPh, PhoneticPr };
+    enum class Kind : uint8_t { Start, End, Text };
+    // Local names of the attributes the rows of a sheet are read by; Other for the rest.
+    enum class Att : uint8_t {
+        Other,
+        R,
+        S,
+        T,
+        Ht,
+        CustomHeight,
+        CustomFormat,
+        Hidden,
+        Collapsed,
+        OutlineLevel,
+        Si,
+        Ref,
+        Cm
+    };
+    struct Attr {
+        uint32_t name, value;  // offsets in the buffer (the name as written, with its prefix)
+        uint32_t valueLen;
+        Att id;
+        bool prefixed;
+    };
+    struct Event {
+        Kind kind;
+        Elem elem;          // of a Start or End
+        uint32_t off, len;  // Start: the first attribute and their count; Text: bytes in buf
+    };
+
+    const char* buf = nullptr;
+    const Event* events = nullptr;
+    size_t eventCount = 0;
+    const Attr* attrs = nullptr;
+
+    const Event* begin() const { return events; }
+    const Event* end() const { return events + eventCount; }
+    const Attr* attrsBegin(const Event& e) const { return attrs + e.off; }
+    const Attr* attrsEnd(const Event& e) const { return attrs + e.off + e.len; }
+    const char* value(const Attr& a) const { return buf + a.value; }
+    std::string_view valueView(const Attr& a) const { return {buf + a.value, a.valueLen}; }
+    std::string_view name(const Attr& a) const { return buf + a.name; }
+    std::string_view text(const Event& e) const { return {buf + e.off, e.len}; }
+};
+
 // A streaming XML consumer. Element names reach it without their namespace prefix;
 // markup-compatibility wrappers are resolved (the Fallback branch is read, Choice skipped);
 // extension lists (extLst) are skipped.
@@ -70,8 +121,18 @@ public:
     // there: the rows may then be read by the fast scanner, which makes the same start, end
     // and text calls as expat for the common well-formed case.
     virtual bool acceptsFastRows() const { return false; }
+    // True when the handler takes the fast scanner's rows through row() instead of their start,
+    // end and text calls (asked once per part, when the scanner begins).
+    virtual bool takesScannedRows() const { return false; }
+    // One row from the fast scanner, with the same meaning as its start, end and text calls.
+    virtual void row(const ScannedRow&) {}
     // True for handlers of parts that may have a <sheetData> (the scanner looks for it).
     virtual bool readsSheetData() const { return false; }
+    // True for the handler of the string table: the scanner reads the items <si> of its root
+    // <sst> the same way (plain texts <si><t>...</t></si>, with phonetic runs <rPh> and their
+    // <phoneticPr>; anything else, such as rich text, goes to expat), and
+    // acceptsFastRows is asked just after the root's start tag.
+    virtual bool readsStringTable() const { return false; }
     // Elements directly below the root for which this is true reach raw() whole, as XML text
     // with their names, prefixes and attributes as written (extension lists and compatibility
     // wrappers inside them included), instead of through start, end and text.
@@ -96,8 +157,10 @@ bool fastSheetScan();
 // Switches inflating deflated parts with ISA-L on or off (libzip's own inflate instead) for the
 // whole process (on by default; tests and benchmarks compare both).
 void setIsalInflate(bool on);
-// Rows the fast scanner has read in this process (tests check that it was used).
+// Rows, and items of string tables, the fast scanner has read in this process (tests check that
+// it was used).
 uint64_t fastSheetRows();
+uint64_t fastStringItems();
 
 // Attribute by local name (any prefix); null when absent.
 const char* attr(const char** atts, std::string_view localName);

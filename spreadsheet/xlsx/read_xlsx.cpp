@@ -599,6 +599,20 @@ void dropBadPanose(std::string& xml) {
 
 // ---- shared strings --------------------------------------------------------------------------
 
+// A text that may hold _xHHHH_ escapes, added to the strings (`append`: in its place, for the
+// file's own table) and copied on the way only when it holds one.
+uint32_t addXstring(SharedStrings& ss, std::string_view s, bool append) {
+    if (s.find("_x") != std::string_view::npos) {
+        std::string decoded = xml::decodeXstring(s);
+        return append ? ss.append(decoded) : ss.add(decoded);
+    }
+    return append ? ss.append(s) : ss.add(s);
+}
+
+// The names of the scanner's elements (xlsx::ScannedRow::Elem), for the string item reader.
+constexpr std::string_view kItemNames[] = {"row", "c",  "v",   "f",         "is",
+                                           "t",   "si", "rPh", "phoneticPr"};
+
 // Text of a string item (<si> or <is>): plain <t>, or rich runs <r><rPr/><t/></r>; phonetic
 // runs (<rPh>) are not part of the text.
 class StringItemReader {
@@ -642,9 +656,7 @@ public:
     }
     // `fromTable`: the item is one of the file's table of strings, added in its place.
     uint32_t addTo(SharedStrings& ss, bool fromTable) {
-        if (!rich_)
-            return fromTable ? ss.append(xml::decodeXstring(plain_))
-                             : ss.add(xml::decodeXstring(plain_));
+        if (!rich_) return addXstring(ss, plain_, fromTable);
         bool formatted = false;
         for (RichRun& r : runs_) {
             r.text = xml::decodeXstring(r.text);
@@ -689,6 +701,42 @@ public:
     }
     void text(const char* s, int n) override {
         if (inSi_) item_.text(s, n);
+    }
+
+    // The scanner's items, with the meaning of start, end and text.
+    bool readsStringTable() const override { return true; }
+    bool acceptsFastRows() const override { return !inSi_ && failure.empty(); }
+    bool takesScannedRows() const override { return true; }
+    void row(const xlsx::ScannedRow& r) override {
+        using E = xlsx::ScannedRow::Elem;
+        using K = xlsx::ScannedRow::Kind;
+        static const char* kNoAtts[] = {nullptr};
+        // The common item, <si><t>text</t></si>, goes into the table straight from the
+        // scanner's buffer.
+        const xlsx::ScannedRow::Event* ev = r.events;
+        if (!inSi_ && r.eventCount == 5 && ev[0].elem == E::Si && ev[1].kind == K::Start &&
+            ev[2].kind == K::Text && ev[3].kind == K::End && ev[4].elem == E::Si) {
+            map_.push_back(addXstring(ss_, r.text(ev[2]), true));
+            return;
+        }
+        for (const xlsx::ScannedRow::Event& e : r) {
+            if (e.kind == K::Text) {
+                if (inSi_) item_.text(r.buf + e.off, int(e.len));
+            } else if (e.elem == E::Si) {
+                if (e.kind == K::Start) {
+                    inSi_ = true;
+                    item_.reset();
+                } else {
+                    inSi_ = false;
+                    map_.push_back(item_.addTo(ss_, true));
+                }
+            } else if (inSi_) {  // <t>, <rPh>, <phoneticPr>: their attributes play no part
+                if (e.kind == K::Start)
+                    item_.start(kItemNames[size_t(e.elem)], kNoAtts);
+                else
+                    item_.end(kItemNames[size_t(e.elem)]);
+            }
+        }
     }
 
 private:
@@ -761,6 +809,49 @@ private:
 template <size_t N>
 inline bool is(std::string_view name, const char (&lit)[N]) {
     return name.size() == N - 1 && std::memcmp(name.data(), lit, N - 1) == 0;
+}
+
+// parseInt for the common value of one to 18 plain digits, without measuring the string first
+// (row numbers, styles, indexes of shared strings).
+inline int64_t parseIndex(const char* v, int64_t dflt) {
+    if (!v) return dflt;
+    int64_t x = 0;
+    int i = 0;
+    while (i < 18 && v[i] >= '0' && v[i] <= '9') x = x * 10 + (v[i++] - '0');
+    return i > 0 && v[i] == 0 ? x : parseInt(v, dflt);
+}
+
+inline uint32_t parseIndexU32(const char* v, uint32_t dflt) {
+    const int64_t i = parseIndex(v, dflt);
+    return i < 0 || i > int64_t(UINT32_MAX) ? dflt : uint32_t(i);
+}
+
+// A cell's number: xlsx::parseDouble, with plain decimals of up to 15 digits ("-1234.56") taken
+// without the general conversion. Their digits make an integer below 2^53 and the power of ten
+// is exact, so the one division rounds correctly, as the general conversion does.
+inline double parseCellNumber(std::string_view v) {
+    static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const size_t n = v.size();
+    const bool minus = n && v[0] == '-';
+    size_t i = minus ? 1 : 0, digits = 0, point = 0;
+    uint64_t whole = 0;
+    for (; i < n; ++i) {
+        const char c = v[i];
+        if (c >= '0' && c <= '9') {
+            whole = whole * 10 + uint64_t(c - '0');
+            ++digits;
+        } else if (c == '.' && !point && digits) {
+            point = digits;
+        } else {
+            break;
+        }
+    }
+    if (i == n && point && point < digits && digits <= 15) {
+        const double d = double(whole) / kPow10[digits - point];
+        return minus ? -d : d;
+    }
+    return xlsx::parseDouble(v.data(), v.size(), 0.0);
 }
 
 // "B12" -> row 12, col 2; false on anything else or outside the sheet.
@@ -1062,6 +1153,83 @@ public:
         return inSheetData_ && !capture_.active() && !inV_ && !inF_ && !inIs_ && failure.empty();
     }
 
+    // The fast scanner's rows, with the meaning of sheetDataStart, sheetDataEnd and text.
+    bool takesScannedRows() const override { return true; }
+    void row(const xlsx::ScannedRow& r) override {
+        using E = xlsx::ScannedRow::Elem;
+        using K = xlsx::ScannedRow::Kind;
+        static const char* kNoAtts[] = {nullptr};
+        for (const xlsx::ScannedRow::Event& e : r) {
+            if (e.kind == K::Text) {
+                if (inV_) {
+                    valueText(r.text(e));
+                } else if (inF_) {
+                    f_.append(r.text(e));
+                } else if (inIs_) {
+                    item_.text(r.buf + e.off, int(e.len));
+                }
+            } else if (e.kind == K::Start) {
+                switch (e.elem) {
+                    case E::C:
+                        cellStart(r, e);
+                        break;
+                    case E::V:
+                        inV_ = true;
+                        break;
+                    case E::F:
+                        inF_ = true;
+                        fStart(r, e);
+                        break;
+                    case E::Is:
+                        inIs_ = true;
+                        hasIs_ = true;
+                        item_.reset();
+                        break;
+                    case E::T:
+                        if (inIs_) item_.start("t", kNoAtts);
+                        break;
+                    case E::Row:
+                        // The scanner gives rows only at the top (never inside an item).
+                        rowStart(r, e);
+                        break;
+                    case E::RPh:
+                    case E::PhoneticPr:
+                        if (inIs_) item_.start(kItemNames[size_t(e.elem)], kNoAtts);
+                        break;
+                    case E::Si:  // only in a string table
+                        break;
+                }
+            } else {
+                switch (e.elem) {
+                    case E::V:
+                        inV_ = false;
+                        break;
+                    case E::F:
+                        inF_ = false;
+                        break;
+                    case E::Is:
+                        inIs_ = false;
+                        break;
+                    case E::T:
+                        if (inIs_) item_.end("t");
+                        break;
+                    case E::C:
+                        if (!inIs_) cellEnd();
+                        break;
+                    case E::RPh:
+                    case E::PhoneticPr:
+                        if (inIs_) item_.end(kItemNames[size_t(e.elem)]);
+                        break;
+                    case E::Row:
+                    case E::Si:
+                        break;
+                }
+            }
+            if (!failure.empty()) break;
+        }
+        vView_ = {};  // it points into the scanner's buffer
+    }
+
     void text(const char* s, int n) override {
         if (capture_.active())
             capture_.text(s, n);
@@ -1195,32 +1363,81 @@ private:
         if (failure.empty()) failure = std::move(reason);
     }
 
-    void rowStart(const char** atts) {
-        // One pass over the attributes (a sheet has as many rows as it has).
+    // A row's attributes by local name (the last of a name counts).
+    struct RowAtts {
         const char *r = nullptr, *ht = nullptr, *customHeight = nullptr, *customFormat = nullptr,
                    *s = nullptr, *hidden = nullptr, *collapsed = nullptr, *outline = nullptr;
-        for (const char** a = atts; *a; a += 2) {
-            const std::string_view k = xlsx::localName(a[0]);
+    };
+
+    void rowStart(const char** atts) {
+        // One pass over the attributes (a sheet has as many rows as it has).
+        RowAtts a;
+        for (const char** at = atts; *at; at += 2) {
+            const std::string_view k = xlsx::localName(at[0]);
             if (k == "r")
-                r = a[1];
+                a.r = at[1];
             else if (k == "ht")
-                ht = a[1];
+                a.ht = at[1];
             else if (k == "customHeight")
-                customHeight = a[1];
+                a.customHeight = at[1];
             else if (k == "customFormat")
-                customFormat = a[1];
+                a.customFormat = at[1];
             else if (k == "s")
-                s = a[1];
+                a.s = at[1];
             else if (k == "hidden")
-                hidden = a[1];
+                a.hidden = at[1];
             else if (k == "collapsed")
-                collapsed = a[1];
+                a.collapsed = at[1];
             else if (k == "outlineLevel")
-                outline = a[1];
+                a.outline = at[1];
         }
+        rowStart(a);
+    }
+
+    void rowStart(const xlsx::ScannedRow& row, const xlsx::ScannedRow::Event& e) {
+        using A = xlsx::ScannedRow::Att;
+        RowAtts a;
+        for (auto* at = row.attrsBegin(e); at != row.attrsEnd(e); ++at) {
+            const char* v = row.value(*at);
+            switch (at->id) {
+                case A::R:
+                    a.r = v;
+                    break;
+                case A::Ht:
+                    a.ht = v;
+                    break;
+                case A::CustomHeight:
+                    a.customHeight = v;
+                    break;
+                case A::CustomFormat:
+                    a.customFormat = v;
+                    break;
+                case A::S:
+                    a.s = v;
+                    break;
+                case A::Hidden:
+                    a.hidden = v;
+                    break;
+                case A::Collapsed:
+                    a.collapsed = v;
+                    break;
+                case A::OutlineLevel:
+                    a.outline = v;
+                    break;
+                default:
+                    break;
+            }
+        }
+        rowStart(a);
+    }
+
+    void rowStart(const RowAtts& a) {
+        const char *r = a.r, *ht = a.ht, *customHeight = a.customHeight,
+                   *customFormat = a.customFormat, *s = a.s, *hidden = a.hidden,
+                   *collapsed = a.collapsed, *outline = a.outline;
         uint32_t idx = rowIndex_ + 1;
         if (r) {
-            int64_t v = parseInt(r, -1);
+            int64_t v = parseIndex(r, -1);
             if (v < 1 || v > int64_t(kXlsxMaxRows))
                 return setFailure("行号 " + std::string(r) + " 超出范围（最多 1048576 行）。");
             idx = uint32_t(v);
@@ -1234,7 +1451,7 @@ private:
         if (ht) row.height = float(parseDouble(ht, 0));
         row.customHeight = parseBool(customHeight, false);
         row.customFormat = parseBool(customFormat, false);
-        row.style = parseU32(s, 0);
+        row.style = parseIndexU32(s, 0);
         if (row.style >= wb_.styles.cellXfs.size()) row.style = 0;
         row.hidden = parseBool(hidden, false);
         row.collapsed = parseBool(collapsed, false);
@@ -1243,60 +1460,118 @@ private:
     }
 
     void cellStart(const char** atts) {
+        cellBegin();
+        for (const char** a = atts; *a; a += 2) {
+            const char* k = a[0];
+            if ((k[0] == 'r' || k[0] == 's' || k[0] == 't') && k[1] == 0 && !cellAttr(k[0], a[1]))
+                return;
+        }
+        cellAttsDone();
+    }
+
+    void cellStart(const xlsx::ScannedRow& row, const xlsx::ScannedRow::Event& e) {
+        using A = xlsx::ScannedRow::Att;
+        cellBegin();
+        for (auto* at = row.attrsBegin(e); at != row.attrsEnd(e); ++at) {
+            if (at->prefixed) continue;  // only the unprefixed r, s and t count
+            const char k = at->id == A::R ? 'r' : at->id == A::S ? 's' : at->id == A::T ? 't' : 0;
+            if (k && !cellAttr(k, row.value(*at))) return;
+        }
+        cellAttsDone();
+    }
+
+    void cellBegin() {
         cellRow_ = rowIndex_ ? rowIndex_ : 1;
         cellCol_ = col_ + 1;
         style_ = 0;
         type_ = 'n';
         v_.clear();
+        vView_ = {};
         f_.clear();
         hasIs_ = false;
         fKind_ = FKind::None;
-        for (const char** a = atts; *a; a += 2) {
-            const char* k = a[0];
-            if (k[0] == 'r' && k[1] == 0) {
-                if (!parseCellRef(a[1], cellRow_, cellCol_))
-                    return setFailure("单元格引用 " + std::string(a[1]).substr(0, 32) +
-                                      " 无效或超出范围。");
-            } else if (k[0] == 's' && k[1] == 0) {
-                style_ = parseU32(a[1], 0);
-                if (style_ >= wb_.styles.cellXfs.size()) style_ = 0;
-            } else if (k[0] == 't' && k[1] == 0) {
-                std::string_view t = a[1];
-                if (t == "s")
-                    type_ = 's';
-                else if (t == "str")
-                    type_ = 'f';
-                else if (t == "inlineStr")
-                    type_ = 'i';
-                else if (t == "b")
-                    type_ = 'b';
-                else if (t == "e")
-                    type_ = 'e';
-                else if (t == "d")
-                    type_ = 'd';
+    }
+
+    // The cell's attribute r, s or t; false when it failed the read.
+    bool cellAttr(char k, const char* v) {
+        if (k == 'r') {
+            if (!parseCellRef(v, cellRow_, cellCol_)) {
+                setFailure("单元格引用 " + std::string(v).substr(0, 32) + " 无效或超出范围。");
+                return false;
             }
+        } else if (k == 's') {
+            style_ = parseIndexU32(v, 0);
+            if (style_ >= wb_.styles.cellXfs.size()) style_ = 0;
+        } else {
+            std::string_view t = v;
+            if (t == "s")
+                type_ = 's';
+            else if (t == "str")
+                type_ = 'f';
+            else if (t == "inlineStr")
+                type_ = 'i';
+            else if (t == "b")
+                type_ = 'b';
+            else if (t == "e")
+                type_ = 'e';
+            else if (t == "d")
+                type_ = 'd';
         }
+        return true;
+    }
+
+    void cellAttsDone() {
         if (cellCol_ > kXlsxMaxCols) return setFailure("列数超出范围（最多 16384 列）。");
         col_ = cellCol_;
+    }
+
+    // Text of <v> from the scanner: kept where it lies unless a second piece comes.
+    void valueText(std::string_view t) {
+        if (vView_.empty() && v_.empty()) {
+            vView_ = t;
+            return;
+        }
+        if (!vView_.empty()) {
+            v_.assign(vView_);
+            vView_ = {};
+        }
+        v_.append(t);
     }
 
     enum class FKind { None, Normal, Shared, Array, Skip };
 
     void fStart(const char** atts) {
-        const char* t = attr(atts, "t");
+        fStart(attr(atts, "t"), attr(atts, "si"), attr(atts, "ref"), attr(atts, "cm"));
+    }
+
+    void fStart(const xlsx::ScannedRow& row, const xlsx::ScannedRow::Event& e) {
+        using A = xlsx::ScannedRow::Att;
+        const char *t = nullptr, *si = nullptr, *ref = nullptr, *cm = nullptr;
+        for (auto* at = row.attrsBegin(e); at != row.attrsEnd(e); ++at) {
+            const char** slot = at->id == A::T     ? &t
+                                : at->id == A::Si  ? &si
+                                : at->id == A::Ref ? &ref
+                                : at->id == A::Cm  ? &cm
+                                                   : nullptr;
+            if (slot && !*slot) *slot = row.value(*at);  // the first of a name counts
+        }
+        fStart(t, si, ref, cm);
+    }
+
+    void fStart(const char* t, const char* si, const char* ref, const char* cm) {
         fKind_ = FKind::Normal;
         fRef_.clear();
         fSi_ = UINT32_MAX;
         if (t && std::strcmp(t, "shared") == 0) {
             fKind_ = FKind::Shared;
-            fSi_ = parseU32(attr(atts, "si"), UINT32_MAX);
+            fSi_ = parseU32(si, UINT32_MAX);
         } else if (t && std::strcmp(t, "array") == 0) {
             fKind_ = FKind::Array;
         } else if (t && std::strcmp(t, "dataTable") == 0) {
             fKind_ = FKind::Skip;  // what-if tables: the values stay, the table does not
         }
-        if (const char* r = attr(atts, "ref")) fRef_ = r;
-        if (attr(atts, "cm") && fKind_ == FKind::Normal) fKind_ = FKind::Array;  // dynamic array
+        if (ref) fRef_ = ref;
+        if (cm && fKind_ == FKind::Normal) fKind_ = FKind::Array;  // dynamic array
     }
 
     void cellEnd() {
@@ -1304,15 +1579,17 @@ private:
         Cell c;
         c.col = uint16_t(cellCol_);
         c.style = style_;
-        bool hasV = !v_.empty() || hasIs_;
+        // NUL-ended either way (the scanner ends every text with one).
+        const std::string_view v = vView_.empty() ? std::string_view(v_) : vView_;
+        bool hasV = !v.empty() || hasIs_;
         if (hasV || type_ == 'f') {
             switch (type_) {
                 case 'n':
                     c.type = CellType::Number;
-                    c.number = xlsx::parseDouble(v_.data(), v_.size(), 0.0);
+                    c.number = parseCellNumber(v);
                     break;
                 case 's': {
-                    int64_t i = parseInt(v_.c_str(), -1);
+                    int64_t i = parseIndex(v.data(), -1);
                     if (i < 0 || uint64_t(i) >= sst_.size())
                         return setFailure("单元格 " + cellName(cellRow_, cellCol_) +
                                           " 引用了不存在的共享字符串。");
@@ -1322,24 +1599,24 @@ private:
                 }
                 case 'f':
                     c.type = CellType::String;
-                    c.sst = wb_.strings.add(xml::decodeXstring(v_));
+                    c.sst = addXstring(wb_.strings, v, false);
                     break;
                 case 'i':
                     c.type = CellType::String;
                     c.sst = hasIs_ ? item_.addTo(wb_.strings, false)
-                                   : wb_.strings.add(xml::decodeXstring(v_));
+                                   : addXstring(wb_.strings, v, false);
                     break;
                 case 'b':
                     c.type = CellType::Boolean;
-                    c.boolean = v_ == "1" || v_ == "true" || v_ == "TRUE";
+                    c.boolean = v == "1" || v == "true" || v == "TRUE";
                     break;
                 case 'e':
                     c.type = CellType::Error;
-                    c.error = parseErrorText(v_).value_or(ErrorCode::Value);
+                    c.error = parseErrorText(v).value_or(ErrorCode::Value);
                     break;
                 case 'd': {
                     double serial = 0;
-                    if (parseIsoDate(v_, wb_.date1904, serial)) {
+                    if (parseIsoDate(v, wb_.date1904, serial)) {
                         c.type = CellType::Number;
                         c.number = serial;
                     }
@@ -1401,6 +1678,7 @@ private:
     StringItemReader item_;
     std::unordered_map<uint32_t, SharedFormula> shared_;
     std::string topName_, v_, f_, fRef_;
+    std::string_view vView_;  // the text of <v> in the scanner's buffer, when not in v_
     int depth_ = 0, viewCount_ = 0;
     bool inSheetData_ = false, inV_ = false, inF_ = false, inIs_ = false, hasIs_ = false;
     Row* curRow_ = nullptr;  // the row of rowIndex_
