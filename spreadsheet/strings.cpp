@@ -47,13 +47,14 @@ uint64_t SharedStrings::hashOf(std::string_view text) {
 uint32_t SharedStrings::store(std::string_view text) {
     const char* data = "";
     if (!text.empty()) {
+        // Blocks are not zeroed: the texts are copied in at once.
         char* at;
         if (text.size() > kBlock / 4) {  // a long text gets a block of its own
-            blocks_.push_back(std::make_unique<char[]>(text.size()));
+            blocks_.push_back(std::make_unique_for_overwrite<char[]>(text.size()));
             at = blocks_.back().get();
         } else {
             if (text.size() > blockLeft_) {
-                blocks_.push_back(std::make_unique<char[]>(kBlock));
+                blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlock));
                 blockAt_ = blocks_.back().get();
                 blockLeft_ = kBlock;
             }
