@@ -8,7 +8,6 @@ import glob
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -18,7 +17,7 @@ import openpyxl
 sys.path.insert(0, os.path.dirname(__file__))
 from controls_fixtures import button_book, controls_book  # noqa: E402
 import test_parts_outputs as base  # noqa: E402
-from test_parts_outputs import EXE, parts, read, rel_targets, run, sheet_part  # noqa: E402
+from test_parts_outputs import EXE, parts, pdf_text, read, rel_targets, run, sheet_part  # noqa: E402
 
 
 def legacy_drawing(path, sheet):
@@ -120,14 +119,8 @@ class ControlsOutputs(unittest.TestCase):
 
         # LibreOffice imports the controls and the object's preview: the check box's label is
         # on the page of each copy (the pages were looked at by hand).
-        if shutil.which("soffice") and shutil.which("pdftotext"):
-            pdf_dir = os.path.join(self.tmp, "pdf")
-            subprocess.run(["soffice", "--headless",
-                            "-env:UserInstallation=file://" + os.path.join(self.tmp, "lo"),
-                            "--convert-to", "pdf", "--outdir", pdf_dir, out],
-                           capture_output=True, timeout=240)
-            text = subprocess.run(["pdftotext", os.path.join(pdf_dir, "merged.pdf"), "-"],
-                                  capture_output=True, text=True).stdout
+        text = pdf_text(out, self.tmp, "pdf")
+        if text is not None:
             self.assertEqual(text.count("Checkbox"), 2)
 
     def test_round_trip_keeps_button_macro_and_note(self):

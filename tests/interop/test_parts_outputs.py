@@ -35,6 +35,19 @@ def run(*args):
     return p.returncode, p.stderr
 
 
+def pdf_text(path, tmp, folder):
+    """The text of the pages LibreOffice draws of a workbook (converted into tmp/folder); None
+    when LibreOffice or pdftotext is missing."""
+    if not (shutil.which("soffice") and shutil.which("pdftotext")):
+        return None
+    pdf_dir = os.path.join(tmp, folder)
+    subprocess.run(["soffice", "--headless", "-env:UserInstallation=file://" + os.path.join(tmp, "lo"),
+                    "--convert-to", "pdf", "--outdir", pdf_dir, path],
+                   capture_output=True, timeout=240)
+    pdf = os.path.join(pdf_dir, os.path.splitext(os.path.basename(path))[0] + ".pdf")
+    return subprocess.run(["pdftotext", pdf, "-"], capture_output=True, text=True).stdout
+
+
 def parts(path, pattern):
     with zipfile.ZipFile(path) as z:
         return sorted(n for n in z.namelist() if re.fullmatch(pattern, n))
@@ -167,14 +180,8 @@ class PartsOutputs(unittest.TestCase):
 
         # LibreOffice opens it and draws the charts of the copied sheet (the page is looked at
         # by hand; here its text shows the chart titles and the axis of the doubled figures).
-        if shutil.which("soffice") and shutil.which("pdftotext"):
-            pdf_dir = os.path.join(self.tmp, "pdf")
-            subprocess.run(["soffice", "--headless",
-                            "-env:UserInstallation=file://" + os.path.join(self.tmp, "lo"),
-                            "--convert-to", "pdf", "--outdir", pdf_dir, out],
-                           capture_output=True, timeout=240)
-            text = subprocess.run(["pdftotext", os.path.join(pdf_dir, "merged.pdf"), "-"],
-                                  capture_output=True, text=True).stdout
+        text = pdf_text(out, self.tmp, "pdf")
+        if text is not None:
             self.assertIn("销售报告 华南", text)
             self.assertGreaterEqual(text.count("收入与成本"), 2)
             self.assertIn("300", text)  # the axis of "Summary (2)": figures of b.xlsx
@@ -337,14 +344,8 @@ class PartsOutputs(unittest.TestCase):
         self.assertEqual(self.check_charts_plot_their_data(moved, "合并Sheet"), 4)
         self.assertEqual(len(parts(moved, r"xl/charts/chart\d+\.xml")), 3)
         self.check_package(moved)
-        if shutil.which("soffice") and shutil.which("pdftotext"):
-            pdf_dir = os.path.join(self.tmp, "pdf_one")
-            subprocess.run(["soffice", "--headless",
-                            "-env:UserInstallation=file://" + os.path.join(self.tmp, "lo"),
-                            "--convert-to", "pdf", "--outdir", pdf_dir, out],
-                           capture_output=True, timeout=240)
-            text = subprocess.run(["pdftotext", os.path.join(pdf_dir, "labelled_one.pdf"), "-"],
-                                  capture_output=True, text=True).stdout
+        text = pdf_text(out, self.tmp, "pdf_one")
+        if text is not None:
             self.assertGreaterEqual(text.count("收入与成本"), 2)
 
     def test_split_by_value_carries_each_rows_pictures(self):
