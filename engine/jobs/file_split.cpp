@@ -117,18 +117,8 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
                         const size_t entry = report.entries().size() - 1;
                         outputs.saveInBackground(
                             *app.ActiveWorkBook(), target, formatCode,
-                            [&, entry,
-                             file = name + extension](ss::Result<std::filesystem::path> w) {
-                                if (w) {
-                                    ++splitCount;
-                                    report.outputAt(entry, w.value().filename().string());
-                                } else if (!outputs.stopped()) {
-                                    failed.push_back(jobs::printable(file));
-                                    report.failAt(entry, w.message());
-                                } else {
-                                    report.markAt(entry, jobs::kOutcomeStopped);
-                                }
-                            });
+                            jobs::splitOutputDone(outputs, report, entry, name + extension,
+                                                  splitCount, failed));
                     }
                 }
             }

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "report.h"
 #include "sheet_routines.h"
 #include "spreadsheet/cell.h"
 #include "spreadsheet/io.h"
@@ -392,6 +393,23 @@ void OutputPlace::settleOldest() {
 
 void OutputPlace::settle() {
     while (!busy_.empty()) settleOldest();
+}
+
+OutputPlace::Done splitOutputDone(const OutputPlace& outputs, Report& report, size_t entry,
+                                  std::string file, int& written,
+                                  std::vector<std::string>& failed) {
+    return [&outputs, &report, entry, file = std::move(file), &written,
+            &failed](ss::Result<std::filesystem::path> saved) {
+        if (saved) {
+            ++written;
+            report.outputAt(entry, saved.value().filename().string());
+        } else if (!outputs.stopped()) {
+            failed.push_back(printable(file));
+            report.failAt(entry, saved.message());
+        } else {
+            report.markAt(entry, kOutcomeStopped);
+        }
+    };
 }
 
 std::string OutputPlace::withNotes(std::string result) const {

@@ -158,6 +158,15 @@ private:
     size_t writeAhead_ = 1;
 };
 
+class Report;
+
+// What a split output written in the background reports when it is done (`done` of
+// OutputPlace::saveInBackground): written (counted in `written`, its file name on report entry
+// `entry`), failed (listed in `failed` as `file`, with the reason on its entry), or not written
+// because the user chose to stop.
+OutputPlace::Done splitOutputDone(const OutputPlace& outputs, Report& report, size_t entry,
+                                  std::string file, int& written, std::vector<std::string>& failed);
+
 // Shows the notes of a workbook read (sheets renamed, texts cut; see ss::fitReadWorkbook) as
 // texts naming the file.
 void reportReadNotes(JobHost& host, const std::filesystem::path& file, const ss::Workbook& wb);

@@ -304,17 +304,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
                 const size_t entry = report.entries().size() - 1;
                 outputs.saveInBackground(
                     *book, target, kFormatXlsx,
-                    [&, entry, file = name + ".xlsx"](ss::Result<std::filesystem::path> saved) {
-                        if (saved) {
-                            ++written;
-                            report.outputAt(entry, saved.value().filename().string());
-                        } else if (!outputs.stopped()) {
-                            failed.push_back(jobs::printable(file));
-                            report.failAt(entry, saved.message());
-                        } else {
-                            report.markAt(entry, jobs::kOutcomeStopped);
-                        }
-                    });
+                    jobs::splitOutputDone(outputs, report, entry, name + ".xlsx", written, failed));
                 book = nullptr;
             }
             if (book) (void)book->Close(false);
