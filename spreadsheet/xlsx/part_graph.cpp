@@ -273,6 +273,24 @@ std::string withoutNumber(const std::string& name, bool spaced) {
     return end == 0 ? name : name.substr(0, end);
 }
 
+// A <Relationship> element for a link of part `from`: to `written` (where its part went in this
+// package), or to its target outside the package.
+void appendRelationship(std::string& out, const PartLink& l, std::string_view from,
+                        std::string_view written) {
+    out += "<Relationship Id=\"";
+    xml::appendEscaped(out, l.id, true);
+    out += "\" Type=\"";
+    xml::appendEscaped(out, l.type, true);
+    out += "\" Target=\"";
+    if (l.part) {
+        xml::appendEscaped(out, relativeTarget(from, written), true);
+        out += "\"/>";
+    } else {
+        xml::appendEscaped(out, l.externalTarget, true);
+        out += "\" TargetMode=\"External\"/>";
+    }
+}
+
 bool isImage(const std::string& ct) {
     return ct.rfind("image/", 0) == 0;
 }
@@ -521,22 +539,14 @@ std::string PartGraphWriter::emit(const PackagePart& p, size_t sheet, const Rest
     std::string rels;
     uint32_t cacheId = 0;
     for (const PartLink& l : p.links) {
-        rels += "<Relationship Id=\"";
-        xml::appendEscaped(rels, l.id, true);
-        rels += "\" Type=\"";
-        xml::appendEscaped(rels, l.type, true);
-        rels += "\" Target=\"";
+        std::string target;
         if (l.part) {
-            std::string target = emit(*l.part, sheet, renames);
-            xml::appendEscaped(rels, relativeTarget(name, target), true);
-            rels += "\"/>";
+            target = emit(*l.part, sheet, renames);
             if (relKind(l.type) == "pivotCacheDefinition")
                 for (auto& [id, n] : pivotCaches_)
                     if (n == target) cacheId = id;
-        } else {
-            xml::appendEscaped(rels, l.externalTarget, true);
-            rels += "\" TargetMode=\"External\"/>";
         }
+        appendRelationship(rels, l, name, target);
     }
 
     OutPart out;
@@ -703,20 +713,9 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
             leftOut.insert(l.id);
             continue;
         }
-        out.rels += "<Relationship Id=\"";
-        xml::appendEscaped(out.rels, l.id, true);
-        out.rels += "\" Type=\"";
-        xml::appendEscaped(out.rels, l.type, true);
-        out.rels += "\" Target=\"";
-        if (l.part) {
-            xml::appendEscaped(out.rels, relativeTarget(sheetPart, emit(*l.part, key, renames)),
-                               true);
-            out.rels += "\"/>";
-            threaded = threaded || relKind(l.type) == "threadedComment";
-        } else {
-            xml::appendEscaped(out.rels, l.externalTarget, true);
-            out.rels += "\" TargetMode=\"External\"/>";
-        }
+        appendRelationship(out.rels, l, sheetPart,
+                           l.part ? emit(*l.part, key, renames) : std::string());
+        threaded = threaded || (l.part && relKind(l.type) == "threadedComment");
     }
     if (threaded && sp.origin &&
         std::find(personOrigins_.begin(), personOrigins_.end(), sp.origin.get()) ==
@@ -788,21 +787,9 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
         });
         if (shapeShift_) out.legacyShapes = shiftShapeIds(out.legacyShapes, shapeShift_);
         out.legacyNamespaces = sp.legacyNamespaces;
-        for (const PartLink& l : sp.legacyLinks) {
-            out.legacyRels += "<Relationship Id=\"";
-            xml::appendEscaped(out.legacyRels, l.id, true);
-            out.legacyRels += "\" Type=\"";
-            xml::appendEscaped(out.legacyRels, l.type, true);
-            out.legacyRels += "\" Target=\"";
-            if (l.part) {
-                xml::appendEscaped(out.legacyRels,
-                                   relativeTarget(legacyPart, emit(*l.part, key, renames)), true);
-                out.legacyRels += "\"/>";
-            } else {
-                xml::appendEscaped(out.legacyRels, l.externalTarget, true);
-                out.legacyRels += "\" TargetMode=\"External\"/>";
-            }
-        }
+        for (const PartLink& l : sp.legacyLinks)
+            appendRelationship(out.legacyRels, l, legacyPart,
+                               l.part ? emit(*l.part, key, renames) : std::string());
     }
     if (!sp.autoFilterXml.empty() && ws.autoFilter && ws.autoFilter->toA1() == sp.autoFilterRef) {
         out.autoFilter = sp.autoFilterXml;
