@@ -317,6 +317,10 @@ std::string cacheName(std::string_view xml) {
     return {};
 }
 
+std::string cacheKey(std::string_view name) {
+    return lower(std::string(name));
+}
+
 std::vector<uint32_t> tableIds(const SheetParts& parts) {
     std::vector<uint32_t> out;
     for (const PartLink& l : parts.links) {
@@ -813,7 +817,7 @@ const PartGraphWriter::CachePlan* PartGraphWriter::planCache(const SheetParts& s
                                                              std::string_view cache, size_t i,
                                                              size_t key) {
     const PartOrigin* origin = sp.origin.get();
-    auto found = origin->slicerCaches.find(lower(std::string(cache)));
+    auto found = origin->slicerCaches.find(cacheKey(cache));
     if (found == origin->slicerCaches.end()) return nullptr;
     const PackagePart* part = found->second.get();
     if (auto it = cacheIndex_.find({part, key}); it != cacheIndex_.end())

@@ -70,6 +70,8 @@ bool remapRawElement(RawSheetElement& e, const std::set<std::string>& relPrefixe
 
 // The name a slicer or timeline cache part gives itself (its root's "name"); empty when none.
 std::string cacheName(std::string_view xml);
+// The key of a cache name in PartOrigin::slicerCaches (names are the same whatever their case).
+std::string cacheKey(std::string_view name);
 
 // The ids of the tables a sheet carries, as its table parts give them.
 std::vector<uint32_t> tableIds(const SheetParts& parts);

@@ -1956,18 +1956,13 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
             if (r.external || (kind != "slicerCache" && kind != "timelineCache")) continue;
             std::shared_ptr<const PackagePart> cache = graph.read(r.target, r.type, unused);
             if (!cache) continue;
-            std::string name = xlsx::cacheName(*cache->data);
-            if (name.empty()) continue;
-            for (char& c : name)
-                if (c >= 'A' && c <= 'Z') c = char(c + 32);
-            origin->slicerCaches.emplace(std::move(name), std::move(cache));
+            const std::string name = xlsx::cacheName(*cache->data);
+            if (!name.empty()) origin->slicerCaches.emplace(xlsx::cacheKey(name), std::move(cache));
         }
         if (!origin->slicerCaches.empty())
             std::erase_if(wb->names, [&](const DefinedName& d) {
-                std::string n = d.name;
-                for (char& c : n)
-                    if (c >= 'A' && c <= 'Z') c = char(c + 32);
-                return !d.localSheet && origin->slicerCaches.count(n) && d.formula == "#N/A";
+                return !d.localSheet && d.formula == "#N/A" &&
+                       origin->slicerCaches.count(xlsx::cacheKey(d.name));
             });
     }
 
