@@ -1418,34 +1418,36 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         // timeline caches.
         if (!carried.caches().empty()) {
             using Cache = xlsx::PartGraphWriter::CacheOut;
-            static constexpr const char* kX14 =
-                "http://schemas.microsoft.com/office/spreadsheetml/2009/9/main";
-            static constexpr const char* kX15 =
-                "http://schemas.microsoft.com/office/spreadsheetml/2010/11/main";
-            auto list = [&](Cache::Kind kind, const char* head, const char* item,
-                            const char* tail) {
+            auto list = [&](Cache::Kind kind, std::string_view head, std::string_view item,
+                            std::string_view tail) {
                 std::string refs;
                 for (size_t k = 0; k < carried.caches().size(); ++k)
-                    if (carried.caches()[k].kind == kind)
-                        refs += std::string("<") + item + " r:id=\"rIdSC" + std::to_string(k + 1) +
-                                "\"/>";
-                if (!refs.empty()) w += head + refs + tail;
+                    if (carried.caches()[k].kind == kind) {
+                        refs += '<';
+                        refs += item;
+                        refs += " r:id=\"rIdSC" + std::to_string(k + 1) + "\"/>";
+                    }
+                if (refs.empty()) return;
+                w += head;
+                w += refs;
+                w += tail;
             };
             w += "<extLst>";
             list(Cache::PivotSlicer,
-                 ("<ext uri=\"{BBE1A952-AA13-448e-AADC-164F8A28A991}\" xmlns:x14=\"" +
-                  std::string(kX14) + "\"><x14:slicerCaches>")
-                     .c_str(),
+                 "<ext uri=\"{BBE1A952-AA13-448e-AADC-164F8A28A991}\" "
+                 "xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/"
+                 "main\"><x14:slicerCaches>",
                  "x14:slicerCache", "</x14:slicerCaches></ext>");
             list(Cache::TableSlicer,
-                 ("<ext uri=\"{46BE6895-7355-4a93-B00E-2C351335B9C9}\" xmlns:x15=\"" +
-                  std::string(kX15) + "\"><x15:slicerCaches xmlns:x14=\"" + kX14 + "\">")
-                     .c_str(),
+                 "<ext uri=\"{46BE6895-7355-4a93-B00E-2C351335B9C9}\" "
+                 "xmlns:x15=\"http://schemas.microsoft.com/office/spreadsheetml/2010/11/"
+                 "main\"><x15:slicerCaches "
+                 "xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/main\">",
                  "x14:slicerCache", "</x15:slicerCaches></ext>");
             list(Cache::Timeline,
-                 ("<ext uri=\"{D0CA8CA8-9F24-4464-BF8E-62219DCF47F9}\" xmlns:x15=\"" +
-                  std::string(kX15) + "\"><x15:timelineCacheRefs>")
-                     .c_str(),
+                 "<ext uri=\"{D0CA8CA8-9F24-4464-BF8E-62219DCF47F9}\" "
+                 "xmlns:x15=\"http://schemas.microsoft.com/office/spreadsheetml/2010/11/"
+                 "main\"><x15:timelineCacheRefs>",
                  "x15:timelineCacheRef", "</x15:timelineCacheRefs></ext>");
             w += "</extLst>";
         }
