@@ -6,14 +6,15 @@
 // the output's bytes with the writer's compressor and level (ISA-L level 3). `ssconvert
 // --merge-to` (Debian's gnumeric, installed when missing) runs on the same folder, alternating
 // with our two jobs PAIRS times (3 by default); ratios are the median over those rounds. Each job
-// runs in a child process of its own, so that its peak memory is its own; it is printed beside
+// runs in a new process of this program (`merge_bench run ... --quiet`), as a user starts it and
+// as ssconvert runs, so that its time and peak memory are its own; the peak is printed beside
 // the memory of the merged output plus one source workbook.
 //
 //   merge_bench [--multi] [--pairs N] [BOOKS [ROWS]]
 //
 // It also runs one merge job on a folder or workbook of your own, with the window's start-up
-// options, answering the save question with OUTPUT:
-//   merge_bench run files|one-sheet|sheets SOURCE OUTPUT
+// options, answering the save question with OUTPUT (--quiet: without the job's texts):
+//   merge_bench run files|one-sheet|sheets SOURCE OUTPUT [--quiet]
 // and writes the corpus into a folder, to try other programs on it:
 //   merge_bench corpus FOLDER [BOOKS [ROWS]]
 #include <sys/resource.h>
@@ -205,6 +206,8 @@ void row(const char* what, double wall, double cpu, double floorCpu, double peak
 int benchmark(int books, uint32_t rows, int pairs) {
     const fs::path dir = fs::temp_directory_path() / ("tw_merge_bench_" + std::to_string(getpid()));
     const fs::path src = dir / "src";
+    const std::string self = bench::selfProgram();
+    if (self.empty()) return 1;
     std::printf(
         "corpus: %d workbooks of %d sheet(s) of %u rows x %u columns (%.1f million "
         "cells); load average %.2f\n",
@@ -225,6 +228,7 @@ int benchmark(int books, uint32_t rows, int pairs) {
                 double(inflated) / 1e6);
 
     auto baseline = inChild([] { return true; });
+    auto idle = bench::runProgram({self, "idle"});
     auto source = inChild([&] { return ss::openWorkbook(inputs.front()).ok(); });
     auto readAll = inChild([&] {
         for (const auto& f : inputs)
@@ -242,7 +246,8 @@ int benchmark(int books, uint32_t rows, int pairs) {
     auto ourJob = [&](int j) {
         const fs::path out = dir / (std::string(jobs[j]) + ".xlsx");
         fs::remove(out);
-        auto f = inChild([&] { return runJob(jobs[j], src.string(), out.string(), true); });
+        // In a new process of this program, as ssconvert runs.
+        auto f = bench::runProgram({self, "run", jobs[j], src.string(), out.string(), "--quiet"});
         return f && fs::exists(out) ? f : std::nullopt;
     };
 
@@ -296,9 +301,11 @@ int benchmark(int books, uint32_t rows, int pairs) {
             return wb.ok() &&
                    ss::saveWorkbook(*wb.value(), dir / "again.xlsx", ss::FileFormat::Xlsx).ok();
         });
-        const double budget = outputWrite && source && baseline
-                                  ? outputWrite->peakMb + source->peakMb - baseline->peakMb
-                                  : 0;
+        // The forked children start from the benchmark's pages, the job from a new process's.
+        const double budget =
+            outputWrite && source && baseline && idle
+                ? outputWrite->peakMb + source->peakMb - 2 * baseline->peakMb + idle->peakMb
+                : 0;
         const double fileMb = double(fs::file_size(out)) / 1e6;
         std::printf(
             "%s: output %.1f MB of XML, file %.2f MB = %.2fx zlib-6 (%.2f MB); floor to "
@@ -343,13 +350,16 @@ int benchmark(int books, uint32_t rows, int pairs) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "idle") == 0) return 0;  // a new process's own size
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
-        if (argc != 5) {
-            std::fprintf(stderr, "usage: %s run files|one-sheet|sheets SOURCE OUTPUT\n", argv[0]);
+        const bool quiet = argc == 6 && std::strcmp(argv[5], "--quiet") == 0;
+        if (argc != 5 && !quiet) {
+            std::fprintf(stderr, "usage: %s run files|one-sheet|sheets SOURCE OUTPUT [--quiet]\n",
+                         argv[0]);
             return 2;
         }
         auto t0 = std::chrono::steady_clock::now();
-        if (!runJob(argv[2], argv[3], argv[4], false)) {
+        if (!runJob(argv[2], argv[3], argv[4], quiet)) {
             std::fprintf(stderr, "unknown job %s (files, one-sheet, sheets)\n", argv[2]);
             return 2;
         }

@@ -9,7 +9,8 @@
 //
 // Against the pandas script a user would write (bench/peers/split_pandas.py; python3-pandas,
 // -openpyxl and -xlsxwriter installed when missing), alternating the two sides PAIRS times
-// (3 by default), each run in a child process, and checking that both wrote the same rows:
+// (3 by default), each side run as a new process (ours: `split_bench run ... --quiet`), and
+// checking that both wrote the same rows:
 // classification with 100 and 5,000 values and the even split on ROWS x 12, the split by sheet
 // on 40 sheets x 3,000 rows x 8 columns:
 //   split_bench peers [PAIRS [ROWS [value100|value5000|rows|sheets ...]]]
@@ -21,6 +22,7 @@
 //   split_bench run rows SOURCE FOLDER ROWS [--header N] [--last-column N]
 //   split_bench run column SOURCE FOLDER KEY [--values a|b] [--names x|y] [--header N]
 //                          [--last-column N] [--full-match] [--one-workbook] [--filter]
+// (--quiet: without the job's texts). The exit status is 0 when the job told of success.
 #include <unistd.h>
 
 #include <algorithm>
@@ -49,13 +51,19 @@ constexpr uint32_t kKey100 = 2, kKey5000 = 3;  // key columns with 100 and 5,000
 
 class PrintingHost : public JobHost {
 public:
+    explicit PrintingHost(bool quiet) : quiet_(quiet) {}
     void text(const std::string& message) override {
-        std::fprintf(stderr, "%s\n", message.c_str());
+        if (!quiet_) std::fprintf(stderr, "%s\n", message.c_str());
+        last = message;
     }
     std::optional<std::string> askSaveFileName(const std::string&, const std::string&,
                                                const std::string&) override {
         return std::nullopt;
     }
+    std::string last;
+
+private:
+    bool quiet_;
 };
 
 std::vector<std::string> splitAtBar(const std::string& text) {
@@ -71,6 +79,7 @@ int runOne(int argc, char** argv) {
     if (argc < 4) return 2;
     const std::string job = argv[2], source = argv[3];
     JobOptions o;
+    bool quiet = false;
     int rest = 4;
     if (job == "rows" || job == "column") {
         if (argc < 6) return 2;
@@ -102,6 +111,8 @@ int runOne(int argc, char** argv) {
             o.highSpeedMode = true;
         } else if (a == "--full-match") {
             o.fullMatch = true;
+        } else if (a == "--quiet") {
+            quiet = true;
         } else {
             std::fprintf(stderr, "unknown option %s\n", a.c_str());
             return 2;
@@ -109,7 +120,7 @@ int runOne(int argc, char** argv) {
     }
     if (!o.classifyValues.empty() && o.classifyFileNames.empty())
         o.classifyFileNames = o.classifyValues;
-    PrintingHost host;
+    PrintingHost host(quiet);
     if (job == "sheets")
         ExcelFileSplitJob(source, o, host);
     else if (job == "rows")
@@ -118,7 +129,7 @@ int runOne(int argc, char** argv) {
         TransformJob(source, o, host);
     else
         return 2;
-    return 0;
+    return host.last.rfind("成功拆分", 0) == 0 ? 0 : 1;
 }
 
 class QuietHost : public JobHost {
@@ -328,6 +339,11 @@ int peers(int pairs, uint32_t rows, const std::vector<std::string>& only) {
         std::printf("pandas: absent (could not be installed), no comparison\n");
         return 1;
     }
+    const std::string self = bench::selfProgram();
+    if (self.empty()) {
+        std::fprintf(stderr, "cannot find this program's own path\n");
+        return 1;
+    }
     fs::path dir = fs::temp_directory_path() / ("tw_split_peers_" + std::to_string(::getpid()));
     fs::create_directories(dir / "one");
     fs::create_directories(dir / "many");
@@ -361,24 +377,18 @@ int peers(int pairs, uint32_t rows, const std::vector<std::string>& only) {
             // The split by sheet writes into a new folder beside the source.
             for (const auto& e : fs::directory_iterator(job.source.parent_path()))
                 if (e.is_directory()) fs::remove_all(e.path());
-            return bench::inChild([&] {
-                JobOptions o;
-                o.splitSaveDir = ours.string() + "/";
-                QuietHost host;
-                if (job.kind == "value") {
-                    o.classifyColumn = job.arg;
-                    o.fullMatch = true;
-                    TransformJob(job.source.string(), o, host);
-                } else if (job.kind == "rows") {
-                    o.rowsPerWorkbook = job.arg;
-                    o.evenHeaderRows = true;
-                    o.evenHeaderRowCount = 1;
-                    TransformAverageJob(job.source.string(), o, host);
-                } else {
-                    ExcelFileSplitJob(job.source.string(), o, host);
-                }
-                return host.last.rfind("成功拆分", 0) == 0;
-            });
+            // In a new process of this program (`split_bench run ... --quiet`), as pandas runs.
+            std::vector<std::string> argv{self, "run"};
+            if (job.kind == "value")
+                argv.insert(argv.end(), {"column", job.source.string(), ours.string(),
+                                         std::to_string(job.arg), "--full-match"});
+            else if (job.kind == "rows")
+                argv.insert(argv.end(), {"rows", job.source.string(), ours.string(),
+                                         std::to_string(job.arg), "--header", "1"});
+            else
+                argv.insert(argv.end(), {"sheets", job.source.string()});
+            argv.push_back("--quiet");
+            return bench::runProgram(argv);
         };
         auto runTheirs = [&]() {
             theirs = dir / (job.name + "-pandas" + std::to_string(run));

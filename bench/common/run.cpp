@@ -62,6 +62,12 @@ std::optional<ChildFigures> runProgram(const std::vector<std::string>& args) {
     return waitFor(pid, t0);
 }
 
+std::string selfProgram() {
+    std::error_code ec;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : self.string();
+}
+
 std::optional<std::string> findProgram(const char* name) {
     const char* path = std::getenv("PATH");
     std::string all = path ? path : "/usr/bin:/bin";

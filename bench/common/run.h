@@ -18,6 +18,9 @@ struct ChildFigures {
 std::optional<ChildFigures> inChild(const std::function<bool()>& work);
 // Runs a program (argv[0] a path) with its output thrown away; none when it failed.
 std::optional<ChildFigures> runProgram(const std::vector<std::string>& argv);
+// This benchmark's own program, to run one of its jobs in a new process, as a user starts it
+// (a child forked from the benchmark would start from the benchmark's heap instead).
+std::string selfProgram();
 
 // A program on the PATH, or none.
 std::optional<std::string> findProgram(const char* name);

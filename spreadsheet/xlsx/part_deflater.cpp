@@ -69,25 +69,52 @@ RecentParts& recentParts() {
 // is within 1.2 times zlib level 6's (bench/README.md).
 class PartDeflater::Stream {
 public:
-    explicit Stream(int level) : level_(uint32_t(std::clamp(level, 0, 3))) {
+    explicit Stream(uint32_t level) : level_(level) {
         switch (level_) {
             case 0:
-                buffer_.resize(ISAL_DEF_LVL0_DEFAULT);
+                size_ = ISAL_DEF_LVL0_DEFAULT;
                 break;
             case 1:
-                buffer_.resize(ISAL_DEF_LVL1_DEFAULT);
+                size_ = ISAL_DEF_LVL1_DEFAULT;
                 break;
             case 2:
-                buffer_.resize(ISAL_DEF_LVL2_DEFAULT);
+                size_ = ISAL_DEF_LVL2_DEFAULT;
                 break;
             default:
-                buffer_.resize(ISAL_DEF_LVL3_DEFAULT);
+                size_ = ISAL_DEF_LVL3_DEFAULT;
                 break;
         }
+        // ISA-L sets up what it uses of this at every reset; its look-ahead reads some bytes
+        // it has not written, which do not change what it writes (a reused stream deflates to
+        // the same bytes) but are cleared once, so that memory checkers see no unset value.
+        buffer_.reset(new uint8_t[size_]());
         isal_deflate_init(&z_);
     }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
+    uint32_t level() const { return level_; }
+
+    // A stream of `level`, one used before when one is free: a split into thousands of small
+    // workbooks would otherwise set up a few hundred KiB of working memory for each.
+    static std::unique_ptr<Stream> take(int level) {
+        const uint32_t l = uint32_t(std::clamp(level, 0, 3));
+        {
+            std::lock_guard lock(poolMutex());
+            auto& free = pool();
+            for (auto it = free.begin(); it != free.end(); ++it)
+                if ((*it)->level_ == l) {
+                    std::unique_ptr<Stream> s = std::move(*it);
+                    free.erase(it);
+                    return s;
+                }
+        }
+        return std::make_unique<Stream>(l);
+    }
+    static void giveBack(std::unique_ptr<Stream> s) {
+        if (!s) return;
+        std::lock_guard lock(poolMutex());
+        if (pool().size() < kPooled) pool().push_back(std::move(s));
+    }
 
     // Deflates the job's input into its output: a piece that ends on a byte boundary (or ends
     // the stream, for a part's last chunk). Running out of memory marks the job failed.
@@ -115,8 +142,8 @@ private:
         job.output.clear();
         isal_deflate_reset(&z_);
         z_.level = level_;
-        z_.level_buf = buffer_.data();
-        z_.level_buf_size = uint32_t(buffer_.size());
+        z_.level_buf = buffer_.get();
+        z_.level_buf_size = size_;
         z_.gzip_flag = IGZIP_DEFLATE;
         z_.hist_bits = 0;
         z_.end_of_stream = job.last ? 1 : 0;
@@ -148,13 +175,25 @@ private:
         job.output.shrink_to_fit();
     }
 
+    static constexpr size_t kPooled = 4;  // a writer's and its helper's, two writers at once
+    // Never destroyed, so that a writer finishing while the process exits still finds them.
+    static std::mutex& poolMutex() {
+        static auto* m = new std::mutex;
+        return *m;
+    }
+    static std::vector<std::unique_ptr<Stream>>& pool() {
+        static auto* free = new std::vector<std::unique_ptr<Stream>>;
+        return *free;
+    }
+
     uint32_t level_;
-    std::vector<uint8_t> buffer_;  // ISA-L's working memory for the level
+    uint32_t size_ = 0;
+    std::unique_ptr<uint8_t[]> buffer_;  // ISA-L's working memory for the level
     isal_zstream z_{};
 };
 
 PartDeflater::PartDeflater(int level, bool threaded)
-    : level_(level), threaded_(threaded), mine_(std::make_unique<Stream>(level)) {
+    : level_(level), threaded_(threaded), mine_(Stream::take(level)) {
     current_.reserve(kChunk + kChunk / 4);
     if (threaded_) thread_ = std::thread([this] { runHelper(); });
 }
@@ -168,6 +207,7 @@ PartDeflater::~PartDeflater() {
         ready_.notify_all();
         thread_.join();
     }
+    Stream::giveBack(std::move(mine_));
 }
 
 void PartDeflater::begin(std::string name) {
@@ -233,17 +273,17 @@ void PartDeflater::handOver(bool last) {
 }
 
 void PartDeflater::runHelper() {
-    Stream stream(level_);
+    std::unique_ptr<Stream> stream = Stream::take(level_);
     for (;;) {
         Job* job;
         {
             std::unique_lock lock(mutex_);
             ready_.wait(lock, [&] { return closing_ || !queue_.empty(); });
             job = nextQueued();
-            if (!job) return;  // closing, and nothing left
+            if (!job) break;  // closing, and nothing left
             ++busy_;
         }
-        stream.run(*job);
+        stream->run(*job);
         done(*job);
         {
             std::lock_guard lock(mutex_);
@@ -251,6 +291,7 @@ void PartDeflater::runHelper() {
         }
         idle_.notify_all();
     }
+    Stream::giveBack(std::move(stream));
 }
 
 Result<std::vector<DeflatedPart>> PartDeflater::finish() {

@@ -118,21 +118,50 @@ struct StylePlan {
     }
 };
 
-StylePlan planStyles(const Workbook& wb, const std::vector<const Worksheet*>& sheets) {
-    const StyleTable& t = wb.styles;
-    StylePlan p;
-    std::vector<bool> used(t.cellXfs.size(), false);
-    if (!used.empty()) used[0] = true;
-    auto mark = [&](uint32_t s) {
-        if (s < used.size()) used[s] = true;
-    };
+// The shared strings the written cells use, renumbered in the order of first use.
+struct StringPlan {
+    std::vector<uint32_t> map;    // workbook string index -> written index, or UINT32_MAX
+    std::vector<uint32_t> order;  // written index -> workbook string index
+    uint64_t refs = 0;
+};
+
+// One pass over the written cells (the largest part of the model) for what both plans need:
+// the cell formats in use (`usedXf`, by workbook index) and the strings. Returns the number
+// of cells.
+uint64_t scanCells(const Workbook& wb, const std::vector<const Worksheet*>& sheets,
+                   std::vector<uint8_t>& usedXf, StringPlan& strings) {
+    usedXf.assign(wb.styles.cellXfs.size(), 0);
+    if (!usedXf.empty()) usedXf[0] = 1;
+    const size_t xfs = usedXf.size();
+    uint8_t* const used = usedXf.data();
+    strings.map.assign(wb.strings.size(), UINT32_MAX);
+    uint32_t* const map = strings.map.data();
+    const size_t known = strings.map.size();
+    uint64_t cells = 0;
     for (const Worksheet* ws : sheets) {
         for (const Row& r : ws->rows()) {
-            if (r.customFormat) mark(r.style);
-            for (const Cell& c : r.cells) mark(c.style);
+            if (r.customFormat && r.style < xfs) used[r.style] = 1;
+            cells += r.cells.size();
+            for (const Cell& c : r.cells) {
+                if (c.style < xfs) used[c.style] = 1;
+                if (c.type == CellType::String && !c.hasFormula() && c.sst < known) {
+                    ++strings.refs;
+                    if (map[c.sst] == UINT32_MAX) {
+                        map[c.sst] = uint32_t(strings.order.size());
+                        strings.order.push_back(c.sst);
+                    }
+                }
+            }
         }
-        for (const ColumnInfo& c : ws->columns) mark(c.style);
+        for (const ColumnInfo& c : ws->columns)
+            if (c.style < xfs) used[c.style] = 1;
     }
+    return cells;
+}
+
+StylePlan planStyles(const Workbook& wb, const std::vector<uint8_t>& used) {
+    const StyleTable& t = wb.styles;
+    StylePlan p;
     p.xfMap.assign(t.cellXfs.size(), UINT32_MAX);
     for (uint32_t i = 0; i < t.cellXfs.size(); ++i)
         if (used[i]) {
@@ -439,12 +468,6 @@ std::string stylesPart(const StyleTable& t, const StylePlan& p) {
 }
 
 // ---- shared strings --------------------------------------------------------------------------
-
-struct StringPlan {
-    std::vector<uint32_t> map;    // workbook string index -> written index, or UINT32_MAX
-    std::vector<uint32_t> order;  // written index -> workbook string index
-    uint64_t refs = 0;
-};
 
 void appendText(std::string& out, std::string_view s) {
     out += "<t";
@@ -1024,112 +1047,177 @@ zip_int64_t storedPartSource(void* state, void* data, zip_uint64_t len, zip_sour
     }
 }
 
-// Below this many compressed bytes the archive is put together in memory and written into
-// the file in one go: libzip writing to a path creates a file of its own beside it and renames
-// it over the path, which costs a split into thousands of small workbooks more than their bytes.
-constexpr uint64_t kInMemoryZip = uint64_t(8) << 20;
+// The archive's destination for libzip: the file the caller made (ours alone), written in
+// place. Given a path, libzip would write a file of its own beside it and rename it over the
+// path; replacing a file by rename makes the file system write the new one to disk at once,
+// which made every save wait for the disk (most of all a split into thousands of workbooks).
+// Writes are gathered into one buffer, so a small archive is a single write.
+class FileSink {
+public:
+    explicit FileSink(int fd) : fd_(fd) { buffer_.reserve(kBuffer); }
+    int systemError() const { return sys_; }
+
+    static zip_int64_t callback(void* state, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+        return static_cast<FileSink*>(state)->handle(data, len, cmd);
+    }
+
+private:
+    static constexpr size_t kBuffer = size_t(1) << 20;
+
+    zip_int64_t failWith(int zipError, int sys) {
+        zip_error_set(&error_, zipError, sys);
+        if (sys != 0 && sys_ == 0) sys_ = sys;
+        return -1;
+    }
+    // Writes out what is gathered, at the offset where it belongs.
+    bool drain() {
+        size_t done = 0;
+        while (done < buffer_.size()) {
+            const ssize_t n =
+                ::pwrite(fd_, buffer_.data() + done, buffer_.size() - done, off_t(at_ + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                failWith(ZIP_ER_WRITE, n < 0 ? errno : ENOSPC);
+                return false;
+            }
+            done += size_t(n);
+        }
+        at_ += buffer_.size();
+        buffer_.clear();
+        return true;
+    }
+
+    zip_int64_t handle(void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
+        switch (cmd) {
+            case ZIP_SOURCE_STAT:  // "no such file": the archive is made anew
+                zip_error_set(&error_, ZIP_ER_READ, ENOENT);
+                return -1;
+            case ZIP_SOURCE_BEGIN_WRITE:
+                at_ = end_ = 0;
+                buffer_.clear();
+                return 0;
+            case ZIP_SOURCE_WRITE: {
+                const auto* bytes = static_cast<const char*>(data);
+                if (buffer_.size() + len > kBuffer && !drain()) return -1;
+                if (len >= kBuffer) {  // large pieces go straight to the file
+                    buffer_.assign(bytes, bytes + len);
+                    if (!drain()) return -1;
+                } else {
+                    buffer_.insert(buffer_.end(), bytes, bytes + len);
+                }
+                end_ = std::max(end_, at_ + buffer_.size());
+                return zip_int64_t(len);
+            }
+            case ZIP_SOURCE_TELL_WRITE:
+                return zip_int64_t(at_ + buffer_.size());
+            case ZIP_SOURCE_SEEK_WRITE: {
+                if (!drain()) return -1;
+                const zip_int64_t to =
+                    zip_source_seek_compute_offset(at_, end_, data, len, &error_);
+                if (to < 0) return -1;
+                at_ = uint64_t(to);
+                return 0;
+            }
+            case ZIP_SOURCE_COMMIT_WRITE: {
+                if (!drain()) return -1;
+                // The file was the caller's new empty one, or is cut to the archive's size.
+                struct stat st {};
+                if (::fstat(fd_, &st) != 0) return failWith(ZIP_ER_WRITE, errno);
+                if (uint64_t(st.st_size) > end_ && ::ftruncate(fd_, off_t(end_)) != 0)
+                    return failWith(ZIP_ER_WRITE, errno);
+                return 0;
+            }
+            case ZIP_SOURCE_ROLLBACK_WRITE:
+                buffer_.clear();
+                return 0;
+            case ZIP_SOURCE_REMOVE:  // an archive without entries; the caller removes the file
+                return 0;
+            case ZIP_SOURCE_ERROR:
+                return zip_error_to_data(&error_, data, len);
+            case ZIP_SOURCE_FREE:
+                return 0;
+            case ZIP_SOURCE_SUPPORTS:
+                return zip_source_make_command_bitmap(
+                    ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE, ZIP_SOURCE_STAT,
+                    ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE, ZIP_SOURCE_SEEK, ZIP_SOURCE_TELL,
+                    ZIP_SOURCE_BEGIN_WRITE, ZIP_SOURCE_COMMIT_WRITE, ZIP_SOURCE_ROLLBACK_WRITE,
+                    ZIP_SOURCE_WRITE, ZIP_SOURCE_SEEK_WRITE, ZIP_SOURCE_TELL_WRITE,
+                    ZIP_SOURCE_REMOVE, -1);
+            default:  // reading the old archive: there is none
+                return failWith(ZIP_ER_OPNOTSUPP, 0);
+        }
+    }
+
+    int fd_;
+    std::vector<char> buffer_;
+    uint64_t at_ = 0, end_ = 0;  // where the buffer goes; the archive's size so far
+    int sys_ = 0;
+    zip_error_t error_{};
+};
 
 Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::DeflatedPart>& parts) {
-    uint64_t compressed = 0;
-    for (const auto& p : parts) compressed += p.compressedSize() + p.name.size();
-    const bool inMemory = compressed < kInMemoryZip;
-
     auto failed = [&](int sys, const char* what) {
         if (sys == ENOSPC || sys == EDQUOT)
             return fail("无法保存 " + path.string() + "：磁盘空间不足。");
         return fail("无法保存 " + path.string() + "：" + (what ? what : "无法创建文件") + "。");
     };
-    auto reason = [&](zip_t* zz) {
-        return failed(zz ? zip_error_code_system(zip_get_error(zz)) : 0,
-                      zz ? zip_strerror(zz) : nullptr);
-    };
-    zip_t* z = nullptr;
-    zip_source_t* buffer = nullptr;  // the archive's bytes, when it is made in memory
-    if (inMemory) {
-        zip_error_t error;
-        zip_error_init(&error);
-        buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-        if (buffer) {
-            z = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
-            if (z)
-                zip_source_keep(buffer);  // read after zip_close
-            else
-                zip_source_free(buffer), buffer = nullptr;
-        }
-        zip_error_fini(&error);
-    } else {
-        int err = 0;
-        z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+    // Not opened with O_TRUNC: the file system takes truncating a file to nothing and writing
+    // it again for a file being replaced, and starts writing it to disk on close.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int e = errno;
+        return failed(e, std::strerror(e));
     }
-    if (!z) return reason(nullptr);
-    struct BufferRef {
-        zip_source_t*& s;
-        ~BufferRef() {
-            if (s) zip_source_free(s);
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
         }
-    } bufferRef{buffer};
+    } closer{fd};
+    FileSink sink(fd);
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* target = zip_source_function_create(FileSink::callback, &sink, &error);
+    zip_t* z = target ? zip_open_from_source(target, ZIP_CREATE | ZIP_TRUNCATE, &error) : nullptr;
+    if (!z) {
+        if (target) zip_source_free(target);
+        Status st = failed(zip_error_code_system(&error), zip_error_strerror(&error));
+        zip_error_fini(&error);
+        return st;
+    }
+    zip_error_fini(&error);
+    auto reason = [&] {
+        const int sys =
+            sink.systemError() ? sink.systemError() : zip_error_code_system(zip_get_error(z));
+        return failed(sys, sink.systemError() ? std::strerror(sys) : zip_strerror(z));
+    };
     std::vector<StoredPart> states(parts.size());  // outlive zip_close, which reads them
     for (size_t i = 0; i < parts.size(); ++i) {
         states[i].part = &parts[i];
         zip_source_t* src = zip_source_function(z, storedPartSource, &states[i]);
         if (!src) {
-            Status st = reason(z);
+            Status st = reason();
             zip_discard(z);
             return st;
         }
         if (zip_file_add(z, parts[i].name.c_str(), src, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE) < 0) {
             zip_source_free(src);
-            Status st = reason(z);
+            Status st = reason();
             zip_discard(z);
             return st;
         }
     }
     if (zip_close(z) != 0) {
-        Status st = reason(z);
+        Status st = reason();
         zip_discard(z);
         return st;
     }
-    if (!inMemory) return okStatus();
-
-    // The archive in memory, into the file (which the caller made, and which is ours alone).
-    zip_stat_t st;
-    zip_stat_init(&st);
-    if (zip_source_stat(buffer, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
-        zip_source_open(buffer) != 0)
-        return failed(0, zip_error_strerror(zip_source_error(buffer)));
-    // Not opened with O_TRUNC: the file system takes truncating to nothing and writing again
-    // for a file being replaced and starts writing it to disk on close, which made every small
-    // workbook wait for the disk. The usual file is the caller's new empty one; a longer one
-    // is cut to size after the write.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-    const int openError = errno;
-    struct stat before {};
-    int error = fd < 0 ? openError : ::fstat(fd, &before) != 0 ? errno : 0;
-    // Handed over in pieces, so that the archive is not held twice.
-    std::vector<char> piece(size_t(1) << 16);
-    uint64_t done = 0;
-    while (error == 0 && done < st.size) {
-        const zip_int64_t got = zip_source_read(buffer, piece.data(), piece.size());
-        if (got <= 0) {
-            ::close(fd);
-            zip_source_close(buffer);
-            return failed(0, zip_error_strerror(zip_source_error(buffer)));
-        }
-        for (size_t at = 0; error == 0 && at < size_t(got);) {
-            const ssize_t n = ::write(fd, piece.data() + at, size_t(got) - at);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0)
-                error = n < 0 ? errno : ENOSPC;
-            else
-                at += size_t(n);
-        }
-        done += uint64_t(got);
+    const int fdDone = closer.fd;
+    closer.fd = -1;
+    if (::close(fdDone) != 0) {
+        const int e = errno;
+        return failed(e, std::strerror(e));
     }
-    zip_source_close(buffer);
-    if (error == 0 && uint64_t(before.st_size) > st.size && ::ftruncate(fd, off_t(st.size)) != 0)
-        error = errno;
-    if (fd >= 0 && ::close(fd) != 0 && error == 0) error = errno;
-    if (error != 0) return failed(error, std::strerror(error));
     return okStatus();
 }
 
@@ -1211,19 +1299,10 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
             return fail("无法保存 " + path.string() + "：工作表名称“" + ws->name + "”重复。");
     }
 
-    StylePlan styles = planStyles(wb, sheets);
+    std::vector<uint8_t> usedXf;
     StringPlan strings;
-    strings.map.assign(wb.strings.size(), UINT32_MAX);
-    for (const Worksheet* ws : sheets)
-        for (const Row& r : ws->rows())
-            for (const Cell& c : r.cells)
-                if (c.type == CellType::String && !c.hasFormula() && c.sst < strings.map.size()) {
-                    ++strings.refs;
-                    if (strings.map[c.sst] == UINT32_MAX) {
-                        strings.map[c.sst] = uint32_t(strings.order.size());
-                        strings.order.push_back(c.sst);
-                    }
-                }
+    const uint64_t cells = scanCells(wb, sheets, usedXf, strings);
+    StylePlan styles = planStyles(wb, usedXf);
 
     std::unique_ptr<xlsx::PartGraphWriter> carriedPlan;
     std::vector<xlsx::PartGraphWriter::SheetOut> sheetParts = planCarried(wb, sheets, carriedPlan);
@@ -1526,8 +1605,6 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
         for (uint32_t id : xlsx::legacyShapeIds(out.legacyShapes))
             nextShapeBlock = std::max(nextShapeBlock, id / 1024 + 1);
     // A small workbook is deflated as it is written; a large one on a second thread.
-    uint64_t cells = 0;
-    for (const Worksheet* ws : sheets) cells += ws->cellCount();
     xlsx::PartDeflater deflater(kDeflateLevel,
                                 cells >= kThreadedCells && std::thread::hardware_concurrency() > 1);
     for (const Part& p : parts) {
