@@ -243,10 +243,7 @@ fs::path newFolderName(const fs::path& wanted) {
     return candidate;
 }
 
-OutputPlace::OutputPlace(JobHost& host, SourceFiles sources)
-    : host_(host), sources_(std::move(sources)) {}
-
-// The output being written, and the one thread (started with the first) that writes them.
+// The outputs being written, and the one thread (started with the first) that writes them.
 struct OutputPlace::InFlight {
     struct Task {
         std::unique_ptr<ss::Workbook> model;
@@ -258,7 +255,7 @@ struct OutputPlace::InFlight {
     };
     std::mutex mutex;
     std::condition_variable cv;
-    std::optional<Task> task;
+    std::vector<Task> tasks;  // written in order
     bool running = false, quit = false;
     std::thread thread;
 
@@ -269,7 +266,7 @@ struct OutputPlace::InFlight {
             quit = true;
         }
         cv.notify_all();
-        thread.join();  // after the task in hand: its file is finished
+        thread.join();  // after the tasks in hand: their files are finished
     }
 
     void loop() {
@@ -277,37 +274,48 @@ struct OutputPlace::InFlight {
         while (true) {
             cv.wait(lock, [&] { return quit || running; });
             if (!running) return;
-            Task& t = *task;
             lock.unlock();
-            try {
-                t.status = ss::saveWorkbook(*t.model, t.path, t.format);
-            } catch (const std::bad_alloc&) {
-                t.status = ss::fail("无法保存 " + printable(t.path.string()) + "：内存不足。");
+            for (Task& t : tasks) {
+                try {
+                    t.status = ss::saveWorkbook(*t.model, t.path, t.format);
+                } catch (const std::bad_alloc&) {
+                    t.status = ss::fail("无法保存 " + printable(t.path.string()) + "：内存不足。");
+                }
+                t.model.reset();  // freed here, beside the next output's copies
             }
-            t.model.reset();  // freed here, beside the next output's copies
             lock.lock();
             running = false;
             cv.notify_all();
         }
     }
-    void start(Task t) {
+    void start(std::vector<Task> batch) {
         {
             std::lock_guard lock(mutex);
-            task = std::move(t);
+            tasks = std::move(batch);
             running = true;
         }
         cv.notify_all();
     }
-    std::optional<Task> finish() {
+    std::vector<Task> finish() {
         std::unique_lock lock(mutex);
         cv.wait(lock, [&] { return !running; });
-        std::optional<Task> t = std::move(task);
-        task.reset();
-        return t;
+        return std::move(tasks);
     }
 };
 
-OutputPlace::~OutputPlace() = default;
+struct OutputPlace::Pending {
+    std::vector<InFlight::Task> tasks;
+    size_t cells = 0;
+};
+
+OutputPlace::OutputPlace(JobHost& host, SourceFiles sources)
+    : host_(host), sources_(std::move(sources)), pending_(std::make_unique<Pending>()) {}
+
+OutputPlace::~OutputPlace() {
+    // Outputs handed over are written, as those in flight are; no `done` is called.
+    if (!pending_->tasks.empty())
+        savers_.emplace_back(std::make_unique<InFlight>())->start(std::move(pending_->tasks));
+}
 
 std::optional<fs::path> OutputPlace::place(const fs::path& wanted, bool& replacing) {
     fs::path path = wanted;
@@ -349,8 +357,11 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
     size_t cells = 0;
     for (const auto& sheet : book.model().sheets) cells += sheet->cellCount();
     const bool huge = cells > 1000000;
+    const bool small = cells < kBatchCells;
+    if (!small) dispatch();  // the small ones before it go first
     const size_t inFlight = huge ? 1 : writeAhead_;
-    while (busy_.size() >= inFlight) settleOldest();
+    if (!small)
+        while (busy_.size() >= inFlight) settleOldest();
     bool replacing = false;
     std::optional<fs::path> path;
     if (!stopped()) path = place(wanted, replacing);
@@ -368,30 +379,50 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
     task.wanted = wanted;
     task.replacing = replacing;
     task.done = std::move(done);
+    pending_->tasks.push_back(std::move(task));
+    pending_->cells += cells;
+    // Small outputs go to the writer a batch at a time: handing over each of thousands of
+    // small workbooks, the job's thread and the writer spent more time waiting for and waking
+    // each other than writing.
+    if (!small || pending_->tasks.size() >= kBatchOutputs || pending_->cells >= kBatchCells)
+        dispatch();
+    if (huge) settle();
+}
+
+void OutputPlace::dispatch() {
+    if (pending_->tasks.empty()) return;
+    // Batches of small outputs are written two at a time: they hold little memory, and
+    // writing a small workbook costs more than building it.
+    const bool gathered = pending_->cells < kBatchCells * 2 && pending_->tasks.size() > 1;
+    const size_t inFlight = gathered ? std::max<size_t>(writeAhead_, 2) : writeAhead_;
+    while (busy_.size() >= inFlight) settleOldest();
     InFlight* saver = nullptr;
     for (auto& s : savers_)
         if (std::find(busy_.begin(), busy_.end(), s.get()) == busy_.end()) saver = s.get();
     if (!saver) saver = savers_.emplace_back(std::make_unique<InFlight>()).get();
-    saver->start(std::move(task));
+    std::vector<InFlight::Task> batch;
+    batch.swap(pending_->tasks);
+    pending_->cells = 0;
+    saver->start(std::move(batch));
     busy_.push_back(saver);
-    if (huge) settle();
 }
 
 void OutputPlace::settleOldest() {
     if (busy_.empty()) return;
     InFlight* saver = busy_.front();
     busy_.pop_front();
-    std::optional<InFlight::Task> job = saver->finish();
-    if (!job) return;
-    if (job->status.ok()) {
-        written(job->path, job->wanted, job->replacing);
-        job->done(job->path);
-    } else {
-        job->done(ss::fail(job->status.message()));
+    for (InFlight::Task& job : saver->finish()) {
+        if (job.status.ok()) {
+            written(job.path, job.wanted, job.replacing);
+            job.done(job.path);
+        } else {
+            job.done(ss::fail(job.status.message()));
+        }
     }
 }
 
 void OutputPlace::settle() {
+    dispatch();
     while (!busy_.empty()) settleOldest();
 }
 

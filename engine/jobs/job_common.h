@@ -114,7 +114,8 @@ public:
     // returned, on the job's thread, in the order the outputs were handed over (when a later
     // one is handed over, or at settle()). `writeAhead` outputs are written at a time: one
     // when building the next output costs about what writing one does (many small outputs),
-    // two when writing is nearly all of the work (whole sheets); each costs memory.
+    // two when writing is nearly all of the work (whole sheets); each costs memory. Small
+    // outputs are gathered and handed over a batch at a time (a batch counts as one output).
     using Done = std::function<void(ss::Result<std::filesystem::path>)>;
     void saveInBackground(automation::Workbook& book, const std::filesystem::path& wanted,
                           int formatCode, Done done);
@@ -124,7 +125,7 @@ public:
     void makeRoom() {
         while (busy_.size() >= writeAhead_) settleOldest();
     }
-    // Waits for the saves in flight and calls their `done`.
+    // Hands over what is gathered, waits for the saves in flight and calls their `done`.
     void settle();
     // True once the user answered "stop": the job writes nothing more.
     bool stopped() const { return answer_ == ExistingFiles::Stop; }
@@ -133,7 +134,8 @@ public:
 
     OutputPlace(const OutputPlace&) = delete;
     OutputPlace& operator=(const OutputPlace&) = delete;
-    // Waits for the saves in flight (their files are finished) without calling their `done`.
+    // Writes what is gathered and waits for the saves in flight (their files are finished)
+    // without calling their `done`.
     ~OutputPlace();
 
 private:
@@ -150,12 +152,18 @@ private:
     SourceFiles written_;  // outputs of this run
     std::vector<std::string> keptBeside_, replaced_;
     void settleOldest();
+    void dispatch();  // hands the outputs gathered so far to a writer
 
     // Threads writing outputs (started as needed), and those busy, oldest first.
     struct InFlight;
     std::vector<std::unique_ptr<InFlight>> savers_;
     std::deque<InFlight*> busy_;
     size_t writeAhead_ = 1;
+    // Outputs of fewer cells than this are handed over together, up to this many cells or
+    // outputs at a time.
+    static constexpr size_t kBatchCells = 20000, kBatchOutputs = 8;
+    struct Pending;  // the outputs gathered, not yet handed over
+    std::unique_ptr<Pending> pending_;
 };
 
 class Report;

@@ -217,6 +217,33 @@ TEST(SplitColumn, FailuresEndTheJobInOrderWithTheirTexts) {
     EXPECT_EQ(host.lastText(), "成功拆分出2个excel文件! 因已有同名文件，另存为：北京 (2).xlsx");
 }
 
+// Many small outputs are written a few at a time: an output that cannot be saved among them is
+// named in its place, and every other one is written whole.
+TEST(SplitColumn, AnOutputThatCannotBeSavedAmongManyIsNamedInOrder) {
+    TempDir dir, out;
+    const std::string source = dir / "src.xlsx";
+    std::vector<std::string> values;
+    Grid rows = {{"城市", "n"}};
+    for (int i = 0; i < 30; ++i) {
+        // The 12th name is too long for a file name.
+        values.push_back(i == 11 ? std::string(300, 'x') : "v" + std::to_string(i));
+        rows.push_back({values.back(), std::to_string(i)});
+    }
+    saveBook(source, {{"S", rows}});
+    TestHost host;
+    JobOptions o = classifyOptions(out, 1, values);
+    o.fullMatch = true;
+    TransformJob(source, o, host);
+    EXPECT_EQ(host.lastText(), "成功拆分出29个excel文件! 未能保存1个文件：" + values[11] + ".xlsx");
+    for (int i = 0; i < 30; ++i) {
+        if (i == 11) continue;
+        EXPECT_EQ(readFirstSheet(out / (values[size_t(i)] + ".xlsx")),
+                  (Grid{{"城市", "n"}, {values[size_t(i)], std::to_string(i)}}))
+            << i;
+    }
+    EXPECT_EQ(filesIn(out.path()).size(), 29u);
+}
+
 TEST(SplitColumn, CancelKeepsFinishedWorkbooksAndWritesNoPartialOne) {
     TempDir dir;
     const std::string source = dir / "src.xlsx";
