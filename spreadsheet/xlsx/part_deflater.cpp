@@ -192,9 +192,9 @@ private:
     isal_zstream z_{};
 };
 
-PartDeflater::PartDeflater(int level, bool threaded)
-    : level_(level), threaded_(threaded), mine_(Stream::take(level)) {
-    current_.reserve(kChunk + kChunk / 4);
+PartDeflater::PartDeflater(int level, bool threaded, size_t chunk)
+    : level_(level), threaded_(threaded), chunk_(chunk), mine_(Stream::take(level)) {
+    current_.reserve(chunk_ + chunk_ / 4);
     if (threaded_) thread_ = std::thread([this] { runHelper(); });
 }
 
@@ -246,7 +246,7 @@ void PartDeflater::handOver(bool last) {
         }
     }
     job->input.clear();
-    if (job->input.capacity() < kChunk) job->input.reserve(kChunk + kChunk / 4);
+    if (job->input.capacity() < chunk_) job->input.reserve(chunk_ + chunk_ / 4);
     current_.swap(job->input);
     const std::string& in = job->input;
     tail_.assign(in, in.size() - std::min(in.size(), kWindow), std::string::npos);

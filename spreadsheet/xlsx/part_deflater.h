@@ -36,7 +36,9 @@ struct DeflatedPart {
 class PartDeflater {
 public:
     // `threaded`: use a helper thread; otherwise each chunk is deflated when handed over.
-    PartDeflater(int level, bool threaded);
+    // `chunk`: how many bytes a chunk holds (kChunk, or kSmallChunk for a workbook of a few
+    // megabytes, so that the helper has chunks to take while the writer goes on).
+    PartDeflater(int level, bool threaded, size_t chunk = kChunk);
     ~PartDeflater();
     PartDeflater(const PartDeflater&) = delete;
     PartDeflater& operator=(const PartDeflater&) = delete;
@@ -46,13 +48,13 @@ public:
     std::string& out() { return current_; }
     // Hands the buffer over once it holds a chunk's worth of bytes.
     void flushIfFull() {
-        if (current_.size() >= kChunk) handOver(false);
+        if (current_.size() >= chunk_) handOver(false);
     }
     void end();
     // Waits for the last chunk; the parts in the order they were begun, or why deflating failed.
     Result<std::vector<DeflatedPart>> finish();
 
-    static constexpr size_t kChunk = size_t(1) << 20;
+    static constexpr size_t kChunk = size_t(1) << 20, kSmallChunk = size_t(1) << 18;
 
 private:
     struct Job {
@@ -77,6 +79,7 @@ private:
 
     int level_;
     bool threaded_;
+    size_t chunk_;
     std::string current_;
     std::string tail_;  // the end of the chunk handed over last, for the next one's dictionary
     std::vector<PartEntry> parts_;

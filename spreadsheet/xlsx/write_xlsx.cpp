@@ -40,6 +40,7 @@ constexpr const char* kXmlDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\" stand
 constexpr int kDeflateLevel = 3;
 // From this many cells on, a second thread deflates while the sheets are written.
 constexpr uint64_t kThreadedCells = 20000;
+constexpr uint64_t kSmallChunkCells = 200000;
 
 void appendU(std::string& out, uint64_t v) {
     char buf[24];
@@ -1604,9 +1605,12 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
     for (const auto& out : sheetParts)
         for (uint32_t id : xlsx::legacyShapeIds(out.legacyShapes))
             nextShapeBlock = std::max(nextShapeBlock, id / 1024 + 1);
-    // A small workbook is deflated as it is written; a large one on a second thread.
-    xlsx::PartDeflater deflater(kDeflateLevel,
-                                cells >= kThreadedCells && std::thread::hardware_concurrency() > 1);
+    // A small workbook is deflated as it is written; a large one on a second thread too, in
+    // chunks small enough that a sheet of a few megabytes of XML gives that thread work while
+    // the writer goes on (a larger workbook in larger chunks, which hold less memory per byte).
+    xlsx::PartDeflater deflater(
+        kDeflateLevel, cells >= kThreadedCells && std::thread::hardware_concurrency() > 1,
+        cells < kSmallChunkCells ? xlsx::PartDeflater::kSmallChunk : xlsx::PartDeflater::kChunk);
     for (const Part& p : parts) {
         deflater.begin(p.name);
         deflater.out() += p.data;
