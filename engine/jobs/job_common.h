@@ -112,10 +112,10 @@ public:
     // The same, written on a helper thread while the job builds its next output: `book` is
     // closed at once (its model goes with the save) and `done` gets what save() would have
     // returned, on the job's thread, in the order the outputs were handed over (when a later
-    // one is handed over, or at settle()). `writeAhead` outputs are written at a time: one
-    // when building the next output costs about what writing one does (many small outputs),
-    // two when writing is nearly all of the work (whole sheets); each costs memory. Small
-    // outputs are gathered and handed over a batch at a time (a batch counts as one output).
+    // one is handed over, or at settle()). `writeAhead` outputs are written at a time, each on
+    // a thread of its own: two where writing costs more than building (the splits by value
+    // and by sheet); each costs memory. Small outputs are gathered and handed over a batch at
+    // a time (a batch counts as one output, and two batches are written at a time).
     using Done = std::function<void(ss::Result<std::filesystem::path>)>;
     void saveInBackground(automation::Workbook& book, const std::filesystem::path& wanted,
                           int formatCode, Done done);

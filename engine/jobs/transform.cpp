@@ -188,6 +188,8 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     }
 
     jobs::OutputPlace outputs(host, jobs::SourceFiles({std::filesystem::path(p)}));
+    // Writing an output costs more than copying a value's rows: two are written meanwhile.
+    outputs.writeAhead(2);
     const int n = int(values.size());
     const bool fullMatch = options.fullMatch;
     const int64_t firstData = h + 1;
