@@ -649,13 +649,15 @@ public:
         std::memcpy(p_.get() + n_, s, n);
         n_ += n;
     }
-    // `n` bytes from `s` and a NUL. A short run is copied as sixteen bytes when the source has
-    // them (one move instead of a call); the bytes past the NUL are overwritten later.
+    // `n` bytes from `s` and a NUL. A short run is copied as sixteen or 32 bytes when the source
+    // has them (one move instead of a call); the bytes past the NUL are overwritten later.
     void putEnded(const char* s, size_t n, const char* srcEnd) {
-        if (cap_ - n_ < n + 17) grow(n + 17);
+        if (cap_ - n_ < n + 33) grow(n + 33);
         char* d = p_.get() + n_;
         if (n <= 16 && srcEnd - s >= 16)
             std::memcpy(d, s, 16);
+        else if (n <= 32 && srcEnd - s >= 32)
+            std::memcpy(d, s, 32);
         else
             std::memcpy(d, s, n);
         d[n] = '\0';
@@ -708,7 +710,7 @@ private:
     Scan decode(const char*& q, const char* end, char stop);
     // The same, and a NUL after it, with the common case of plain bytes up to the stop
     // character inlined.
-    Scan decodeText(const char*& q, const char* end, char stop) {
+    [[gnu::always_inline]] Scan decodeText(const char*& q, const char* end, char stop) {
         const char* s = plainEnd(q, end);
         if (s < end && *s == stop) {
             sc_.putEnded(q, size_t(s - q), end);
@@ -1197,6 +1199,11 @@ public:
           scanner_(items_ ? kSi : kRow) {
         if (items_) p_.readItems();
     }
+    ~Feeder() {
+        if (scanned_) (items_ ? gFastItems : gFastRows).fetch_add(scanned_);
+    }
+    Feeder(const Feeder&) = delete;
+    Feeder& operator=(const Feeder&) = delete;
 
     bool feed(const char* d, size_t n) {
         if (!step(d, n)) failed_ = true;
@@ -1264,7 +1271,7 @@ private:
             stop = p;
             // Between rows the handler ignores text; expat still counts its lines.
             while (p < end && isWs(*p)) ++p;
-            pad_.append(stop, size_t(p - stop));
+            if (p != stop) pad_.append(stop, size_t(p - stop));
             stop = p;
             if (p == end) return Run::More;
             if (*p != '<') return Run::FallBack;
@@ -1282,8 +1289,8 @@ private:
             } else {
                 // The row stood between a carriage return and what follows: they are no pair.
                 if (!pad_.empty() && pad_.back() == '\r') pad_ += ' ';
-                pad_.append(scanner_.lines(), '\n');
-                (items_ ? gFastItems : gFastRows).fetch_add(1, std::memory_order_relaxed);
+                if (scanner_.lines()) pad_.append(scanner_.lines(), '\n');
+                ++scanned_;
                 if (!(whole_ ? scanner_.deliver(h_) : scanner_.replay(h_))) {
                     p_.handlerFailed();
                     return Run::Failed;
@@ -1345,7 +1352,8 @@ private:
     RowScanner scanner_;
     std::string carry_, pad_;
     bool failed_ = false;
-    bool whole_ = false;  // the handler takes rows whole
+    bool whole_ = false;    // the handler takes rows whole
+    uint64_t scanned_ = 0;  // rows (or items) read here, counted in gFastRows at the end
 };
 }  // namespace
 
