@@ -1183,7 +1183,9 @@ public:
         using E = xlsx::ScannedRow::Elem;
         using K = xlsx::ScannedRow::Kind;
         static const char* kNoAtts[] = {nullptr};
-        for (const xlsx::ScannedRow::Event& e : r) {
+        const xlsx::ScannedRow::Event* const last = r.end();
+        for (const xlsx::ScannedRow::Event* ev = r.begin(); ev != last; ++ev) {
+            const xlsx::ScannedRow::Event& e = *ev;
             if (e.kind == K::Text) {
                 if (inV_) {
                     valueText(r.text(e));
@@ -1196,6 +1198,14 @@ public:
                 switch (e.elem) {
                     case E::C:
                         cellStart(r, e);
+                        // The usual cell, <c ...><v>text</v></c>, taken whole.
+                        if (last - ev > 4 && ev[1].elem == E::V && ev[1].kind == K::Start &&
+                            ev[2].kind == K::Text && ev[3].elem == E::V && ev[3].kind == K::End &&
+                            ev[4].elem == E::C && ev[4].kind == K::End) {
+                            vView_ = r.text(ev[2]);
+                            cellEnd();
+                            ev += 4;
+                        }
                         break;
                     case E::V:
                         inV_ = true;
