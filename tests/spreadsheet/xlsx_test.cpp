@@ -812,6 +812,19 @@ TEST(XlsxRead, FastRowScannerGivesTheSameModelAsExpat) {
          "<sheetData><row r=\"1\"><c r=\"A1\" r=\"B1\"><v>1</v></c></row>\n"
          "<row r=\"2\"><c r=\"A2\"/ ></row></sheetData>",
          false},
+        {"attributes alike but not repeated",
+         "<sheetData><row r=\"1\" spans=\"1:2\" x14ac:dyDescent=\"1\" x:spans=\"3\"><c r=\"A1\" "
+         "x:r=\"C1\" y:r=\"D1\" a=\"1\" b=\"2\" s =\"1\" x:s=\"0\" t='str'><v>x</v\n></c>"
+         "</row></sheetData>",
+         true},
+        {"repeated prefixed attribute",
+         "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>\n<row r=\"2\"><c x:r=\"A2\" "
+         "r=\"A2\" x:r=\"B2\"><v>2</v></c></row></sheetData>",
+         true},
+        {"repeated attribute of another name",
+         "<sheetData><row r=\"1\"><c r=\"A1\"><v>1</v></c></row>\n<row r=\"2\" spans=\"1:2\" "
+         "x14ac:dyDescent=\"1\" spans =\"1:3\"><c><v>2</v></c></row></sheetData>",
+         true},
         {"no space between attributes",
          "<sheetData><row r=\"1\"><c r=\"A1\"s=\"1\"><v>1</v></c></row></sheetData>", false},
         {"'<' in a value", "<sheetData><row r=\"1\"><c r=\"A<1\"><v>1</v></c></row></sheetData>",
