@@ -15,6 +15,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "../text/xml_text.h"
 #include "../utf8.h"
 
@@ -579,6 +583,26 @@ constexpr auto kPlain = [] {
     return t;
 }();
 
+// The first byte from `q` that does not stand for itself (kPlain), or `end`: sixteen bytes at a
+// time where the processor has the instructions, byte by byte over the rest.
+inline const char* plainEnd(const char* q, const char* end) {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x20), amp = _mm_set1_epi8('&'), lt = _mm_set1_epi8('<'),
+                  rb = _mm_set1_epi8(']'), dq = _mm_set1_epi8('"'), sq = _mm_set1_epi8('\'');
+    while (end - q >= 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        // Compared as signed, the bytes from 0x80 fall below the space with the controls.
+        __m128i bad = _mm_or_si128(_mm_cmplt_epi8(x, space), _mm_cmpeq_epi8(x, amp));
+        bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi8(x, lt), _mm_cmpeq_epi8(x, rb)));
+        bad = _mm_or_si128(bad, _mm_or_si128(_mm_cmpeq_epi8(x, dq), _mm_cmpeq_epi8(x, sq)));
+        if (const unsigned mask = unsigned(_mm_movemask_epi8(bad))) return q + __builtin_ctz(mask);
+        q += 16;
+    }
+#endif
+    while (q < end && kPlain[static_cast<unsigned char>(*q)]) ++q;
+    return q;
+}
+
 bool isXmlChar(uint32_t c) {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
@@ -625,6 +649,20 @@ public:
         std::memcpy(p_.get() + n_, s, n);
         n_ += n;
     }
+    // `n` bytes from `s` and a NUL. A short run is copied as sixteen or 32 bytes when the source
+    // has them (one move instead of a call); the bytes past the NUL are overwritten later.
+    void putEnded(const char* s, size_t n, const char* srcEnd) {
+        if (cap_ - n_ < n + 33) grow(n + 33);
+        char* d = p_.get() + n_;
+        if (n <= 16 && srcEnd - s >= 16)
+            std::memcpy(d, s, 16);
+        else if (n <= 32 && srcEnd - s >= 32)
+            std::memcpy(d, s, 32);
+        else
+            std::memcpy(d, s, n);
+        d[n] = '\0';
+        n_ += n + 1;
+    }
 
 private:
     void grow(size_t more) {
@@ -670,16 +708,18 @@ private:
     // Decodes character data up to `stop` ('<' for text, the quote for a value) into sc_;
     // `q` ends at the stop character.
     Scan decode(const char*& q, const char* end, char stop);
-    // The same, with the common case of plain bytes up to the stop character inlined.
-    Scan decodeText(const char*& q, const char* end, char stop) {
-        const char* s = q;
-        while (s < end && kPlain[static_cast<unsigned char>(*s)]) ++s;
+    // The same, and a NUL after it, with the common case of plain bytes up to the stop
+    // character inlined.
+    [[gnu::always_inline]] Scan decodeText(const char*& q, const char* end, char stop) {
+        const char* s = plainEnd(q, end);
         if (s < end && *s == stop) {
-            sc_.put(q, size_t(s - q));
+            sc_.putEnded(q, size_t(s - q), end);
             q = s;
             return Scan::Done;
         }
-        return decode(q, end, stop);
+        const Scan r = decode(q, end, stop);
+        if (r == Scan::Done) sc_.put('\0');
+        return r;
     }
     // Whitespace in markup; a carriage return there is left to expat (it counts lines).
     void skipWs(const char*& q, const char* end) {
@@ -693,12 +733,18 @@ private:
         if (events_ == ev_.size()) ev_.resize(ev_.size() * 2 + 64);
         ev_[events_++] = e;
     }
+    void pushAttr(const ScannedRow::Attr& a) {
+        if (attrs_ == atts_.size()) atts_.resize(atts_.size() * 2 + 64);
+        atts_[attrs_++] = a;
+    }
 
-    DecodeBuffer sc_;  // decoded names, values and text, each NUL-ended
+    DecodeBuffer sc_;  // decoded values and texts, each NUL-ended
     std::vector<ScannedRow::Attr> atts_;
+    size_t attrs_ = 0;
     std::vector<Event> ev_;
     size_t events_ = 0;
     std::vector<const char*> ptrs_;
+    std::string names_;  // the replay's NUL-ended attribute names
     bool delegate_ = false;
     size_t lines_ = 0;
     Elem top_;
@@ -708,7 +754,7 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
     const bool inValue = stop != '<';
     for (;;) {
         const char* run = q;
-        while (q < end && kPlain[static_cast<unsigned char>(*q)]) ++q;
+        q = plainEnd(q, end);
         sc_.put(run, size_t(q - run));
         if (q >= end) return Scan::NeedMore;
         char c = *q;
@@ -804,9 +850,32 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
     }
 }
 
+// The elements with a name of one letter, by that letter; kNoElem for any other byte.
+constexpr auto kLetterElem = [] {
+    std::array<Elem, 256> t{};
+    t.fill(kNoElem);
+    t['c'] = kC;
+    t['v'] = kV;
+    t['f'] = kF;
+    t['t'] = kT;
+    return t;
+}();
+// The letter of an element with a one-letter name, by element; -1 for the others.
+constexpr int kElemLetter[] = {-1, 'c', 'v', 'f', -1, 't', -1, -1, -1, -1};
+
+// The id of an attribute with a one-letter name, by that letter.
+constexpr auto kLetterAtt = [] {
+    std::array<ScannedRow::Att, 256> t{};
+    t.fill(ScannedRow::Att::Other);
+    t['r'] = ScannedRow::Att::R;
+    t['s'] = ScannedRow::Att::S;
+    t['t'] = ScannedRow::Att::T;
+    return t;
+}();
+
 Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
     sc_.clear();
-    atts_.clear();
+    attrs_ = 0;
     events_ = 0;
     delegate_ = false;
     lines_ = 0;
@@ -819,21 +888,26 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             uint32_t off = uint32_t(sc_.size());
             Scan r = decodeText(p, end, '<');
             if (r != Scan::Done) return r;
-            push(event(kText, kNoElem, off, uint32_t(sc_.size() - off)));
-            sc_.put('\0');
+            push(event(kText, kNoElem, off, uint32_t(sc_.size() - off - 1)));
             continue;
         }
         if (end - p < 2) return Scan::NeedMore;
         if (p[1] == '/') {
             const char* q = p + 2;
-            const char* name = q;
-            while (q < end && isNameChar(*q)) ++q;
-            if (q >= end) return Scan::NeedMore;
-            if (depth == 0 || elemOf(name, size_t(q - name)) != stack[depth - 1])
-                return Scan::Fallback;
-            skipWs(q, end);
-            if (q >= end) return Scan::NeedMore;
-            if (*q != '>') return Scan::Fallback;
+            // The usual end tag of an element of one letter, "</v>", is taken at once.
+            if (depth == 0 || end - p < 4 || p[3] != '>' ||
+                static_cast<unsigned char>(p[2]) != kElemLetter[stack[depth - 1]]) {
+                const char* name = q;
+                while (q < end && isNameChar(*q)) ++q;
+                if (q >= end) return Scan::NeedMore;
+                if (depth == 0 || elemOf(name, size_t(q - name)) != stack[depth - 1])
+                    return Scan::Fallback;
+                skipWs(q, end);
+                if (q >= end) return Scan::NeedMore;
+                if (*q != '>') return Scan::Fallback;
+            } else {
+                q = p + 3;
+            }
             p = q + 1;
             push(event(kEnd, stack[depth - 1], 0, 0));
             if (--depth == 0) {
@@ -843,13 +917,20 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
             continue;
         }
         const char* q = p + 1;
-        const char* name = q;
-        while (q < end && isNameChar(*q)) ++q;
-        if (q >= end) return Scan::NeedMore;
-        Elem e = elemOf(name, size_t(q - name));
+        Elem e;
+        if (end - p >= 3 && !isNameChar(p[2]) &&
+            kLetterElem[static_cast<unsigned char>(p[1])] != kNoElem) {
+            e = kLetterElem[static_cast<unsigned char>(p[1])];
+            q = p + 2;
+        } else {
+            const char* name = q;
+            while (q < end && isNameChar(*q)) ++q;
+            if (q >= end) return Scan::NeedMore;
+            e = elemOf(name, size_t(q - name));
+        }
         if (e == kNoElem || (depth == 0 ? e != top_ : !allowedChild(stack[depth - 1], e)))
             return Scan::Fallback;
-        const uint32_t first = uint32_t(atts_.size());
+        const uint32_t first = uint32_t(attrs_);
         bool empty = false;
         for (;;) {
             const char* ws = q;
@@ -867,39 +948,52 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
                 break;
             }
             if (q == ws || !isNameStart(*q)) return Scan::Fallback;
-            const char* an = q;
-            while (q < end && isNameChar(*q)) ++q;
-            const size_t anLen = size_t(q - an);
-            skipWs(q, end);
-            if (q >= end) return Scan::NeedMore;
-            if (*q != '=') return Scan::Fallback;
-            ++q;
-            skipWs(q, end);
-            if (q >= end) return Scan::NeedMore;
-            const char quote = *q;
-            if (quote != '"' && quote != '\'') return Scan::Fallback;
-            ++q;
-            for (size_t i = first; i < atts_.size(); ++i)  // a repeated attribute
-                if (atts_[i].value - atts_[i].name - 1 == anLen && sc_[atts_[i].name] == *an &&
-                    std::memcmp(sc_.data() + atts_[i].name, an, anLen) == 0)
-                    return Scan::Fallback;
-            size_t local = anLen;
-            while (local > 0 && an[local - 1] != ':') --local;
             ScannedRow::Attr a;
-            a.name = uint32_t(sc_.size());
-            a.id = attOf(an + local, anLen - local);
-            a.prefixed = local != 0;
-            sc_.put(an, anLen);
-            sc_.put('\0');
+            a.name = q;
+            char quote;
+            if (end - q >= 3 && q[1] == '=' && (q[2] == '"' || q[2] == '\'') && *q != ':') {
+                // A name of one letter right before its value, as in r="B7": no table lookups.
+                a.nameLen = 1;
+                a.id = kLetterAtt[static_cast<unsigned char>(*q)];
+                a.prefixed = false;
+                quote = q[2];
+                q += 3;
+            } else {
+                const char* colon = nullptr;
+                for (; q < end && isNameChar(*q); ++q)
+                    if (*q == ':') colon = q;
+                a.nameLen = uint32_t(q - a.name);
+                const char* local = colon ? colon + 1 : a.name;
+                a.id = attOf(local, size_t(q - local));
+                a.prefixed = colon != nullptr;
+                skipWs(q, end);
+                if (q >= end) return Scan::NeedMore;
+                if (*q != '=') return Scan::Fallback;
+                ++q;
+                skipWs(q, end);
+                if (q >= end) return Scan::NeedMore;
+                quote = *q;
+                if (quote != '"' && quote != '\'') return Scan::Fallback;
+                ++q;
+            }
+            // A repeated attribute. Its id is that of its local name: a known one without a
+            // prefix is the same name; others are compared as written.
+            for (size_t i = first; i < attrs_; ++i) {
+                const ScannedRow::Attr& b = atts_[i];
+                if (b.id != a.id) continue;
+                if (a.id != ScannedRow::Att::Other && !a.prefixed && !b.prefixed)
+                    return Scan::Fallback;
+                if (b.nameLen == a.nameLen && std::memcmp(b.name, a.name, a.nameLen) == 0)
+                    return Scan::Fallback;
+            }
             a.value = uint32_t(sc_.size());
             Scan r = decodeText(q, end, quote);
             if (r != Scan::Done) return r;
             ++q;  // the closing quote
-            a.valueLen = uint32_t(sc_.size() - a.value);
-            sc_.put('\0');
-            atts_.push_back(a);
+            a.valueLen = uint32_t(sc_.size() - a.value - 1);
+            pushAttr(a);
         }
-        push(event(kStart, e, first, uint32_t(atts_.size()) - first));
+        push(event(kStart, e, first, uint32_t(attrs_) - first));
         if (empty) {
             push(event(kEnd, e, 0, 0));
             if (depth == 0) {
@@ -915,18 +1009,27 @@ Scan RowScanner::scan(const char* p, const char* end, const char*& next) {
 }
 
 bool RowScanner::replay(SaxHandler& h) {
+    // The attribute names, NUL-ended, in the order of their attributes.
+    names_.clear();
+    for (size_t i = 0; i < attrs_; ++i) {
+        names_.append(atts_[i].name, atts_[i].nameLen);
+        names_ += '\0';
+    }
+    size_t at = 0;  // the next start tag's first name (they come in order)
     for (size_t i = 0; i < events_; ++i) {
         const Event& e = ev_[i];
         switch (e.kind) {
-            case kStart:
+            case kStart: {
                 ptrs_.clear();
-                for (uint32_t i = e.off; i < e.off + e.len; ++i) {
-                    ptrs_.push_back(sc_.data() + atts_[i].name);
-                    ptrs_.push_back(sc_.data() + atts_[i].value);
+                for (uint32_t k = e.off; k < e.off + e.len; ++k) {
+                    ptrs_.push_back(names_.data() + at);
+                    ptrs_.push_back(sc_.data() + atts_[k].value);
+                    at += atts_[k].nameLen + 1;
                 }
                 ptrs_.push_back(nullptr);
                 h.start(kElemNames[size_t(e.elem)], ptrs_.data());
                 break;
+            }
             case kEnd:
                 h.end(kElemNames[size_t(e.elem)]);
                 break;
@@ -1096,6 +1199,11 @@ public:
           scanner_(items_ ? kSi : kRow) {
         if (items_) p_.readItems();
     }
+    ~Feeder() {
+        if (scanned_) (items_ ? gFastItems : gFastRows).fetch_add(scanned_);
+    }
+    Feeder(const Feeder&) = delete;
+    Feeder& operator=(const Feeder&) = delete;
 
     bool feed(const char* d, size_t n) {
         if (!step(d, n)) failed_ = true;
@@ -1163,7 +1271,7 @@ private:
             stop = p;
             // Between rows the handler ignores text; expat still counts its lines.
             while (p < end && isWs(*p)) ++p;
-            pad_.append(stop, size_t(p - stop));
+            if (p != stop) pad_.append(stop, size_t(p - stop));
             stop = p;
             if (p == end) return Run::More;
             if (*p != '<') return Run::FallBack;
@@ -1181,8 +1289,8 @@ private:
             } else {
                 // The row stood between a carriage return and what follows: they are no pair.
                 if (!pad_.empty() && pad_.back() == '\r') pad_ += ' ';
-                pad_.append(scanner_.lines(), '\n');
-                (items_ ? gFastItems : gFastRows).fetch_add(1, std::memory_order_relaxed);
+                if (scanner_.lines()) pad_.append(scanner_.lines(), '\n');
+                ++scanned_;
                 if (!(whole_ ? scanner_.deliver(h_) : scanner_.replay(h_))) {
                     p_.handlerFailed();
                     return Run::Failed;
@@ -1244,7 +1352,8 @@ private:
     RowScanner scanner_;
     std::string carry_, pad_;
     bool failed_ = false;
-    bool whole_ = false;  // the handler takes rows whole
+    bool whole_ = false;    // the handler takes rows whole
+    uint64_t scanned_ = 0;  // rows (or items) read here, counted in gFastRows at the end
 };
 }  // namespace
 

@@ -60,8 +60,8 @@ private:
 // One row of <sheetData> (or one item <si> of the string table) as the fast scanner read it, for
 // handlers that take rows whole (SaxHandler::takesScannedRows): the start, end and text events
 // expat would give for it, in order, with element and attribute names as ids and attribute
-// values and texts decoded. Every value and text is followed by a NUL in the buffer. Valid only
-// during the call.
+// values and texts decoded. Every value and text is followed by a NUL in the buffer; attribute
+// names are as written in the part's bytes (not NUL-ended). Valid only during the call.
 struct ScannedRow {
     enum class Elem : uint8_t { Row, C, V, F, Is, T, Si, RPh, PhoneticPr };
     enum class Kind : uint8_t { Start, End, Text };
@@ -82,8 +82,9 @@ struct ScannedRow {
         Cm
     };
     struct Attr {
-        uint32_t name, value;  // offsets in the buffer (the name as written, with its prefix)
-        uint32_t valueLen;
+        const char* name;  // as written, with its prefix
+        uint32_t nameLen;
+        uint32_t value, valueLen;  // the value's offset in the buffer
         Att id;
         bool prefixed;
     };
@@ -104,7 +105,7 @@ struct ScannedRow {
     const Attr* attrsEnd(const Event& e) const { return attrs + e.off + e.len; }
     const char* value(const Attr& a) const { return buf + a.value; }
     std::string_view valueView(const Attr& a) const { return {buf + a.value, a.valueLen}; }
-    std::string_view name(const Attr& a) const { return buf + a.name; }
+    std::string_view name(const Attr& a) const { return {a.name, a.nameLen}; }
     std::string_view text(const Event& e) const { return {buf + e.off, e.len}; }
 };
 

@@ -826,9 +826,10 @@ inline uint32_t parseIndexU32(const char* v, uint32_t dflt) {
     return i < 0 || i > int64_t(UINT32_MAX) ? dflt : uint32_t(i);
 }
 
-// A cell's number: xlsx::parseDouble, with plain decimals of up to 15 digits ("-1234.56") taken
-// without the general conversion. Their digits make an integer below 2^53 and the power of ten
-// is exact, so the one division rounds correctly, as the general conversion does.
+// A cell's number: xlsx::parseDouble, with plain decimals and whole numbers of up to 15 digits
+// ("-1234.56", "44448") taken without the general conversion. Their digits make an integer
+// below 2^53 and the power of ten is exact, so the one division rounds correctly, as the general
+// conversion does.
 inline double parseCellNumber(std::string_view v) {
     static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
@@ -847,11 +848,34 @@ inline double parseCellNumber(std::string_view v) {
             break;
         }
     }
-    if (i == n && point && point < digits && digits <= 15) {
-        const double d = double(whole) / kPow10[digits - point];
+    if (i == n && point < digits && digits <= 15) {
+        const double d = point ? double(whole) / kPow10[digits - point] : double(whole);
         return minus ? -d : d;
     }
     return xlsx::parseDouble(v.data(), v.size(), 0.0);
+}
+
+// "B12" -> row 12, col 2 from a value of known length (the scanner's); false on anything else
+// or outside the sheet.
+inline bool parseCellRef(std::string_view s, uint32_t& row, uint32_t& col) {
+    const size_t n = s.size();
+    size_t i = 0;
+    uint32_t c = 0, r = 0;
+    for (; i < n && i < 4; ++i) {
+        const uint32_t l = uint32_t(static_cast<unsigned char>(s[i])) - 'A';
+        if (l >= 26) break;
+        c = c * 26 + l + 1;
+    }
+    if (i == 0 || i > 3 || n - i == 0 || n - i > 7) return false;
+    for (; i < n; ++i) {
+        const uint32_t d = uint32_t(static_cast<unsigned char>(s[i])) - '0';
+        if (d > 9) return false;
+        r = r * 10 + d;
+    }
+    if (c > kXlsxMaxCols || r == 0 || r > kXlsxMaxRows) return false;
+    row = r;
+    col = c;
+    return true;
 }
 
 // "B12" -> row 12, col 2; false on anything else or outside the sheet.
@@ -1159,7 +1183,9 @@ public:
         using E = xlsx::ScannedRow::Elem;
         using K = xlsx::ScannedRow::Kind;
         static const char* kNoAtts[] = {nullptr};
-        for (const xlsx::ScannedRow::Event& e : r) {
+        const xlsx::ScannedRow::Event* const last = r.end();
+        for (const xlsx::ScannedRow::Event* ev = r.begin(); ev != last; ++ev) {
+            const xlsx::ScannedRow::Event& e = *ev;
             if (e.kind == K::Text) {
                 if (inV_) {
                     valueText(r.text(e));
@@ -1172,6 +1198,14 @@ public:
                 switch (e.elem) {
                     case E::C:
                         cellStart(r, e);
+                        // The usual cell, <c ...><v>text</v></c>, taken whole.
+                        if (last - ev > 4 && ev[1].elem == E::V && ev[1].kind == K::Start &&
+                            ev[2].kind == K::Text && ev[3].elem == E::V && ev[3].kind == K::End &&
+                            ev[4].elem == E::C && ev[4].kind == K::End) {
+                            vView_ = r.text(ev[2]);
+                            cellEnd();
+                            ev += 4;
+                        }
                         break;
                     case E::V:
                         inV_ = true;
@@ -1474,8 +1508,20 @@ private:
         cellBegin();
         for (auto* at = row.attrsBegin(e); at != row.attrsEnd(e); ++at) {
             if (at->prefixed) continue;  // only the unprefixed r, s and t count
-            const char k = at->id == A::R ? 'r' : at->id == A::S ? 's' : at->id == A::T ? 't' : 0;
-            if (k && !cellAttr(k, row.value(*at))) return;
+            switch (at->id) {
+                case A::R:
+                    if (!parseCellRef(row.valueView(*at), cellRow_, cellCol_))
+                        return badCellRef(row.value(*at));
+                    break;
+                case A::S:
+                    cellStyle(row.value(*at));
+                    break;
+                case A::T:
+                    cellType(row.valueView(*at));
+                    break;
+                default:
+                    break;
+            }
         }
         cellAttsDone();
     }
@@ -1496,28 +1542,32 @@ private:
     bool cellAttr(char k, const char* v) {
         if (k == 'r') {
             if (!parseCellRef(v, cellRow_, cellCol_)) {
-                setFailure("单元格引用 " + std::string(v).substr(0, 32) + " 无效或超出范围。");
+                badCellRef(v);
                 return false;
             }
         } else if (k == 's') {
-            style_ = parseIndexU32(v, 0);
-            if (style_ >= wb_.styles.cellXfs.size()) style_ = 0;
+            cellStyle(v);
         } else {
-            std::string_view t = v;
-            if (t == "s")
-                type_ = 's';
-            else if (t == "str")
-                type_ = 'f';
-            else if (t == "inlineStr")
-                type_ = 'i';
-            else if (t == "b")
-                type_ = 'b';
-            else if (t == "e")
-                type_ = 'e';
-            else if (t == "d")
-                type_ = 'd';
+            cellType(v);
         }
         return true;
+    }
+    void badCellRef(const char* v) {
+        setFailure("单元格引用 " + std::string(v).substr(0, 32) + " 无效或超出范围。");
+    }
+    void cellStyle(const char* v) {
+        style_ = parseIndexU32(v, 0);
+        if (style_ >= wb_.styles.cellXfs.size()) style_ = 0;
+    }
+    void cellType(std::string_view t) {
+        if (t.size() == 1) {
+            const char c = t[0];
+            if (c == 's' || c == 'b' || c == 'e' || c == 'd') type_ = c;
+        } else if (t == "str") {
+            type_ = 'f';
+        } else if (t == "inlineStr") {
+            type_ = 'i';
+        }
     }
 
     void cellAttsDone() {
