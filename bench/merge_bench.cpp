@@ -14,7 +14,9 @@
 //
 // It also runs one merge job on a folder or workbook of your own, with the window's start-up
 // options, answering the save question with OUTPUT (--quiet: without the job's texts):
-//   merge_bench run files|one-sheet|sheets SOURCE OUTPUT [--quiet]
+//   merge_bench run files|one-sheet|sheets SOURCE OUTPUT [--quiet] [--stop-after SECONDS]
+// (--stop-after: the stop button pressed that long after the start; prints how long the job
+// took to end after it)
 // and writes the corpus into a folder, to try other programs on it:
 //   merge_bench corpus FOLDER [BOOKS [ROWS]]
 #include <sys/resource.h>
@@ -46,10 +48,12 @@ namespace {
 uint32_t kColumns = 12;  // 10 with --multi
 int kSheets = 1;         // sheets per workbook: 4 with --multi
 
-// Prints the job's texts (unless quiet) and answers the save question with a fixed path.
+// Prints the job's texts (unless quiet), answers the save question with a fixed path and asks
+// the job to stop when `stop` says so.
 class PrintingHost : public JobHost {
 public:
-    PrintingHost(std::string output, bool quiet) : output_(std::move(output)), quiet_(quiet) {}
+    PrintingHost(std::string output, bool quiet, const bench::StopRequest& stop)
+        : output_(std::move(output)), quiet_(quiet), stop_(stop) {}
     void text(const std::string& message) override {
         if (!quiet_) std::fprintf(stderr, "%s\n", message.c_str());
     }
@@ -57,10 +61,12 @@ public:
                                                const std::string&) override {
         return output_;
     }
+    bool cancelRequested() const override { return stop_.asked(); }
 
 private:
     std::string output_;
     bool quiet_;
+    const bench::StopRequest& stop_;
 };
 
 // The options as the window shows them at start-up.
@@ -73,9 +79,9 @@ JobOptions startupOptions() {
 }
 
 bool runJob(const std::string& job, const std::string& source, const std::string& output,
-            bool quiet) {
+            bool quiet, const bench::StopRequest& stop = bench::StopRequest(-1)) {
     JobOptions options = startupOptions();
-    PrintingHost host(output, quiet);
+    PrintingHost host(output, quiet, stop);
     if (job == "files")
         ExcelFileMergeJob(source, options, host);
     else if (job == "one-sheet")
@@ -352,14 +358,26 @@ int benchmark(int books, uint32_t rows, int pairs) {
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "idle") == 0) return 0;  // a new process's own size
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
-        const bool quiet = argc == 6 && std::strcmp(argv[5], "--quiet") == 0;
-        if (argc != 5 && !quiet) {
-            std::fprintf(stderr, "usage: %s run files|one-sheet|sheets SOURCE OUTPUT [--quiet]\n",
+        bool quiet = false, usage = argc < 5;
+        double stopAfter = -1;
+        for (int i = 5; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--quiet") == 0)
+                quiet = true;
+            else if (std::strcmp(argv[i], "--stop-after") == 0 && i + 1 < argc)
+                stopAfter = std::atof(argv[++i]);
+            else
+                usage = true;
+        }
+        if (usage) {
+            std::fprintf(stderr,
+                         "usage: %s run files|one-sheet|sheets SOURCE OUTPUT [--quiet] "
+                         "[--stop-after SECONDS]\n",
                          argv[0]);
             return 2;
         }
         auto t0 = std::chrono::steady_clock::now();
-        if (!runJob(argv[2], argv[3], argv[4], quiet)) {
+        const bench::StopRequest stop(stopAfter);
+        if (!runJob(argv[2], argv[3], argv[4], quiet, stop)) {
             std::fprintf(stderr, "unknown job %s (files, one-sheet, sheets)\n", argv[2]);
             return 2;
         }
@@ -367,6 +385,12 @@ int main(int argc, char** argv) {
         getrusage(RUSAGE_SELF, &ru);
         std::printf("%s: %.3f s, peak memory %.1f MB\n", argv[2], since(t0),
                     double(ru.ru_maxrss) / 1024);
+        if (stopAfter >= 0)
+            std::printf(
+                "stop asked after %.2f s: %s\n", stopAfter,
+                stop.sinceAsked() < 0
+                    ? "the job ended before"
+                    : ("the job ended " + std::to_string(stop.sinceAsked()) + " s later").c_str());
         return 0;
     }
     int pairs = 3;

@@ -22,7 +22,9 @@
 //   split_bench run rows SOURCE FOLDER ROWS [--header N] [--last-column N]
 //   split_bench run column SOURCE FOLDER KEY [--values a|b] [--names x|y] [--header N]
 //                          [--last-column N] [--full-match] [--one-workbook] [--filter]
-// (--quiet: without the job's texts). The exit status is 0 when the job told of success.
+// (--quiet: without the job's texts; --stop-after SECONDS: the stop button pressed that long
+// after the start, and how long the job took to end after it). The exit status is 0 when the
+// job told of success.
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,7 +53,8 @@ constexpr uint32_t kKey100 = 2, kKey5000 = 3;  // key columns with 100 and 5,000
 
 class PrintingHost : public JobHost {
 public:
-    explicit PrintingHost(bool quiet) : quiet_(quiet) {}
+    PrintingHost(bool quiet, const bench::StopRequest& stop) : quiet_(quiet), stop_(stop) {}
+    bool cancelRequested() const override { return stop_.asked(); }
     void text(const std::string& message) override {
         if (!quiet_) std::fprintf(stderr, "%s\n", message.c_str());
         last = message;
@@ -64,6 +67,7 @@ public:
 
 private:
     bool quiet_;
+    const bench::StopRequest& stop_;
 };
 
 std::vector<std::string> splitAtBar(const std::string& text) {
@@ -80,6 +84,7 @@ int runOne(int argc, char** argv) {
     const std::string job = argv[2], source = argv[3];
     JobOptions o;
     bool quiet = false;
+    double stopAfter = -1;
     int rest = 4;
     if (job == "rows" || job == "column") {
         if (argc < 6) return 2;
@@ -113,6 +118,8 @@ int runOne(int argc, char** argv) {
             o.fullMatch = true;
         } else if (a == "--quiet") {
             quiet = true;
+        } else if (a == "--stop-after") {
+            stopAfter = std::atof(v), ++i;
         } else {
             std::fprintf(stderr, "unknown option %s\n", a.c_str());
             return 2;
@@ -120,7 +127,8 @@ int runOne(int argc, char** argv) {
     }
     if (!o.classifyValues.empty() && o.classifyFileNames.empty())
         o.classifyFileNames = o.classifyValues;
-    PrintingHost host(quiet);
+    const bench::StopRequest stop(stopAfter);
+    PrintingHost host(quiet, stop);
     if (job == "sheets")
         ExcelFileSplitJob(source, o, host);
     else if (job == "rows")
@@ -129,6 +137,14 @@ int runOne(int argc, char** argv) {
         TransformJob(source, o, host);
     else
         return 2;
+    if (stopAfter >= 0) {
+        if (stop.sinceAsked() < 0)
+            std::printf("stop asked after %.2f s: the job ended before\n", stopAfter);
+        else
+            std::printf("stop asked after %.2f s: the job ended %.3f s later (%s)\n", stopAfter,
+                        stop.sinceAsked(), host.last.c_str());
+        return 0;
+    }
     return host.last.rfind("成功拆分", 0) == 0 ? 0 : 1;
 }
 

@@ -62,6 +62,27 @@ std::optional<ChildFigures> runProgram(const std::vector<std::string>& args) {
     return waitFor(pid, t0);
 }
 
+namespace {
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+StopRequest::StopRequest(double after) : after_(after), start_(monotonicSeconds()) {}
+
+bool StopRequest::asked() const {
+    if (after_ < 0) return false;
+    const double now = monotonicSeconds();
+    if (now - start_ < after_) return false;
+    if (seen_ < 0) seen_ = now;
+    return true;
+}
+
+double StopRequest::sinceAsked() const {
+    return seen_ < 0 ? -1 : monotonicSeconds() - (start_ + after_);
+}
+
 std::string selfProgram() {
     std::error_code ec;
     std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);

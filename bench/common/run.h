@@ -38,6 +38,21 @@ struct PairRuns {
 PairRuns alternate(int pairs, const std::function<std::optional<ChildFigures>()>& ours,
                    const std::function<std::optional<ChildFigures>()>& theirs);
 
+// A stop request that comes `after` seconds after it is made, as the window's stop button
+// gives one, and when the job first saw it: a job's host answers cancelRequested() with asked().
+class StopRequest {
+public:
+    explicit StopRequest(double after);
+    bool asked() const;
+    // Seconds from the request until now, when asked() said yes (negative: it never did).
+    double sinceAsked() const;
+
+private:
+    double after_;
+    double start_;
+    mutable double seen_ = -1;
+};
+
 double median(std::vector<double> v);
 // The median of one figure over runs.
 double medianOf(const std::vector<ChildFigures>& runs, double ChildFigures::*field);
