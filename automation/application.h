@@ -15,8 +15,10 @@
 // Rows and columns are 1-based everywhere.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -349,18 +351,33 @@ public:
     // the first.
     void Prefetch(const std::filesystem::path& path);
 
+    // While Open waits for a read, it asks `stop` every few hundredths of a second (on the
+    // caller's thread); once it says yes, every read of the collection ends early and Open
+    // gives no workbook: a stop pressed during a read of a large workbook does not wait for it.
+    void StopReadsWhen(std::function<bool()> stop) { stopCheck_ = std::move(stop); }
+    // True once reads were ended that way.
+    bool ReadsStopped() const { return stopReads_.load(); }
+
     int Count() const;
     Workbook* Item(int i) const;  // 1-based; null outside 1..Count()
+
+    ~Workbooks();
+    Workbooks(const Workbooks&) = delete;
+    Workbooks& operator=(const Workbooks&) = delete;
 
 private:
     friend class Application;
     friend class Workbook;
     friend class Worksheet;
+    using Read = ss::Result<std::unique_ptr<ss::Workbook>>;
     Workbook* adopt(std::unique_ptr<ss::Workbook> model);
+    Read waitFor(std::future<Read>& read);
     Application* app_;
+    std::function<bool()> stopCheck_;
+    std::atomic<bool> stopReads_{false};  // before the reads, which look at it to the end
     struct Prefetched {
         std::filesystem::path path;
-        std::future<ss::Result<std::unique_ptr<ss::Workbook>>> model;
+        std::future<Read> model;
         bool small = false;  // small enough on disk to be read beside another
     };
     std::vector<Prefetched> prefetched_;  // in the order asked for

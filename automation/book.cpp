@@ -1,5 +1,6 @@
 // Application, the workbooks collection, Workbook and its sheets collection.
 #include <algorithm>
+#include <chrono>
 #include <system_error>
 #include <unordered_map>
 
@@ -232,23 +233,48 @@ void Workbooks::Prefetch(const std::filesystem::path& path) {
         return;
     try {
         prefetched_.push_back(Prefetched{
-            path, std::async(std::launch::async, [path] { return ss::openWorkbook(path); }),
+            path,
+            std::async(std::launch::async,
+                       [path, stop = &stopReads_] { return ss::openWorkbook(path, stop); }),
             small});
     } catch (const std::system_error&) {
         // No thread to spare: Open reads the file itself.
     }
 }
 
+Workbooks::~Workbooks() {
+    stopReads_ = true;  // reads nobody will take end early
+    prefetched_.clear();
+}
+
+Workbooks::Read Workbooks::waitFor(std::future<Read>& read) {
+    if (stopCheck_) do {
+            if (!stopReads_ && stopCheck_()) stopReads_ = true;
+        } while (read.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready);
+    return read.get();
+}
+
 ss::Result<Workbook*> Workbooks::Open(const std::filesystem::path& path) {
-    std::optional<ss::Result<std::unique_ptr<ss::Workbook>>> read;
+    std::optional<Read> read;
     auto hit = std::find_if(prefetched_.begin(), prefetched_.end(),
                             [&](const Prefetched& p) { return p.path == path; });
     if (hit != prefetched_.end()) {
-        read.emplace(hit->model.get());
+        read.emplace(waitFor(hit->model));
         ++hit;
     }
     prefetched_.erase(prefetched_.begin(), hit);  // waits for reads nobody asked for
-    if (!read) read.emplace(ss::openWorkbook(path));
+    if (!read && stopCheck_) {
+        // Read beside the caller, which keeps asking whether to stop.
+        try {
+            auto reading = std::async(std::launch::async, [&path, stop = &stopReads_] {
+                return ss::openWorkbook(path, stop);
+            });
+            read.emplace(waitFor(reading));
+        } catch (const std::system_error&) {
+            // No thread to spare: read here.
+        }
+    }
+    if (!read) read.emplace(ss::openWorkbook(path, &stopReads_));
     auto opened = std::move(*read);
     if (!opened) return opened.error();
     std::unique_ptr<ss::Workbook> model = std::move(opened).value();

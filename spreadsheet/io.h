@@ -1,6 +1,7 @@
 // Opening and saving workbooks in every supported format.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <cstdint>
@@ -30,8 +31,9 @@ std::optional<FileFormat> formatFromExtension(const std::filesystem::path& path)
 
 // Opens a workbook by its content (the first bytes) and its extension. A file that is not a
 // workbook of a supported kind, is damaged or encrypted gives an error naming the file and the
-// reason.
-Result<std::unique_ptr<Workbook>> openWorkbook(const std::filesystem::path& path);
+// reason. Once `stop` is set the read ends early with an error (see read_stop.h).
+Result<std::unique_ptr<Workbook>> openWorkbook(const std::filesystem::path& path,
+                                               const std::atomic<bool>* stop = nullptr);
 
 // The most a cell holds: 32,767 characters (UTF-16 units).
 inline constexpr size_t kMaxCellTextUnits = 32767;

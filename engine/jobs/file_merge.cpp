@@ -275,6 +275,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         ++run.workbookCount;
         host.text(jobs::printable(file.string()));
         auto opened = books->Open(file);
+        if (!opened.ok() && books->ReadsStopped()) break;  // stopped while reading it
         // The next workbooks are read beside this one's work (two at a time when small).
         for (int k = n + 1; k < total && k <= n + 2; ++k) books->Prefetch(files[size_t(k)]);
         run.fileLabel = jobs::relativeLabel(file, path);

@@ -31,6 +31,10 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     }
     auto opened = books.Open(nativePath);
     if (!opened) {
+        if (books.ReadsStopped()) {  // stopped while reading it
+            host.text(std::string(jobs::kCancelled));
+            return;
+        }
         host.text(jobs::printable(opened.message()));
         report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
         report.finish(host, {});

@@ -41,6 +41,8 @@ Session::Session(JobHost& host) : app_(std::make_unique<automation::Application>
     app_->SetVisible(false);
     app_->DisplayAlerts(false);
     workbooks_ = app_->Workbooks();
+    // A stop pressed while a large workbook is read ends the read.
+    if (workbooks_) workbooks_->StopReadsWhen([&host] { return host.cancelRequested(); });
     host.text(std::string(kWorkBooksOk));
     if (!workbooks_) host.text(std::string(kNoSpreadsheetApplication));
 }

@@ -28,6 +28,7 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
                      std::string& failure) {
     auto opened = books.Open(nativePath);
     if (!opened.ok()) {
+        if (books.ReadsStopped()) return nullptr;  // the job ends as stopped
         failure = opened.message();
         host.text(jobs::printable(opened.message()));
         return nullptr;
@@ -100,7 +101,8 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         std::string failure;
         Workbook* source = openSource(*books, nativePath, tempPath,
                                       options.sheetMergeOrganise && !options.dryRun, host, failure);
-        if (!source) report.add({fileLabel, "", jobs::outcomeFailed(failure)});
+        if (!source && !books->ReadsStopped())
+            report.add({fileLabel, "", jobs::outcomeFailed(failure)});
         const int count = source ? source->Sheets().Count() : 0;
         host.progress(0, count);
         for (int i = 1; i <= count; ++i) {
@@ -196,7 +198,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
         if (source) (void)source->Close(false);
     }
 
-    if (cancelled || host.cancelRequested()) {
+    if (cancelled || books->ReadsStopped() || host.cancelRequested()) {
         (void)target->Close(false);
         removeTemp();
         host.text(std::string(jobs::kCancelled));

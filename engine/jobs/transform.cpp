@@ -99,6 +99,10 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     const std::string fileLabel = std::filesystem::path(p).filename().string();
     auto opened = books.Open(p);
     if (!opened) {
+        if (books.ReadsStopped()) {  // stopped while reading it
+            host.text(std::string(jobs::kCancelled));
+            return;
+        }
         host.text(jobs::printable(opened.message()));
         report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
         report.finish(host, options.splitSaveDir, options.splitSaveDir + "拆分.xlsx");

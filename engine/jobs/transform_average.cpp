@@ -43,6 +43,10 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     host.text(jobs::printable(nativePath) + " 文件扫描中...");
     auto opened = books.Open(nativePath);
     if (!opened) {
+        if (books.ReadsStopped()) {  // stopped while reading it
+            host.text(std::string(jobs::kCancelled));
+            return;
+        }
         host.text(jobs::printable(opened.message()));
         report.add({fileLabel, "", jobs::outcomeFailed(opened.message())});
         report.finish(host, options.splitSaveDir, options.splitSaveDir + "拆分.xlsx");

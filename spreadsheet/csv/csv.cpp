@@ -5,6 +5,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "../read_stop.h"
 #include "../text/codepage.h"
 
 namespace ss {
@@ -376,6 +377,7 @@ Result<std::unique_ptr<Workbook>> readCsv(const fs::path& path, const ReadLimits
             fieldStart = true;
             i += (c == '\r' && i + 1 < n && s[i + 1] == '\n') ? 2 : 1;
             if (cells > limits.maxCells) return fail(openError(path, "单元格数量超出限制。"));
+            if ((rowIndex & 4095) == 0 && readStopped()) return fail(kReadStopped);
             continue;
         }
         size_t stop = i;

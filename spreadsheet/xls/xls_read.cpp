@@ -10,6 +10,7 @@
 #include "biff.h"
 #include "bytes.h"
 #include "cfb.h"
+#include "../read_stop.h"
 #include "../text/codepage.h"
 #include "formula_decode.h"
 #include "../text/xml_text.h"
@@ -587,6 +588,7 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
     bool marginsStated = false;
     std::string pageSetup, headerFooterMargins;
     int depth = 0;  // nested substreams (embedded charts) are skipped
+    uint32_t records = 0;
     auto cellAt = [&](uint16_t row, uint16_t col, uint16_t ixfe) -> Cell* {
         if (col >= kXlsxMaxCols) return nullptr;
         if (++cells_ > limits_.maxCells) return nullptr;
@@ -600,6 +602,7 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
         c->sst = wb_->strings.add(text);
     };
     while (rs.next(r)) {
+        if ((++records & 4095) == 0 && readStopped()) return fail(kReadStopped);
         if (r.type == biff::kBof) {
             ++depth;
             continue;

@@ -19,6 +19,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "../read_stop.h"
 #include "../text/xml_text.h"
 #include "../utf8.h"
 
@@ -1434,8 +1435,13 @@ uint64_t fastStringItems() {
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
     Parser parser(part, h);
     Feeder p(parser, h);
+    bool stopped = false;  // the job was asked to stop: the rest is not read
     if (zip.declaredSize(part) < kOverlapFrom) {
-        Status st = zip.read(part, [&](const char* d, size_t n) { return p.feed(d, n); });
+        Status st = zip.read(part, [&](const char* d, size_t n) {
+            stopped = readStopped();
+            return !stopped && p.feed(d, n);
+        });
+        if (stopped) return fail(kReadStopped);
         if (!st.ok()) return st;
         return p.finish();
     }
@@ -1458,15 +1464,18 @@ Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
     });
     std::string chunk;
     bool parsed = true;
-    while (queue.pop(chunk))
+    while (queue.pop(chunk)) {
+        if ((stopped = readStopped())) break;
         if (!p.feed(chunk.data(), chunk.size())) {
             parsed = false;
             break;
         }
+    }
     queue.stop();
     while (queue.pop(chunk)) {
     }
     inflater.join();
+    if (stopped) return fail(kReadStopped);
     Status st = queue.status();
     if (!st.ok()) return st;
     if (!parsed) return parser.status();

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <unistd.h>
 
+#include "spreadsheet/io.h"
+
 using namespace automation;
 namespace fs = std::filesystem;
 
@@ -731,4 +733,36 @@ TEST(Range, CopiesFromSuccessiveSourcesKeepTheirTexts) {
     EXPECT_TRUE(isBold(d, 1, 1));
     EXPECT_FALSE(isBold(d, 2, 1));
     EXPECT_FALSE(isBold(d, 3, 1));
+}
+
+TEST(Workbooks, AStopWhileAWorkbookIsReadEndsTheRead) {
+    TempDir dir;
+    const fs::path big = dir.path / "big.xlsx";
+    {
+        ss::Workbook wb;
+        ss::Worksheet& ws = wb.addSheet("S");
+        for (uint32_t r = 1; r <= 100000; ++r)
+            for (uint32_t c = 1; c <= 10; ++c) ws.setNumber(r, c, r * 10.0 + c);
+        ASSERT_TRUE(ss::saveWorkbook(wb, big, ss::FileFormat::Xlsx).ok());
+    }
+    for (bool ahead : {false, true}) {
+        Application app;
+        Workbooks& books = *app.Workbooks();
+        int asked = 0;
+        books.StopReadsWhen([&] { return ++asked >= 1; });
+        if (ahead) books.Prefetch(big);
+        auto opened = books.Open(big);
+        EXPECT_FALSE(opened) << ahead;
+        EXPECT_TRUE(books.ReadsStopped());
+        EXPECT_GE(asked, 1);
+        EXPECT_EQ(books.Count(), 0);
+    }
+    // Never asked to stop: the same workbook opens whole.
+    Application app;
+    Workbooks& books = *app.Workbooks();
+    books.StopReadsWhen([] { return false; });
+    auto opened = books.Open(big);
+    ASSERT_TRUE(opened) << opened.message();
+    EXPECT_FALSE(books.ReadsStopped());
+    EXPECT_EQ((*opened)->WorkSheets(1)->Cells(100000, 10).Value(), "1000010");
 }

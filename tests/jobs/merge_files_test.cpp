@@ -13,6 +13,7 @@ using namespace fixtures;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 namespace {
@@ -280,6 +281,28 @@ TEST(FileMerge, ThousandsOfSameNamedSheets) {
     EXPECT_TRUE(stopping.questions.empty());
     EXPECT_FALSE(fs::exists(dir / "stopped.xlsx"));
     EXPECT_LE(stopping.cancelChecks, 52);  // the next look after the stop ends the job
+}
+
+// A stop asked for at any point, also while a workbook is being read (which ends the read), ends
+// the job as stopped: the read cut short is not taken for an unreadable file.
+TEST(FileMerge, AStopDuringAReadEndsTheJobAsStopped) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    for (const char* name : {"a.xlsx", "b.xlsx", "c.xlsx"}) {
+        Grid rows;
+        for (int r = 1; r <= 3000; ++r) rows.push_back({name, std::to_string(r)});
+        writeBook(src / name, {{"S", rows}});
+    }
+    for (int stopAt = 1; stopAt <= 10; ++stopAt) {
+        TestHost host((dir / "out.xlsx").string());
+        host.cancelAfterChecks = stopAt;
+        ExcelFileMergeJob(src.string(), defaults(), host);
+        EXPECT_EQ(host.lastText(), "已取消。") << stopAt;
+        EXPECT_TRUE(host.questions.empty()) << stopAt;
+        EXPECT_TRUE(host.shownFiles.empty()) << stopAt;
+        for (const std::string& t : host.texts) EXPECT_THAT(t, Not(HasSubstr("读取已停止")));
+        EXPECT_FALSE(fs::exists(dir / "out.xlsx"));
+    }
 }
 
 // Chart sheets are merged as sheets of their own; dialog sheets are passed over.

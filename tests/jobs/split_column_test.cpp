@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "jobs/jobs.h"
+#include "spreadsheet/read_stop.h"
 #include "split_fixtures.h"
 #include "test_host.h"
 
@@ -242,6 +243,26 @@ TEST(SplitColumn, AnOutputThatCannotBeSavedAmongManyIsNamedInOrder) {
             << i;
     }
     EXPECT_EQ(filesIn(out.path()).size(), 29u);
+}
+
+// A stop while the source is read ends the read and the job as stopped, not as a source that
+// could not be read.
+TEST(SplitColumn, AStopWhileTheSourceIsReadEndsTheJobAsStopped) {
+    TempDir dir, out;
+    const std::string source = dir / "src.xlsx";
+    Grid rows = {{"城市", "n"}};
+    for (int r = 1; r <= 20000; ++r) rows.push_back({r % 2 ? "北京" : "上海", std::to_string(r)});
+    saveBook(source, {{"S", rows}});
+    for (int stopAt = 1; stopAt <= 4; ++stopAt) {
+        TestHost host;
+        host.cancelAfterChecks = stopAt;
+        JobOptions o = classifyOptions(out, 1, {"北京", "上海"});
+        TransformJob(source, o, host);
+        EXPECT_EQ(host.lastText(), "已取消。") << stopAt;
+        for (const std::string& t : host.texts)
+            EXPECT_EQ(t.find(ss::kReadStopped), std::string::npos);
+        EXPECT_TRUE(fs::is_empty(out.path())) << stopAt;
+    }
 }
 
 TEST(SplitColumn, CancelKeepsFinishedWorkbooksAndWritesNoPartialOne) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "spreadsheet/io.h"
+#include "spreadsheet/read_stop.h"
 
 namespace fs = std::filesystem;
 
@@ -74,4 +75,31 @@ TEST(WriteAtomically, RefusesAFolderOrAMissingFolderWithItsReason) {
                                         [](const fs::path& t) { return writeText(t, "x"); });
     ASSERT_FALSE(noFolder.ok());
     EXPECT_NE(noFolder.message().find("文件夹不存在"), std::string::npos);
+}
+
+// A read whose stop flag is set ends early with the stop's error in every format; without the
+// flag the same files read whole.
+TEST(OpenWorkbook, AStoppedReadEndsEarlyInEveryFormat) {
+    Scratch s;
+    ss::Workbook wb;
+    ss::Worksheet& ws = wb.addSheet("S");
+    std::string csv;
+    for (uint32_t r = 1; r <= 6000; ++r) {
+        ws.setNumber(r, 1, r);
+        ws.setString(r, 2, wb.strings.add("t" + std::to_string(r % 50)));
+        csv += std::to_string(r) + ",t" + std::to_string(r % 50) + "\n";
+    }
+    const fs::path xlsx = s.dir / "a.xlsx", xls = s.dir / "a.xls", text = s.dir / "a.csv";
+    ASSERT_TRUE(ss::saveWorkbook(wb, xlsx, ss::FileFormat::Xlsx).ok());
+    ASSERT_TRUE(ss::saveWorkbook(wb, xls, ss::FileFormat::Xls).ok());
+    ASSERT_TRUE(writeText(text, csv).ok());
+    for (const fs::path& p : {xlsx, xls, text}) {
+        const std::atomic<bool> stop{true}, go{false};
+        auto stopped = ss::openWorkbook(p, &stop);
+        ASSERT_FALSE(stopped.ok()) << p;
+        EXPECT_NE(stopped.message().find(ss::kReadStopped), std::string::npos) << p;
+        auto read = ss::openWorkbook(p, &go);
+        ASSERT_TRUE(read.ok()) << p << ": " << read.message();
+        EXPECT_EQ(read.value()->sheets[0]->cellCount(), 12000u) << p;
+    }
 }
