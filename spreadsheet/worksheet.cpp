@@ -264,20 +264,23 @@ void Worksheet::deleteRowSet(const std::vector<uint32_t>& sorted) {
 }
 
 std::optional<CellRange> Worksheet::contentBounds() const {
+    // A formula without a stored value (as some writers leave it) is content too.
+    auto content = [](const Cell& c) {
+        return c.type != CellType::Empty || c.style != 0 || (c.flags & Cell::kHasFormula);
+    };
     std::optional<CellRange> b;
     for (const Row& r : rows_) {
-        for (const Cell& c : r.cells) {
-            // A formula without a stored value (as some writers leave it) is content too.
-            if (c.type == CellType::Empty && c.style == 0 && !(c.flags & Cell::kHasFormula))
-                continue;
-            if (!b) {
-                b = CellRange{r.index, c.col, r.index, c.col};
-            } else {
-                b->firstRow = std::min(b->firstRow, r.index);
-                b->lastRow = std::max(b->lastRow, r.index);
-                b->firstCol = std::min<uint32_t>(b->firstCol, c.col);
-                b->lastCol = std::max<uint32_t>(b->lastCol, c.col);
-            }
+        // A row's cells are in column order: its first and last content cells bound it.
+        auto first = std::find_if(r.cells.begin(), r.cells.end(), content);
+        if (first == r.cells.end()) continue;
+        auto last = std::find_if(r.cells.rbegin(), r.cells.rend(), content);
+        if (!b) {
+            b = CellRange{r.index, first->col, r.index, last->col};
+        } else {
+            b->firstRow = std::min(b->firstRow, r.index);
+            b->lastRow = std::max(b->lastRow, r.index);
+            b->firstCol = std::min<uint32_t>(b->firstCol, first->col);
+            b->lastCol = std::max<uint32_t>(b->lastCol, last->col);
         }
     }
     return b;

@@ -639,7 +639,7 @@ private:
     // formula) is put together in place at the end of the buffer (room made first, the rest
     // cut off after: copying it from a scratch buffer stalled on reading back what was just
     // stored); it comes out exactly as cell() writes it.
-    bool plainCell(uint32_t row, const Cell& c) {
+    bool plainCell(const Cell& c) {
         if (c.hasFormula() || c.type == CellType::Error ||
             (c.type == CellType::Number && !std::isfinite(c.number)))
             return false;
@@ -649,14 +649,17 @@ private:
         char* const buf = out_.data() + at;
         char* p = put(buf, "<c r=\"");
         p = put(p, letters(c.col));
-        p = std::to_chars(p, p + 12, row).ptr;
+        // The row's digits and the style attribute are written once per row and per style;
+        // whole 16-byte pieces are copied (the room allows), and the pointer moves by their
+        // length.
+        std::memcpy(p, rowDigits_, sizeof rowDigits_);
+        p += rowDigitCount_;
         *p++ = '"';
-        if (c.style)
-            if (uint32_t s = sp_.xf(c.style)) {
-                p = put(p, " s=\"");
-                p = std::to_chars(p, p + 12, s).ptr;
-                *p++ = '"';
-            }
+        if (c.style) {
+            const Piece& style = styleAttr(c.style);
+            std::memcpy(p, style.text, sizeof style.text);
+            p += style.size;
+        }
         switch (c.type) {
             case CellType::Empty:
                 p = put(p, "/>");
@@ -688,12 +691,34 @@ private:
         return true;
     }
 
+    // A short text of at most 16 bytes, copied whole.
+    struct Piece {
+        char text[16] = {};
+        uint8_t size = 0;
+    };
+    // ` s="N"` for a cell of workbook style `old` (nothing for the default).
+    const Piece& styleAttr(uint32_t old) {
+        if (old >= styleAttrs_.size()) styleAttrs_.resize(size_t(old) + 1);
+        Piece& piece = styleAttrs_[old];
+        if (!piece.size)
+            if (uint32_t s = sp_.xf(old)) {
+                char* p = put(piece.text, " s=\"");
+                p = std::to_chars(p, piece.text + 15, s).ptr;
+                *p++ = '"';
+                piece.size = uint8_t(p - piece.text);
+            }
+        return piece;
+    }
+
     void sheetData() {
         out_ += "<sheetData>";
         for (const Row& r : ws_.rows()) {
             if (r.cells.empty() && !r.hasFormat()) continue;
+            rowDigitCount_ =
+                size_t(std::to_chars(rowDigits_, rowDigits_ + sizeof rowDigits_, r.index).ptr -
+                       rowDigits_);
             out_ += "<row r=\"";
-            appendU(out_, r.index);
+            out_.append(rowDigits_, rowDigitCount_);
             out_ += '"';
             if (r.customFormat) {
                 attrU(out_, "s", sp_.xf(r.style));
@@ -719,7 +744,7 @@ private:
     }
 
     void cell(uint32_t row, const Cell& c) {
-        if (plainCell(row, c)) return;
+        if (plainCell(c)) return;
         out_ += "<c r=\"";
         cellRef(row, c.col);
         out_ += '"';
@@ -880,6 +905,9 @@ private:
     std::string& out_;  // the sink's buffer
     const xlsx::PartGraphWriter::SheetOut& carried_;
     std::vector<std::string> letters_;
+    std::vector<Piece> styleAttrs_;
+    char rowDigits_[16] = {};  // the row being written
+    size_t rowDigitCount_ = 0;
 };
 
 // ---- notes -----------------------------------------------------------------------------------
