@@ -212,8 +212,6 @@ void row(const char* what, double wall, double cpu, double floorCpu, double peak
 int benchmark(int books, uint32_t rows, int pairs) {
     const fs::path dir = fs::temp_directory_path() / ("tw_merge_bench_" + std::to_string(getpid()));
     const fs::path src = dir / "src";
-    const std::string self = bench::selfProgram();
-    if (self.empty()) return 1;
     std::printf(
         "corpus: %d workbooks of %d sheet(s) of %u rows x %u columns (%.1f million "
         "cells); load average %.2f\n",
@@ -234,7 +232,7 @@ int benchmark(int books, uint32_t rows, int pairs) {
                 double(inflated) / 1e6);
 
     auto baseline = inChild([] { return true; });
-    auto idle = bench::runProgram({self, "idle"});
+    auto idle = bench::runOwnJob({"idle"});
     auto source = inChild([&] { return ss::openWorkbook(inputs.front()).ok(); });
     auto readAll = inChild([&] {
         for (const auto& f : inputs)
@@ -253,7 +251,7 @@ int benchmark(int books, uint32_t rows, int pairs) {
         const fs::path out = dir / (std::string(jobs[j]) + ".xlsx");
         fs::remove(out);
         // In a new process of this program, as ssconvert runs.
-        auto f = bench::runProgram({self, "run", jobs[j], src.string(), out.string(), "--quiet"});
+        auto f = bench::runOwnJob({"run", jobs[j], src.string(), out.string(), "--quiet"});
         return f && fs::exists(out) ? f : std::nullopt;
     };
 
@@ -356,7 +354,10 @@ int benchmark(int books, uint32_t rows, int pairs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "idle") == 0) return 0;  // a new process's own size
+    if (argc == 2 && std::strcmp(argv[1], "idle") == 0) {  // a new process's own size
+        bench::printOwnPeak();
+        return 0;
+    }
     if (argc >= 2 && std::strcmp(argv[1], "run") == 0) {
         bool quiet = false, usage = argc < 5;
         double stopAfter = -1;
@@ -385,6 +386,7 @@ int main(int argc, char** argv) {
         getrusage(RUSAGE_SELF, &ru);
         std::printf("%s: %.3f s, peak memory %.1f MB\n", argv[2], since(t0),
                     double(ru.ru_maxrss) / 1024);
+        bench::printOwnPeak();
         if (stopAfter >= 0)
             std::printf(
                 "stop asked after %.2f s: %s\n", stopAfter,

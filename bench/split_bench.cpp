@@ -355,11 +355,6 @@ int peers(int pairs, uint32_t rows, const std::vector<std::string>& only) {
         std::printf("pandas: absent (could not be installed), no comparison\n");
         return 1;
     }
-    const std::string self = bench::selfProgram();
-    if (self.empty()) {
-        std::fprintf(stderr, "cannot find this program's own path\n");
-        return 1;
-    }
     fs::path dir = fs::temp_directory_path() / ("tw_split_peers_" + std::to_string(::getpid()));
     fs::create_directories(dir / "one");
     fs::create_directories(dir / "many");
@@ -394,7 +389,7 @@ int peers(int pairs, uint32_t rows, const std::vector<std::string>& only) {
             for (const auto& e : fs::directory_iterator(job.source.parent_path()))
                 if (e.is_directory()) fs::remove_all(e.path());
             // In a new process of this program (`split_bench run ... --quiet`), as pandas runs.
-            std::vector<std::string> argv{self, "run"};
+            std::vector<std::string> argv{"run"};
             if (job.kind == "value")
                 argv.insert(argv.end(), {"column", job.source.string(), ours.string(),
                                          std::to_string(job.arg), "--full-match"});
@@ -404,7 +399,7 @@ int peers(int pairs, uint32_t rows, const std::vector<std::string>& only) {
             else
                 argv.insert(argv.end(), {"sheets", job.source.string()});
             argv.push_back("--quiet");
-            return bench::runProgram(argv);
+            return bench::runOwnJob(argv);
         };
         auto runTheirs = [&]() {
             theirs = dir / (job.name + "-pandas" + std::to_string(run));
@@ -449,6 +444,7 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "run") {
         int status = runOne(argc, argv);
         if (status == 2) std::fprintf(stderr, "usage: see the head of bench/split_bench.cpp\n");
+        bench::printOwnPeak();
         return status;
     }
     if (argc > 2 && std::string(argv[1]) == "sources") {

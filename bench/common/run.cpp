@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 
 namespace bench {
 
@@ -41,7 +43,9 @@ std::optional<ChildFigures> inChild(const std::function<bool()>& work) {
     return waitFor(pid, t0);
 }
 
-std::optional<ChildFigures> runProgram(const std::vector<std::string>& args) {
+namespace {
+// `output`: where the program's standard output goes (none: thrown away, as its errors are).
+std::optional<ChildFigures> run(const std::vector<std::string>& args, const char* output) {
     std::vector<std::string> copy = args;
     std::vector<char*> argv;
     for (auto& a : copy) argv.push_back(a.data());
@@ -52,14 +56,44 @@ std::optional<ChildFigures> runProgram(const std::vector<std::string>& args) {
     if (pid < 0) return std::nullopt;
     if (pid == 0) {
         int null = open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
+        int out = output ? open(output, O_WRONLY | O_CREAT | O_TRUNC, 0600) : null;
+        if (null >= 0) dup2(null, 2);
+        if (out >= 0) dup2(out, 1);
         execv(argv[0], argv.data());
         _exit(127);
     }
     return waitFor(pid, t0);
+}
+}  // namespace
+
+std::optional<ChildFigures> runProgram(const std::vector<std::string>& args) {
+    return run(args, nullptr);
+}
+
+void printOwnPeak() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) std::printf("own peak kB: %s\n", line.c_str() + 6);
+    std::fflush(stdout);
+}
+
+std::optional<ChildFigures> runOwnJob(const std::vector<std::string>& args) {
+    const std::string self = selfProgram();
+    if (self.empty()) return std::nullopt;
+    std::vector<std::string> argv{self};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const std::string output = (std::filesystem::temp_directory_path() /
+                                ("tw_bench_own_" + std::to_string(::getpid()) + ".txt"))
+                                   .string();
+    auto f = run(argv, output.c_str());
+    std::ifstream in(output);
+    double peakKb = -1;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("own peak kB:", 0) == 0) peakKb = std::atof(line.c_str() + 12);
+    in.close();
+    std::filesystem::remove(output);
+    if (f && peakKb > 0) f->peakMb = peakKb / 1024.0;
+    return f;
 }
 
 namespace {

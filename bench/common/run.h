@@ -21,6 +21,12 @@ std::optional<ChildFigures> runProgram(const std::vector<std::string>& argv);
 // This benchmark's own program, to run one of its jobs in a new process, as a user starts it
 // (a child forked from the benchmark would start from the benchmark's heap instead).
 std::string selfProgram();
+// Runs one job of this program (`argv` after the program's own path) in a new process; its
+// peak memory is the one the job reports with printOwnPeak(): the peak the system counts for a
+// child includes the pages of the benchmark it was forked from before it started the program.
+std::optional<ChildFigures> runOwnJob(const std::vector<std::string>& args);
+// Prints this process's own peak resident memory (VmHWM) on standard output, for runOwnJob.
+void printOwnPeak();
 
 // A program on the PATH, or none.
 std::optional<std::string> findProgram(const char* name);
