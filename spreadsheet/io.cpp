@@ -16,6 +16,7 @@
 #include <random>
 #include <set>
 #include <system_error>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "csv/csv.h"
@@ -97,11 +98,15 @@ void fitReadWorkbook(Workbook& wb) {
         if (validSheetName(name, i + 1) == name && taken.insert(foldAscii(name)).second) continue;
         renamed.push_back(i);
     }
+    // Per name, the number " (n)" to try next: every smaller one is taken already, so that a
+    // workbook of thousands of sheets of one name is not searched from " (2)" for each.
+    std::unordered_map<std::string, int> nextNumber;
     for (size_t i : renamed) {
         Worksheet& ws = *wb.sheets[i];
         std::string base = validSheetName(ws.name, i + 1), candidate = base;
-        for (int n = 2; !taken.insert(foldAscii(candidate)).second; ++n) {
-            std::string suffix = " (" + std::to_string(n) + ")";
+        int& n = nextNumber.try_emplace(foldAscii(base), 2).first->second;
+        while (!taken.insert(foldAscii(candidate)).second) {
+            std::string suffix = " (" + std::to_string(n++) + ")";
             candidate = std::string(cutUtf16(base, 31 - suffix.size())) + suffix;
         }
         wb.readNotes.push_back("[" + candidate + "] 工作表名称“" + ws.name + "”无法保存，已改为“" +

@@ -678,21 +678,35 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     const Worksheet& ws = *sheets_[i];
     if (!ws.parts) return out;
     const SheetParts& sp = *ws.parts;
-    std::map<std::string, std::string> names;
-    if (sp.origin) names = renames_[sp.origin.get()];
-    std::string& self = names[lower(sp.originName)];
+    const std::map<std::string, std::string>* originNames =
+        sp.origin ? &renames_[sp.origin.get()] : nullptr;
     // Parts reached from two sheets (a pivot cache) are written once, unless this sheet is a
     // second copy of its source sheet, whose references to itself lead elsewhere.
-    const size_t key = self == ws.name ? SIZE_MAX : i;
-    self = ws.name;
-    current_ = sp.origin.get();
-    Restater renames;
-    renames.home = sp.originName;
-    for (const auto& [source, target] : names) {
-        SheetLanding landing;
-        landing.name = target;  // whole: every cell keeps its place
-        renames.map.addSheet(source, std::move(landing));
+    size_t key = i;
+    if (originNames) {
+        auto self = originNames->find(lower(sp.originName));
+        if (self != originNames->end() && self->second == ws.name) key = SIZE_MAX;
     }
+    current_ = sp.origin.get();
+    // Where the sheets of its workbook went, for what the sheet's parts and elements name: made
+    // when something asks, since most sheets carry nothing that names a sheet (a workbook of
+    // thousands of sheets made the map for each of them).
+    Restater renames;
+    bool renamesMade = false;
+    auto restater = [&]() -> Restater& {
+        if (renamesMade) return renames;
+        renamesMade = true;
+        std::map<std::string, std::string> names;
+        if (originNames) names = *originNames;
+        names[lower(sp.originName)] = ws.name;
+        renames.home = sp.originName;
+        for (const auto& [source, target] : names) {
+            SheetLanding landing;
+            landing.name = target;  // whole: every cell keeps its place
+            renames.map.addSheet(source, std::move(landing));
+        }
+        return renames;
+    };
 
     std::set<const PackagePart*> noSlicers;
     planSlicers(i, key, noSlicers);
@@ -718,7 +732,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
             continue;
         }
         appendRelationship(out.rels, l, sheetPart,
-                           l.part ? emit(*l.part, key, renames) : std::string());
+                           l.part ? emit(*l.part, key, restater()) : std::string());
         threaded = threaded || (l.part && relKind(l.type) == "threadedComment");
     }
     if (threaded && sp.origin &&
@@ -764,7 +778,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     for (const RawSheetElement& e : sp.elements) {
         RawSheetElement r = e;
         if (e.element == "extLst") {
-            r.xml = restateFormulaElements(e.xml, renames, uncovered_);
+            r.xml = restateFormulaElements(e.xml, restater(), uncovered_);
             if (!leftOut.empty()) {
                 r.xml = withoutExtensionsNaming(r.xml, leftOut);
                 if (r.xml.empty()) continue;
@@ -779,7 +793,7 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
             while (nextTag(r.xml, pos, t)) {
                 if (!t.closing && t.local == "controlPr")
                     for (const char* a : {"linkedCell", "listFillRange"})
-                        restateControlAttr(r.xml, t, a, renames, uncovered_);
+                        restateControlAttr(r.xml, t, a, restater(), uncovered_);
                 pos = t.end;
             }
         }
@@ -787,13 +801,13 @@ PartGraphWriter::SheetOut PartGraphWriter::sheet(size_t i, const std::string& sh
     }
     if (!sp.legacyShapes.empty()) {
         out.legacyShapes = restateLegacyFormulas(sp.legacyShapes, [&](std::string_view f) {
-            return restateControlFormula(f, renames, uncovered_);
+            return restateControlFormula(f, restater(), uncovered_);
         });
         if (shapeShift_) out.legacyShapes = shiftShapeIds(out.legacyShapes, shapeShift_);
         out.legacyNamespaces = sp.legacyNamespaces;
         for (const PartLink& l : sp.legacyLinks)
             appendRelationship(out.legacyRels, l, legacyPart,
-                               l.part ? emit(*l.part, key, renames) : std::string());
+                               l.part ? emit(*l.part, key, restater()) : std::string());
     }
     if (!sp.autoFilterXml.empty() && ws.autoFilter && ws.autoFilter->toA1() == sp.autoFilterRef) {
         out.autoFilter = sp.autoFilterXml;
