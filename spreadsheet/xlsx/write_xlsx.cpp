@@ -21,6 +21,7 @@
 #include "part_graph.h"
 #include "xlsx.h"
 #include "xml_util.h"
+#include "../text/number_text.h"
 
 namespace ss {
 
@@ -62,8 +63,7 @@ void appendDouble(std::string& out, double v) {
         return;
     }
     char buf[40];
-    auto [p, ec] = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, p);
+    out.append(buf, shortestChars(buf, v));
 }
 
 void attrS(std::string& out, const char* name, std::string_view v) {
@@ -671,7 +671,7 @@ private:
                     (v != 0 || !std::signbit(v)))
                     p = std::to_chars(p, p + 24, int64_t(v)).ptr;
                 else
-                    p = std::to_chars(p, p + 40, v).ptr;
+                    p = shortestChars(p, v);
                 p = put(p, "</v></c>");
                 break;
             }

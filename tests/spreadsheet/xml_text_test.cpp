@@ -2,6 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "spreadsheet/text/number_text.h"
+
 namespace {
 
 TEST(XmlText, EscapesReadBackAsTheSameText) {
@@ -42,3 +50,32 @@ TEST(XmlText, UnescapeTakesCharacterReferencesAndKeepsWhatItDoesNotKnow) {
 }
 
 }  // namespace
+
+// Numbers are written as std::to_chars writes them, whatever path gives the text: decimals of
+// a few places, their neighbours one step away, whole numbers, and doubles of every range.
+TEST(NumberText, ShortestCharsWritesWhatToCharsWrites) {
+    std::mt19937_64 rng(11);
+    auto same = [](double v) {
+        char a[64], b[64];
+        return std::string(a, ss::shortestChars(a, v)) ==
+               std::string(b, std::to_chars(b, b + sizeof b, v).ptr);
+    };
+    for (double v : {0.1, -0.1, 0.09999999999999999, 0.5, 1.5, 4601.7621, 39999.93209999999,
+                     1e15 - 0.5, 999999999999999.9, 123456.123456, 1234567.1234567, 0.0001, 1e-7,
+                     3.0, -0.0, 1e300, 5e-324})
+        EXPECT_TRUE(same(v)) << v;
+    const double scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
+    for (int i = 0; i < 300000; ++i) {
+        const uint64_t digits = 1 + rng() % 16;
+        const double v =
+            double(rng() % uint64_t(std::pow(10.0, double(digits)))) / scale[rng() % 9];
+        ASSERT_TRUE(same(v)) << v;
+        ASSERT_TRUE(same(-std::nextafter(v, 1e300))) << v;
+        uint64_t bits = rng();
+        double any;
+        std::memcpy(&any, &bits, sizeof any);
+        if (std::isfinite(any)) {
+            ASSERT_TRUE(same(any)) << any;
+        }
+    }
+}

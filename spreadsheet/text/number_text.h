@@ -1,0 +1,44 @@
+// The shortest text of a number that reads back as the same double, as std::to_chars writes
+// it, found without the general search for the usual numbers of a sheet: amounts and prices
+// with a few decimals.
+#pragma once
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+namespace ss {
+
+// Writes `v` at `first` (room for 40 characters) and returns the end. Between 0.1 and 10^15, a
+// number that is not whole and is n / 10^k for a whole n below 10^15 and k of at most 6 is
+// written as that
+// decimal: the smallest such k gives the fewest digits, the division by an exact power of ten
+// confirms that the decimal reads back as `v`, and fixed notation is the shorter there, so the
+// text is the one std::to_chars gives. Anything else goes to std::to_chars.
+inline char* shortestChars(char* first, double v) {
+    static constexpr double kScale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6};
+    static constexpr uint64_t kUnit[] = {1, 10, 100, 1000, 10000, 100000, 1000000};
+    const double a = std::fabs(v);
+    if (a >= 0.1 && a < 1e15 && a != std::floor(a)) {  // whole numbers have shorter forms
+        for (int k = 1; k <= 6; ++k) {
+            const double scaled = a * kScale[k];
+            if (scaled >= 1e15) break;
+            const double n = std::nearbyint(scaled);
+            if (n / kScale[k] != a) continue;
+            const uint64_t whole = uint64_t(n);
+            char* p = first;
+            if (v < 0) *p++ = '-';
+            p = std::to_chars(p, p + 20, whole / kUnit[k]).ptr;
+            *p++ = '.';
+            uint64_t fraction = whole % kUnit[k];
+            for (int d = k - 1; d >= 0; --d) {
+                p[d] = char('0' + fraction % 10);
+                fraction /= 10;
+            }
+            return p + k;
+        }
+    }
+    return std::to_chars(first, first + 40, v).ptr;
+}
+
+}  // namespace ss
