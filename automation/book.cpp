@@ -248,9 +248,10 @@ Workbooks::~Workbooks() {
 }
 
 Workbooks::Read Workbooks::waitFor(std::future<Read>& read) {
-    if (stopCheck_) do {
-            if (!stopReads_ && stopCheck_()) stopReads_ = true;
-        } while (read.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready);
+    while (stopCheck_) {
+        if (!stopReads_ && stopCheck_()) stopReads_ = true;
+        if (read.wait_for(std::chrono::milliseconds(20)) == std::future_status::ready) break;
+    }
     return read.get();
 }
 

@@ -51,10 +51,13 @@ namespace {
 constexpr uint32_t kColumns = 12;
 constexpr uint32_t kKey100 = 2, kKey5000 = 3;  // key columns with 100 and 5,000 distinct texts
 
+// Prints the job's texts unless quiet, keeps the last, and asks the job to stop when `stop`
+// (if any) says so.
 class PrintingHost : public JobHost {
 public:
-    PrintingHost(bool quiet, const bench::StopRequest& stop) : quiet_(quiet), stop_(stop) {}
-    bool cancelRequested() const override { return stop_.asked(); }
+    explicit PrintingHost(bool quiet, const bench::StopRequest* stop = nullptr)
+        : quiet_(quiet), stop_(stop) {}
+    bool cancelRequested() const override { return stop_ && stop_->asked(); }
     void text(const std::string& message) override {
         if (!quiet_) std::fprintf(stderr, "%s\n", message.c_str());
         last = message;
@@ -67,7 +70,7 @@ public:
 
 private:
     bool quiet_;
-    const bench::StopRequest& stop_;
+    const bench::StopRequest* stop_;
 };
 
 std::vector<std::string> splitAtBar(const std::string& text) {
@@ -128,7 +131,7 @@ int runOne(int argc, char** argv) {
     if (!o.classifyValues.empty() && o.classifyFileNames.empty())
         o.classifyFileNames = o.classifyValues;
     const bench::StopRequest stop(stopAfter);
-    PrintingHost host(quiet, stop);
+    PrintingHost host(quiet, &stop);
     if (job == "sheets")
         ExcelFileSplitJob(source, o, host);
     else if (job == "rows")
@@ -147,16 +150,6 @@ int runOne(int argc, char** argv) {
     }
     return host.last.rfind("成功拆分", 0) == 0 ? 0 : 1;
 }
-
-class QuietHost : public JobHost {
-public:
-    void text(const std::string& message) override { last = message; }
-    std::optional<std::string> askSaveFileName(const std::string&, const std::string&,
-                                               const std::string&) override {
-        return std::nullopt;
-    }
-    std::string last;
-};
 
 double seconds(const std::function<void()>& f) {
     auto t0 = std::chrono::steady_clock::now();
@@ -489,7 +482,7 @@ int main(int argc, char** argv) {
             o.classifyColumn = int(key);
             o.fullMatch = true;
             o.highSpeedMode = filter;
-            QuietHost host;
+            PrintingHost host(true);
             double t = seconds([&] { TransformJob(source.string(), o, host); });
             fs::path sample =
                 out / (o.classifyFileNames.empty() ? "" : o.classifyFileNames[0] + ".xlsx");
@@ -524,7 +517,7 @@ int main(int argc, char** argv) {
         o.rowsPerWorkbook = int(perBook);
         o.evenHeaderRows = true;
         o.evenHeaderRowCount = 1;
-        QuietHost host;
+        PrintingHost host(true);
         double t = seconds([&] { TransformAverageJob(source.string(), o, host); });
         std::printf("%-44s %8.2f %8.2f %6.2fx %6zu %s\n", "even split, 10,000 rows per workbook", t,
                     least, t / least, countFiles(out),

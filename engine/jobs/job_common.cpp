@@ -393,11 +393,7 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
 
 void OutputPlace::dispatch() {
     if (pending_->tasks.empty()) return;
-    // Batches of small outputs are written two at a time: they hold little memory, and
-    // writing a small workbook costs more than building it.
-    const bool gathered = pending_->cells < kBatchCells * 2 && pending_->tasks.size() > 1;
-    const size_t inFlight = gathered ? std::max<size_t>(writeAhead_, 2) : writeAhead_;
-    while (busy_.size() >= inFlight) settleOldest();
+    while (busy_.size() >= writeAhead_) settleOldest();
     InFlight* saver = nullptr;
     for (auto& s : savers_)
         if (std::find(busy_.begin(), busy_.end(), s.get()) == busy_.end()) saver = s.get();

@@ -115,7 +115,7 @@ public:
     // one is handed over, or at settle()). `writeAhead` outputs are written at a time, each on
     // a thread of its own: two where writing costs more than building (the splits by value
     // and by sheet); each costs memory. Small outputs are gathered and handed over a batch at
-    // a time (a batch counts as one output, and two batches are written at a time).
+    // a time (a batch counts as one output).
     using Done = std::function<void(ss::Result<std::filesystem::path>)>;
     void saveInBackground(automation::Workbook& book, const std::filesystem::path& wanted,
                           int formatCode, Done done);

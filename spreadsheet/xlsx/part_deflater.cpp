@@ -92,7 +92,6 @@ public:
     }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
-    uint32_t level() const { return level_; }
 
     // A stream of `level`, one used before when one is free: a split into thousands of small
     // workbooks would otherwise set up a few hundred KiB of working memory for each.

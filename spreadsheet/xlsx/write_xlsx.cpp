@@ -1127,14 +1127,9 @@ private:
                 return 0;
             case ZIP_SOURCE_WRITE: {
                 const auto* bytes = static_cast<const char*>(data);
-                if (buffer_.size() + len > kBuffer && !drain()) return -1;
-                if (len >= kBuffer) {  // large pieces go straight to the file
-                    buffer_.assign(bytes, bytes + len);
-                    if (!drain()) return -1;
-                } else {
-                    buffer_.insert(buffer_.end(), bytes, bytes + len);
-                }
+                buffer_.insert(buffer_.end(), bytes, bytes + len);
                 end_ = std::max(end_, at_ + buffer_.size());
+                if (buffer_.size() >= kBuffer && !drain()) return -1;
                 return zip_int64_t(len);
             }
             case ZIP_SOURCE_TELL_WRITE:
