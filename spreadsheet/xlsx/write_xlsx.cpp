@@ -28,6 +28,7 @@ namespace ss {
 namespace {
 
 using xml::appendXstring;
+using namespace std::string_view_literals;
 
 constexpr const char* kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 constexpr const char* kRelNs =
@@ -635,19 +636,21 @@ private:
         return p + s.size();
     }
 
-    // The common cell (a number, a shared string, a truth value or a styled blank, without a
-    // formula) is put together in place at the end of the buffer (room made first, the rest
-    // cut off after: copying it from a scratch buffer stalled on reading back what was just
-    // stored); it comes out exactly as cell() writes it.
-    bool plainCell(const Cell& c) {
-        if (c.hasFormula() || c.type == CellType::Error ||
-            (c.type == CellType::Number && !std::isfinite(c.number)))
-            return false;
-        constexpr size_t kRoom = 160;
-        const size_t at = out_.size();
-        out_.resize(at + kRoom);
-        char* const buf = out_.data() + at;
-        char* p = put(buf, "<c r=\"");
+    // The common cell: a number, a shared string, a truth value or a styled blank, without a
+    // formula. Runs of them are put together in place at the end of the buffer (room made
+    // first, the rest cut off after: copying from a scratch buffer stalled on reading back what
+    // was just stored, and making room per cell cost as much as the cell); each comes out
+    // exactly as cell() writes it.
+    static bool isPlain(const Cell& c) {
+        return !c.hasFormula() && c.type != CellType::Error &&
+               (c.type != CellType::Number || std::isfinite(c.number));
+    }
+    static constexpr size_t kPlainRoom = 160;  // the most a plain cell can take, and to spare
+    static constexpr size_t kPlainRun = 256;   // cells given room at once
+
+    // Writes the plain cell `c` at `p`, which has kPlainRoom bytes; returns the end.
+    char* plainCellAt(char* p, const Cell& c) {
+        p = put(p, "<c r=\"");
         p = put(p, letters(c.col));
         // The row's digits and the style attribute are written once per row and per style;
         // whole 16-byte pieces are copied (the room allows), and the pointer moves by their
@@ -685,10 +688,28 @@ private:
                 p = put(p, c.boolean ? " t=\"b\"><v>1</v></c>" : " t=\"b\"><v>0</v></c>");
                 break;
             case CellType::Error:
-                break;  // not reached: sent to cell() above
+                break;  // not plain
         }
-        out_.resize(at + size_t(p - buf));
-        return true;
+        return p;
+    }
+
+    // The cells of one row: runs of plain ones in place, the others through cell().
+    void rowCells(const Row& r) {
+        const Cell* c = r.cells.data();
+        const Cell* const end = c + r.cells.size();
+        while (c != end) {
+            if (!isPlain(*c)) {
+                cell(r.index, *c++);
+                continue;
+            }
+            const Cell* runEnd = c + 1;
+            while (runEnd != end && size_t(runEnd - c) < kPlainRun && isPlain(*runEnd)) ++runEnd;
+            const size_t at = out_.size();
+            out_.resize(at + size_t(runEnd - c) * kPlainRoom);
+            char* p = out_.data() + at;
+            for (; c != runEnd; ++c) p = plainCellAt(p, *c);
+            out_.resize(size_t(p - out_.data()));
+        }
     }
 
     // A short text of at most 16 bytes, copied whole.
@@ -717,7 +738,7 @@ private:
             rowDigitCount_ =
                 size_t(std::to_chars(rowDigits_, rowDigits_ + sizeof rowDigits_, r.index).ptr -
                        rowDigits_);
-            out_ += "<row r=\"";
+            out_ += "<row r=\""sv;
             out_.append(rowDigits_, rowDigitCount_);
             out_ += '"';
             if (r.customFormat) {
@@ -736,15 +757,14 @@ private:
                 continue;
             }
             out_ += '>';
-            for (const Cell& c : r.cells) cell(r.index, c);
-            out_ += "</row>";
+            rowCells(r);
+            out_ += "</row>"sv;
             sink_.flushIfFull();
         }
         out_ += "</sheetData>";
     }
 
     void cell(uint32_t row, const Cell& c) {
-        if (plainCell(c)) return;
         out_ += "<c r=\"";
         cellRef(row, c.col);
         out_ += '"';
