@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -48,6 +49,12 @@ private:
     std::string literal_;  // the pattern with its escapes removed
 };
 
+// The shared strings of `from` at `order` (distinct indexes) found or added in `to`, in that
+// order, as one by one; plain texts go in batches (ss::SharedStrings::addAll). An index past
+// `from`'s table stands for the empty text.
+std::vector<uint32_t> addStrings(const ss::SharedStrings& from, ss::SharedStrings& to,
+                                 std::span<const uint32_t> order);
+
 // Source index -> destination index, made once per index: a hash map while few indexes are
 // asked for, a table over all of them once a large copy comes.
 class IndexMap {
@@ -55,13 +62,20 @@ public:
     template <class Make>
     uint32_t get(uint32_t i, Make make) {
         if (i < dense_.size()) {
-            if (dense_[i] == UINT32_MAX) dense_[i] = make(i);
+            if (dense_[i] >= kAhead) dense_[i] = make(i);
             return dense_[i];
         }
         auto it = sparse_.find(i);
         if (it != sparse_.end()) return it->second;
         return sparse_[i] = make(i);
     }
+    // Marks a table entry not made yet as wanted ahead; true if it was not marked before.
+    bool markAhead(uint32_t i) {
+        if (i >= dense_.size() || dense_[i] != UINT32_MAX) return false;
+        dense_[i] = kAhead;
+        return true;
+    }
+    void set(uint32_t i, uint32_t v) { dense_[i] = v; }
     void makeDense(size_t size) {
         if (dense_.size() >= size) return;
         dense_.resize(size, UINT32_MAX);
@@ -71,6 +85,7 @@ public:
     }
 
 private:
+    static constexpr uint32_t kAhead = UINT32_MAX - 1;
     std::vector<uint32_t> dense_;
     std::unordered_map<uint32_t, uint32_t> sparse_;
 };
@@ -91,6 +106,17 @@ public:
     uint32_t style(uint32_t xf) {
         return styles_.get(xf, [&](uint32_t i) { return interner_(i); });
     }
+    // Notes that a copy will map string `sst`; mapAhead() maps the noted ones in one batch, in
+    // the order first noted. Only a table (see prepare) notes anything.
+    void noteString(uint32_t sst) {
+        if (strings_.markAhead(sst)) ahead_.push_back(sst);
+    }
+    void mapAhead() {
+        if (ahead_.empty()) return;
+        const std::vector<uint32_t> to = addStrings(from_.strings, to_.strings, ahead_);
+        for (size_t k = 0; k < ahead_.size(); ++k) strings_.set(ahead_[k], to[k]);
+        ahead_.clear();
+    }
     uint32_t string(uint32_t sst) {
         return strings_.get(sst, [&](uint32_t k) {
             if (k >= from_.strings.size()) return to_.strings.add("");
@@ -104,6 +130,7 @@ private:
     ss::Workbook& to_;
     ss::StyleInterner interner_;
     IndexMap styles_, strings_;
+    std::vector<uint32_t> ahead_;
 };
 
 // Code points of a UTF-8 text; a byte that does not start a valid sequence stands for itself.

@@ -708,6 +708,16 @@ ss::Status Range::Copy(const Range& destination) const {
         refs, {&sb, sw.parent_->serial_, &sm, &db, dw.parent_->serial_, c1, c2, dCol,
                std::move(moves), copyRefs ? &copyRefs->map : nullptr});
 
+    // The texts the copy brings are looked up in the destination's table together, first.
+    if (maps) {
+        for (const auto& [b, e] : spans)
+            for (size_t i = b; i < e; ++i)
+                for (const ss::Cell& c : srows[i].cells)
+                    if (c.type == ss::CellType::String && c.col >= c1 && c.col <= c2)
+                        maps->noteString(c.sst);
+        maps->mapAhead();
+    }
+
     std::vector<ss::Row> incoming;
     std::vector<std::pair<uint64_t, ss::Formula>> formulas;
     for (size_t k = 0; k < runs.size(); ++k) {

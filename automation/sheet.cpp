@@ -79,6 +79,26 @@ std::vector<uint32_t> detail::dxfMap(const ss::Workbook& from, ss::Workbook& to)
     return dxf;
 }
 
+std::vector<uint32_t> detail::addStrings(const ss::SharedStrings& from, ss::SharedStrings& to,
+                                         std::span<const uint32_t> order) {
+    std::vector<uint32_t> out(order.size());
+    std::vector<std::string_view> plain;  // the texts of order[first, k)
+    size_t first = 0;
+    for (size_t k = 0; k <= order.size(); ++k) {
+        const uint32_t i = k < order.size() ? order[k] : 0;
+        const auto* rich = k < order.size() && i < from.size() ? from.runs(i) : nullptr;
+        if (k < order.size() && i < from.size() && !rich) {
+            plain.push_back(from.text(i));
+            continue;
+        }
+        to.addAll(plain, out.data() + first);
+        plain.clear();
+        first = k + 1;
+        if (k < order.size()) out[k] = rich ? to.addRich(*rich) : to.add("");
+    }
+    return out;
+}
+
 namespace {
 
 std::unique_ptr<ss::Worksheet> cloneSheet(const ss::Workbook& from, const ss::Worksheet& src,
@@ -89,16 +109,21 @@ std::unique_ptr<ss::Worksheet> cloneSheet(const ss::Workbook& from, const ss::Wo
     out->tabSelected = false;
     if (&from == &to) return out;
 
-    // Shared strings: every distinct text once.
-    std::vector<uint32_t> sst(from.strings.size(), UINT32_MAX);
-    auto mapString = [&](uint32_t i) {
-        if (i >= sst.size()) return to.strings.add("");
-        if (sst[i] == UINT32_MAX) {
-            const auto* runs = from.strings.runs(i);
-            sst[i] = runs ? to.strings.addRich(*runs) : to.strings.add(from.strings.text(i));
-        }
-        return sst[i];
-    };
+    // Shared strings: every distinct text once, looked up together in the order first used.
+    std::vector<uint32_t> sst(from.strings.size() + 1, UINT32_MAX);  // the last: any past the end
+    std::vector<uint32_t> order;
+    for (const ss::Row& r : out->rows())
+        for (const ss::Cell& c : r.cells)
+            if (c.type == ss::CellType::String) {
+                const uint32_t i = std::min(c.sst, uint32_t(from.strings.size()));
+                if (sst[i] == UINT32_MAX) {
+                    sst[i] = 0;
+                    order.push_back(i);
+                }
+            }
+    const std::vector<uint32_t> added = detail::addStrings(from.strings, to.strings, order);
+    for (size_t k = 0; k < order.size(); ++k) sst[order[k]] = added[k];
+    auto mapString = [&](uint32_t i) { return sst[std::min(i, uint32_t(sst.size() - 1))]; };
     std::unique_ptr<ss::StyleInterner> interner;
     if (!sameTables) interner = std::make_unique<ss::StyleInterner>(from.styles, to.styles);
     auto mapStyle = [&](uint32_t xf) { return interner ? (*interner)(xf) : xf; };

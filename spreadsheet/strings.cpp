@@ -69,19 +69,24 @@ uint32_t SharedStrings::store(std::string_view text) {
     return uint32_t(texts_.size() - 1);
 }
 
-void SharedStrings::index(uint32_t i, uint64_t hash) {
-    if ((used_ + 1) * 2 > slots_.size()) {  // keep at most half the slots in use
-        std::vector<uint64_t> old(std::max<size_t>(64, slots_.size() * 2), 0);
-        old.swap(slots_);
-        const size_t mask = slots_.size() - 1;
-        for (uint64_t s : old) {
-            if (!s) continue;
-            // Slots keep the hash's upper half; the table is never wider than 32 bits of it.
-            size_t at = size_t(s >> 32) & mask;
-            while (slots_[at]) at = (at + 1) & mask;
-            slots_[at] = s;
-        }
+void SharedStrings::reserveIndex(size_t texts) {
+    if (texts * 2 <= slots_.size()) return;  // keep at most half the slots in use
+    size_t size = std::max<size_t>(64, slots_.size());
+    while (texts * 2 > size) size *= 2;
+    std::vector<uint64_t> old(size, 0);
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (uint64_t s : old) {
+        if (!s) continue;
+        // Slots keep the hash's upper half; the table is never wider than 32 bits of it.
+        size_t at = size_t(s >> 32) & mask;
+        while (slots_[at]) at = (at + 1) & mask;
+        slots_[at] = s;
     }
+}
+
+void SharedStrings::index(uint32_t i, uint64_t hash) {
+    reserveIndex(used_ + 1);
     const size_t mask = slots_.size() - 1;
     const uint64_t tag = hash >> 32;
     size_t at = size_t(tag) & mask;
@@ -111,9 +116,7 @@ void SharedStrings::catchUp() {
     }
 }
 
-uint32_t SharedStrings::add(std::string_view text) {
-    catchUp();
-    const uint64_t h = hashOf(text);
+uint32_t SharedStrings::addHashed(std::string_view text, uint64_t h) {
     if (!slots_.empty()) {
         const size_t mask = slots_.size() - 1;
         for (size_t at = size_t(h >> 32) & mask; slots_[at]; at = (at + 1) & mask) {
@@ -128,6 +131,31 @@ uint32_t SharedStrings::add(std::string_view text) {
     index(i, h);
     indexed_ = texts_.size();
     return i;
+}
+
+uint32_t SharedStrings::add(std::string_view text) {
+    catchUp();
+    return addHashed(text, hashOf(text));
+}
+
+void SharedStrings::addAll(std::span<const std::string_view> texts, uint32_t* out) {
+    catchUp();
+    // The index gets room for all of them first, so the places asked for stay where they are.
+    reserveIndex(used_ + texts.size());
+    constexpr size_t kAhead = 8;
+    uint64_t hashes[kAhead];
+    const size_t mask = slots_.size() - 1;
+    auto ask = [&](size_t k) {
+        const uint64_t h = hashOf(texts[k]);
+        hashes[k % kAhead] = h;
+        __builtin_prefetch(&slots_[size_t(h >> 32) & mask]);
+    };
+    for (size_t k = 0; k < texts.size() && k < kAhead; ++k) ask(k);
+    for (size_t k = 0; k < texts.size(); ++k) {
+        const uint64_t h = hashes[k % kAhead];
+        if (k + kAhead < texts.size()) ask(k + kAhead);
+        out[k] = addHashed(texts[k], h);
+    }
 }
 
 uint32_t SharedStrings::append(std::string_view text) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -33,7 +34,11 @@ public:
     }
     void swap(SharedStrings& other) noexcept;
 
-    uint32_t add(std::string_view text);          // finds or adds a plain text
+    uint32_t add(std::string_view text);  // finds or adds a plain text
+    // Finds or adds each plain text in turn, as `add` does one by one, into `out` (one index
+    // per text). The next texts' places in the index are asked for while one is looked up: in a
+    // large table each lookup waits on memory, and these waits now overlap.
+    void addAll(std::span<const std::string_view> texts, uint32_t* out);
     uint32_t addRich(std::vector<RichRun> runs);  // finds or adds a formatted text
     // Adds a plain text without looking for it first, as a file's own table of strings is
     // read: a text the table holds twice keeps both indexes, and `add` finds the first.
@@ -51,6 +56,8 @@ private:
     };
     uint32_t store(std::string_view text);  // copies the bytes; returns the new index
     void index(uint32_t i, uint64_t hash);
+    void reserveIndex(size_t texts);  // room in the index for this many texts without growing
+    uint32_t addHashed(std::string_view text, uint64_t hash);
     void catchUp();  // puts the texts added by `append` into the index
     static uint64_t hashOf(std::string_view text);
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "spreadsheet/strings.h"
 
@@ -51,6 +53,32 @@ TEST(SharedStrings, FindsEachTextOnceAcrossGrowthAndTableReads) {
     EXPECT_EQ(copy.text(rich), "plain");
     ASSERT_NE(copy.runs(rich), nullptr);
     EXPECT_EQ(copy.size(), n);
+}
+
+// A batch gives the indexes the same texts get one by one: texts found in the table, in the
+// file's table not yet looked up, repeated inside the batch, and a batch that makes the index
+// grow several times over.
+TEST(SharedStrings, ABatchGivesWhatOneByOneGives) {
+    auto fill = [](ss::SharedStrings& s) {
+        s.append("read");
+        s.append("read");
+        s.add("known");
+    };
+    std::vector<std::string> texts = {"known", "read", "", "new", "new", "read"};
+    for (int i = 0; i < 5000; ++i) texts.push_back("t" + std::to_string(i % 3000));
+    std::vector<std::string_view> views(texts.begin(), texts.end());
+
+    ss::SharedStrings one, batch;
+    fill(one);
+    fill(batch);
+    std::vector<uint32_t> expected;
+    for (std::string_view t : views) expected.push_back(one.add(t));
+    std::vector<uint32_t> got(views.size());
+    batch.addAll(views, got.data());
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(batch.size(), one.size());
+    EXPECT_EQ(batch.add("t2999"), one.add("t2999"));
+    EXPECT_EQ(batch.add("after"), one.add("after"));
 }
 
 }  // namespace
