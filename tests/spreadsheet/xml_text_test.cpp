@@ -64,6 +64,10 @@ TEST(NumberText, ShortestCharsWritesWhatToCharsWrites) {
                      1e15 - 0.5, 999999999999999.9, 123456.123456, 1234567.1234567, 0.0001, 1e-7,
                      3.0, -0.0, 1e300, 5e-324})
         EXPECT_TRUE(same(v)) << v;
+    // So large that fewer than six places fit below 10^15.
+    for (double v : {123456789.125, 1234567890.12, 12345678901234.5, 99999999999999.9,
+                     100000000000000.5, -1234567890.000001})
+        EXPECT_TRUE(same(v)) << v;
     const double scale[] = {1, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
     for (int i = 0; i < 300000; ++i) {
         const uint64_t digits = 1 + rng() % 16;
