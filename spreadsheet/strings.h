@@ -37,7 +37,7 @@ public:
     uint32_t add(std::string_view text);  // finds or adds a plain text
     // Finds or adds each plain text in turn, as `add` does one by one, into `out` (one index
     // per text). The next texts' places in the index are asked for while one is looked up: in a
-    // large table each lookup waits on memory, and these waits now overlap.
+    // large table each lookup waits on memory, and so these waits overlap.
     void addAll(std::span<const std::string_view> texts, uint32_t* out);
     uint32_t addRich(std::vector<RichRun> runs);  // finds or adds a formatted text
     // Adds a plain text without looking for it first, as a file's own table of strings is
