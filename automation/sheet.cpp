@@ -82,20 +82,24 @@ std::vector<uint32_t> detail::dxfMap(const ss::Workbook& from, ss::Workbook& to)
 std::vector<uint32_t> detail::addStrings(const ss::SharedStrings& from, ss::SharedStrings& to,
                                          std::span<const uint32_t> order) {
     std::vector<uint32_t> out(order.size());
-    std::vector<std::string_view> plain;  // the texts of order[first, k)
+    std::vector<std::string_view> plain;  // the plain texts of order[first, first + size)
     size_t first = 0;
-    for (size_t k = 0; k <= order.size(); ++k) {
-        const uint32_t i = k < order.size() ? order[k] : 0;
-        const auto* rich = k < order.size() && i < from.size() ? from.runs(i) : nullptr;
-        if (k < order.size() && i < from.size() && !rich) {
+    auto addPlain = [&] {
+        to.addAll(plain, out.data() + first);
+        plain.clear();
+    };
+    for (size_t k = 0; k < order.size(); ++k) {
+        const uint32_t i = order[k];
+        const auto* rich = i < from.size() ? from.runs(i) : nullptr;
+        if (i < from.size() && !rich) {
+            if (plain.empty()) first = k;
             plain.push_back(from.text(i));
             continue;
         }
-        to.addAll(plain, out.data() + first);
-        plain.clear();
-        first = k + 1;
-        if (k < order.size()) out[k] = rich ? to.addRich(*rich) : to.add("");
+        addPlain();  // the texts before this one keep their order
+        out[k] = rich ? to.addRich(*rich) : to.add("");
     }
+    addPlain();
     return out;
 }
 
