@@ -766,3 +766,43 @@ TEST(Workbooks, AStopWhileAWorkbookIsReadEndsTheRead) {
     EXPECT_FALSE(books.ReadsStopped());
     EXPECT_EQ((*opened)->WorkSheets(1)->Cells(100000, 10).Value(), "1000010");
 }
+
+// Sheet and range copies into another workbook bring plain texts, formatted texts and a damaged
+// index (past the table: an empty text) each to its own cell, whatever order they come in.
+TEST(Worksheet, CopiesBringPlainFormattedAndDamagedTextsToTheirCells) {
+    Application app;
+    Workbook& src = *app.Workbooks()->Add();
+    ss::Workbook& sm = src.model();
+    ss::Font bold;
+    bold.bold = true;
+    const uint32_t b = sm.strings.add("b"), a = sm.strings.add("a");
+    const uint32_t r1 = sm.strings.addRich({{"x", bold}, {"y", std::nullopt}});
+    const uint32_t r2 = sm.strings.addRich({{"z", bold}});
+    ss::Worksheet& sw = src.WorkSheets(1)->model();
+    const uint32_t column[] = {b, r1, a, b, 9999, r2, a};
+    for (uint32_t row = 0; row < 7; ++row) sw.setString(row + 1, 1, column[row]);
+
+    auto check = [&](Worksheet& d) {
+        const ss::Workbook& dm = d.Parent().model();
+        const char* want[] = {"b", "xy", "a", "b", "", "z", "a"};
+        for (uint32_t row = 0; row < 7; ++row) {
+            const ss::Cell* c = d.model().find(row + 1, 1);
+            ASSERT_NE(c, nullptr) << row;
+            ASSERT_EQ(c->type, ss::CellType::String) << row;
+            EXPECT_EQ(dm.strings.text(c->sst), want[row]) << row;
+            EXPECT_EQ(dm.strings.runs(c->sst) != nullptr, row == 1 || row == 5) << row;
+        }
+        const ss::Cell* rich = d.model().find(2, 1);
+        ASSERT_NE(dm.strings.runs(rich->sst), nullptr);
+        EXPECT_EQ(dm.strings.runs(rich->sst)->size(), 2u);
+    };
+
+    Workbook& dst = *app.Workbooks()->Add();
+    (void)dst.WorkSheets(1)->Cells(1, 2).SetValue("a");  // a text the destination holds already
+    auto copy = src.WorkSheets(1)->Copy(*dst.WorkSheets(1));
+    ASSERT_TRUE(copy);
+    check(**copy);
+    Worksheet& d = *dst.WorkSheets(2);
+    ASSERT_TRUE(src.WorkSheets(1)->Range("A1:A7").Copy(d.Cells(1, 1)));
+    check(d);
+}
