@@ -28,12 +28,12 @@
 #include <string_view>
 #include <vector>
 
-#include "references.h"
-#include "spreadsheet/cell.h"
-#include "spreadsheet/preserved.h"
+#include "reference_policy.h"
+#include "spreadsheet/model/cell.h"
+#include "spreadsheet/carry/preserved.h"
 #include "spreadsheet/result.h"
-#include "spreadsheet/workbook.h"
-#include "spreadsheet/worksheet.h"
+#include "spreadsheet/model/workbook.h"
+#include "spreadsheet/model/worksheet.h"
 
 namespace automation {
 

@@ -6,7 +6,7 @@
 
 #include "spreadsheet/xlsx/xlsx.h"
 #include "internal.h"
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 
 namespace automation {
 

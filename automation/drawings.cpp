@@ -1,6 +1,6 @@
 #include "drawings.h"
 
-#include "spreadsheet/formula.h"
+#include "spreadsheet/model/formula.h"
 
 #include <string>
 #include <string_view>

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "application.h"
-#include "spreadsheet/drawing_copy.h"
-#include "spreadsheet/preserved.h"
-#include "spreadsheet/references.h"
+#include "spreadsheet/carry/drawing_copy.h"
+#include "spreadsheet/carry/preserved.h"
+#include "spreadsheet/carry/reference_map.h"
 
 namespace automation::detail {
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "application.h"
-#include "references.h"
-#include "spreadsheet/references.h"
-#include "spreadsheet/table_copy.h"
-#include "spreadsheet/table_styles.h"
+#include "reference_policy.h"
+#include "spreadsheet/carry/reference_map.h"
+#include "spreadsheet/carry/table_copy.h"
+#include "spreadsheet/carry/table_styles.h"
 
 namespace automation {
 

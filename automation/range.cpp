@@ -2,12 +2,12 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "spreadsheet/formula.h"
-#include "spreadsheet/part_rows.h"
+#include "spreadsheet/model/formula.h"
+#include "spreadsheet/carry/part_rows.h"
 #include "spreadsheet/utf8.h"
 #include "drawings.h"
 #include "internal.h"
-#include "spreadsheet/preserved.h"
+#include "spreadsheet/carry/preserved.h"
 
 namespace automation {
 

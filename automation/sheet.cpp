@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "spreadsheet/formula.h"
-#include "spreadsheet/parts.h"
+#include "spreadsheet/model/formula.h"
+#include "spreadsheet/model/parts.h"
 #include "drawings.h"
 #include "internal.h"
 

@@ -41,8 +41,8 @@
 
 #include "jobs/jobs.h"
 #include "run.h"
-#include "spreadsheet/io.h"
-#include "spreadsheet/workbook.h"
+#include "spreadsheet/io/io.h"
+#include "spreadsheet/model/workbook.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "jobs/job_common.h"
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 
 namespace cli {
 namespace {

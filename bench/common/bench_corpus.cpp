@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 
 namespace bench {
 

@@ -5,7 +5,7 @@
 
 #include "job_options.h"
 #include "sheet_routines.h"
-#include "spreadsheet/cell.h"
+#include "spreadsheet/model/cell.h"
 #include "spreadsheet/utf8.h"
 
 using automation::Range;

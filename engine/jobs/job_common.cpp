@@ -17,8 +17,8 @@
 
 #include "report.h"
 #include "sheet_routines.h"
-#include "spreadsheet/cell.h"
-#include "spreadsheet/io.h"
+#include "spreadsheet/model/cell.h"
+#include "spreadsheet/io/io.h"
 
 namespace fs = std::filesystem;
 

@@ -6,8 +6,8 @@
 
 #include "job_options.h"
 #include "sheet_routines.h"
-#include "spreadsheet/io.h"
-#include "spreadsheet/workbook.h"
+#include "spreadsheet/io/io.h"
+#include "spreadsheet/model/workbook.h"
 
 namespace fs = std::filesystem;
 

@@ -12,7 +12,7 @@
 #include "../job_host.h"
 #include "job_common.h"
 #include "left_behind.h"
-#include "references.h"
+#include "reference_policy.h"
 
 struct JobOptions;
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "../io.h"
+#include "../io/io.h"
 
 namespace ss {
 

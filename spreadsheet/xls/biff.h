@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-#include "../cell.h"
+#include "../model/cell.h"
 
 namespace ss::biff {
 

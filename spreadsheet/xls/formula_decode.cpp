@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <unordered_map>
 
-#include "../cell.h"
-#include "../workbook.h"
+#include "../model/cell.h"
+#include "../model/workbook.h"
 #include "biff.h"
 #include "bytes.h"
 #include "../text/codepage.h"

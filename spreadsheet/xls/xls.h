@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-#include "../io.h"
+#include "../io/io.h"
 
 namespace ss {
 

@@ -1,9 +1,9 @@
 #include "part_graph.h"
 
-#include "../drawing_copy.h"
-#include "../references.h"
+#include "../carry/drawing_copy.h"
+#include "../carry/reference_map.h"
 #include "../text/xml_text.h"
-#include "legacy_shapes.h"
+#include "../carry/legacy_shapes.h"
 
 #include <algorithm>
 #include <cstring>

@@ -14,8 +14,8 @@
 #include <tuple>
 #include <vector>
 
-#include "../parts.h"
-#include "../worksheet.h"
+#include "../model/parts.h"
+#include "../model/worksheet.h"
 #include "package.h"
 
 namespace ss::xlsx {

@@ -13,9 +13,9 @@
 #include <set>
 #include <unordered_map>
 
-#include "../formula.h"
+#include "../model/formula.h"
 #include "../text/xml_text.h"
-#include "legacy_shapes.h"
+#include "../carry/legacy_shapes.h"
 #include "package.h"
 #include "part_graph.h"
 #include "xlsx.h"

@@ -17,7 +17,7 @@
 
 #include "package.h"
 #include "part_deflater.h"
-#include "legacy_shapes.h"
+#include "../carry/legacy_shapes.h"
 #include "part_graph.h"
 #include "xlsx.h"
 #include "xml_util.h"

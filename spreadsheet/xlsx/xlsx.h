@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "../io.h"
+#include "../io/io.h"
 
 namespace ss {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "../styles.h"
+#include "../model/styles.h"
 #include "../text/xml_text.h"
 
 namespace ss::xlsx {

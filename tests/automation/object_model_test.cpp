@@ -6,7 +6,7 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 
 using namespace automation;
 namespace fs = std::filesystem;

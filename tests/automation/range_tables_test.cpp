@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "application.h"
-#include "spreadsheet/table_copy.h"
+#include "spreadsheet/carry/table_copy.h"
 
 using namespace automation;
 

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "spreadsheet/formula.h"
-#include "spreadsheet/preserved.h"
+#include "spreadsheet/model/formula.h"
+#include "spreadsheet/carry/preserved.h"
 #include "spreadsheet/xlsx/xlsx.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -19,7 +19,7 @@
 #include "jobs/jobs.h"
 #include "merge_fixtures.h"
 #include "sheet_routines.h"
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 #include "test_host.h"
 
 using namespace fixtures;

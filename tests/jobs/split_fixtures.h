@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "spreadsheet/io.h"
-#include "spreadsheet/workbook.h"
+#include "spreadsheet/io/io.h"
+#include "spreadsheet/model/workbook.h"
 
 namespace splitfix {
 

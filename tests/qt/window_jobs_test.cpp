@@ -10,7 +10,7 @@
 #include "app/startup.h"
 #include "mainwindow.h"
 #include "merge_object.h"
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <regex>
 #include <set>
 
-#include "spreadsheet/drawing_copy.h"
-#include "spreadsheet/references.h"
-#include "spreadsheet/worksheet.h"
+#include "spreadsheet/carry/drawing_copy.h"
+#include "spreadsheet/carry/reference_map.h"
+#include "spreadsheet/model/worksheet.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "spreadsheet/formula.h"
+#include "spreadsheet/model/formula.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <iterator>
 #include <string>
 
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 #include "spreadsheet/read_stop.h"
 
 namespace fs = std::filesystem;

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "spreadsheet/parts.h"
+#include "spreadsheet/model/parts.h"
 
 namespace testparts {
 

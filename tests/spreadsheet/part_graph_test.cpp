@@ -8,8 +8,8 @@
 
 #include <cstdio>
 
-#include "spreadsheet/control_anchors.h"
-#include "spreadsheet/xlsx/legacy_shapes.h"
+#include "spreadsheet/carry/control_anchors.h"
+#include "spreadsheet/carry/legacy_shapes.h"
 #include "spreadsheet/xlsx/part_graph.h"
 
 namespace {

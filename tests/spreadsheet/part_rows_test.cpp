@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "spreadsheet/drawing_copy.h"
-#include "spreadsheet/part_rows.h"
-#include "spreadsheet/workbook.h"
+#include "spreadsheet/carry/drawing_copy.h"
+#include "spreadsheet/carry/part_rows.h"
+#include "spreadsheet/model/workbook.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "spreadsheet/strings.h"
+#include "spreadsheet/model/strings.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // moved and renamed, free names, and the look a table style gives a cell.
 #include <gtest/gtest.h>
 
-#include "spreadsheet/styles.h"
-#include "spreadsheet/table_copy.h"
-#include "spreadsheet/table_styles.h"
+#include "spreadsheet/model/styles.h"
+#include "spreadsheet/carry/table_copy.h"
+#include "spreadsheet/carry/table_styles.h"
 
 namespace {
 

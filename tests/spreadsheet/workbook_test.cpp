@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "spreadsheet/workbook.h"
+#include "spreadsheet/model/workbook.h"
 
 namespace {
 

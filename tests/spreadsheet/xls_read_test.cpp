@@ -7,7 +7,7 @@
 
 #include "spreadsheet/xls/bytes.h"
 #include "spreadsheet/xls/cfb.h"
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 #include "spreadsheet/xls/xls.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 #include "spreadsheet/xls/xls.h"
 
 namespace fs = std::filesystem;

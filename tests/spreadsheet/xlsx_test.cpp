@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 #include "spreadsheet/xlsx/package.h"
 #include "spreadsheet/xlsx/part_deflater.h"
 #include "spreadsheet/xlsx/xlsx.h"

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <string>
 
-#include "spreadsheet/io.h"
+#include "spreadsheet/io/io.h"
 #include "spreadsheet/xlsx/xlsx.h"
 
 namespace {

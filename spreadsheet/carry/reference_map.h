@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cell.h"
+#include "../model/cell.h"
 
 namespace ss {
 

@@ -1,4 +1,4 @@
-#include "spreadsheet/references.h"
+#include "spreadsheet/carry/reference_map.h"
 
 #include <gtest/gtest.h>
 

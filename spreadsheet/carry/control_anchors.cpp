@@ -6,8 +6,8 @@
 #include <optional>
 #include <vector>
 
-#include "text/xml_text.h"
-#include "worksheet.h"
+#include "../text/xml_text.h"
+#include "../model/worksheet.h"
 
 namespace ss {
 

@@ -1,7 +1,7 @@
 #include "parts.h"
 
-#include "drawing_copy.h"
-#include "xlsx/legacy_shapes.h"
+#include "../carry/drawing_copy.h"
+#include "../carry/legacy_shapes.h"
 
 #include <cstdlib>
 #include <set>

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "result.h"
-#include "workbook.h"
+#include "../result.h"
+#include "../model/workbook.h"
 
 namespace ss {
 

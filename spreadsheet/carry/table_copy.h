@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cell.h"
-#include "parts.h"
+#include "../model/cell.h"
+#include "../model/parts.h"
 
 namespace ss {
 

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "cell.h"
-#include "styles.h"
+#include "../model/cell.h"
+#include "../model/styles.h"
 
 namespace ss {
 

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cell.h"
-#include "worksheet.h"
+#include "../model/cell.h"
+#include "../model/worksheet.h"
 
 namespace ss {
 

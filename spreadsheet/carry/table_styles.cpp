@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "text/xml_text.h"
+#include "../text/xml_text.h"
 
 namespace ss {
 

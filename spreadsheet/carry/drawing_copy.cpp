@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "cell.h"
-#include "text/xml_text.h"
-#include "worksheet.h"
+#include "../model/cell.h"
+#include "../text/xml_text.h"
+#include "../model/worksheet.h"
 
 namespace ss {
 

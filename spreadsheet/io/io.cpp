@@ -19,10 +19,10 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "csv/csv.h"
-#include "read_stop.h"
-#include "xls/xls.h"
-#include "xlsx/xlsx.h"
+#include "../csv/csv.h"
+#include "../read_stop.h"
+#include "../xls/xls.h"
+#include "../xlsx/xlsx.h"
 
 namespace ss {
 

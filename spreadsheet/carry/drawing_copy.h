@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "parts.h"
+#include "../model/parts.h"
 #include "preserved.h"
 
 namespace ss {

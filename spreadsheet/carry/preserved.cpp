@@ -6,10 +6,10 @@
 #include <memory>
 
 #include "control_anchors.h"
-#include "formula.h"
+#include "../model/formula.h"
 #include "table_copy.h"
-#include "utf8.h"
-#include "text/xml_text.h"
+#include "../utf8.h"
+#include "../text/xml_text.h"
 
 namespace ss {
 

@@ -4,8 +4,8 @@
 #include <set>
 
 #include "internal.h"
-#include "spreadsheet/formula.h"
-#include "spreadsheet/parts.h"
+#include "spreadsheet/model/formula.h"
+#include "spreadsheet/model/parts.h"
 #include "spreadsheet/text/xml_text.h"
 
 namespace automation {

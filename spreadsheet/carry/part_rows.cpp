@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "drawing_copy.h"
-#include "formula.h"
-#include "text/xml_text.h"
-#include "workbook.h"
+#include "../model/formula.h"
+#include "../text/xml_text.h"
+#include "../model/workbook.h"
 
 namespace ss {
 

@@ -1,8 +1,8 @@
-#include "references.h"
+#include "reference_map.h"
 
 #include <algorithm>
 
-#include "reference_parts.h"
+#include "../model/reference_parts.h"
 
 namespace ss {
 

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "preserved.h"
-#include "reference_parts.h"
-#include "worksheet.h"
-#include "references.h"
-#include "text/xml_text.h"
-#include "xlsx/part_graph.h"
+#include "../model/reference_parts.h"
+#include "../model/worksheet.h"
+#include "reference_map.h"
+#include "../text/xml_text.h"
+#include "../xlsx/part_graph.h"
 
 namespace ss {
 
