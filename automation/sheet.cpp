@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "spreadsheet/carry/describe_parts.h"
 #include "spreadsheet/model/formula.h"
 #include "spreadsheet/model/parts.h"
 #include "drawings.h"

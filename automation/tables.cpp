@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "internal.h"
-#include "spreadsheet/xlsx/part_graph.h"
 
 namespace automation::detail {
 
@@ -190,7 +189,7 @@ std::string RangeTables::formula(std::string_view text, uint32_t row, uint32_t c
     };
     std::string out = ss::unstructure(text, copy_.sourceSheet->name, row, col, index_,
                                       [&](const ss::TableIndex::Entry& e) { return !carried(e); });
-    if (!renames_.empty()) out = ss::xlsx::renameTables(out, renames_);
+    if (!renames_.empty()) out = ss::renameTables(out, renames_);
     return out;
 }
 

@@ -7,7 +7,6 @@
 #include "../model/worksheet.h"
 #include "reference_map.h"
 #include "../text/xml_text.h"
-#include "../xlsx/part_graph.h"
 
 namespace ss {
 
@@ -26,12 +25,6 @@ std::string lower(std::string_view s) {
 
 bool endsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
-}
-
-std::string escapeXml(std::string_view s) {
-    std::string out;
-    xml::appendEscaped(out, s, true);
-    return out;
 }
 
 std::string attr(std::string_view tag, std::string_view name) {
@@ -386,6 +379,32 @@ std::string TableNames::unique(std::string_view base) {
     }
 }
 
+std::string renameTables(std::string_view f, const std::map<std::string, std::string>& renames) {
+    auto nameChar = [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '.' || c == '\\' || static_cast<unsigned char>(c) >= 0x80;
+    };
+    std::string out;
+    size_t i = 0;
+    bool inString = false;
+    while (i < f.size()) {
+        char c = f[i];
+        if (c == '"') inString = !inString;
+        if (inString || !nameChar(c) || (i > 0 && nameChar(f[i - 1]))) {
+            out += c;
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        while (j < f.size() && nameChar(f[j])) ++j;
+        std::string word(f.substr(i, j - i));
+        auto it = j < f.size() && f[j] == '[' ? renames.find(lower(word)) : renames.end();
+        out += it == renames.end() ? word : it->second;
+        i = j;
+    }
+    return out;
+}
+
 std::string movedTableXml(std::string_view xml, int64_t dRow, int64_t dCol, const std::string& name,
                           const std::map<std::string, std::string>& renames,
                           const std::vector<uint32_t>* dxf) {
@@ -401,10 +420,10 @@ std::string movedTableXml(std::string_view xml, int64_t dRow, int64_t dCol, cons
         if (tag.closing) {
             if (formula && inFormula) {
                 out.append(xml.substr(copied, formulaStart - copied));
-                out += renames.empty()
-                           ? std::string(xml.substr(formulaStart, tag.begin - formulaStart))
-                           : xlsx::renameTables(xml.substr(formulaStart, tag.begin - formulaStart),
-                                                renames);
+                out +=
+                    renames.empty()
+                        ? std::string(xml.substr(formulaStart, tag.begin - formulaStart))
+                        : renameTables(xml.substr(formulaStart, tag.begin - formulaStart), renames);
                 copied = tag.begin;
                 inFormula = false;
             }
@@ -425,8 +444,8 @@ std::string movedTableXml(std::string_view xml, int64_t dRow, int64_t dCol, cons
             }
         }
         if (tag.local == "table") {
-            set("name", escapeXml(name));
-            set("displayName", escapeXml(name));
+            set("name", xml::escaped(name, true));
+            set("displayName", xml::escaped(name, true));
         }
         // Revision ids ("xr:uid") would repeat in every copy of the table: they go.
         for (size_t at = t.find(":uid=\""); at != std::string::npos; at = t.find(":uid=\"", at)) {

@@ -75,6 +75,10 @@ private:
     std::unordered_map<std::string, uint32_t> used_;  // lower case -> next suffix to try
 };
 
+// A formula with the structured references to renamed tables ("Sales[Amount]") following them.
+std::string renameTables(std::string_view formula,
+                         const std::map<std::string, std::string>& renames);
+
 // The table part's XML moved `dRow` rows and `dCol` columns (its range, filter and sort
 // ranges), named `name`, the structured references of its column formulas following
 // `renames` (lower-case old name -> new), its differential format ids mapped through `dxf`

@@ -148,21 +148,9 @@ std::optional<FileFormat> formatFromExtension(const fs::path& path) {
     return std::nullopt;
 }
 
-namespace {
-thread_local const std::atomic<bool>* t_readStop = nullptr;
-}  // namespace
-
-bool readStopped() {
-    return t_readStop && t_readStop->load(std::memory_order_relaxed);
-}
-
 Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path,
                                                const std::atomic<bool>* stop) {
-    struct StopScope {
-        const std::atomic<bool>* before = t_readStop;
-        explicit StopScope(const std::atomic<bool>* s) { t_readStop = s; }
-        ~StopScope() { t_readStop = before; }
-    } scope(stop);
+    ReadStopScope scope(stop);
     std::ifstream in(path, std::ios::binary);
     if (!in) return fail("无法打开文件 " + display(path) + "：文件不存在或没有读取权限。");
     unsigned char head[8] = {};

@@ -9,22 +9,13 @@
 #include <optional>
 #include <string>
 
+#include "../read_limits.h"
 #include "../result.h"
 #include "../model/workbook.h"
 
 namespace ss {
 
 enum class FileFormat { Xlsx, Xlsm, Xls, Csv };
-
-// Bounds that every reader enforces, so that a hostile file cannot take unbounded memory.
-struct ReadLimits {
-    uint64_t maxPartBytes = uint64_t(1) << 31;   // inflated size of one package part
-    uint64_t maxTotalBytes = uint64_t(4) << 30;  // inflated size of all parts read
-    // Inflated : compressed, per part, checked once a part passes 16 MiB. Deflate cannot go
-    // beyond about 1030:1; real sheets stay far below 500:1.
-    uint32_t maxCompressionRatio = 500;
-    uint64_t maxCells = 400'000'000;  // cells in the whole workbook
-};
 
 // The format a file name asks for, by its extension (any letter case); none when unknown.
 std::optional<FileFormat> formatFromExtension(const std::filesystem::path& path);
@@ -34,9 +25,6 @@ std::optional<FileFormat> formatFromExtension(const std::filesystem::path& path)
 // reason. Once `stop` is set the read ends early with an error (see read_stop.h).
 Result<std::unique_ptr<Workbook>> openWorkbook(const std::filesystem::path& path,
                                                const std::atomic<bool>* stop = nullptr);
-
-// The most a cell holds: 32,767 characters (UTF-16 units).
-inline constexpr size_t kMaxCellTextUnits = 32767;
 
 // What openWorkbook does to every workbook it reads, so that whatever a source holds can be
 // saved again: sheet names the formats reject are made valid (forbidden characters become "_",

@@ -12,6 +12,8 @@ constexpr uint32_t kXlsxMaxRows = 1048576;
 constexpr uint32_t kXlsxMaxCols = 16384;
 constexpr uint32_t kXlsMaxRows = 65536;
 constexpr uint32_t kXlsMaxCols = 256;
+// The most a cell holds: 32,767 characters (UTF-16 units).
+inline constexpr size_t kMaxCellTextUnits = 32767;
 
 enum class CellType : uint8_t { Empty, Number, String, Boolean, Error };
 

@@ -76,10 +76,6 @@ struct SheetParts {
     std::map<std::string, uint32_t> dropped;
 };
 
-// Counts of what a sheet carries, by kind: pictures, charts, tables, pivot tables, shapes ...
-// (in the words the job texts use), for the reports of jobs that cannot carry them.
-std::map<std::string, uint32_t> describeParts(const SheetParts& parts);
-
 // The items of an extension list a copy of cells can carry one by one: 2010 conditional
 // formats, data validations and sparklines.
 uint32_t extensionItems(std::string_view extLst);

@@ -5,7 +5,9 @@
 #include <memory>
 #include <string_view>
 
-#include "../io/io.h"
+#include "../model/workbook.h"
+#include "../read_limits.h"
+#include "../result.h"
 
 namespace ss {
 

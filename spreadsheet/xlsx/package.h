@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "../io/io.h"
+#include "../read_limits.h"
 #include "../result.h"
 
 struct zip;

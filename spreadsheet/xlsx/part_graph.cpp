@@ -115,8 +115,7 @@ void setAttr(std::string& xml, Tag& t, std::string_view name, std::string_view v
     std::string_view tag = std::string_view(xml).substr(t.begin, t.end - t.begin);
     const auto [v, len] = xml::attrSpan(tag, name);
     if (v == std::string_view::npos) return;
-    std::string esc;
-    xml::appendEscaped(esc, value, true);
+    const std::string esc = xml::escaped(value, true);
     xml.replace(t.begin + v, len, esc);
     t.end = t.end - len + esc.size();
 }
@@ -443,32 +442,6 @@ const std::map<std::string, std::string>* PartGraphWriter::tableRenames(const Wo
     if (!ws.parts || !ws.parts->origin) return nullptr;
     auto it = tableRenames_.find(ws.parts->origin.get());
     return it == tableRenames_.end() ? nullptr : &it->second;
-}
-
-std::string renameTables(std::string_view f, const std::map<std::string, std::string>& renames) {
-    auto nameChar = [](char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == '.' || c == '\\' || static_cast<unsigned char>(c) >= 0x80;
-    };
-    std::string out;
-    size_t i = 0;
-    bool inString = false;
-    while (i < f.size()) {
-        char c = f[i];
-        if (c == '"') inString = !inString;
-        if (inString || !nameChar(c) || (i > 0 && nameChar(f[i - 1]))) {
-            out += c;
-            ++i;
-            continue;
-        }
-        size_t j = i;
-        while (j < f.size() && nameChar(f[j])) ++j;
-        std::string word(f.substr(i, j - i));
-        auto it = j < f.size() && f[j] == '[' ? renames.find(lower(word)) : renames.end();
-        out += it == renames.end() ? word : it->second;
-        i = j;
-    }
-    return out;
 }
 
 std::string relativeTarget(std::string_view from, std::string_view to) {

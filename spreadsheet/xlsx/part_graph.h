@@ -188,10 +188,6 @@ private:
     uint32_t droppedSlicers_ = 0;
 };
 
-// A formula with the structured references to renamed tables ("Sales[Amount]") following them.
-std::string renameTables(std::string_view formula,
-                         const std::map<std::string, std::string>& renames);
-
 // A relationship target from part `from` to part `to` (both package names), relative.
 std::string relativeTarget(std::string_view from, std::string_view to);
 

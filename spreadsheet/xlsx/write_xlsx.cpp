@@ -18,6 +18,7 @@
 #include "package.h"
 #include "part_deflater.h"
 #include "../carry/legacy_shapes.h"
+#include "../carry/table_copy.h"
 #include "part_graph.h"
 #include "xlsx.h"
 #include "xml_util.h"
@@ -807,7 +808,7 @@ private:
             }
             out_ += '>';
             if (carried_.tableRenames && f->text.find('[') != std::string::npos)
-                appendXstring(out_, xlsx::renameTables(f->text, *carried_.tableRenames));
+                appendXstring(out_, renameTables(f->text, *carried_.tableRenames));
             else
                 appendXstring(out_, f->text);
             out_ += "</f>";

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "../io/io.h"
+#include "../model/workbook.h"
+#include "../read_limits.h"
+#include "../result.h"
 
 namespace ss {
 

@@ -10,6 +10,7 @@
 
 #include "spreadsheet/carry/control_anchors.h"
 #include "spreadsheet/carry/legacy_shapes.h"
+#include "spreadsheet/carry/table_copy.h"
 #include "spreadsheet/xlsx/part_graph.h"
 
 namespace {
@@ -38,7 +39,7 @@ TEST(PartGraph, StructuredReferencesFollowRenamedTables) {
         {"SUM(MySales[Amount])+Sales", "SUM(MySales[Amount])+Sales"},  // other names, no bracket
         {"\"Sales[x]\"&Sales[x]", "\"Sales[x]\"&Sales_2[x]"},          // text stays
     };
-    for (const Case& c : cases) EXPECT_EQ(ss::xlsx::renameTables(c.in, renames), c.want) << c.in;
+    for (const Case& c : cases) EXPECT_EQ(ss::renameTables(c.in, renames), c.want) << c.in;
 }
 
 TEST(PartGraph, ExtensionsNamingPartsLeftBehindGo) {
