@@ -11,7 +11,9 @@
 
 #include "arguments.h"
 #include "console_host.h"
-#include "jobs/job_common.h"
+#include "jobs/job_texts.h"
+#include "jobs/outputs.h"
+#include "jobs/folder_scan.h"
 #include "jobs/report.h"
 
 #include "merge_object.h"

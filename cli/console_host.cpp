@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "jobs/job_common.h"
+#include "jobs/job_texts.h"
+#include "jobs/outputs.h"
 #include "spreadsheet/io/io.h"
 
 namespace cli {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "application.h"
-#include "job_common.h"
+#include "block_copy.h"
 
 struct JobOptions;
 

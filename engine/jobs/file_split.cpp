@@ -2,7 +2,9 @@
 // beside the source named after it and the time of day.
 #include <filesystem>
 
-#include "job_common.h"
+#include "job_texts.h"
+#include "session.h"
+#include "outputs.h"
 #include "jobs.h"
 #include "left_behind.h"
 #include "report.h"

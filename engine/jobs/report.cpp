@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "job_options.h"
+#include "job_texts.h"
 #include "sheet_routines.h"
 #include "spreadsheet/io/io.h"
 #include "spreadsheet/model/workbook.h"

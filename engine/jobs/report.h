@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "../job_host.h"
-#include "job_common.h"
+#include "save_question.h"
 #include "left_behind.h"
 #include "reference_policy.h"
 

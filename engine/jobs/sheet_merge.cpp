@@ -7,7 +7,11 @@
 #include <system_error>
 
 #include "append.h"
-#include "job_common.h"
+#include "job_texts.h"
+#include "session.h"
+#include "outputs.h"
+#include "save_question.h"
+#include "block_copy.h"
 #include "jobs.h"
 #include "report.h"
 #include "left_behind.h"

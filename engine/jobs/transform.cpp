@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <unordered_map>
 
-#include "job_common.h"
+#include "job_texts.h"
+#include "session.h"
+#include "outputs.h"
 #include "jobs.h"
 #include "report.h"
 #include "left_behind.h"

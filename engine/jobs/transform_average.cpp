@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "job_common.h"
+#include "job_texts.h"
+#include "session.h"
+#include "outputs.h"
 #include "jobs.h"
 #include "report.h"
 #include "left_behind.h"

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "jobs/append.h"
+#include "jobs/job_texts.h"
 #include "jobs/jobs.h"
 #include "jobs/report.h"
 #include "merge_fixtures.h"

@@ -15,7 +15,6 @@
 #include <ctime>
 #include <deque>
 
-#include "jobs/job_common.h"
 #include "jobs/jobs.h"
 #include "merge_fixtures.h"
 #include "sheet_routines.h"

@@ -2,7 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "jobs/job_common.h"
+#include "jobs/save_question.h"
+#include "jobs/fail_list.h"
 #include "merge_fixtures.h"
 #include "test_host.h"
 
