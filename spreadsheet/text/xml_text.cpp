@@ -58,6 +58,18 @@ void appendEscaped(std::string& out, std::string_view s, bool attribute) {
         if (!appendCommon(out, c, attribute)) out += c;
 }
 
+std::string escaped(std::string_view s, bool attribute) {
+    std::string out;
+    appendEscaped(out, s, attribute);
+    return out;
+}
+
+std::string xstring(std::string_view s, bool attribute) {
+    std::string out;
+    appendXstring(out, s, attribute);
+    return out;
+}
+
 void appendXstring(std::string& out, std::string_view s, bool attribute) {
     static const char* hex = "0123456789ABCDEF";
     for (size_t i = 0; i < s.size(); ++i) {
@@ -103,36 +115,48 @@ std::string decodeXstring(std::string_view s) {
     return out;
 }
 
+std::optional<char32_t> characterReference(std::string_view name) {
+    if (name == "lt") return U'<';
+    if (name == "gt") return U'>';
+    if (name == "amp") return U'&';
+    if (name == "quot") return U'"';
+    if (name == "apos") return U'\'';
+    if (name.size() < 2 || name[0] != '#') return std::nullopt;
+    const bool hex = name[1] == 'x';
+    const std::string_view digits = name.substr(hex ? 2 : 1);
+    if (digits.empty() || digits.size() > 7) return std::nullopt;
+    uint32_t v = 0;
+    for (char d : digits) {
+        uint32_t x;
+        if (d >= '0' && d <= '9')
+            x = uint32_t(d - '0');
+        else if (hex && d >= 'a' && d <= 'f')
+            x = uint32_t(d - 'a' + 10);
+        else if (hex && d >= 'A' && d <= 'F')
+            x = uint32_t(d - 'A' + 10);
+        else
+            return std::nullopt;
+        v = v * (hex ? 16 : 10) + x;
+    }
+    if (!isXmlChar(v)) return std::nullopt;
+    return char32_t(v);
+}
+
 std::string unescape(std::string_view s) {
     if (s.find('&') == std::string_view::npos) return std::string(s);
     std::string out;
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
         if (s[i] == '&') {
-            static const std::pair<std::string_view, char> kEntities[] = {
-                {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-            bool done = false;
-            for (const auto& [e, c] : kEntities)
-                if (s.substr(i, e.size()) == e) {
-                    out += c;
-                    i += e.size() - 1;
-                    done = true;
-                    break;
-                }
-            const size_t semi = s.find(';', i);
-            if (!done && s.substr(i, 2) == "&#" && semi != std::string_view::npos &&
-                semi - i <= 10) {
-                const bool hex = s.substr(i, 3) == "&#x" || s.substr(i, 3) == "&#X";
-                uint32_t v = 0;
-                const char* from = s.data() + i + (hex ? 3 : 2);
-                auto [end, ec] = std::from_chars(from, s.data() + semi, v, hex ? 16 : 10);
-                if (ec == std::errc() && end == s.data() + semi && v > 0 && v <= 0x10FFFF) {
-                    appendUtf8(out, char32_t(v));
-                    i = semi;
-                    done = true;
+            // The longest reference decoded: "#x" and seven digits.
+            const size_t semi = s.substr(i + 1, 10).find(';');
+            if (semi != std::string_view::npos) {
+                if (auto c = characterReference(s.substr(i + 1, semi))) {
+                    appendUtf8(out, *c);
+                    i += semi + 1;
+                    continue;
                 }
             }
-            if (done) continue;
         }
         out += s[i];
     }

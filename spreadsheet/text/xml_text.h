@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -14,17 +16,36 @@ namespace ss::xml {
 // and tabs (as character references, which attribute normalisation would otherwise turn into
 // spaces); a carriage return always as &#13; (a literal one would be read back as a line feed).
 void appendEscaped(std::string& out, std::string_view s, bool attribute = false);
+// The same as a new string.
+std::string escaped(std::string_view s, bool attribute = false);
 
 // Appends the text of a cell, a name or a note: escaped as above; control characters XML 1.0
 // cannot carry are written as _xHHHH_ (left out of attributes), and a literal "_xHHHH_" is
 // protected as _x005F_xHHHH_.
 void appendXstring(std::string& out, std::string_view s, bool attribute = false);
+// The same as a new string.
+std::string xstring(std::string_view s, bool attribute = false);
 
 // Decodes the _xHHHH_ escapes of shared and inline strings.
 std::string decodeXstring(std::string_view s);
 
-// The text an escaped XML text stands for: the five named entities and decimal or hexadecimal
-// character references; anything else (an unknown entity, a lone '&') is kept as it stands.
+// Whether XML 1.0 allows the character (tab, line feed, carriage return, and the ranges
+// U+0020-U+D7FF, U+E000-U+FFFD, U+10000-U+10FFFF).
+inline bool isXmlChar(uint32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The character a reference stands for, given what stands between '&' and ';': one of the five
+// named entities, or a decimal ("#20013") or hexadecimal ("#x4E2D") reference of at most seven
+// digits to a character XML 1.0 allows. Nothing for anything else (an unknown entity, a
+// reference to a control character, a surrogate or beyond U+10FFFF), which no XML reader may
+// decode: every decoder of the engine keeps it as it stands or leaves it to expat to refuse.
+std::optional<char32_t> characterReference(std::string_view name);
+
+// The text an escaped XML text stands for: the references characterReference decodes; anything
+// else (an unknown entity, a lone '&', a reference to a character XML cannot hold) is kept as it
+// stands.
 std::string unescape(std::string_view s);
 
 // An element tag of an XML text: its span, its name as written and its local name.
