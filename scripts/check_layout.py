@@ -37,8 +37,8 @@ LAYERS = [
     (8, "engine/jobs", False),
     (9, "engine/qt", False),
     (10, "app", False),
-    (11, "cli", False),
-    (11, "ui", False),
+    (11, "cli", True),  # the window and the command line never include each other
+    (11, "ui", True),
     (12, "app/main", False),  # the entry point: main.cpp alone
     (20, "tests", False),
     (20, "bench", False),

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The whole test suite: the build with warnings as errors, every test (the window's under Xvfb),
-# the Debian package built, installed, run and purged, then the Qt-free tests again under
+# The whole test suite: formatting, the include order of the folders, the build with warnings
+# as errors, every test (the window's under Xvfb), the Debian package built, installed, run
+# and purged, then the Qt-free tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzzers for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,8 @@ if [ "${TW_SKIP_DEPS:-}" != 1 ] && ! (command -v cmake && command -v qmake && co
 fi
 echo "== formatting =="
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run -Werror
+echo "== layout (include graph between folders, file lengths) =="
+/usr/bin/python3 scripts/check_layout.py
 bash scripts/build.sh
 (cd build && xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j2)
 
