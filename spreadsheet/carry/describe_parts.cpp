@@ -26,7 +26,7 @@ std::map<std::string, uint32_t> describeParts(const SheetParts& parts) {
     // name (their properties, binaries and preview pictures).
     std::set<std::string> objectIds;
     // Shapes of the legacy drawing no element names are controls of the older format (buttons).
-    std::set<uint32_t> shapes = xlsx::legacyShapeIds(parts.legacyShapes);
+    std::set<uint32_t> shapes = legacyShapeIds(parts.legacyShapes);
     for (const RawSheetElement& e : parts.elements) {
         if (e.element != "controls" && e.element != "oleObjects") continue;
         constexpr std::string_view kShape = " shapeId=\"";

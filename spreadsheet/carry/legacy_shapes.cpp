@@ -6,7 +6,7 @@
 #include <charconv>
 #include <vector>
 
-namespace ss::xlsx {
+namespace ss {
 
 namespace {
 
@@ -276,4 +276,4 @@ bool definesShapeType(std::string_view shapes, std::string_view id) {
     return false;
 }
 
-}  // namespace ss::xlsx
+}  // namespace ss

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace ss::xlsx {
+namespace ss {
 
 struct LegacyShapes {
     std::string xml;               // the shape types the kept shapes use, then the shapes
@@ -43,4 +43,4 @@ std::string shiftShapeIds(std::string_view xml, int64_t by);
 // Whether the shape type `id` ("_x0000_t202") is among the kept shapes' types.
 bool definesShapeType(std::string_view shapes, std::string_view id);
 
-}  // namespace ss::xlsx
+}  // namespace ss

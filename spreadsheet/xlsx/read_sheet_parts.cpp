@@ -100,7 +100,7 @@ void keepLegacyShapes(ZipReader& zip, xlsx::PartGraphReader& graph, const std::s
                       SheetParts& parts) {
     std::string vml;
     if (!zip.has(part) || !zip.readAll(part, vml).ok()) return;
-    xlsx::LegacyShapes kept = xlsx::otherLegacyShapes(vml);
+    LegacyShapes kept = otherLegacyShapes(vml);
     if (kept.xml.empty()) return;
     if (!kept.relIds.empty())
         if (auto rels = readRels(zip, part); rels.ok())

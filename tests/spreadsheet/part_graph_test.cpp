@@ -80,15 +80,15 @@ TEST(PartGraph, LegacyShapesBesideNotes) {
         "<v:imagedata o:relid=\"rId3\"/><x:ClientData ObjectType=\"Button\">"
         "<x:FmlaMacro>[0]!Run</x:FmlaMacro><x:FmlaLink>Gone!$A$1</x:FmlaLink>"
         "<x:FmlaRange>Lists!$A$1:$A$3</x:FmlaRange></x:ClientData></v:shape></xml>";
-    ss::xlsx::LegacyShapes kept = ss::xlsx::otherLegacyShapes(vml);
+    ss::LegacyShapes kept = ss::otherLegacyShapes(vml);
     EXPECT_EQ(kept.namespaces, " xmlns:w=\"urn:w\"");
     EXPECT_EQ(kept.relIds, std::set<std::string>{"rId3"});
-    EXPECT_TRUE(ss::xlsx::definesShapeType(kept.xml, "_x0000_t201"));
-    EXPECT_FALSE(ss::xlsx::definesShapeType(kept.xml, "_x0000_t202"));
+    EXPECT_TRUE(ss::definesShapeType(kept.xml, "_x0000_t201"));
+    EXPECT_FALSE(ss::definesShapeType(kept.xml, "_x0000_t202"));
     EXPECT_EQ(kept.xml.find("Note"), std::string::npos);
-    EXPECT_EQ(ss::xlsx::legacyShapeIds(kept.xml), std::set<uint32_t>{1026});
-    std::string restated = ss::xlsx::restateLegacyFormulas(
-        kept.xml, [](std::string_view f) -> std::optional<std::string> {
+    EXPECT_EQ(ss::legacyShapeIds(kept.xml), std::set<uint32_t>{1026});
+    std::string restated =
+        ss::restateLegacyFormulas(kept.xml, [](std::string_view f) -> std::optional<std::string> {
             if (f.rfind("Gone!", 0) == 0) return std::nullopt;
             return "'Lists (2)'" + std::string(f.substr(f.find('!')));
         });
@@ -97,17 +97,16 @@ TEST(PartGraph, LegacyShapesBesideNotes) {
               std::string::npos)
         << restated;
     // Moved to the next block: the shapes, the elements and a drawing's compatibility shapes.
-    EXPECT_EQ(ss::xlsx::shiftShapeIds("<v:shape id=\"Button 2\" o:spid=\"_x0000_s1026\"/>"
-                                      "<control shapeId=\"1026\" r:id=\"rId1\"/><xdr:cNvPr "
-                                      "id=\"1026\"/><a14:compatExt spid=\"_x0000_s1026\"/>",
-                                      1024),
+    EXPECT_EQ(ss::shiftShapeIds("<v:shape id=\"Button 2\" o:spid=\"_x0000_s1026\"/>"
+                                "<control shapeId=\"1026\" r:id=\"rId1\"/><xdr:cNvPr "
+                                "id=\"1026\"/><a14:compatExt spid=\"_x0000_s1026\"/>",
+                                1024),
               "<v:shape id=\"Button 2\" o:spid=\"_x0000_s2050\"/><control shapeId=\"2050\" "
               "r:id=\"rId1\"/><xdr:cNvPr id=\"1026\"/><a14:compatExt spid=\"_x0000_s2050\"/>");
-    EXPECT_EQ(ss::xlsx::idmapBlocks("<xml><o:shapelayout><o:idmap data=\"1, 3\"/>"),
+    EXPECT_EQ(ss::idmapBlocks("<xml><o:shapelayout><o:idmap data=\"1, 3\"/>"),
               (std::set<uint32_t>{1, 3}));
-    EXPECT_TRUE(
-        ss::xlsx::otherLegacyShapes(vml.substr(0, vml.find("<v:shape id=\"Button")) + "</xml>")
-            .xml.empty());
+    EXPECT_TRUE(ss::otherLegacyShapes(vml.substr(0, vml.find("<v:shape id=\"Button")) + "</xml>")
+                    .xml.empty());
 }
 
 // Controls' anchors, in both forms, follow deleted rows; a corner in a deleted row goes to the
