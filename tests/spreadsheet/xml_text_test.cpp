@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -47,6 +48,45 @@ TEST(XmlText, CellTextKeepsControlCharactersAndLiteralEscapes) {
 TEST(XmlText, UnescapeTakesCharacterReferencesAndKeepsWhatItDoesNotKnow) {
     EXPECT_EQ(ss::xml::unescape("&#x4E2D;&#25991; &apos;x&apos;"), "中文 'x'");
     EXPECT_EQ(ss::xml::unescape("&nbsp; & &#xZZ; &#0;"), "&nbsp; & &#xZZ; &#0;");
+    // What no XML reader may decode stays as written, rather than becoming a character the
+    // writers could not put back (a control character, half of a surrogate pair).
+    EXPECT_EQ(ss::xml::unescape("a&#1;b&#xD800;c&#X41;&#x110000;"),
+              "a&#1;b&#xD800;c&#X41;&#x110000;");
+    EXPECT_EQ(ss::xml::unescape("&amp;lt; &#x1F600;&#9;"), "&lt; \xF0\x9F\x98\x80\t");
+}
+
+// The one decoder of references, shared by unescape and the row scanner (which hands whatever
+// it refuses to expat): the five entities and references of up to seven digits to characters
+// XML 1.0 allows, nothing else.
+TEST(XmlText, CharacterReferencesAreThoseXmlAllows) {
+    const std::pair<const char*, std::optional<char32_t>> cases[] = {
+        {"lt", U'<'},
+        {"gt", U'>'},
+        {"amp", U'&'},
+        {"quot", U'"'},
+        {"apos", U'\''},
+        {"#65", U'A'},
+        {"#x41", U'A'},
+        {"#x4e2d", U'中'},
+        {"#0000065", U'A'},
+        {"#9", U'\t'},
+        {"#xFFFD", U'\xFFFD'},
+        {"#x10FFFF", U'\x10FFFF'},
+        {"nbsp", {}},
+        {"LT", {}},
+        {"#", {}},
+        {"#x", {}},
+        {"#X41", {}},
+        {"#00000065", {}},
+        {"#1", {}},
+        {"#0", {}},
+        {"#xD800", {}},
+        {"#xFFFE", {}},
+        {"#x110000", {}},
+        {"#6a", {}},
+    };
+    for (const auto& [name, want] : cases)
+        EXPECT_EQ(ss::xml::characterReference(name), want) << name;
 }
 
 }  // namespace
