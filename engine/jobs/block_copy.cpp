@@ -1,3 +1,4 @@
+// Block copies into a target sheet, and the sheet whose used range grows with them.
 #include "block_copy.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Where the list of files not merged goes, and writing it without following links.
 #include "fail_list.h"
 
 #include <sys/stat.h>

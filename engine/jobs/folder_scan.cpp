@@ -1,3 +1,4 @@
+// The folder scan: files first, then subfolders, each in name order without regard to case.
 #include "folder_scan.h"
 
 #include "job_texts.h"

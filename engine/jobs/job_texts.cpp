@@ -1,3 +1,4 @@
+// Texts several jobs share: file names as one line, read notes, closing-text notes.
 #include "job_texts.h"
 
 #include <algorithm>

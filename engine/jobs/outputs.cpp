@@ -1,3 +1,4 @@
+// Sources by identity, new folders and free names, and outputs written on threads of their own.
 #include "outputs.h"
 
 #include <sys/stat.h>

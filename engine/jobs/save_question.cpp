@@ -1,3 +1,4 @@
+// The save-file question and the save, with .xls outputs too large for the format kept as .xlsx.
 #include "save_question.h"
 
 #ifdef __GLIBC__

@@ -1,3 +1,4 @@
+// The automation session of a job and the new target workbook.
 #include "session.h"
 
 #include "job_texts.h"

@@ -1,3 +1,4 @@
+// What a sheet carries, counted by kind in the words of the job texts.
 #include "describe_parts.h"
 
 #include <cstdlib>

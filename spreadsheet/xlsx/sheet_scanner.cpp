@@ -17,6 +17,7 @@
 
 #include "scanner.h"
 #include "../read_stop.h"
+#include "../text/xml_text.h"
 #include "../utf8.h"
 
 namespace ss::xlsx {
@@ -159,11 +160,6 @@ inline const char* plainEnd(const char* q, const char* end) {
 #endif
     while (q < end && kPlain[static_cast<unsigned char>(*q)]) ++q;
     return q;
-}
-
-bool isXmlChar(uint32_t c) {
-    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
 
 // The length of the UTF-8 sequence of an XML character outside ASCII at `q` (which is not ASCII);
@@ -341,43 +337,16 @@ Scan RowScanner::decode(const char*& q, const char* end, char stop) {
                 ++q;
                 continue;
             }
-            std::string_view ref(q + 1, size_t(semi - q - 1));
-            if (ref == "lt")
-                sc_.put('<');
-            else if (ref == "gt")
-                sc_.put('>');
-            else if (ref == "amp")
-                sc_.put('&');
-            else if (ref == "quot")
-                sc_.put('"');
-            else if (ref == "apos")
-                sc_.put('\'');
-            else if (ref.size() >= 2 && ref[0] == '#') {
-                bool hex = ref[1] == 'x';
-                std::string_view digits = ref.substr(hex ? 2 : 1);
-                uint32_t v = 0;
-                bool ok = !digits.empty() && digits.size() <= 7;
-                for (char d : digits) {
-                    if (!ok) break;
-                    uint32_t x;
-                    if (d >= '0' && d <= '9')
-                        x = uint32_t(d - '0');
-                    else if (hex && d >= 'a' && d <= 'f')
-                        x = uint32_t(d - 'a' + 10);
-                    else if (hex && d >= 'A' && d <= 'F')
-                        x = uint32_t(d - 'A' + 10);
-                    else
-                        ok = false, x = 0;
-                    v = v * (hex ? 16 : 10) + x;
-                }
-                if (ok && isXmlChar(v)) {
+            if (auto ch = xml::characterReference(std::string_view(q + 1, size_t(semi - q - 1)))) {
+                if (*ch < 0x80) {
+                    sc_.put(char(*ch));
+                } else {
                     std::string u;
-                    ss::appendUtf8(u, char32_t(v));
+                    ss::appendUtf8(u, *ch);
                     sc_.put(u.data(), u.size());
-                } else
-                    delegate_ = true;
+                }
             } else {
-                delegate_ = true;
+                delegate_ = true;  // a reference expat must judge (it refuses it)
             }
             q = semi + 1;
             continue;
