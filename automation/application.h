@@ -105,7 +105,7 @@ public:
     // relative references shifted; into another, restated: references to cells this copy or an
     // earlier one from the same workbook into the same sheet brought follow them, the names
     // they use come along, and a formula referring to anything else keeps only its cached
-    // value, see references.h), cell formats (interned into the destination workbook), merged
+    // value, see reference_policy.h), cell formats (interned into the destination workbook), merged
     // ranges that lie inside the source, custom heights of the copied rows and, for destination
     // columns without a width of their own, the source columns' widths. The destination area is
     // cleared first. Rows hidden by the source sheet's filter are skipped and the visible rows land
@@ -192,7 +192,7 @@ public:
     // sheet of its workbook that is copied there is in (when the source closes, the target is
     // saved, or something is copied out of the target): references to those sheets follow their
     // copies, the names they use come along, and what is left behind is settled by the one
-    // policy (see references.h).
+    // policy (see reference_policy.h).
     ss::Result<Worksheet*> Copy(Worksheet& before);
 
     // Makes this sheet the active sheet of its workbook.

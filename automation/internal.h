@@ -139,7 +139,7 @@ void decodeUtf8(std::string_view s, std::u32string& out);
 // The differential formats of `from` in `to` (found, or added): index in `from` -> in `to`.
 std::vector<uint32_t> dxfMap(const ss::Workbook& from, ss::Workbook& to);
 
-// ---- References through copies (references.cpp)
+// ---- References through copies (reference_policy.cpp)
 
 // The workbook-level names already looked at for copies from one workbook into one sheet (those
 // carried are in the copies' reference map).
