@@ -19,6 +19,36 @@ bool isEscapeAt(std::string_view s, size_t i) {
            isHex(s[i + 3]) && isHex(s[i + 4]) && isHex(s[i + 5]) && s[i + 6] == '_';
 }
 
+unsigned escapeValue(std::string_view s, size_t i) {
+    unsigned v = 0;
+    std::from_chars(s.data() + i + 2, s.data() + i + 6, v, 16);
+    return v;
+}
+
+bool isHighSurrogate(unsigned v) {
+    return v >= 0xD800 && v <= 0xDBFF;
+}
+bool isLowSurrogate(unsigned v) {
+    return v >= 0xDC00 && v <= 0xDFFF;
+}
+
+// The escape at `i` (isEscapeAt) is one decodeXstring keeps as it stands: a character XML cannot
+// carry that is not the first half of a pair of surrogate escapes.
+bool isKeptEscapeAt(std::string_view s, size_t i) {
+    const unsigned v = escapeValue(s, i);
+    if (v < 0x20 || isXmlChar(v)) return false;
+    return !(isHighSurrogate(v) && isEscapeAt(s, i + 7) && isLowSurrogate(escapeValue(s, i + 7)));
+}
+
+// The length of a character XML cannot carry at `i` of UTF-8 text whose byte there is 0xED or
+// 0xEF: a surrogate (ED A0-BF xx) or U+FFFE/U+FFFF (EF BF BE/BF); 0 for anything else.
+size_t nonXmlAt(std::string_view s, size_t i) {
+    if (i + 2 >= s.size()) return 0;
+    const auto b1 = static_cast<unsigned char>(s[i + 1]), b2 = static_cast<unsigned char>(s[i + 2]);
+    if (static_cast<unsigned char>(s[i]) == 0xED) return b1 >= 0xA0 && b1 <= 0xBF ? 3 : 0;
+    return b1 == 0xBF && (b2 == 0xBE || b2 == 0xBF) ? 3 : 0;
+}
+
 // One character of `s` with the escapes both writers share; false when the caller decides.
 inline bool appendCommon(std::string& out, char c, bool attribute) {
     switch (c) {
@@ -75,14 +105,27 @@ void appendXstring(std::string& out, std::string_view s, bool attribute) {
     for (size_t i = 0; i < s.size(); ++i) {
         const char c = s[i];
         if (appendCommon(out, c, attribute)) continue;
+        const auto u = static_cast<unsigned char>(c);
         if (c == '_') {
-            out += !attribute && isEscapeAt(s, i) ? "_x005F_" : "_";
-        } else if (static_cast<unsigned char>(c) < 0x20) {
+            // An escape the reader keeps as it stands goes out as it came in.
+            out += !attribute && isEscapeAt(s, i) && !isKeptEscapeAt(s, i) ? "_x005F_" : "_";
+        } else if (u < 0x20) {
             if (attribute) continue;  // cannot be carried in an attribute at all
             out += "_x00";
             out += hex[(c >> 4) & 0xF];
             out += hex[c & 0xF];
             out += '_';
+        } else if ((u == 0xED || u == 0xEF) && nonXmlAt(s, i)) {
+            // A surrogate or U+FFFE/U+FFFF (from another format's text): as its escape.
+            if (!attribute) {
+                const char32_t v = ((u & 0x0Fu) << 12) |
+                                   ((static_cast<unsigned char>(s[i + 1]) & 0x3Fu) << 6) |
+                                   (static_cast<unsigned char>(s[i + 2]) & 0x3Fu);
+                out += "_x";
+                for (int shift = 12; shift >= 0; shift -= 4) out += hex[(v >> shift) & 0xF];
+                out += '_';
+            }
+            i += 2;
         } else {
             out += c;
         }
@@ -95,19 +138,22 @@ std::string decodeXstring(std::string_view s) {
     out.reserve(s.size());
     for (size_t i = 0; i < s.size(); ++i) {
         if (isEscapeAt(s, i)) {
-            unsigned v = 0;
-            std::from_chars(s.data() + i + 2, s.data() + i + 6, v, 16);
-            i += 6;
+            unsigned v = escapeValue(s, i);
             // A character beyond the basic plane comes as two escapes, one per UTF-16 half.
-            unsigned low = 0;
-            if (v >= 0xD800 && v <= 0xDBFF && isEscapeAt(s, i + 1)) {
-                std::from_chars(s.data() + i + 3, s.data() + i + 7, low, 16);
-                if (low >= 0xDC00 && low <= 0xDFFF) {
+            if (isHighSurrogate(v) && isEscapeAt(s, i + 7)) {
+                const unsigned low = escapeValue(s, i + 7);
+                if (isLowSurrogate(low)) {
                     v = 0x10000 + ((v - 0xD800) << 10) + (low - 0xDC00);
                     i += 7;
                 }
             }
-            appendUtf8(out, char32_t(v));
+            if (!isXmlChar(v) && v >= 0x20) {
+                // U+FFFE, U+FFFF, a lone surrogate: no text may hold them, so the escape stays.
+                out.append(s.data() + i, 7);
+            } else {
+                appendUtf8(out, char32_t(v));
+            }
+            i += 6;
         } else {
             out += s[i];
         }

@@ -20,13 +20,16 @@ void appendEscaped(std::string& out, std::string_view s, bool attribute = false)
 std::string escaped(std::string_view s, bool attribute = false);
 
 // Appends the text of a cell, a name or a note: escaped as above; control characters XML 1.0
-// cannot carry are written as _xHHHH_ (left out of attributes), and a literal "_xHHHH_" is
-// protected as _x005F_xHHHH_.
+// cannot carry, surrogates and U+FFFE/U+FFFF are written as _xHHHH_ (left out of attributes),
+// and a literal "_xHHHH_" is protected as _x005F_xHHHH_, except one decodeXstring keeps as it
+// stands (it goes out as it came in).
 void appendXstring(std::string& out, std::string_view s, bool attribute = false);
 // The same as a new string.
 std::string xstring(std::string_view s, bool attribute = false);
 
-// Decodes the _xHHHH_ escapes of shared and inline strings.
+// Decodes the _xHHHH_ escapes of shared and inline strings. An escape of a character no text
+// may hold (a surrogate that is not half of a pair, U+FFFE, U+FFFF) stays as it stands; control
+// characters are decoded (appendXstring escapes them again).
 std::string decodeXstring(std::string_view s);
 
 // Whether XML 1.0 allows the character (tab, line feed, carriage return, and the ranges

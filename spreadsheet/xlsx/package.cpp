@@ -109,7 +109,10 @@ Status ZipReader::indexEntries() {
         if (!name) continue;
         std::string key = lowerAscii(name);
         if (!key.empty() && key[0] == '/') key.erase(0, 1);
-        entries_.emplace(std::move(key), uint64_t(i));
+        // Two entries of one name: which of them is the part cannot be told (folders aside,
+        // which hold nothing).
+        if (!entries_.emplace(key, uint64_t(i)).second && !key.empty() && key.back() != '/')
+            return fail("zip 压缩包已损坏（部件 " + std::string(name) + " 出现了两次）。");
         zip_stat_t st;
         zip_stat_init(&st);
         if (zip_stat_index(zip_, zip_uint64_t(i), 0, &st) == 0 && (st.valid & ZIP_STAT_COMP_SIZE))
@@ -292,8 +295,19 @@ bool isMarkupCompat(const char* qname, std::string_view local) {
            (local == "AlternateContent" || local == "Choice" || local == "Fallback");
 }
 
-void XMLCALL onStart(void* data, const char* name, const char** atts) {
-    auto* c = static_cast<Context*>(data);
+// Runs a callback's work; what it throws stops the parse and is kept for Parser::feed.
+template <class Work>
+void guarded(Context* c, Work&& work) {
+    if (c->thrown) return;  // expat may still call while it stops
+    try {
+        work();
+    } catch (...) {
+        c->thrown = std::current_exception();
+        XML_StopParser(c->parser, XML_FALSE);
+    }
+}
+
+void startElement(Context* c, const char* name, const char** atts) {
     std::string_view local = localName(name);
     ++c->depth;
     c->atList = false;
@@ -328,8 +342,7 @@ void XMLCALL onStart(void* data, const char* name, const char** atts) {
     if (!c->h->failure.empty()) XML_StopParser(c->parser, XML_FALSE);
 }
 
-void XMLCALL onEnd(void* data, const char* name) {
-    auto* c = static_cast<Context*>(data);
+void endElement(Context* c, const char* name) {
     --c->depth;
     c->atList = false;
     if (c->rawDepth) {
@@ -358,8 +371,7 @@ void XMLCALL onEnd(void* data, const char* name) {
     if (!c->h->failure.empty()) XML_StopParser(c->parser, XML_FALSE);
 }
 
-void XMLCALL onText(void* data, const char* s, int len) {
-    auto* c = static_cast<Context*>(data);
+void characters(Context* c, const char* s, int len) {
     c->atList = false;
     if (c->rawDepth) {
         if (c->rawPending) {
@@ -370,6 +382,21 @@ void XMLCALL onText(void* data, const char* s, int len) {
     } else if (!c->skipDepth) {
         c->h->text(s, len);
     }
+}
+
+void XMLCALL onStart(void* data, const char* name, const char** atts) {
+    auto* c = static_cast<Context*>(data);
+    guarded(c, [&] { startElement(c, name, atts); });
+}
+
+void XMLCALL onEnd(void* data, const char* name) {
+    auto* c = static_cast<Context*>(data);
+    guarded(c, [&] { endElement(c, name); });
+}
+
+void XMLCALL onText(void* data, const char* s, int len) {
+    auto* c = static_cast<Context*>(data);
+    guarded(c, [&] { characters(c, s, len); });
 }
 
 void XMLCALL onDoctype(void* data, const char*, const char*, const char*, int) {

@@ -146,7 +146,11 @@ public:
     std::string failure;
 };
 
-// Parses a part through `h`. The error is a reason naming the part.
+// The reason a read gives when memory runs out.
+inline constexpr const char* kOutOfMemory = "内存不足。";
+
+// Parses a part through `h`. The error is a reason naming the part. The thread that inflates a
+// large part is joined on every path, an exception from `h` included.
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h);
 // The same over bytes in memory (tests, the theme).
 Status parseXmlText(std::string_view xml, std::string_view part, SaxHandler& h);

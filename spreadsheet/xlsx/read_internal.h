@@ -119,27 +119,30 @@ inline constexpr std::string_view kItemNames[] = {"row", "c",  "v",   "f",      
                                                   "t",   "si", "rPh", "phoneticPr"};
 
 // Text of a string item (<si> or <is>): plain <t>, or rich runs <r><rPr/><t/></r>; phonetic
-// runs (<rPh>) are not part of the text.
+// runs (<rPh>) are not part of the text. A plain <t> beside runs (some writers put the first,
+// unformatted part of the text so) is a run without a font of its own.
 class StringItemReader {
 public:
     void reset() {
         plain_.clear();
         runs_.clear();
         rich_ = false;
-        inT_ = inRPh_ = inRPr_ = false;
+        inT_ = inR_ = inRPh_ = inRPr_ = false;
     }
     // Returns true when the element belongs to the item.
     void start(std::string_view name, const char** atts) {
         if (name == "rPh") inRPh_ = true;
         if (inRPh_) return;
         if (name == "r") {
-            rich_ = true;
+            if (!rich_ && !plain_.empty()) runs_.push_back(RichRun{std::move(plain_), {}});
+            rich_ = inR_ = true;
             runs_.push_back(RichRun{});
-        } else if (name == "rPr" && !runs_.empty()) {
+        } else if (name == "rPr" && inR_) {
             inRPr_ = true;
             runs_.back().font = runFont();
         } else if (name == "t") {
             inT_ = true;
+            if (rich_ && !inR_) runs_.push_back(RichRun{});  // plain text after runs
         } else if (inRPr_) {
             applyFontChild(*runs_.back().font, name, atts);
         }
@@ -149,6 +152,8 @@ public:
             inRPh_ = false;
         else if (name == "t")
             inT_ = false;
+        else if (name == "r")
+            inR_ = false;
         else if (name == "rPr")
             inRPr_ = false;
     }
@@ -178,7 +183,7 @@ public:
 private:
     std::string plain_;
     std::vector<RichRun> runs_;
-    bool rich_ = false, inT_ = false, inRPh_ = false, inRPr_ = false;
+    bool rich_ = false, inT_ = false, inR_ = false, inRPh_ = false, inRPr_ = false;
 };
 
 // The table of shared strings into `strings`; `map` gets each item's index there, in order.

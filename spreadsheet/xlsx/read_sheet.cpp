@@ -73,8 +73,10 @@ int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
     return era * 146097 + int64_t(doe) - 719468;
 }
 
-// An ISO 8601 date and time ("2021-03-04", "2021-03-04T05:06:07.5Z", "T10:00") as a serial.
-bool parseIsoDate(std::string_view s, bool date1904, double& out) {
+// An ISO 8601 date and time ("2021-03-04", "2021-03-04T05:06:07.5Z", "T10:00", "10:00:00") as a
+// serial; `shown` gets the built-in number format that shows what it gives (14: a date, 21: a
+// time, 22: both).
+bool parseIsoDate(std::string_view s, bool date1904, double& out, uint32_t& shown) {
     int y = 0, mo = 0, d = 0, h = 0, mi = 0;
     double sec = 0;
     size_t i = 0;
@@ -89,15 +91,17 @@ bool parseIsoDate(std::string_view s, bool date1904, double& out) {
         return true;
     };
     bool hasDate = false;
-    if (!s.empty() && s[0] != 'T') {
+    // A time alone ("10:10:10") is the time of day: a fraction of a day.
+    const bool timeOnly = s.size() >= 5 && s[2] == ':';
+    if (!s.empty() && s[0] != 'T' && !timeOnly) {
         if (!num(4, y) || i >= s.size() || s[i++] != '-' || !num(2, mo) || i >= s.size() ||
             s[i++] != '-' || !num(2, d))
             return false;
         if (mo < 1 || mo > 12 || d < 1 || d > 31) return false;
         hasDate = true;
     }
-    if (i < s.size() && (s[i] == 'T' || s[i] == ' ')) {
-        ++i;
+    if (timeOnly || (i < s.size() && (s[i] == 'T' || s[i] == ' '))) {
+        if (!timeOnly) ++i;
         if (!num(2, h) || i >= s.size() || s[i++] != ':' || !num(2, mi)) return false;
         if (i < s.size() && s[i] == ':') {
             ++i;
@@ -118,6 +122,7 @@ bool parseIsoDate(std::string_view s, bool date1904, double& out) {
         }
     }
     out = serial + (h * 3600 + mi * 60 + sec) / 86400.0;
+    shown = !hasDate ? 21 : i > 10 ? 22 : 14;
     return true;
 }
 
@@ -780,9 +785,11 @@ private:
                     break;
                 case 'd': {
                     double serial = 0;
-                    if (parseIsoDate(v, wb_.date1904, serial)) {
+                    uint32_t shown = 0;
+                    if (parseIsoDate(v, wb_.date1904, serial, shown)) {
                         c.type = CellType::Number;
                         c.number = serial;
+                        if (!wb_.styles.isDateFormat(c.style)) c.style = dateStyle(c.style, shown);
                     }
                     break;
                 }
@@ -803,6 +810,20 @@ private:
         }
         if (formula)
             ws_.mutableFormulas()[Worksheet::key(cellRow_, cellCol_)] = std::move(*formula);
+    }
+
+    // The cell format `xf` with the built-in number format `numFmt`: a date cell whose format
+    // shows no date (the cell holds a date, whatever its format says).
+    uint32_t dateStyle(uint32_t xf, uint32_t numFmt) {
+        const uint64_t key = uint64_t(xf) << 8 | numFmt;
+        auto it = dateStyles_.find(key);
+        if (it != dateStyles_.end()) return it->second;
+        CellFormat f = xf < wb_.styles.cellXfs.size() ? wb_.styles.cellXfs[xf] : CellFormat{};
+        f.numFmtId = numFmt;
+        f.applyNumberFormat = true;
+        const uint32_t styled = wb_.styles.internCellFormat(f);
+        dateStyles_.emplace(key, styled);
+        return styled;
     }
 
     std::optional<Formula> takeFormula() {
@@ -840,6 +861,7 @@ private:
     Capture capture_;
     StringItemReader item_;
     std::unordered_map<uint32_t, SharedFormula> shared_;
+    std::unordered_map<uint64_t, uint32_t> dateStyles_;  // by cell format and number format
     std::string topName_, v_, f_, fRef_;
     std::string_view vView_;  // the text of <v> in the scanner's buffer, when not in v_
     int depth_ = 0, viewCount_ = 0;

@@ -6,7 +6,9 @@
 #include <malloc.h>
 #endif
 #include <cstring>
+#include <exception>
 #include <map>
+#include <new>
 
 #include "read_internal.h"
 
@@ -242,15 +244,30 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
     return wb;
 }
 
+// Runs a read; an exception from anywhere inside it (memory running out above all) ends it
+// with an error value instead of leaving the reader.
+template <class Read>
+Result<std::unique_ptr<Workbook>> guarded(Read&& read) {
+    try {
+        return read();
+    } catch (const std::bad_alloc&) {
+        return fail(kOutOfMemory);
+    } catch (const std::exception& e) {
+        return fail("读取时出错（" + std::string(e.what()) + "）。");
+    }
+}
+
 }  // namespace
 
 }  // namespace xlsx::detail
 
 Result<std::unique_ptr<Workbook>> readXlsxMemory(const void* data, size_t size,
                                                  const ReadLimits& limits) {
-    auto zip = xlsx::ZipReader::openMemory(data, size, limits);
-    if (!zip.ok()) return zip.error();
-    return xlsx::detail::readPackage(**zip, limits);
+    return xlsx::detail::guarded([&]() -> Result<std::unique_ptr<Workbook>> {
+        auto zip = xlsx::ZipReader::openMemory(data, size, limits);
+        if (!zip.ok()) return zip.error();
+        return xlsx::detail::readPackage(**zip, limits);
+    });
 }
 
 constexpr uint64_t kTrimAfterBytes = 16u << 20;
@@ -260,14 +277,19 @@ Result<std::unique_ptr<Workbook>> readXlsx(const std::filesystem::path& path,
     auto prefix = [&](const std::string& reason) {
         return fail("无法打开文件 " + path.string() + "：" + reason);
     };
-    auto zip = xlsx::ZipReader::open(path, limits);
-    if (!zip.ok()) return prefix(zip.message());
-    auto wb = xlsx::detail::readPackage(**zip, limits);
+    uint64_t bytesRead = 0;
+    auto wb = xlsx::detail::guarded([&]() -> Result<std::unique_ptr<Workbook>> {
+        auto zip = xlsx::ZipReader::open(path, limits);
+        if (!zip.ok()) return zip.error();
+        auto read = xlsx::detail::readPackage(**zip, limits);
+        bytesRead = (*zip)->bytesRead();
+        return read;
+    });
 #ifdef __GLIBC__
     // The inflate and parse buffers of a large part are freed by now; hand the pages back, so
     // that the model is what stays resident. After a small workbook the freed memory is left
     // for the next one to reuse (a folder of thousands would fault its pages in again each time).
-    if ((*zip)->bytesRead() >= kTrimAfterBytes) malloc_trim(0);
+    if (bytesRead >= kTrimAfterBytes) malloc_trim(0);
 #endif
     if (!wb.ok()) return prefix(wb.message());
     (*wb)->sourcePath = path.string();

@@ -5,8 +5,10 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "package.h"
 
@@ -27,6 +29,9 @@ struct Context {
     int rawDepth = 0;         // > 0 inside an element the handler takes as text
     bool rawPending = false;  // the last start tag is not closed yet
     std::string raw, rawName;
+    // What a handler threw: expat is stopped and the exception goes on from XML_Parse's caller
+    // (never through expat's own frames).
+    std::exception_ptr thrown;
 };
 
 // One part through expat and the handler, its handlers resolving the markup-compatibility
@@ -46,6 +51,7 @@ public:
         while (true) {
             int chunk = int(std::min<size_t>(n, 1 << 30));
             if (XML_Parse(p_, data, chunk, last && size_t(chunk) == n) == XML_STATUS_ERROR) {
+                if (ctx_.thrown) std::rethrow_exception(std::exchange(ctx_.thrown, nullptr));
                 status_ = makeError();
                 return false;
             }

@@ -6,7 +6,9 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -968,20 +970,42 @@ Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
         return p.finish();
     }
     ChunkQueue queue;
-    std::thread inflater([&] {
-        std::string chunk;
-        chunk.reserve(kChunk);
-        bool open = true;
-        Status st = zip.read(part, [&](const char* d, size_t n) {
-            chunk.append(d, n);
-            if (chunk.size() >= kChunk) {
-                open = queue.push(std::move(chunk));
-                chunk = std::string();
-                chunk.reserve(kChunk);
+    // Whatever ends the parse (a failure, a stop, an exception from a handler), the inflating
+    // thread is told to stop and joined before the queue and the reader go away.
+    struct Joiner {
+        ChunkQueue& queue;
+        std::thread thread;
+        ~Joiner() {
+            if (!thread.joinable()) return;
+            queue.stop();
+            std::string rest;
+            while (queue.pop(rest)) {
             }
-            return open;
-        });
-        if (st.ok() && open && !chunk.empty()) queue.push(std::move(chunk));
+            thread.join();
+        }
+    } inflater{queue, {}};
+    inflater.thread = std::thread([&] {
+        // Nothing may leave the thread: a failure here is the read's error.
+        Status st = okStatus();
+        bool open = true;
+        try {
+            std::string chunk;
+            chunk.reserve(kChunk);
+            st = zip.read(part, [&](const char* d, size_t n) {
+                chunk.append(d, n);
+                if (chunk.size() >= kChunk) {
+                    open = queue.push(std::move(chunk));
+                    chunk = std::string();
+                    chunk.reserve(kChunk);
+                }
+                return open;
+            });
+            if (st.ok() && open && !chunk.empty()) queue.push(std::move(chunk));
+        } catch (const std::bad_alloc&) {
+            st = fail(kOutOfMemory);
+        } catch (const std::exception& e) {
+            st = fail("部件 " + std::string(part) + " 无法读取：" + e.what());
+        }
         queue.close(std::move(st));
     });
     std::string chunk;
@@ -996,7 +1020,7 @@ Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
     queue.stop();
     while (queue.pop(chunk)) {
     }
-    inflater.join();
+    inflater.thread.join();
     if (stopped) return fail(kReadStopped);
     Status st = queue.status();
     if (!st.ok()) return st;

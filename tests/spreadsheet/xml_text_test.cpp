@@ -42,7 +42,45 @@ TEST(XmlText, CellTextKeepsControlCharactersAndLiteralEscapes) {
 
     // A character beyond the basic plane written as two UTF-16 halves is one character.
     EXPECT_EQ(ss::xml::decodeXstring("_xD83D__xDE00_!"), "\xF0\x9F\x98\x80!");
-    EXPECT_EQ(ss::xml::decodeXstring("_xD83D_x"), "\xEF\xBF\xBDx");  // a lone half
+    EXPECT_EQ(ss::xml::decodeXstring("_xD83D_x"), "_xD83D_x");  // a lone half stays escaped
+}
+
+// A text never holds, nor writes, a character XML cannot carry: an escape of one stays as it
+// stands, goes out as it came in and reads back the same; such a character from elsewhere in
+// the text is written as its escape.
+TEST(XmlText, CharactersXmlCannotCarryStayEscaped) {
+    struct Case {
+        std::string source;   // as a part holds it
+        std::string text;     // decoded
+        std::string written;  // appendXstring of the text
+    };
+    const Case cases[] = {
+        {"a_xFFFE_b", "a_xFFFE_b", "a_xFFFE_b"},
+        {"_xFFFF_", "_xFFFF_", "_xFFFF_"},
+        {"_xd800_", "_xd800_", "_xd800_"},
+        {"x_xDC00__xD800_", "x_xDC00__xD800_", "x_xDC00__xD800_"},
+        {"_xDBFF_\xF0\x9F\x98\x80", "_xDBFF_\xF0\x9F\x98\x80", "_xDBFF_\xF0\x9F\x98\x80"},
+        // Decoded as before: a pair, a character XML allows, a control character.
+        {"_xD83D__xDE00_", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},
+        {"_xFFFD__x4E2D_", "\xEF\xBF\xBD\xE4\xB8\xAD", "\xEF\xBF\xBD\xE4\xB8\xAD"},
+        {"_x0001_", "\x01", "_x0001_"},
+        // A literal escape of a pair's first half is protected: read back, it is no pair.
+        {"_x005F_xD83D__xDE00_", "_xD83D__xDE00_", "_x005F_xD83D__xDE00_"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ss::xml::decodeXstring(c.source), c.text) << c.source;
+        std::string out;
+        ss::xml::appendXstring(out, c.text);
+        EXPECT_EQ(out, c.written) << c.source;
+        EXPECT_EQ(ss::xml::decodeXstring(out), c.text) << c.source;
+    }
+    // Raw surrogates and U+FFFE/U+FFFF (another format's text) go out as escapes, or not at
+    // all in an attribute; the characters beside them in their blocks are left alone.
+    const std::string raw =
+        "\xED\xA0\xBD|\xEF\xBF\xBE|\xEF\xBF\xBF|\xED\x9F\xBF|\xEF\xBF\xBD|\xEF\xBC\x8C";
+    EXPECT_EQ(ss::xml::xstring(raw),
+              "_xD83D_|_xFFFE_|_xFFFF_|\xED\x9F\xBF|\xEF\xBF\xBD|\xEF\xBC\x8C");
+    EXPECT_EQ(ss::xml::xstring(raw, true), "|||\xED\x9F\xBF|\xEF\xBF\xBD|\xEF\xBC\x8C");
 }
 
 TEST(XmlText, UnescapeTakesCharacterReferencesAndKeepsWhatItDoesNotKnow) {
