@@ -17,10 +17,15 @@ std::optional<std::string> toUtf8(std::string_view bytes, const char* charset) {
     size_t inLeft = bytes.size();
     size_t used = 0;
     bool ok = true;
-    while (inLeft > 0) {
+    // Converters that compose (CP1255, CP1258) hold a base letter back until they see whether a
+    // combining mark follows; the call with no input at the end writes out what is held.
+    bool flushed = false;
+    while (!flushed) {
         char* dst = out.data() + used;
         size_t outLeft = out.size() - used;
-        size_t r = iconv(cd, &in, &inLeft, &dst, &outLeft);
+        const bool flushing = inLeft == 0;
+        size_t r = flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft)
+                            : iconv(cd, &in, &inLeft, &dst, &outLeft);
         used = out.size() - outLeft;
         if (r == size_t(-1)) {
             if (errno == E2BIG) {
@@ -30,6 +35,7 @@ std::optional<std::string> toUtf8(std::string_view bytes, const char* charset) {
             ok = false;  // EILSEQ or EINVAL: not text in this charset
             break;
         }
+        flushed = flushing;
     }
     iconv_close(cd);
     if (!ok) return std::nullopt;
