@@ -154,6 +154,8 @@ std::string readUnicodeString(SegmentCursor& c, bool shortCount) {
 bool isCellRecord(uint16_t type) {
     switch (type) {
         case biff::kFormula:
+        case biff::kFormulaOld3:
+        case biff::kFormulaOld4:
         case biff::kNumber:
         case biff::kRk:
         case biff::kMulRk:
@@ -722,13 +724,26 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset, bool& dialog) {
                 }
                 break;
             }
-            case biff::kFormula: {
+            case biff::kFormula:
+            case biff::kFormulaOld3:
+            case biff::kFormulaOld4: {
                 uint16_t row = c.u16(), col = c.u16(), ixfe = c.u16();
                 std::string_view value = c.bytes(8);
                 c.u16();  // flags
-                c.u32();  // chn
-                uint16_t cce = c.u16();
-                std::string_view rgce = c.bytes(std::min<size_t>(cce, c.remaining()));
+                std::string_view rgce;
+                if (r.type == biff::kFormula) {
+                    c.u32();  // chn
+                    const uint16_t cce = c.u16();
+                    rgce = c.bytes(std::min<size_t>(cce, c.remaining()));
+                } else {
+                    // Some writers give the cells of a BIFF5/8 sheet the FORMULA numbers of
+                    // BIFF3 and BIFF4: the value is where it always is; the tokens are taken
+                    // only when the sizes agree with this file's layout.
+                    bin::ByteCursor size(r.data);
+                    size.seek(20);
+                    const uint16_t cce = size.u16();
+                    if (size.ok() && 22u + cce == r.data.size()) rgce = r.data.substr(22);
+                }
                 if (!c.ok()) return fail(kDamaged);
                 Cell* cell = cellAt(row, col, ixfe);
                 if (!cell) break;

@@ -361,6 +361,26 @@ TEST(XlsRead, FormulaTextResultsWhereverTheStringRecordComes) {
         EXPECT_EQ(f->text, "1&\"\"") << row;
     }
 
+    // FORMULA records under the numbers of BIFF4 and BIFF3: the values are kept, the tokens
+    // where the sizes agree with this file's layout.
+    std::string biff4 = cellHead(2, 0), biff3 = cellHead(3, 0);
+    ss::bin::putF64(biff4, 4);
+    put16(biff4, 0);
+    put32(biff4, 0);
+    put16(biff4, uint16_t(rgce.size()));
+    ss::bin::putF64(biff3, 5);
+    put16(biff3, 0);
+    put16(biff3, uint16_t(rgce.size()));
+    auto old = open(stream("", record(0x0406, biff4 + rgce) + record(0x0206, biff3 + rgce)));
+    ASSERT_TRUE(old.ok());
+    const ss::Worksheet& oldSheet = *(*old)->sheets[0];
+    ASSERT_NE(oldSheet.find(3, 1), nullptr);
+    EXPECT_EQ(oldSheet.find(3, 1)->number, 4);
+    ASSERT_NE(oldSheet.formula(3, 1), nullptr);
+    EXPECT_EQ(oldSheet.formula(3, 1)->text, "1&\"\"");
+    ASSERT_NE(oldSheet.find(4, 1), nullptr);
+    EXPECT_EQ(oldSheet.find(4, 1)->number, 5);
+
     // A cell beyond the columns a sheet can hold is named, the others kept.
     auto wide = open(stream("", numberCell(0, 20000, 1) + b1));
     ASSERT_TRUE(wide.ok());
