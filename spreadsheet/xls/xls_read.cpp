@@ -319,9 +319,9 @@ std::string XlsReader::hyperlink(std::string_view data, Worksheet& ws) const {
 }
 
 std::string XlsReader::decode8(std::string_view bytes) const {
-    auto r = text::toUtf8(bytes, charset_.c_str());
+    auto r = text::toUtf8Lenient(bytes, charset_.c_str());
     if (r) return *r;
-    // Bytes that are not valid in the declared code page: keep them as Latin-1.
+    // A code page the system cannot convert: the bytes as Latin-1.
     std::string out;
     for (char ch : bytes) text::appendUtf8(out, uint8_t(ch));
     return out;

@@ -54,6 +54,8 @@ TEST(CodePage, EveryPageTheReaderNamesConvertsAsTheSystemConverterDoes) {
                 << cs << " on " << testing::PrintToString(s);
             if (ours) {
                 ASSERT_EQ(*ours, *system) << cs << " on " << testing::PrintToString(s);
+                ASSERT_EQ(ss::text::toUtf8Lenient(s, cs.c_str()), system)
+                    << cs << " on " << testing::PrintToString(s);
             }
         }
     }
@@ -80,6 +82,33 @@ TEST(CodePage, ComposingPagesKeepTheLastCharacter) {
         ASSERT_TRUE(r) << c.codePage;
         EXPECT_EQ(*r, c.utf8) << c.codePage << " " << testing::PrintToString(c.bytes);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A byte the page does not define is taken as Latin-1 and the text around it is still read in
+// the page; a composing page gives out the letter it held back first.
+TEST(CodePage, UndefinedBytesCostOnlyThemselves) {
+    struct Case {
+        uint16_t codePage;
+        std::string bytes;
+        const char* utf8;
+    };
+    const Case cases[] = {
+        {1252, "\x80 \x81 \x97", "\xE2\x82\xAC \xC2\x81 \xE2\x80\x94"},     // € U+0081 —
+        {1258, "a\x81\xEA\xF2", "a\xC2\x81\xE1\xBB\x87"},                   // a U+0081 ệ
+        {932, "\x83\x41\xFD\x83\x43", "\xE3\x82\xA2\xC3\xBD\xE3\x82\xA4"},  // ア ý イ
+        {932, "\x83\x41\x83", "\xE3\x82\xA2\xC2\x83"},                      // cut off at the end
+    };
+    for (const Case& c : cases) {
+        const auto r =
+            ss::text::toUtf8Lenient(c.bytes, ss::text::charsetOfCodePage(c.codePage).c_str());
+        ASSERT_TRUE(r) << c.codePage;
+        EXPECT_EQ(*r, std::string(c.utf8)) << c.codePage << " " << testing::PrintToString(c.bytes);
+    }
+    EXPECT_FALSE(ss::text::toUtf8Lenient("a", "NO-SUCH-CHARSET"));
 }
 
 }  // namespace

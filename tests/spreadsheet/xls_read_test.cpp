@@ -444,9 +444,15 @@ TEST(XlsRead, Biff5TextInAComposingCodePageKeepsItsLastCharacter) {
     label += text;
     std::string cells;
     rec(cells, 0x0204, label);
+    // A byte the page does not define costs only itself.
+    label = cellHead(1, 0);
+    put16(label, 4);
+    label += "a\x81\xEA\xF2";
+    rec(cells, 0x0204, label);
     auto wb = open(book(globals, {{"H\xE0 N\xF4i", 0, cells}}, true));
     ASSERT_TRUE(wb.ok()) << wb.message();
     const ss::Worksheet& ws = *(*wb)->sheets[0];
     EXPECT_EQ(ws.name, "H\xC3\xA0 N\xC3\xB4i");
     EXPECT_EQ((*wb)->strings.text(ws.find(1, 1)->sst), std::string("Vi\xE1\xBB\x87t Nam"));
+    EXPECT_EQ((*wb)->strings.text(ws.find(2, 1)->sst), std::string("a\xC2\x81\xE1\xBB\x87"));
 }
