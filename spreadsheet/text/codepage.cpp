@@ -17,10 +17,15 @@ std::optional<std::string> toUtf8(std::string_view bytes, const char* charset) {
     size_t inLeft = bytes.size();
     size_t used = 0;
     bool ok = true;
-    while (inLeft > 0) {
+    // Converters that compose (CP1255, CP1258) hold a base letter back until they see whether a
+    // combining mark follows; the call with no input at the end writes out what is held.
+    bool flushed = false;
+    while (!flushed) {
         char* dst = out.data() + used;
         size_t outLeft = out.size() - used;
-        size_t r = iconv(cd, &in, &inLeft, &dst, &outLeft);
+        const bool flushing = inLeft == 0;
+        size_t r = flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft)
+                            : iconv(cd, &in, &inLeft, &dst, &outLeft);
         used = out.size() - outLeft;
         if (r == size_t(-1)) {
             if (errno == E2BIG) {
@@ -30,9 +35,55 @@ std::optional<std::string> toUtf8(std::string_view bytes, const char* charset) {
             ok = false;  // EILSEQ or EINVAL: not text in this charset
             break;
         }
+        flushed = flushing;
     }
     iconv_close(cd);
     if (!ok) return std::nullopt;
+    out.resize(used);
+    return out;
+}
+
+std::optional<std::string> toUtf8Lenient(std::string_view bytes, const char* charset) {
+    iconv_t cd = iconv_open("UTF-8", charset);
+    if (cd == iconv_t(-1)) return std::nullopt;
+    std::string out;
+    out.resize(bytes.size() * 2 + 16);
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    size_t used = 0;
+    bool flushed = false;
+    while (!flushed) {
+        char* dst = out.data() + used;
+        size_t outLeft = out.size() - used;
+        const bool flushing = inLeft == 0;
+        size_t r = flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft)
+                            : iconv(cd, &in, &inLeft, &dst, &outLeft);
+        used = out.size() - outLeft;
+        if (r != size_t(-1)) {
+            flushed = flushing;
+            continue;
+        }
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        if (flushing) break;
+        // A letter held back for a combining mark goes out before the byte taken as Latin-1.
+        dst = out.data() + used;
+        outLeft = out.size() - used;
+        if (iconv(cd, nullptr, nullptr, &dst, &outLeft) == size_t(-1)) {
+            out.resize(out.size() * 2);
+            continue;
+        }
+        used = out.size() - outLeft;
+        out.resize(used);
+        appendUtf8(out, static_cast<unsigned char>(*in));
+        used = out.size();
+        out.resize(used * 2 + 16);
+        ++in;
+        --inLeft;
+    }
+    iconv_close(cd);
     out.resize(used);
     return out;
 }

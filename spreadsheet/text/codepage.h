@@ -11,6 +11,11 @@ namespace ss::text {
 // Converts bytes in the named iconv charset to UTF-8; none when the bytes are not valid in it.
 std::optional<std::string> toUtf8(std::string_view bytes, const char* charset);
 
+// Like toUtf8, but a byte the charset does not define (or a sequence cut off at the end) is
+// taken as a Latin-1 character, as Windows does for the undefined bytes of its single-byte
+// pages, and the conversion goes on after it; none only when the charset is unknown.
+std::optional<std::string> toUtf8Lenient(std::string_view bytes, const char* charset);
+
 // The iconv charset of a Windows code page number (CODEPAGE record, 936 -> "CP936"); Latin-1
 // style fallbacks for unknown numbers.
 std::string charsetOfCodePage(uint16_t codePage);

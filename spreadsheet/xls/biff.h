@@ -13,6 +13,8 @@ namespace ss::biff {
 // Record types ([MS-XLS] 2.3).
 enum : uint16_t {
     kFormula = 0x0006,
+    kFormulaOld3 = 0x0206,  // FORMULA of BIFF3, BIFF4: met in later files of some writers
+    kFormulaOld4 = 0x0406,
     kNote = 0x001C,
     kObj = 0x005D,
     kTxo = 0x01B6,

@@ -150,6 +150,27 @@ std::string readUnicodeString(SegmentCursor& c, bool shortCount) {
     return s;
 }
 
+// Records that give a cell its value ([MS-XLS] 2.1.7.20.6, CELLTABLE).
+bool isCellRecord(uint16_t type) {
+    switch (type) {
+        case biff::kFormula:
+        case biff::kFormulaOld3:
+        case biff::kFormulaOld4:
+        case biff::kNumber:
+        case biff::kRk:
+        case biff::kMulRk:
+        case biff::kBlank:
+        case biff::kMulBlank:
+        case biff::kLabelSst:
+        case biff::kLabel:
+        case biff::kRString:
+        case biff::kBoolErr:
+            return true;
+        default:
+            return false;
+    }
+}
+
 struct BiffFont {
     Font font;
 };
@@ -177,7 +198,8 @@ public:
 
 private:
     Status readGlobals(std::vector<std::tuple<std::string, uint32_t, uint8_t, uint8_t>>& sheets);
-    Status readSheet(Worksheet& ws, uint32_t offset);
+    // `dialog` tells whether the sheet turned out to be a dialog sheet (WSBOOL).
+    Status readSheet(Worksheet& ws, uint32_t offset, bool& dialog);
     std::string decode8(std::string_view bytes) const;
     std::string hyperlink(std::string_view data, Worksheet& ws) const;
     std::string readString(std::string_view data, bool shortCount) const;
@@ -297,9 +319,9 @@ std::string XlsReader::hyperlink(std::string_view data, Worksheet& ws) const {
 }
 
 std::string XlsReader::decode8(std::string_view bytes) const {
-    auto r = text::toUtf8(bytes, charset_.c_str());
+    auto r = text::toUtf8Lenient(bytes, charset_.c_str());
     if (r) return *r;
-    // Bytes that are not valid in the declared code page: keep them as Latin-1.
+    // A code page the system cannot convert: the bytes as Latin-1.
     std::string out;
     for (char ch : bytes) text::appendUtf8(out, uint8_t(ch));
     return out;
@@ -571,7 +593,7 @@ Cell& XlsReader::place(Worksheet& ws, uint32_t row, uint32_t col) {
     return ws.cell(row, col);
 }
 
-Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
+Status XlsReader::readSheet(Worksheet& ws, uint32_t offset, bool& dialog) {
     RecordStream rs(s_);
     rs.seek(offset);
     Record r;
@@ -589,9 +611,17 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
     std::string pageSetup, headerFooterMargins;
     int depth = 0;  // nested substreams (embedded charts) are skipped
     uint32_t records = 0;
+    // A cell that cannot be read is named ("[sheet] A1 ..."), never dropped without a word.
+    auto note = [&](uint32_t row, uint32_t col, std::string_view what) {
+        wb_->readNotes.push_back("[" + ws.name + "] " + cellName(row + 1, col + 1) + " " +
+                                 std::string(what));
+    };
     auto cellAt = [&](uint16_t row, uint16_t col, uint16_t ixfe) -> Cell* {
-        if (col >= kXlsxMaxCols) return nullptr;
         if (++cells_ > limits_.maxCells) return nullptr;
+        if (col >= kXlsxMaxCols) {
+            note(row, col, "单元格超出表格的列数上限，已略过");
+            return nullptr;
+        }
         Cell& c = place(ws, uint32_t(row) + 1, uint32_t(col) + 1);
         c.style = xf(ixfe);
         return &c;
@@ -694,13 +724,26 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
                 }
                 break;
             }
-            case biff::kFormula: {
+            case biff::kFormula:
+            case biff::kFormulaOld3:
+            case biff::kFormulaOld4: {
                 uint16_t row = c.u16(), col = c.u16(), ixfe = c.u16();
                 std::string_view value = c.bytes(8);
                 c.u16();  // flags
-                c.u32();  // chn
-                uint16_t cce = c.u16();
-                std::string_view rgce = c.bytes(std::min<size_t>(cce, c.remaining()));
+                std::string_view rgce;
+                if (r.type == biff::kFormula) {
+                    c.u32();  // chn
+                    const uint16_t cce = c.u16();
+                    rgce = c.bytes(std::min<size_t>(cce, c.remaining()));
+                } else {
+                    // Some writers give the cells of a BIFF5/8 sheet the FORMULA numbers of
+                    // BIFF3 and BIFF4: the value is where it always is; the tokens are taken
+                    // only when the sizes agree with this file's layout.
+                    bin::ByteCursor size(r.data);
+                    size.seek(20);
+                    const uint16_t cce = size.u16();
+                    if (size.ok() && 22u + cce == r.data.size()) rgce = r.data.substr(22);
+                }
                 if (!c.ok()) return fail(kDamaged);
                 Cell* cell = cellAt(row, col, ixfe);
                 if (!cell) break;
@@ -711,27 +754,31 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
                     v.u8();
                     uint8_t b = v.u8();
                     if (kind == 0) {
-                        // The text follows in a STRING record (after any SHRFMLA/ARRAY).
+                        // The text follows in a STRING record, after any SHRFMLA, ARRAY or
+                        // TABLE; other writers put further records before it or leave it out.
+                        // The first STRING before the next cell is taken; without one the
+                        // result is an empty text.
                         std::string text;
                         uint16_t t;
                         RecordStream look = rs;
                         Record sr;
-                        while (look.peekType(t) && look.next(sr)) {
-                            if (sr.type == biff::kString) {
-                                std::vector<std::string_view> segs{sr.data};
-                                while (look.peekType(t) && t == biff::kContinue && look.next(sr))
-                                    segs.push_back(sr.data);
-                                if (biff8_) {
-                                    SegmentCursor sc(std::move(segs));
-                                    text = readUnicodeString(sc, false);
-                                } else {
-                                    text = readString(segs[0], false);
+                        while (look.next(sr) && !isCellRecord(sr.type) && sr.type != biff::kEof &&
+                               sr.type != biff::kBof) {
+                            if (sr.type != biff::kString) continue;
+                            std::vector<std::string_view> segs{sr.data};
+                            while (look.peekType(t) && t == biff::kContinue && look.next(sr))
+                                segs.push_back(sr.data);
+                            if (biff8_) {
+                                SegmentCursor sc(std::move(segs));
+                                text = readUnicodeString(sc, false);
+                                if (!sc.ok()) {
+                                    text.clear();
+                                    note(row, col, "公式的文本结果已损坏，已留空");
                                 }
-                                break;
+                            } else {
+                                text = readString(segs[0], false);
                             }
-                            if (sr.type != biff::kShrFmla && sr.type != biff::kArray &&
-                                sr.type != 0x0236 /* TABLE */)
-                                break;
+                            break;
                         }
                         setText(cell, text);
                     } else if (kind == 1) {
@@ -747,16 +794,21 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
                     cell->type = CellType::Number;
                     cell->number = v.f64();
                 }
-                // Shared formulas: the first cell's FORMULA is followed by SHRFMLA.
+                // Shared formulas: the first cell's FORMULA is followed by SHRFMLA, which
+                // other writers put after the STRING of the result or other records; it is
+                // looked for up to the next cell.
                 std::optional<std::string> text;
                 bin::ByteCursor pc(rgce);
                 if (!rgce.empty() && uint8_t(rgce[0]) == 0x01 && rgce.size() >= 5) {
                     pc.u8();
                     uint16_t br = pc.u16(), bc = biff8_ ? pc.u16() : pc.u8();
-                    uint16_t t;
+                    const bool anchor = br == row && bc == col;
                     Record sr;
                     RecordStream look = rs;
-                    if (look.peekType(t) && t == biff::kShrFmla && look.next(sr)) {
+                    while ((anchor || !shared.count((uint32_t(br) << 16) | bc)) && look.next(sr) &&
+                           !isCellRecord(sr.type) && sr.type != biff::kEof &&
+                           sr.type != biff::kBof) {
+                        if (sr.type != biff::kShrFmla) continue;
                         bin::ByteCursor sc(sr.data);
                         SharedFormula sf;
                         sf.firstRow = sc.u16();
@@ -770,6 +822,7 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
                             sf.rgce.assign(body);
                             shared[(uint32_t(br) << 16) | bc] = std::move(sf);
                         }
+                        break;
                     }
                     auto it = shared.find((uint32_t(br) << 16) | bc);
                     if (it != shared.end())
@@ -879,7 +932,9 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset) {
             }
             case biff::kWsBool: {
                 uint16_t g = c.u16();
-                if (c.ok()) ws.fitToPage = g & 0x0100;
+                if (!c.ok()) break;
+                ws.fitToPage = g & 0x0100;
+                dialog = g & 0x0010;
                 break;
             }
             case biff::kSetup: {
@@ -990,24 +1045,48 @@ Result<std::unique_ptr<Workbook>> XlsReader::run() {
     if (!st) return st.error();
     buildStyles();
     for (auto& [name, offset, state, type] : sheets) fctx_.sheetNames.push_back(name);
+    // Chart sheets, dialog sheets and the old formula-macro sheets are not carried: they stay
+    // out of the workbook and are named, so that nothing counts or writes them as worksheets.
+    // `modelIndex` gives each BOUNDSHEET its place among the sheets kept.
+    std::vector<size_t> modelIndex;
+    bool leftOut = false;
+    auto leaveOut = [&](const std::string& name, const char* what) {
+        wb_->readNotes.push_back("[" + name + "] " + what + "未能读取，已略过");
+        leftOut = true;
+    };
     for (auto& [name, offset, state, type] : sheets) {
+        modelIndex.push_back(wb_->sheets.size());
         if (type == 6) continue;  // Visual Basic module (BIFF5)
+        if (type == 2) {
+            leaveOut(name, "图表工作表");
+            continue;
+        }
+        if (type == 1) {  // macro sheet (also the international kind)
+            leaveOut(name, "宏表");
+            continue;
+        }
         Worksheet& ws = wb_->addSheet(name);
         ws.state = state == 1   ? SheetState::Hidden
                    : state == 2 ? SheetState::VeryHidden
                                 : SheetState::Visible;
-        if (type == 2) {
-            ws.kind = SheetKind::Chartsheet;
-            continue;
-        }
-        if (type == 1) ws.kind = SheetKind::Macrosheet;
         if (offset >= s_.size()) return fail(kDamaged);
-        Status sheetStatus = readSheet(ws, offset);
+        bool dialog = false;
+        Status sheetStatus = readSheet(ws, offset, dialog);
         if (!sheetStatus) return sheetStatus.error();
+        if (dialog) {
+            wb_->removeSheet(wb_->sheets.size() - 1);
+            leaveOut(name, "对话框工作表");
+        }
     }
-    if (wb_->sheets.empty()) return fail("工作簿中没有工作表。");
-    if (wb_->activeSheet >= wb_->sheets.size()) wb_->activeSheet = 0;
-    if (wb_->firstVisibleTab >= wb_->sheets.size()) wb_->firstVisibleTab = 0;
+    if (wb_->sheets.empty())
+        return fail(leftOut
+                        ? "工作簿中没有可读取的工作表（图表工作表、宏表和对话框工作表无法读取）。"
+                        : "工作簿中没有工作表。");
+    auto kept = [&](size_t tab) {
+        return tab < modelIndex.size() ? std::min(modelIndex[tab], wb_->sheets.size() - 1) : 0;
+    };
+    wb_->activeSheet = kept(wb_->activeSheet);
+    wb_->firstVisibleTab = kept(wb_->firstVisibleTab);
     return std::move(wb_);
 }
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "spreadsheet/xls/bytes.h"
 #include "spreadsheet/xls/cfb.h"
@@ -27,23 +28,49 @@ std::string bof(uint16_t dt) {
     return d;
 }
 
+struct SheetSpec {
+    std::string name;  // bytes as stored: code-page text in BIFF5, 8-bit characters in BIFF8
+    uint8_t type = 0;  // BOUNDSHEET: 0 worksheet or dialog, 1 macro sheet, 2 chart sheet
+    std::string records;
+};
+
+// A BIFF8 (or BIFF5) stream: globals, then each sheet's records in a substream of its own.
+std::string book(const std::string& globalsExtra, const std::vector<SheetSpec>& sheets,
+                 bool biff5 = false) {
+    auto bofOf = [&](uint16_t dt) {
+        std::string d = bof(dt);
+        if (biff5) ss::bin::patch16(d, 0, 0x0500);
+        return d;
+    };
+    std::string g;
+    rec(g, 0x0809, bofOf(5));
+    g += globalsExtra;
+    std::vector<size_t> offsetAt;
+    for (const SheetSpec& sh : sheets) {
+        offsetAt.push_back(g.size() + 4);
+        std::string bs;
+        put32(bs, 0);
+        bs += char(0);
+        bs += char(sh.type);
+        bs += char(sh.name.size());
+        if (!biff5) bs += char(0);
+        rec(g, 0x0085, bs + sh.name);
+    }
+    rec(g, 0x000A, "");
+    std::string all = g;
+    for (size_t i = 0; i < sheets.size(); ++i) {
+        ss::bin::patch32(all, offsetAt[i], uint32_t(all.size()));
+        const uint8_t t = sheets[i].type;
+        rec(all, 0x0809, bofOf(t == 2 ? 0x20 : t == 1 ? 0x40 : 0x10));
+        all += sheets[i].records;
+        rec(all, 0x000A, "");
+    }
+    return all;
+}
+
 // A minimal BIFF8 stream: globals with one sheet, then `sheetRecords` in that sheet.
 std::string stream(const std::string& globalsExtra, const std::string& sheetRecords) {
-    std::string g;
-    rec(g, 0x0809, bof(5));
-    g += globalsExtra;
-    size_t offsetAt = g.size() + 4;
-    std::string bs;
-    put32(bs, 0);
-    bs += std::string("\0\0\x01\0S", 5);
-    rec(g, 0x0085, bs);
-    rec(g, 0x000A, "");
-    std::string s;
-    rec(s, 0x0809, bof(0x10));
-    s += sheetRecords;
-    rec(s, 0x000A, "");
-    ss::bin::patch32(g, offsetAt, uint32_t(g.size()));
-    return g + s;
+    return book(globalsExtra, {{"S", 0, sheetRecords}});
 }
 
 std::string formulaRecord(const std::string& rgce, double cached) {
@@ -212,4 +239,220 @@ TEST(XlsRead, CompoundFileNamedXlsxIsReadOnlyWhenItHoldsAWorkbook) {
     auto refused = ss::openWorkbook(encrypted);
     ASSERT_FALSE(refused.ok());
     EXPECT_NE(refused.message().find("工作簿已加密"), std::string::npos);
+}
+
+namespace {
+
+std::string cellHead(uint16_t row, uint16_t col) {
+    std::string d;
+    put16(d, row);
+    put16(d, col);
+    put16(d, 15);
+    return d;
+}
+
+std::string numberCell(uint16_t row, uint16_t col, double v) {
+    std::string d = cellHead(row, col), r;
+    ss::bin::putF64(d, v);
+    rec(r, 0x0203, d);
+    return r;
+}
+
+// XLUnicodeString with 8-bit characters.
+std::string unicodeString(const std::string& text) {
+    std::string d;
+    put16(d, uint16_t(text.size()));
+    return d + '\0' + text;
+}
+
+}  // namespace
+
+// The text result of a formula is taken from the next STRING record before the next cell,
+// whatever other writers put between them; without one the formula keeps an empty text, and
+// the cells after it are kept.
+TEST(XlsRead, FormulaTextResultsWhereverTheStringRecordComes) {
+    // A1: =1&"" with a text result, B1 a number, A2 a number.
+    std::string formula = cellHead(0, 0);
+    formula += std::string("\0\0\0\0\0\0\xFF\xFF", 8);
+    put16(formula, 0);
+    put32(formula, 0);
+    const std::string rgce("\x1E\x01\x00\x17\x00\x00\x08", 7);
+    put16(formula, uint16_t(rgce.size()));
+    formula += rgce;
+    std::string head;
+    rec(head, 0x0006, formula);
+    auto record = [](uint16_t type, const std::string& data) {
+        std::string r;
+        rec(r, type, data);
+        return r;
+    };
+    const std::string string = record(0x0207, unicodeString("ok"));
+    std::string shrfmla("\0\0\0\0\0\0\0\x01", 8);
+    put16(shrfmla, uint16_t(rgce.size()));
+    shrfmla += rgce;
+    std::string array(12, '\0');
+    put16(array, uint16_t(rgce.size()));
+    array += rgce;
+    std::string split;  // "ok" whose second character is in a CONTINUE record
+    put16(split, 2);
+    split += std::string("\0o", 2);
+    const std::string b1 = numberCell(0, 1, 2), a2 = numberCell(1, 0, 3);
+
+    struct Case {
+        const char* what;
+        std::string after;  // the records after the FORMULA
+        const char* text;
+        const char* note;  // a read note, or nullptr
+    };
+    const Case cases[] = {
+        {"string next", string + b1 + a2, "ok", nullptr},
+        {"after SHRFMLA", record(0x04BC, shrfmla) + string + b1 + a2, "ok", nullptr},
+        {"after ARRAY", record(0x0221, array) + string + b1 + a2, "ok", nullptr},
+        {"after TABLE", record(0x0236, std::string(16, '\0')) + string + b1 + a2, "ok", nullptr},
+        {"after CONTINUE", record(0x003C, "xyz") + string + b1 + a2, "ok", nullptr},
+        {"after another record", record(0x00D7, std::string(6, '\0')) + string + b1 + a2, "ok",
+         nullptr},
+        {"split over CONTINUE",
+         record(0x0207, split) + record(0x003C, std::string("\0k", 2)) + b1 + a2, "ok", nullptr},
+        {"missing", b1 + a2, "", nullptr},
+        {"only after the next cell", b1 + string + a2, "", nullptr},
+        {"missing at the end of the sheet", "", "", nullptr},
+        {"damaged", record(0x0207, std::string("\x09\x00\x01o", 4)) + b1 + a2, "",
+         "[S] A1 公式的文本结果已损坏，已留空"},
+    };
+    for (const Case& c : cases) {
+        // A STRING that no formula expects comes first; it is passed over.
+        auto wb = open(stream("", string + head + c.after));
+        ASSERT_TRUE(wb.ok()) << c.what << ": " << wb.message();
+        const ss::Worksheet& ws = *(*wb)->sheets[0];
+        const ss::Cell* a1 = ws.find(1, 1);
+        ASSERT_NE(a1, nullptr) << c.what;
+        EXPECT_EQ(a1->type, ss::CellType::String) << c.what;
+        EXPECT_EQ((*wb)->strings.text(a1->sst), std::string(c.text)) << c.what;
+        ASSERT_NE(ws.formula(1, 1), nullptr) << c.what;
+        EXPECT_EQ(ws.formula(1, 1)->text, "1&\"\"") << c.what;
+        if (!c.after.empty()) {
+            ASSERT_NE(ws.find(1, 2), nullptr) << c.what;
+            EXPECT_EQ(ws.find(1, 2)->number, 2) << c.what;
+            ASSERT_NE(ws.find(2, 1), nullptr) << c.what;
+            EXPECT_EQ(ws.find(2, 1)->number, 3) << c.what;
+        }
+        if (c.note)
+            EXPECT_EQ((*wb)->readNotes, std::vector<std::string>{c.note}) << c.what;
+        else
+            EXPECT_TRUE((*wb)->readNotes.empty()) << c.what;
+    }
+
+    // A shared formula whose SHRFMLA comes after the STRING of the first cell's result.
+    std::string texp("\x01\0\0\0\0", 5);
+    std::string first = formula.substr(0, 20), second = cellHead(1, 0);
+    put16(first, uint16_t(texp.size()));
+    ss::bin::putF64(second, 7);
+    put16(second, 0);
+    put32(second, 0);
+    put16(second, uint16_t(texp.size()));
+    std::string sharedSheet = record(0x0006, first + texp) + string + record(0x04BC, shrfmla) +
+                              record(0x0006, second + texp);
+    auto sharedBook = open(stream("", sharedSheet));
+    ASSERT_TRUE(sharedBook.ok());
+    for (uint32_t row : {1u, 2u}) {
+        const ss::Formula* f = (*sharedBook)->sheets[0]->formula(row, 1);
+        ASSERT_NE(f, nullptr) << row;
+        EXPECT_EQ(f->text, "1&\"\"") << row;
+    }
+
+    // FORMULA records under the numbers of BIFF4 and BIFF3: the values are kept, the tokens
+    // where the sizes agree with this file's layout.
+    std::string biff4 = cellHead(2, 0), biff3 = cellHead(3, 0);
+    ss::bin::putF64(biff4, 4);
+    put16(biff4, 0);
+    put32(biff4, 0);
+    put16(biff4, uint16_t(rgce.size()));
+    ss::bin::putF64(biff3, 5);
+    put16(biff3, 0);
+    put16(biff3, uint16_t(rgce.size()));
+    auto old = open(stream("", record(0x0406, biff4 + rgce) + record(0x0206, biff3 + rgce)));
+    ASSERT_TRUE(old.ok());
+    const ss::Worksheet& oldSheet = *(*old)->sheets[0];
+    ASSERT_NE(oldSheet.find(3, 1), nullptr);
+    EXPECT_EQ(oldSheet.find(3, 1)->number, 4);
+    ASSERT_NE(oldSheet.formula(3, 1), nullptr);
+    EXPECT_EQ(oldSheet.formula(3, 1)->text, "1&\"\"");
+    ASSERT_NE(oldSheet.find(4, 1), nullptr);
+    EXPECT_EQ(oldSheet.find(4, 1)->number, 5);
+
+    // A cell beyond the columns a sheet can hold is named, the others kept.
+    auto wide = open(stream("", numberCell(0, 20000, 1) + b1));
+    ASSERT_TRUE(wide.ok());
+    EXPECT_EQ((*wide)->sheets[0]->find(1, 2)->number, 2);
+    ASSERT_EQ((*wide)->readNotes.size(), 1u);
+    EXPECT_EQ((*wide)->readNotes[0].rfind("[S] ", 0), 0u) << (*wide)->readNotes[0];
+}
+
+// Chart sheets, dialog sheets and macro sheets stay out of the workbook, each named; the
+// active tab still points at the same sheet.
+TEST(XlsRead, SheetsThatCannotBeCarriedAreNamedNotCounted) {
+    std::string window1(10, '\0');
+    put16(window1, 4);  // active: "Last"
+    put16(window1, 0);
+    put16(window1, 1);
+    put16(window1, 600);
+    std::string globals;
+    rec(globals, 0x003D, window1);
+    std::string dialogBool;
+    rec(dialogBool, 0x0081, std::string("\x11\x04", 2));
+    std::string plainBool;
+    rec(plainBool, 0x0081, std::string("\x01\x04", 2));
+    auto wb = open(book(globals, {{"Data", 0, plainBool + numberCell(0, 0, 1)},
+                                  {"Chart1", 2, ""},
+                                  {"Macro1", 1, numberCell(0, 0, 2)},
+                                  {"Dialog1", 0, dialogBool},
+                                  {"Last", 0, numberCell(0, 0, 3)}}));
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    ASSERT_EQ((*wb)->sheets.size(), 2u);
+    EXPECT_EQ((*wb)->sheets[0]->name, "Data");
+    EXPECT_EQ((*wb)->sheets[1]->name, "Last");
+    EXPECT_EQ((*wb)->sheets[1]->find(1, 1)->number, 3);
+    EXPECT_EQ((*wb)->activeSheet, 1u);
+    EXPECT_EQ((*wb)->readNotes,
+              (std::vector<std::string>{"[Chart1] 图表工作表未能读取，已略过",
+                                        "[Macro1] 宏表未能读取，已略过",
+                                        "[Dialog1] 对话框工作表未能读取，已略过"}));
+
+    auto onlyChart = open(book("", {{"Chart1", 2, ""}}));
+    ASSERT_FALSE(onlyChart.ok());
+    EXPECT_NE(onlyChart.message().find("图表工作表"), std::string::npos) << onlyChart.message();
+
+    // A file of another application: a chart sheet between two worksheets.
+    auto chart = ss::openWorkbook(std::filesystem::path(TW_CORPUS_DIR) / "xls" / "chart1.xls");
+    ASSERT_TRUE(chart.ok()) << chart.message();
+    std::vector<std::string> names;
+    for (const auto& ws : (*chart)->sheets) names.push_back(ws->name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Sheet1", "Sheet2", "Sheet3"}));  // as xlrd reads
+    ASSERT_EQ((*chart)->readNotes.size(), 1u);
+    EXPECT_NE((*chart)->readNotes[0].find("图表工作表未能读取"), std::string::npos);
+}
+
+// BIFF5 text in a code page whose converter composes letters and marks keeps its last
+// character, in sheet names and cells alike.
+TEST(XlsRead, Biff5TextInAComposingCodePageKeepsItsLastCharacter) {
+    std::string globals;
+    rec(globals, 0x0042, std::string("\xEA\x04", 2));  // 1258
+    std::string label = cellHead(0, 0);
+    const std::string text("Vi\xEA\xF2t Nam", 9);
+    put16(label, uint16_t(text.size()));
+    label += text;
+    std::string cells;
+    rec(cells, 0x0204, label);
+    // A byte the page does not define costs only itself.
+    label = cellHead(1, 0);
+    put16(label, 4);
+    label += "a\x81\xEA\xF2";
+    rec(cells, 0x0204, label);
+    auto wb = open(book(globals, {{"H\xE0 N\xF4i", 0, cells}}, true));
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    const ss::Worksheet& ws = *(*wb)->sheets[0];
+    EXPECT_EQ(ws.name, "H\xC3\xA0 N\xC3\xB4i");
+    EXPECT_EQ((*wb)->strings.text(ws.find(1, 1)->sst), std::string("Vi\xE1\xBB\x87t Nam"));
+    EXPECT_EQ((*wb)->strings.text(ws.find(2, 1)->sst), std::string("a\xC2\x81\xE1\xBB\x87"));
 }
