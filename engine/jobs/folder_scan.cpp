@@ -43,7 +43,8 @@ void scanInto(const fs::path& dir, std::vector<fs::path>& out, std::vector<std::
         if (skipped) skipped->push_back(printable(p.string()) + " " + why);
     };
     auto why = [](const std::error_code& e) {
-        if (e == std::errc::permission_denied) return std::string("没有读取权限");
+        if (e == std::errc::permission_denied || e == std::errc::operation_not_permitted)
+            return std::string("没有读取权限");
         std::string text = ss::systemErrorText(e.value());
         if (text.size() >= 3 && text.compare(text.size() - 3, 3, "。") == 0)
             text.resize(text.size() - 3);
