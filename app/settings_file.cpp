@@ -61,9 +61,11 @@ std::string getSetting(std::string_view content, std::string_view key) {
     const std::size_t entry = findEntry(work, key);
     if (entry == std::string::npos) return {};
     const std::size_t valueStart = entry + key.size() + 1;
-    const std::size_t lineEnd = work.find(kLineEnd, valueStart);
+    // The window writes "\r\n"; a file edited elsewhere may end its lines with "\n" only.
+    const std::size_t lineEnd = work.find('\n', valueStart);
     if (lineEnd == std::string::npos) return {};
     std::string value = work.substr(valueStart, lineEnd - valueStart);
+    if (!value.empty() && value.back() == '\r') value.pop_back();
     trimBlanks(value);
     return value;
 }
@@ -95,8 +97,8 @@ int setSetting(const std::string& path, std::string_view key, std::string_view v
         updated = line + work;
     } else {
         updated = work.substr(0, entry) + line;
-        const std::size_t lineEnd = work.find(kLineEnd, entry + key.size() + 1);
-        if (lineEnd != std::string::npos) updated += work.substr(lineEnd + kLineEnd.size());
+        const std::size_t lineEnd = work.find('\n', entry + key.size() + 1);
+        if (lineEnd != std::string::npos) updated += work.substr(lineEnd + 1);
     }
 
     File file(std::fopen(path.c_str(), "wb"));

@@ -1,4 +1,5 @@
-// The settings file Tablaweaver.zrk: one "key=value\r\n" line per entry, no sections, no quoting.
+// The settings file Tablaweaver.zrk: one "key=value\r\n" line per entry, no sections, no quoting;
+// lines ending in "\n" alone (a file edited elsewhere) are read as well.
 // The routines work on 8-bit text (UTF-8 here) and return the documented codes: 0 or 1 for
 // success, -1 for failure. Nothing throws.
 #pragma once
@@ -17,7 +18,8 @@ inline constexpr std::size_t kSettingsReadLimit = 20480;
 int readSettingsFile(std::string& buffer, const std::string& path);
 
 // The value of `key` in `content`, trimmed of spaces and tabs, or the empty text when the key
-// has no line of its own (the key must start a line) or its line has no "\r\n".
+// has no line of its own (the key must start a line) or its line has no line end ("\r\n" or
+// "\n").
 std::string getSetting(std::string_view content, std::string_view key);
 
 // Stores `value` under `key` in the file at `path`: replaces the key's line in place, or puts a

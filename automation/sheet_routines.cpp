@@ -22,10 +22,12 @@ bool isSpreadsheetFile(std::string_view nativePath, FileTestVariant variant) {
     static constexpr std::array<std::string_view, 4> kSplitJobs = {".xls", ".xlsx", ".xlsm",
                                                                    ".csv"};
     if (nativePath.find("~$") != std::string_view::npos) return false;
-    std::string text(nativePath);
-    if (variant != FileTestVariant::WorkbookJobs)
-        for (char& c : text)
-            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+    // Only the extension is compared, without regard to case: "Book.XLSX" is a workbook for
+    // every job, as it is for the readers, which go by the file's first bytes anyway.
+    const size_t dot = nativePath.find_last_of("./");
+    std::string text(dot == std::string_view::npos ? std::string_view() : nativePath.substr(dot));
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = char(c + 32);
     auto any = [&](const auto& list) {
         for (std::string_view ext : list)
             if (endsWith(text, ext)) return true;

@@ -12,15 +12,16 @@
 
 namespace automation {
 
-// Which extensions a job accepts, and whether they are compared without regard to case.
+// Which extensions a job accepts.
 enum class FileTestVariant {
-    FolderMerge,   // folder merges: lower-cased path; .xls .xlsx .csv .xlsm
-    WorkbookJobs,  // sheet merge, split by sheet: path as it is; .xls .xlsx .xlsm
-    SplitJobs,     // even split, classification split: lower-cased path; .xls .xlsx .xlsm .csv
+    FolderMerge,   // folder merges: .xls .xlsx .csv .xlsm
+    WorkbookJobs,  // sheet merge, split by sheet: .xls .xlsx .xlsm
+    SplitJobs,     // even split, classification split: .xls .xlsx .xlsm .csv
 };
 
-// True when the path (in native separators) ends with one of the variant's extensions and does
-// not contain "~$" anywhere (lock files of open workbooks, and everything below such a folder).
+// True when the path (in native separators) ends with one of the variant's extensions, in any
+// letter case (".XLS", ".Xlsx"), and does not contain "~$" anywhere (lock files of open
+// workbooks, and everything below such a folder).
 bool isSpreadsheetFile(std::string_view nativePath, FileTestVariant variant);
 
 // What a job reads of a worksheet's used range before it looks at any option.

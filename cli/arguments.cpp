@@ -2,6 +2,8 @@
 
 #include "settings_options.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <climits>
 #include <map>
@@ -254,6 +256,9 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
 
     bool reportBesideOutput = false;
     if (has(given, "--settings")) {
+        struct stat info {};
+        if (::stat(given["--settings"].c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+            return usageError("设置文件不是普通文件：" + given["--settings"]);
         auto settings = readSettingsEntries(given["--settings"]);
         if (!settings) return usageError("无法读取设置文件：" + given["--settings"]);
         applyWindowSettings(first, *settings, given, positionals);

@@ -15,6 +15,7 @@
 #include "jobs/outputs.h"
 #include "jobs/folder_scan.h"
 #include "jobs/report.h"
+#include "jobs/split_common.h"
 
 #include "merge_object.h"
 #include "start_checks.h"
@@ -186,9 +187,13 @@ int runCommandLine(int argc, char** argv) {
 
     // A merge is done once the job reported its file saved (a stop that came later changed
     // nothing); a split once it gave its result (what was left behind and where the report
-    // went may follow it).
-    const bool reachedResult = host.saidRecently(resultPrefix(inv.command));
-    const bool done = savesToOutput(inv.command) ? host.savedPath().has_value() : reachedResult;
+    // went may follow it) and that names no output it could not save.
+    const std::optional<std::string> result = host.recentText(resultPrefix(inv.command));
+    const bool reachedResult = result.has_value();
+    const bool done =
+        savesToOutput(inv.command)
+            ? host.savedPath().has_value()
+            : reachedResult && result->find(splitjob::kNotSavedMark) == std::string::npos;
     if (done) {
         if (savesToOutput(inv.command))
             std::printf("%s\n", jobs::printable(*host.savedPath()).c_str());
@@ -201,6 +206,7 @@ int runCommandLine(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", std::string(jobs::kCancelled).c_str());
         return 130;
     }
-    if (reachedResult) std::fprintf(stderr, "未能保存：%s\n", inv.output.c_str());
+    if (reachedResult && savesToOutput(inv.command))
+        std::fprintf(stderr, "未能保存：%s\n", inv.output.c_str());
     return 1;
 }

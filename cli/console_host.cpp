@@ -1,6 +1,7 @@
 #include "console_host.h"
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,8 +19,30 @@ namespace {
 
 volatile std::sig_atomic_t g_stopRequested = 0;
 
+// The name reserved for the save answer, for a second signal that ends the process before the
+// save: removed while it is still the empty file made for it.
+char g_reservedPath[4096];
+dev_t g_reservedDevice = 0;
+ino_t g_reservedInode = 0;
+volatile std::sig_atomic_t g_reservedHeld = 0;
+
+void publishReserved(const jobs::ReservedName& name) {
+    g_reservedHeld = 0;
+    const std::string path = name.path.string();
+    if (!name.held || path.size() >= sizeof g_reservedPath) return;
+    std::copy(path.begin(), path.end(), g_reservedPath);
+    g_reservedPath[path.size()] = '\0';
+    g_reservedDevice = dev_t(name.device);
+    g_reservedInode = ino_t(name.inode);
+    g_reservedHeld = 1;
+}
+
 void onStopSignal(int) {
     if (g_stopRequested && !ss::saveInProgress()) {
+        struct stat st {};
+        if (g_reservedHeld && ::lstat(g_reservedPath, &st) == 0 && S_ISREG(st.st_mode) &&
+            st.st_size == 0 && st.st_dev == g_reservedDevice && st.st_ino == g_reservedInode)
+            (void)::unlink(g_reservedPath);
         static const char kText[] = "已取消。\n";
         (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
         ::_exit(130);
@@ -137,7 +160,14 @@ ConsoleHost::~ConsoleHost() {
     finish();
 }
 
+void ConsoleHost::releaseReserved() {
+    publishReserved({});
+    jobs::releaseReservedName(reserved_);
+    reserved_ = {};
+}
+
 void ConsoleHost::finish() {
+    releaseReserved();  // a save that did not happen, failed or went elsewhere
     {
         std::lock_guard lock(mutex_);
         if (finished_) return;
@@ -228,9 +258,14 @@ std::optional<std::string> ConsoleHost::askSaveFileName(const std::string&, cons
     // A stop requested before the save declines the question, so nothing is written.
     if (cancelRequested()) return std::nullopt;
     auto path = knownSaveAnswer(filter);
-    // Without --overwrite a file already there stays, and the result goes beside it.
+    // Without --overwrite a file already there stays, and the result goes beside it. The name
+    // is taken at once (an empty file the save replaces), so that another run saving to the
+    // same answer at the same moment takes the next free name instead of replacing this one.
     if (path && !overwrite_) {
-        std::string free = jobs::freeNameBeside(*path).string();
+        releaseReserved();
+        reserved_ = jobs::reserveFreeNameBeside(*path);
+        publishReserved(reserved_);
+        std::string free = reserved_.path.string();
         if (free != *path) keptBeside_ = free;
         path = free;
     }
@@ -241,6 +276,14 @@ void ConsoleHost::saved(const std::string& path) {
     {
         std::lock_guard lock(mutex_);
         savedPath_ = path;
+    }
+    // Saved there, the reserved name is the result; saved elsewhere (an .xlsx beside an .xls
+    // answer), it is removed.
+    if (reserved_.path == path) {
+        publishReserved({});
+        reserved_ = {};
+    } else {
+        releaseReserved();
     }
     // The answer given in place of a name taken by another file: say so.
     if (keptBeside_ && *keptBeside_ == path)
@@ -282,10 +325,10 @@ void ConsoleHost::showPlan(const std::vector<std::vector<std::string>>& table) {
     std::fflush(out_);
 }
 
-bool ConsoleHost::saidRecently(std::string_view prefix) const {
-    for (const std::string& t : recent_)
-        if (t.rfind(prefix, 0) == 0) return true;
-    return false;
+std::optional<std::string> ConsoleHost::recentText(std::string_view prefix) const {
+    for (auto t = recent_.rbegin(); t != recent_.rend(); ++t)
+        if (t->rfind(prefix, 0) == 0) return *t;
+    return std::nullopt;
 }
 
 bool ConsoleHost::cancelRequested() const {

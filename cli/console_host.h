@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "job_host.h"
+#include "jobs/outputs.h"
 
 namespace cli {
 
@@ -57,9 +58,9 @@ public:
     void finish();
 
     const std::string& lastText() const { return lastText_; }
-    // True when one of the last few texts begins with `prefix` (the notes that follow a job's
-    // result are few).
-    bool saidRecently(std::string_view prefix) const;
+    // The last of the last few texts that begins with `prefix` (the notes that follow a job's
+    // result are few); none when there is none.
+    std::optional<std::string> recentText(std::string_view prefix) const;
     // The file the job reported saved (through JobHost::saved), when it did.
     const std::optional<std::string>& savedPath() const { return savedPath_; }
 
@@ -75,6 +76,8 @@ private:
     bool overwrite_;
     std::optional<std::string> savedPath_;
     std::optional<std::string> keptBeside_;  // the save answer given instead of a taken name
+    jobs::ReservedName reserved_;            // the free name taken for the save answer
+    void releaseReserved();
     std::string lastText_;
     std::deque<std::string> recent_;  // the last few texts, the last one included
     std::chrono::steady_clock::time_point start_;

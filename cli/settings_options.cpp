@@ -1,5 +1,7 @@
 #include "settings_options.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <fstream>
 
@@ -25,6 +27,10 @@ bool inRange(const std::string& text, int min, int max) {
 }  // namespace
 
 std::optional<std::map<std::string, std::string>> readSettingsEntries(const std::string& path) {
+    // Only a regular file (a link to one too): opening a pipe waits for a writer, a device may
+    // never end.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
     std::string content(kReadLimit, '\0');
@@ -33,14 +39,16 @@ std::optional<std::map<std::string, std::string>> readSettingsEntries(const std:
     std::map<std::string, std::string> entries;
     size_t start = 0;
     while (start < content.size()) {
-        const size_t end = content.find("\r\n", start);
+        // The window writes "\r\n"; a file edited elsewhere may end its lines with "\n" only.
+        const size_t end = content.find('\n', start);
         if (end == std::string::npos) break;
-        const std::string line = content.substr(start, end - start);
+        std::string line = content.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         const size_t eq = line.find('=');
         // The first line of a key counts, as the window finds the first entry.
         if (eq != std::string::npos && eq > 0)
             entries.emplace(line.substr(0, eq), trimmed(line.substr(eq + 1)));
-        start = end + 2;
+        start = end + 1;
     }
     return entries;
 }

@@ -9,9 +9,10 @@
 
 namespace cli {
 
-// The entries of a settings file ("key=value\r\n" lines) read the way the window reads them:
-// the first 20,480 bytes, a key only where it starts a line, the value trimmed of spaces and
-// tabs, a last line without "\r\n" not taken. None when the file cannot be read.
+// The entries of a settings file ("key=value\r\n" lines, or "\n" ends) read the way the window
+// reads them: the first 20,480 bytes, a key only where it starts a line, the value trimmed of
+// spaces and tabs, a last line without a line end not taken. None when the file cannot be read
+// or is not a regular file (a pipe, a device, a folder).
 std::optional<std::map<std::string, std::string>> readSettingsEntries(const std::string& path);
 
 // The command-line values a subcommand takes from the window's settings: fills `given` (option

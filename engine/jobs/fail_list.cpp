@@ -38,7 +38,7 @@ ss::Status writeFailList(const fs::path& path, std::string_view text) {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         if (out) out.write(bytes.data(), std::streamsize(bytes.size()));
         if (out) out.close();
-        if (!out) return ss::fail("无法写入 " + temp.string() + "：" + std::strerror(errno));
+        if (!out) return ss::fail("无法写入 " + temp.string() + "：" + ss::systemErrorText(errno));
         return ss::okStatus();
     });
 }

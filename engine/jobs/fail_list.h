@@ -28,6 +28,8 @@ public:
     void write(std::string_view text);
     // Asks the host to show the list when it was written.
     void show();
+    // The list's file name once it was written, else "".
+    std::string writtenName() const { return written_ ? path_.filename().string() : std::string(); }
 
 private:
     JobHost& host_;

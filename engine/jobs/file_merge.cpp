@@ -278,7 +278,6 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     for (int n = 0; n < total; ++n) {
         if (host.cancelRequested()) break;
         const fs::path& file = files[size_t(n)];
-        ++run.workbookCount;
         host.text(jobs::printable(file.string()));
         auto opened = books->Open(file);
         if (!opened.ok() && books->ReadsStopped()) break;  // stopped while reading it
@@ -286,13 +285,14 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         for (int k = n + 1; k < total && k <= n + 2; ++k) books->Prefetch(files[size_t(k)]);
         run.fileLabel = jobs::relativeLabel(file, path);
         if (!opened.ok()) {
-            run.failureText += jobs::printable(file.string()) + "\n";
+            run.failureText += jobs::unopenedLine(file, opened.message()) + "\n";
             ++run.unreadable;
             run.note("", jobs::outcomeFailed(opened.message()));
             host.progress(n + 1, total);
             continue;
         }
         Workbook* source = opened.value();
+        ++run.workbookCount;
         run.failureText += jobs::readNoteLines(file, source->model());
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
         // A stop asked for in a workbook of thousands of sheets takes effect at the next sheet.
@@ -321,7 +321,8 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     (void)placeholder->Delete();  // refused when it is the only sheet: then it is kept
     if (!options.saveAsXls) run.target->NoteUnlinkedReferences();
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
-              std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
+              std::to_string(run.sheetCount) + "个sheet到一个工作簿" +
+              jobs::unopenedNote(run.unreadable, failList.writtenName()) + "。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.continuationSheets()) + session.referencesNote());
     if (options.saveAsXls) run.leftBehind.inXls(*run.target);

@@ -184,7 +184,6 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     host.progress(0, total);
     for (int n = 0; n < total && !host.cancelRequested(); ++n) {
         const fs::path& file = files[size_t(n)];
-        ++workbookCount;
         host.text(jobs::printable(file.string()));
         auto opened = books->Open(file);
         if (!opened.ok() && books->ReadsStopped()) break;  // stopped while reading it
@@ -192,13 +191,14 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         for (int k = n + 1; k < total && k <= n + 2; ++k) books->Prefetch(files[size_t(k)]);
         run.fileLabel = jobs::relativeLabel(file, path);
         if (!opened.ok()) {
-            failureText += jobs::printable(file.string()) + "\n";
+            failureText += jobs::unopenedLine(file, opened.message()) + "\n";
             ++unreadable;
             report.add({run.fileLabel, "", jobs::outcomeFailed(opened.message())});
             host.progress(n + 1, total);
             continue;
         }
         Workbook* source = opened.value();
+        ++workbookCount;
         failureText += jobs::readNoteLines(file, source->model());
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
         for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)
@@ -224,7 +224,8 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     }
     if (!options.saveAsXls) target->NoteUnlinkedReferences();
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
-              std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
+              std::to_string(run.sheetCount) + "个sheet到一个工作簿" +
+              jobs::unopenedNote(unreadable, failList.writtenName()) + "。" +
               automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.advanced ? run.advanced->continuationSheets() : 0) +
               session.referencesNote());

@@ -19,6 +19,9 @@ namespace jobs {
 
 namespace {
 
+// Reading a pipe or a device would wait for a writer, or never end.
+constexpr const char* kNotRegularFile = "不是普通文件";
+
 std::string foldCase(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -40,7 +43,12 @@ void scanInto(const fs::path& dir, std::vector<fs::path>& out, std::vector<std::
         if (skipped) skipped->push_back(printable(p.string()) + " " + why);
     };
     auto why = [](const std::error_code& e) {
-        return e == std::errc::permission_denied ? std::string("没有读取权限") : e.message();
+        if (e == std::errc::permission_denied || e == std::errc::operation_not_permitted)
+            return std::string("没有读取权限");
+        std::string text = ss::systemErrorText(e.value());
+        if (text.size() >= 3 && text.compare(text.size() - 3, 3, "。") == 0)
+            text.resize(text.size() - 3);
+        return text;
     };
     fs::directory_iterator it(dir, ec);
     if (ec) {
@@ -65,6 +73,8 @@ void scanInto(const fs::path& dir, std::vector<fs::path>& out, std::vector<std::
                 skip(entry.path(), "是指向文件夹的链接，未进入");
             else if (!fs::exists(target))
                 skip(entry.path(), "是指向不存在位置的链接，已跳过");
+            else
+                skip(entry.path(), kNotRegularFile);  // a device, a pipe, a socket
             continue;
         }
         if (entry.is_directory(sec)) {
@@ -72,6 +82,8 @@ void scanInto(const fs::path& dir, std::vector<fs::path>& out, std::vector<std::
             dirs.push_back(std::move(name));
         } else if (entry.is_regular_file(sec)) {
             files.push_back(std::move(name));
+        } else if (!sec) {
+            skip(entry.path(), kNotRegularFile);  // a pipe, a socket, a device
         }
     }
     std::sort(files.begin(), files.end(), nameLess);

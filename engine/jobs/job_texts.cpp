@@ -54,6 +54,20 @@ std::string nothingMergedText(int files, int unreadable) {
     return "没有可合并的内容：" + why + "，未保存任何文件。";
 }
 
+std::string unopenedLine(const fs::path& file, const std::string& message) {
+    // The readers name the file in front of their reason; the line names it once.
+    const std::string head = "无法打开文件 " + file.string() + "：";
+    const std::string reason =
+        message.compare(0, head.size(), head) == 0 ? message.substr(head.size()) : message;
+    return printable(file.string()) + " " + printable(reason);
+}
+
+std::string unopenedNote(int count, const std::string& listName) {
+    if (count <= 0) return {};
+    return "；" + std::to_string(count) + "个文件无法打开" +
+           (listName.empty() ? std::string() : "，已列入" + printable(listName));
+}
+
 std::string notFittedNote(int count) {
     if (count <= 0) return {};
     return "注意：有" + std::to_string(count) + "个sheet超出表格行列上限，未能合并。";

@@ -1,6 +1,7 @@
 // Sources by identity, new folders and free names, and outputs written on threads of their own.
 #include "outputs.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -72,13 +73,43 @@ fs::path freeNameBeside(const fs::path& path) {
     return candidate;
 }
 
+ReservedName reserveFreeNameBeside(const fs::path& path, bool fromSecond) {
+    const std::string stem = (path.parent_path() / path.stem()).string();
+    const std::string ext = path.extension().string();
+    ReservedName name;
+    for (int n = fromSecond ? 2 : 1;; ++n) {
+        name.path = n == 1 ? path : fs::path(stem + " (" + std::to_string(n) + ")" + ext);
+        const int fd =
+            ::open(name.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;  // a file, a folder, a link, another run's name
+            return name;                    // not held: the save meets the same refusal
+        }
+        struct stat st {};
+        name.held = ::fstat(fd, &st) == 0;
+        name.device = st.st_dev;
+        name.inode = st.st_ino;
+        ::close(fd);
+        if (!name.held) (void)::unlink(name.path.c_str());
+        return name;
+    }
+}
+
+void releaseReservedName(const ReservedName& name) {
+    if (!name.held) return;
+    struct stat st {};
+    if (::lstat(name.path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+        uint64_t(st.st_dev) == name.device && uint64_t(st.st_ino) == name.inode)
+        (void)::unlink(name.path.c_str());
+}
+
 ss::Result<fs::path> makeNewFolder(const fs::path& wanted) {
     fs::path candidate = wanted;
     for (int n = 2; n < 10000; ++n) {
         if (::mkdir(candidate.c_str(), 0777) == 0) return candidate;
         if (errno != EEXIST)
             return ss::fail("无法新建文件夹 " + printable(candidate.string()) + "：" +
-                            std::strerror(errno));
+                            ss::systemErrorText(errno));
         candidate = wanted.string() + " (" + std::to_string(n) + ")";
     }
     return ss::fail("无法新建文件夹 " + printable(wanted.string()));
@@ -96,6 +127,7 @@ struct OutputPlace::InFlight {
     struct Task {
         std::unique_ptr<ss::Workbook> model;
         fs::path path, wanted;
+        ReservedName reserved;  // the name taken beside another file, if any
         bool replacing = false;
         ss::FileFormat format = ss::FileFormat::Xlsx;
         ss::Status status = ss::okStatus();
@@ -129,6 +161,7 @@ struct OutputPlace::InFlight {
                 } catch (const std::bad_alloc&) {
                     t.status = ss::fail("无法保存 " + printable(t.path.string()) + "：内存不足。");
                 }
+                if (!t.status.ok()) releaseReservedName(t.reserved);
                 t.model.reset();  // freed here, beside the next output's copies
             }
             lock.lock();
@@ -165,16 +198,21 @@ OutputPlace::~OutputPlace() {
         savers_.emplace_back(std::make_unique<InFlight>())->start(std::move(pending_->tasks));
 }
 
-std::optional<fs::path> OutputPlace::place(const fs::path& wanted, bool& replacing) {
+std::optional<fs::path> OutputPlace::place(const fs::path& wanted, bool& replacing,
+                                           ReservedName& reserved) {
     fs::path path = wanted;
     replacing = false;
+    reserved = {};
     if (standsThere(path) && !written_.contains(path)) {
         if (!answer_) answer_ = host_.askExistingFiles(path.string());
         if (*answer_ == ExistingFiles::Stop) return std::nullopt;
-        if (*answer_ == ExistingFiles::KeepBoth || sources_.contains(path))
-            path = freeNameBeside(path);
-        else
+        if (*answer_ == ExistingFiles::KeepBoth || sources_.contains(path)) {
+            // Taken at once: another run keeping both at the same moment takes the next name.
+            reserved = reserveFreeNameBeside(path, true);
+            path = reserved.path;
+        } else {
             replacing = true;
+        }
     }
     return path;
 }
@@ -190,11 +228,15 @@ ss::Result<fs::path> OutputPlace::save(automation::Workbook& book, const fs::pat
     settle();
     if (stopped()) return ss::fail("");
     bool replacing = false;
-    std::optional<fs::path> path = place(wanted, replacing);
+    ReservedName reserved;
+    std::optional<fs::path> path = place(wanted, replacing, reserved);
     if (!path) return ss::fail("");
     if (formatCode != automation::kFormatXls) book.NoteUnlinkedReferences();
     ss::Status st = book.SaveAs(*path, formatCode);
-    if (!st.ok()) return ss::fail(st.message());
+    if (!st.ok()) {
+        releaseReservedName(reserved);
+        return ss::fail(st.message());
+    }
     written(*path, wanted, replacing);
     return *path;
 }
@@ -211,8 +253,9 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
     if (!small)
         while (busy_.size() >= inFlight) settleOldest();
     bool replacing = false;
+    ReservedName reserved;
     std::optional<fs::path> path;
-    if (!stopped()) path = place(wanted, replacing);
+    if (!stopped()) path = place(wanted, replacing, reserved);
     if (!path) {
         (void)book.Close(false);
         settle();  // the outputs before it are answered first
@@ -226,6 +269,7 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
     task.path = *path;
     task.wanted = wanted;
     task.replacing = replacing;
+    task.reserved = std::move(reserved);
     task.done = std::move(done);
     pending_->tasks.push_back(std::move(task));
     pending_->cells += cells;

@@ -41,6 +41,21 @@ bool refuseSourceAsOutput(JobHost& host, const SourceFiles& sources, bool xls);
 // "dir/name (2).ext", "dir/name (3).ext" ...: the first such path where nothing stands.
 std::filesystem::path freeNameBeside(const std::filesystem::path& path);
 
+// A name taken for an output before it is written: an empty file made where nothing stood
+// (created exclusively), so that another run choosing a free name at the same moment takes the
+// next one. The atomic save renames its file over it; releaseReservedName removes it while it
+// is still the empty file made here (the save failed, was stopped or went elsewhere).
+struct ReservedName {
+    std::filesystem::path path;
+    uint64_t device = 0, inode = 0;
+    bool held = false;  // false: nothing could be made there (the save says why)
+};
+// `path` itself when nothing stands there, else the first free "name (n).ext" beside it
+// (`fromSecond`: starting with "name (2).ext"), reserved.
+ReservedName reserveFreeNameBeside(const std::filesystem::path& path, bool fromSecond = false);
+// Removes the reserved file when it is still the empty file reserveFreeNameBeside made.
+void releaseReservedName(const ReservedName& name);
+
 // Makes a new folder for a job's outputs: `wanted`, or "wanted (2)" ... when something (a
 // folder, a file, a link) already stands there. Never uses a folder it did not make.
 ss::Result<std::filesystem::path> makeNewFolder(const std::filesystem::path& wanted);
@@ -90,8 +105,9 @@ public:
 private:
     // Where `wanted` is written, after the question about existing files; nothing when the
     // user chose to stop.
-    std::optional<std::filesystem::path> place(const std::filesystem::path& wanted,
-                                               bool& replacing);
+    // A name kept beside another file is reserved (see reserveFreeNameBeside) in `reserved`.
+    std::optional<std::filesystem::path> place(const std::filesystem::path& wanted, bool& replacing,
+                                               ReservedName& reserved);
     void written(const std::filesystem::path& path, const std::filesystem::path& wanted,
                  bool replacing);
 

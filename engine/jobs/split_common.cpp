@@ -189,7 +189,7 @@ bool sameFile(const std::string& a, const std::string& b) {
 std::string withFailures(std::string result, const std::vector<std::string>& failed) {
     if (failed.empty()) return result;
     constexpr size_t kListed = 5;
-    result += " 未能保存" + num(static_cast<long long>(failed.size())) + "个文件：";
+    result += std::string(kNotSavedMark) + num(static_cast<long long>(failed.size())) + "个文件：";
     for (size_t i = 0; i < failed.size() && i < kListed; ++i) result += (i ? "、" : "") + failed[i];
     if (failed.size() > kListed) result += "等";
     return result;

@@ -72,8 +72,9 @@ std::string folderOf(std::string_view path);
 // Paths that name the same existing file (or, when either is missing, the same normalised path).
 bool sameFile(const std::string& a, const std::string& b);
 
-// Appends the names of outputs that could not be written to a result text; the text is returned
-// unchanged when there are none.
+// Appends the names of outputs that could not be written to a result text, after
+// kNotSavedMark (" 未能保存N个文件：…"); the text is returned unchanged when there are none.
+inline constexpr std::string_view kNotSavedMark = " 未能保存";
 std::string withFailures(std::string result, const std::vector<std::string>& failed);
 
 // Decimal text of a count.

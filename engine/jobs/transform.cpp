@@ -129,11 +129,17 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     const int64_t r0 = facts.firstRow, c0 = facts.firstColumn;
     const int64_t rc = facts.rowCount, cc = facts.columnCount;
     const int64_t h = options.classifyHeaderRows ? options.classifyHeaderRowCount : r0;
-    // L: moving up from below the table in the key column to its last non-empty cell.
+    // L: moving up from below the table in the key column to its last non-empty cell. A table
+    // that reaches the sheet's last row has no row below it: there the last row is the start,
+    // and it is L itself when its key cell holds something (moving up would leave it).
     const int64_t below = std::min<int64_t>(std::max(rc + h, r0 + rc), ss::kXlsxMaxRows);
-    const int64_t l =
-        below >= 1 ? int64_t(sheet->Cells(uint32_t(below), uint32_t(key)).End(Direction::Up).Row())
-                   : 0;
+    int64_t l = 0;
+    if (below >= 1) {
+        const ss::Cell* last = sheet->model().find(uint32_t(below), uint32_t(key));
+        l = last && (last->hasValue() || last->hasFormula())
+                ? below
+                : int64_t(sheet->Cells(uint32_t(below), uint32_t(key)).End(Direction::Up).Row());
+    }
 
     // The key texts of the data rows H + 1 to L; the header rows are never matched.
     KeyIndex index;

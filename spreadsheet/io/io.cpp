@@ -187,25 +187,63 @@ std::atomic<int> g_savesInFlight{0};
 std::atomic<bool> g_savesAborted{false};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
+// The reasons of the failed system calls a save or a folder scan can meet, in the user's words.
+struct ErrnoReason {
+    int error;
+    const char* reason;
+};
+constexpr ErrnoReason kErrnoReasons[] = {
+    {EACCES, "没有写入权限。"},
+    {EPERM, "没有写入权限。"},
+    {EROFS, "所在的磁盘是只读的。"},
+    {ENOSPC, "磁盘空间不足。"},
+    {EDQUOT, "磁盘空间不足。"},
+    {EFBIG, "文件太大，超出了磁盘的文件大小上限。"},
+    {ENAMETOOLONG, "文件名太长。"},
+    {ENOENT, "文件夹不存在。"},
+    {ENOTDIR, "文件夹不存在。"},
+    {EISDIR, "已有同名的文件夹。"},
+    {EEXIST, "已有同名的文件。"},
+    {ELOOP, "路径中的链接过多，或链接指向自身。"},
+    {EINVAL, "文件名含有磁盘不支持的字符。"},
+    {EILSEQ, "文件名含有磁盘不支持的字符。"},
+    {EIO, "读写磁盘时出错。"},
+    {EBUSY, "文件正被其他程序使用。"},
+    {ETXTBSY, "文件正被其他程序使用。"},
+    {EMFILE, "同时打开的文件过多。"},
+    {ENFILE, "同时打开的文件过多。"},
+    {ENOMEM, "内存不足。"},
+    {EXDEV, "不能跨磁盘移动文件。"},
+    {ESTALE, "网络磁盘上的文件已失效，请重新连接。"},
+    {ETIMEDOUT, "网络磁盘连接超时。"},
+    {ENOTCONN, "网络磁盘未连接。"},
+    {EAGAIN, "系统资源暂时不足，请稍后再试。"},
+    {EINTR, "操作被中断。"},
+    {ENXIO, "设备不存在。"},
+    {ENODEV, "设备不存在。"},
+    {ENOTSUP, "磁盘不支持此操作。"},
+};
+
 // The reason of a failed system call in the user's words.
 std::string reasonOf(int error) {
-    switch (error) {
-        case EACCES:
-        case EPERM:
-            return "没有写入权限。";
-        case EROFS:
-            return "所在的磁盘是只读的。";
-        case ENOSPC:
-        case EDQUOT:
-            return "磁盘空间不足。";
-        case ENAMETOOLONG:
-            return "文件名太长。";
-        case ENOENT:
-        case ENOTDIR:
-            return "文件夹不存在。";
-        default:
-            return std::strerror(error);
+    for (const ErrnoReason& r : kErrnoReasons)
+        if (r.error == error) return r.reason;
+    return std::strerror(error);
+}
+
+// A writer's message "无法保存 path：<the system's text>" given the reason in the user's words,
+// when the system's text is that of an error the table knows.
+Status inUsersWords(Status st, const fs::path& path) {
+    if (st.ok()) return st;
+    const std::string head = "无法保存 " + display(path) + "：";
+    const std::string& m = st.message();
+    if (m.compare(0, head.size(), head) != 0) return st;
+    const std::string_view rest = std::string_view(m).substr(head.size());
+    for (const ErrnoReason& r : kErrnoReasons) {
+        const char* system = std::strerror(r.error);
+        if (rest.find(system) != std::string_view::npos) return fail(head + r.reason);
     }
+    return st;
 }
 
 constexpr size_t kNameMax = 255;
@@ -283,6 +321,10 @@ Status renamed(Status st, const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
+std::string systemErrorText(int error) {
+    return reasonOf(error);
+}
+
 bool saveInProgress() {
     return g_savesInFlight.load() > 0;
 }
@@ -337,7 +379,7 @@ Status writeAtomically(const fs::path& path,
     if (fd < 0) return fail("无法保存 " + display(path) + "：" + reasonOf(error));
     ::close(fd);
 
-    Status st = renamed(produce(temp), temp, path);
+    Status st = inUsersWords(renamed(produce(temp), temp, path), path);
     // A replaced file keeps its permission bits; a new one gets the usual ones.
     struct stat old {};
     mode_t mode = ::lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 07777

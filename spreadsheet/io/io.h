@@ -45,6 +45,10 @@ Status saveWorkbook(const Workbook& wb, const std::filesystem::path& path, FileF
 Status writeAtomically(const std::filesystem::path& path,
                        const std::function<Status(const std::filesystem::path& temp)>& produce);
 
+// The reason of a failed system call (an errno value) as the user reads it: Chinese for every
+// error a save, a folder or a scan meets ("磁盘空间不足。"), the system's text for the rare rest.
+std::string systemErrorText(int error);
+
 // Interruption of saves (both safe to call from a signal handler). While a save is in progress
 // (from making its temporary file until its rename is done) the process must not end at once.
 // abortSaves() makes every save that has not reached its rename drop its temporary file and

@@ -48,8 +48,9 @@ TEST(SpreadsheetFileTest, VariantsAndLockFiles) {
         const char* path;
         bool folder, workbook, split;
     } cases[] = {
-        {"/d/Book.xlsx", true, true, true},        {"/d/Book.XLSX", true, false, true},
-        {"/d/Book.Xls", true, false, true},        {"/d/Book.xlsm", true, true, true},
+        {"/d/Book.xlsx", true, true, true},        {"/d/Book.XLSX", true, true, true},
+        {"/d/Book.Xls", true, true, true},         {"/d/Book.xlsm", true, true, true},
+        {"/d/Book.XLSM", true, true, true},        {"/d/A.XLSX/Book", false, false, false},
         {"/d/data.csv", true, false, true},        {"/d/data.CSV", true, false, true},
         {"/d/~$Book.xlsx", false, false, false},   {"/d/~$old/Book.xlsx", false, false, false},
         {"/d/a~$b/Book.xls", false, false, false}, {"/d/Book.xlsx.bak", false, false, false},

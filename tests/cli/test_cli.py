@@ -7,6 +7,7 @@ Usage: /usr/bin/python3 test_cli.py PATH_TO_TABLAWEAVER
 import os
 import pty
 import re
+import resource
 import select
 import shutil
 import signal
@@ -99,7 +100,7 @@ class CommandLineTest(unittest.TestCase):
             # its path printed; the merged workbook's path is the last line of standard output.
             self.assertEqual(stdout, [fail_list, os.path.join(out, "merged.xlsx")])
             with open(fail_list, encoding="utf-8") as f:
-                self.assertIn("坏文件.xlsx", f.read())
+                self.assertIn("坏文件.xlsx 内容不是受支持的表格文件", f.read())
             wb = openpyxl.load_workbook(stdout[-1])
             self.assertEqual(len(wb.worksheets), 3)
             # A.xlsx, b.xlsx, 分店/c.xlsx in that order; the empty sheet is skipped.
@@ -142,9 +143,9 @@ class CommandLineTest(unittest.TestCase):
         os.makedirs(os.path.join(out, "col"))
         cases = [
             (["merge-files", folder, "-o", os.path.join(out, "merged")],
-             "成功合并4个工作簿的3个sheet到一个工作簿。", merged_per_sheet),
+             "成功合并3个工作簿的3个sheet到一个工作簿；1个文件无法打开，已列入无法合并的文件目录.txt。", merged_per_sheet),
             (["merge-one-sheet", folder, "-o", os.path.join(out, "one.xlsx"), "--header-rows", "1"],
-             "成功合并4个工作簿的3个sheet到一个工作簿。", merged_one_sheet),
+             "成功合并3个工作簿的3个sheet到一个工作簿；1个文件无法打开，已列入无法合并的文件目录.txt。", merged_one_sheet),
             (["merge-sheets", book, "-o", os.path.join(out, "sheets"), "--xls", "--header-rows",
               "1"], "成功汇总2个sheet,", merged_sheets),
             (["split-sheets", book], "成功拆分2个sheet 到 ", split_by_sheet),
@@ -279,6 +280,21 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertEqual(content(), before)
 
+    def test_settings_file_is_a_regular_file_with_either_line_end(self):
+        fifo = os.path.join(self.dir, "pipe.zrk")
+        os.mkfifo(fifo)
+        code, _, stderr = run("split-sheets", "--settings", fifo)
+        self.assertEqual(code, 2)
+        self.assertIn("设置文件不是普通文件：" + fifo, stderr[0])
+        for end in ("\n", "\r\n"):
+            with self.subTest(line_end=repr(end)):
+                settings = os.path.join(self.dir, "Tablaweaver.zrk")
+                with open(settings, "w", encoding="utf-8", newline="") as f:
+                    f.write("other=1" + end + "sheetSplitPath=" + self.book + end)
+                code, _, stderr = run("split-sheets", "--settings", settings)
+                self.assertEqual(code, 0, stderr)
+                self.assert_result(stderr, "成功拆分2个sheet 到 ")
+
     def test_progress_bar_on_a_terminal(self):
         master, slave = pty.openpty()
         p = subprocess.Popen([EXE, "merge-files", self.folder, "-o",
@@ -303,7 +319,7 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(p.returncode, 0, text)
         # The bar: count of the total, elapsed time, current text; each text still on its line.
         self.assertRegex(text, r"\[[#.]{20}\] \d+/\d+  \d\d:\d\d")
-        self.assertIn("成功合并4个工作簿的3个sheet到一个工作簿。", text)
+        self.assertIn("成功合并3个工作簿的3个sheet到一个工作簿；1个文件无法打开，已列入无法合并的文件目录.txt。", text)
         self.assertNotIn("进度 ", text)
 
     def start_and_interrupt(self, args, ready):
@@ -461,16 +477,82 @@ class PromisesTest(unittest.TestCase):
                          self.path("out.xlsx"))
         self.assertFalse(os.path.exists(self.path("out.xls")))
 
+    def test_a_split_that_cannot_save_an_output_is_a_failure(self):
+        # Any output not saved makes the status 1, as a merge's save does.
+        src = self.path("src.xlsx")
+        make_book(src, [("数据", sales_rows(4))])
+        out = self.path("out")
+        os.makedirs(os.path.join(out, "src_2.xlsx"))  # a folder stands where an output goes
+        os.makedirs(os.path.join(out, "拆分后.xlsx"))
+        too_long = "长" * 100  # 300 bytes, longer than a file name may be
+        cases = [
+            (["split-rows", src, "-d", out, "--rows", "2", "--header-rows", "1", "--overwrite"],
+             "成功拆分出1个excel文件!", "未能保存1个文件：src_2.xlsx"),
+            (["split-column", src, "-d", out, "--column", "2", "--values", "北京|上海",
+              "--names", "bj|" + too_long], "成功拆分出1个excel文件!", "未能保存1个文件："),
+            (["split-column", src, "-d", out, "--column", "2", "--one-workbook", "--overwrite"],
+             "成功拆分出0个sheet", "未能保存1个文件：拆分后.xlsx"),
+        ]
+        for args, result, failure in cases:
+            with self.subTest(args=args[:1] + args[-2:]):
+                code, _, stderr = run(*args)
+                self.assertEqual(code, 1, stderr)
+                line = next(l for l in stderr if l.startswith(result))
+                self.assertIn(failure, line)
+        code, _, stderr = run("split-rows", src, "-d", out, "--rows", "2", "--header-rows", "1")
+        self.assertEqual(code, 0, stderr)
+
+    def test_a_save_cut_short_names_why_in_chinese_and_leaves_nothing(self):
+        make_book(self.path("src", "a.xlsx"), [("数据", sales_rows(200))])
+
+        def small_files():
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            resource.setrlimit(resource.RLIMIT_FSIZE, (2000, 2000))
+
+        p = subprocess.run([EXE, "merge-files", self.path("src"), "-o", self.path("out")],
+                           capture_output=True, text=True, env=environment(),
+                           preexec_fn=small_files, timeout=120)
+        self.assertEqual(p.returncode, 1, p.stderr)
+        self.assertIn("保存失败：无法保存 " + self.path("out.xlsx") + "：文件太大，", p.stderr)
+        self.assertEqual(p.stdout, "")
+        # The name reserved for the result is gone with the save.
+        self.assertEqual(os.listdir(self.dir), ["src"])
+
+    def test_runs_at_once_with_the_same_output_keep_every_result(self):
+        make_book(self.path("src", "a.xlsx"), [("数据", sales_rows(5000))])
+        make_book(self.path("out.xlsx"), [("Mine", [["mine"]])])
+        mine = self.read(self.path("out.xlsx"))
+        runs = [subprocess.Popen([EXE, "merge-files", self.path("src"), "-o", self.path("out")],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                 env=environment()) for _ in range(4)]
+        written = []
+        for p in runs:
+            stdout, stderr = p.communicate(timeout=120)
+            self.assertEqual(p.returncode, 0, stderr)
+            written.append(stdout.splitlines()[-1])
+        self.assertEqual(sorted(written), [self.path(f"out ({n}).xlsx") for n in range(2, 6)])
+        for path in written:
+            self.assertEqual(len(values(path)), 5001, path)
+        self.assertEqual(self.read(self.path("out.xlsx")), mine)
+
     def test_second_interrupt_during_the_save(self):
         # A save long enough to be interrupted: the status says whether the file was written.
+        # Without --overwrite the result goes to the name reserved beside the file, which an
+        # abandoned save removes again.
         os.makedirs(self.path("src"))
         make_book(self.path("src", "big.xlsx"), [("数据", sales_rows(60000))])
         out = self.path("out")
         os.makedirs(out)
         make_book(os.path.join(out, "m.xlsx"), [("Old", [["old"]])])
+        for overwrite in (True, False):
+            with self.subTest(overwrite=overwrite):
+                self.interrupt_the_save(out, overwrite)
+
+    def interrupt_the_save(self, out, overwrite):
         before = self.read(os.path.join(out, "m.xlsx"))
+        result = os.path.join(out, "m.xlsx" if overwrite else "m (2).xlsx")
         with subprocess.Popen([EXE, "merge-files", self.path("src"), "-o",
-                               os.path.join(out, "m.xlsx"), "--overwrite"],
+                               os.path.join(out, "m.xlsx")] + (["--overwrite"] if overwrite else []),
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                               env=environment()) as p:
             # Two signals once the save's temporary file is there.
@@ -484,18 +566,22 @@ class PromisesTest(unittest.TestCase):
                 time.sleep(0.001)
             stdout, stderr = p.communicate(timeout=120)
             stdout, rest = stdout.splitlines(), stderr.splitlines()
-        names = os.listdir(out)
-        self.assertEqual(names, ["m.xlsx"], "a temporary file was left")
+        names = sorted(os.listdir(out))
+        self.assertEqual(self.read(os.path.join(out, "m.xlsx")) == before,
+                         p.returncode == 130 or not overwrite)
         if p.returncode == 130:
-            self.assertEqual(self.read(os.path.join(out, "m.xlsx")), before)
+            self.assertEqual(names, ["m.xlsx"], "a temporary or reserved file was left")
             self.assertTrue(any(l.startswith("保存失败：已取消保存 ") for l in rest), rest)
             self.assertEqual(rest[-1], "已取消。")
             self.assertEqual(stdout, [])
         else:
             self.assertEqual(p.returncode, 0, rest)
-            self.assertEqual(stdout[-1], os.path.join(out, "m.xlsx"))
-            self.assertEqual(values(os.path.join(out, "m.xlsx"))[0], HEADER)
-
+            self.assertEqual(names, sorted({"m.xlsx", os.path.basename(result)}),
+                             "a temporary file was left")
+            self.assertEqual(stdout[-1], result)
+            self.assertEqual(values(result)[0], HEADER)
+            if not overwrite:
+                os.remove(result)
 
 if __name__ == "__main__":
     if len(sys.argv) < 2:

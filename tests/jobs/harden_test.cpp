@@ -5,15 +5,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <utime.h>
 #include <zip.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <sstream>
 
 #include "jobs/jobs.h"
 #include "merge_fixtures.h"
@@ -27,6 +32,7 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
+using ::testing::UnorderedElementsAre;
 
 namespace {
 
@@ -409,7 +415,7 @@ TEST(OutsideTheTarget, LinksAreNotFollowedWhenWriting) {
     EXPECT_FALSE(fs::exists(dir / "elsewhere" / "planted.txt"));
     EXPECT_FALSE(fs::is_symlink(src / "无法合并的文件目录.txt"));
     const std::string list = readBytes(src / "无法合并的文件目录.txt");
-    EXPECT_THAT(list, HasSubstr((src / "b.xlsx").string() + "\r\n"));
+    EXPECT_THAT(list, HasSubstr((src / "b.xlsx").string() + " "));
     EXPECT_THAT(list, HasSubstr((src / "loop").string() + " 是指向文件夹的链接，未进入\r\n"));
     EXPECT_THAT(list,
                 HasSubstr((src / "dangling.xlsx").string() + " 是指向不存在位置的链接，已跳过"));
@@ -434,6 +440,46 @@ TEST(OutsideTheTarget, LinksAreNotFollowedWhenWriting) {
     EXPECT_THAT(splitHost.lastText(), AllOf(StartsWith("成功拆分1个sheet 到 "), HasSubstr(" (2)")));
 }
 
+// A pipe, a socket and links to a device or a pipe are never opened (reading them could wait
+// forever) and each is named in the list of files not merged.
+TEST(OutsideTheTarget, PipesSocketsAndDevicesAreListedNotRead) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    writeBook(src / "a.xlsx", {{"A", {{"1"}}}});
+    ASSERT_EQ(::mkfifo((src / "pipe.xlsx").c_str(), 0644), 0);
+    fs::create_symlink(src / "pipe.xlsx", src / "to pipe.xlsx");
+    fs::create_symlink("/dev/null", src / "device.xlsx");
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = (src / "socket.xlsx").string();
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    for (bool oneSheet : {false, true}) {
+        SCOPED_TRACE(oneSheet ? "merge-one-sheet" : "merge-files");
+        Host host({(dir / "out.xlsx").string()});
+        if (oneSheet)
+            FilesToOneSheetJob(src.string(), mergeOptions(), host);
+        else
+            ExcelFileMergeJob(src.string(), mergeOptions(), host);
+        // In the order the folder lists them.
+        std::vector<std::string> lines;
+        std::istringstream list(readBytes(src / "无法合并的文件目录.txt"));
+        for (std::string line; std::getline(list, line);) lines.push_back(line);
+        EXPECT_THAT(lines,
+                    UnorderedElementsAre((src / "device.xlsx").string() + " 不是普通文件\r",
+                                         (src / "pipe.xlsx").string() + " 不是普通文件\r",
+                                         (src / "socket.xlsx").string() + " 不是普通文件\r",
+                                         (src / "to pipe.xlsx").string() + " 不是普通文件\r"));
+        EXPECT_THAT(host.lastText(), StartsWith("成功合并1个工作簿的1个sheet到一个工作簿。"));
+        fs::remove(dir / "out.xlsx");
+    }
+    ::close(sock);
+}
+
 // A name with a line break stays one line in the list and in every text.
 TEST(OutsideTheTarget, NamesFromDataStayOneLine) {
     TempDir dir;
@@ -443,8 +489,9 @@ TEST(OutsideTheTarget, NamesFromDataStayOneLine) {
     ExcelFileMergeJob((dir / "src").string(), mergeOptions(), host);
     for (const auto& t : host.texts) EXPECT_EQ(t.find('\n'), std::string::npos) << t;
     EXPECT_TRUE(host.sawText((dir / "src").string() + "/a\\nb\\x1b.xlsx"));
-    EXPECT_EQ(readBytes(dir / "src" / "无法合并的文件目录.txt"),
-              (dir / "src").string() + "/a\\nb\\x1b.xlsx\r\n");
+    const std::string list = readBytes(dir / "src" / "无法合并的文件目录.txt");
+    EXPECT_THAT(list, StartsWith((dir / "src").string() + "/a\\nb\\x1b.xlsx "));
+    EXPECT_EQ(list.find('\n'), list.size() - 1);
 }
 
 // ---- reporting -----------------------------------------------------------------------------
@@ -477,7 +524,8 @@ TEST(Reporting, EveryFailureIsNamed) {
                     StartsWith("无法写入无法合并的文件目录（"), HasSubstr("没有写入权限"),
                     HasSubstr((src / "broken.xlsx").string()),
                     HasSubstr((src / "locked").string() + " 无法读取的文件夹（没有读取权限）；"))));
-    EXPECT_THAT(host.lastText(), StartsWith("成功合并2个工作簿的1个sheet"));
+    EXPECT_THAT(host.lastText(),
+                StartsWith("成功合并1个工作簿的1个sheet到一个工作簿；1个文件无法打开。耗时"));
 
     // A block that does not fit below what merge-one-sheet holds is named with file and sheet.
     TempDir big;
@@ -491,6 +539,75 @@ TEST(Reporting, EveryFailureIsNamed) {
     FilesToOneSheetJob((big / "src").string(), mergeOptions(), oneSheet);
     EXPECT_EQ(readBytes(big / "src" / "无法合并的文件目录.txt"),
               (big / "src" / "2.xlsx").string() + " [Big] 超出表格行列上限\r\n");
+}
+
+// Outputs into a folder that cannot be written: each job names the folder or the outputs it
+// could not write, and why in the user's words.
+TEST(Reporting, SplitsIntoAFolderThatCannotBeWritten) {
+    TempDir dir;
+    writeBook(dir / "ro" / "book.xlsx", {{"S", {{"k"}, {"a"}, {"b"}}}});
+    const fs::path ro = dir / "ro", source = ro / "book.xlsx";
+    ::chmod(dir.path().c_str(), 0755);
+    ::chmod(ro.c_str(), 0555);
+    struct Case {
+        const char* what;
+        std::function<void(Host&)> run;
+        std::string last;  // the start of the closing text
+    };
+    JobOptions rows;
+    rows.splitSaveDir = ro.string() + "/";
+    rows.rowsPerWorkbook = 1;
+    rows.evenHeaderRows = true;
+    rows.evenHeaderRowCount = 1;
+    JobOptions column;
+    column.splitSaveDir = ro.string() + "/";
+    column.classifyColumn = 1;
+    const Case cases[] = {
+        {"split-sheets", [&](Host& h) { ExcelFileSplitJob(source.string(), JobOptions{}, h); },
+         "无法新建文件夹 " + ro.string() + "/book拆分_"},
+        {"split-rows", [&](Host& h) { TransformAverageJob(source.string(), rows, h); },
+         "成功拆分出0个excel文件! 如有多余空表,请手动删除。 未能保存2个文件：book_1.xlsx、"
+         "book_2.xlsx"},
+        {"split-column", [&](Host& h) { TransformJob(source.string(), column, h); },
+         "成功拆分出0个excel文件! 未能保存2个文件：a.xlsx、b.xlsx"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Host host;
+        {
+            AsOtherUser user;
+            if (!user.ok()) GTEST_SKIP() << "cannot act as a user without write permission";
+            c.run(host);
+        }
+        EXPECT_THAT(host.texts, Contains(StartsWith(c.last)));
+        if (std::string(c.what) == "split-sheets") {
+            EXPECT_THAT(host.lastText(), HasSubstr("：没有写入权限。"));
+        }
+        EXPECT_EQ(namesIn(ro), std::vector<std::string>{"book.xlsx"});
+    }
+    ::chmod(ro.c_str(), 0755);
+}
+
+// A save the system cuts short (here the limit on a file's size) names why in the user's
+// words, not in the system's, and leaves nothing behind.
+TEST(Reporting, ASaveCutShortNamesWhyInTheUsersWords) {
+    TempDir dir;
+    writeBook(dir / "src" / "a.xlsx", {{"A", table("a", 200)}});
+    Host host({(dir / "out.xlsx").string()});
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = before;
+    small.rlim_cur = 2000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    ExcelFileMergeJob((dir / "src").string(), mergeOptions(), host);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(host.sawText("保存失败：无法保存 " + (dir / "out.xlsx").string() +
+                             "：文件太大，超出了磁盘的文件大小上限。"))
+        << testing::PrintToString(host.texts);
+    EXPECT_TRUE(host.savedPaths.empty());
+    EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"src"});
 }
 
 // Data too big for .xls is saved as .xlsx: a success, and the host learns the path written.

@@ -4,6 +4,7 @@
 
 #include "jobs/save_question.h"
 #include "jobs/fail_list.h"
+#include "jobs/outputs.h"
 #include "merge_fixtures.h"
 #include "test_host.h"
 
@@ -138,4 +139,38 @@ TEST(FailList, WrittenWithCrLfAndNeverFailsTheJob) {
     jobs::FailList empty(other, dir / "empty.txt");
     empty.write("");
     EXPECT_FALSE(fs::exists(dir / "empty.txt"));
+}
+
+// A free name is taken as it is chosen: a second choice at the same moment gets the next one;
+// the save replaces the reserved file, and releasing it removes only the empty file made for it.
+TEST(OutputNames, AFreeNameIsReservedWhenChosen) {
+    TempDir dir;
+    writeBytes(dir / "out.xlsx", "someone's");
+    fs::create_symlink(dir / "gone", dir / "out (2).xlsx");  // a dangling link takes a name too
+    const jobs::ReservedName first = jobs::reserveFreeNameBeside(dir / "out.xlsx");
+    const jobs::ReservedName second = jobs::reserveFreeNameBeside(dir / "out.xlsx");
+    const jobs::ReservedName fresh = jobs::reserveFreeNameBeside(dir / "new.xlsx");
+    const jobs::ReservedName numbered = jobs::reserveFreeNameBeside(dir / "new.xlsx", true);
+    EXPECT_EQ(first.path, dir / "out (3).xlsx");
+    EXPECT_EQ(second.path, dir / "out (4).xlsx");
+    EXPECT_EQ(fresh.path, dir / "new.xlsx");
+    EXPECT_EQ(numbered.path, dir / "new (2).xlsx");
+    for (const auto* r : {&first, &second, &fresh, &numbered}) {
+        EXPECT_TRUE(r->held) << r->path;
+        EXPECT_TRUE(fs::is_regular_file(r->path)) << r->path;
+    }
+
+    // Saved over (a new file renamed onto the name): kept. Not saved: removed.
+    automation::Application app;
+    ASSERT_TRUE(targetWith(app, 1, 1)->SaveAs(first.path).ok());
+    jobs::releaseReservedName(first);
+    jobs::releaseReservedName(second);
+    EXPECT_TRUE(open(first.path));
+    EXPECT_FALSE(fs::exists(second.path));
+    EXPECT_EQ(readBytes(dir / "out.xlsx"), "someone's");
+
+    // Nothing can be made there: nothing held, nothing to release.
+    const jobs::ReservedName none = jobs::reserveFreeNameBeside(dir / "missing" / "x.xlsx");
+    EXPECT_FALSE(none.held);
+    EXPECT_EQ(none.path, dir / "missing" / "x.xlsx");
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "jobs/jobs.h"
@@ -82,8 +83,10 @@ TEST(FileMerge, MergesEveryWorksheetInFileOrderAndListsUnopenableFiles) {
                                    "sub/c.csv"));
     EXPECT_EQ(host.texts.front(), "excel OK!");
     EXPECT_EQ(host.texts.at(1), "WorkBooks OK!");
-    // The broken file still counts as a workbook.
-    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(6, 6)));
+    // Only the workbooks merged are counted; the broken file is named after them.
+    EXPECT_THAT(host.lastText(),
+                StartsWith("成功合并5个工作簿的6个sheet到一个工作簿；1个文件无法打开，已列入"
+                           "无法合并的文件目录.txt。耗时"));
     EXPECT_THAT(host.lastText(), MatchesRegex(".*耗时[0-9]+秒。"));
 
     ASSERT_EQ(host.questions.size(), 1u);
@@ -99,9 +102,56 @@ TEST(FileMerge, MergesEveryWorksheetInFileOrderAndListsUnopenableFiles) {
     EXPECT_EQ(grid(*out, 2), table("b", 2));
     EXPECT_EQ(grid(*out, 5), (Grid{{"c", "1"}, {"d", "2"}}));
 
-    EXPECT_EQ(readBytes(o.failListPath), (src / "broken.xlsx").string() + "\r\n");
+    EXPECT_THAT(readBytes(o.failListPath), StartsWith((src / "broken.xlsx").string() + " "));
     EXPECT_THAT(host.shownFiles, ElementsAre(o.failListPath));
     EXPECT_EQ(host.progressCalls.back(), std::make_pair(6, 6));
+}
+
+// A file that cannot be opened is listed with the reason split-sheets gives for it, by both
+// folder merges; their closing texts count only the workbooks merged and say how many could
+// not be opened.
+TEST(FileMerge, UnopenableFilesAreListedWithTheReaderReason) {
+    TempDir dir;
+    const fs::path src = dir / "src";
+    writeBook(src / "a.xlsx", {{"A", table("a", 1)}});
+    const std::vector<fs::path> bad = {
+        src / "encrypted.xlsx",  // a compound file under an .xlsx name, without a workbook
+        src / "damaged.xlsx", src / "empty.xlsx", src / "text.xls"};
+    writeBytes(bad[0],
+               std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(1024, '\0'));
+    writeBytes(bad[1], "PK\x03\x04 damaged");
+    writeBytes(bad[2], "");
+    writeBytes(bad[3], "not a workbook at all");
+
+    // What split-sheets says of each: "无法打开文件 path：reason".
+    std::vector<std::string> reasons;
+    for (const fs::path& f : bad) {
+        TestHost split;
+        ExcelFileSplitJob(f.string(), JobOptions{}, split);
+        const std::string head = "无法打开文件 " + f.string() + "：";
+        auto said = std::find_if(split.texts.begin(), split.texts.end(),
+                                 [&](const std::string& t) { return t.rfind(head, 0) == 0; });
+        ASSERT_NE(said, split.texts.end()) << f;
+        reasons.push_back(said->substr(head.size()));
+    }
+    EXPECT_THAT(reasons[0], HasSubstr("已加密"));
+    EXPECT_THAT(reasons[2], HasSubstr("文件是空的"));
+
+    for (bool oneSheet : {false, true}) {
+        SCOPED_TRACE(oneSheet ? "merge-one-sheet" : "merge-files");
+        TestHost host((dir / (oneSheet ? "one.xlsx" : "files.xlsx")).string());
+        if (oneSheet)
+            FilesToOneSheetJob(src.string(), defaults(), host);
+        else
+            ExcelFileMergeJob(src.string(), defaults(), host);
+        std::string expected;  // in scan order: damaged, empty, encrypted, text
+        for (size_t i : {1, 2, 0, 3}) expected += bad[i].string() + " " + reasons[i] + "\r\n";
+        EXPECT_EQ(readBytes(src / "无法合并的文件目录.txt"), expected);
+        EXPECT_THAT(host.lastText(),
+                    StartsWith("成功合并1个工作簿的1个sheet到一个工作簿；4个文件无法打开，已列入"
+                               "无法合并的文件目录.txt。耗时"));
+        ASSERT_EQ(host.savedPaths.size(), 1u);
+    }
 }
 
 // The sheet selection options, each on the same two workbooks.

@@ -139,13 +139,21 @@ TEST(SheetMerge, OrganiseStepUsesATemporaryCopy) {
     EXPECT_EQ(readBytes(book), before);
 }
 
-// Sources that give nothing to merge end in order, save nothing and say why: an extension in
-// capitals, a file that is not a workbook behind its extension.
+// A source that gives nothing to merge ends in order, saves nothing and says why: a file that is
+// not a workbook behind its extension, or one without a workbook's extension. An extension in
+// capitals is a workbook's.
 TEST(SheetMerge, UnmergeableSourceSavesNothing) {
     TempDir dir;
     writeBook(dir / "BOOK.XLSX", {{"A", {{"1"}}}});
+    writeBook(dir / "book.xlsx.bak", {{"A", {{"1"}}}});
     writeBytes(dir / "fake.xlsx", "plain text, not a workbook");
-    for (const char* name : {"BOOK.XLSX", "fake.xlsx"}) {
+    {
+        TestHost host((dir / "capitals.xlsx").string());
+        ExcelSheetMergeJob((dir / "BOOK.XLSX").string(), defaults(), host);
+        EXPECT_EQ(host.savedPaths, std::vector<std::string>{(dir / "capitals.xlsx").string()})
+            << host.lastText();
+    }
+    for (const char* name : {"book.xlsx.bak", "fake.xlsx"}) {
         SCOPED_TRACE(name);
         const fs::path out = dir / (std::string(name) + ".out.xlsx");
         TestHost host(out.string());

@@ -120,7 +120,7 @@ TEST(SplitBySheet, LargeOutputsWrittenSideBySideKeepTheirContentsAndOrder) {
 TEST(SplitBySheet, RejectedSourceFailsWithoutMakingAFolder) {
     struct Case {
         const char* file;
-    } cases[] = {{"data.csv"}, {"Book.XLSX"}, {"~$book.xlsx"}};
+    } cases[] = {{"data.csv"}, {"Book.xlsx.bak"}, {"~$book.xlsx"}};
     for (const auto& c : cases) {
         TempDir dir;
         const std::string source = dir / c.file;
@@ -130,6 +130,22 @@ TEST(SplitBySheet, RejectedSourceFailsWithoutMakingAFolder) {
         ExcelFileSplitJob(source, JobOptions{}, host);
         EXPECT_TRUE(onlySubfolder(dir.path()).empty()) << c.file;
         EXPECT_EQ(host.lastText(), "文件格式不正确,或文件不存在!") << c.file;
+    }
+}
+
+// The extension is a workbook's in any letter case, as for the merges.
+TEST(SplitBySheet, AnUpperCaseExtensionIsAWorkbook) {
+    for (const char* file : {"Book.XLSX", "Book.Xlsx", "Book.XLS", "Book.XLSM"}) {
+        TempDir dir;
+        const std::string source = dir / file;
+        const bool xls = std::string(file).find("XLS") + 3 == std::string(file).size();
+        saveBook(dir / (xls ? "real.xls" : "real.xlsx"), {{"S", {{"1"}}}});
+        fs::copy_file(dir / (xls ? "real.xls" : "real.xlsx"), source);
+        TestHost host;
+        ExcelFileSplitJob(source, JobOptions{}, host);
+        const fs::path folder = onlySubfolder(dir.path());
+        ASSERT_FALSE(folder.empty()) << file << ": " << host.lastText();
+        EXPECT_EQ(filesIn(folder), std::vector<std::string>{"S.xlsx"}) << file;
     }
 }
 

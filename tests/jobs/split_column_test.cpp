@@ -305,3 +305,34 @@ TEST(SplitColumn, RowsHiddenByASavedFilterAreClassifiedToo) {
             << filter;
     }
 }
+
+// A table that reaches the sheet's last row: that row is classified like any other, with the
+// values found automatically or given, by either method.
+TEST(SplitColumn, TheSheetsLastRowIsClassified) {
+    TempDir dir;
+    const std::string source = dir / "src.xlsx";
+    {
+        ss::Workbook wb;
+        ss::Worksheet& s = wb.addSheet("S");
+        fill(wb, s, {{"编号", "类别"}, {"1", "甲"}});
+        fill(wb, s, {{"2", "乙"}}, ss::kXlsxMaxRows, 1);
+        ASSERT_TRUE(ss::saveWorkbook(wb, source, ss::FileFormat::Xlsx).ok());
+    }
+    for (bool automatic : {true, false})
+        for (bool filter : {false, true}) {
+            TempDir out;
+            JobOptions o =
+                automatic ? classifyOptions(out, 2, {}) : classifyOptions(out, 2, {"乙"});
+            o.highSpeedMode = filter;
+            TestHost host;
+            TransformJob(source, o, host);
+            const std::string how =
+                std::string(automatic ? "automatic" : "given") + (filter ? " filter" : " rows");
+            const std::vector<std::string> expected =
+                automatic ? std::vector<std::string>{"乙.xlsx", "甲.xlsx"}
+                          : std::vector<std::string>{"乙.xlsx"};
+            EXPECT_EQ(filesIn(out.path()), expected) << how;
+            EXPECT_EQ(readFirstSheet(out / "乙.xlsx"), (Grid{{"编号", "类别"}, {"2", "乙"}}))
+                << how;
+        }
+}

@@ -63,6 +63,10 @@ void SettingsFileTest::getSetting_data() {
         << QByteArray("columnX=5\r\ncolumn=6\r\n") << QByteArray("column") << QByteArray("6");
     QTest::newRow("chinese value")
         << QByteArray("savePath=D:/数据\r\n") << QByteArray("savePath") << QByteArray("D:/数据");
+    QTest::newRow("lines ending in LF")
+        << QByteArray("a=1\ncolumn= 3 \nb=2\n") << QByteArray("column") << QByteArray("3");
+    QTest::newRow("LF and CRLF mixed")
+        << QByteArray("a=1\ncolumn=3\r\n") << QByteArray("column") << QByteArray("3");
 }
 
 void SettingsFileTest::getSetting() {
@@ -96,6 +100,9 @@ void SettingsFileTest::setSetting_data() {
     QTest::newRow("line break in value cannot add a line")
         << QByteArray("column=3\r\n") << QByteArray("savePath") << QByteArray("D:/a\r\ncolumn=9")
         << QByteArray("savePath=D:/acolumn=9\r\ncolumn=3\r\n");
+    QTest::newRow("lines ending in LF kept")
+        << QByteArray("a=1\ncolumn=3\nb=2\n") << QByteArray("column") << QByteArray("8")
+        << QByteArray("a=1\ncolumn=8\r\nb=2\n");
     QTest::newRow("unknown lines kept")
         << QByteArray("mine=1\r\nsavePath=x\r\nyours=2\r\n") << QByteArray("savePath")
         << QByteArray("") << QByteArray("mine=1\r\nsavePath=\r\nyours=2\r\n");

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -75,6 +77,49 @@ TEST(WriteAtomically, RefusesAFolderOrAMissingFolderWithItsReason) {
                                         [](const fs::path& t) { return writeText(t, "x"); });
     ASSERT_FALSE(noFolder.ok());
     EXPECT_NE(noFolder.message().find("文件夹不存在"), std::string::npos);
+}
+
+// Every system error a save meets is named in Chinese, whether the system call was our own or
+// the .xlsx writer's (its message carries the system's text, through the zip library too); the
+// rare rest keeps the system's text.
+TEST(WriteAtomically, SystemErrorsAreNamedInTheUsersWords) {
+    const struct {
+        int error;
+        const char* reason;
+    } cases[] = {
+        {EACCES, "没有写入权限。"},
+        {EPERM, "没有写入权限。"},
+        {EROFS, "所在的磁盘是只读的。"},
+        {ENOSPC, "磁盘空间不足。"},
+        {EDQUOT, "磁盘空间不足。"},
+        {ENAMETOOLONG, "文件名太长。"},
+        {ENOENT, "文件夹不存在。"},
+        {EIO, "读写磁盘时出错。"},
+        {EFBIG, "文件太大，超出了磁盘的文件大小上限。"},
+        {EMFILE, "同时打开的文件过多。"},
+        {ENOMEM, "内存不足。"},
+        {EINVAL, "文件名含有磁盘不支持的字符。"},
+        {ESTALE, "网络磁盘上的文件已失效，请重新连接。"},
+    };
+    Scratch s;
+    const fs::path target = s.dir / "out.xlsx";
+    for (const auto& c : cases) {
+        EXPECT_EQ(ss::systemErrorText(c.error), c.reason) << c.error;
+        for (const std::string form : {"", "Write error: "}) {
+            auto st = ss::writeAtomically(target, [&](const fs::path& temp) -> ss::Status {
+                return ss::fail("无法保存 " + temp.string() + "：" + form + std::strerror(c.error) +
+                                "。");
+            });
+            ASSERT_FALSE(st.ok());
+            EXPECT_EQ(st.message(), "无法保存 " + target.string() + "：" + c.reason) << c.error;
+        }
+    }
+    EXPECT_EQ(ss::systemErrorText(EHOSTUNREACH), std::strerror(EHOSTUNREACH));
+    // A reason of the writer's own stays as it is.
+    auto own = ss::writeAtomically(
+        target, [](const fs::path&) -> ss::Status { return ss::fail("工作表名称“a”重复。"); });
+    EXPECT_EQ(own.message(), "工作表名称“a”重复。");
+    EXPECT_EQ(s.entries(), 0u);
 }
 
 // A read whose stop flag is set ends early with the stop's error in every format; without the
