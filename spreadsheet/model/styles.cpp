@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdio>
+#include <string_view>
 
 namespace ss {
 
@@ -201,6 +202,9 @@ bool isDateFormatCode(const std::string& code) {
                 return false;
             default: {
                 char lc = char(ch | 0x20);
+                // "E+" and "E-" are the exponent of a scientific format, not a year.
+                if (lc == 'e' && i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-'))
+                    break;
                 if (lc == 'd' || lc == 'm' || lc == 'y' || lc == 'h' || lc == 's' || lc == 'e')
                     return true;
                 if ((lc == 'g' || lc == 'b') && code.compare(i, 7, "General") != 0 &&
@@ -212,6 +216,67 @@ bool isDateFormatCode(const std::string& code) {
                 break;
             }
         }
+    }
+    return false;
+}
+
+bool showsCalendarDate(const std::string& code) {
+    // The date and time letters of the first section in order, one per run of the same letter
+    // ("yyyy" is one); elapsed [h] [m] [s] as upper case. An "m" is minutes right after an hour
+    // or right before a second, else a month.
+    std::string tokens;
+    bool inQuote = false;
+    for (size_t i = 0; i < code.size(); ++i) {
+        char ch = code[i];
+        if (inQuote) {
+            if (ch == '"') inQuote = false;
+            continue;
+        }
+        if (ch == ';') break;
+        if (ch == '"') {
+            inQuote = true;
+            continue;
+        }
+        if (ch == '\\' || ch == '_' || ch == '*') {
+            ++i;
+            continue;
+        }
+        if (ch == '[') {
+            size_t end = code.find(']', i);
+            if (end == std::string::npos) break;
+            char first = i + 1 < end ? char(code[i + 1] | 0x20) : 0;
+            if (first == 'h' || first == 'm' || first == 's') tokens += char(first - 32);
+            i = end;
+            continue;
+        }
+        auto at = [&](std::string_view word) {
+            if (code.size() - i < word.size()) return false;
+            for (size_t k = 0; k < word.size(); ++k)
+                if (char(code[i + k] | 0x20) != word[k]) return false;
+            return true;
+        };
+        if (at("general")) {
+            i += 6;
+            continue;
+        }
+        if (at("am/pm") || at("a/p")) {
+            i += at("am/pm") ? 4 : 2;
+            continue;
+        }
+        const char lc = char(ch | 0x20);
+        if (lc == 'e' && i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-'))
+            continue;
+        if (std::string_view("dmyehsgb").find(lc) == std::string_view::npos) continue;
+        if (tokens.empty() || tokens.back() != lc || char(code[i - 1] | 0x20) != lc) tokens += lc;
+    }
+    for (size_t k = 0; k < tokens.size(); ++k) {
+        const char t = tokens[k];
+        if (t == 'd' || t == 'y' || t == 'e' || t == 'g' || t == 'b') return true;
+        if (t != 'm') continue;
+        const bool minutes =
+            (k > 0 && (tokens[k - 1] == 'h' || tokens[k - 1] == 'H')) ||
+            (k + 1 < tokens.size() && (tokens[k + 1] == 's' || tokens[k + 1] == 'S'));
+        if (!minutes) return true;
     }
     return false;
 }
