@@ -14,7 +14,7 @@ bool detail::DateShift::isDate(uint32_t xf) {
     int8_t& kind = kinds_[xf];
     if (kind < 0)
         kind = styles_.isDateFormat(xf) &&
-               ss::showsCalendarDate(styles_.numberFormatCode(styles_.cellXfs[xf].numFmtId));
+               !ss::isDurationFormatCode(styles_.numberFormatCode(styles_.cellXfs[xf].numFmtId));
     return kind == 1;
 }
 

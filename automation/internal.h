@@ -143,10 +143,12 @@ std::vector<uint32_t> dxfMap(const ss::Workbook& from, ss::Workbook& to);
 
 // Restates the date values of copied cells for a workbook of the other date system: the 1904
 // system counts its serials from 1904-01-01, 1462 days after the day the 1900 system gives the
-// same serial. A number is a date value when its cell's format shows a calendar date
-// (ss::showsCalendarDate); numbers in formats of clock times or durations, and numbers below 1
-// (a time of day alone), stay as they are. A formula's stored value is restated alike, its text
-// is not. Made only for a copy between workbooks of different systems.
+// same serial. A number is a date value when its cell has a date or time format
+// (ss::StyleTable::isDateFormat) and is 1 or more: a time of day whose day is not shown is a
+// date too (moved by whole days it shows the same time, and sums with the dates beside it stay
+// right). Durations (ss::isDurationFormatCode) and numbers below 1 (a time of day alone) stay as
+// they are. A formula's stored value is restated alike, its text is not. Made only for a copy
+// between workbooks of different systems.
 class DateShift {
 public:
     // `styles`: the table the cells' formats index (the destination's, once mapped).

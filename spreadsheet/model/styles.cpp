@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdio>
-#include <string_view>
 
 namespace ss {
 
@@ -220,14 +219,13 @@ bool isDateFormatCode(const std::string& code) {
     return false;
 }
 
-bool showsCalendarDate(const std::string& code) {
-    // The date and time letters of the first section in order, one per run of the same letter
-    // ("yyyy" is one); elapsed [h] [m] [s] as upper case. An "m" is minutes right after an hour
-    // or right before a second, else a month.
-    std::string tokens;
+bool isDurationFormatCode(const std::string& code) {
+    // Elapsed [h] [m] [s] in the first section, and no day, year or era beside them (their m
+    // are minutes).
+    bool elapsed = false;
     bool inQuote = false;
     for (size_t i = 0; i < code.size(); ++i) {
-        char ch = code[i];
+        const char ch = code[i];
         if (inQuote) {
             if (ch == '"') inQuote = false;
             continue;
@@ -235,50 +233,22 @@ bool showsCalendarDate(const std::string& code) {
         if (ch == ';') break;
         if (ch == '"') {
             inQuote = true;
-            continue;
-        }
-        if (ch == '\\' || ch == '_' || ch == '*') {
+        } else if (ch == '\\' || ch == '_' || ch == '*') {
             ++i;
-            continue;
-        }
-        if (ch == '[') {
-            size_t end = code.find(']', i);
+        } else if (ch == '[') {
+            const size_t end = code.find(']', i);
             if (end == std::string::npos) break;
-            char first = i + 1 < end ? char(code[i + 1] | 0x20) : 0;
-            if (first == 'h' || first == 'm' || first == 's') tokens += char(first - 32);
+            const char first = i + 1 < end ? char(code[i + 1] | 0x20) : 0;
+            elapsed = elapsed || first == 'h' || first == 'm' || first == 's';
             i = end;
-            continue;
+        } else {
+            const char lc = char(ch | 0x20);
+            const bool exponent = i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-');
+            if (lc == 'd' || lc == 'y' || lc == 'g' || lc == 'b' || (lc == 'e' && !exponent))
+                return false;
         }
-        auto at = [&](std::string_view word) {
-            if (code.size() - i < word.size()) return false;
-            for (size_t k = 0; k < word.size(); ++k)
-                if (char(code[i + k] | 0x20) != word[k]) return false;
-            return true;
-        };
-        if (at("general")) {
-            i += 6;
-            continue;
-        }
-        if (at("am/pm") || at("a/p")) {
-            i += at("am/pm") ? 4 : 2;
-            continue;
-        }
-        const char lc = char(ch | 0x20);
-        if (lc == 'e' && i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-'))
-            continue;
-        if (std::string_view("dmyehsgb").find(lc) == std::string_view::npos) continue;
-        if (tokens.empty() || tokens.back() != lc || char(code[i - 1] | 0x20) != lc) tokens += lc;
     }
-    for (size_t k = 0; k < tokens.size(); ++k) {
-        const char t = tokens[k];
-        if (t == 'd' || t == 'y' || t == 'e' || t == 'g' || t == 'b') return true;
-        if (t != 'm') continue;
-        const bool minutes =
-            (k > 0 && (tokens[k - 1] == 'h' || tokens[k - 1] == 'H')) ||
-            (k + 1 < tokens.size() && (tokens[k + 1] == 's' || tokens[k + 1] == 'S'));
-        if (!minutes) return true;
-    }
-    return false;
+    return elapsed;
 }
 
 StyleTable::StyleTable() {

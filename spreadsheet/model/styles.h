@@ -108,9 +108,9 @@ struct NamedCellStyle {
 const std::string* builtinNumberFormat(uint32_t id);
 // True when the format shows a number as a date or a time.
 bool isDateFormatCode(const std::string& code);
-// True when the first section of a format shows a day, a month, a year or an era: a date, with
-// or without its time. Clock times and durations ("h:mm", "[h]:mm:ss", "mm:ss") show none.
-bool showsCalendarDate(const std::string& code);
+// True when the first section of a format counts elapsed time ("[h]:mm", "[mm]:ss") and shows
+// no day, year or era: the number is a length of time, not a point in time.
+bool isDurationFormatCode(const std::string& code);
 
 class StyleTable {
 public:

@@ -29,12 +29,12 @@ uint32_t formatted(ss::Workbook& wb, const std::string& code) {
 }
 
 // Numbers in column A under the formats of the table, in a workbook of either date system; the
-// value of a case is as the 1904 system counts it (1900 counts 1462 more).
+// value of a case is as the 1904 system counts it (1900 counts 1462 more when it shifts).
 struct DateCase {
     const char* format;  // a format code, or "#<id>" for a built-in format of that id
     double value1904;
-    bool isDate;        // a calendar date: restated between the systems
-    const char* shown;  // the cell's text in either workbook (times: their day differs)
+    bool shifts;        // a point in time: restated between the systems
+    const char* shown;  // the cell's text in either workbook (times alone: their day differs)
 };
 
 const DateCase kDateCases[] = {
@@ -43,12 +43,15 @@ const DateCase kDateCases[] = {
     {"mmm-yy", 43860, true, "2024-01-31"},
     {"#14", 43830, true, "2024-01-01"},  // m/d/yyyy
     {"#31", 43830, true, "2024-01-01"},  // yyyy"年"m"月"d"日"
-    {"h:mm", 0.75, false, nullptr},      // a time of day
-    {"#32", 0.5, false, nullptr},        // h"时"mm"分"
-    {"[h]:mm", 30.5, false, nullptr},    // a duration: 732 hours either way
-    {"mm:ss", 1.5, false, nullptr},
-    {"yyyy-mm-dd", 0.5, false, nullptr},  // below 1: a time alone
-    {"0.0E+00", 43830, false, "43830"},   // scientific, not a year
+    // Times whose day is not shown: they move with their day and show the same time.
+    {"h:mm", 43830.75, true, "2024-01-01 18:00:00"},
+    {"#32", 43830.5, true, "2024-01-01 12:00:00"},   // h"时"mm"分"
+    {"#18", 43830.75, true, "2024-01-01 18:00:00"},  // h:mm AM/PM
+    {"h:mm", 0.75, false, nullptr},                  // a time alone
+    {"yyyy-mm-dd", 0.5, false, nullptr},             // likewise, below 1
+    {"[h]:mm", 30.5, false, nullptr},                // a duration: 732 hours either way
+    {"[mm]:ss", 100.5, false, nullptr},
+    {"0.0E+00", 43830, false, "43830"},  // scientific, not a year
     {"General", 43830, false, "43830"},
 };
 
@@ -59,7 +62,7 @@ void fillDates(ss::Workbook& wb, ss::Worksheet& ws) {
         const std::string code = c.format;
         const uint32_t xf = code[0] == '#' ? formatted(wb, uint32_t(std::stoul(code.substr(1))))
                                            : formatted(wb, code);
-        ws.setNumber(r++, 1, c.isDate ? c.value1904 + add : c.value1904, xf);
+        ws.setNumber(r++, 1, c.shifts ? c.value1904 + add : c.value1904, xf);
     }
     // A formula in a date format: its stored value is a date like any other; a text in a date
     // format is a text.
@@ -69,7 +72,7 @@ void fillDates(ss::Workbook& wb, ss::Worksheet& ws) {
 }
 
 constexpr uint32_t kDateRows = uint32_t(std::size(kDateCases)) + 2;
-constexpr uint64_t kDatesRestated = 6;  // the five calendar dates and the formula
+constexpr uint64_t kDatesRestated = 9;  // the eight points in time and the formula
 
 // Column A shows the same texts in both sheets; date values differ by the offset, the others not.
 void expectSameDates(const Workbook& from, Worksheet& src, const Workbook& to, Worksheet& dst,
@@ -83,7 +86,7 @@ void expectSameDates(const Workbook& from, Worksheet& src, const Workbook& to, W
         const ss::Cell* b = dst.model().find(dstRow + r - 1, 1);
         ASSERT_TRUE(a && b);
         const bool inTable = r <= std::size(kDateCases);
-        const bool date = !inTable || kDateCases[r - 1].isDate;
+        const bool date = !inTable || kDateCases[r - 1].shifts;
         const char* shown = inTable          ? kDateCases[r - 1].shown
                             : r == kDateRows ? "2024-01-01"
                                              : "2024-01-02";
@@ -166,7 +169,7 @@ TEST(DateSystems, WholeSheetCopies) {
     ASSERT_TRUE(into);
     expectSameDates(src, s, dst, *into.value());
     EXPECT_EQ(app.References().datesFrom1904, kDatesRestated);
-    EXPECT_NE(app.References().text().find("6个日期值已从1904日期系统换算"), std::string::npos);
+    EXPECT_NE(app.References().text().find("9个日期值已从1904日期系统换算"), std::string::npos);
 
     auto alone = s.Copy();
     ASSERT_TRUE(alone);
