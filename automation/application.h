@@ -106,12 +106,16 @@ public:
     // earlier one from the same workbook into the same sheet brought follow them, the names
     // they use come along, and a formula referring to anything else keeps only its cached
     // value, see reference_policy.h), cell formats (interned into the destination workbook), merged
-    // ranges that lie inside the source, custom heights of the copied rows and, for destination
-    // columns without a width of their own, the source columns' widths. The destination area is
-    // cleared first. Rows hidden by the source sheet's filter are skipped and the visible rows land
-    // packed one below the other; a multi-area range (SpecialCells) is copied the same way. A copy
-    // that would not fit the destination sheet (1,048,576 rows x 16,384 columns) is refused, not
-    // cut.
+    // ranges that lie inside the source, the custom heights, hidden state and outline groups of
+    // the copied rows, which land with their rows, and of the copied columns, which land in the
+    // destination columns: a width for those without a width of their own, hidden and grouped
+    // when the source or the destination says so (a copy never shows what the destination hid).
+    // From a workbook of the other date system, the date values are restated for the
+    // destination's (see detail::DateShift) and counted in the session's ReferenceReport. The
+    // destination area is cleared first. Rows hidden by the source sheet's filter are skipped
+    // and the visible rows land packed one below the other; a multi-area range (SpecialCells) is
+    // copied the same way. A copy that would not fit the destination sheet (1,048,576 rows x
+    // 16,384 columns) is refused, not cut.
     ss::Status Copy(const Range& destination) const;
 
     // Inserts as many whole rows as the range has, before its first row; rows below shift down.
@@ -192,7 +196,9 @@ public:
     // sheet of its workbook that is copied there is in (when the source closes, the target is
     // saved, or something is copied out of the target): references to those sheets follow their
     // copies, the names they use come along, and what is left behind is settled by the one
-    // policy (see reference_policy.h).
+    // policy (see reference_policy.h). Into a workbook of the other date system, the copy's date
+    // values are restated for it, as range copies do. (Copy() gives the new workbook the source's
+    // date system: nothing to restate.)
     ss::Result<Worksheet*> Copy(Worksheet& before);
 
     // Makes this sheet the active sheet of its workbook.

@@ -139,6 +139,33 @@ void decodeUtf8(std::string_view s, std::u32string& out);
 // The differential formats of `from` in `to` (found, or added): index in `from` -> in `to`.
 std::vector<uint32_t> dxfMap(const ss::Workbook& from, ss::Workbook& to);
 
+// ---- Date systems (date_system.cpp)
+
+// Restates the date values of copied cells for a workbook of the other date system: the 1904
+// system counts its serials from 1904-01-01, 1462 days after the day the 1900 system gives the
+// same serial. A number is a date value when its cell has a date or time format
+// (ss::StyleTable::isDateFormat) and is 1 or more: a time of day whose day is not shown is a
+// date too (moved by whole days it shows the same time, and sums with the dates beside it stay
+// right). Durations (ss::isDurationFormatCode) and numbers below 1 (a time of day alone) stay as
+// they are. A formula's stored value is restated alike, its text is not. Made only for a copy
+// between workbooks of different systems.
+class DateShift {
+public:
+    // `styles`: the table the cells' formats index (the destination's, once mapped).
+    DateShift(const ss::StyleTable& styles, bool from1904)
+        : styles_(styles), from1904_(from1904), kinds_(styles.cellXfs.size(), -1) {}
+    void apply(std::vector<ss::Row>& rows);
+    // Adds what was restated, and what could not be, to the report.
+    void report(ReferenceReport& report) const;
+
+private:
+    bool isDate(uint32_t xf);
+    const ss::StyleTable& styles_;
+    bool from1904_;
+    std::vector<int8_t> kinds_;  // by format: -1 not looked at yet, 0 no date, 1 a date
+    uint64_t shifted_ = 0, kept_ = 0;
+};
+
 // ---- References through copies (reference_policy.cpp)
 
 // The workbook-level names already looked at for copies from one workbook into one sheet (those

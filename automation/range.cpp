@@ -93,6 +93,62 @@ uint32_t lastValueRow(const ss::Worksheet& m, uint32_t from, uint32_t c1, uint32
     return from;
 }
 
+// The column settings `under` (sorted, not overlapping) with those a copy brings laid over them
+// (`over`, likewise): a column without a width of its own takes the copied width; a column is
+// hidden, collapsed or grouped when either says so (the deeper group wins), so that a copy never
+// shows a column the destination hides, whatever rows it holds besides the copied ones.
+std::vector<ss::ColumnInfo> overlayColumns(const std::vector<ss::ColumnInfo>& under,
+                                           const std::vector<ss::ColumnInfo>& over) {
+    std::vector<ss::ColumnInfo> out;
+    out.reserve(under.size() + over.size() * 2);
+    bool lastTouched = false;  // whether out.back() has a copied column in it
+    size_t i = 0, j = 0;
+    uint32_t pos = 1;  // the first column not yet written
+    while (true) {
+        while (i < under.size() && under[i].last < pos) ++i;  // (overlaps of a damaged file)
+        while (j < over.size() && over[j].last < pos) ++j;
+        if (i == under.size() && j == over.size()) break;
+        const ss::ColumnInfo* u = i < under.size() ? &under[i] : nullptr;
+        const ss::ColumnInfo* o = j < over.size() ? &over[j] : nullptr;
+        const uint32_t uFrom = u ? std::max(u->first, pos) : UINT32_MAX;
+        const uint32_t oFrom = o ? std::max(o->first, pos) : UINT32_MAX;
+        const uint32_t from = std::min(uFrom, oFrom);
+        const bool inU = uFrom == from, inO = oFrom == from;
+        // The piece runs to the nearest end of what covers it or start of what does not.
+        uint32_t to = std::min(inU ? u->last : UINT32_MAX, inO ? o->last : UINT32_MAX);
+        if (!inU && u) to = std::min(to, u->first - 1);
+        if (!inO && o) to = std::min(to, o->first - 1);
+        ss::ColumnInfo piece = inU ? *u : *o;
+        if (inU && inO) {
+            if (piece.width <= 0 && o->width > 0) {
+                piece.width = o->width;
+                piece.customWidth = o->customWidth;
+            }
+            piece.hidden = piece.hidden || o->hidden;
+            piece.collapsed = piece.collapsed || o->collapsed;
+            piece.outlineLevel = std::max(piece.outlineLevel, o->outlineLevel);
+        }
+        piece.first = from;
+        piece.last = to;
+        // Copied pieces side by side with the same settings make one.
+        ss::ColumnInfo same = piece;
+        if (inO && lastTouched && out.back().last + 1 == from) {
+            same.first = out.back().first;
+            same.last = out.back().last;
+        }
+        if (inO && lastTouched && same == out.back()) {
+            out.back().last = to;
+        } else {
+            out.push_back(piece);
+            lastTouched = inO;
+        }
+        pos = to + 1;
+        if (u && u->last <= to) ++i;
+        if (o && o->last <= to) ++j;
+    }
+    return out;
+}
+
 }  // namespace
 
 void detail::decodeUtf8(std::string_view s, std::u32string& out) {
@@ -736,6 +792,10 @@ ss::Status Range::Copy(const Range& destination) const {
                 row.customHeight = true;
                 row.height = src.height;
             }
+            // Hidden rows and outline groups go with their rows, wherever the runs land.
+            row.hidden = src.hidden;
+            row.collapsed = src.collapsed;
+            row.outlineLevel = src.outlineLevel;
             if (entireRows && src.customFormat) {
                 row.customFormat = true;
                 row.style = mapStyle(src.style);
@@ -781,9 +841,14 @@ ss::Status Range::Copy(const Range& destination) const {
                 }
                 row.cells.push_back(c);
             }
-            if (!row.cells.empty() || row.customHeight || row.customFormat)
-                incoming.push_back(std::move(row));
+            if (!row.cells.empty() || row.hasFormat()) incoming.push_back(std::move(row));
         }
+    }
+    // Dates of a workbook of the other date system are restated for the destination's.
+    if (sb.date1904 != db.date1904) {
+        detail::DateShift dates(db.styles, sb.date1904);
+        dates.apply(incoming);
+        dates.report(refs.report);
     }
     std::vector<ss::CellRange> merges;
     for (const ss::CellRange& mg : sm.merges) {
@@ -793,32 +858,21 @@ ss::Status Range::Copy(const Range& destination) const {
                                        first + (mg.lastRow - mg.firstRow),
                                        uint32_t(mg.lastCol + dCol)});
     }
-    std::vector<ss::ColumnInfo> widths;
-    for (uint32_t c = c1; c <= c2; ++c) {
-        const ss::ColumnInfo* si = sm.columnInfo(c);
-        if (!si || si->width <= 0) {
-            if (!si) {
-                // Skip to the next column that has a format of its own.
-                auto it = std::upper_bound(
-                    sm.columns.begin(), sm.columns.end(), c,
-                    [](uint32_t v, const ss::ColumnInfo& x) { return v < x.first; });
-                if (it == sm.columns.end()) break;
-                c = it->first - 1;
-            }
-            continue;
-        }
-        uint32_t d = uint32_t(c + dCol);
-        if (dm.columnInfo(d)) continue;
-        if (!widths.empty() && widths.back().last + 1 == d && widths.back().width == si->width &&
-            widths.back().customWidth == si->customWidth) {
-            widths.back().last = d;
-            continue;
-        }
+    // The settings of the copied columns, for the columns they land in.
+    std::vector<ss::ColumnInfo> columns;
+    auto endsBefore = [](const ss::ColumnInfo& info, uint32_t col) { return info.last < col; };
+    for (auto it = std::lower_bound(sm.columns.begin(), sm.columns.end(), c1, endsBefore);
+         it != sm.columns.end() && it->first <= c2; ++it) {
+        if (it->width <= 0 && !it->hidden && !it->outlineLevel && !it->collapsed) continue;
         ss::ColumnInfo ci;
-        ci.first = ci.last = d;
-        ci.width = si->width;
-        ci.customWidth = si->customWidth;
-        widths.push_back(ci);
+        ci.first = uint32_t(std::max(it->first, c1) + dCol);
+        ci.last = uint32_t(std::min(it->last, c2) + dCol);
+        ci.width = it->width;
+        ci.customWidth = it->customWidth;
+        ci.hidden = it->hidden;
+        ci.outlineLevel = it->outlineLevel;
+        ci.collapsed = it->collapsed;
+        columns.push_back(ci);
     }
 
     // The destination: clear the area, then put the rows in (one merge pass over the rows).
@@ -845,6 +899,10 @@ ss::Status Range::Copy(const Range& destination) const {
             row.customFormat = true;
             row.style = in.style;
         }
+        // What the destination hides or groups beside the block stays so.
+        row.hidden = row.hidden || in.hidden;
+        row.collapsed = row.collapsed || in.collapsed;
+        row.outlineLevel = std::max(row.outlineLevel, in.outlineLevel);
     };
     size_t firstTouched = rowPos(drows, dr);
     if (firstTouched == drows.size()) {
@@ -926,12 +984,7 @@ ss::Status Range::Copy(const Range& destination) const {
     ss::CellRange destArea{dr, dc, drEnd, dcEnd};
     std::erase_if(dm.merges, [&](const ss::CellRange& mg) { return mg.intersects(destArea); });
     dm.merges.insert(dm.merges.end(), merges.begin(), merges.end());
-    if (!widths.empty()) {
-        dm.columns.insert(dm.columns.end(), widths.begin(), widths.end());
-        std::sort(
-            dm.columns.begin(), dm.columns.end(),
-            [](const ss::ColumnInfo& a, const ss::ColumnInfo& b) { return a.first < b.first; });
-    }
+    if (!columns.empty()) dm.columns = overlayColumns(dm.columns, columns);
 
     // Pictures, shapes and charts anchored in the copied cells go along.
     if (sm.parts && &sm != &dm) {

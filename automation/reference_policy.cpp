@@ -34,6 +34,11 @@ std::string ReferenceReport::text() const {
     if (droppedSlicers)
         add(std::to_string(droppedSlicers) +
             "个切片器或日程表筛选的数据透视表或表格不在输出中，未复制");
+    if (datesFrom1904) add(std::to_string(datesFrom1904) + "个日期值已从1904日期系统换算");
+    if (datesTo1904) add(std::to_string(datesTo1904) + "个日期值已换算为1904日期系统");
+    if (datesBefore1904)
+        add(std::to_string(datesBefore1904) +
+            "个早于1904年的日期无法以1904日期系统显示，保留了原值");
     return out + "。";
 }
 

@@ -260,12 +260,17 @@ ss::Result<Worksheet*> Worksheet::Copy(Worksheet& before) {
     const ss::Workbook& from = *parent_->model_;
     std::string name = to.uniqueSheetName(model_->name);
     auto sheet = cloneSheet(from, *model_, to, name, &from == &to);
+    detail::ReferenceState& refs = parent_->app_->referenceState();
+    if (from.date1904 != to.date1904) {
+        detail::DateShift dates(to.styles, from.date1904);
+        dates.apply(sheet->mutableRows());
+        dates.report(refs.report);
+    }
     const ss::Worksheet* added = sheet.get();
     for (ss::DefinedName& n : to.names)
         if (n.localSheet && *n.localSheet >= uint32_t(at)) ++*n.localSheet;
     to.insertSheet(std::move(sheet), size_t(at));
     // Its texts are restated once the other sheets that come with it from its workbook are in.
-    detail::ReferenceState& refs = parent_->app_->referenceState();
     refs.pending.push_back({parent_, &dest, const_cast<ss::Worksheet*>(added), model_->name});
     if (&from == &to)
         detail::settlePending(refs, [&](const detail::PendingCopy& p) { return p.copy == added; });

@@ -201,6 +201,9 @@ bool isDateFormatCode(const std::string& code) {
                 return false;
             default: {
                 char lc = char(ch | 0x20);
+                // "E+" and "E-" are the exponent of a scientific format, not a year.
+                if (lc == 'e' && i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-'))
+                    break;
                 if (lc == 'd' || lc == 'm' || lc == 'y' || lc == 'h' || lc == 's' || lc == 'e')
                     return true;
                 if ((lc == 'g' || lc == 'b') && code.compare(i, 7, "General") != 0 &&
@@ -214,6 +217,38 @@ bool isDateFormatCode(const std::string& code) {
         }
     }
     return false;
+}
+
+bool isDurationFormatCode(const std::string& code) {
+    // Elapsed [h] [m] [s] in the first section, and no day, year or era beside them (their m
+    // are minutes).
+    bool elapsed = false;
+    bool inQuote = false;
+    for (size_t i = 0; i < code.size(); ++i) {
+        const char ch = code[i];
+        if (inQuote) {
+            if (ch == '"') inQuote = false;
+            continue;
+        }
+        if (ch == ';') break;
+        if (ch == '"') {
+            inQuote = true;
+        } else if (ch == '\\' || ch == '_' || ch == '*') {
+            ++i;
+        } else if (ch == '[') {
+            const size_t end = code.find(']', i);
+            if (end == std::string::npos) break;
+            const char first = i + 1 < end ? char(code[i + 1] | 0x20) : 0;
+            elapsed = elapsed || first == 'h' || first == 'm' || first == 's';
+            i = end;
+        } else {
+            const char lc = char(ch | 0x20);
+            const bool exponent = i + 1 < code.size() && (code[i + 1] == '+' || code[i + 1] == '-');
+            if (lc == 'd' || lc == 'y' || lc == 'g' || lc == 'b' || (lc == 'e' && !exponent))
+                return false;
+        }
+    }
+    return elapsed;
 }
 
 StyleTable::StyleTable() {

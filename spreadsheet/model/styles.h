@@ -108,6 +108,9 @@ struct NamedCellStyle {
 const std::string* builtinNumberFormat(uint32_t id);
 // True when the format shows a number as a date or a time.
 bool isDateFormatCode(const std::string& code);
+// True when the first section of a format counts elapsed time ("[h]:mm", "[mm]:ss") and shows
+// no day, year or era: the number is a length of time, not a point in time.
+bool isDurationFormatCode(const std::string& code);
 
 class StyleTable {
 public:

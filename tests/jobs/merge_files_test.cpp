@@ -371,3 +371,25 @@ TEST(FileMerge, ChartSheetsAreMergedDialogSheetsPassedOver) {
     ASSERT_TRUE(out);
     EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1", "Chart1"));
 }
+
+// Sheets of a 1904 workbook copied whole into the output (of the 1900 system) show their dates
+// as in their source, beside those of a 1900 workbook.
+TEST(FileMerge, DatesOfBothDateSystemsShowAsInTheirSources) {
+    TempDir dir;
+    writeBook(dir / "src" / "1.xlsx", *datedBook(false));
+    writeBook(dir / "src" / "2.xlsx", *datedBook(true));
+    TestHost host((dir / "out.xlsx").string());
+    ExcelFileMergeJob((dir / "src").string(), defaults(), host);
+    auto book = open(dir / "out.xlsx");
+    ASSERT_TRUE(book);
+    EXPECT_FALSE(book->date1904);
+    ASSERT_EQ(book->sheets.size(), 2u);
+    for (const auto& sheet : book->sheets) {
+        SCOPED_TRACE(sheet->name);
+        EXPECT_EQ(grid(*book, *sheet), (Grid{{"日期", "次日"}, {"2024-01-01", "2024-01-02"}}));
+        ASSERT_NE(sheet->formula(2, 2), nullptr);
+        EXPECT_EQ(sheet->formula(2, 2)->text, "A2+1");
+    }
+    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(2, 2)));
+    EXPECT_THAT(host.lastText(), HasSubstr(" 2个日期值已从1904日期系统换算。"));
+}

@@ -147,6 +147,23 @@ inline Grid padded(Grid g) {
     return g;
 }
 
+// A sheet "S" with the header 日期 次日 and one row: 2024-01-01, and 2024-01-02 as the formula
+// A2+1, both in a date format, as a workbook of the 1900 or of the 1904 date system counts them.
+inline std::unique_ptr<ss::Workbook> datedBook(bool date1904) {
+    auto wb = buildBook({{"S", {{"日期", "次日"}}}});
+    wb->date1904 = date1904;
+    ss::CellFormat xf;
+    xf.numFmtId = wb->styles.internNumberFormat("yyyy-mm-dd");
+    xf.applyNumberFormat = true;
+    const uint32_t date = wb->styles.internCellFormat(xf);
+    const double day = date1904 ? 43830 : 45292;
+    ss::Worksheet& ws = *wb->sheets[0];
+    ws.setNumber(2, 1, day, date);
+    ws.setNumber(2, 2, day + 1, date);
+    ws.setFormula(2, 2, ss::Formula{"A2+1", false, {}});
+    return wb;
+}
+
 // Every cell text of the workbook contains `needle` nowhere.
 inline bool containsText(const ss::Workbook& wb, const std::string& needle) {
     for (const auto& s : wb.sheets)

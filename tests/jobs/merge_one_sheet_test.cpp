@@ -166,3 +166,56 @@ TEST(FilesToOneSheet, BlockBeyondTheLastRowIsReported) {
     EXPECT_EQ(run->book->cellText(*last), "fits");
     EXPECT_FALSE(containsText(*run->book, "y"));
 }
+
+// Workbooks of both date systems into one sheet: every date shows as in its source, the stored
+// date of a formula too, and the closing text says how many were restated.
+TEST(FilesToOneSheet, DatesOfBothDateSystemsShowAsInTheirSources) {
+    TempDir dir;
+    writeBook(dir / "src" / "1.xlsx", *datedBook(false));
+    writeBook(dir / "src" / "2.xlsx", *datedBook(true));
+    auto run = mergeFolder(dir, defaults());
+    ASSERT_TRUE(run->book);
+    EXPECT_FALSE(run->book->date1904);
+    const Grid dated = {{"日期", "次日"}, {"2024-01-01", "2024-01-02"}};
+    EXPECT_EQ(grid(*run->book), concat({dated, dated}));
+    const ss::Formula* f = run->book->sheets[0]->formula(4, 2);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->text, "A4+1");
+    EXPECT_THAT(run->host.lastText(), StartsWith(closingPrefix(2, 2)));
+    EXPECT_THAT(run->host.lastText(), HasSubstr(" 2个日期值已从1904日期系统换算。"));
+}
+
+// Hidden columns and rows and outline groups of each block come along; a column one source hides
+// stays hidden whatever the next source does with it.
+TEST(FilesToOneSheet, HiddenColumnsRowsAndGroupsComeAlong) {
+    TempDir dir;
+    {
+        auto wb = buildBook({{"S", table("a", 3)}});
+        ss::ColumnInfo owner;
+        owner.first = owner.last = 2;
+        owner.hidden = true;
+        wb->sheets[0]->columns.push_back(owner);
+        wb->sheets[0]->row(3).hidden = true;
+        writeBook(dir / "src" / "1.xlsx", *wb);
+    }
+    {
+        auto wb = buildBook({{"S", table("b", 3)}});
+        wb->sheets[0]->row(2).outlineLevel = 1;
+        wb->sheets[0]->row(3).outlineLevel = 1;
+        wb->sheets[0]->row(3).hidden = true;
+        wb->sheets[0]->row(4).collapsed = true;
+        writeBook(dir / "src" / "2.xlsx", *wb);
+    }
+    auto run = mergeFolder(dir, defaults());
+    ASSERT_TRUE(run->book);
+    const ss::Worksheet& out = *run->book->sheets[0];
+    ASSERT_NE(out.columnInfo(2), nullptr);
+    EXPECT_TRUE(out.columnInfo(2)->hidden);
+    std::vector<std::string> rows;
+    for (const ss::Row& r : out.rows())
+        if (r.hidden || r.outlineLevel || r.collapsed)
+            rows.push_back(std::to_string(r.index) + (r.hidden ? " hidden" : "") +
+                           (r.outlineLevel ? " level" + std::to_string(r.outlineLevel) : "") +
+                           (r.collapsed ? " collapsed" : ""));
+    EXPECT_THAT(rows, ElementsAre("3 hidden", "6 level1", "7 hidden level1", "8 collapsed"));
+}

@@ -336,3 +336,39 @@ TEST(SplitColumn, TheSheetsLastRowIsClassified) {
                 << how;
         }
 }
+
+// A key column of dates in a 1904 workbook: each output is named after its date and shows that
+// date, by either method.
+TEST(SplitColumn, DatesOfA1904SourceShowAsInTheSource) {
+    TempDir dir;
+    const std::string source = dir / "d.xlsx";
+    {
+        ss::Workbook wb;
+        wb.date1904 = true;
+        ss::Worksheet& s = wb.addSheet("S");
+        fill(wb, s, {{"日期", "n"}, {"", "1"}, {"", "2"}, {"", "3"}});
+        ss::CellFormat xf;
+        xf.numFmtId = wb.styles.internNumberFormat("yyyy-mm-dd");
+        xf.applyNumberFormat = true;
+        const uint32_t date = wb.styles.internCellFormat(xf);
+        const double days[] = {43830, 43831, 43830};  // 2024-01-01 is 43830 in the 1904 system
+        for (uint32_t i = 0; i < 3; ++i) s.setNumber(i + 2, 1, days[i], date);
+        ASSERT_TRUE(ss::saveWorkbook(wb, source, ss::FileFormat::Xlsx).ok());
+    }
+    for (bool filter : {false, true}) {
+        SCOPED_TRACE(filter ? "filter" : "rows");
+        TempDir out;
+        JobOptions o = classifyOptions(out, 1, {});
+        o.fullMatch = true;
+        o.highSpeedMode = filter;
+        TestHost host;
+        TransformJob(source, o, host);
+        EXPECT_EQ(filesIn(out.path()),
+                  (std::vector<std::string>{"2024-01-01.xlsx", "2024-01-02.xlsx"}));
+        EXPECT_EQ(readFirstSheet(out / "2024-01-01.xlsx"),
+                  (Grid{{"日期", "n"}, {"2024-01-01", "1"}, {"2024-01-01", "3"}}));
+        EXPECT_EQ(readFirstSheet(out / "2024-01-02.xlsx"),
+                  (Grid{{"日期", "n"}, {"2024-01-02", "2"}}));
+        EXPECT_EQ(host.lastText(), "成功拆分出2个excel文件! 3个日期值已从1904日期系统换算。");
+    }
+}

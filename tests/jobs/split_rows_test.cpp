@@ -203,3 +203,48 @@ TEST(SplitRows, ARunningBalanceKeepsItsFormulasInsideEachBlockAndSaysWhatItFroze
     ASSERT_NE(s.formula(3, 2), nullptr);
     EXPECT_EQ(s.formula(3, 2)->text, "B2+A3");
 }
+
+// A column the author hid ("Owner") stays hidden in every block; hidden and grouped rows stay so
+// where they land.
+TEST(SplitRows, HiddenColumnsRowsAndGroupsStaySoInEveryBlock) {
+    TempDir dir, out;
+    const std::string source = dir / "h.xlsx";
+    {
+        ss::Workbook wb;
+        ss::Worksheet& s = wb.addSheet("S");
+        Grid table = {{"编号", "Owner", "n"}};
+        Grid rows = numberedRows(2, 7, 3);
+        table.insert(table.end(), rows.begin(), rows.end());
+        fill(wb, s, table);
+        ss::ColumnInfo owner;
+        owner.first = owner.last = 2;
+        owner.width = 20;
+        owner.customWidth = owner.hidden = true;
+        s.columns.push_back(owner);
+        s.row(3).hidden = true;
+        s.row(6).outlineLevel = s.row(7).outlineLevel = 1;
+        s.row(7).hidden = true;
+        ASSERT_TRUE(ss::saveWorkbook(wb, source, ss::FileFormat::Xlsx).ok());
+    }
+    TestHost host;
+    TransformAverageJob(source, evenOptions(out, 3, 1), host);
+    struct Expected {
+        const char* file;
+        std::vector<std::string> rows;  // rows with settings: "3 hidden level1"
+    } files[] = {{"h_1.xlsx", {"3 hidden"}}, {"h_2.xlsx", {"3 level1", "4 hidden level1"}}};
+    for (const Expected& e : files) {
+        SCOPED_TRACE(e.file);
+        auto wb = open(out / e.file);
+        ASSERT_TRUE(wb);
+        const ss::Worksheet& s = *wb->sheets[0];
+        ASSERT_NE(s.columnInfo(2), nullptr);
+        EXPECT_TRUE(s.columnInfo(2)->hidden);
+        EXPECT_EQ(s.columnInfo(2)->width, 20);
+        std::vector<std::string> got;
+        for (const ss::Row& r : s.rows())
+            if (r.hidden || r.outlineLevel)
+                got.push_back(std::to_string(r.index) + (r.hidden ? " hidden" : "") +
+                              (r.outlineLevel ? " level" + std::to_string(r.outlineLevel) : ""));
+        EXPECT_EQ(got, e.rows);
+    }
+}
