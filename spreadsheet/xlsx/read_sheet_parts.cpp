@@ -12,6 +12,24 @@ namespace ss::xlsx::detail {
 
 namespace {
 
+// Adds the prefixes an element's own declarations give the relationships namespace.
+void addRelPrefixesDeclaredIn(std::string_view xml, std::set<std::string>& into) {
+    constexpr std::string_view kUris[] = {
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships",
+        "http://purl.oclc.org/ooxml/officeDocument/relationships"};
+    for (size_t at = xml.find("xmlns:"); at != std::string_view::npos;
+         at = xml.find("xmlns:", at + 6)) {
+        const size_t eq = xml.find('=', at);
+        if (eq == std::string_view::npos || eq + 1 >= xml.size()) break;
+        const char quote = xml[eq + 1];
+        const size_t end = xml.find(quote, eq + 2);
+        if ((quote != '"' && quote != '\'') || end == std::string_view::npos) continue;
+        const std::string_view uri = xml.substr(eq + 2, end - eq - 2);
+        for (std::string_view u : kUris)
+            if (uri == u) into.emplace(xml.substr(at + 6, eq - at - 6));
+    }
+}
+
 // A sheet's comments part: the authors, and per comment its cell and its text as kept.
 class CommentsHandler : public SaxHandler {
 public:
@@ -126,6 +144,10 @@ void attachParts(ZipReader& zip, xlsx::PartGraphReader& graph,
         ws.parts = std::move(parts);
         return;
     }
+    // Some writers declare the relationships namespace on the element that names a part
+    // (<tablePart xmlns:r="..." r:id="rId1"/>) rather than on the sheet's root.
+    for (const RawSheetElement& e : kept.elements)
+        addRelPrefixesDeclaredIn(e.xml, kept.relPrefixes);
     std::set<std::string> named;
     for (const RawSheetElement& e : kept.elements)
         for (std::string& id : xlsx::rawElementIds(e.xml, kept.relPrefixes)) named.insert(id);

@@ -121,7 +121,7 @@ void writeFontBody(std::string& out, const Font& f, bool run) {
         attrS(out, "val", f.name);
         out += "/>";
     }
-    if (f.family >= 0) {
+    if (f.family >= 0 && f.family <= 14) {  // the format's range; some .xls writers go beyond
         out += "<family";
         attrI(out, "val", f.family);
         out += "/>";

@@ -11,6 +11,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "spreadsheet/xlsx/package.h"
 #include "spreadsheet/xlsx/xlsx.h"
@@ -290,6 +291,68 @@ TEST(XlsxOtherWriters, AParseThatThrowsJoinsTheInflatingThread) {
         NoOp h;
         EXPECT_TRUE(ss::xlsx::parsePart(**zip, "book/strings.xml", h).ok());
     }
+}
+
+// Some writers declare the relationships namespace on the element that names a part, not on the
+// sheet's root (<tablePart xmlns:r="..." r:id="rId1"/>), and give targets as absolute names: the
+// table comes along, and no element is written naming a relationship the sheet lacks.
+TEST(XlsxOtherWriters, APartNamedWithItsOwnNamespaceDeclarationIsCarried) {
+    const std::string ns = "http://schemas.openxmlformats.org/";
+    const std::string rels = ns + "officeDocument/2006/relationships";
+    const std::string ct = "application/vnd.openxmlformats-officedocument.spreadsheetml.";
+    std::map<std::string, std::string> p;
+    p["[Content_Types].xml"] =
+        "<Types xmlns=\"" + ns +
+        "package/2006/content-types\"><Default Extension=\"rels\" "
+        "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+        "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
+        "<Override PartName=\"/xl/workbook.xml\" ContentType=\"" +
+        ct +
+        "sheet.main+xml\"/>"
+        "<Override PartName=\"/xl/worksheets/sheet1.xml\" ContentType=\"" +
+        ct + "worksheet+xml\"/><Override PartName=\"/xl/tables/table1.xml\" ContentType=\"" + ct +
+        "table+xml\"/></Types>";
+    p["_rels/.rels"] = "<Relationships xmlns=\"" + ns +
+                       "package/2006/relationships\">"
+                       "<Relationship Id=\"rId1\" Type=\"" +
+                       rels +
+                       "/officeDocument\" "
+                       "Target=\"xl/workbook.xml\"/></Relationships>";
+    p["xl/workbook.xml"] = "<workbook xmlns=\"" + ns + "spreadsheetml/2006/main\" xmlns:r=\"" +
+                           rels +
+                           "\"><sheets><sheet name=\"table\" sheetId=\"1\" r:id=\"rId1\"/>"
+                           "</sheets></workbook>";
+    p["xl/_rels/workbook.xml.rels"] =
+        "<Relationships xmlns=\"" + ns +
+        "package/2006/relationships\"><Relationship Id=\"rId1\" "
+        "Type=\"" +
+        rels + "/worksheet\" Target=\"worksheets/sheet1.xml\"/></Relationships>";
+    p["xl/worksheets/sheet1.xml"] =
+        "<worksheet xmlns=\"" + ns +
+        "spreadsheetml/2006/main\"><sheetData>"
+        "<row r=\"1\"><c r=\"A1\" t=\"inlineStr\"><is><t>Item</t></is></c></row>"
+        "<row r=\"2\"><c r=\"A2\"><v>100</v></c></row></sheetData><tableParts count=\"1\">"
+        "<tablePart xmlns:r=\"" +
+        rels + "\" r:id=\"rId1\"/></tableParts></worksheet>";
+    p["xl/worksheets/_rels/sheet1.xml.rels"] =
+        "<Relationships xmlns=\"" + ns + "package/2006/relationships\"><Relationship Type=\"" +
+        rels + "/table\" Target=\"/xl/tables/table1.xml\" Id=\"rId1\"/></Relationships>";
+    p["xl/tables/table1.xml"] =
+        "<table xmlns=\"" + ns +
+        "spreadsheetml/2006/main\" id=\"1\" name=\"Table1\" "
+        "displayName=\"Table1\" ref=\"A1:A2\"><autoFilter ref=\"A1:A2\"/><tableColumns "
+        "count=\"1\"><tableColumn id=\"1\" name=\"Item\"/></tableColumns></table>";
+    TempDir dir;
+    writeZip(dir / "in.xlsx", p);
+    auto wb = readBothWays(dir / "in.xlsx");
+    ASSERT_TRUE(wb);
+    ASSERT_TRUE(wb->sheets[0]->parts);
+    EXPECT_EQ(ss::tableNames(*wb->sheets[0]->parts), std::vector<std::string>{"Table1"});
+    ASSERT_TRUE(ss::writeXlsx(*wb, dir / "out.xlsx").ok());
+    auto back = ss::readXlsx(dir / "out.xlsx");
+    ASSERT_TRUE(back.ok()) << back.message();
+    ASSERT_TRUE((*back)->sheets[0]->parts);
+    EXPECT_EQ(ss::tableNames(*(*back)->sheets[0]->parts), std::vector<std::string>{"Table1"});
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "spreadsheet/io/io.h"
+#include "spreadsheet/xlsx/package.h"
 #include "spreadsheet/xlsx/part_deflater.h"
 #include "spreadsheet/xlsx/xlsx.h"
 #include "xlsx_fixtures.h"
@@ -97,6 +98,16 @@ TEST(XlsxWrite, LeavesOutWhatReadersWouldRepair) {
         {"conditionalFormatting",
          "<conditionalFormatting sqref=\"A1\"><cfRule type=\"expression\" dxfId=\"3\" "
          "priority=\"1\"><formula>TRUE</formula></cfRule></conditionalFormatting>"});
+    // Font families beyond the 0-14 the format allows, as .xls files of some writers give them.
+    const int families[] = {34, 2};
+    for (uint32_t i = 0; i < 2; ++i) {
+        ss::Font f;
+        f.name = "Arial";
+        f.family = families[i];
+        ss::CellFormat xf;
+        xf.fontId = wb.styles.internFont(f);
+        ws.setNumber(7, i + 1, 1, wb.styles.internCellFormat(xf));
+    }
     ASSERT_TRUE(ss::saveWorkbook(wb, dir / "o.xlsx", ss::FileFormat::Xlsx).ok());
     auto back = ss::openWorkbook(dir / "o.xlsx");
     ASSERT_TRUE(back.ok()) << back.message();
@@ -105,6 +116,12 @@ TEST(XlsxWrite, LeavesOutWhatReadersWouldRepair) {
     EXPECT_EQ(b.merges[0].toA1(), "A1:B2");
     EXPECT_EQ(b.merges[1].toA1(), "A5:D5");
     EXPECT_TRUE(b.preserved.empty());
+    auto zip = ss::xlsx::ZipReader::open(dir / "o.xlsx", {});
+    ASSERT_TRUE(zip.ok()) << zip.message();
+    std::string styles;
+    ASSERT_TRUE((*zip)->readAll("xl/styles.xml", styles).ok());
+    EXPECT_EQ(styles.find("<family val=\"34\"/>"), std::string::npos) << styles;
+    EXPECT_NE(styles.find("<family val=\"2\"/>"), std::string::npos) << styles;
 }
 
 TEST(XlsxWrite, HyperlinksOutOfTheWorkbookKeepTheirTargets) {
