@@ -64,9 +64,12 @@ def norm(v):
         return v.isoformat()
     if isinstance(v, datetime.timedelta):
         return f"{v.total_seconds() / 86400:.15g}"
-    # openpyxl leaves the _xHHHH_ escapes of shared strings as they are; the workbook shows
-    # the characters they stand for.
-    return re.sub(r"_x([0-9A-Fa-f]{4})_", lambda m: chr(int(m.group(1), 16)), str(v))
+    return str(v)
+
+
+def decoded(text):
+    """A text with its _xHHHH_ escapes decoded once."""
+    return re.sub(r"_x([0-9A-Fa-f]{4})_", lambda m: chr(int(m.group(1), 16)), text)
 
 
 def xlsx_sheets(path):
@@ -259,6 +262,10 @@ def as_days(text):
 
 def same_value(a, b):
     if a == b:
+        return True
+    # openpyxl decodes the _xHHHH_ escapes of shared strings but not of inline strings: a text
+    # written the other way round by us is the same text.
+    if a is not None and b is not None and (decoded(a) == b or a == decoded(b)):
         return True
     if a is None or b is None or re.search(r"\d-\d|:", a + b) is None:
         return False
