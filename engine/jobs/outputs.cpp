@@ -64,21 +64,27 @@ bool refuseSourceAsOutput(JobHost& host, const SourceFiles& sources, bool xls) {
     return true;
 }
 
+namespace {
+
+// "dir/name (n).ext"; the path itself for n = 1.
+fs::path numberedBeside(const fs::path& path, int n) {
+    if (n == 1) return path;
+    return (path.parent_path() / path.stem()).string() + " (" + std::to_string(n) + ")" +
+           path.extension().string();
+}
+
+}  // namespace
+
 fs::path freeNameBeside(const fs::path& path) {
-    const std::string stem = (path.parent_path() / path.stem()).string();
-    const std::string ext = path.extension().string();
     fs::path candidate = path;
-    for (int n = 2; standsThere(candidate); ++n)
-        candidate = stem + " (" + std::to_string(n) + ")" + ext;
+    for (int n = 2; standsThere(candidate); ++n) candidate = numberedBeside(path, n);
     return candidate;
 }
 
 ReservedName reserveFreeNameBeside(const fs::path& path, bool fromSecond) {
-    const std::string stem = (path.parent_path() / path.stem()).string();
-    const std::string ext = path.extension().string();
     ReservedName name;
     for (int n = fromSecond ? 2 : 1;; ++n) {
-        name.path = n == 1 ? path : fs::path(stem + " (" + std::to_string(n) + ")" + ext);
+        name.path = numberedBeside(path, n);
         const int fd =
             ::open(name.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {

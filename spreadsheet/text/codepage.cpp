@@ -8,7 +8,11 @@
 
 namespace ss::text {
 
-std::optional<std::string> toUtf8(std::string_view bytes, const char* charset) {
+namespace {
+
+// The conversion both entry points share. Strict: none when a byte is not text in the
+// charset. Lenient: such a byte is taken as Latin-1 and the conversion goes on after it.
+std::optional<std::string> convert(std::string_view bytes, const char* charset, bool lenient) {
     iconv_t cd = iconv_open("UTF-8", charset);
     if (cd == iconv_t(-1)) return std::nullopt;
     std::string out;
@@ -27,38 +31,6 @@ std::optional<std::string> toUtf8(std::string_view bytes, const char* charset) {
         size_t r = flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft)
                             : iconv(cd, &in, &inLeft, &dst, &outLeft);
         used = out.size() - outLeft;
-        if (r == size_t(-1)) {
-            if (errno == E2BIG) {
-                out.resize(out.size() * 2);
-                continue;
-            }
-            ok = false;  // EILSEQ or EINVAL: not text in this charset
-            break;
-        }
-        flushed = flushing;
-    }
-    iconv_close(cd);
-    if (!ok) return std::nullopt;
-    out.resize(used);
-    return out;
-}
-
-std::optional<std::string> toUtf8Lenient(std::string_view bytes, const char* charset) {
-    iconv_t cd = iconv_open("UTF-8", charset);
-    if (cd == iconv_t(-1)) return std::nullopt;
-    std::string out;
-    out.resize(bytes.size() * 2 + 16);
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    size_t used = 0;
-    bool flushed = false;
-    while (!flushed) {
-        char* dst = out.data() + used;
-        size_t outLeft = out.size() - used;
-        const bool flushing = inLeft == 0;
-        size_t r = flushing ? iconv(cd, nullptr, nullptr, &dst, &outLeft)
-                            : iconv(cd, &in, &inLeft, &dst, &outLeft);
-        used = out.size() - outLeft;
         if (r != size_t(-1)) {
             flushed = flushing;
             continue;
@@ -66,6 +38,10 @@ std::optional<std::string> toUtf8Lenient(std::string_view bytes, const char* cha
         if (errno == E2BIG) {
             out.resize(out.size() * 2);
             continue;
+        }
+        if (!lenient) {
+            ok = false;  // EILSEQ or EINVAL: not text in this charset
+            break;
         }
         if (flushing) break;
         // A letter held back for a combining mark goes out before the byte taken as Latin-1.
@@ -84,8 +60,19 @@ std::optional<std::string> toUtf8Lenient(std::string_view bytes, const char* cha
         --inLeft;
     }
     iconv_close(cd);
+    if (!ok) return std::nullopt;
     out.resize(used);
     return out;
+}
+
+}  // namespace
+
+std::optional<std::string> toUtf8(std::string_view bytes, const char* charset) {
+    return convert(bytes, charset, false);
+}
+
+std::optional<std::string> toUtf8Lenient(std::string_view bytes, const char* charset) {
+    return convert(bytes, charset, true);
 }
 
 std::string charsetOfCodePage(uint16_t codePage) {
