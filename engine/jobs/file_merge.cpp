@@ -321,9 +321,10 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     (void)placeholder->Delete();  // refused when it is the only sheet: then it is kept
     if (!options.saveAsXls) run.target->NoteUnlinkedReferences();
     host.text("成功合并" + std::to_string(run.workbookCount) + "个工作簿的" +
-              std::to_string(run.sheetCount) + "个sheet到一个工作簿" +
-              jobs::unopenedNote(run.unreadable, failList.writtenName()) + "。" +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
+              std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
+              automation::elapsedTimeText(start) +
+              jobs::unopenedNote(run.unreadable, failList.writtenName()) +
+              jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.continuationSheets()) + session.referencesNote());
     if (options.saveAsXls) run.leftBehind.inXls(*run.target);
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);

@@ -224,9 +224,10 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     }
     if (!options.saveAsXls) target->NoteUnlinkedReferences();
     host.text("成功合并" + std::to_string(workbookCount) + "个工作簿的" +
-              std::to_string(run.sheetCount) + "个sheet到一个工作簿" +
-              jobs::unopenedNote(unreadable, failList.writtenName()) + "。" +
-              automation::elapsedTimeText(start) + jobs::notFittedNote(run.notFitted) +
+              std::to_string(run.sheetCount) + "个sheet到一个工作簿。" +
+              automation::elapsedTimeText(start) +
+              jobs::unopenedNote(unreadable, failList.writtenName()) +
+              jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.advanced ? run.advanced->continuationSheets() : 0) +
               session.referencesNote());
     if (options.saveAsXls) run.leftBehind.inXls(*target);

@@ -64,8 +64,8 @@ std::string unopenedLine(const fs::path& file, const std::string& message) {
 
 std::string unopenedNote(int count, const std::string& listName) {
     if (count <= 0) return {};
-    return "；" + std::to_string(count) + "个文件无法打开" +
-           (listName.empty() ? std::string() : "，已列入" + printable(listName));
+    return "注意：有" + std::to_string(count) + "个文件无法打开" +
+           (listName.empty() ? std::string() : "，已列入" + printable(listName)) + "。";
 }
 
 std::string notFittedNote(int count) {

@@ -44,9 +44,9 @@ std::string nothingMergedText(int files, int unreadable);
 // the reader's reason, in the words the other jobs show it ("path 工作簿已加密…").
 std::string unopenedLine(const std::filesystem::path& file, const std::string& message);
 
-// Put before the "。" of a merge's closing text when some files could not be opened:
-// "；24个文件无法打开，已列入无法合并的文件目录.txt" (`listName` empty when the list was not
-// written); empty for 0.
+// Added after a folder merge's closing text when some files could not be opened:
+// "注意：有24个文件无法打开，已列入无法合并的文件目录.txt。" (`listName` empty when the list was
+// not written); empty for 0.
 std::string unopenedNote(int count, const std::string& listName);
 
 // The note added to a closing text when some sheets did not fit the target sheet; empty for 0.

@@ -143,9 +143,9 @@ class CommandLineTest(unittest.TestCase):
         os.makedirs(os.path.join(out, "col"))
         cases = [
             (["merge-files", folder, "-o", os.path.join(out, "merged")],
-             "成功合并3个工作簿的3个sheet到一个工作簿；1个文件无法打开，已列入无法合并的文件目录.txt。", merged_per_sheet),
+             "成功合并3个工作簿的3个sheet到一个工作簿。", merged_per_sheet),
             (["merge-one-sheet", folder, "-o", os.path.join(out, "one.xlsx"), "--header-rows", "1"],
-             "成功合并3个工作簿的3个sheet到一个工作簿；1个文件无法打开，已列入无法合并的文件目录.txt。", merged_one_sheet),
+             "成功合并3个工作簿的3个sheet到一个工作簿。", merged_one_sheet),
             (["merge-sheets", book, "-o", os.path.join(out, "sheets"), "--xls", "--header-rows",
               "1"], "成功汇总2个sheet,", merged_sheets),
             (["split-sheets", book], "成功拆分2个sheet 到 ", split_by_sheet),
@@ -159,6 +159,9 @@ class CommandLineTest(unittest.TestCase):
                 code, stdout, stderr = run(*args)
                 self.assertEqual(code, 0, stderr)
                 self.assert_result(stderr, result)
+                if args[0] in ("merge-files", "merge-one-sheet"):
+                    self.assertRegex(stderr[-1], "耗时[0-9]+秒。注意：有1个文件无法打开，"
+                                                 "已列入无法合并的文件目录.txt。")
                 check(stdout, stderr)
 
     def test_the_bundled_examples_merge(self):
@@ -319,7 +322,8 @@ class CommandLineTest(unittest.TestCase):
         self.assertEqual(p.returncode, 0, text)
         # The bar: count of the total, elapsed time, current text; each text still on its line.
         self.assertRegex(text, r"\[[#.]{20}\] \d+/\d+  \d\d:\d\d")
-        self.assertIn("成功合并3个工作簿的3个sheet到一个工作簿；1个文件无法打开，已列入无法合并的文件目录.txt。", text)
+        self.assertIn("成功合并3个工作簿的3个sheet到一个工作簿。", text)
+        self.assertIn("注意：有1个文件无法打开，已列入无法合并的文件目录.txt。", text)
         self.assertNotIn("进度 ", text)
 
     def start_and_interrupt(self, args, ready):

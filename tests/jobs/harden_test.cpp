@@ -524,8 +524,8 @@ TEST(Reporting, EveryFailureIsNamed) {
                     StartsWith("无法写入无法合并的文件目录（"), HasSubstr("没有写入权限"),
                     HasSubstr((src / "broken.xlsx").string()),
                     HasSubstr((src / "locked").string() + " 无法读取的文件夹（没有读取权限）；"))));
-    EXPECT_THAT(host.lastText(),
-                StartsWith("成功合并1个工作簿的1个sheet到一个工作簿；1个文件无法打开。耗时"));
+    EXPECT_THAT(host.lastText(), AllOf(StartsWith("成功合并1个工作簿的1个sheet到一个工作簿。耗时"),
+                                       HasSubstr("秒。注意：有1个文件无法打开。")));
 
     // A block that does not fit below what merge-one-sheet holds is named with file and sheet.
     TempDir big;
