@@ -26,11 +26,15 @@ ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 LAYERS = [
     (0, "spreadsheet", False),  # the small headers at the bottom: result, utf8, read limits
     (1, "spreadsheet/text", False),
+    (1, "spreadsheet/crypto", False),  # ciphers and keys of protected files, below every format
     (2, "spreadsheet/model", False),
     (3, "spreadsheet/carry", False),
     (4, "spreadsheet/xlsx", True),
     (4, "spreadsheet/xls", True),
     (4, "spreadsheet/csv", True),
+    (4, "spreadsheet/html", True),
+    (4, "spreadsheet/ods", True),
+    (4, "spreadsheet/xml2003", True),
     (5, "spreadsheet/io", False),
     (6, "automation", False),
     (7, "engine", False),
