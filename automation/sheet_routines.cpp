@@ -16,11 +16,15 @@ bool endsWith(std::string_view s, std::string_view tail) {
 }  // namespace
 
 bool isSpreadsheetFile(std::string_view nativePath, FileTestVariant variant) {
-    static constexpr std::array<std::string_view, 4> kFolderMerge = {".xls", ".xlsx", ".csv",
-                                                                     ".xlsm"};
-    static constexpr std::array<std::string_view, 3> kWorkbookJobs = {".xls", ".xlsx", ".xlsm"};
-    static constexpr std::array<std::string_view, 4> kSplitJobs = {".xls", ".xlsx", ".xlsm",
-                                                                   ".csv"};
+    // Besides the workbook formats, what offices receive under other names: OpenDocument
+    // (.ods), WPS (.et), 2003 XML spreadsheets (.xml) and web pages saved as tables. The readers
+    // decide by content, so a page named ".xls" and a workbook named ".et" both open.
+    static constexpr std::array<std::string_view, 7> kFolderMerge = {
+        ".xls", ".xlsx", ".csv", ".xlsm", ".ods", ".et", ".xml"};
+    static constexpr std::array<std::string_view, 8> kWorkbookJobs = {
+        ".xls", ".xlsx", ".xlsm", ".ods", ".et", ".xml", ".htm", ".html"};
+    static constexpr std::array<std::string_view, 9> kSplitJobs = {
+        ".xls", ".xlsx", ".xlsm", ".csv", ".ods", ".et", ".xml", ".htm", ".html"};
     if (nativePath.find("~$") != std::string_view::npos) return false;
     // Only the extension is compared, without regard to case: "Book.XLSX" is a workbook for
     // every job, as it is for the readers, which go by the file's first bytes anyway.

@@ -14,9 +14,9 @@ namespace automation {
 
 // Which extensions a job accepts.
 enum class FileTestVariant {
-    FolderMerge,   // folder merges: .xls .xlsx .csv .xlsm
-    WorkbookJobs,  // sheet merge, split by sheet: .xls .xlsx .xlsm
-    SplitJobs,     // even split, classification split: .xls .xlsx .xlsm .csv
+    FolderMerge,   // folder merges: .xls .xlsx .csv .xlsm .ods .et .xml
+    WorkbookJobs,  // sheet merge, split by sheet: .xls .xlsx .xlsm .ods .et .xml .htm .html
+    SplitJobs,     // even split, classification split: those and .csv
 };
 
 // True when the path (in native separators) ends with one of the variant's extensions, in any

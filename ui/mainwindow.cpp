@@ -38,9 +38,12 @@ const QString kDirectoryCaption = QStringLiteral("选择文件夹");
 const QString kFileCaption = QStringLiteral("选择Excel文件");
 // The file dialog takes the patterns in parentheses, separated by blanks; the text before them
 // is what the dialog shows.
-const QString kWorkbookFilter = QStringLiteral("*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm)");
-const QString kWorkbookOrCsvFilter =
-    QStringLiteral("*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv)");
+// The text stays that of the workbook kinds; the patterns also list what offices receive under
+// other names (OpenDocument, WPS, 2003 XML, web pages), which the readers open by content.
+const QString kWorkbookFilter =
+    QStringLiteral("*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm *.ods *.et *.xml *.htm *.html)");
+const QString kWorkbookOrCsvFilter = QStringLiteral(
+    "*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv *.ods *.et *.xml *.htm *.html)");
 const QString kFailListName = QStringLiteral("/无法合并的文件目录.txt");
 
 // A spin box taken as a number: its text in base 10, 0 when the text is empty or unreadable.

@@ -55,6 +55,9 @@ TEST(SpreadsheetFileTest, VariantsAndLockFiles) {
         {"/d/~$Book.xlsx", false, false, false},   {"/d/~$old/Book.xlsx", false, false, false},
         {"/d/a~$b/Book.xls", false, false, false}, {"/d/Book.xlsx.bak", false, false, false},
         {"/d/notes.txt", false, false, false},     {"/d/xlsx", false, false, false},
+        {"/d/Book.ods", true, true, true},         {"/d/Book.ET", true, true, true},
+        {"/d/export.xml", true, true, true},       {"/d/page.html", false, true, true},
+        {"/d/Book.odt", false, false, false},      {"/d/page.htm", false, true, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(isSpreadsheetFile(c.path, V::FolderMerge), c.folder) << c.path;

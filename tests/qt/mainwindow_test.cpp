@@ -357,8 +357,10 @@ void MainWindowTest::headerRowTogglesWriteAtOnce() {
 
 void MainWindowTest::pathChoosers() {
     makeWindow("");
-    const QString workbooks = "*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm)";
-    const QString withCsv = "*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv)";
+    const QString workbooks =
+        "*.xls;*.xlsx;*.xlsm (*.xls *.xlsx *.xlsm *.ods *.et *.xml *.htm *.html)";
+    const QString withCsv =
+        "*.xls;*.xlsx;*.xlsm;*.csv (*.xls *.xlsx *.xlsm *.csv *.ods *.et *.xml *.htm *.html)";
     const struct {
         const char* button;
         const char* edit;
