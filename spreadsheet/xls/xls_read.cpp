@@ -653,6 +653,8 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset, bool& dialog) {
                 if (Cell* cell = cellAt(row, col, ixfe)) {
                     cell->type = CellType::Number;
                     cell->number = v;
+                    // The formats have no text for these; the writers put the error #NUM!.
+                    if (!std::isfinite(v)) note(row, col, "不是有效的数值，已写为错误值 #NUM!");
                 }
                 break;
             }

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -391,6 +393,16 @@ TEST(XlsRead, FormulaTextResultsWhereverTheStringRecordComes) {
 
 // Chart sheets, dialog sheets and macro sheets stay out of the workbook, each named; the
 // active tab still points at the same sheet.
+TEST(XlsRead, ANumberThatIsNotOneIsNamed) {
+    // Some writers store NaN or infinity in a NUMBER record; no format has a text for it.
+    auto wb = open(stream("", numberCell(0, 0, std::nan("")) + numberCell(0, 1, 2.5) +
+                                  numberCell(1, 0, -std::numeric_limits<double>::infinity())));
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    EXPECT_EQ((*wb)->readNotes,
+              (std::vector<std::string>{"[S] A1 不是有效的数值，已写为错误值 #NUM!",
+                                        "[S] A2 不是有效的数值，已写为错误值 #NUM!"}));
+}
+
 TEST(XlsRead, SheetsThatCannotBeCarriedAreNamedNotCounted) {
     std::string window1(10, '\0');
     put16(window1, 4);  // active: "Last"
