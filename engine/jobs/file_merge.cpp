@@ -293,6 +293,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
         }
         Workbook* source = opened.value();
         ++run.workbookCount;
+        report.opened(source->model());
         run.failureText += jobs::readNoteLines(file, source->model());
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
         // A stop asked for in a workbook of thousands of sheets takes effect at the next sheet.

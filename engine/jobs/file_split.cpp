@@ -45,6 +45,7 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
     }
     automation::Workbook* source = opened.value();
     jobs::reportReadNotes(host, nativePath, source->model());
+    report.opened(source->model());
 
     // A folder of this run beside the source, named after it and the time of day; when that
     // name is taken (by anything, a link included) the next free "name (2)" is made instead.

@@ -199,6 +199,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         }
         Workbook* source = opened.value();
         ++workbookCount;
+        report.opened(source->model());
         failureText += jobs::readNoteLines(file, source->model());
         const int sheets = options.onlyFirstSheet ? 1 : source->Sheets().Count();
         for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)

@@ -120,8 +120,13 @@ void Report::copiedLast() {
     if (active_ && !entries_.empty()) absorb(entries_.back());
 }
 
+void Report::opened(const ss::Workbook& source) {
+    format_ = source.sourceFormat;
+}
+
 void Report::add(ReportEntry entry) {
     if (!active_) return;
+    if (entry.format.empty() && !entry.sheet.empty()) entry.format = format_;
     absorb(entry);
     if (!pendingSheet_.empty() && entry.sheet == pendingSheet_) {
         entry.textColumns = std::move(pendingText_);
@@ -149,8 +154,8 @@ void Report::inspect(automation::Worksheet& sheet, const fs::path& file) {
     std::string ext = file.extension().string();
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z') c = char(c + 32);
-    if (ext != ".csv") return;
     const ss::Workbook& wb = sheet.Parent().model();
+    if (ext != ".csv" && !wb.sourceIsText) return;
     const ss::Worksheet& ws = sheet.model();
     std::map<uint32_t, bool> columns;
     uint32_t firstRow = 0;
@@ -202,12 +207,13 @@ void Report::outputAt(size_t i, std::string output) {
 std::vector<std::vector<std::string>> Report::table(const std::string& output) const {
     std::vector<std::vector<std::string>> t;
     t.push_back({"文件", "工作表", "结果", "取用行数", "去掉的表头行", "删除的空关键行", "输出文件",
-                 "输出位置", "说明", "保留为文本的列", "冻结的公式", "未带到输出的内容"});
+                 "输出位置", "说明", "保留为文本的列", "冻结的公式", "未带到输出的内容",
+                 "文件格式"});
     for (const ReportEntry& e : entries_)
         t.push_back({e.file, e.sheet, e.outcome, std::to_string(e.rows),
                      std::to_string(e.headerRowsDropped), std::to_string(e.emptyKeyRowsRemoved),
                      e.outputSheet.empty() ? std::string() : output, e.outputSheet, e.note,
-                     e.textColumns, std::to_string(e.frozenFormulas), e.notCarried});
+                     e.textColumns, std::to_string(e.frozenFormulas), e.notCarried, e.format});
     return t;
 }
 

@@ -43,6 +43,7 @@ struct ReportEntry {
     std::string textColumns;      // .csv sources: columns whose numbers were kept as text
     uint64_t frozenFormulas = 0;  // formulas written as their values (references not carried)
     std::string notCarried;       // what the copy left behind (pictures, charts, names ...)
+    std::string format;           // what the source file held ("HTML 表格（扩展名 .xls）")
 };
 
 // Outcome texts.
@@ -67,6 +68,9 @@ public:
     void watch(const automation::ReferenceReport& references, LeftBehind& left);
 
     void add(ReportEntry entry);
+    // The workbook the next entries come from: they say what kind of file it was. (An entry of
+    // a file that could not be opened says so in its reason.)
+    void opened(const ss::Workbook& source);
     // For a job that adds the entry before its copy: the copy's counts go to the last entry.
     void copiedLast();
     // Looks at a sheet before the job changes it: for a .csv source, the columns holding
@@ -101,7 +105,7 @@ private:
     bool beside_ = false;
     std::vector<ReportEntry> entries_;
     void absorb(ReportEntry& entry);
-    std::string pendingSheet_, pendingText_;
+    std::string pendingSheet_, pendingText_, format_;
     const automation::ReferenceReport* references_ = nullptr;
     LeftBehind* left_ = nullptr;
     uint64_t seenFrozen_ = 0, seenDropped_ = 0, seenNames_ = 0;

@@ -107,6 +107,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                                       options.sheetMergeOrganise && !options.dryRun, host, failure);
         if (!source && !books->ReadsStopped())
             report.add({fileLabel, "", jobs::outcomeFailed(failure)});
+        if (source) report.opened(source->model());
         const int count = source ? source->Sheets().Count() : 0;
         host.progress(0, count);
         for (int i = 1; i <= count; ++i) {

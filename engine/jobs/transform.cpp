@@ -113,6 +113,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     }
     automation::Workbook* source = opened.value();
     jobs::reportReadNotes(host, p, source->model());
+    report.opened(source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
     jobs::LeftBehind leftBehind;  // the pieces are copied as cells; named once they are
     report.watch(session.application().References(), leftBehind);

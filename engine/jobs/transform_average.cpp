@@ -57,6 +57,7 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     }
     automation::Workbook* source = opened.value();
     jobs::reportReadNotes(host, nativePath, source->model());
+    report.opened(source->model());
     automation::Worksheet* sheet = source->WorkSheets(1);
     jobs::LeftBehind leftBehind;  // the pieces are copied as cells; named once they are
     report.watch(session.application().References(), leftBehind);

@@ -44,6 +44,10 @@ public:
     std::string themeXml;    // the theme part as read; empty: the writer's default theme
     std::string vbaProject;  // vbaProject.bin of an .xlsm, kept as bytes
     std::string sourcePath;  // file this workbook was read from, if any
+    // What that file held, as the user reads it ("HTML 表格（扩展名 .xls）"), and whether it was
+    // delimited text (whose long numbers the reader keeps as text); set when it is opened.
+    std::string sourceFormat;
+    bool sourceIsText = false;
     // What reading changed so that the workbook can be saved again (a sheet renamed, a text
     // cut at the cell limit), one text per change, "[sheet] ..." (see ss::fitReadWorkbook).
     std::vector<std::string> readNotes;
