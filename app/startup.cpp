@@ -38,7 +38,9 @@ void initStartupValues(StartupValues& values, int argc, const char* const* argv,
     const bool installed = !values.exeDir.empty() && access(desktopEntry.c_str(), F_OK) == 0;
     if (((fileWritable || folderWritable) && !installed) || userConfigDir.empty()) {
         values.settingsFilePath = besideProgram;
-        values.settingsCreatedOnWrite = false;
+        // A copy of the program in a folder of its own (a USB stick) starts without the file:
+        // the first setting stored creates it there.
+        values.settingsCreatedOnWrite = folderWritable;
     } else {
         values.settingsFilePath = userConfigDir + "/" + kSettingsFileName;
         values.settingsCreatedOnWrite = true;

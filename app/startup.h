@@ -20,8 +20,8 @@ struct StartupValues {
     std::string programPath;       // argument 0, unchanged
     std::string exeDir;            // folder of the running executable, ending with "/"
     std::string settingsFilePath;  // the settings file in use
-    // True when the settings file lives in the per-user configuration folder, which is created
-    // (with an empty file) on the first write.
+    // True when a missing settings file is created (with its folder) on the first write: the
+    // per-user configuration folder, or a writable folder of the program's own.
     bool settingsCreatedOnWrite = false;
 };
 

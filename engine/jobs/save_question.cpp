@@ -55,7 +55,11 @@ SaveResult askAndSave(JobHost& host, automation::Workbook& target, std::string_v
             refused ? std::string(kSaveCaption) + "（不能保存为源文件，请另选文件名）"
                     : std::string(kSaveCaption);
         answer = host.askSaveFileName(caption, std::string(baseName) + ext, "EXCEL(*" + ext + ")");
-        if (!answer || answer->empty()) return result;
+        if (!answer || answer->empty()) {
+            // The closing text told what was merged; without this the user takes it as saved.
+            host.text(std::string(kNotSaved));
+            return result;
+        }
         if (!sources.contains(*answer)) break;
         host.text(sourceRefusedText(*answer));
         if (answer == refused) {  // the same name again: the host cannot choose another

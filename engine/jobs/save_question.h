@@ -10,6 +10,9 @@
 
 namespace jobs {
 
+// Told after the closing text when the save-file question is cancelled.
+inline constexpr std::string_view kNotSaved = "未保存。";
+
 // How the save-file question ended.
 enum class SaveOutcome {
     Cancelled,    // the user gave no path; nothing was written

@@ -42,7 +42,7 @@ TEST(SaveQuestion, AsksWithTheBaseNameAndSavesInTheDefaultFormat) {
     EXPECT_EQ(grid(*saved), (Grid{{"", ""}, {"", "v"}}));
 }
 
-TEST(SaveQuestion, CancelledWritesNothing) {
+TEST(SaveQuestion, CancelledWritesNothingAndSaysSo) {
     automation::Application app;
     automation::Workbook* wb = targetWith(app, 1, 1);
     TestHost host;  // answers with no path
@@ -50,7 +50,9 @@ TEST(SaveQuestion, CancelledWritesNothing) {
     EXPECT_EQ(r.outcome, jobs::SaveOutcome::Cancelled);
     EXPECT_EQ(host.questions.at(0).proposedName, "FileMerge.xls");
     EXPECT_EQ(host.questions.at(0).filter, "EXCEL(*.xls)");
-    EXPECT_TRUE(host.texts.empty());
+    // The closing text before the question told what was merged: the user learns it was not
+    // saved.
+    EXPECT_EQ(host.texts, std::vector<std::string>{"未保存。"});
     EXPECT_TRUE(host.savedPaths.empty());
 }
 

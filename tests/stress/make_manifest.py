@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""Writes the manifest of the stress run: every .xlsx, .xlsm and .xls file of the public test
-collections below, with its repository, commit, path, licence, size and SHA-256, from local git
+"""Writes the manifest of the stress run: every .xlsx, .xlsm, .xls, .ods, .et, .htm/.html file
+and every 2003 XML spreadsheet (.xml) of the public test collections below, with its repository, commit, path, licence, size and SHA-256, from local git
 snapshots of those repositories.
 
     tests/stress/make_manifest.py SNAPSHOTS_DIR > tests/stress/manifest.tsv
@@ -24,7 +24,9 @@ COLLECTIONS = [
     ("exceljs/exceljs", "MIT", ["spec/", "test/"]),
     ("python-excel/xlrd", "BSD-3-Clause", ["tests/"]),
 ]
-EXTENSIONS = (".xlsx", ".xlsm", ".xls")
+EXTENSIONS = (".xlsx", ".xlsm", ".xls", ".ods", ".et", ".htm", ".html", ".xml")
+# Of the .xml files only the spreadsheets: the collections also hold schemas and build files.
+XML_SPREADSHEET = b"urn:schemas-microsoft-com:office:spreadsheet"
 
 
 def git(repo, *args, binary=False):
@@ -58,6 +60,8 @@ def main():
                 continue
             if data.startswith(b"version https://git-lfs"):
                 continue  # a pointer, not the file
+            if path.lower().endswith(".xml") and XML_SPREADSHEET not in data[:4096]:
+                continue
             digest = hashlib.sha256(data).hexdigest()
             print(f"{name}\t{commit}\t{path}\t{licence}\t{len(data)}\t{digest}")
 
