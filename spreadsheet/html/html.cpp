@@ -387,7 +387,11 @@ public:
     // The look of an element of a table (table, tr, td, th) on top of what it inherits.
     uint32_t look(uint32_t inherited, const GumboNode* e) {
         const GumboTag tag = e->v.element.tag;
-        const bool cell = tag == GUMBO_TAG_TD || tag == GUMBO_TAG_TH;
+        if (e->v.element.attributes.length == 0) {  // most cells: no string key to build
+            auto [it, fresh] = plainIndex_.try_emplace(uint64_t(inherited) << 16 | tag, 0);
+            if (fresh) it->second = resolve(inherited, e);
+            return it->second;
+        }
         key_.clear();
         key_ += std::to_string(inherited);
         key_ += char(tag);
@@ -395,8 +399,16 @@ public:
             key_ += '\x1f';
             key_ += attr(e, a);
         }
-        auto [it, fresh] = lookIndex_.try_emplace(key_, uint32_t(looks_.size()));
-        if (!fresh) return it->second;
+        auto [it, fresh] = lookIndex_.try_emplace(key_, 0);
+        if (fresh) it->second = resolve(inherited, e);
+        return it->second;
+    }
+    const Look& operator[](uint32_t i) const { return looks_[i]; }
+
+private:
+    uint32_t resolve(uint32_t inherited, const GumboNode* e) {
+        const GumboTag tag = e->v.element.tag;
+        const bool cell = tag == GUMBO_TAG_TD || tag == GUMBO_TAG_TH;
         Look look = inherited < looks_.size() ? looks_[inherited] : Look{};
         look.widthPx.reset();  // widths belong to the element that states them
         look.hidden = false;
@@ -416,10 +428,10 @@ public:
         look.apply(css_.lookFor(gumbo_normalized_tagname(tag), attr(e, "class")));
         if (hasAttr(e, "style")) html::applyDeclarations(attr(e, "style"), look);
         looks_.push_back(std::move(look));
-        return it->second;
+        return uint32_t(looks_.size() - 1);
     }
-    const Look& operator[](uint32_t i) const { return looks_[i]; }
 
+public:
     // The cell format of a cell of this look with the inline formatting of its text.
     uint32_t cellFormat(uint32_t lookId, std::optional<bool> bold, std::optional<uint32_t> color,
                         bool wrap, uint32_t numFmtId) {
@@ -481,6 +493,7 @@ private:
     std::string key_;
     std::vector<Look> looks_;
     std::unordered_map<std::string, uint32_t> lookIndex_;
+    std::unordered_map<uint64_t, uint32_t> plainIndex_;  // (inherited, tag) of bare elements
     std::unordered_map<XfKey, uint32_t, XfHash> xfIndex_;
     std::unordered_map<std::string, uint32_t> numFmtIndex_;
 };

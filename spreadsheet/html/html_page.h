@@ -19,9 +19,9 @@ namespace ss::html {
 // valid UTF-8 is taken as it is and anything else as GB18030. None when no reading fits.
 std::optional<std::string> decodePage(std::string_view bytes);
 
-// The tree of a page, parsed under a budget. The parser's every allocation is counted and
-// linked into a list: past the budget of bytes or time (or once the read is asked to stop) the
-// parse is left at once and everything it allocated freed.
+// The tree of a page, parsed under a budget. The parser's every allocation is counted: past the
+// budget of bytes or time (or once the read is asked to stop) the parse is left at once and
+// everything it allocated freed.
 class ParsedPage {
 public:
     static Result<std::unique_ptr<ParsedPage>> parse(std::string text, size_t memoryBudget);
