@@ -70,10 +70,12 @@ const GumboNode* child(const GumboVector& v, size_t i) {
     return static_cast<const GumboNode*>(v.data[i]);
 }
 
-// A span as browsers read it: leading digits after white space; none or 0 for nothing.
-uint32_t spanValue(std::string_view v, uint32_t max) {
+// A span as browsers read it: leading digits after white space, at most `max`; none when the
+// value does not start with a digit.
+std::optional<uint32_t> spanValue(std::string_view v, uint32_t max) {
     size_t i = 0;
     while (i < v.size() && isSpace(v[i])) ++i;
+    if (i == v.size() || v[i] < '0' || v[i] > '9') return std::nullopt;
     uint64_t n = 0;
     for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
         n = std::min<uint64_t>(n * 10 + uint64_t(v[i] - '0'), max);
@@ -328,7 +330,8 @@ private:
             return std::nullopt;
         };
         auto place = [&](const GumboNode* e) {
-            uint32_t span = std::max<uint32_t>(1, spanValue(attr(e, "span"), kMaxColspan));
+            uint32_t span =
+                std::max<uint32_t>(1, spanValue(attr(e, "span"), kMaxColspan).value_or(1));
             std::optional<double> w = widthOf(e);
             for (uint32_t k = 0; k < span && nextCol_ <= kXlsxMaxCols; ++k, ++nextCol_)
                 if (w) t.colWidth[nextCol_] = *w;
@@ -342,8 +345,8 @@ private:
                 any = true;
                 const GumboNode* col = child(kids, i);
                 if (!widthOf(col) && groupWidth) {
-                    uint32_t span =
-                        std::max<uint32_t>(1, spanValue(attr(col, "span"), kMaxColspan));
+                    uint32_t span = std::max<uint32_t>(
+                        1, spanValue(attr(col, "span"), kMaxColspan).value_or(1));
                     for (uint32_t k = 0; k < span && nextCol_ <= kXlsxMaxCols; ++k, ++nextCol_)
                         t.colWidth[nextCol_] = *groupWidth;
                 } else {
@@ -363,8 +366,9 @@ private:
             RawCell c;
             c.node = n;
             readCell(n, c);
-            c.colspan = std::max<uint32_t>(1, spanValue(attr(n, "colspan"), kMaxColspan));
-            c.rowspan = hasAttr(n, "rowspan") ? spanValue(attr(n, "rowspan"), kMaxRowspan) : 1;
+            c.colspan =
+                std::max<uint32_t>(1, spanValue(attr(n, "colspan"), kMaxColspan).value_or(1));
+            c.rowspan = spanValue(attr(n, "rowspan"), kMaxRowspan).value_or(1);
             if (!trimSpaces(c.text).empty()) ++t.textCells;
             row.cells.push_back(std::move(c));
         }
@@ -523,6 +527,7 @@ void putCell(Formats& formats, Workbook& wb, Row& row, uint32_t col, const RawCe
     const Look& look = formats[lookId];
     std::string_view shown = trimSpaces(raw.text);
     const bool asText = look.numberFormat && *look.numberFormat == "@";
+    // General (which an office page states for every cell) leaves the format to the value.
     uint32_t numFmtId = look.numberFormat ? formats.numberFormat(*look.numberFormat) : 0;
     Cell c;
     c.col = uint16_t(col);
@@ -545,7 +550,7 @@ void putCell(Formats& formats, Workbook& wb, Row& row, uint32_t col, const RawCe
         if (v.kind == text::TypedValue::Kind::Number) {
             c.type = CellType::Number;
             c.number = v.number;
-            if (!look.numberFormat) numFmtId = v.numFmtId;
+            if (numFmtId == 0) numFmtId = v.numFmtId;
         } else if (v.kind == text::TypedValue::Kind::Boolean) {
             c.type = CellType::Boolean;
             c.boolean = v.number != 0;

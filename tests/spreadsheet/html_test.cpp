@@ -133,7 +133,7 @@ TEST(HtmlRead, NestedTablesAreTheirOwnAndLayoutFramesAreNoSheets) {
 TEST(HtmlRead, SpansBecomeMergedCellsWithinBounds) {
     auto wb =
         read(page("<table>"
-                  "<tr><td rowspan=2>A</td><td colspan=2>B</td><td>C</td></tr>"
+                  "<tr><td rowspan=2>A</td><td colspan=2 rowspan=x>B</td><td>C</td></tr>"
                   "<tr><td>D</td><td rowspan=9>E</td><td>F</td></tr>"
                   "<tr><td>G</td><td colspan=3>H</td></tr>"
                   "<tfoot><tr><td colspan=100000>尾</td><td>x</td></tr></tfoot>"
@@ -202,6 +202,58 @@ TEST(HtmlRead, ValuesAsTheCsvReaderTypesThemUnlessThePageSaysText) {
             EXPECT_EQ(cell->boolean, c.number != 0) << c.cell;
         }
     }
+}
+
+TEST(HtmlRead, OfficePageWithItsStyleBlockAndStatedValues) {
+    const std::string bytes =
+        "<html xmlns:o=\"urn:schemas-microsoft-com:office:office\"\n"
+        "xmlns:x=\"urn:schemas-microsoft-com:office:excel\">\n<head>\n"
+        "<meta http-equiv=Content-Type content=\"text/html; charset=gb2312\">\n"
+        "<meta name=ProgId content=Excel.Sheet>\n<style>\n<!--table\n"
+        "\t{mso-displayed-decimal-separator:\"\\.\";}\n"
+        "@page\n\t{margin:.75in .7in .75in .7in;}\n"
+        "td\n\t{mso-style-parent:style0;color:windowtext;font-weight:400;\n"
+        "\tmso-number-format:General;text-align:general;vertical-align:bottom;}\n"
+        ".xl65\n\t{mso-style-parent:style0;mso-number-format:\"\\@\";}\n"
+        ".xl66\n\t{mso-style-parent:style0;font-weight:700;background:#FFFF00;\n"
+        "\tmso-pattern:black none;}\n-->\n</style>\n"
+        "<!--[if gte mso 9]><xml>\n <x:ExcelWorkbook></x:ExcelWorkbook>\n</xml><![endif]-->\n"
+        "</head>\n<body link=blue vlink=purple>\n"
+        "<table border=0 cellpadding=0 cellspacing=0 width=216 "
+        "style='border-collapse:collapse;table-layout:fixed;width:162pt'>\n"
+        " <col width=72 span=3 style='width:54pt'>\n"
+        " <tr height=18 style='height:13.5pt'>\n"
+        "  <td height=18 class=xl66 width=72 style='height:13.5pt;width:54pt'>"
+        "\xC8\xD5\xC6\xDA</td>\n"                                               // 日期
+        "  <td class=xl65 width=72 style='width:54pt'>\xD5\xCB\xBA\xC5</td>\n"  // 账号
+        "  <td class=xl66 width=72 style='width:54pt'>\xBD\xF0\xB6\xEE</td>\n"  // 金额
+        " </tr>\n <tr height=18 style='height:13.5pt'>\n"
+        "  <td height=18 style='height:13.5pt'>2024-01-05</td>\n"
+        "  <td class=xl65>000123456789012345</td>\n"
+        "  <td align=right x:num=\"1234.5\">1,234.50 </td>\n"
+        " </tr>\n <![if supportMisalignedColumns]>\n <tr height=0 style='display:none'>\n"
+        "  <td width=72 style='width:54pt'></td>\n </tr>\n <![endif]>\n</table>\n"
+        "</body>\n</html>\n";
+    ASSERT_TRUE(ss::looksLikeHtml(bytes));
+    auto wb = read(bytes, "导出");
+    ASSERT_TRUE(wb);
+    ASSERT_EQ(wb->sheets.size(), 1u);
+    EXPECT_EQ(wb->sheets[0]->name, "导出");
+    EXPECT_EQ(text(*wb, 1, 1), "日期");
+    EXPECT_EQ(text(*wb, 1, 2), "账号");
+    EXPECT_TRUE(fontOf(*wb, *at(*wb, 1, 1)).bold);
+    EXPECT_FALSE(fontOf(*wb, *at(*wb, 1, 2)).bold);
+    EXPECT_EQ(wb->styles.fills[wb->styles.cellXfs[at(*wb, 1, 3)->style].fillId].fg,
+              ss::Color::rgb(0xFFFFFF00));
+    // The page's General leaves a date its date format.
+    EXPECT_EQ(at(*wb, 2, 1)->number, 45296);
+    EXPECT_EQ(formatOf(*wb, *at(*wb, 2, 1)), "m/d/yyyy");
+    EXPECT_EQ(text(*wb, 2, 2), "000123456789012345");
+    EXPECT_EQ(at(*wb, 2, 3)->number, 1234.5);
+    EXPECT_EQ(formatOf(*wb, *at(*wb, 2, 3)), "#,##0.00");
+    EXPECT_EQ(wb->sheets[0]->rows().size(), 2u);
+    ASSERT_EQ(wb->sheets[0]->columns.size(), 1u);
+    EXPECT_EQ(wb->sheets[0]->columns[0].last, 3u);
 }
 
 TEST(HtmlRead, TextAsTheBrowserShowsIt) {
