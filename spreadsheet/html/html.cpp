@@ -22,11 +22,12 @@ namespace {
 
 using html::Look;
 
-// A page is read whole into memory and parsed into a tree that takes about fifteen times the
-// page (forty times for a page of bare tags), so pages are taken up to 16 MiB (some 60,000
-// rows of 12 columns as exports write them) and the tree gets at most 256 MiB.
-constexpr uint64_t kMaxPageBytes = uint64_t(16) << 20;
-constexpr size_t kTreeBudget = size_t(256) << 20;
+// A page is read whole into memory and parsed into a tree that takes about sixteen times the
+// page (thirty times for a page of bare tags). Pages are taken up to 8 MiB and the tree gets
+// at most 160 MiB, which holds a page of some 25,000 rows of 12 columns as exports write them;
+// a hostile page costs no more than about 180 MB before it is refused.
+constexpr uint64_t kMaxPageBytes = uint64_t(8) << 20;
+constexpr size_t kTreeBudget = size_t(160) << 20;
 // More tables with content than this, and only the largest is read.
 constexpr size_t kMaxSheetsFromPage = 255;
 // The spans a browser honours.
@@ -727,7 +728,7 @@ std::string openError(const std::string& file, const std::string& reason) {
 Result<std::unique_ptr<Workbook>> readPage(std::string_view bytes, const std::string& baseName,
                                            const std::string& file, const ReadLimits& limits) {
     if (bytes.size() > std::min(kMaxPageBytes, limits.maxPartBytes))
-        return fail(openError(file, "网页文件太大（超过16 MB），无法作为表格读取。"));
+        return fail(openError(file, "网页文件太大（超过8 MB），无法作为表格读取。"));
     auto decoded = html::decodePage(bytes);
     if (!decoded) return fail(openError(file, "无法识别网页的文字编码。"));
     auto parsed = html::ParsedPage::parse(
@@ -810,7 +811,7 @@ Result<std::unique_ptr<Workbook>> readHtml(const fs::path& path, const ReadLimit
     if (ec) return fail(openError(file, "文件不存在或没有读取权限。"));
     // Checked before anything is read: a page beyond the cap never takes its size in memory.
     if (size > std::min(kMaxPageBytes, limits.maxPartBytes))
-        return fail(openError(file, "网页文件太大（超过16 MB），无法作为表格读取。"));
+        return fail(openError(file, "网页文件太大（超过8 MB），无法作为表格读取。"));
     std::ifstream in(path, std::ios::binary);
     if (!in) return fail(openError(file, "文件不存在或没有读取权限。"));
     std::string bytes(size, '\0');

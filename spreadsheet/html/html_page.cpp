@@ -1,7 +1,7 @@
 #include "html_page.h"
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <csetjmp>
 #include <cstdlib>
 #include <vector>
@@ -14,13 +14,19 @@ namespace ss::html {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+// Processor time of the calling thread in nanoseconds: a busy machine does not make a page
+// that parses well run out of its time.
+int64_t threadNanos() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
-// The parse of a page may take this long plus the time per MiB below: a well-formed table page
-// parses at tens of MiB a second, so only a page built to make the parser go quadratic (a
-// hundred thousand nested elements) comes near it.
-constexpr auto kParseTimeBase = std::chrono::milliseconds(1500);
-constexpr auto kParseTimePerMiB = std::chrono::milliseconds(250);
+// The parse of a page may take this much processor time plus the time per MiB below: a table
+// page parses at more than 10 MiB a second, so only a page built to make the parser go
+// quadratic (a hundred thousand nested elements) comes near it.
+constexpr int64_t kParseNanosBase = 1'000'000'000;
+constexpr int64_t kParseNanosPerMiB = 150'000'000;
 
 }  // namespace
 
@@ -44,14 +50,14 @@ struct ParsedPage::Budget {
         Chunk* next;
     };
     static constexpr size_t kChunkBytes = size_t(1) << 20;
-    static constexpr size_t kAlign = 16;
+    static constexpr size_t kAlign = 8;  // the parser's structures hold pointers and sizes
     std::jmp_buf jump;
     Chunk* chunks = nullptr;
     char* at = nullptr;  // free room in the newest chunk
     size_t left = 0;
     size_t used = 0, limit = 0;
     uint64_t allocations = 0;
-    Clock::time_point deadline;
+    int64_t deadline = 0;  // threadNanos()
     enum class Reason { None, Memory, Time, Stopped } reason = Reason::None;
 
     [[noreturn]] void leave(Reason r) {
@@ -73,7 +79,7 @@ struct ParsedPage::Budget {
         if (size > b->limit - b->used) b->leave(Reason::Memory);
         b->used += size;
         if ((++b->allocations & 1023) == 0) {
-            if (Clock::now() > b->deadline) b->leave(Reason::Time);
+            if (threadNanos() > b->deadline) b->leave(Reason::Time);
             if (readStopped()) b->leave(Reason::Stopped);
         }
         if (size > kChunkBytes / 4) return b->newChunk(size);  // a large one on its own
@@ -122,7 +128,7 @@ Result<std::unique_ptr<ParsedPage>> ParsedPage::parse(std::string text, size_t m
     Budget& budget = *page->budget_;
     budget.limit = memoryBudget;
     budget.deadline =
-        Clock::now() + kParseTimeBase + kParseTimePerMiB * int64_t(page->text_.size() >> 20);
+        threadNanos() + kParseNanosBase + kParseNanosPerMiB * int64_t(page->text_.size() >> 20);
     page->options_ = kGumboDefaultOptions;
     page->options_.allocator = &Budget::allocate;
     page->options_.deallocator = &Budget::release;
@@ -131,7 +137,9 @@ Result<std::unique_ptr<ParsedPage>> ParsedPage::parse(std::string text, size_t m
     page->output_ = parseGuarded(budget, &page->options_, page->text_.data(), page->text_.size());
     if (!page->output_) {
         if (budget.reason == Budget::Reason::Stopped) return fail(kReadStopped);
-        return fail("网页的结构过于复杂（元素太多或嵌套太深），无法读取。");
+        if (budget.reason == Budget::Reason::Memory)
+            return fail("网页中的元素太多，超出了可读取的范围。");
+        return fail("网页的结构过于复杂（嵌套太深），无法读取。");
     }
     return page;
 }
