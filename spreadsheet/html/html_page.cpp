@@ -75,6 +75,7 @@ struct ParsedPage::Budget {
 
     static void* allocate(void* user, size_t size) {
         auto* b = static_cast<Budget*>(user);
+        if (size > b->limit) b->leave(Reason::Memory);
         size = (std::max<size_t>(size, 1) + kAlign - 1) & ~(kAlign - 1);
         if (size > b->limit - b->used) b->leave(Reason::Memory);
         b->used += size;
@@ -244,11 +245,11 @@ std::optional<std::string> decodePage(std::string_view bytes) {
         auto head = ParsedPage::parse(std::string(bytes.substr(0, kCharsetScan)), 64 << 20);
         if (head.ok()) declared = metaCharset(head.value()->root());
     }
-    if (!declared.empty()) {
-        std::string name = iconvName(declared);
-        if (!name.empty())
-            if (auto s = text::toUtf8(bytes, name.c_str())) return s;
-    }
+    // A byte the declared charset leaves undefined is taken as Latin-1, as Windows does; a
+    // charset this system does not know counts as none.
+    const std::string name = declared.empty() ? std::string() : iconvName(declared);
+    if (!name.empty())
+        if (auto s = text::toUtf8Lenient(bytes, name.c_str())) return s;
     return text::toUtf8(bytes, "GB18030");
 }
 

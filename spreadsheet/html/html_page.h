@@ -14,9 +14,9 @@
 
 namespace ss::html {
 
-// The page as UTF-8: a byte-order mark decides, else the charset the page declares in a <meta>
-// (GBK, GB2312 and GB18030 are read as GB18030, which holds them; Big5 as code page 950), else
-// valid UTF-8 is taken as it is and anything else as GB18030. None when no reading fits.
+// The page as UTF-8: a byte-order mark decides; valid UTF-8 is UTF-8; else the charset the page
+// declares in a <meta> (GBK, GB2312 and GB18030 are read as GB18030, which holds them; Big5 as
+// code page 950), else GB18030. None when no reading fits.
 std::optional<std::string> decodePage(std::string_view bytes);
 
 // The tree of a page, parsed under a budget. The parser's every allocation is counted: past the

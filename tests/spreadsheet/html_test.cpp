@@ -74,6 +74,10 @@ TEST(HtmlRead, EncodingsDeclaredOrSniffed) {
         EXPECT_EQ(text(*wb, 1, 1), "日期") << c.what;
         EXPECT_EQ(text(*wb, 1, 2), c.amount) << c.what;
     }
+    // A declared single-byte page keeps its charset even for a byte the charset leaves out.
+    auto latin = read("<meta charset=windows-1252><table><tr><td>caf\xE9\x81</td>");
+    ASSERT_TRUE(latin);
+    EXPECT_EQ(text(*latin, 1, 1).substr(0, 5), "caf\u00E9");  // not the GBK character E981
 }
 
 TEST(HtmlRead, BankStatementTakesTheDataTableAndNamesWhatItLeft) {
