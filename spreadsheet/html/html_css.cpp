@@ -160,7 +160,8 @@ std::optional<uint32_t> parseColor(std::string_view v, bool legacy) {
                     return std::nullopt;
                 x = x * 255 / 100;
             }
-            rgb = rgb * 256 + uint32_t(std::lround(std::clamp(x, 0.0, 255.0)));
+            if (!(x >= 0)) x = 0;  // also NaN
+            rgb = rgb * 256 + uint32_t(std::lround(std::min(x, 255.0)));
             if (comma == std::string_view::npos) {
                 if (k != 2) return std::nullopt;
                 break;
