@@ -325,7 +325,7 @@ TEST(HtmlRead, HostilePagesAreRefusedQuickly) {
     small.maxTotalBytes = 8 << 20;
     std::string cells = "<table><tr>", deep;
     for (int i = 0; i < 200000; ++i) cells += "<td>";
-    for (int i = 0; i < 300000; ++i) deep += "<div>";
+    for (int i = 0; i < 1000000; ++i) deep += "<div>";
     const Case cases[] = {
         {"beyond the page cap", std::string((8 << 20) + 1, ' '), {}},
         {"nesting that makes the parser quadratic", deep, {}},
@@ -337,7 +337,7 @@ TEST(HtmlRead, HostilePagesAreRefusedQuickly) {
         auto took = std::chrono::duration<double>(Clock::now() - start).count();
         ASSERT_FALSE(r.ok()) << c.what;
         EXPECT_EQ(r.message().rfind("无法打开文件 x：", 0), 0u) << r.message();
-        EXPECT_LT(took, 10.0) << c.what;
+        EXPECT_LT(took, 30.0) << c.what;  // seconds of processor time at most, not minutes
     }
 
     // Spans: a million cells are never made from one.
