@@ -205,9 +205,13 @@ struct RawRow {
 struct RawTable {
     const GumboNode* node = nullptr;
     std::string caption;
-    std::vector<RawRow> rows;             // as shown: head sections, bodies, foot sections
-    std::vector<uint32_t> sectionEnd;     // per row: the index after the last row of its section
-    std::map<uint32_t, double> colWidth;  // column (from 1) -> pixels, from <col>/<colgroup>
+    std::vector<RawRow> rows;          // as shown: head sections, bodies, foot sections
+    std::vector<uint32_t> sectionEnd;  // per row: the index after the last row of its section
+    struct Cols {
+        uint32_t first, last;
+        double px;
+    };
+    std::vector<Cols> colWidth;  // from <col>/<colgroup>, in pixels
     size_t textCells = 0;
 };
 
@@ -330,31 +334,27 @@ private:
             if (hasAttr(e, "width")) return html::parseLengthPx(attr(e, "width"));
             return std::nullopt;
         };
-        auto place = [&](const GumboNode* e) {
+        // The columns a <col> or <colgroup> of `span` describes, with the width given.
+        auto place = [&](const GumboNode* e, std::optional<double> w) {
             uint32_t span =
                 std::max<uint32_t>(1, spanValue(attr(e, "span"), kMaxColspan).value_or(1));
-            std::optional<double> w = widthOf(e);
-            for (uint32_t k = 0; k < span && nextCol_ <= kXlsxMaxCols; ++k, ++nextCol_)
-                if (w) t.colWidth[nextCol_] = *w;
+            if (nextCol_ > kXlsxMaxCols) return;
+            uint32_t last = std::min(nextCol_ + span - 1, kXlsxMaxCols);
+            if (w) t.colWidth.push_back({nextCol_, last, *w});
+            nextCol_ = last + 1;
         };
-        if (isTag(n, GUMBO_TAG_COL)) return place(n);
+        if (isTag(n, GUMBO_TAG_COL)) return place(n, widthOf(n));
         const GumboVector& kids = children(n);
         bool any = false;
-        std::optional<double> groupWidth = widthOf(n);
-        for (size_t i = 0; i < kids.length; ++i)
-            if (isTag(child(kids, i), GUMBO_TAG_COL)) {
-                any = true;
-                const GumboNode* col = child(kids, i);
-                if (!widthOf(col) && groupWidth) {
-                    uint32_t span = std::max<uint32_t>(
-                        1, spanValue(attr(col, "span"), kMaxColspan).value_or(1));
-                    for (uint32_t k = 0; k < span && nextCol_ <= kXlsxMaxCols; ++k, ++nextCol_)
-                        t.colWidth[nextCol_] = *groupWidth;
-                } else {
-                    place(col);
-                }
-            }
-        if (!any) place(n);
+        const std::optional<double> groupWidth = widthOf(n);
+        for (size_t i = 0; i < kids.length; ++i) {
+            const GumboNode* col = child(kids, i);
+            if (!isTag(col, GUMBO_TAG_COL)) continue;
+            any = true;
+            std::optional<double> w = widthOf(col);
+            place(col, w ? w : groupWidth);
+        }
+        if (!any) place(n, groupWidth);
     }
 
     void addRow(const GumboNode* tr, RawTable& t) {
@@ -567,19 +567,23 @@ void putCell(Formats& formats, Workbook& wb, Row& row, uint32_t col, const RawCe
     row.cells.push_back(c);
 }
 
-// Column widths in the sheet's unit (characters of the default font, 7 pixels each).
-void setColumnWidths(Worksheet& ws, const std::map<uint32_t, double>& px) {
-    for (auto it = px.begin(); it != px.end();) {
-        double width = std::floor(std::min(it->second, 255.0 * 7) * 256 / 7) / 256;
-        ColumnInfo info;
-        info.first = info.last = it->first;
-        info.width = width;
-        info.customWidth = true;
-        for (++it; it != px.end() && it->first == info.last + 1 &&
-                   std::floor(std::min(it->second, 255.0 * 7) * 256 / 7) / 256 == width;
-             ++it)
-            info.last = it->first;
-        if (width > 0) ws.columns.push_back(info);
+// Column widths in the sheet's unit (characters of the default font, 7 pixels each), from
+// pixels by column (0: none given); runs of one width are one range.
+void setColumnWidths(Worksheet& ws, const std::vector<double>& px) {
+    auto unit = [](double p) { return std::floor(std::min(p, 255.0 * 7) * 256 / 7) / 256; };
+    for (uint32_t c = 1; c < px.size();) {
+        const double width = unit(px[c]);
+        uint32_t last = c;
+        while (last + 1 < px.size() && unit(px[last + 1]) == width) ++last;
+        if (width > 0) {
+            ColumnInfo info;
+            info.first = c;
+            info.last = last;
+            info.width = width;
+            info.customWidth = true;
+            ws.columns.push_back(info);
+        }
+        c = last + 1;
     }
 }
 
@@ -593,7 +597,11 @@ Status fillSheet(const RawTable& t, Worksheet& ws, Formats& formats, Workbook& w
     };
     std::map<uint32_t, Held> held;  // first column -> span from a row above
     uint64_t steps = 0;
-    std::map<uint32_t, double> widths = t.colWidth;
+    std::vector<double> widths;  // pixels by column, grown to the last column given
+    for (const RawTable::Cols& c : t.colWidth) {
+        if (widths.size() <= c.last) widths.resize(c.last + 1);
+        std::fill(widths.begin() + c.first, widths.begin() + c.last + 1, c.px);
+    }
     const uint32_t tableLook = formats.look(kNoLook, t.node);
     for (size_t i = 0; i < t.rows.size(); ++i) {
         const RawRow& raw = t.rows[i];
@@ -637,8 +645,10 @@ Status fillSheet(const RawTable& t, Worksheet& ws, Formats& formats, Workbook& w
             if (colspan > 1 || rowspan > 1)
                 ws.merges.push_back({r, col, r + rowspan - 1, col + colspan - 1});
             const uint32_t look = formats.look(rowLook, cell.node);
-            if (colspan == 1 && !widths.count(col) && formats[look].widthPx)
+            if (colspan == 1 && formats[look].widthPx && (col >= widths.size() || !widths[col])) {
+                if (widths.size() <= col) widths.resize(col + 1);
                 widths[col] = *formats[look].widthPx;
+            }
             if (!row) row = &ws.row(r);
             size_t before = row->cells.size();
             putCell(formats, wb, *row, col, cell, look);
