@@ -9,7 +9,8 @@ CORPUS="${TW_CORPUS_DIR:-$(pwd)/tests/data/corpus}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTW_FUZZ=ON -DTW_GUI=OFF -DTW_TESTS=OFF -DTW_BENCH=OFF >/dev/null
 # Targets and the corpus folders that seed them.
-declare -A SEEDS=([xlsx_fuzzer]="xlsx broken" [xls_fuzzer]="xls broken" [csv_fuzzer]="csv")
+declare -A SEEDS=([xlsx_fuzzer]="xlsx broken" [xls_fuzzer]="xls broken" [csv_fuzzer]="csv"
+    [html_fuzzer]="html")
 status=0
 for target in "${!SEEDS[@]}"; do
     cmake --build build-fuzz --target "$target" -j2
