@@ -382,17 +382,18 @@ void Reader::start(xml::QName name, const char** atts) {
                 ++textDepth_;
             } else if (!textDepth_) {
                 skipDepth_ = 1;
-            } else if (local == "s") {
-                cell_.text.append(std::min<uint32_t>(count(names_.attr(atts, Ns::Text, "c")), 1024),
-                                  ' ');
-            } else if (local == "tab") {
-                cell_.text += '\t';
-            } else if (local == "line-break") {
-                cell_.text += '\n';
             } else if (local == "note" || local == "ruby-text") {
                 skipDepth_ = 1;
-            } else if (textDepth_) {
-                ++textDepth_;  // spans, links: their text is the cell's
+            } else {
+                // Spans, links and the characters below: their end closes them again.
+                ++textDepth_;
+                if (local == "s")
+                    cell_.text.append(
+                        std::min<uint32_t>(count(names_.attr(atts, Ns::Text, "c")), 1024), ' ');
+                else if (local == "tab")
+                    cell_.text += '\t';
+                else if (local == "line-break")
+                    cell_.text += '\n';
             }
         } else {
             skipDepth_ = 1;  // shapes, frames, detective marks
