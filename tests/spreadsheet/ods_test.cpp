@@ -338,20 +338,28 @@ TEST(OdsRead, CellStylesColumnsAndRows) {
         "fo:font-size=\"14pt\" style:text-underline-style=\"solid\"/></style:style>"
         "<style:style style:name=\"ce2\" style:family=\"table-cell\" "
         "style:parent-style-name=\"ce1\" style:data-style-name=\"N9\">"
-        "<style:text-properties fo:font-weight=\"normal\"/></style:style>";
+        "<style:text-properties fo:font-weight=\"normal\"/></style:style>"
+        "<style:style style:name=\"ta2\" style:family=\"table\"><style:table-properties "
+        "table:display=\"false\"/></style:style>";
     const std::string rows =
         "<table:table-column table:style-name=\"co1\"/>"
         "<table:table-column table:visibility=\"collapse\" table:number-columns-repeated=\"2\"/>"
+        "<table:table-column table:default-cell-style-name=\"ce1\"/>"
         "<table:table-row table:style-name=\"ro1\"><table:table-cell table:style-name=\"ce1\" "
         "office:value-type=\"float\" office:value=\"1234.5\"/><table:table-cell "
         "table:style-name=\"ce2\" office:value-type=\"float\" office:value=\"-3\"/>"
+        "<table:table-cell/><table:table-cell office:value-type=\"float\" office:value=\"8\"/>"
         "</table:table-row>"
         "<table:table-row table:style-name=\"ro2\" table:visibility=\"collapse\" "
         "table:number-rows-repeated=\"2\"><table:table-cell/></table:table-row>"
         "<table:table-row table:style-name=\"ro2\"><table:table-cell office:value-type=\"float\" "
         "office:value=\"1\"/></table:table-row>";
-    auto wb = readOk(content(styles, table("S", rows)));
+    auto wb = readOk(content(
+        styles, table("S", rows) + "<table:table table:name=\"H\" table:style-name=\"ta2\"/>"));
     ASSERT_TRUE(wb);
+    ASSERT_EQ(wb->sheets.size(), 2u);
+    EXPECT_EQ(wb->sheets[0]->state, ss::SheetState::Visible);
+    EXPECT_EQ(wb->sheets[1]->state, ss::SheetState::Hidden);
     const ss::Worksheet& ws = *wb->sheets[0];
     const ss::Cell& a = *ws.find(1, 1);
     const ss::Font& f = fontOf(*wb, a);
@@ -377,7 +385,12 @@ TEST(OdsRead, CellStylesColumnsAndRows) {
     EXPECT_EQ(wb->styles.cellXfs[b1.style].fillId, xf.fillId);
     EXPECT_EQ(formatOf(*wb, b1), "$0.00;[Red]-$0.00");
 
-    ASSERT_EQ(ws.columns.size(), 2u);
+    // A cell without a style of its own takes its column's.
+    ASSERT_EQ(ws.columns.size(), 3u);
+    EXPECT_EQ(ws.columns[2].first, 4u);
+    EXPECT_EQ(ws.columns[2].style, a.style);
+    EXPECT_EQ(ws.find(1, 3), nullptr);
+    EXPECT_EQ(ws.find(1, 4)->style, a.style);
     EXPECT_NEAR(ws.columns[0].width, 144.0 * 96 / 72 / 7, 0.01);
     EXPECT_TRUE(ws.columns[0].customWidth);
     EXPECT_FALSE(ws.columns[0].hidden);
