@@ -606,7 +606,10 @@ void Reader::endCell() {
     CellRead& cr = cell_;
     const uint32_t col = col_;
     col_ = uint32_t(std::min<uint64_t>(uint64_t(col_) + cr.repeat, UINT32_MAX));
-    if (row_ > kXlsxMaxRows) return;
+    if (row_ > kXlsxMaxRows) {
+        if (cr.type != Value::None || cr.hasFormula || !cr.text.empty()) rowHasValue_ = true;
+        return;
+    }
     Cell c;
     std::optional<std::string> defaultCode;  // number format when the style has none
     switch (cr.type) {
@@ -689,6 +692,10 @@ void Reader::endCell() {
         return;
     }
     const uint32_t last = uint32_t(std::min<uint64_t>(uint64_t(col) + cr.repeat - 1, kXlsxMaxCols));
+    if (hasValue && uint64_t(col) + cr.repeat - 1 > kXlsxMaxCols && !beyondNoted_) {
+        note(row_, kXlsxMaxCols, "以右重复的内容超出表格的列数上限，已略过");
+        beyondNoted_ = true;
+    }
     if (cr.colSpan > 1 || cr.rowSpan > 1) {
         CellRange m{row_, col,
                     uint32_t(std::min<uint64_t>(uint64_t(row_) + cr.rowSpan - 1, kXlsxMaxRows)),
@@ -737,7 +744,7 @@ void Reader::endRow() {
     const uint32_t first = row_;
     row_ = uint32_t(std::min<uint64_t>(uint64_t(row_) + rowRepeat_, UINT32_MAX));
     if (first > kXlsxMaxRows) {
-        if (rowObj_ && rowHasValue_ && !beyondNoted_) {
+        if (rowHasValue_ && !beyondNoted_) {
             note(first, 1, "起的内容超出表格的行数上限，已略过");
             beyondNoted_ = true;
         }
@@ -761,6 +768,10 @@ void Reader::endRow() {
     }
     if (rowRepeat_ <= 1 || (!rowObj_ && !formatted)) return;
     const uint32_t copies = uint32_t(std::min<uint64_t>(rowRepeat_ - 1, kXlsxMaxRows - first));
+    if (rowHasValue_ && copies < rowRepeat_ - 1 && !beyondNoted_) {
+        note(kXlsxMaxRows, 1, "以下重复的内容超出表格的行数上限，已略过");
+        beyondNoted_ = true;
+    }
     const size_t perRow = rowObj_ ? rowObj_->cells.size() : 0;
     if (rowHasValue_) {
         repeatedValues_ += uint64_t(copies) * perRow;

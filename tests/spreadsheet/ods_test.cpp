@@ -239,6 +239,27 @@ TEST(OdsRead, RepeatsExpandOnlyWhatHoldsSomething) {
     EXPECT_TRUE(wb->readNotes.empty());
 }
 
+TEST(OdsRead, ContentPastTheSheetsEdgeIsNamed) {
+    const std::string cols =
+        "<table:table-row><table:table-cell table:number-columns-repeated=\"16383\"/>"
+        "<table:table-cell office:value-type=\"float\" office:value=\"1\" "
+        "table:number-columns-repeated=\"2\"/></table:table-row>";
+    const std::string rows =
+        "<table:table-row table:number-rows-repeated=\"1048575\"><table:table-cell/>"
+        "</table:table-row><table:table-row table:number-rows-repeated=\"3\">"
+        "<table:table-cell office:value-type=\"float\" office:value=\"2\"/></table:table-row>"
+        "<table:table-row><table:table-cell office:value-type=\"float\" office:value=\"3\"/>"
+        "</table:table-row>";
+    auto wb = readOk(content("", table("C", cols) + table("R", rows)));
+    ASSERT_TRUE(wb);
+    EXPECT_EQ(wb->sheets[0]->cellCount(), 1u);
+    EXPECT_EQ(wb->sheets[1]->cellCount(), 1u);
+    ASSERT_NE(wb->sheets[1]->find(1048576, 1), nullptr);
+    ASSERT_EQ(wb->readNotes.size(), 2u);
+    EXPECT_TRUE(wb->readNotes[0].starts_with("[C] XFD1 ")) << wb->readNotes[0];
+    EXPECT_TRUE(wb->readNotes[1].starts_with("[R] A1048576 ")) << wb->readNotes[1];
+}
+
 TEST(OdsRead, SpannedCellsAreMergedAndCoveredValuesKept) {
     const std::string rows =
         "<table:table-row><table:table-cell table:number-columns-spanned=\"3\" "
