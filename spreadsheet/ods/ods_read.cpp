@@ -300,6 +300,7 @@ public:
 private:
     void startTable(const char** atts);
     void endTable();
+    void definedName(bool range, const char** atts);
     void column(const char** atts);
     void startRow(const char** atts);
     void endRow();
@@ -406,14 +407,16 @@ void Reader::start(xml::QName name, const char** atts) {
     }
     if (local == "table") {
         startTable(atts);
+    } else if (local == "named-range" || local == "named-expression") {
+        definedName(local == "named-range", atts);
+        skipDepth_ = 1;
     } else if (!ws_) {
         if (local == "null-date") {
             const char* v = names_.attr(atts, Ns::Table, "date-value");
             wb_.date1904 = v && std::string_view(v).starts_with("1904-01-01");
-        } else if (local == "named-expressions" || local == "database-ranges" ||
-                   local == "content-validations" || local == "label-ranges" ||
-                   local == "data-pilot-tables" || local == "consolidation" ||
-                   local == "dde-links" || local == "tracked-changes") {
+        } else if (local == "database-ranges" || local == "content-validations" ||
+                   local == "label-ranges" || local == "data-pilot-tables" ||
+                   local == "consolidation" || local == "dde-links" || local == "tracked-changes") {
             skipDepth_ = 1;
         }
     } else if (local == "table-column") {
@@ -423,7 +426,7 @@ void Reader::start(xml::QName name, const char** atts) {
     } else if (local == "table-cell" || local == "covered-table-cell") {
         if (inRow_) startCell(local == "covered-table-cell", atts);
     } else if (local == "table-source" || local == "scenario" || local == "shapes" ||
-               local == "named-expressions" || local == "table-template") {
+               local == "table-template") {
         skipDepth_ = 1;
     }
     // table-header-rows, table-row-group, table-columns ... hold rows and columns as they are.
@@ -468,6 +471,25 @@ void Reader::startTable(const char** atts) {
     nextColumn_ = 1;
     colDefaults_.clear();
     beyondNoted_ = formatNoted_ = false;
+}
+
+// A named range or expression of the workbook, or of the table being read.
+void Reader::definedName(bool range, const char** atts) {
+    const char* name = names_.attr(atts, Ns::Table, "name");
+    const char* what = range ? names_.attr(atts, Ns::Table, "cell-range-address")
+                             : names_.attr(atts, Ns::Table, "expression");
+    if (!name || !what) return;
+    auto formula = range ? formulaToA1("of:=[" + std::string(what) + "]") : formulaToA1(what);
+    if (!formula) {
+        wb_.readNotes.push_back("[" + (ws_ ? ws_->name : std::string()) + "] 名称“" + name +
+                                "”的引用无法转换为本程序的公式，已略过");
+        return;
+    }
+    DefinedName d;
+    d.name = name;
+    d.formula = *formula;
+    if (ws_) d.localSheet = uint32_t(wb_.sheets.size() - 1);
+    wb_.names.push_back(std::move(d));
 }
 
 void Reader::endTable() {

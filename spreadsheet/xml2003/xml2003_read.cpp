@@ -150,6 +150,7 @@ private:
     void styleChild(std::string_view local, const char** atts);
     uint32_t xfFor(const std::string& id);
     void collect(const std::string& id, StyleDef& into, int depth) const;
+    void definedName(const char** atts);
     void startCell(const char** atts);
     void endCell();
     void endRow();
@@ -425,9 +426,14 @@ void Reader::start(xml::QName name, const char** atts) {
         links_.clear();
         return;
     }
+    if (local == "NamedRange") {
+        definedName(atts);
+        skipDepth_ = 1;
+        return;
+    }
     if (!ws_) {
-        if (local == "Names" || local == "DocumentProperties") skipDepth_ = 1;
-        return;  // Workbook, Styles
+        if (local == "DocumentProperties") skipDepth_ = 1;
+        return;  // Workbook, Styles, Names
     }
     if (local == "Table") {
         inTable_ = true;
@@ -440,7 +446,7 @@ void Reader::start(xml::QName name, const char** atts) {
         return;
     }
     if (!inTable_) {
-        skipDepth_ = 1;  // names, conditional formats, validation ... of the sheet
+        if (local != "Names") skipDepth_ = 1;  // conditional formats, validation ... of the sheet
         return;
     }
     if (local == "Column") {
@@ -510,6 +516,29 @@ void Reader::start(xml::QName name, const char** atts) {
         return;
     }
     if (inCell_) skipDepth_ = 1;  // comments, named cells, smart tags
+}
+
+// A named range of the workbook, or of the worksheet being read.
+void Reader::definedName(const char** atts) {
+    const char* name = attr(atts, "Name");
+    const char* refers = attr(atts, "RefersTo");
+    if (!name || !refers) return;
+    auto formula = r1c1ToA1(refers, 1, 1);
+    if (!formula) {
+        wb_.readNotes.push_back("[" + (ws_ ? ws_->name : std::string()) + "] 名称“" + name +
+                                "”的引用无法转换为本程序的公式，已略过");
+        return;
+    }
+    DefinedName d;
+    std::string_view n(name);
+    // The names the application gives print areas, print titles and filters.
+    d.name = n == "Print_Area" || n == "Print_Titles" || n == "_FilterDatabase"
+                 ? "_xlnm." + std::string(n)
+                 : std::string(n);
+    d.formula = *formula;
+    d.hidden = flagAttr(atts, "Hidden") || n == "_FilterDatabase";
+    if (ws_) d.localSheet = uint32_t(wb_.sheets.size() - 1);
+    wb_.names.push_back(std::move(d));
 }
 
 void Reader::startCell(const char** atts) {

@@ -314,21 +314,39 @@ TEST(OdsFormula, TranslatesToA1) {
     }
 }
 
-TEST(OdsRead, FormulaWithoutCounterpartKeepsItsValueAndIsNamed) {
-    auto wb =
-        readOk(content("", table("F",
-                                 "<table:table-row><table:table-cell office:value-type=\"float\" "
-                                 "office:value=\"1\"/><table:table-cell "
-                                 "table:formula=\"of:=ORG.OPENOFFICE.EASTERSUNDAY(2024)\" "
-                                 "office:value-type=\"date\" office:date-value=\"2024-03-31\"/>"
-                                 "</table:table-row>")));
+TEST(OdsRead, FormulasAndNamesWithoutCounterpartAreNamed) {
+    const std::string rows =
+        "<table:table-row><table:table-cell office:value-type=\"float\" office:value=\"1\"/>"
+        "<table:table-cell table:formula=\"of:=ORG.OPENOFFICE.EASTERSUNDAY(2024)\" "
+        "office:value-type=\"date\" office:date-value=\"2024-03-31\"/></table:table-row>"
+        "<table:named-expressions><table:named-range table:name=\"First\" "
+        "table:base-cell-address=\"$F.$A$1\" table:cell-range-address=\"$F.$A$1\"/>"
+        "</table:named-expressions>";
+    const std::string names =
+        "<table:named-expressions><table:named-range table:name=\"Total\" "
+        "table:base-cell-address=\"$F.$A$1\" table:cell-range-address=\"$F.$A$1:.$B$1\"/>"
+        "<table:named-expression table:name=\"Twice\" table:base-cell-address=\"$F.$A$1\" "
+        "table:expression=\"of:=[$F.$A$1]*2\"/><table:named-expression table:name=\"Easter\" "
+        "table:base-cell-address=\"$F.$A$1\" "
+        "table:expression=\"of:=ORG.OPENOFFICE.EASTERSUNDAY(2024)\"/>"
+        "</table:named-expressions>";
+    auto wb = readOk(content("", table("F", rows) + names));
     ASSERT_TRUE(wb);
     const ss::Cell* c = wb->sheets[0]->find(1, 2);
     ASSERT_NE(c, nullptr);
     EXPECT_FALSE(c->hasFormula());
     EXPECT_EQ(wb->cellText(*c), "2024-03-31");
-    ASSERT_EQ(wb->readNotes.size(), 1u);
+    ASSERT_EQ(wb->names.size(), 3u);
+    EXPECT_EQ(wb->names[0].name, "First");
+    EXPECT_EQ(wb->names[0].formula, "F!$A$1");
+    EXPECT_EQ(wb->names[0].localSheet, 0u);
+    EXPECT_EQ(wb->names[1].name, "Total");
+    EXPECT_EQ(wb->names[1].formula, "F!$A$1:$B$1");
+    EXPECT_FALSE(wb->names[1].localSheet);
+    EXPECT_EQ(wb->names[2].formula, "F!$A$1*2");
+    ASSERT_EQ(wb->readNotes.size(), 2u);
     EXPECT_TRUE(wb->readNotes[0].starts_with("[F] B1 ")) << wb->readNotes[0];
+    EXPECT_NE(wb->readNotes[1].find("Easter"), std::string::npos) << wb->readNotes[1];
 }
 
 TEST(OdsRead, CellStylesColumnsAndRows) {

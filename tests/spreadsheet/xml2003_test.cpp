@@ -108,7 +108,13 @@ TEST(Xml2003, CellsTheirPlacesValuesAndMerges) {
         "</B><Font html:Color=\"#FF0000\"> red</Font></ss:Data></Cell>"
         "<Cell ss:HRef=\"https://example.com/\"><Data ss:Type=\"String\">link</Data></Cell>"
         "<Cell ss:HRef=\"#Other!A1\"><Data ss:Type=\"String\">jump</Data></Cell></Row>";
-    auto wb = readOk(book("", sheet("S", table) + sheet("Other", "")));
+    const std::string names =
+        "<Names><NamedRange ss:Name=\"Total\" ss:RefersTo=\"=S!R1C1:R2C2\"/>"
+        "<NamedRange ss:Name=\"Far\" ss:RefersTo=\"=[Other.xls]S!R1C1\"/></Names>";
+    const std::string local =
+        "<Worksheet ss:Name=\"Other\"><Names><NamedRange ss:Name=\"Print_Titles\" "
+        "ss:RefersTo=\"=Other!R1:R2\"/></Names><Table/></Worksheet>";
+    auto wb = readOk(book("", names + sheet("S", table) + local));
     ASSERT_TRUE(wb);
     ASSERT_EQ(wb->sheets.size(), 2u);
     const ss::Worksheet& ws = *wb->sheets[0];
@@ -145,6 +151,15 @@ TEST(Xml2003, CellsTheirPlacesValuesAndMerges) {
     EXPECT_EQ(ws.merges[1].toA1(), "A4:A5");
     ASSERT_EQ(ws.externalLinks, std::vector<std::string>{"https://example.com/"});
     ASSERT_EQ(ws.preserved.size(), 1u);
+    ASSERT_EQ(wb->names.size(), 2u);
+    EXPECT_EQ(wb->names[0].name, "Total");
+    EXPECT_EQ(wb->names[0].formula, "S!$A$1:$B$2");
+    EXPECT_FALSE(wb->names[0].localSheet);
+    EXPECT_EQ(wb->names[1].name, "_xlnm.Print_Titles");
+    EXPECT_EQ(wb->names[1].formula, "Other!$1:$2");
+    EXPECT_EQ(wb->names[1].localSheet, 1u);
+    ASSERT_EQ(wb->readNotes.size(), 1u);
+    EXPECT_NE(wb->readNotes[0].find("Far"), std::string::npos) << wb->readNotes[0];
     EXPECT_EQ(ws.preserved[0].xml,
               "<hyperlinks><hyperlink ref=\"E4\" r:id=\"rIdL1\"/>"
               "<hyperlink ref=\"F4\" location=\"Other!A1\"/></hyperlinks>");
