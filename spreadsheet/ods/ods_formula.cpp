@@ -78,17 +78,26 @@ constexpr std::array<std::string_view, 48> kPrefixed = {"AGGREGATE",
                                                         "WORKDAY.INTL",
                                                         "XOR"};
 
-// The A1 name of a function; nothing for one of the other application's own.
+// The A1 name of a function; nothing for one of the other application's own. Names not listed
+// are kept as written (functions of add-ins and macros keep their case).
 std::optional<std::string> functionName(std::string_view name) {
     std::string u = upper(name);
+    if (u.starts_with("_XLFN.")) return std::string(name);
     if (u.starts_with("ORG.OPENOFFICE.") || u.starts_with("ORG.LIBREOFFICE.") ||
-        u.starts_with("COM.SUN.") || u.starts_with("_XLFN."))
-        return u.starts_with("_XLFN.") ? std::optional<std::string>(std::string(name))
-                                       : std::nullopt;
-    if (u.starts_with("COM.MICROSOFT.")) return "_xlfn." + u.substr(14);
-    if (u == "CEILING.XCL") return "CEILING";
-    if (u == "FLOOR.XCL") return "FLOOR";
-    if (u.starts_with("LEGACY.")) return u.substr(7);
+        u.starts_with("COM.SUN."))
+        return std::nullopt;
+    // The other application marks the functions it took over: the later ones keep the prefix
+    // the A1 side stores them with, the older ones need none.
+    if (u.starts_with("COM.MICROSOFT."))
+        u = u.substr(14);
+    else if (u.starts_with("LEGACY."))
+        u = u.substr(7);
+    else if (u == "CEILING.XCL")
+        u = "CEILING";
+    else if (u == "FLOOR.XCL")
+        u = "FLOOR";
+    else if (std::find(kPrefixed.begin(), kPrefixed.end(), u) == kPrefixed.end())
+        return std::string(name);
     if (std::find(kPrefixed.begin(), kPrefixed.end(), u) != kPrefixed.end()) return "_xlfn." + u;
     return u;
 }

@@ -479,7 +479,10 @@ void Reader::definedName(bool range, const char** atts) {
     const char* what = range ? names_.attr(atts, Ns::Table, "cell-range-address")
                              : names_.attr(atts, Ns::Table, "expression");
     if (!name || !what) return;
-    auto formula = range ? formulaToA1("of:=[" + std::string(what) + "]") : formulaToA1(what);
+    std::string text = range ? "of:=[" + std::string(what) + "]" : std::string(what);
+    if (!range && text.find(":=") == std::string::npos && !text.starts_with("="))
+        text = "of:=" + text;  // an expression written without its namespace
+    auto formula = formulaToA1(text);
     if (!formula) {
         wb_.readNotes.push_back("[" + (ws_ ? ws_->name : std::string()) + "] 名称“" + name +
                                 "”的引用无法转换为本程序的公式，已略过");
@@ -698,6 +701,12 @@ void Reader::endCell() {
 
     std::optional<std::string> formula;
     if (cr.hasFormula) {
+        // A logical result is stored as the number 1 or 0 and shown as TRUE or FALSE.
+        if (cr.type == Value::Float && (cr.number == 0 || cr.number == 1) &&
+            (cr.text == "TRUE" || cr.text == "FALSE")) {
+            c.type = CellType::Boolean;
+            c.boolean = cr.number == 1;
+        }
         formula = formulaToA1(cr.formula);
         if (formula)
             c.flags |= Cell::kHasFormula;

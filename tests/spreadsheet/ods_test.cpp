@@ -147,6 +147,9 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
          ss::CellType::String, "shown", "General"},
         {"office:value-type=\"string\" office:string-value=\"attr\"><text:p>para</text:p>",
          ss::CellType::String, "attr", "General"},
+        {"table:formula=\"of:=ISNA([.A1])\" office:value-type=\"float\" office:value=\"0\">"
+         "<text:p>FALSE</text:p>",
+         ss::CellType::Boolean, "FALSE", "General"},
         {"table:formula=\"of:=1/0\" office:value-type=\"string\" office:string-value=\"\" "
          "calcext:value-type=\"error\"><text:p>#DIV/0!</text:p>",
          ss::CellType::Error, "#DIV/0!", "General"},
@@ -295,6 +298,8 @@ TEST(OdsFormula, TranslatesToA1) {
         {"of:=COM.MICROSOFT.CONCAT([.A1];\"x\")", "_xlfn.CONCAT(A1,\"x\")"},
         {"of:=IFNA([.A1];0)", "_xlfn.IFNA(A1,0)"},
         {"of:=CEILING.XCL([.A1];2)", "CEILING(A1,2)"},
+        {"of:=COM.MICROSOFT.CEILING([.A1];2)", "CEILING(A1,2)"},
+        {"of:=MyUdf([.A1])+sum([.B1])", "MyUdf(A1)+sum(B1)"},
         {"of:=[.#REF!]+1", "#REF!+1"},
         {"of:=1.5E+3*-2%", "1.5E+3*-2%"},
         {"msoxl:=SUM(A1:B2)", "SUM(A1:B2)"},
@@ -329,6 +334,7 @@ TEST(OdsRead, FormulasAndNamesWithoutCounterpartAreNamed) {
         "table:expression=\"of:=[$F.$A$1]*2\"/><table:named-expression table:name=\"Easter\" "
         "table:base-cell-address=\"$F.$A$1\" "
         "table:expression=\"of:=ORG.OPENOFFICE.EASTERSUNDAY(2024)\"/>"
+        "<table:named-expression table:name=\"Gone\" table:expression=\"#REF!\"/>"
         "</table:named-expressions>";
     auto wb = readOk(content("", table("F", rows) + names));
     ASSERT_TRUE(wb);
@@ -336,7 +342,8 @@ TEST(OdsRead, FormulasAndNamesWithoutCounterpartAreNamed) {
     ASSERT_NE(c, nullptr);
     EXPECT_FALSE(c->hasFormula());
     EXPECT_EQ(wb->cellText(*c), "2024-03-31");
-    ASSERT_EQ(wb->names.size(), 3u);
+    ASSERT_EQ(wb->names.size(), 4u);
+    EXPECT_EQ(wb->names[3].formula, "#REF!");
     EXPECT_EQ(wb->names[0].name, "First");
     EXPECT_EQ(wb->names[0].formula, "F!$A$1");
     EXPECT_EQ(wb->names[0].localSheet, 0u);
