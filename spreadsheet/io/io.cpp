@@ -20,9 +20,13 @@
 #include <unordered_set>
 
 #include "../csv/csv.h"
+#include "../html/html.h"
+#include "../ods/ods.h"
 #include "../read_stop.h"
 #include "../xls/xls.h"
 #include "../xlsx/xlsx.h"
+#include "../xml2003/xml2003.h"
+#include "source_kind.h"
 
 namespace ss {
 
@@ -151,34 +155,58 @@ std::optional<FileFormat> formatFromExtension(const fs::path& path) {
 Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path,
                                                const std::atomic<bool>* stop) {
     ReadStopScope scope(stop);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return fail("无法打开文件 " + display(path) + "：文件不存在或没有读取权限。");
-    unsigned char head[8] = {};
-    in.read(reinterpret_cast<char*>(head), sizeof head);
-    size_t got = size_t(in.gcount());
-    in.close();
-
-    static const unsigned char kOle[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-    bool isZip = got >= 4 && head[0] == 'P' && head[1] == 'K' &&
-                 ((head[2] == 3 && head[3] == 4) || (head[2] == 5 && head[3] == 6));
-    bool isOle = got == 8 && std::equal(head, head + 8, kOle);
-    auto ext = formatFromExtension(path);
-
-    auto fitted = [](Result<std::unique_ptr<Workbook>> read) {
-        if (read.ok()) fitReadWorkbook(*read.value());
+    SourceKind kind = sniffSource(path);
+    // A package whose "mimetype" entry is not first is still an OpenDocument spreadsheet when
+    // it says so; the zip directory tells.
+    if (kind == SourceKind::Zip && isOdsPackage(path)) kind = SourceKind::Ods;
+    const std::string described = describeSource(kind, path);
+    // What a file held is said with every workbook read and, where its name says something
+    // else, in the reason it could not be read.
+    auto fitted = [&](Result<std::unique_ptr<Workbook>> read) {
+        if (read.ok()) {
+            Workbook& wb = *read.value();
+            fitReadWorkbook(wb);
+            wb.sourceFormat = described;
+            wb.sourceIsText = kind == SourceKind::Text;
+        } else if (described != sourceKindText(kind)) {
+            return Result<std::unique_ptr<Workbook>>(
+                fail(read.message() + "文件实际是" + described + "。"));
+        }
         return read;
     };
-    if (isZip) return fitted(readXlsx(path));
-    if (isOle) {
-        if ((ext == FileFormat::Xlsx || ext == FileFormat::Xlsm) && !hasWorkbookStream(path))
-            return fail("无法打开文件 " + display(path) +
-                        "：工作簿已加密（设有打开密码），请先在表格软件中取消密码。");
-        return fitted(readXls(path));
+    const std::string ext = lower(path.extension().string());
+    switch (kind) {
+        case SourceKind::Missing:
+            return fail("无法打开文件 " + display(path) + "：文件不存在或没有读取权限。");
+        case SourceKind::Empty:
+            return fail("无法打开文件 " + display(path) + "：文件是空的。");
+        case SourceKind::Zip:
+            return fitted(readXlsx(path));
+        case SourceKind::Ods:
+            return fitted(readOds(path));
+        case SourceKind::Compound:
+            if ((ext == ".xlsx" || ext == ".xlsm") && !hasWorkbookStream(path))
+                return fail("无法打开文件 " + display(path) +
+                            "：工作簿已加密（设有打开密码），请先在表格软件中取消密码。");
+            return fitted(readXls(path));
+        case SourceKind::Html:
+            return fitted(readHtml(path));
+        case SourceKind::Xml2003:
+            return fitted(readXml2003(path));
+        case SourceKind::Text:
+            // Delimited text under a table's name (".csv", ".txt", the ".xls" of exports that
+            // write tab-separated text); other text (an .xml of another kind, a page that is no
+            // web page) is no table.
+            if (ext == ".csv" || ext == ".txt" || ext == ".tsv" || ext == ".xls" || ext == ".et" ||
+                ext.empty())
+                return fitted(readCsv(path));
+            break;
+        case SourceKind::Unknown:
+            break;
     }
-    if (ext == FileFormat::Csv) return fitted(readCsv(path));
-    if (got == 0) return fail("无法打开文件 " + display(path) + "：文件是空的。");
-    return fail("无法打开文件 " + display(path) +
-                "：内容不是受支持的表格文件（xlsx、xlsm、xls、csv）。");
+    return fail(
+        "无法打开文件 " + display(path) +
+        "：内容不是受支持的表格文件（xlsx、xlsm、xls、et、ods、csv、网页或 2003 XML 表格）。");
 }
 
 namespace {

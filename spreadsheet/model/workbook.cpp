@@ -6,6 +6,8 @@
 
 namespace ss {
 
+Workbook::~Workbook() = default;
+
 std::unique_ptr<Workbook> Workbook::createDefault() {
     auto wb = std::make_unique<Workbook>();
     wb->addSheet("Sheet1");

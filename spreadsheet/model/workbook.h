@@ -28,6 +28,7 @@ struct DefinedName {
 class Workbook {
 public:
     Workbook() = default;
+    ~Workbook();  // out of line: the many members' destruction is not inlined at every caller
     Workbook(const Workbook&) = delete;
     Workbook& operator=(const Workbook&) = delete;
 
@@ -44,13 +45,13 @@ public:
     std::string themeXml;    // the theme part as read; empty: the writer's default theme
     std::string vbaProject;  // vbaProject.bin of an .xlsm, kept as bytes
     std::string sourcePath;  // file this workbook was read from, if any
-    // What that file held, as the user reads it ("HTML 表格（扩展名 .xls）"), and whether it was
-    // delimited text (whose long numbers the reader keeps as text); set when it is opened.
-    std::string sourceFormat;
-    bool sourceIsText = false;
     // What reading changed so that the workbook can be saved again (a sheet renamed, a text
     // cut at the cell limit), one text per change, "[sheet] ..." (see ss::fitReadWorkbook).
     std::vector<std::string> readNotes;
+    // What the file it was read from held, as the user reads it ("HTML 表格（扩展名 .xls）"),
+    // and whether that was delimited text (whose long numbers the reader keeps as text).
+    std::string sourceFormat;
+    bool sourceIsText = false;
 
     // Sheets are added, removed and renamed through these four so that the name index below
     // follows; `sheets` is read directly. (Code that changes `sheets` behind them still gets
