@@ -118,13 +118,21 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                 any && any->model().kind == ss::SheetKind::Chartsheet) {
                 leftBehind.sheet("图表工作表", "[" + any->Name() + "]");  // no cells to copy
                 report.add({fileLabel, any->Name(), jobs::kOutcomeChartSheet});
+            } else if (any && any->model().kind == ss::SheetKind::Macrosheet) {
+                // Macro formulas are no rows of a table: named, not merged.
+                leftBehind.sheet("宏表", "[" + any->Name() + "]");
+                report.add({fileLabel, any->Name(), jobs::kOutcomeMacroSheet});
             }
             Worksheet* sheet = source->WorkSheets(i);
-            if (!sheet) continue;  // a chart sheet's position among the sheets
+            if (!sheet) continue;  // a chart or macro sheet's position among the sheets
             host.text(jobs::printable(sheet->Name()));
             automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
-            if (automation::isEmptyWorksheet(facts)) {
-                report.add({fileLabel, sheet->Name(), jobs::kOutcomeEmpty});
+            if (automation::hasNoCells(facts)) {
+                // No rows to add; what the sheet holds beside cells is named.
+                const bool holds = !automation::isEmptyWorksheet(facts);
+                if (holds) leftBehind.heldBy(*sheet, "[" + sheet->Name() + "]");
+                report.add({fileLabel, sheet->Name(),
+                            holds ? jobs::kOutcomeNoCells : jobs::kOutcomeEmpty});
                 host.progress(i, count);
                 continue;
             }
@@ -177,7 +185,9 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
             else
                 column = uint64_t(targetSheet.Column()) + targetSheet.ColumnCount() - 1 + offset;
             std::string reason;
-            switch (targetSheet.copy(used, row, column, &reason)) {
+            const jobs::BlockCopy copied = targetSheet.copy(used, row, column, &reason);
+            if (targetSheet.takeFilterLeft()) leftBehind.sheet("筛选", "[" + sheet->Name() + "]");
+            switch (copied) {
                 case jobs::BlockCopy::Copied:
                     ++merged;
                     // A block of blank cells leaves the target empty: the next one starts at A1.

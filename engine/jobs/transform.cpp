@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 
+#include "block_copy.h"
 #include "job_texts.h"
 #include "session.h"
 #include "outputs.h"
@@ -122,8 +124,11 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         return;
     }
     report.inspect(*sheet, p);
-    // A filter saved with the file would hide rows from the copies of either method.
+    // A filter saved with the file would hide rows from the copies of either method; each output
+    // gets it back over its header and rows.
+    const std::optional<ss::CellRange> filter = sheet->model().autoFilter;
     if (sheet->AutoFilterMode()) sheet->AutoFilterMode(false);
+    bool filterCarried = false;
 
     const UsedRangeFacts facts = usedRangeFacts(*sheet);
     const int64_t r0 = facts.firstRow, c0 = facts.firstColumn;
@@ -297,6 +302,11 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             }
             app.EnableEvents(true);
         }
+        carryPrintSettings(*sheet, *dest);
+        filterCarried = jobs::carrySplitFilter(filter, uint32_t(r0), uint32_t(h), uint32_t(r0),
+                                               uint32_t(firstData + int64_t(matched) - 1),
+                                               uint32_t(c0), uint32_t(lastColumn), *dest) ||
+                        filterCarried;
         if (host.cancelRequested()) {
             if (book) (void)book->Close(false);
             closeAll();
@@ -332,6 +342,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     outputs.settle();
     // What hangs off the sheet and none of the copies carried.
     leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    if (filter && !filterCarried && n > 0) leftBehind.sheet("筛选", "[" + sheet->Name() + "]");
     std::string result;
     if (oneWorkbook) {
         const std::string target = saveDir + "拆分后.xlsx";

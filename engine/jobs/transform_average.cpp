@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
+#include "block_copy.h"
 #include "job_texts.h"
 #include "session.h"
 #include "outputs.h"
@@ -66,8 +68,11 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         return;
     }
     report.inspect(*sheet, nativePath);
-    // A filter saved with the file would keep the rows it hides out of the block copies.
+    // A filter saved with the file would keep the rows it hides out of the block copies; each
+    // output gets it back over its header and rows.
+    const std::optional<ss::CellRange> filter = sheet->model().autoFilter;
     if (sheet->AutoFilterMode()) sheet->AutoFilterMode(false);
+    bool filterCarried = false;
     const UsedRangeFacts facts = usedRangeFacts(*sheet);
     const int64_t r0 = facts.firstRow, c0 = facts.firstColumn;
     const int64_t lastRow = r0 + int64_t(facts.rowCount) - 1;
@@ -126,13 +131,27 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         books.Add();
         automation::Workbook* book = app.ActiveWorkBook();
         automation::Worksheet* out = book->WorkSheets(1);
-        bool copied = true;
-        // The header keeps its address.
-        if (header) copied = bool(headerRange.Copy(out->Range(headerRange.Address())));
+        // The header keeps its address and the block goes right below it: one copy, so that a
+        // table whose header and rows all land here stays a table.
         const int64_t from = firstData + i * perBook;
         const int64_t to = std::min(from + perBook - 1, lastRow);
-        copied = copied && bool(rangeOf(from, to).Copy(out->Range(startCell)));
+        automation::Range rows = rangeOf(from, to);
+        automation::Range block =
+            header && rows ? sheet->Areas({headerRange.Area(0), rows.Area(0)}) : rows;
+        const bool copied =
+            block && bool(block.Copy(out->Range(header ? headerRange.Address() : startCell)));
         report.copiedLast();
+        if (copied) {
+            carryPrintSettings(*sheet, *out);
+            const uint32_t lastOut = uint32_t(firstData + (to - from));
+            filterCarried =
+                (header ? jobs::carrySplitFilter(filter, uint32_t(r0), uint32_t(h), uint32_t(r0),
+                                                 lastOut, uint32_t(c0), uint32_t(lastColumn), *out)
+                        : jobs::carrySplitFilter(filter, uint32_t(from), uint32_t(to),
+                                                 uint32_t(firstData), lastOut, uint32_t(c0),
+                                                 uint32_t(lastColumn), *out)) ||
+                filterCarried;
+        }
         if (!copied) {
             failed.push_back(jobs::printable(name));
             report.failLast("无法复制");
@@ -150,6 +169,8 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     }
     // What hangs off the sheet and none of the copies carried.
     leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    if (filter && !filterCarried && !options.dryRun && splitCount > 0)
+        leftBehind.sheet("筛选", "[" + sheet->Name() + "]");
     (void)source->Close(false);
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     host.text(outputs.withNotes(withFailures(resultText(), failed) + session.referencesNote()));
