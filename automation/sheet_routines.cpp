@@ -68,8 +68,13 @@ std::map<std::string, uint32_t> heldBesideCells(const Worksheet& sheet) {
     std::map<std::string, uint32_t> held;
     if (m.parts) {
         held = ss::describeParts(*m.parts);
-        // Parts the counts have no word for (a slicer's frame ...) still hold something.
-        if (held.empty() && !m.parts->links.empty()) held["其他对象"] = 1;
+        // Parts the counts have no word for (a slicer's frame ...) still hold something; a
+        // drawing is counted by its anchors (one left without any holds nothing).
+        const bool other =
+            std::any_of(m.parts->links.begin(), m.parts->links.end(), [](const ss::PartLink& l) {
+                return l.part && !l.part->contentType.ends_with("officedocument.drawing+xml");
+            });
+        if (held.empty() && other) held["其他对象"] = 1;
         for (const auto& [kind, n] : m.parts->dropped) held[kind] += n;
     }
     if (!m.notes.empty()) held["批注"] += uint32_t(m.notes.size());

@@ -128,9 +128,11 @@ TEST(EmptyWorksheet, WhatASheetWithoutCellsHolds) {
         auto parts = std::make_shared<ss::SheetParts>();
         if (type) {
             auto part = std::make_shared<ss::PackagePart>();
-            part->name = "xl/media/image1.png";
+            part->name = "xl/media/part1";
             part->contentType = contentType;
-            part->data = std::make_shared<const std::string>("\x89PNG");
+            part->data = std::make_shared<const std::string>(
+                "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/"
+                "spreadsheetDrawing\"/>");
             parts->links.push_back({"rIdP1", type, "", part});
         }
         if (element) parts->elements.push_back({element, xml});
@@ -138,6 +140,8 @@ TEST(EmptyWorksheet, WhatASheetWithoutCellsHolds) {
     };
     const char* kImage =
         "http://schemas.openxmlformats.org/officeDocument/2006/relationships/image";
+    const char* kDrawing =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships/drawing";
     const char* kSlicer = "http://schemas.microsoft.com/office/2007/relationships/slicer";
     struct Case {
         const char* what;
@@ -184,6 +188,12 @@ TEST(EmptyWorksheet, WhatASheetWithoutCellsHolds) {
                  partsWith("extLst", "<extLst/>", kSlicer, "application/vnd.ms-excel.slicer+xml");
          },
          {{"其他对象", 1}}},
+        {"a drawing left without pictures",
+         [&](ss::Worksheet& w) {
+             w.parts = partsWith("drawing", "<drawing r:id=\"rIdP1\"/>", kDrawing,
+                                 "application/vnd.openxmlformats-officedocument.drawing+xml");
+         },
+         {}},
         {"what the reader left behind",
          [&](ss::Worksheet& w) {
              auto parts = partsWith(nullptr, nullptr, nullptr, nullptr);
