@@ -6,6 +6,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "spreadsheet/carry/table_copy.h"
 #include "spreadsheet/io/io.h"
 #include "spreadsheet/model/cell.h"
 #include "sheet_routines.h"
@@ -33,6 +34,18 @@ BlockCopy copyBlock(const automation::Range& source, automation::Worksheet& targ
     return BlockCopy::Failed;
 }
 
+namespace {
+
+// Whether a filter over `area` would cover a table of the sheet, which no sheet may hold.
+bool coversTable(const ss::Worksheet& ws, const ss::CellRange& area) {
+    if (!ws.parts) return false;
+    for (const ss::TableInfo& t : ss::sheetTables(*ws.parts))
+        if (t.ref.intersects(area)) return true;
+    return false;
+}
+
+}  // namespace
+
 bool carrySplitFilter(const std::optional<ss::CellRange>& filter, uint32_t first, uint32_t last,
                       uint32_t at, uint32_t lastRow, uint32_t c1, uint32_t c2,
                       automation::Worksheet& out) {
@@ -40,9 +53,10 @@ bool carrySplitFilter(const std::optional<ss::CellRange>& filter, uint32_t first
         filter->firstCol > c2)
         return false;
     const uint32_t header = at + (filter->firstRow - first);
-    out.model().autoFilter =
-        ss::CellRange{header, std::max(filter->firstCol, c1), std::max(header, lastRow),
-                      std::min(filter->lastCol, c2)};
+    const ss::CellRange area{header, std::max(filter->firstCol, c1), std::max(header, lastRow),
+                             std::min(filter->lastCol, c2)};
+    if (coversTable(out.model(), area)) return false;
+    out.model().autoFilter = area;
     return true;
 }
 
@@ -103,6 +117,10 @@ void GrowingSheet::carryFilter(std::optional<ss::CellRange> filter, const ss::Ce
         }
     }
     const uint32_t top = row, bottom = uint32_t(block.lastRow + dRow);
+    if (filter && coversTable(sheet_->model(), *filter)) {
+        filterLeft_ = true;
+        filter.reset();
+    }
     if (!mine) {
         if (filter) mine = filter;
         return;
@@ -118,8 +136,11 @@ void GrowingSheet::carryFilter(std::optional<ss::CellRange> filter, const ss::Ce
                        right >= mine->lastCol;
     if (below &&
         (!filter || (filter->firstCol == mine->firstCol && filter->lastCol == mine->lastCol))) {
-        mine->lastRow = bottom;
-        return;
+        const ss::CellRange grown{mine->firstRow, mine->firstCol, bottom, mine->lastCol};
+        if (!coversTable(sheet_->model(), grown)) {
+            mine->lastRow = bottom;
+            return;
+        }
     }
     if (filter) filterLeft_ = true;  // a sheet has one filter
 }

@@ -27,7 +27,8 @@ BlockCopy copyBlock(const automation::Range& source, automation::Worksheet& targ
 // a header), the copied columns c1..c2 keep their addresses, and `lastRow` is the last row the
 // output holds. When the filter's header row is among those rows and its columns among the
 // copied ones, `out` gets the filter over that header and every row below it through `lastRow`;
-// else nothing changes and the answer is false.
+// else, and when the filter would cover a table of `out`, nothing changes and the answer is
+// false.
 bool carrySplitFilter(const std::optional<ss::CellRange>& filter, uint32_t first, uint32_t last,
                       uint32_t at, uint32_t lastRow, uint32_t c1, uint32_t c2,
                       automation::Worksheet& out);
@@ -52,9 +53,10 @@ public:
     // first block gives the sheet the print settings of its source sheet (see
     // automation::carryPrintSettings). The source's filter comes along with its rows when the
     // block holds its header row: as the sheet's filter, or widening the sheet's filter when it
-    // lands right below it in the same columns; a filter this sheet cannot take is marked (see
-    // takeFilterLeft). A filter grows over a block that lands right below it and spans its
-    // columns (the rows of the next source of a merge).
+    // lands right below it in the same columns; a filter this sheet cannot take (a sheet has
+    // one, and none over a table) is marked (see takeFilterLeft). A filter grows over a block
+    // that lands right below it and spans its columns (the rows of the next source of a merge),
+    // unless it would then cover a table.
     BlockCopy copy(const automation::Range& source, uint64_t row, uint64_t column,
                    std::string* reason = nullptr);
     // Whether the last copy left its source's filter behind (then named by the job); clears it.

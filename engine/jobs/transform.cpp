@@ -250,7 +250,8 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         }
         ok = bool(header.Copy(dest->Range(headerText))) && ok;
 
-        size_t matched = 0;  // rows this value takes
+        size_t matched = 0;   // rows this value takes
+        size_t inFilter = 0;  // of them, those the source's filter spans
         if (firstData <= l) {
             std::vector<uint32_t> rows;
             if (options.highSpeedMode) {
@@ -278,6 +279,9 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
                 rows = index.matching(value, fullMatch);
             }
             matched = rows.size();
+            if (filter)
+                inFilter = size_t(std::upper_bound(rows.begin(), rows.end(), filter->lastRow) -
+                                  rows.begin());
             // The matching rows packed below the header in source order: the runs of consecutive
             // rows copied together as the areas of one range, a few thousand at a time so that
             // a stop is looked at now and then.
@@ -304,7 +308,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         }
         carryPrintSettings(*sheet, *dest);
         filterCarried = jobs::carrySplitFilter(filter, uint32_t(r0), uint32_t(h), uint32_t(r0),
-                                               uint32_t(firstData + int64_t(matched) - 1),
+                                               uint32_t(firstData + int64_t(inFilter) - 1),
                                                uint32_t(c0), uint32_t(lastColumn), *dest) ||
                         filterCarried;
         if (host.cancelRequested()) {

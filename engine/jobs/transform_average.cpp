@@ -143,13 +143,18 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         report.copiedLast();
         if (copied) {
             carryPrintSettings(*sheet, *out);
-            const uint32_t lastOut = uint32_t(firstData + (to - from));
+            // The filter spans its own rows as they landed here.
+            const int64_t lastOut =
+                filter && filter->lastRow >= from
+                    ? firstData + (std::min<int64_t>(filter->lastRow, to) - from)
+                    : 0;
             filterCarried =
                 (header ? jobs::carrySplitFilter(filter, uint32_t(r0), uint32_t(h), uint32_t(r0),
-                                                 lastOut, uint32_t(c0), uint32_t(lastColumn), *out)
+                                                 uint32_t(lastOut), uint32_t(c0),
+                                                 uint32_t(lastColumn), *out)
                         : jobs::carrySplitFilter(filter, uint32_t(from), uint32_t(to),
-                                                 uint32_t(firstData), lastOut, uint32_t(c0),
-                                                 uint32_t(lastColumn), *out)) ||
+                                                 uint32_t(firstData), uint32_t(lastOut),
+                                                 uint32_t(c0), uint32_t(lastColumn), *out)) ||
                 filterCarried;
         }
         if (!copied) {

@@ -30,6 +30,36 @@ void printedSheet(ss::Workbook& wb, const std::string& name) {
     ws.autoFilter = ss::CellRange{1, 1, 21, 3};
 }
 
+// H1 H2 H3 and 20 rows (A1:C21), of which A1:C6 is the table Sales: its header, four rows and
+// a total row.
+void tableSheet(ss::Workbook& wb, const std::string& name) {
+    ss::Worksheet& ws = wb.addSheet(name);
+    const Grid g = table("a", 20);
+    for (size_t r = 0; r < g.size(); ++r)
+        for (size_t c = 0; c < g[r].size(); ++c)
+            putText(wb, ws, uint32_t(r + 1), uint32_t(c + 1), g[r][c]);
+    auto part = std::make_shared<ss::PackagePart>();
+    part->name = "xl/tables/table1.xml";
+    part->contentType = "application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml";
+    part->data = std::make_shared<const std::string>(
+        "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" "
+        "name=\"Sales\" displayName=\"Sales\" ref=\"A1:C6\" totalsRowCount=\"1\">"
+        "<autoFilter ref=\"A1:C5\"/><tableColumns count=\"3\"><tableColumn id=\"1\" "
+        "name=\"H1\"/><tableColumn id=\"2\" name=\"H2\"/><tableColumn id=\"3\" name=\"H3\"/>"
+        "</tableColumns><tableStyleInfo name=\"TableStyleMedium9\" showFirstColumn=\"0\" "
+        "showLastColumn=\"0\" showRowStripes=\"1\" showColumnStripes=\"0\"/></table>");
+    auto parts = std::make_shared<ss::SheetParts>();
+    parts->origin = std::make_shared<ss::PartOrigin>();
+    parts->originName = name;
+    parts->links.push_back(
+        {"rIdP1", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/table", "",
+         part});
+    parts->elements.push_back({"tableParts",
+                               "<tableParts><tablePart r:id=\"rIdP1\"/>"
+                               "</tableParts>"});
+    ws.parts = parts;
+}
+
 struct Printed {
     bool fitToPage = false;
     bool landscape = false;
@@ -157,31 +187,7 @@ TEST(RangeCopySheetSettings, ATableCopiedWholeBySplitRowsStaysATable) {
     TempDir dir;
     {
         ss::Workbook wb;
-        ss::Worksheet& ws = wb.addSheet("S");
-        const Grid g = table("a", 20);
-        for (size_t r = 0; r < g.size(); ++r)
-            for (size_t c = 0; c < g[r].size(); ++c)
-                putText(wb, ws, uint32_t(r + 1), uint32_t(c + 1), g[r][c]);
-        auto part = std::make_shared<ss::PackagePart>();
-        part->name = "xl/tables/table1.xml";
-        part->contentType = "application/vnd.openxmlformats-officedocument.spreadsheetml.table+xml";
-        part->data = std::make_shared<const std::string>(
-            "<table xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" id=\"1\" "
-            "name=\"Sales\" displayName=\"Sales\" ref=\"A1:C6\" totalsRowCount=\"1\">"
-            "<autoFilter ref=\"A1:C5\"/><tableColumns count=\"3\"><tableColumn id=\"1\" "
-            "name=\"H1\"/><tableColumn id=\"2\" name=\"H2\"/><tableColumn id=\"3\" name=\"H3\"/>"
-            "</tableColumns><tableStyleInfo name=\"TableStyleMedium9\" showFirstColumn=\"0\" "
-            "showLastColumn=\"0\" showRowStripes=\"1\" showColumnStripes=\"0\"/></table>");
-        auto parts = std::make_shared<ss::SheetParts>();
-        parts->origin = std::make_shared<ss::PartOrigin>();
-        parts->originName = "S";
-        parts->links.push_back(
-            {"rIdP1", "http://schemas.openxmlformats.org/officeDocument/2006/relationships/table",
-             "", part});
-        parts->elements.push_back({"tableParts",
-                                   "<tableParts><tablePart r:id=\"rIdP1\"/>"
-                                   "</tableParts>"});
-        ws.parts = parts;
+        tableSheet(wb, "S");
         writeBook(dir / "t.xlsx", wb);
     }
     JobOptions o;
@@ -205,4 +211,30 @@ TEST(RangeCopySheetSettings, ATableCopiedWholeBySplitRowsStaysATable) {
     ASSERT_TRUE(second);
     EXPECT_TRUE(!second->sheets.at(0)->parts || ss::sheetTables(*second->sheets[0]->parts).empty());
     EXPECT_THAT(allTexts(host), ::testing::Not(HasSubstr("表格")));
+}
+
+// A filter never spreads over a table that lands below it; the filter of a later source, which
+// the sheet cannot take beside the first, is named.
+TEST(RangeCopySheetSettings, AFilterNeverCoversATable) {
+    TempDir dir;
+    for (const char* file : {"1.xlsx", "2.xlsx"}) {
+        ss::Workbook wb;
+        printedSheet(wb, "数据");
+        tableSheet(wb, "表");
+        writeBook(dir / "src" / file, wb);
+    }
+    TestHost host((dir / "one.xlsx").string());
+    FilesToOneSheetJob((dir / "src").string(), JobOptions{}, host);
+    auto out = open(dir / "one.xlsx");
+    ASSERT_TRUE(out);
+    const ss::Worksheet& ws = *out->sheets.at(0);
+    ASSERT_TRUE(ws.autoFilter);
+    EXPECT_EQ(ws.autoFilter->toA1(), "A1:C21");
+    ASSERT_TRUE(ws.parts);
+    const std::vector<ss::TableInfo> tables = ss::sheetTables(*ws.parts);
+    ASSERT_EQ(tables.size(), 2u);
+    EXPECT_EQ(tables[0].ref.toA1(), "A22:C27");
+    EXPECT_EQ(tables[1].ref.toA1(), "A64:C69");
+    EXPECT_THAT(allTexts(host),
+                HasSubstr("筛选 1 个（来自 " + (dir / "src" / "2.xlsx").string() + " [数据]）"));
 }
