@@ -131,15 +131,20 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         books.Add();
         automation::Workbook* book = app.ActiveWorkBook();
         automation::Worksheet* out = book->WorkSheets(1);
-        // The header keeps its address and the block goes right below it: one copy, so that a
-        // table whose header and rows all land here stays a table.
+        // The header keeps its address and the block goes right below it; when the header ends
+        // right above the data rows that is one copy, so that a table whose header and rows all
+        // land here stays a table.
         const int64_t from = firstData + i * perBook;
         const int64_t to = std::min(from + perBook - 1, lastRow);
         automation::Range rows = rangeOf(from, to);
-        automation::Range block =
-            header && rows ? sheet->Areas({headerRange.Area(0), rows.Area(0)}) : rows;
-        const bool copied =
-            block && bool(block.Copy(out->Range(header ? headerRange.Address() : startCell)));
+        bool copied = true;
+        if (header && rows && int64_t(headerRange.Area(0).lastRow) + 1 == firstData) {
+            copied = bool(sheet->Areas({headerRange.Area(0), rows.Area(0)})
+                              .Copy(out->Range(headerRange.Address())));
+        } else {
+            if (header) copied = bool(headerRange.Copy(out->Range(headerRange.Address())));
+            copied = copied && bool(rows.Copy(out->Range(startCell)));
+        }
         report.copiedLast();
         if (copied) {
             carryPrintSettings(*sheet, *out);
