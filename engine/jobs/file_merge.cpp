@@ -97,6 +97,7 @@ struct FileMergeRun {
                 &advancedTargets.emplace(sheet, jobs::AppendTarget(*sheet, advanced)).first->second;
         }
         jobs::AppendResult r = dest->append(source, used, fileLabel, source.Name());
+        if (r.filterLeft) leftBehind.sheet("筛选", file + " [" + source.Name() + "]");
         leftBehind.cellsOf(source, file + " [" + source.Name() + "]");  // once copied
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;

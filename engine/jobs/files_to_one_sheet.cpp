@@ -131,6 +131,8 @@ struct OneSheetRun {
     void appendAdvanced(Worksheet& sheet, const Range& used, jobs::ReportEntry entry,
                         const fs::path& file) {
         jobs::AppendResult r = advanced->append(sheet, used, fileLabel, sheet.Name());
+        if (r.filterLeft)
+            leftBehind.sheet("筛选", jobs::printable(file.string()) + " [" + sheet.Name() + "]");
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
         entry.outcome = jobs::kOutcomeMerged;

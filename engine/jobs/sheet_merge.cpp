@@ -145,6 +145,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                                                          uint32_t(options.sheetMergeKeyColumn));
                 entry.emptyKeyRowsRemoved = before - std::min(before, used.RowCount());
                 jobs::AppendResult r = advanced->append(*sheet, used, fileLabel, sheet->Name());
+                if (r.filterLeft) leftBehind.sheet("筛选", "[" + sheet->Name() + "]");
                 leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
                 entry.rows = r.rows;
                 entry.headerRowsDropped = r.headerRowsDropped;

@@ -158,6 +158,15 @@ TEST(RangeCopySheetSettings, PrintSettingsAndFilterReachEveryOutput) {
          {"sheets.xlsx"},
          {true, true, "A1:C41"},
          ""},
+        {"merge-one-sheet, columns aligned by header",  // runs of columns carry no filter
+         [&](JobOptions& o, TestHost& h) {
+             o.alignHeaders = true;
+             FilesToOneSheetJob((dir / "src").string(), o, h);
+         },
+         {"aligned.xlsx"},
+         {true, true, ""},
+         "筛选 2 个（来自 " + (dir / "src" / "1.xlsx").string() + " [S]、" +
+             (dir / "src" / "2.xlsx").string() + " [S]）"},
         {"merge-sheets side by side",
          [&](JobOptions& o, TestHost& h) {
              o.sheetMergeVertical = false;
