@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -41,10 +42,19 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
     jobs::reportReadNotes(host, nativePath, source->model());
     if (!organise) return source;
     host.text("正在整理数据...");
+    // The organised copy holds the macro sheets as worksheets: they stay macro sheets here.
+    std::set<std::string> macroSheets;
+    for (const auto& ws : source->model().sheets)
+        if (ws->kind == ss::SheetKind::Macrosheet) macroSheets.insert(ws->name);
     if (!source->SaveAs(tempPath, automation::kFormatNormal).ok()) return source;
     (void)source->Close(false);
     auto copy = books.Open(tempPath);
-    if (copy.ok()) return copy.value();
+    if (copy.ok()) {
+        for (auto& ws : copy.value()->model().sheets)
+            if (ws->kind == ss::SheetKind::Worksheet && macroSheets.count(ws->name))
+                ws->kind = ss::SheetKind::Macrosheet;
+        return copy.value();
+    }
     auto again = books.Open(nativePath);
     if (again.ok()) return again.value();
     failure = again.message();

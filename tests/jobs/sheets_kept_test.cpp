@@ -201,12 +201,17 @@ TEST(MacroSheets, WholeSheetJobsCarryTheirCellsMergesIntoOneSheetNameThem) {
     EXPECT_EQ(grid(*merged, 1), (Grid{{"宏"}, {"2"}}));
     EXPECT_THAT(allTexts(merge), HasSubstr("宏表（已按普通工作表写入） 1 个（来自 "));
 
-    TestHost sheets((dir / "sheets.xlsx").string());
-    ExcelSheetMergeJob(book.string(), o, sheets);
-    auto one = open(dir / "sheets.xlsx");
-    ASSERT_TRUE(one);
-    EXPECT_EQ(grid(*one), (Grid{{"值"}, {"1"}}));
-    EXPECT_THAT(allTexts(sheets), HasSubstr("宏表 1 个（来自 [Macro1]）"));
+    for (bool organise : {false, true}) {  // the organised copy is a saved workbook
+        SCOPED_TRACE(organise);
+        o.sheetMergeOrganise = organise;
+        TestHost sheets((dir / "sheets.xlsx").string());
+        ExcelSheetMergeJob(book.string(), o, sheets);
+        auto one = open(dir / "sheets.xlsx");
+        ASSERT_TRUE(one);
+        EXPECT_EQ(grid(*one), (Grid{{"值"}, {"1"}}));
+        EXPECT_THAT(allTexts(sheets), HasSubstr("宏表 1 个（来自 [Macro1]）"));
+        fs::remove(dir / "sheets.xlsx");
+    }
 
     TestHost folderOne((dir / "one.xlsx").string());
     FilesToOneSheetJob((dir / "src").string(), o, folderOne);
