@@ -665,23 +665,26 @@ ss::Status Range::Copy(const Range& destination) const {
     const bool skipHidden = sw.AutoFilterMode();
     const auto& srows = sm.rows();
     uint64_t height = 0;
+    // Areas that follow each other (a header and the rows right below it) land as one run: what
+    // spans them (a table, a merged range) lands whole.
+    auto addRun = [&](uint32_t first, uint32_t last) {
+        if (!runs.empty() && uint64_t(runs.back().last) + 1 == first)
+            runs.back().last = last;
+        else
+            runs.push_back(Run{first, last, uint32_t(height)});
+        height += last - first + 1;
+    };
     for (const ss::CellRange& a : areas) {
         uint32_t from = a.firstRow;
         if (skipHidden) {
             for (size_t i = rowPos(srows, a.firstRow);
                  i < srows.size() && srows[i].index <= a.lastRow; ++i) {
                 if (!srows[i].hidden) continue;
-                if (srows[i].index > from) {
-                    runs.push_back(Run{from, srows[i].index - 1, uint32_t(height)});
-                    height += srows[i].index - from;
-                }
+                if (srows[i].index > from) addRun(from, srows[i].index - 1);
                 from = srows[i].index + 1;
             }
         }
-        if (from <= a.lastRow && from != 0) {
-            runs.push_back(Run{from, a.lastRow, uint32_t(height)});
-            height += a.lastRow - from + 1;
-        }
+        if (from <= a.lastRow && from != 0) addRun(from, a.lastRow);
     }
     const uint32_t width = c2 - c1 + 1;
     const uint32_t dr = destination.Row(), dc = destination.Column();

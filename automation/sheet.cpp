@@ -112,6 +112,8 @@ std::unique_ptr<ss::Worksheet> cloneSheet(const ss::Workbook& from, const ss::Wo
     auto out = std::make_unique<ss::Worksheet>(src);
     out->name = newName;
     out->tabSelected = false;
+    // A macro sheet's cells are written as a worksheet's: its copy is a worksheet.
+    if (out->kind == ss::SheetKind::Macrosheet) out->kind = ss::SheetKind::Worksheet;
     if (&from == &to) return out;
 
     // Shared strings: every distinct text once, looked up together in the order first used.

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "spreadsheet/carry/describe_parts.h"
+
 namespace automation {
 
 namespace {
@@ -59,10 +61,66 @@ UsedRangeFacts usedRangeFacts(Worksheet& sheet) {
     return f;
 }
 
-bool isEmptyWorksheet(const UsedRangeFacts& facts) {
+bool hasNoCells(const UsedRangeFacts& facts) {
     if (facts.rowCount != 1) return false;
     if (facts.columnCount != 1) return false;
     return facts.topLeft.Value() == "";
+}
+
+std::map<std::string, uint32_t> heldBesideCells(const Worksheet& sheet) {
+    const ss::Worksheet& m = sheet.model();
+    std::map<std::string, uint32_t> held;
+    if (m.parts) {
+        held = ss::describeParts(*m.parts);
+        // Parts the counts have no word for (a slicer's frame ...) still hold something; a
+        // drawing is counted by its anchors (one left without any holds nothing).
+        const bool other =
+            std::any_of(m.parts->links.begin(), m.parts->links.end(), [](const ss::PartLink& l) {
+                return l.part && !l.part->contentType.ends_with("officedocument.drawing+xml");
+            });
+        if (held.empty() && other) held["其他对象"] = 1;
+        for (const auto& [kind, n] : m.parts->dropped) held[kind] += n;
+    }
+    if (!m.notes.empty()) held["批注"] += uint32_t(m.notes.size());
+    for (const ss::PreservedXml& p : m.preserved) {
+        if (p.element != "dataValidations") continue;
+        uint32_t n = 0;
+        for (size_t at = p.xml.find("<dataValidation "); at != std::string::npos;
+             at = p.xml.find("<dataValidation ", at + 1))
+            ++n;
+        if (n) held["数据验证"] += n;
+    }
+    std::erase_if(held, [](const auto& kv) { return kv.second == 0; });
+    return held;
+}
+
+bool isEmptyWorksheet(const UsedRangeFacts& facts) {
+    if (!hasNoCells(facts)) return false;
+    const Worksheet* sheet = facts.usedRange.Parent();
+    return !sheet || heldBesideCells(*sheet).empty();
+}
+
+namespace {
+
+constexpr std::array<std::string_view, 4> kPrintElements = {"printOptions", "pageMargins",
+                                                            "pageSetup", "headerFooter"};
+
+bool isPrintElement(std::string_view element) {
+    return std::find(kPrintElements.begin(), kPrintElements.end(), element) != kPrintElements.end();
+}
+
+}  // namespace
+
+void carryPrintSettings(const Worksheet& from, Worksheet& to) {
+    const ss::Worksheet& src = from.model();
+    ss::Worksheet& dst = to.model();
+    if (&src == &dst || dst.fitToPage) return;
+    if (std::any_of(dst.preserved.begin(), dst.preserved.end(),
+                    [](const ss::PreservedXml& p) { return isPrintElement(p.element); }))
+        return;
+    dst.fitToPage = src.fitToPage;
+    for (const ss::PreservedXml& p : src.preserved)
+        if (isPrintElement(p.element)) dst.preserved.push_back(p);
 }
 
 Range removeHeaderRows(Worksheet& sheet, int count) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -32,9 +33,24 @@ struct UsedRangeFacts {
 };
 UsedRangeFacts usedRangeFacts(Worksheet& sheet);
 
-// Empty: one row, one column, and the top-left cell's text is "". A single cell holding a value
-// (even 0) is not empty; a single cell with only a format is.
+// No cells: one row, one column, and the top-left cell's text is "". A single cell holding a
+// value (even 0) has cells; a single cell with only a format has none.
+bool hasNoCells(const UsedRangeFacts& facts);
+
+// What a worksheet holds beside its cells, by kind in the words of the job texts: the parts that
+// hang off it (pictures, charts, shapes, controls, a background picture ...), what its reader
+// already left behind, its notes ("批注") and its data validation ("数据验证"). Empty for a
+// sheet that holds nothing but cells.
+std::map<std::string, uint32_t> heldBesideCells(const Worksheet& sheet);
+
+// Empty: no cells (see hasNoCells) and nothing held beside them. A sheet with only a chart, a
+// picture, a note or a dropdown is not empty.
 bool isEmptyWorksheet(const UsedRangeFacts& facts);
+
+// Gives `to` the print settings of `from` (fit to page, print options, margins, page set-up,
+// header and footer) when it has none of its own. Range copies do not carry them: a job that
+// builds an output sheet from the copies of a sheet calls this once per output sheet.
+void carryPrintSettings(const Worksheet& from, Worksheet& to);
 
 // Deletes row 1 `count` times (in one step: rows 1..count) and returns the used range fetched
 // afterwards; for a count below 1 nothing is deleted and the current used range is returned.

@@ -256,6 +256,19 @@ AppendResult AppendTarget::place(Worksheet& source, uint32_t firstRow, uint32_t 
 
 AppendResult AppendTarget::append(Worksheet& source, const Range& block,
                                   const std::string& fileLabel, const std::string& sheetLabel) {
+    // copyBlock takes the source's filter off (the rows it hid come along).
+    const bool filtered = source.model().autoFilter.has_value();
+    AppendResult res = appendBlock(source, block, fileLabel, sheetLabel);
+    if (res.copy == BlockCopy::Copied) {
+        res.filterLeft = filtered;
+        automation::carryPrintSettings(source, *sheets_.front());
+    }
+    return res;
+}
+
+AppendResult AppendTarget::appendBlock(Worksheet& source, const Range& block,
+                                       const std::string& fileLabel,
+                                       const std::string& sheetLabel) {
     if (!block.valid()) return {};
     const uint32_t r0 = block.Row(), c0 = block.Column();
     const uint32_t rows = block.RowCount(), cols = block.ColumnCount();

@@ -54,6 +54,7 @@ struct AppendResult {
     std::vector<std::string> missingColumns;  // known headers the block lacks (align)
     std::vector<std::string> outputSheets;    // sheets the rows went to
     std::string reason;                       // refusal (TooBig, Failed)
+    bool filterLeft = false;                  // the source's filter did not come along
 };
 
 // The report note of an append: headers added, continuation sheets opened.
@@ -69,7 +70,9 @@ public:
     static AppendTarget adopt(automation::Worksheet& sheet, const AppendSettings& settings);
 
     // Appends `block` (a used range of `source`, its header rows included). `fileLabel` and
-    // `sheetLabel` fill the source columns.
+    // `sheetLabel` fill the source columns. The output sheet takes the print settings of the
+    // first source that has any; the blocks, copied in runs of columns, bring no filter (the
+    // result says when the source had one).
     AppendResult append(automation::Worksheet& source, const automation::Range& block,
                         const std::string& fileLabel, const std::string& sheetLabel);
 
@@ -77,6 +80,8 @@ public:
     bool started() const { return started_; }
 
 private:
+    AppendResult appendBlock(automation::Worksheet& source, const automation::Range& block,
+                             const std::string& fileLabel, const std::string& sheetLabel);
     AppendResult place(automation::Worksheet& source, uint32_t firstRow, uint32_t lastRow,
                        uint32_t firstCol, const std::vector<uint32_t>& targetIndex,
                        const std::string& fileLabel, const std::string& sheetLabel,

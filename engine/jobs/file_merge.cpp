@@ -97,6 +97,7 @@ struct FileMergeRun {
                 &advancedTargets.emplace(sheet, jobs::AppendTarget(*sheet, advanced)).first->second;
         }
         jobs::AppendResult r = dest->append(source, used, fileLabel, source.Name());
+        if (r.filterLeft) leftBehind.sheet("筛选", file + " [" + source.Name() + "]");
         leftBehind.cellsOf(source, file + " [" + source.Name() + "]");  // once copied
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
@@ -143,7 +144,10 @@ struct FileMergeRun {
         entry.outputSheet = sameName.Name();
         jobs::GrowingSheet& dest = appended.try_emplace(&sameName, sameName).first->second;
         std::string reason;
-        switch (dest.copy(used, uint64_t(dest.Row()) + dest.RowCount(), dest.Column(), &reason)) {
+        const jobs::BlockCopy copied =
+            dest.copy(used, uint64_t(dest.Row()) + dest.RowCount(), dest.Column(), &reason);
+        if (dest.takeFilterLeft()) leftBehind.sheet("筛选", file + " [" + source.Name() + "]");
+        switch (copied) {
             case jobs::BlockCopy::Copied:
             case jobs::BlockCopy::Nothing:
                 break;
@@ -212,7 +216,9 @@ struct FileMergeRun {
                 note(name, jobs::outcomeFailed("无法复制工作表"));
             return;
         }
-        if (!sheet->isWorksheet()) return;
+        // The old macro sheets are merged with their cells, as worksheets.
+        const bool macro = sheet->model().kind == ss::SheetKind::Macrosheet;
+        if (!sheet->isWorksheet() && !macro) return;
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
         if (options.onlyNamedSheet && sheet->Name() != options.namedSheet)
             return note(sheet->Name(), jobs::kOutcomeNotNamed);
@@ -222,7 +228,9 @@ struct FileMergeRun {
         if (report) report->inspect(*sheet, file);
         ++sheetCount;
         const std::string fileText = jobs::printable(file.string());
-        if (!options.mergeSameNameSheets) {
+        if (macro)
+            leftBehind.sheet(jobs::kMacroSheetAsWorksheet, fileText + " [" + sheet->Name() + "]");
+        if (!options.mergeSameNameSheets || macro) {
             copyAndNote(*sheet, fileText, facts.usedRange);
             return;
         }

@@ -93,8 +93,9 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
             leftBehind.sheet("图表工作表", "[" + sheet->Name() + "]");
             report.add({fileLabel, sheet->Name(), jobs::kOutcomeChartSheetXls});
             sheet = nullptr;
-        } else if (sheet && !chart && !sheet->isWorksheet()) {
-            sheet = nullptr;
+        } else if (sheet && !chart && !sheet->isWorksheet() &&
+                   sheet->model().kind != ss::SheetKind::Macrosheet) {
+            sheet = nullptr;  // the old macro sheets are split with their cells, as worksheets
         }
         if (sheet) {
             host.text(jobs::printable(sheet->Name()));
@@ -103,6 +104,8 @@ void ExcelFileSplitJob(const std::string& path, const JobOptions& options, JobHo
                 report.add({fileLabel, sheet->Name(), jobs::kOutcomeEmpty});
             } else {
                 leftBehind.wholeSheet(*sheet, "[" + sheet->Name() + "]");
+                if (sheet->model().kind == ss::SheetKind::Macrosheet)
+                    leftBehind.sheet(jobs::kMacroSheetAsWorksheet, "[" + sheet->Name() + "]");
                 if (!xlsx) leftBehind.inXls(*sheet, "[" + sheet->Name() + "]");
                 std::string name = fileNames.take(removeForbiddenNameChars(sheet->Name()));
                 std::string target = folder + "/" + name + extension;

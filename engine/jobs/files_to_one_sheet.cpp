@@ -48,14 +48,24 @@ struct OneSheetRun {
             leftBehind.sheet("图表工作表", jobs::printable(file.string()) + " [" + any->Name() +
                                                "]");  // no cells to copy
             note(*any, jobs::kOutcomeChartSheet);
+        } else if (any && any->model().kind == ss::SheetKind::Macrosheet &&
+                   !options.onlyFirstSheet &&
+                   (!options.onlyNamedSheet || any->Name() == options.namedSheet)) {
+            // Macro formulas are no rows of a table: named, not merged.
+            leftBehind.sheet("宏表", jobs::printable(file.string()) + " [" + any->Name() + "]");
+            note(*any, jobs::kOutcomeMacroSheet);
         }
         Worksheet* sheet = source.WorkSheets(k);
-        if (!sheet) return;  // a chart sheet's position among the sheets
+        if (!sheet) return;  // a chart or macro sheet's position among the sheets
         automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
         if (options.onlyNamedSheet && sheet->Name() != options.namedSheet)
             return note(*sheet, jobs::kOutcomeNotNamed);
-        if (options.skipEmptySheets && automation::isEmptyWorksheet(facts))
-            return note(*sheet, jobs::kOutcomeEmpty);
+        if (options.skipEmptySheets && automation::hasNoCells(facts)) {
+            // No rows to add; what the sheet holds beside cells is named.
+            if (automation::isEmptyWorksheet(facts)) return note(*sheet, jobs::kOutcomeEmpty);
+            leftBehind.heldBy(*sheet, jobs::printable(file.string()) + " [" + sheet->Name() + "]");
+            return note(*sheet, jobs::kOutcomeNoCells);
+        }
         ++sheetCount;
         if (report) report->inspect(*sheet, fileLabel);
         const uint32_t rowsBefore = facts.usedRange.valid() ? facts.usedRange.RowCount() : 0;
@@ -82,7 +92,9 @@ struct OneSheetRun {
         if (report && report->active() && row > 1)
             entry.headerRowsDropped = options.headerRowsOnce ? options.headerRowCount : 0;
         std::string reason;
-        switch (output.copy(used, row, column, &reason)) {
+        const jobs::BlockCopy copied = output.copy(used, row, column, &reason);
+        if (output.takeFilterLeft()) leftBehind.sheet("筛选", where);
+        switch (copied) {
             case jobs::BlockCopy::Copied:
                 copiedAny = true;
                 entry.outcome = jobs::kOutcomeMerged;
@@ -119,6 +131,8 @@ struct OneSheetRun {
     void appendAdvanced(Worksheet& sheet, const Range& used, jobs::ReportEntry entry,
                         const fs::path& file) {
         jobs::AppendResult r = advanced->append(sheet, used, fileLabel, sheet.Name());
+        if (r.filterLeft)
+            leftBehind.sheet("筛选", jobs::printable(file.string()) + " [" + sheet.Name() + "]");
         entry.rows = r.rows;
         entry.headerRowsDropped = r.headerRowsDropped;
         entry.outcome = jobs::kOutcomeMerged;

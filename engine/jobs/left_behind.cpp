@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sheet_routines.h"
+
 namespace jobs {
 
 namespace {
@@ -42,6 +44,10 @@ void LeftBehind::inXls(automation::Workbook& book) {
 
 void LeftBehind::sheet(std::string_view kind, std::string_view where) {
     add({{std::string(kind), 1}}, where);
+}
+
+void LeftBehind::heldBy(const automation::Worksheet& sheet, std::string_view where) {
+    add(automation::heldBesideCells(sheet), where);
 }
 
 std::string LeftBehind::text() const {

@@ -15,6 +15,9 @@ namespace jobs {
 
 // How the note of what was left behind begins; it follows a job's result text.
 inline constexpr std::string_view kLeftBehindPrefix = "以下内容未带到输出中：";
+// What a macro sheet copied whole leaves behind: its cells are written as a worksheet's, which
+// runs no macro.
+inline constexpr std::string_view kMacroSheetAsWorksheet = "宏表（已按普通工作表写入）";
 
 class LeftBehind {
 public:
@@ -30,6 +33,9 @@ public:
     void inXls(automation::Workbook& book);
     // A sheet the output cannot hold at all (a chart sheet in an .xls output ...).
     void sheet(std::string_view kind, std::string_view where);
+    // A sheet without cells that a merge into one sheet does not copy: what it holds beside
+    // its cells (pictures, charts, notes, dropdowns ...).
+    void heldBy(const automation::Worksheet& sheet, std::string_view where);
 
     // "以下内容未带到输出中：图表 2 个（来自 a.xlsx [Summary]）；..." ; empty when nothing was
     // left.

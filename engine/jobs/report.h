@@ -53,6 +53,8 @@ inline constexpr const char* kOutcomeNotNamed = "已跳过：不是指定的工�
 inline constexpr const char* kOutcomeTooBig = "未合并：超出表格行列上限";
 inline constexpr const char* kOutcomeStopped = "未写入：已有同名文件，按选择停止";
 inline constexpr const char* kOutcomeChartSheet = "未合并：图表工作表没有单元格";
+inline constexpr const char* kOutcomeNoCells = "未合并：工作表没有单元格";
+inline constexpr const char* kOutcomeMacroSheet = "未合并：宏表";
 inline constexpr const char* kOutcomeChartSheetXls = "已跳过：97-2003工作簿不能保存图表工作表";
 std::string outcomeFailed(const std::string& reason);  // "失败：" + reason in words
 std::string outcomeSplit(int parts);                   // "已拆分为N个文件"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -41,10 +42,19 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
     jobs::reportReadNotes(host, nativePath, source->model());
     if (!organise) return source;
     host.text("正在整理数据...");
+    // The organised copy holds the macro sheets as worksheets: they stay macro sheets here.
+    std::set<std::string> macroSheets;
+    for (const auto& ws : source->model().sheets)
+        if (ws->kind == ss::SheetKind::Macrosheet) macroSheets.insert(ws->name);
     if (!source->SaveAs(tempPath, automation::kFormatNormal).ok()) return source;
     (void)source->Close(false);
     auto copy = books.Open(tempPath);
-    if (copy.ok()) return copy.value();
+    if (copy.ok()) {
+        for (auto& ws : copy.value()->model().sheets)
+            if (ws->kind == ss::SheetKind::Worksheet && macroSheets.count(ws->name))
+                ws->kind = ss::SheetKind::Macrosheet;
+        return copy.value();
+    }
     auto again = books.Open(nativePath);
     if (again.ok()) return again.value();
     failure = again.message();
@@ -119,13 +129,21 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                 any && any->model().kind == ss::SheetKind::Chartsheet) {
                 leftBehind.sheet("图表工作表", "[" + any->Name() + "]");  // no cells to copy
                 report.add({fileLabel, any->Name(), jobs::kOutcomeChartSheet});
+            } else if (any && any->model().kind == ss::SheetKind::Macrosheet) {
+                // Macro formulas are no rows of a table: named, not merged.
+                leftBehind.sheet("宏表", "[" + any->Name() + "]");
+                report.add({fileLabel, any->Name(), jobs::kOutcomeMacroSheet});
             }
             Worksheet* sheet = source->WorkSheets(i);
-            if (!sheet) continue;  // a chart sheet's position among the sheets
+            if (!sheet) continue;  // a chart or macro sheet's position among the sheets
             host.text(jobs::printable(sheet->Name()));
             automation::UsedRangeFacts facts = automation::usedRangeFacts(*sheet);
-            if (automation::isEmptyWorksheet(facts)) {
-                report.add({fileLabel, sheet->Name(), jobs::kOutcomeEmpty});
+            if (automation::hasNoCells(facts)) {
+                // No rows to add; what the sheet holds beside cells is named.
+                const bool holds = !automation::isEmptyWorksheet(facts);
+                if (holds) leftBehind.heldBy(*sheet, "[" + sheet->Name() + "]");
+                report.add({fileLabel, sheet->Name(),
+                            holds ? jobs::kOutcomeNoCells : jobs::kOutcomeEmpty});
                 host.progress(i, count);
                 continue;
             }
@@ -138,6 +156,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
                                                          uint32_t(options.sheetMergeKeyColumn));
                 entry.emptyKeyRowsRemoved = before - std::min(before, used.RowCount());
                 jobs::AppendResult r = advanced->append(*sheet, used, fileLabel, sheet->Name());
+                if (r.filterLeft) leftBehind.sheet("筛选", "[" + sheet->Name() + "]");
                 leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
                 entry.rows = r.rows;
                 entry.headerRowsDropped = r.headerRowsDropped;
@@ -178,7 +197,9 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
             else
                 column = uint64_t(targetSheet.Column()) + targetSheet.ColumnCount() - 1 + offset;
             std::string reason;
-            switch (targetSheet.copy(used, row, column, &reason)) {
+            const jobs::BlockCopy copied = targetSheet.copy(used, row, column, &reason);
+            if (targetSheet.takeFilterLeft()) leftBehind.sheet("筛选", "[" + sheet->Name() + "]");
+            switch (copied) {
                 case jobs::BlockCopy::Copied:
                     ++merged;
                     // A block of blank cells leaves the target empty: the next one starts at A1.

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <unordered_map>
 
+#include "block_copy.h"
 #include "job_texts.h"
 #include "session.h"
 #include "outputs.h"
@@ -123,8 +125,11 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         return;
     }
     report.inspect(*sheet, p);
-    // A filter saved with the file would hide rows from the copies of either method.
+    // A filter saved with the file would hide rows from the copies of either method; each output
+    // gets it back over its header and rows.
+    const std::optional<ss::CellRange> filter = sheet->model().autoFilter;
     if (sheet->AutoFilterMode()) sheet->AutoFilterMode(false);
+    bool filterCarried = false;
 
     const UsedRangeFacts facts = usedRangeFacts(*sheet);
     const int64_t r0 = facts.firstRow, c0 = facts.firstColumn;
@@ -246,7 +251,8 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
         }
         ok = bool(header.Copy(dest->Range(headerText))) && ok;
 
-        size_t matched = 0;  // rows this value takes
+        size_t matched = 0;   // rows this value takes
+        size_t inFilter = 0;  // of them, those the source's filter spans
         if (firstData <= l) {
             std::vector<uint32_t> rows;
             if (options.highSpeedMode) {
@@ -274,6 +280,9 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
                 rows = index.matching(value, fullMatch);
             }
             matched = rows.size();
+            if (filter)
+                inFilter = size_t(std::upper_bound(rows.begin(), rows.end(), filter->lastRow) -
+                                  rows.begin());
             // The matching rows packed below the header in source order: the runs of consecutive
             // rows copied together as the areas of one range, a few thousand at a time so that
             // a stop is looked at now and then.
@@ -298,6 +307,11 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
             }
             app.EnableEvents(true);
         }
+        carryPrintSettings(*sheet, *dest);
+        filterCarried = jobs::carrySplitFilter(filter, uint32_t(r0), uint32_t(h), uint32_t(r0),
+                                               uint32_t(firstData + int64_t(inFilter) - 1),
+                                               uint32_t(c0), uint32_t(lastColumn), *dest) ||
+                        filterCarried;
         if (host.cancelRequested()) {
             if (book) (void)book->Close(false);
             closeAll();
@@ -333,6 +347,7 @@ void TransformJob(const std::string& path, JobOptions& options, JobHost& host) {
     outputs.settle();
     // What hangs off the sheet and none of the copies carried.
     leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    if (filter && !filterCarried && n > 0) leftBehind.sheet("筛选", "[" + sheet->Name() + "]");
     std::string result;
     if (oneWorkbook) {
         const std::string target = saveDir + "拆分后.xlsx";

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 
+#include "block_copy.h"
 #include "job_texts.h"
 #include "session.h"
 #include "outputs.h"
@@ -67,8 +69,11 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         return;
     }
     report.inspect(*sheet, nativePath);
-    // A filter saved with the file would keep the rows it hides out of the block copies.
+    // A filter saved with the file would keep the rows it hides out of the block copies; each
+    // output gets it back over its header and rows.
+    const std::optional<ss::CellRange> filter = sheet->model().autoFilter;
     if (sheet->AutoFilterMode()) sheet->AutoFilterMode(false);
+    bool filterCarried = false;
     const UsedRangeFacts facts = usedRangeFacts(*sheet);
     const int64_t r0 = facts.firstRow, c0 = facts.firstColumn;
     const int64_t lastRow = r0 + int64_t(facts.rowCount) - 1;
@@ -127,13 +132,37 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
         books.Add();
         automation::Workbook* book = app.ActiveWorkBook();
         automation::Worksheet* out = book->WorkSheets(1);
-        bool copied = true;
-        // The header keeps its address.
-        if (header) copied = bool(headerRange.Copy(out->Range(headerRange.Address())));
+        // The header keeps its address and the block goes right below it; when the header ends
+        // right above the data rows that is one copy, so that a table whose header and rows all
+        // land here stays a table.
         const int64_t from = firstData + i * perBook;
         const int64_t to = std::min(from + perBook - 1, lastRow);
-        copied = copied && bool(rangeOf(from, to).Copy(out->Range(startCell)));
+        automation::Range rows = rangeOf(from, to);
+        bool copied = true;
+        if (header && rows && int64_t(headerRange.Area(0).lastRow) + 1 == firstData) {
+            copied = bool(sheet->Areas({headerRange.Area(0), rows.Area(0)})
+                              .Copy(out->Range(headerRange.Address())));
+        } else {
+            if (header) copied = bool(headerRange.Copy(out->Range(headerRange.Address())));
+            copied = copied && bool(rows.Copy(out->Range(startCell)));
+        }
         report.copiedLast();
+        if (copied) {
+            carryPrintSettings(*sheet, *out);
+            // The filter spans its own rows as they landed here.
+            const int64_t lastOut =
+                filter && filter->lastRow >= from
+                    ? firstData + (std::min<int64_t>(filter->lastRow, to) - from)
+                    : 0;
+            filterCarried =
+                (header ? jobs::carrySplitFilter(filter, uint32_t(r0), uint32_t(h), uint32_t(r0),
+                                                 uint32_t(lastOut), uint32_t(c0),
+                                                 uint32_t(lastColumn), *out)
+                        : jobs::carrySplitFilter(filter, uint32_t(from), uint32_t(to),
+                                                 uint32_t(firstData), uint32_t(lastOut),
+                                                 uint32_t(c0), uint32_t(lastColumn), *out)) ||
+                filterCarried;
+        }
         if (!copied) {
             failed.push_back(jobs::printable(name));
             report.failLast("无法复制");
@@ -151,6 +180,8 @@ void TransformAverageJob(const std::string& path, const JobOptions& options, Job
     }
     // What hangs off the sheet and none of the copies carried.
     leftBehind.cellsOf(*sheet, "[" + sheet->Name() + "]");
+    if (filter && !filterCarried && !options.dryRun && splitCount > 0)
+        leftBehind.sheet("筛选", "[" + sheet->Name() + "]");
     (void)source->Close(false);
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     host.text(outputs.withNotes(withFailures(resultText(), failed) + session.referencesNote()));

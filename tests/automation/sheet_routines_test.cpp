@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <memory>
 #include <vector>
 
 using namespace automation;
@@ -118,6 +121,101 @@ TEST(EmptyWorksheet, ValueFormatAndSize) {
     f = usedRangeFacts(two);
     EXPECT_EQ(f.rowCount, 3u);
     EXPECT_FALSE(isEmptyWorksheet(f));
+}
+
+// A sheet without cells that holds something beside them is not empty; what it holds is named
+// in the words of the job texts.
+TEST(EmptyWorksheet, WhatASheetWithoutCellsHolds) {
+    auto partsWith = [](const char* element, const char* xml, const char* type,
+                        const char* contentType) {
+        auto parts = std::make_shared<ss::SheetParts>();
+        if (type) {
+            auto part = std::make_shared<ss::PackagePart>();
+            part->name = "xl/media/part1";
+            part->contentType = contentType;
+            part->data = std::make_shared<const std::string>(
+                "<xdr:wsDr xmlns:xdr=\"http://schemas.openxmlformats.org/drawingml/2006/"
+                "spreadsheetDrawing\"/>");
+            parts->links.push_back({"rIdP1", type, "", part});
+        }
+        if (element) parts->elements.push_back({element, xml});
+        return parts;
+    };
+    const char* kImage =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships/image";
+    const char* kDrawing =
+        "http://schemas.openxmlformats.org/officeDocument/2006/relationships/drawing";
+    const char* kSlicer = "http://schemas.microsoft.com/office/2007/relationships/slicer";
+    struct Case {
+        const char* what;
+        std::function<void(ss::Worksheet&)> give;
+        std::map<std::string, uint32_t> held;
+    };
+    const std::vector<Case> cases = {
+        {"nothing", [](ss::Worksheet&) {}, {}},
+        {"margins only",
+         [](ss::Worksheet& w) {
+             w.preserved.push_back({"pageMargins", "<pageMargins/>"});
+         },
+         {}},
+        {"a note",
+         [](ss::Worksheet& w) {
+             w.notes.push_back({4, 2, "甲", "<text/>", false});
+         },
+         {{"批注", 1}}},
+        {"two dropdowns",
+         [](ss::Worksheet& w) {
+             w.preserved.push_back({"dataValidations",
+                                    "<dataValidations count=\"2\"><dataValidation type=\"list\" "
+                                    "sqref=\"A1\"/><dataValidation type=\"whole\" sqref=\"B1\"/>"
+                                    "</dataValidations>"});
+         },
+         {{"数据验证", 2}}},
+        {"a background picture",
+         [&](ss::Worksheet& w) {
+             w.parts = partsWith("picture", "<picture r:id=\"rIdP1\"/>", kImage, "image/png");
+         },
+         {{"图片", 1}}},
+        {"a button of the older kind",
+         [&](ss::Worksheet& w) {
+             auto parts = partsWith(nullptr, nullptr, nullptr, nullptr);
+             parts->legacyShapes =
+                 "<v:shape id=\"_x0000_s1025\"><x:ClientData ObjectType=\"Button\">"
+                 "</x:ClientData></v:shape>";
+             w.parts = parts;
+         },
+         {{"表单控件", 1}}},
+        {"a slicer's frame",
+         [&](ss::Worksheet& w) {
+             w.parts =
+                 partsWith("extLst", "<extLst/>", kSlicer, "application/vnd.ms-excel.slicer+xml");
+         },
+         {{"其他对象", 1}}},
+        {"a drawing left without pictures",
+         [&](ss::Worksheet& w) {
+             w.parts = partsWith("drawing", "<drawing r:id=\"rIdP1\"/>", kDrawing,
+                                 "application/vnd.openxmlformats-officedocument.drawing+xml");
+         },
+         {}},
+        {"what the reader left behind",
+         [&](ss::Worksheet& w) {
+             auto parts = partsWith(nullptr, nullptr, nullptr, nullptr);
+             parts->dropped["外部数据查询"] = 1;
+             w.parts = parts;
+         },
+         {{"外部数据查询", 1}}},
+    };
+    Application app;
+    Workbook& wb = *app.Workbooks()->Add();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Worksheet& s = *wb.Sheets().Add();
+        c.give(s.model());
+        EXPECT_EQ(heldBesideCells(s), c.held);
+        const UsedRangeFacts f = usedRangeFacts(s);
+        EXPECT_TRUE(hasNoCells(f));
+        EXPECT_EQ(isEmptyWorksheet(f), c.held.empty());
+    }
 }
 
 TEST(HeaderRows, TwoOfTenRemoved) {

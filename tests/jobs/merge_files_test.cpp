@@ -354,8 +354,9 @@ TEST(FileMerge, AStopDuringAReadEndsTheJobAsStopped) {
     }
 }
 
-// Chart sheets are merged as sheets of their own; dialog sheets are passed over.
-TEST(FileMerge, ChartSheetsAreMergedDialogSheetsPassedOver) {
+// Chart sheets are merged as sheets of their own; the macro sheet (empty here) as a worksheet,
+// named as such; dialog sheets are passed over.
+TEST(FileMerge, ChartAndMacroSheetsAreMergedDialogSheetsPassedOver) {
     const fs::path sample = fs::path(TW_CORPUS_DIR) / "xlsx" / "BlankSheetTypes.xlsm";
     if (!fs::exists(sample)) GTEST_SKIP() << "corpus file missing: " << sample;
     TempDir dir;
@@ -365,10 +366,13 @@ TEST(FileMerge, ChartSheetsAreMergedDialogSheetsPassedOver) {
     o.skipEmptySheets = false;
     TestHost host((dir / "out.xlsx").string());
     ExcelFileMergeJob((dir / "src").string(), o, host);
-    EXPECT_THAT(host.lastText(), StartsWith(closingPrefix(1, 2)));
+    ASSERT_GE(host.texts.size(), 2u);
+    EXPECT_THAT(host.texts[host.texts.size() - 2], StartsWith(closingPrefix(1, 3)));
+    EXPECT_EQ(host.lastText(), "以下内容未带到输出中：宏表（已按普通工作表写入） 1 个（来自 " +
+                                   (dir / "src" / "types.xlsm").string() + " [Macro1]）。");
     auto out = open(dir / "out.xlsx");
     ASSERT_TRUE(out);
-    EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1", "Chart1"));
+    EXPECT_THAT(sheetNames(*out), ElementsAre("Sheet1", "Chart1", "Macro1"));
 }
 
 // Sheets of a 1904 workbook copied whole into the output (of the 1900 system) show their dates
