@@ -14,7 +14,7 @@ namespace ss::crypto {
 namespace {
 
 const char* const kDamaged = "文件已损坏（加密信息无法读取）。";
-const char* const kUnsupported = "工作簿的加密方式不受支持。";
+const char* const kUnsupported = "工作簿已加密，但加密方式不受支持。";
 const char* const kIntegrity = "文件已损坏（加密数据的校验值不符）。";
 
 constexpr size_t kSegment = 4096;  // agile packages are encrypted in segments of this size
@@ -315,6 +315,10 @@ Result<PackageDecryptor> PackageDecryptor::parse(std::string_view s) {
         return fail(kUnsupported);
     }
     return d;
+}
+
+uint32_t PackageDecryptor::spinCount() const {
+    return info_->agile ? info_->spinCount : 50000;
 }
 
 std::string PackageDecryptor::keyFor(std::string_view password) const {

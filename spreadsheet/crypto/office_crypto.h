@@ -4,6 +4,7 @@
 // standard encryption (binary EncryptionInfo, AES-ECB, SHA-1) are read; agile is written.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,9 @@ public:
     // Reads an EncryptionInfo stream. Errors give the reason (damaged, or a kind of encryption
     // that is not supported).
     static Result<PackageDecryptor> parse(std::string_view encryptionInfo);
+
+    // How many hashes trying one password costs (50,000 for standard encryption).
+    uint32_t spinCount() const;
 
     // The package's secret key when `password` (UTF-8) is the right one; empty when it is not.
     std::string keyFor(std::string_view password) const;

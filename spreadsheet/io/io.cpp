@@ -108,21 +108,21 @@ Result<std::unique_ptr<Workbook>> readCompoundFile(const fs::path& path,
         auto cf = cfb::CompoundFile::parse(file);
         auto infoEntry = cf ? cf->findStream("EncryptionInfo") : std::nullopt;
         auto packageEntry = cf ? cf->findStream("EncryptedPackage") : std::nullopt;
-        if (!infoEntry || !packageEntry) return readXlsFromMemory(file);
+        if (!infoEntry || !packageEntry) return readXlsFromMemory(file, {}, passwords);
         // Neither stream can be larger than the file that holds it.
         auto info = cf->readStream(*infoEntry, std::min<uint64_t>(size, 1u << 20));
         if (!info) return info.error();
         auto package = cf->readStream(*packageEntry, size);
         if (!package) return package.error();
         auto plain = crypto::decryptPackage(*info, *package, passwords);
-        if (!plain && plain.message() == crypto::kWrongPassword && passwords.empty())
-            return fail("工作簿已加密（设有打开密码），请用 --password 或在“高级选项”中给出密码。");
         if (!plain) return plain.error();
         auto wb = readXlsxMemory(plain->data(), plain->size());
         crypto::wipe(*plain);
         return wb;
     };
     auto wb = read();
+    if (!wb && wb.message() == crypto::kWrongPassword && passwords.empty())
+        return refused("工作簿已加密（设有打开密码），请用 --password 或在“高级选项”中给出密码。");
     if (!wb) return refused(wb.message());
     (*wb)->sourcePath = path.string();
     return wb;

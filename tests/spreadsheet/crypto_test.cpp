@@ -79,6 +79,27 @@ TEST(ProtectedWorkbooks, OpenWithTheRightPassword) {
     }
 }
 
+// Encrypted .xls workbooks: RC4 with the default password of write-protected files opens
+// without asking; RC4 CryptoAPI with the password given; XOR obfuscation is named as not
+// supported.
+TEST(ProtectedWorkbooks, XlsWithFilePass) {
+    const fs::path velvet = kBroken / "pers-protected.xls";
+    auto silent = ss::openWorkbook(velvet);
+    ASSERT_TRUE(silent.ok()) << silent.message();
+    EXPECT_EQ((*silent)->sheets[0]->name, "Лист1");
+    EXPECT_EQ(xlsxtest::text(**silent, *(*silent)->sheets[0], 2, 2), "5107.72");
+
+    const fs::path rc4 = kBroken / "Test_git_issue_242_std_rc4_pwd_password.xls";
+    EXPECT_THAT(modelOf(ss::openWorkbook(rc4)), HasSubstr("请用 --password"));
+    EXPECT_THAT(modelOf(ss::openWorkbook(rc4, nullptr, {"passwort"})), HasSubstr("密码不对"));
+    auto opened = ss::openWorkbook(rc4, nullptr, {"passwort", "password"});
+    ASSERT_TRUE(opened.ok()) << opened.message();
+    EXPECT_EQ(xlsxtest::text(**opened, *(*opened)->sheets[0], 1, 1), "Password: password");
+
+    EXPECT_THAT(modelOf(ss::openWorkbook(kBroken / "xor-encryption-abc.xls", nullptr, {"abc"})),
+                HasSubstr("加密方式不受支持"));
+}
+
 // Our encrypted output opens again with its password (a non-ASCII one too) and gives the model
 // the plain save gives; the file is a compound file, not a zip, and holds no plain package.
 TEST(ProtectedWorkbooks, EncryptedSaveReadsBack) {
