@@ -70,7 +70,7 @@ Status decryptStream(std::string& s, const std::vector<std::string>& passwords, 
             default:
                 break;
         }
-        decryptor->apply(s.data() + h->data + plain, h->size - plain, h->data + plain);
+        decryptor->apply(s.data() + h->data + plain, h->size - plain, h->data + plain, h->size);
     }
     return okStatus();
 }
