@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 
+#include "../read_stop.h"
 #include "primitives.h"
 
 namespace ss::crypto {
@@ -81,10 +82,14 @@ struct CipherParams {
     std::string salt;
 };
 
-// H(salt + password), then H(iterator + H) spinCount times ([MS-OFFCRYPTO] 2.3.4.11).
+// H(salt + password), then H(iterator + H) spinCount times ([MS-OFFCRYPTO] 2.3.4.11). Empty
+// when the read is stopped meanwhile (a large spin count takes seconds).
 std::string spunHash(Hash h, std::string_view salt, std::string_view password, uint32_t spin) {
     std::string hv = digest(h, {salt, password});
-    for (uint32_t i = 0; i < spin; ++i) hv = digest(h, {le32(i), hv});
+    for (uint32_t i = 0; i < spin; ++i) {
+        if ((i & 0xFFFF) == 0xFFFF && readStopped()) return {};
+        hv = digest(h, {le32(i), hv});
+    }
     return hv;
 }
 
@@ -328,6 +333,7 @@ std::string PackageDecryptor::keyFor(std::string_view password) const {
         const CipherParams& p = in.pass;
         std::string hn = spunHash(p.hash, p.salt, pw, in.spinCount);
         wipe(pw);
+        if (hn.empty()) return {};
         auto blockKey = [&](const char* block) {
             return fitted(digest(p.hash, {hn, std::string_view(block, 8)}), p.keyBytes);
         };
@@ -413,7 +419,9 @@ Result<std::string> decryptPackage(std::string_view encryptionInfo,
     auto d = PackageDecryptor::parse(encryptionInfo);
     if (!d) return d.error();
     std::string key = d->keyFor(kDefaultPassword);
-    for (size_t i = 0; key.empty() && i < passwords.size(); ++i) key = d->keyFor(passwords[i]);
+    for (size_t i = 0; key.empty() && i < passwords.size() && !readStopped(); ++i)
+        key = d->keyFor(passwords[i]);
+    if (readStopped()) return fail(kReadStopped);
     if (key.empty()) return fail(std::string(kWrongPassword));
     auto plain = d->decrypt(key, encryptedPackage);
     wipe(key);

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "spreadsheet/crypto/office_crypto.h"
 #include "spreadsheet/io/io.h"
+#include "spreadsheet/read_stop.h"
 #include "spreadsheet/xls/cfb.h"
 #include "xlsx_fixtures.h"
 
@@ -77,6 +79,16 @@ TEST(ProtectedWorkbooks, OpenWithTheRightPassword) {
         EXPECT_EQ(xlsxtest::text(wb, *wb.sheets[0], 1, 1), "Password: password");
         EXPECT_EQ(wb.sourcePath, path.string());
     }
+}
+
+// A stop asked for while passwords are tried ends the read (a spin count near the cap takes
+// seconds per password).
+TEST(ProtectedWorkbooks, AStopEndsTheTriesOfPasswords) {
+    std::atomic<bool> stop{true};
+    auto read =
+        ss::openWorkbook(kBroken / "agile_AES256_SHA512_CBC_pwd_password.xlsx", &stop, {"a", "b"});
+    ASSERT_FALSE(read.ok());
+    EXPECT_THAT(read.message(), HasSubstr(ss::kReadStopped));
 }
 
 // Encrypted .xls workbooks: RC4 with the default password of write-protected files opens
