@@ -24,6 +24,8 @@
 #include "../csv/csv.h"
 #include "../read_stop.h"
 #include "../xls/cfb.h"
+#include "../xls/xls_decrypt.h"
+#include "protection.h"
 #include "../xls/xls.h"
 #include "../xlsx/xlsx.h"
 
@@ -178,6 +180,22 @@ void fitReadWorkbook(Workbook& wb) {
             }
         }
     }
+}
+
+bool hasOpenPassword(const fs::path& path) {
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    if (ec || size < 512 || size > ReadLimits{}.maxTotalBytes) return false;
+    std::string file(size_t(size), '\0');
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(file.data(), std::streamsize(size))) return false;
+    auto cf = cfb::CompoundFile::parse(file);
+    if (!cf) return false;
+    if (cf->findStream("EncryptedPackage") && cf->findStream("EncryptionInfo")) return true;
+    auto entry = cf->findStream("Workbook");
+    if (!entry) entry = cf->findStream("Book");
+    auto stream = entry ? cf->readStream(*entry, size) : Result<std::string>(fail(""));
+    return stream && xls::hasFilePass(*stream);
 }
 
 std::optional<FileFormat> formatFromExtension(const fs::path& path) {

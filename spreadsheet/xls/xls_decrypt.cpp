@@ -30,7 +30,21 @@ std::optional<Header> next(std::string_view s, size_t& pos) {
     return h;
 }
 
+// The FilePass record of the globals, if any.
+std::optional<Header> findFilePass(std::string_view s, size_t& pos) {
+    while (auto h = next(s, pos)) {
+        if (h->type == biff::kEof) break;
+        if (h->type == biff::kFilePass) return h;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool hasFilePass(std::string_view stream) {
+    size_t pos = 0;
+    return findFilePass(stream, pos).has_value();
+}
 
 // Every record's data after FilePass is encrypted, except that of the records below and the
 // stream position at the start of each BoundSheet8; record headers never are, while the key
@@ -38,14 +52,7 @@ std::optional<Header> next(std::string_view s, size_t& pos) {
 Status decryptStream(std::string& s, const std::vector<std::string>& passwords, bool& encrypted) {
     encrypted = false;
     size_t pos = 0;
-    std::optional<Header> filePass;
-    while (auto h = next(s, pos)) {
-        if (h->type == biff::kEof) break;
-        if (h->type == biff::kFilePass) {
-            filePass = h;
-            break;
-        }
-    }
+    const std::optional<Header> filePass = findFilePass(s, pos);
     if (!filePass) return okStatus();
     encrypted = true;
     auto decryptor =

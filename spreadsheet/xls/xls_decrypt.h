@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "../result.h"
@@ -13,5 +14,8 @@ namespace ss::xls {
 // there was a FilePass record. None of them fitting gives crypto::kWrongPassword.
 Status decryptStream(std::string& stream, const std::vector<std::string>& passwords,
                      bool& encrypted);
+
+// True when the globals of the stream hold a FilePass record.
+bool hasFilePass(std::string_view stream);
 
 }  // namespace ss::xls
