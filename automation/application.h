@@ -378,6 +378,7 @@ private:
     using Read = ss::Result<std::unique_ptr<ss::Workbook>>;
     Workbook* adopt(std::unique_ptr<ss::Workbook> model);
     Read waitFor(std::future<Read>& read);
+    std::vector<std::string> passwords() const;  // what a read tries on a protected file
     Application* app_;
     std::function<bool()> stopCheck_;
     std::atomic<bool> stopReads_{false};  // before the reads, which look at it to the end
@@ -422,6 +423,16 @@ public:
     // What the copies of the session could not carry of references.
     const ReferenceReport& References();
 
+    // Passwords of the session (UTF-8), kept in memory only: those tried, after the default
+    // password of write-protected files, on every workbook opened with an open password; and
+    // the one every .xlsx save encrypts its file with (empty: saved as it is).
+    void OpenPasswords(std::vector<std::string> passwords) {
+        openPasswords_ = std::move(passwords);
+    }
+    const std::vector<std::string>& OpenPasswords() const { return openPasswords_; }
+    void SavePassword(std::string password) { savePassword_ = std::move(password); }
+    const std::string& SavePassword() const { return savePassword_; }
+
 private:
     friend class automation::Workbooks;
     friend class automation::Range;
@@ -441,6 +452,8 @@ private:
     Workbook* active_ = nullptr;
     bool enableEvents_ = true, displayAlerts_ = true, visible_ = false;
     int newBookCounter_ = 0;
+    std::vector<std::string> openPasswords_;
+    std::string savePassword_;
 };
 
 }  // namespace automation

@@ -142,7 +142,7 @@ std::string Workbook::Name() const {
 ss::Status Workbook::SaveAs(const std::filesystem::path& path) {
     settleCopiesInto();
     ss::FileFormat format = ss::formatFromExtension(path).value_or(ss::FileFormat::Xlsx);
-    ss::Status st = ss::saveWorkbook(*model_, path, format);
+    ss::Status st = ss::saveWorkbook(*model_, path, format, app_->SavePassword());
     if (st) model_->sourcePath = path.string();
     return st;
 }
@@ -162,7 +162,7 @@ ss::Status Workbook::SaveAs(const std::filesystem::path& path, int formatCode) {
                             std::to_string(formatCode) + "。");
     }
     settleCopiesInto();
-    ss::Status st = ss::saveWorkbook(*model_, path, format);
+    ss::Status st = ss::saveWorkbook(*model_, path, format, app_->SavePassword());
     if (st) model_->sourcePath = path.string();
     return st;
 }
@@ -232,14 +232,23 @@ void Workbooks::Prefetch(const std::filesystem::path& path) {
     if (!prefetched_.empty() && (prefetched_.size() >= 2 || !small || !prefetched_.front().small))
         return;
     try {
-        prefetched_.push_back(Prefetched{
-            path,
-            std::async(std::launch::async,
-                       [path, stop = &stopReads_] { return ss::openWorkbook(path, stop); }),
-            small});
+        prefetched_.push_back(
+            Prefetched{path,
+                       std::async(std::launch::async,
+                                  [path, stop = &stopReads_, passwords = passwords()] {
+                                      return ss::openWorkbook(path, stop, passwords);
+                                  }),
+                       small});
     } catch (const std::system_error&) {
         // No thread to spare: Open reads the file itself.
     }
+}
+
+std::vector<std::string> Workbooks::passwords() const {
+    // A copy the session saved encrypted (a temporary copy of a source) opens again too.
+    std::vector<std::string> all = app_->OpenPasswords();
+    if (!app_->SavePassword().empty()) all.push_back(app_->SavePassword());
+    return all;
 }
 
 Workbooks::~Workbooks() {
@@ -267,15 +276,16 @@ ss::Result<Workbook*> Workbooks::Open(const std::filesystem::path& path) {
     if (!read && stopCheck_) {
         // Read beside the caller, which keeps asking whether to stop.
         try {
-            auto reading = std::async(std::launch::async, [&path, stop = &stopReads_] {
-                return ss::openWorkbook(path, stop);
-            });
+            auto reading = std::async(std::launch::async,
+                                      [&path, stop = &stopReads_, passwords = passwords()] {
+                                          return ss::openWorkbook(path, stop, passwords);
+                                      });
             read.emplace(waitFor(reading));
         } catch (const std::system_error&) {
             // No thread to spare: read here.
         }
     }
-    if (!read) read.emplace(ss::openWorkbook(path, &stopReads_));
+    if (!read) read.emplace(ss::openWorkbook(path, &stopReads_, passwords()));
     auto opened = std::move(*read);
     if (!opened) return opened.error();
     std::unique_ptr<ss::Workbook> model = std::move(opened).value();

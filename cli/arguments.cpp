@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <charconv>
+#include <fstream>
 #include <climits>
 #include <map>
 #include <optional>
@@ -103,14 +104,20 @@ const std::vector<OptionSpec>& optionsOf(Command command) {
 // append below each other also take the three options of that merge.
 const std::vector<OptionSpec>& advancedOptionsOf(Command command) {
     static const std::vector<OptionSpec> every{
-        {"--report", ValueKind::Text},
-        {"--dry-run", ValueKind::Flag},
-        {"--settings", ValueKind::Text},
+        {"--report", ValueKind::Text},         {"--dry-run", ValueKind::Flag},
+        {"--settings", ValueKind::Text},       {"--password", ValueKind::Text},
+        {"--passwords-file", ValueKind::Text}, {"--encrypt-password", ValueKind::Text},
     };
     static const std::vector<OptionSpec> appending{
-        {"--report", ValueKind::Text},        {"--dry-run", ValueKind::Flag},
-        {"--align-headers", ValueKind::Flag}, {"--source-columns", ValueKind::Flag},
-        {"--spill", ValueKind::Flag},         {"--settings", ValueKind::Text},
+        {"--report", ValueKind::Text},
+        {"--dry-run", ValueKind::Flag},
+        {"--align-headers", ValueKind::Flag},
+        {"--source-columns", ValueKind::Flag},
+        {"--spill", ValueKind::Flag},
+        {"--settings", ValueKind::Text},
+        {"--password", ValueKind::Text},
+        {"--passwords-file", ValueKind::Text},
+        {"--encrypt-password", ValueKind::Text},
     };
     const bool appends = command == Command::MergeFiles || command == Command::MergeOneSheet ||
                          command == Command::MergeSheets;
@@ -154,6 +161,25 @@ int number(const Given& given, const char* name, int fallback) {
 std::string withoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
+}
+
+// The passwords of a passwords file: one per line (UTF-8; a byte order mark, CR before LF and
+// empty lines are ignored). None when the file cannot be read.
+std::optional<std::vector<std::string>> readPasswordsFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > (1 << 20))
+        return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<std::string> out;
+    std::string line;
+    for (bool first = true; std::getline(in, line); first = false) {
+        if (first && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) out.push_back(line);
+    }
+    if (in.bad()) return std::nullopt;
+    return out;
 }
 
 ParseResult usageError(std::string message) {
@@ -202,7 +228,7 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
     const auto& specs = optionsOf(inv.command);
 
     Given given;
-    std::vector<std::string> positionals;
+    std::vector<std::string> positionals, passwords;
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -243,6 +269,11 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
             value = args[++i];
         } else {
             return usageError("选项 " + name + " 需要一个值");
+        }
+        if (name == "--password") {  // the one option that may be given more than once
+            if (value.empty()) return usageError("选项 --password 的值不能为空");
+            passwords.push_back(value);
+            continue;
         }
         if (spec->kind == ValueKind::Number) {
             auto n = parseInt(value);
@@ -382,6 +413,21 @@ ParseResult parseArguments(const std::vector<std::string>& args) {
         o.reportPath = given["--report"];
     }
     o.reportBesideOutput = reportBesideOutput && o.reportPath.empty();
+    // Passwords go into the job's options only: no message names them.
+    o.openPasswords = std::move(passwords);
+    if (has(given, "--passwords-file")) {
+        auto listed = readPasswordsFile(given["--passwords-file"]);
+        if (!listed) return usageError("无法读取密码文件：" + given["--passwords-file"]);
+        o.openPasswords.insert(o.openPasswords.end(), listed->begin(), listed->end());
+    }
+    if (has(given, "--encrypt-password")) {
+        if (given["--encrypt-password"].empty())
+            return usageError("选项 --encrypt-password 的值不能为空");
+        if (o.saveAsXls || o.sheetMergeSaveAsXls || !o.splitAsXlsx)
+            return usageError(
+                "选项 --encrypt-password 不能与 --xls 一起使用（只有 xlsx 能加密保存）");
+        o.encryptPassword = given["--encrypt-password"];
+    }
 
     result.kind = ParseResult::Kind::Run;
     result.invocation = std::move(inv);
@@ -462,6 +508,9 @@ split-column 的选项：
                                （此时 merge 类子命令不需要 -o）
   --settings FILE              使用窗口保存的设置文件（如 Tablaweaver.zrk）中的路径和选项，
                                命令行给出的参数和选项优先
+  --password PW                打开设有密码的工作簿时依次尝试的密码（可多次给出）
+  --passwords-file FILE        从文件读取要尝试的密码，每行一个（UTF-8）
+  --encrypt-password PW        结果以此密码加密保存（xlsx，打开时需输入密码；不能与 --xls 同用）
 
 merge-files（需 --same-name）、merge-one-sheet 与 merge-sheets（纵向）的选项：
   --align-headers              按表头对齐列：列按表头文字匹配（忽略首尾空白、字母大小写和全半角），

@@ -62,6 +62,11 @@ struct JobOptions {
     std::string reportPath;      // report of every source file and sheet (.xlsx/.csv/.json)
     bool reportBesideOutput = false;  // the report as "<output>_报告.xlsx" beside the output
     bool dryRun = false;              // decide everything, write nothing, show the plan
+    // Passwords (UTF-8), kept in memory only: never stored in the settings file, printed or
+    // reported. Those tried on workbooks with an open password, and the open password every
+    // .xlsx output is saved with (empty: outputs are saved as they are).
+    std::vector<std::string> openPasswords;
+    std::string encryptPassword;
 };
 
 // The process-wide record the window's start slots fill.

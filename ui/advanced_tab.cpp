@@ -7,6 +7,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -80,6 +82,24 @@ AdvancedTab::AdvancedTab(QWidget* parent) : QWidget(parent) {
     layout->addLayout(row);
     layout->addWidget(note(this, QStringLiteral("预览按第一页的设置读取源文件并列出将要进行的处理，"
                                                 "不写入任何文件。")));
+
+    // Passwords: in the widgets and the job's options only, never stored or shown elsewhere.
+    layout->addWidget(
+        new QLabel(QStringLiteral("打开设有密码的工作簿时依次尝试的密码（每行一个）："), this));
+    passwords_ = new QPlainTextEdit(this);
+    passwords_->setObjectName(QStringLiteral("pTxt_Passwords"));
+    passwords_->setTabChangesFocus(true);
+    passwords_->setMaximumHeight(passwords_->fontMetrics().lineSpacing() * 5);
+    layout->addWidget(passwords_);
+    auto* encryptRow = new QHBoxLayout;
+    encryptPassword_ = new QLineEdit(this);
+    encryptPassword_->setObjectName(QStringLiteral("lEdit_EncryptPassword"));
+    encryptPassword_->setEchoMode(QLineEdit::Password);
+    encryptRow->addWidget(new QLabel(QStringLiteral("结果加密保存的密码："), this));
+    encryptRow->addWidget(encryptPassword_, 1);
+    layout->addLayout(encryptRow);
+    layout->addWidget(note(this, QStringLiteral("留空则不加密；加密只用于 xlsx 结果。"
+                                                "密码只在本次运行中使用，不会保存到设置文件。")));
     layout->addStretch(1);
 }
 
@@ -101,6 +121,13 @@ void AdvancedTab::fill(JobOptions& options) const {
     options.sourceColumns = source_->isChecked();
     options.spill = spill_->isChecked();
     options.reportBesideOutput = report_->isChecked();
+    options.openPasswords.clear();
+    for (const QString& line : passwords_->toPlainText().split(QLatin1Char('\n'))) {
+        QString password = line;
+        if (password.endsWith(QLatin1Char('\r'))) password.chop(1);
+        if (!password.isEmpty()) options.openPasswords.push_back(password.toStdString());
+    }
+    options.encryptPassword = encryptPassword_->text().toStdString();
 }
 
 QWidget* showPlanDialog(QWidget* parent, const QList<QStringList>& table) {

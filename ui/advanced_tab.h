@@ -1,7 +1,8 @@
 // The second tab of the window, "高级选项": the options beyond the form (columns aligned by
 // header, source columns, continuation sheets, the report) and the preview of a job. Each option
 // is stored in the settings file under a key of its own as soon as it is changed; a settings
-// file without those keys leaves them off.
+// file without those keys leaves them off. The passwords (those tried on protected workbooks and
+// the one outputs are encrypted with) are kept in memory only, never in the settings file.
 #pragma once
 
 #include <QList>
@@ -13,6 +14,8 @@
 
 class QCheckBox;
 class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 
 class AdvancedTab : public QWidget {
@@ -46,6 +49,8 @@ private:
     QCheckBox* report_;
     QComboBox* previewJob_;
     QPushButton* preview_;
+    QPlainTextEdit* passwords_;
+    QLineEdit* encryptPassword_;
 };
 
 // Shows the plan of a dry run in a dialog with a table; the dialog deletes itself on close.

@@ -136,6 +136,7 @@ struct OutputPlace::InFlight {
         ReservedName reserved;  // the name taken beside another file, if any
         bool replacing = false;
         ss::FileFormat format = ss::FileFormat::Xlsx;
+        std::string password;  // the session's open password for its outputs
         ss::Status status = ss::okStatus();
         Done done;
     };
@@ -163,7 +164,7 @@ struct OutputPlace::InFlight {
             lock.unlock();
             for (Task& t : tasks) {
                 try {
-                    t.status = ss::saveWorkbook(*t.model, t.path, t.format);
+                    t.status = ss::saveWorkbook(*t.model, t.path, t.format, t.password);
                 } catch (const std::bad_alloc&) {
                     t.status = ss::fail("无法保存 " + printable(t.path.string()) + "：内存不足。");
                 }
@@ -271,6 +272,7 @@ void OutputPlace::saveInBackground(automation::Workbook& book, const fs::path& w
     InFlight::Task task;
     task.format = formatCode == automation::kFormatXls ? ss::FileFormat::Xls : ss::FileFormat::Xlsx;
     if (formatCode != automation::kFormatXls) book.NoteUnlinkedReferences();
+    task.password = book.Parent().SavePassword();
     task.model = book.CloseKeepingModel();
     task.path = *path;
     task.wanted = wanted;

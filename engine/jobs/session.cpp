@@ -13,6 +13,8 @@ namespace jobs {
 
 Session::Session(JobHost& host, const JobOptions& options) : Session(host) {
     app_->FormulasAsValues(options.formulasAsValues);
+    app_->OpenPasswords(options.openPasswords);
+    app_->SavePassword(options.encryptPassword);
 }
 
 std::string Session::referencesNote() const {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <random>
 #include <string>
 #include <system_error>
 
@@ -17,6 +18,7 @@
 #include "report.h"
 #include "left_behind.h"
 #include "sheet_routines.h"
+#include "spreadsheet/io/protection.h"
 
 namespace fs = std::filesystem;
 using automation::Range;
@@ -24,6 +26,15 @@ using automation::Workbook;
 using automation::Worksheet;
 
 namespace {
+
+// A password for a temporary copy: 32 random letters and digits.
+std::string copyPassword() {
+    static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device rd;
+    std::string out;
+    for (int i = 0; i < 32; ++i) out += kChars[rd() % (sizeof kChars - 1)];
+    return out;
+}
 
 // Opens the workbook to merge. With the organise step it is saved once in the normal format
 // under the temporary path and that copy is merged instead; when the copy cannot be made or
@@ -46,6 +57,16 @@ Workbook* openSource(automation::Workbooks& books, const std::string& nativePath
     std::set<std::string> macroSheets;
     for (const auto& ws : source->model().sheets)
         if (ws->kind == ss::SheetKind::Macrosheet) macroSheets.insert(ws->name);
+    // The copy of a workbook with an open password is saved with one too (the outputs' or one
+    // of its own), so that its content never lies on disk in plain; opening it tries that one.
+    automation::Application& app = source->Parent();
+    const std::string outputPassword = app.SavePassword();
+    struct Restore {
+        automation::Application& app;
+        const std::string& password;
+        ~Restore() { app.SavePassword(password); }
+    } restore{app, outputPassword};
+    if (outputPassword.empty() && ss::hasOpenPassword(nativePath)) app.SavePassword(copyPassword());
     if (!source->SaveAs(tempPath, automation::kFormatNormal).ok()) return source;
     (void)source->Close(false);
     auto copy = books.Open(tempPath);

@@ -1,6 +1,7 @@
 #include "io.h"
 
 #include <dirent.h>
+#include <sys/mman.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,13 +20,17 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "../crypto/office_crypto.h"
 #include "../csv/csv.h"
 #include "../html/html.h"
 #include "../ods/ods.h"
 #include "../read_stop.h"
+#include "../xls/cfb.h"
 #include "../xls/xls.h"
+#include "../xls/xls_decrypt.h"
 #include "../xlsx/xlsx.h"
 #include "../xml2003/xml2003.h"
+#include "protection.h"
 #include "source_kind.h"
 
 namespace ss {
@@ -91,6 +96,50 @@ std::string validSheetName(std::string_view name, size_t position) {
     return out;
 }
 
+// A compound file: an .xls workbook, or a protected .xlsx package (EncryptionInfo and
+// EncryptedPackage instead of a zip), which is decrypted and read in memory; its plaintext is
+// wiped once the model is built. The file is read once for both.
+Result<std::unique_ptr<Workbook>> readCompoundFile(const fs::path& path,
+                                                   const std::vector<std::string>& passwords) {
+    auto refused = [&](std::string_view reason) -> Result<std::unique_ptr<Workbook>> {
+        return fail("无法打开文件 " + display(path) + "：" + std::string(reason));
+    };
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    if (ec || size > ReadLimits{}.maxTotalBytes) return readXls(path);  // which says why
+    std::string file(size_t(size), '\0');
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(file.data(), std::streamsize(size))) return readXls(path);
+    auto read = [&]() -> Result<std::unique_ptr<Workbook>> {
+        auto cf = cfb::CompoundFile::parse(file);
+        auto infoEntry = cf ? cf->findStream("EncryptionInfo") : std::nullopt;
+        auto packageEntry = cf ? cf->findStream("EncryptedPackage") : std::nullopt;
+        if (!infoEntry || !packageEntry) return readXlsFromMemory(file, {}, passwords);
+        // Neither stream can be larger than the file that holds it.
+        auto info = cf->readStream(*infoEntry, std::min<uint64_t>(size, 1u << 20));
+        if (!info) return info.error();
+        auto package = cf->readStream(*packageEntry, size);
+        if (!package) return package.error();
+        auto plain = crypto::decryptPackage(*info, *package, passwords);
+        if (!plain) return plain.error();
+        auto wb = readXlsxMemory(plain->data(), plain->size());
+        crypto::wipe(*plain);
+        if (wb) {
+            const std::string ext = lower(path.extension().string());
+            (*wb)->sourceFormat = "加密的 xlsx 工作簿";
+            if (ext != ".xlsx" && ext != ".xlsm")
+                (*wb)->sourceFormat += "（扩展名 " + path.extension().string() + "）";
+        }
+        return wb;
+    };
+    auto wb = read();
+    if (!wb && wb.message() == crypto::kWrongPassword && passwords.empty())
+        return refused("工作簿已加密（设有打开密码），请用 --password 或在“高级选项”中给出密码。");
+    if (!wb) return refused(wb.message());
+    (*wb)->sourcePath = path.string();
+    return wb;
+}
+
 }  // namespace
 
 void fitReadWorkbook(Workbook& wb) {
@@ -143,6 +192,22 @@ void fitReadWorkbook(Workbook& wb) {
     }
 }
 
+bool hasOpenPassword(const fs::path& path) {
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    if (ec || size < 512 || size > ReadLimits{}.maxTotalBytes) return false;
+    std::string file(size_t(size), '\0');
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(file.data(), std::streamsize(size))) return false;
+    auto cf = cfb::CompoundFile::parse(file);
+    if (!cf) return false;
+    if (cf->findStream("EncryptedPackage") && cf->findStream("EncryptionInfo")) return true;
+    auto entry = cf->findStream("Workbook");
+    if (!entry) entry = cf->findStream("Book");
+    auto stream = entry ? cf->readStream(*entry, size) : Result<std::string>(fail(""));
+    return stream && xls::hasFilePass(*stream);
+}
+
 std::optional<FileFormat> formatFromExtension(const fs::path& path) {
     std::string ext = lower(path.extension().string());
     if (ext == ".xlsx") return FileFormat::Xlsx;
@@ -152,8 +217,8 @@ std::optional<FileFormat> formatFromExtension(const fs::path& path) {
     return std::nullopt;
 }
 
-Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path,
-                                               const std::atomic<bool>* stop) {
+Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path, const std::atomic<bool>* stop,
+                                               const std::vector<std::string>& passwords) {
     ReadStopScope scope(stop);
     SourceKind kind = sniffSource(path);
     // A package whose "mimetype" entry is not first is still an OpenDocument spreadsheet when
@@ -166,7 +231,7 @@ Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path,
         if (read.ok()) {
             Workbook& wb = *read.value();
             fitReadWorkbook(wb);
-            wb.sourceFormat = described;
+            if (wb.sourceFormat.empty()) wb.sourceFormat = described;
             wb.sourceIsText = kind == SourceKind::Text;
         } else if (described != sourceKindText(kind)) {
             return Result<std::unique_ptr<Workbook>>(
@@ -185,10 +250,7 @@ Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path,
         case SourceKind::Ods:
             return fitted(readOds(path));
         case SourceKind::Compound:
-            if ((ext == ".xlsx" || ext == ".xlsm") && !hasWorkbookStream(path))
-                return fail("无法打开文件 " + display(path) +
-                            "：工作簿已加密（设有打开密码），请先在表格软件中取消密码。");
-            return fitted(readXls(path));
+            return fitted(readCompoundFile(path, passwords));
         case SourceKind::Html:
             return fitted(readHtml(path));
         case SourceKind::Xml2003:
@@ -427,7 +489,64 @@ Status writeAtomically(const fs::path& path,
     return okStatus();
 }
 
-Status saveWorkbook(const Workbook& wb, const fs::path& path, FileFormat format) {
+namespace {
+
+// An .xlsx package encrypted with `password`, as a compound file. The package is written into
+// an anonymous memory file, so that its plain bytes never reach the disk.
+Result<std::string> encryptedXlsx(const Workbook& wb, const fs::path& path, bool macro,
+                                  std::string_view password) {
+    const int fd = ::memfd_create("tw-package", MFD_CLOEXEC);
+    if (fd < 0) return fail("无法保存 " + display(path) + "：" + reasonOf(errno));
+    std::string plain;
+    Status st = writeXlsxTo(fd, wb, path, macro);
+    struct stat info {};
+    if (st.ok() && ::fstat(fd, &info) != 0)
+        st = fail("无法保存 " + display(path) + "：" + reasonOf(errno));
+    if (st.ok()) {
+        plain.resize(size_t(info.st_size));
+        for (size_t at = 0; st.ok() && at < plain.size();) {
+            ssize_t n = ::pread(fd, plain.data() + at, plain.size() - at, off_t(at));
+            if (n <= 0)
+                st = fail("无法保存 " + display(path) + "：" + reasonOf(n < 0 ? errno : EIO));
+            at += n > 0 ? size_t(n) : 0;
+        }
+    }
+    ::close(fd);
+    if (!st.ok()) {
+        crypto::wipe(plain);
+        return st.error();
+    }
+    auto streams = crypto::encryptPackage(plain, password);
+    crypto::wipe(plain);
+    if (!streams) return fail("无法保存 " + display(path) + "：" + streams.message());
+    return cfb::build({{"EncryptionInfo", streams->encryptionInfo},
+                       {"EncryptedPackage", streams->encryptedPackage}},
+                      true);
+}
+
+}  // namespace
+
+Status saveWorkbook(const Workbook& wb, const fs::path& path, FileFormat format,
+                    std::string_view encryptPassword) {
+    if (!encryptPassword.empty() && (format == FileFormat::Xlsx || format == FileFormat::Xlsm)) {
+        auto file = encryptedXlsx(wb, path, format == FileFormat::Xlsm, encryptPassword);
+        if (!file) return file.error();
+        return writeAtomically(path, [&](const fs::path& t) -> Status {
+            int fd = ::open(t.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+            int error = fd < 0 ? errno : 0;
+            for (size_t at = 0; !error && at < file->size();) {
+                ssize_t n = ::write(fd, file->data() + at, file->size() - at);
+                if (n < 0 && errno == EINTR) continue;
+                error = n < 0 ? errno : n == 0 ? EIO : 0;
+                at += n > 0 ? size_t(n) : 0;
+            }
+            if (fd >= 0 && ::close(fd) != 0 && !error) error = errno;
+            if (error) return fail("无法保存 " + display(path) + "：" + reasonOf(error));
+            return okStatus();
+        });
+    }
+    if (!encryptPassword.empty())
+        return fail("无法保存 " + display(path) + "：xls 格式不能加密保存，请保存为 xlsx 格式。");
     switch (format) {
         case FileFormat::Xlsx:
         case FileFormat::Xlsm: {

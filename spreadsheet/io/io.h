@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "../read_limits.h"
 #include "../result.h"
@@ -23,8 +25,12 @@ std::optional<FileFormat> formatFromExtension(const std::filesystem::path& path)
 // Opens a workbook by its content (the first bytes) and its extension. A file that is not a
 // workbook of a supported kind, is damaged or encrypted gives an error naming the file and the
 // reason. Once `stop` is set the read ends early with an error (see read_stop.h).
+// A workbook with an open password is tried with the default password of write-protected files
+// and then with each of `passwords` (UTF-8); it is decrypted in memory only. When none opens
+// it, the reason says so (and how to give a password when none was given).
 Result<std::unique_ptr<Workbook>> openWorkbook(const std::filesystem::path& path,
-                                               const std::atomic<bool>* stop = nullptr);
+                                               const std::atomic<bool>* stop = nullptr,
+                                               const std::vector<std::string>& passwords = {});
 
 // What openWorkbook does to every workbook it reads, so that whatever a source holds can be
 // saved again: sheet names the formats reject are made valid (forbidden characters become "_",
@@ -35,7 +41,10 @@ void fitReadWorkbook(Workbook& wb);
 
 // Saves in the given format. The file appears under its name only once it is complete; a file
 // it replaces keeps its permission bits; every message names `path`, never a temporary file.
-Status saveWorkbook(const Workbook& wb, const std::filesystem::path& path, FileFormat format);
+// With `encryptPassword` an .xlsx or .xlsm is saved with an open password (agile encryption,
+// its plain package kept in memory only); an .xls cannot be, and is refused.
+Status saveWorkbook(const Workbook& wb, const std::filesystem::path& path, FileFormat format,
+                    std::string_view encryptPassword = {});
 
 // Writes through `produce` into a new temporary file in the destination's folder (created
 // without following links, its name short enough whenever the destination's name fits), then

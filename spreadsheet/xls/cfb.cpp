@@ -215,17 +215,29 @@ Result<std::string> CompoundFile::readStream(uint32_t entry, uint64_t maxBytes) 
     return readChain(e.start, e.size, mini);
 }
 
-// Layout of the written file: FAT sectors, DIFAT sectors, directory sectors, then each stream
-// in consecutive sectors ([MS-CFB] 2.2-2.6, version 3).
-std::string build(const std::vector<std::pair<std::string, std::string>>& streams) {
-    constexpr uint32_t kSector = 512, kPer = kSector / 4;
+// Layout of the written file: FAT sectors, DIFAT sectors, directory sectors, the mini FAT and
+// the mini stream (when streams live there), then each regular stream in consecutive sectors
+// ([MS-CFB] 2.2-2.6, version 3).
+std::string build(const std::vector<std::pair<std::string, std::string>>& streams,
+                  bool miniStreams) {
+    constexpr uint32_t kSector = 512, kPer = kSector / 4, kMini = 64, kCutoff = 4096;
     std::vector<uint64_t> sizes;
+    std::vector<bool> inMini;
     uint64_t dataSectors = 0;
+    uint32_t miniSectors = 0;
     for (auto& [name, data] : streams) {
-        uint64_t n = std::max<uint64_t>(data.size(), 4096);
+        bool mini = miniStreams && data.size() < kCutoff;
+        uint64_t n = mini ? data.size() : std::max<uint64_t>(data.size(), kCutoff);
+        inMini.push_back(mini);
         sizes.push_back(n);
-        dataSectors += (n + kSector - 1) / kSector;
+        if (mini)
+            miniSectors += uint32_t((n + kMini - 1) / kMini);
+        else
+            dataSectors += (n + kSector - 1) / kSector;
     }
+    const uint32_t miniFatSectors = (miniSectors + kPer - 1) / kPer;
+    const uint32_t miniStreamSectors = (miniSectors * kMini + kSector - 1) / kSector;
+    dataSectors += miniFatSectors + miniStreamSectors;
     const uint32_t entries = uint32_t(streams.size()) + 1;
     const uint32_t dirSectors = (entries + 3) / 4;
     uint32_t fatSectors = 1, difatSectors = 0;
@@ -237,21 +249,34 @@ std::string build(const std::vector<std::pair<std::string, std::string>>& stream
     }
     const uint32_t firstDifat = fatSectors;
     const uint32_t firstDir = fatSectors + difatSectors;
-    uint32_t next = firstDir + dirSectors;
+    uint32_t next = firstDir;
 
     std::vector<uint32_t> fat(size_t(fatSectors) * kPer, kFreeSect);
     for (uint32_t i = 0; i < fatSectors; ++i) fat[i] = kFatSect;
     for (uint32_t i = 0; i < difatSectors; ++i) fat[firstDifat + i] = kDifSect;
-    for (uint32_t i = 0; i < dirSectors; ++i)
-        fat[firstDir + i] = i + 1 < dirSectors ? firstDir + i + 1 : kEndOfChain;
-    std::vector<uint32_t> starts;
-    for (uint64_t n : sizes) {
-        uint32_t count = uint32_t((n + kSector - 1) / kSector);
-        starts.push_back(next);
+    auto run = [&](uint32_t count) {
+        uint32_t start = next;
         for (uint32_t i = 0; i < count; ++i)
             fat[next + i] = i + 1 < count ? next + i + 1 : kEndOfChain;
         next += count;
+        return count ? start : kEndOfChain;
+    };
+    run(dirSectors);
+    const uint32_t firstMiniFat = run(miniFatSectors);
+    const uint32_t firstMiniStream = run(miniStreamSectors);
+    std::vector<uint32_t> starts, miniFat;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        if (!inMini[i]) {
+            starts.push_back(run(uint32_t((sizes[i] + kSector - 1) / kSector)));
+            continue;
+        }
+        uint32_t count = uint32_t((sizes[i] + kMini - 1) / kMini);
+        uint32_t start = uint32_t(miniFat.size());
+        for (uint32_t k = 0; k < count; ++k)
+            miniFat.push_back(k + 1 < count ? start + k + 1 : kEndOfChain);
+        starts.push_back(count ? start : kEndOfChain);
     }
+    miniFat.resize(size_t(miniFatSectors) * kPer, kFreeSect);
 
     std::string out;
     out.reserve(size_t(next + 1) * kSector);
@@ -267,10 +292,10 @@ std::string build(const std::vector<std::pair<std::string, std::string>>& stream
     bin::put32(out, 0);  // directory sectors (0 in version 3)
     bin::put32(out, fatSectors);
     bin::put32(out, firstDir);
-    bin::put32(out, 0);            // transaction signature
-    bin::put32(out, 4096);         // mini stream cutoff
-    bin::put32(out, kEndOfChain);  // mini FAT
-    bin::put32(out, 0);
+    bin::put32(out, 0);             // transaction signature
+    bin::put32(out, kCutoff);       // mini stream cutoff
+    bin::put32(out, firstMiniFat);  // mini FAT
+    bin::put32(out, miniFatSectors);
     bin::put32(out, difatSectors ? firstDifat : kEndOfChain);
     bin::put32(out, difatSectors);
     for (uint32_t i = 0; i < 109; ++i) bin::put32(out, i < fatSectors ? i : kFreeSect);
@@ -318,13 +343,23 @@ std::string build(const std::vector<std::pair<std::string, std::string>>& stream
     std::vector<uint32_t> rightOf(streams.size(), kNoStream);
     for (size_t k = 0; k + 1 < order.size(); ++k) rightOf[order[k]] = order[k + 1] + 1;
     entry("Root Entry", 5, kNoStream, kNoStream, order.empty() ? kNoStream : order[0] + 1,
-          kEndOfChain, 0);
+          firstMiniStream, uint64_t(miniSectors) * kMini);
     for (size_t i = 0; i < streams.size(); ++i)
         entry(streams[i].first, 2, kNoStream, rightOf[i], kNoStream, starts[i], sizes[i]);
     for (uint32_t i = entries; i < dirSectors * 4; ++i)
         entry("", 0, kNoStream, kNoStream, kNoStream, 0, 0);
+    // The mini FAT and the mini stream.
+    for (uint32_t v : miniFat) bin::put32(out, v);
+    size_t miniStart = out.size();
+    for (size_t i = 0; i < streams.size(); ++i) {
+        if (!inMini[i]) continue;
+        out += streams[i].second;
+        out.append(size_t((sizes[i] + kMini - 1) / kMini * kMini - sizes[i]), '\0');
+    }
+    out.append(size_t(miniStreamSectors) * kSector - (out.size() - miniStart), '\0');
     // Streams.
     for (size_t i = 0; i < streams.size(); ++i) {
+        if (inMini[i]) continue;
         out += streams[i].second;
         uint64_t padded = (sizes[i] + kSector - 1) / kSector * kSector;
         out.append(size_t(padded - streams[i].second.size()), '\0');

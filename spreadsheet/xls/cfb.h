@@ -48,7 +48,10 @@ private:
 
 // Builds a version 3 compound file (512-byte sectors) holding the given streams under the root.
 // Streams shorter than the mini-stream cutoff are padded with zeros to it (and recorded with the
-// padded size), so that every stream lives in regular sectors.
-std::string build(const std::vector<std::pair<std::string, std::string>>& streams);
+// padded size), so that every stream lives in regular sectors; with `miniStreams` they keep
+// their size and live in the mini stream instead (for streams whose size is read, such as the
+// EncryptionInfo of a protected package).
+std::string build(const std::vector<std::pair<std::string, std::string>>& streams,
+                  bool miniStreams = false);
 
 }  // namespace ss::cfb

@@ -3,7 +3,9 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "../model/workbook.h"
 #include "../read_limits.h"
@@ -14,9 +16,12 @@ namespace ss {
 Result<std::unique_ptr<Workbook>> readXls(const std::filesystem::path& path,
                                           const ReadLimits& limits = {});
 
-// The same from the bytes of a whole file held in memory (errors give the reason only).
+// The same from the bytes of a whole file held in memory (errors give the reason only). A
+// workbook encrypted with RC4 or RC4 CryptoAPI is tried with the default password of
+// write-protected files and then with each of `passwords`; it is decrypted in memory.
 Result<std::unique_ptr<Workbook>> readXlsFromMemory(std::string_view file,
-                                                    const ReadLimits& limits = {});
+                                                    const ReadLimits& limits = {},
+                                                    const std::vector<std::string>& passwords = {});
 
 // True when the file is a compound file with a workbook stream ("Workbook" or "Book"), as
 // opposed to an encrypted .xlsx package, which is a compound file too.

@@ -13,6 +13,8 @@
 #include "../read_stop.h"
 #include "../text/codepage.h"
 #include "formula_decode.h"
+#include "xls_decrypt.h"
+#include "../crypto/office_crypto.h"
 #include "../text/xml_text.h"
 #include "xls.h"
 
@@ -191,8 +193,9 @@ struct SharedFormula {
 
 class XlsReader {
 public:
-    XlsReader(std::string_view stream, const ReadLimits& limits)
-        : s_(stream), limits_(limits), wb_(std::make_unique<Workbook>()) {}
+    // `decrypted`: the stream's FilePass record was met and the records after it decrypted.
+    XlsReader(std::string_view stream, const ReadLimits& limits, bool decrypted = false)
+        : s_(stream), limits_(limits), wb_(std::make_unique<Workbook>()), decrypted_(decrypted) {}
 
     Result<std::unique_ptr<Workbook>> run();
 
@@ -222,6 +225,7 @@ private:
     std::vector<uint32_t> palette_;  // PALETTE entries for indexes 8..
     uint64_t cells_ = 0;
     xlsformula::Context fctx_;
+    bool decrypted_ = false;
 };
 
 namespace {
@@ -378,7 +382,8 @@ Status XlsReader::readGlobals(
             case biff::kEof:
                 return okStatus();
             case biff::kFilePass:
-                return fail(kEncrypted);
+                if (!decrypted_) return fail(kEncrypted);
+                break;
             case biff::kCodePage: {
                 uint16_t cp = c.u16();
                 if (c.ok()) charset_ = text::charsetOfCodePage(cp);
@@ -1119,12 +1124,17 @@ Result<std::string> workbookStream(std::string_view file, const ReadLimits& limi
 
 }  // namespace
 
-Result<std::unique_ptr<Workbook>> readXlsFromMemory(std::string_view file,
-                                                    const ReadLimits& limits) {
+Result<std::unique_ptr<Workbook>> readXlsFromMemory(std::string_view file, const ReadLimits& limits,
+                                                    const std::vector<std::string>& passwords) {
     auto stream = workbookStream(file, limits);
     if (!stream) return stream.error();
-    XlsReader reader(*stream, limits);
-    return reader.run();
+    bool encrypted = false;
+    Status st = xls::decryptStream(*stream, passwords, encrypted);
+    if (!st) return st.error();
+    XlsReader reader(*stream, limits, encrypted);
+    auto wb = reader.run();
+    crypto::wipe(*stream);
+    return wb;
 }
 
 Result<std::unique_ptr<Workbook>> readXls(const fs::path& path, const ReadLimits& limits) {

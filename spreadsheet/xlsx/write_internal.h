@@ -125,5 +125,8 @@ void legacyDrawingPart(const Worksheet& ws, const xlsx::PartGraphWriter::SheetOu
 
 // Writes the deflated parts as the zip file at `path`; the error names the file.
 Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::DeflatedPart>& parts);
+// The same into `fd`, an open file that stays open; `path` names the output in messages.
+Status writeZipTo(int fd, const std::filesystem::path& path,
+                  const std::vector<xlsx::DeflatedPart>& parts);
 
 }  // namespace ss

@@ -151,6 +151,11 @@ UnlinkedParts unlinkedReferences(const Workbook& wb) {
 }
 
 Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled) {
+    return writeXlsxTo(-1, wb, path, macroEnabled);
+}
+
+Status writeXlsxTo(int fd, const Workbook& wb, const std::filesystem::path& path,
+                   bool macroEnabled) {
     std::vector<int> writtenIndex;
     std::vector<const Worksheet*> sheets = writtenSheets(wb, &writtenIndex);
     Worksheet blank("Sheet1");
@@ -577,7 +582,7 @@ Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool mac
     }
     auto deflated = deflater.finish();
     if (!deflated.ok()) return fail("无法保存 " + path.string() + "：" + deflated.message());
-    return writeZip(path, deflated.value());
+    return fd >= 0 ? writeZipTo(fd, path, deflated.value()) : writeZip(path, deflated.value());
 }
 
 namespace {

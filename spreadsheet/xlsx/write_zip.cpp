@@ -175,14 +175,16 @@ private:
     zip_error_t error_{};
 };
 
+Status zipFailed(const std::filesystem::path& path, int sys, const char* what) {
+    if (sys == ENOSPC || sys == EDQUOT)
+        return fail("无法保存 " + path.string() + "：磁盘空间不足。");
+    return fail("无法保存 " + path.string() + "：" + (what ? what : "无法创建文件") + "。");
+}
+
 }  // namespace
 
 Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::DeflatedPart>& parts) {
-    auto failed = [&](int sys, const char* what) {
-        if (sys == ENOSPC || sys == EDQUOT)
-            return fail("无法保存 " + path.string() + "：磁盘空间不足。");
-        return fail("无法保存 " + path.string() + "：" + (what ? what : "无法创建文件") + "。");
-    };
+    auto failed = [&](int sys, const char* what) { return zipFailed(path, sys, what); };
     // Not opened with O_TRUNC: the file system takes truncating a file to nothing and writing
     // it again for a file being replaced, and starts writing it to disk on close.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
@@ -196,6 +198,20 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
             if (fd >= 0) ::close(fd);
         }
     } closer{fd};
+    Status st = writeZipTo(fd, path, parts);
+    if (!st.ok()) return st;
+    const int fdDone = closer.fd;
+    closer.fd = -1;
+    if (::close(fdDone) != 0) {
+        const int e = errno;
+        return failed(e, std::strerror(e));
+    }
+    return okStatus();
+}
+
+Status writeZipTo(int fd, const std::filesystem::path& path,
+                  const std::vector<xlsx::DeflatedPart>& parts) {
+    auto failed = [&](int sys, const char* what) { return zipFailed(path, sys, what); };
     FileSink sink(fd);
     zip_error_t error;
     zip_error_init(&error);
@@ -233,12 +249,6 @@ Status writeZip(const std::filesystem::path& path, const std::vector<xlsx::Defla
         Status st = reason();
         zip_discard(z);
         return st;
-    }
-    const int fdDone = closer.fd;
-    closer.fd = -1;
-    if (::close(fdDone) != 0) {
-        const int e = errno;
-        return failed(e, std::strerror(e));
     }
     return okStatus();
 }

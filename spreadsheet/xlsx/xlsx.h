@@ -22,6 +22,11 @@ Result<std::unique_ptr<Workbook>> readXlsxMemory(const void* data, size_t size,
 // saveWorkbook). With `macroEnabled` the workbook is written as .xlsm and keeps its VBA project.
 Status writeXlsx(const Workbook& wb, const std::filesystem::path& path, bool macroEnabled = false);
 
+// The same into `fd`, an open file that stays open (an anonymous memory file for a package that
+// is encrypted before it is saved); `path` names the output in messages.
+Status writeXlsxTo(int fd, const Workbook& wb, const std::filesystem::path& path,
+                   bool macroEnabled = false);
+
 // What the parts its sheets carry lose, written as .xlsx: `references` are formulas (chart
 // series, pivot sources, the links of controls, extension formulas) that name a sheet the
 // workbook does not hold (they show what was saved and no longer follow the data); `slicers` are

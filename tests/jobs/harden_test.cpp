@@ -221,6 +221,38 @@ TEST(DataLoss, TheOrganisedCopyTakesNoUserFile) {
     EXPECT_EQ(namesIn(dir.path()).size(), planted.size() + 2);
 }
 
+// The organised copy of a workbook with an open password never lies on disk in plain: whenever
+// the job says something, every file beside the source but the output is encrypted.
+TEST(DataLoss, TheOrganisedCopyOfAProtectedWorkbookIsEncrypted) {
+    TempDir dir;
+    const fs::path source = dir / "protected.xlsx";
+    fs::copy_file(fs::path(TW_CORPUS_DIR) / "broken" / "agile_AES256_SHA512_CBC_pwd_password.xlsx",
+                  source);
+    struct Watching : Host {
+        using Host::Host;
+        fs::path folder;
+        int copies = 0, plain = 0;
+        void text(const std::string& message) override {
+            Host::text(message);
+            for (const auto& e : fs::directory_iterator(folder)) {
+                const std::string name = e.path().filename().string();
+                if (name == "protected.xlsx" || name == "out.xlsx") continue;
+                ++copies;
+                if (readBytes(e.path()).rfind("PK", 0) == 0) ++plain;
+            }
+        }
+    } host({(dir / "out.xlsx").string()});
+    host.folder = dir.path();
+    JobOptions o = mergeOptions();
+    o.sheetMergeOrganise = true;
+    o.openPasswords = {"password"};
+    ExcelSheetMergeJob(source.string(), o, host);
+    ASSERT_EQ(host.savedPaths.size(), 1u) << host.lastText();
+    EXPECT_GT(host.copies, 0);
+    EXPECT_EQ(host.plain, 0);
+    EXPECT_EQ(namesIn(dir.path()).size(), 2u);  // the copy is gone
+}
+
 // A job with nothing to save saves nothing (the file already at the answer stays), says why;
 // the splits of an unreadable workbook fail with the reason.
 TEST(DataLoss, NothingToSaveReplacesNothing) {

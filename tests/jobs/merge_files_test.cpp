@@ -113,11 +113,10 @@ TEST(FileMerge, UnopenableFilesAreListedWithTheReaderReason) {
     TempDir dir;
     const fs::path src = dir / "src";
     writeBook(src / "a.xlsx", {{"A", table("a", 1)}});
-    const std::vector<fs::path> bad = {
-        src / "encrypted.xlsx",  // a compound file under an .xlsx name, without a workbook
-        src / "damaged.xlsx", src / "empty.xlsx", src / "text.xls"};
-    writeBytes(bad[0],
-               std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(1024, '\0'));
+    const std::vector<fs::path> bad = {src / "encrypted.xlsx",  // an open password, and none given
+                                       src / "damaged.xlsx", src / "empty.xlsx", src / "text.xls"};
+    fs::copy_file(fs::path(TW_CORPUS_DIR) / "broken" / "agile_AES256_SHA512_CBC_pwd_password.xlsx",
+                  bad[0]);
     writeBytes(bad[1], "PK\x03\x04 damaged");
     writeBytes(bad[2], "");
     writeBytes(bad[3], "not a workbook at all");

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QMutex>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableWidget>
@@ -83,6 +84,7 @@ private slots:
     void cleanup();
     void optionsStoredRestoredAndPassedOn();
     void previewRunsTheChosenJobAndShowsThePlan();
+    void passwordsReachTheJobOnly();
     // With TW_SCREENSHOT=PATH (under a real display such as Xvfb): the picture of the tab for
     // the README.
     void screenshotOfTheTab();
@@ -194,6 +196,22 @@ void AdvancedTabTest::previewRunsTheChosenJobAndShowsThePlan() {
     child<QLineEdit>("lEdt_SourcePath")->setText(dir_->filePath("missing"));
     child<QPushButton>("pBtn_Preview")->click();
     QCOMPARE(jobs_->ran.size(), 2);
+}
+
+// The passwords reach the job (one per line, CR/LF and empty lines ignored) and are never
+// written to the settings file.
+void AdvancedTabTest::passwordsReachTheJobOnly() {
+    writeAll(settingsPath_, "sourcePath=" + dir_->path().toStdString() + "\r\n");
+    makeWindow();
+    child<QPlainTextEdit>("pTxt_Passwords")->setPlainText(QStringLiteral("工资2024\r\n\nsecond\n"));
+    child<QLineEdit>("lEdit_EncryptPassword")->setText(QStringLiteral("加密pw"));
+    child<QPushButton>("pBtn_FilesToOneSheet")->click();
+    waitForJobEnd();
+    QCOMPARE(jobs_->options.openPasswords, (std::vector<std::string>{"工资2024", "second"}));
+    QCOMPARE(jobs_->options.encryptPassword, std::string("加密pw"));
+    const std::string stored = readAll(settingsPath_);
+    for (const char* secret : {"工资2024", "second", "加密pw"})
+        QVERIFY2(stored.find(secret) == std::string::npos, secret);
 }
 
 void AdvancedTabTest::screenshotOfTheTab() {
