@@ -522,8 +522,9 @@ void Reader::column(const char** atts) {
         if (colDefaults_.size() < last) colDefaults_.resize(last, 0);
         std::fill(colDefaults_.begin() + (first - 1), colDefaults_.begin() + last, xf);
     }
-    // Characters of the widest digit, 7 pixels at 96 dpi.
-    const double chars = widthPt > 0 ? std::round(widthPt * 96.0 / 72.0 / 7.0 * 256) / 256 : 0;
+    // Characters as the other application counts them when it writes .xlsx: 7 points each (its
+    // default column, 0.8299 in, is then the usual 8.54 characters).
+    const double chars = widthPt > 0 ? std::round(widthPt / 7.0 * 256) / 256 : 0;
     if (last == kXlsxMaxCols && !hidden && xf == 0 && last - first > 255) {
         if (chars > 0) ws_->defaultColWidth = chars;  // the rest of the sheet
         return;

@@ -437,7 +437,7 @@ TEST(OdsRead, CellStylesColumnsAndRows) {
     EXPECT_EQ(ws.columns[2].style, a.style);
     EXPECT_EQ(ws.find(1, 3), nullptr);
     EXPECT_EQ(ws.find(1, 4)->style, a.style);
-    EXPECT_NEAR(ws.columns[0].width, 144.0 * 96 / 72 / 7, 0.01);
+    EXPECT_NEAR(ws.columns[0].width, 144.0 / 7, 0.01);
     EXPECT_TRUE(ws.columns[0].customWidth);
     EXPECT_FALSE(ws.columns[0].hidden);
     EXPECT_EQ(ws.columns[1].first, 2u);
@@ -591,10 +591,14 @@ protected:
         ws.merges.push_back({43, 1, 44, 3});
         ws.setString(43, 1, wb->strings.add("merged"));
         ws.row(42).hidden = true;
+        ss::ColumnInfo wide;
+        wide.first = wide.last = 2;
+        wide.width = 20;
+        wide.customWidth = true;
         ss::ColumnInfo hidden;
         hidden.first = hidden.last = 6;
         hidden.hidden = true;
-        ws.columns.push_back(hidden);
+        ws.columns = {wide, hidden};
         ASSERT_TRUE(ss::writeXlsx(*wb, dir_->dir / "src.xlsx").ok());
         const std::string cmd = "cd '" + dir_->dir.string() + "' && HOME='" + dir_->dir.string() +
                                 "' timeout 180 soffice --headless --convert-to ods --outdir . "
@@ -652,6 +656,9 @@ TEST_F(OdsFromOffice, ReadsBackAsTheWorkbookItWasMadeFrom) {
     const ss::ColumnInfo* f = b.sheets[0]->columnInfo(6);
     ASSERT_NE(f, nullptr);
     EXPECT_TRUE(f->hidden);
+    const ss::ColumnInfo* wide = b.sheets[0]->columnInfo(2);
+    ASSERT_NE(wide, nullptr);
+    EXPECT_NEAR(wide->width, 20, 0.05);
     EXPECT_TRUE(b.readNotes.empty());
 }
 
