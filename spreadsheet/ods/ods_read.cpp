@@ -215,7 +215,7 @@ std::optional<double> parseDateTime(std::string_view s) {
         if (ec != std::errc()) return std::nullopt;
         i = j;
     }
-    if (hh > 24 || mm > 59 || ss >= 61) return std::nullopt;
+    if (hh > 24 || mm > 59 || !(ss >= 0 && ss < 61)) return std::nullopt;
     return days + (hh * 3600.0 + mm * 60.0 + ss) / 86400.0;
 }
 
@@ -252,6 +252,7 @@ std::optional<double> parseDuration(std::string_view s) {
             return std::nullopt;
         i = j + 1;
     }
+    if (!std::isfinite(seconds)) return std::nullopt;
     return (negative ? -seconds : seconds) / 86400.0;
 }
 
@@ -524,7 +525,7 @@ void Reader::column(const char** atts) {
     }
     // Characters as the other application counts them when it writes .xlsx: 7 points each (its
     // default column, 0.8299 in, is then the usual 8.54 characters).
-    const double chars = widthPt > 0 ? std::round(widthPt / 7.0 * 256) / 256 : 0;
+    const double chars = widthPt > 0 ? std::round(std::min(widthPt / 7.0, 255.0) * 256) / 256 : 0;
     if (last == kXlsxMaxCols && !hidden && xf == 0 && last - first > 255) {
         if (chars > 0) ws_->defaultColWidth = chars;  // the rest of the sheet
         return;
@@ -611,7 +612,8 @@ void Reader::startCell(bool, const char** atts) {
                              : t == "string"     ? Value::String
                                                  : Value::None;
             } else if (q.local == "value") {
-                std::from_chars(v, v + std::strlen(v), cell_.number);
+                auto [p, ec] = std::from_chars(v, v + std::strlen(v), cell_.number);
+                if (ec != std::errc() || !std::isfinite(cell_.number)) cell_.number = 0;
             } else if (q.local == "date-value") {
                 cell_.dateValue = v;
             } else if (q.local == "time-value") {
@@ -786,7 +788,7 @@ void Reader::endRow() {
     auto format = [&](Row& r) {
         if (rowFormat_.custom) {
             r.customHeight = true;
-            r.height = float(rowFormat_.heightPt);
+            r.height = float(std::min(rowFormat_.heightPt, 409.5));  // the most a row is
         }
         r.hidden = rowHidden_;
         if (rowStyle_) {

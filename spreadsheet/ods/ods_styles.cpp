@@ -2,7 +2,9 @@
 // number format codes, column widths, row heights and hidden tables.
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "ods_internal.h"
@@ -270,7 +272,8 @@ void Styles::start(Ns ns, std::string_view local, const char** atts) {
     }
     if (ns == Ns::Style && cur_ && local == "text-properties") {
         if (const char* v = names_.attr(atts, Ns::Fo, "font-weight"))
-            cur_->bold = std::strcmp(v, "bold") == 0 || std::atoi(v) >= 600;
+            cur_->bold = std::strcmp(v, "bold") == 0 ||
+                         (std::isdigit((unsigned char)v[0]) && std::strtod(v, nullptr) >= 600);
         if (const char* v = names_.attr(atts, Ns::Fo, "font-style"))
             cur_->italic = std::strcmp(v, "normal") != 0;
         if (auto c = parseColor(names_.attr(atts, Ns::Fo, "color"))) cur_->color = *c;
@@ -307,7 +310,8 @@ void Styles::start(Ns ns, std::string_view local, const char** atts) {
             cur_->vAlign = a == "top" ? "top" : a == "middle" ? "center" : "";
         }
         if (const char* v = names_.attr(atts, Ns::Style, "rotation-angle")) {
-            int deg = std::atoi(v) % 360;
+            const double angle = std::fmod(std::strtod(v, nullptr), 360.0);
+            int deg = std::isfinite(angle) ? int(angle < 0 ? angle + 360 : angle) : 0;
             cur_->rotation = deg <= 90 ? deg : deg >= 270 ? 90 + (360 - deg) : 0;
         }
         if (const char* v = names_.attr(atts, Ns::Style, "text-align-source"))

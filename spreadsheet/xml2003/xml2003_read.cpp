@@ -116,6 +116,7 @@ std::optional<double> parseDateTime(std::string_view s) {
     if (s.size() >= 16 && s[10] == 'T') {
         if (!num(11, 2, h) || s[13] != ':' || !num(14, 2, mi)) return std::nullopt;
         if (s.size() > 17 && s[16] == ':') std::from_chars(s.data() + 17, s.data() + s.size(), sec);
+        if (!(sec >= 0 && sec < 61) || h > 24 || mi > 59) return std::nullopt;
     }
     double serial =
         double(daysFromCivil(y, unsigned(mo), unsigned(d)) - daysFromCivil(1899, 12, 30));
@@ -313,7 +314,7 @@ void Reader::styleChild(std::string_view local, const char** atts) {
         if (attr(atts, "WrapText")) s.wrap = flagAttr(atts, "WrapText");
         if (attr(atts, "ShrinkToFit")) s.shrink = flagAttr(atts, "ShrinkToFit");
         if (auto r = doubleAttr(atts, "Rotate")) {
-            int deg = int(*r);
+            const int deg = *r >= -90 && *r <= 90 ? int(*r) : 0;
             s.rotation = deg >= 0 && deg <= 90 ? deg : deg < 0 && deg >= -90 ? 90 - deg : 0;
         }
         if (auto n = unsignedAttr(atts, "Indent")) s.indent = int(std::min<uint64_t>(*n, 250));
@@ -438,11 +439,11 @@ void Reader::start(xml::QName name, const char** atts) {
     if (local == "Table") {
         inTable_ = true;
         if (auto h = doubleAttr(atts, "DefaultRowHeight"); h && *h > 0) {
-            ws_->defaultRowHeight = *h;
+            ws_->defaultRowHeight = std::min(*h, 409.5);
             ws_->customDefaultRowHeight = true;
         }
         if (auto w = doubleAttr(atts, "DefaultColumnWidth"); w && *w > 0)
-            ws_->defaultColWidth = std::round(*w * 96.0 / 72.0 / 7.0 * 256) / 256;
+            ws_->defaultColWidth = std::round(std::min(*w * 96.0 / 72.0 / 7.0, 255.0) * 256) / 256;
         return;
     }
     if (!inTable_) {
@@ -458,7 +459,7 @@ void Reader::start(xml::QName name, const char** atts) {
         ci.first = uint32_t(first);
         ci.last = uint32_t(std::min<uint64_t>(first + span, kXlsxMaxCols));
         if (auto w = doubleAttr(atts, "Width"); w && *w >= 0) {
-            ci.width = std::round(*w * 96.0 / 72.0 / 7.0 * 256) / 256;
+            ci.width = std::round(std::min(*w * 96.0 / 72.0 / 7.0, 255.0) * 256) / 256;
             ci.customWidth = true;
         }
         ci.hidden = flagAttr(atts, "Hidden");
@@ -494,7 +495,7 @@ void Reader::start(xml::QName name, const char** atts) {
         for (uint32_t r = row_; r <= last; ++r) {
             Row& ro = ws_->row(r);
             if (height && *height >= 0) {
-                ro.height = float(*height);
+                ro.height = float(std::min(*height, 409.5));  // the most a row is
                 ro.customHeight = true;
             }
             ro.hidden = hidden;
