@@ -485,6 +485,16 @@ TEST(OdsRead, HostileDocumentsAreRefusedQuickly) {
         {"ratio", package(bomb), {}, "压缩炸弹"},
         {"size", package(content("", table("S", std::string(8192, ' ')))), small, "过大"},
         {"broken", package(content("", "<table:table>")), {}, "XML"},
+        {"encrypted",
+         {{"mimetype", kMime},
+          {"content.xml", "\x8b\x12 not xml"},
+          {"META-INF/manifest.xml",
+           "<manifest:manifest "
+           "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+           "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
+           "</manifest:file-entry></manifest:manifest>"}},
+         {},
+         "已加密"},
         {"not a spreadsheet",
          {{"mimetype", "application/vnd.oasis.opendocument.text"}, {"content.xml", "<x/>"}},
          {},
