@@ -29,8 +29,8 @@ std::string sheetPrefix(std::string_view sheet);
 namespace ss::ods {
 
 // The namespaces the reader looks at.
-enum class Ns : uint8_t { Other, Office, Table, Text, Style, Fo, Number, Svg, Draw, Calcext };
-constexpr size_t kNsCount = 10;
+enum class Ns : uint8_t { Other, Office, Table, Text, Style, Fo, Number, Svg, Draw, Calcext, Dc };
+constexpr size_t kNsCount = 11;
 Ns nsOf(std::string_view uri);
 
 // The prefixes of the document's namespaces. The parse leaves names with their prefixes (expat

@@ -12,6 +12,7 @@
 #include "ods.h"
 #include "ods_internal.h"
 #include "../read_stop.h"
+#include "../text/xml_text.h"
 
 namespace ss {
 
@@ -282,6 +283,9 @@ struct CellRead {
     int paragraphs = 0;
     std::string formula;
     bool hasFormula = false;
+    // Its note (office:annotation).
+    bool hasNote = false, noteShown = false;
+    std::string noteAuthor, noteText;
 };
 
 class Reader : public xml::StreamHandler {
@@ -306,6 +310,7 @@ private:
     void startRow(const char** atts);
     void endRow();
     void startCell(bool covered, const char** atts);
+    void noteStart(Ns ns, std::string_view local, const char** atts);
     void endCell();
     Row& currentRow();
     bool addCell(uint32_t col, const Cell& c, const std::string* formula);
@@ -340,6 +345,8 @@ private:
     bool inCell_ = false;
     CellRead cell_;
     int textDepth_ = 0;  // inside a paragraph of the cell
+    // Inside the cell's note: its depth, the depth of its author and of its paragraphs.
+    int noteDepth_ = 0, noteAuthorDepth_ = 0, noteTextDepth_ = 0, noteParagraphs_ = 0;
     uint64_t cells_ = 0, repeatedValues_ = 0, repeatedFormats_ = 0;
     uint32_t rowsSeen_ = 0;
 };
@@ -350,7 +357,36 @@ void Reader::text(std::string_view s) {
         styles_.text(s);
         return;
     }
+    if (noteDepth_) {
+        if (noteAuthorDepth_ && cell_.noteAuthor.size() < 1024)
+            cell_.noteAuthor.append(s);
+        else if (noteTextDepth_ && cell_.noteText.size() < kMaxTextBytes)
+            cell_.noteText.append(s);
+        return;
+    }
     if (inCell_ && textDepth_ && cell_.text.size() < kMaxTextBytes) cell_.text.append(s);
+}
+
+// An element of a cell's note: the author (dc:creator) and the paragraphs are kept, as the
+// cell's own text is.
+void Reader::noteStart(Ns ns, std::string_view local, const char** atts) {
+    ++noteDepth_;
+    if (noteTextDepth_) {
+        ++noteTextDepth_;
+        if (ns != Ns::Text) return;
+        if (local == "s")
+            cell_.noteText.append(std::min<uint32_t>(count(names_.attr(atts, Ns::Text, "c")), 1024),
+                                  ' ');
+        else if (local == "tab")
+            cell_.noteText += '\t';
+        else if (local == "line-break")
+            cell_.noteText += '\n';
+    } else if (ns == Ns::Text && (local == "p" || local == "h")) {
+        if (noteParagraphs_++ > 0) cell_.noteText += '\n';
+        noteTextDepth_ = 1;
+    } else if (ns == Ns::Dc && local == "creator" && !noteAuthorDepth_) {
+        noteAuthorDepth_ = noteDepth_;
+    }
 }
 
 void Reader::start(xml::QName name, const char** atts) {
@@ -361,6 +397,18 @@ void Reader::start(xml::QName name, const char** atts) {
     if (atts[0] && !inCell_) names_.declare(atts);
     const Ns ns = names_.of(name.ns);
     std::string_view local = name.local;
+    if (noteDepth_) {
+        noteStart(ns, local, atts);
+        return;
+    }
+    if (inCell_ && ns == Ns::Office && local == "annotation") {
+        noteDepth_ = 1;
+        noteAuthorDepth_ = noteTextDepth_ = noteParagraphs_ = 0;
+        cell_.hasNote = true;
+        const char* shown = names_.attr(atts, Ns::Office, "display");
+        cell_.noteShown = shown && std::strcmp(shown, "true") == 0;
+        return;
+    }
     if (styleDepth_) {
         ++styleDepth_;
         styles_.start(ns, local, atts);
@@ -436,6 +484,12 @@ void Reader::start(xml::QName name, const char** atts) {
 void Reader::end(xml::QName name) {
     if (skipDepth_) {
         --skipDepth_;
+        return;
+    }
+    if (noteDepth_) {
+        if (noteAuthorDepth_ == noteDepth_) noteAuthorDepth_ = 0;
+        if (noteTextDepth_) --noteTextDepth_;
+        --noteDepth_;
         return;
     }
     const Ns ns = names_.of(name.ns);
@@ -715,6 +769,17 @@ void Reader::endCell() {
             c.flags |= Cell::kHasFormula;
         else if (col <= kXlsxMaxCols)
             note(row_, col, "的公式无法转换为本程序的公式，已保留计算结果");
+    }
+    if (cr.hasNote && col <= kXlsxMaxCols) {
+        CellNote n;
+        n.row = row_;
+        n.col = col;
+        n.author = cr.noteAuthor;
+        n.visible = cr.noteShown;
+        n.textXml = "<text><t xml:space=\"preserve\">";
+        xml::appendXstring(n.textXml, cr.noteText);
+        n.textXml += "</t></text>";
+        ws_->notes.push_back(std::move(n));
     }
     const bool hasValue = c.type != CellType::Empty || formula;
     if (!hasValue && !cr.hasStyle && cr.colSpan == 1 && cr.rowSpan == 1) return;

@@ -27,6 +27,7 @@ Ns nsOf(std::string_view uri) {
     }
     if (uri == "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0")
         return Ns::Calcext;
+    if (uri == "http://purl.org/dc/elements/1.1/") return Ns::Dc;
     return Ns::Other;
 }
 
@@ -40,6 +41,7 @@ Names::Names() {
     prefix_[size_t(Ns::Svg)] = "svg";
     prefix_[size_t(Ns::Draw)] = "draw";
     prefix_[size_t(Ns::Calcext)] = "calcext";
+    prefix_[size_t(Ns::Dc)] = "dc";
 }
 
 void Names::declare(const char** atts) {

@@ -63,6 +63,7 @@ const std::string kNs =
     "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
     "xmlns:number=\"urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0\" "
     "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+    "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
     "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\"";
 
 std::string content(const std::string& styles, const std::string& body,
@@ -142,7 +143,9 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
          "<text:p>d<text:line-break/>e " +
              span + "</text:p>",
          ss::CellType::String, "a   b\tc\nd\ne fg", "General"},
-        {"office:value-type=\"string\"><office:annotation><text:p>note</text:p>"
+        {"office:value-type=\"string\"><office:annotation office:display=\"true\">"
+         "<dc:creator>王五</dc:creator><dc:date>2024-01-01T00:00:00</dc:date><text:p>note"
+         "<text:s/>1</text:p><text:p><text:span>line</text:span> 2</text:p>"
          "</office:annotation><text:p>shown</text:p>",
          ss::CellType::String, "shown", "General"},
         {"office:value-type=\"string\" office:string-value=\"attr\"><text:p>para</text:p>",
@@ -183,6 +186,14 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
         }
     }
     EXPECT_FALSE(wb->date1904);
+    // The note of the cell that has one.
+    ASSERT_EQ(ws.notes.size(), 1u);
+    EXPECT_EQ(ws.notes[0].author, "王五");
+    EXPECT_EQ(ws.notes[0].textXml, "<text><t xml:space=\"preserve\">note 1\nline 2</t></text>");
+    EXPECT_TRUE(ws.notes[0].visible);
+    EXPECT_EQ(ws.notes[0].col, 1u);
+    EXPECT_EQ(ws.find(ws.notes[0].row, 1)->type, ss::CellType::String);
+    EXPECT_EQ(wb->cellText(*ws.find(ws.notes[0].row, 1)), "shown");
 }
 
 TEST(OdsRead, NullDateOf1904ChoosesThatDateSystem) {
@@ -609,6 +620,11 @@ protected:
         hidden.first = hidden.last = 6;
         hidden.hidden = true;
         ws.columns = {wide, hidden};
+        ss::CellNote note;
+        note.row = 2;
+        note.col = 2;
+        note.textXml = "<text><t xml:space=\"preserve\">备注</t></text>";
+        ws.notes.push_back(note);
         ASSERT_TRUE(ss::writeXlsx(*wb, dir_->dir / "src.xlsx").ok());
         const std::string cmd = "cd '" + dir_->dir.string() + "' && HOME='" + dir_->dir.string() +
                                 "' timeout 180 soffice --headless --convert-to ods --outdir . "
@@ -669,6 +685,10 @@ TEST_F(OdsFromOffice, ReadsBackAsTheWorkbookItWasMadeFrom) {
     const ss::ColumnInfo* wide = b.sheets[0]->columnInfo(2);
     ASSERT_NE(wide, nullptr);
     EXPECT_NEAR(wide->width, 20, 0.05);
+    ASSERT_EQ(b.sheets[0]->notes.size(), 1u);
+    EXPECT_EQ(b.sheets[0]->notes[0].row, 2u);
+    EXPECT_EQ(b.sheets[0]->notes[0].col, 2u);
+    EXPECT_EQ(b.sheets[0]->notes[0].textXml, a.sheets[0]->notes[0].textXml);
     EXPECT_TRUE(b.readNotes.empty());
 }
 
