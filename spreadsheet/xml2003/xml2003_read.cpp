@@ -142,7 +142,8 @@ public:
     void start(xml::QName name, const char** atts) override;
     void end(xml::QName name) override;
     void text(std::string_view s) override {
-        if (inData_ && text_.size() < kMaxTextBytes) text_.append(s);
+        std::string& into = dataIsNote_ ? noteText_ : text_;
+        if (inData_ && into.size() < kMaxTextBytes) into.append(s);
         if (xDepthText_) xText_.append(s);
     }
     bool sawRoot() const { return sawRoot_; }
@@ -176,6 +177,9 @@ private:
     std::string links_;
     // The cell being read.
     bool inCell_ = false, inData_ = false;
+    // The cell's note (Comment): its author, text and whether it is shown all the time.
+    bool inComment_ = false, dataIsNote_ = false, hasNote_ = false, noteShown_ = false;
+    std::string noteAuthor_, noteText_;
     std::string cellStyle_, formula_, href_, type_, text_;
     bool hasCellStyle_ = false, hasData_ = false;
     // WorksheetOptions and the workbook's names.
@@ -377,7 +381,7 @@ void Reader::start(xml::QName name, const char** atts) {
     std::string_view local = name.local;
     if (inData_) {
         // Rich text: the tags of its runs are flattened to their text.
-        if (local == "Br") text_ += '\n';
+        if (local == "Br") (dataIsNote_ ? noteText_ : text_) += '\n';
         return;
     }
     if (name.ns == kExcelNs) {
@@ -510,6 +514,17 @@ void Reader::start(xml::QName name, const char** atts) {
         startCell(atts);
         return;
     }
+    if (inCell_ && local == "Comment" && !inComment_) {
+        inComment_ = hasNote_ = true;
+        const char* author = attr(atts, "Author");
+        noteAuthor_ = author ? author : "";
+        noteShown_ = flagAttr(atts, "ShowAlways");
+        return;
+    }
+    if (inComment_ && local == "Data") {
+        inData_ = dataIsNote_ = true;
+        return;
+    }
     if (inCell_ && local == "Data") {
         inData_ = true;
         hasData_ = true;
@@ -559,6 +574,8 @@ void Reader::startCell(const char** atts) {
     href_ = h ? h : "";
     type_.clear();
     text_.clear();
+    hasNote_ = false;
+    noteText_.clear();
     if ((across || down) && row_ <= kXlsxMaxRows && col_ <= kXlsxMaxCols)
         ws_->merges.push_back(
             {row_, col_, uint32_t(std::min<uint64_t>(uint64_t(row_) + down, kXlsxMaxRows)),
@@ -573,6 +590,17 @@ void Reader::endCell() {
             beyondNoted_ = true;
         }
         return;
+    }
+    if (hasNote_) {
+        CellNote n;
+        n.row = row_;
+        n.col = col_;
+        n.author = noteAuthor_;
+        n.visible = noteShown_;
+        n.textXml = "<text><t xml:space=\"preserve\">";
+        xml::appendXstring(n.textXml, noteText_);
+        n.textXml += "</t></text>";
+        ws_->notes.push_back(std::move(n));
     }
     Cell c;
     bool dateValue = false;
@@ -687,7 +715,11 @@ void Reader::end(xml::QName name) {
     }
     std::string_view local = name.local;
     if (inData_) {
-        if (name.ns == kSsNs && local == "Data") inData_ = false;
+        if (name.ns == kSsNs && local == "Data") inData_ = dataIsNote_ = false;
+        return;
+    }
+    if (inComment_ && name.ns == kSsNs && local == "Comment") {
+        inComment_ = false;
         return;
     }
     if (name.ns != kSsNs) return;
