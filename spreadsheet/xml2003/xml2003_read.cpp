@@ -184,7 +184,9 @@ private:
     bool hasCellStyle_ = false, hasData_ = false;
     // WorksheetOptions and the workbook's names.
     int xDepthText_ = 0;
-    std::string xText_;
+    std::string xText_, xName_;
+    bool freeze_ = false;  // frozen panes, at the split positions
+    uint64_t splitRows_ = 0, splitCols_ = 0;
     uint64_t cells_ = 0, spans_ = 0;
     uint32_t rowsSeen_ = 0;
 };
@@ -385,10 +387,13 @@ void Reader::start(xml::QName name, const char** atts) {
         return;
     }
     if (name.ns == kExcelNs) {
-        // Sheet options: whether the sheet is hidden; the rest is not read.
-        if (ws_ && local == "Visible") {
+        // Sheet options: whether the sheet is hidden, frozen panes; the rest is not read.
+        if (ws_ && (local == "Visible" || local == "SplitHorizontal" || local == "SplitVertical")) {
             xDepthText_ = 1;
             xText_.clear();
+            xName_ = std::string(local);
+        } else if (ws_ && local == "FreezePanes") {
+            freeze_ = true;
         }
         return;
     }
@@ -427,7 +432,8 @@ void Reader::start(xml::QName name, const char** atts) {
         ws_ = &wb_.addSheet(n ? n : "Sheet" + std::to_string(wb_.sheets.size() + 1));
         nextRow_ = 1;
         nextColumn_ = 1;
-        beyondNoted_ = false;
+        beyondNoted_ = freeze_ = false;
+        splitRows_ = splitCols_ = 0;
         links_.clear();
         return;
     }
@@ -708,8 +714,13 @@ void Reader::end(xml::QName name) {
     }
     if (xDepthText_) {
         if (--xDepthText_ == 0 && ws_) {
-            if (xText_ == "SheetHidden") ws_->state = SheetState::Hidden;
-            if (xText_ == "SheetVeryHidden") ws_->state = SheetState::VeryHidden;
+            if (xName_ == "Visible" && xText_ == "SheetHidden") ws_->state = SheetState::Hidden;
+            if (xName_ == "Visible" && xText_ == "SheetVeryHidden")
+                ws_->state = SheetState::VeryHidden;
+            uint64_t n = 0;
+            std::from_chars(xText_.data(), xText_.data() + xText_.size(), n);
+            if (xName_ == "SplitHorizontal") splitRows_ = n;
+            if (xName_ == "SplitVertical") splitCols_ = n;
         }
         return;
     }
@@ -738,6 +749,10 @@ void Reader::end(xml::QName name) {
     } else if (local == "Worksheet" && ws_) {
         std::sort(ws_->columns.begin(), ws_->columns.end(),
                   [](const ColumnInfo& a, const ColumnInfo& b) { return a.first < b.first; });
+        if (freeze_) {
+            ws_->frozenRows = uint32_t(std::min<uint64_t>(splitRows_, kXlsxMaxRows - 1));
+            ws_->frozenCols = uint32_t(std::min<uint64_t>(splitCols_, kXlsxMaxCols - 1));
+        }
         if (!links_.empty())
             ws_->preserved.push_back({"hyperlinks", "<hyperlinks>" + links_ + "</hyperlinks>"});
         ws_->normalize();

@@ -203,7 +203,11 @@ TEST(Xml2003, StylesColumnsRowsAndHiddenSheets) {
     const std::string hidden =
         "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\">"
         "<Visible>SheetHidden</Visible></WorksheetOptions>";
-    auto wb = readOk(book(styles, sheet("A", table) + sheet("B", "", hidden)));
+    const std::string frozen =
+        "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\"><FreezePanes/>"
+        "<FrozenNoSplit/><SplitHorizontal>1</SplitHorizontal><TopRowBottomPane>1"
+        "</TopRowBottomPane><SplitVertical>2</SplitVertical></WorksheetOptions>";
+    auto wb = readOk(book(styles, sheet("A", table, frozen) + sheet("B", "", hidden)));
     ASSERT_TRUE(wb);
     EXPECT_EQ(wb->styles.fonts[0].name, "宋体");
     EXPECT_EQ(wb->styles.fonts[0].size, 12);
@@ -253,6 +257,9 @@ TEST(Xml2003, StylesColumnsRowsAndHiddenSheets) {
     EXPECT_EQ(ws.find(4, 1)->style, a.style);
     EXPECT_EQ(wb->sheets[1]->state, ss::SheetState::Hidden);
     EXPECT_EQ(ws.state, ss::SheetState::Visible);
+    EXPECT_EQ(ws.frozenRows, 1u);
+    EXPECT_EQ(ws.frozenCols, 2u);
+    EXPECT_EQ(wb->sheets[1]->frozenRows, 0u);
 }
 
 TEST(Xml2003, HostileOrForeignDocumentsAreRefused) {
