@@ -114,3 +114,36 @@ private:
 };
 
 }  // namespace ss::ods
+
+namespace ss::ods {
+
+// The view settings of settings.xml that the model keeps: the active table and each table's
+// frozen rows and columns.
+struct ViewSettings {
+    struct Table {
+        uint32_t frozenRows = 0, frozenCols = 0;
+    };
+    std::string activeTable;
+    std::unordered_map<std::string, Table> tables;
+};
+
+class SettingsReader : public xml::StreamHandler {
+public:
+    explicit SettingsReader(ViewSettings& out) : out_(out) {}
+    void start(xml::QName name, const char** atts) override;
+    void end(xml::QName name) override;
+    void text(std::string_view s) override {
+        if (inItem_ && value_.size() < 4096) value_.append(s);
+    }
+
+private:
+    ViewSettings& out_;
+    int depth_ = 0, tablesDepth_ = 0, entryDepth_ = 0;
+    std::string entry_, item_, value_;
+    bool inItem_ = false;
+    // Split modes and positions of the entry being read (mode 2: frozen).
+    int hMode_ = 0, vMode_ = 0;
+    uint32_t hPos_ = 0, vPos_ = 0;
+};
+
+}  // namespace ss::ods

@@ -916,6 +916,27 @@ bool spreadsheetMime(Package& pkg) {
     return mime.ok() && isSpreadsheetMime(*mime);
 }
 
+// The active table and frozen panes of settings.xml. They are views only: a settings part
+// that cannot be read leaves the workbook as it is.
+void applyViewSettings(Package& pkg, const ReadLimits& limits, Workbook& wb) {
+    if (pkg.find("settings.xml") < 0) return;
+    ViewSettings views;
+    SettingsReader reader(views);
+    xml::StreamParser parser(reader, false);
+    bool ok = true;
+    Status st = pkg.stream("settings.xml", std::min<uint64_t>(limits.maxPartBytes, 64u << 20),
+                           [&](const char* p, size_t n) { return ok = parser.feed(p, n, false); });
+    if (!st.ok() || !ok || !parser.feed(nullptr, 0, true)) return;
+    for (size_t i = 0; i < wb.sheets.size(); ++i) {
+        Worksheet& ws = *wb.sheets[i];
+        if (ws.name == views.activeTable && ws.state == SheetState::Visible) wb.activeSheet = i;
+        auto it = views.tables.find(ws.name);
+        if (it == views.tables.end()) continue;
+        ws.frozenRows = std::min(it->second.frozenRows, kXlsxMaxRows - 1);
+        ws.frozenCols = std::min(it->second.frozenCols, kXlsxMaxCols - 1);
+    }
+}
+
 Result<std::unique_ptr<Workbook>> readPackage(Package& pkg, const ReadLimits& limits) {
     if (pkg.find("content.xml") < 0) return fail("缺少 content.xml，不是 OpenDocument 电子表格。");
     if (!spreadsheetMime(pkg)) return fail("这是其他 OpenDocument 文档（不是电子表格）。");
@@ -944,6 +965,7 @@ Result<std::unique_ptr<Workbook>> readPackage(Package& pkg, const ReadLimits& li
     }
     reader.stylesDone();
     if (wb->sheets.empty()) return fail("工作簿中没有任何工作表。");
+    applyViewSettings(pkg, limits, *wb);
     return wb;
 }
 

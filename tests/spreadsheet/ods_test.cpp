@@ -274,6 +274,42 @@ TEST(OdsRead, ContentPastTheSheetsEdgeIsNamed) {
     EXPECT_TRUE(wb->readNotes[1].starts_with("[R] A1048576 ")) << wb->readNotes[1];
 }
 
+TEST(OdsRead, ActiveTableAndFrozenPanesFromTheSettings) {
+    auto item = [](const std::string& name, const std::string& value) {
+        return "<config:config-item config:name=\"" + name + "\" config:type=\"int\">" + value +
+               "</config:config-item>";
+    };
+    auto entry = [&](const std::string& sheet, int hMode, int hPos, int vMode, int vPos) {
+        return "<config:config-item-map-entry config:name=\"" + sheet + "\">" +
+               item("HorizontalSplitMode", std::to_string(hMode)) +
+               item("VerticalSplitMode", std::to_string(vMode)) +
+               item("HorizontalSplitPosition", std::to_string(hPos)) +
+               item("VerticalSplitPosition", std::to_string(vPos)) +
+               "</config:config-item-map-entry>";
+    };
+    const std::string settings =
+        "<office:document-settings "
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:config=\"urn:oasis:names:tc:opendocument:xmlns:config:1.0\"><office:settings>"
+        "<config:config-item-set config:name=\"ooo:view-settings\">"
+        "<config:config-item-map-indexed config:name=\"Views\"><config:config-item-map-entry>" +
+        item("ActiveTable", "二") + "<config:config-item-map-named config:name=\"Tables\">" +
+        entry("一", 2, 1, 2, 3) + entry("二", 1, 4, 0, 0) +
+        "</config:config-item-map-named></config:config-item-map-entry>"
+        "</config:config-item-map-indexed></config:config-item-set></office:settings>"
+        "</office:document-settings>";
+    Parts parts = package(content("", table("一", "") + table("二", "")));
+    parts.emplace_back("settings.xml", settings);
+    auto wb = readParts(parts);
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    EXPECT_EQ((*wb)->activeSheet, 1u);
+    EXPECT_EQ((*wb)->sheets[0]->frozenRows, 3u);
+    EXPECT_EQ((*wb)->sheets[0]->frozenCols, 1u);
+    // A split that is not frozen (mode 1) is a view the model does not keep.
+    EXPECT_EQ((*wb)->sheets[1]->frozenRows, 0u);
+    EXPECT_EQ((*wb)->sheets[1]->frozenCols, 0u);
+}
+
 TEST(OdsRead, SpannedCellsAreMergedAndCoveredValuesKept) {
     const std::string rows =
         "<table:table-row><table:table-cell table:number-columns-spanned=\"3\" "
