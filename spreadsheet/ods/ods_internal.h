@@ -1,9 +1,16 @@
 // What the .ods reader's files share.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "../model/styles.h"
+#include "../text/xml_stream.h"
 
 namespace ss::ods {
 
@@ -15,18 +22,6 @@ std::optional<std::string> formulaToA1(std::string_view formula);
 // A sheet name as an A1 formula writes it: quoted ('My sheet', with '' for a quote) unless it
 // is a plain name that cannot be read as a reference.
 std::string sheetPrefix(std::string_view sheet);
-
-}  // namespace ss::ods
-
-#include <cstdint>
-#include <memory>
-#include <unordered_map>
-#include <vector>
-
-#include "../model/styles.h"
-#include "../text/xml_stream.h"
-
-namespace ss::ods {
 
 // The namespaces the reader looks at.
 enum class Ns : uint8_t { Other, Office, Table, Text, Style, Fo, Number, Svg, Draw, Calcext, Dc };
@@ -112,10 +107,6 @@ private:
     int numTextDepth_ = 0;  // inside number:text or number:currency-symbol
     std::string numText_;
 };
-
-}  // namespace ss::ods
-
-namespace ss::ods {
 
 // The view settings of settings.xml that the model keeps: the active table and each table's
 // frozen rows and columns.
