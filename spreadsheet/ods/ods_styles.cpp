@@ -362,6 +362,9 @@ void Styles::start(Ns ns, std::string_view local, const char** atts) {
         const char* cond = names_.attr(atts, Ns::Style, "condition");
         const char* style = names_.attr(atts, Ns::Style, "apply-style-name");
         if (cond && style) num_->maps.emplace_back(cond, style);
+    } else if (local == "number" && !names_.attr(atts, Ns::Number, "decimal-places")) {
+        // No number of decimals: as many as the number needs, which is General.
+        code += "General";
     } else if (local == "number" || local == "scientific-number") {
         int decimals = intAttr(names_, atts, "decimal-places", 0);
         int minDecimals = intAttr(names_, atts, "min-decimal-places", decimals);

@@ -114,6 +114,8 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
     const std::vector<Case> cases = {
         {"office:value-type=\"float\" office:value=\"1.5\"><text:p>1,50</text:p>",
          ss::CellType::Number, "1.5", "General", 1.5},
+        {"table:style-name=\"gen\" office:value-type=\"float\" office:value=\"1.25\">",
+         ss::CellType::Number, "1.25", "General", 1.25},
         {"office:value-type=\"percentage\" office:value=\"0.25\">", ss::CellType::Number, "0.25",
          "0%", 0.25},
         {"table:style-name=\"pct\" office:value-type=\"percentage\" office:value=\"0.25\">",
@@ -163,6 +165,9 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
         "<number:date-style style:name=\"N80\"><number:year number:style=\"long\"/>"
         "<number:text>年</number:text><number:month/><number:text>月</number:text><number:day/>"
         "<number:text>日</number:text></number:date-style>"
+        "<number:number-style style:name=\"N0\"><number:number number:min-integer-digits=\"1\"/>"
+        "</number:number-style><style:style style:name=\"gen\" style:family=\"table-cell\" "
+        "style:data-style-name=\"N0\"/>"
         "<style:style style:name=\"pct\" style:family=\"table-cell\" "
         "style:data-style-name=\"N11\"/>"
         "<style:style style:name=\"ymd\" style:family=\"table-cell\" "
