@@ -311,6 +311,7 @@ private:
     void endRow();
     void startCell(bool covered, const char** atts);
     void noteStart(Ns ns, std::string_view local, const char** atts);
+    void appendCharacters(std::string& to, std::string_view local, const char** atts);
     void endCell();
     Row& currentRow();
     bool addCell(uint32_t col, const Cell& c, const std::string* formula);
@@ -367,22 +368,27 @@ void Reader::text(std::string_view s) {
     if (inCell_ && textDepth_ && cell_.text.size() < kMaxTextBytes) cell_.text.append(s);
 }
 
+// The characters text:s, text:tab and text:line-break stand for, while the text is within
+// what a cell holds (a run of them is markup the size of a few bytes each).
+void Reader::appendCharacters(std::string& to, std::string_view local, const char** atts) {
+    if (to.size() >= kMaxTextBytes) return;
+    if (local == "s")
+        to.append(std::min<uint32_t>(count(names_.attr(atts, Ns::Text, "c")), 1024), ' ');
+    else if (local == "tab")
+        to += '\t';
+    else if (local == "line-break")
+        to += '\n';
+}
+
 // An element of a cell's note: the author (dc:creator) and the paragraphs are kept, as the
 // cell's own text is.
 void Reader::noteStart(Ns ns, std::string_view local, const char** atts) {
     ++noteDepth_;
     if (noteTextDepth_) {
         ++noteTextDepth_;
-        if (ns != Ns::Text) return;
-        if (local == "s")
-            cell_.noteText.append(std::min<uint32_t>(count(names_.attr(atts, Ns::Text, "c")), 1024),
-                                  ' ');
-        else if (local == "tab")
-            cell_.noteText += '\t';
-        else if (local == "line-break")
-            cell_.noteText += '\n';
+        if (ns == Ns::Text) appendCharacters(cell_.noteText, local, atts);
     } else if (ns == Ns::Text && (local == "p" || local == "h")) {
-        if (noteParagraphs_++ > 0) cell_.noteText += '\n';
+        if (noteParagraphs_++ > 0 && cell_.noteText.size() < kMaxTextBytes) cell_.noteText += '\n';
         noteTextDepth_ = 1;
     } else if (ns == Ns::Dc && local == "creator" && !noteAuthorDepth_) {
         noteAuthorDepth_ = noteDepth_;
@@ -428,7 +434,8 @@ void Reader::start(xml::QName name, const char** atts) {
     if (inCell_) {
         if (ns == Ns::Text) {
             if (local == "p" || local == "h") {
-                if (textDepth_ == 0 && cell_.paragraphs++ > 0) cell_.text += '\n';
+                if (textDepth_ == 0 && cell_.paragraphs++ > 0 && cell_.text.size() < kMaxTextBytes)
+                    cell_.text += '\n';
                 ++textDepth_;
             } else if (!textDepth_) {
                 skipDepth_ = 1;
@@ -437,13 +444,7 @@ void Reader::start(xml::QName name, const char** atts) {
             } else {
                 // Spans, links and the characters below: their end closes them again.
                 ++textDepth_;
-                if (local == "s")
-                    cell_.text.append(
-                        std::min<uint32_t>(count(names_.attr(atts, Ns::Text, "c")), 1024), ' ');
-                else if (local == "tab")
-                    cell_.text += '\t';
-                else if (local == "line-break")
-                    cell_.text += '\n';
+                appendCharacters(cell_.text, local, atts);
             }
         } else {
             skipDepth_ = 1;  // shapes, frames, detective marks

@@ -565,6 +565,21 @@ TEST(OdsRead, HostileDocumentsAreRefusedQuickly) {
     }
 }
 
+// Each <text:s text:c="1024"/> is a kilobyte of spaces in a few bytes of markup: the text stops
+// a little past what a cell holds (the rest is cut, and named, when the workbook is fitted).
+TEST(OdsRead, SpacesOfACellStopPastItsLimit) {
+    std::string rows = "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>";
+    for (int i = 0; i < 200000; ++i) rows += "<text:s text:c=\"1024\"/>";
+    rows += "</text:p></table:table-cell></table:table-row>";
+    auto wb = readOk(content("", table("S", rows)));
+    ASSERT_TRUE(wb);
+    const ss::Cell* c = wb->sheets[0]->find(1, 1);
+    ASSERT_NE(c, nullptr);
+    const size_t size = wb->strings.text(c->sst).size();
+    EXPECT_GT(size, ss::kMaxCellTextUnits);
+    EXPECT_LT(size, 4 * ss::kMaxCellTextUnits + 2048);
+}
+
 TEST(OdsRead, RepeatedBlankFormatsStayWithinTheirBudget) {
     const std::string styles =
         "<style:style style:name=\"f\" style:family=\"table-cell\"><style:table-cell-properties "
