@@ -1,9 +1,16 @@
 // What the .ods reader's files share.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "../model/styles.h"
+#include "../text/xml_stream.h"
 
 namespace ss::ods {
 
@@ -16,21 +23,9 @@ std::optional<std::string> formulaToA1(std::string_view formula);
 // is a plain name that cannot be read as a reference.
 std::string sheetPrefix(std::string_view sheet);
 
-}  // namespace ss::ods
-
-#include <cstdint>
-#include <memory>
-#include <unordered_map>
-#include <vector>
-
-#include "../model/styles.h"
-#include "../text/xml_stream.h"
-
-namespace ss::ods {
-
 // The namespaces the reader looks at.
-enum class Ns : uint8_t { Other, Office, Table, Text, Style, Fo, Number, Svg, Draw, Calcext };
-constexpr size_t kNsCount = 10;
+enum class Ns : uint8_t { Other, Office, Table, Text, Style, Fo, Number, Svg, Draw, Calcext, Dc };
+constexpr size_t kNsCount = 11;
 Ns nsOf(std::string_view uri);
 
 // The prefixes of the document's namespaces. The parse leaves names with their prefixes (expat
@@ -111,6 +106,35 @@ private:
     std::shared_ptr<NumberStyle> num_;
     int numTextDepth_ = 0;  // inside number:text or number:currency-symbol
     std::string numText_;
+};
+
+// The view settings of settings.xml that the model keeps: the active table and each table's
+// frozen rows and columns.
+struct ViewSettings {
+    struct Table {
+        uint32_t frozenRows = 0, frozenCols = 0;
+    };
+    std::string activeTable;
+    std::unordered_map<std::string, Table> tables;
+};
+
+class SettingsReader : public xml::StreamHandler {
+public:
+    explicit SettingsReader(ViewSettings& out) : out_(out) {}
+    void start(xml::QName name, const char** atts) override;
+    void end(xml::QName name) override;
+    void text(std::string_view s) override {
+        if (inItem_ && value_.size() < 4096) value_.append(s);
+    }
+
+private:
+    ViewSettings& out_;
+    int depth_ = 0, tablesDepth_ = 0, entryDepth_ = 0;
+    std::string entry_, item_, value_;
+    bool inItem_ = false;
+    // Split modes and positions of the entry being read (mode 2: frozen).
+    int hMode_ = 0, vMode_ = 0;
+    uint32_t hPos_ = 0, vPos_ = 0;
 };
 
 }  // namespace ss::ods

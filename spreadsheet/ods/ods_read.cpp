@@ -12,6 +12,7 @@
 #include "ods.h"
 #include "ods_internal.h"
 #include "../read_stop.h"
+#include "../text/xml_text.h"
 
 namespace ss {
 
@@ -215,7 +216,7 @@ std::optional<double> parseDateTime(std::string_view s) {
         if (ec != std::errc()) return std::nullopt;
         i = j;
     }
-    if (hh > 24 || mm > 59 || ss >= 61) return std::nullopt;
+    if (hh > 24 || mm > 59 || !(ss >= 0 && ss < 61)) return std::nullopt;
     return days + (hh * 3600.0 + mm * 60.0 + ss) / 86400.0;
 }
 
@@ -252,6 +253,7 @@ std::optional<double> parseDuration(std::string_view s) {
             return std::nullopt;
         i = j + 1;
     }
+    if (!std::isfinite(seconds)) return std::nullopt;
     return (negative ? -seconds : seconds) / 86400.0;
 }
 
@@ -281,6 +283,9 @@ struct CellRead {
     int paragraphs = 0;
     std::string formula;
     bool hasFormula = false;
+    // Its note (office:annotation).
+    bool hasNote = false, noteShown = false;
+    std::string noteAuthor, noteText;
 };
 
 class Reader : public xml::StreamHandler {
@@ -305,6 +310,8 @@ private:
     void startRow(const char** atts);
     void endRow();
     void startCell(bool covered, const char** atts);
+    void noteStart(Ns ns, std::string_view local, const char** atts);
+    void appendCharacters(std::string& to, std::string_view local, const char** atts);
     void endCell();
     Row& currentRow();
     bool addCell(uint32_t col, const Cell& c, const std::string* formula);
@@ -339,6 +346,8 @@ private:
     bool inCell_ = false;
     CellRead cell_;
     int textDepth_ = 0;  // inside a paragraph of the cell
+    // Inside the cell's note: its depth, the depth of its author and of its paragraphs.
+    int noteDepth_ = 0, noteAuthorDepth_ = 0, noteTextDepth_ = 0, noteParagraphs_ = 0;
     uint64_t cells_ = 0, repeatedValues_ = 0, repeatedFormats_ = 0;
     uint32_t rowsSeen_ = 0;
 };
@@ -349,7 +358,41 @@ void Reader::text(std::string_view s) {
         styles_.text(s);
         return;
     }
+    if (noteDepth_) {
+        if (noteAuthorDepth_ && cell_.noteAuthor.size() < 1024)
+            cell_.noteAuthor.append(s);
+        else if (noteTextDepth_ && cell_.noteText.size() < kMaxTextBytes)
+            cell_.noteText.append(s);
+        return;
+    }
     if (inCell_ && textDepth_ && cell_.text.size() < kMaxTextBytes) cell_.text.append(s);
+}
+
+// The characters text:s, text:tab and text:line-break stand for, while the text is within
+// what a cell holds (a run of them is markup the size of a few bytes each).
+void Reader::appendCharacters(std::string& to, std::string_view local, const char** atts) {
+    if (to.size() >= kMaxTextBytes) return;
+    if (local == "s")
+        to.append(std::min<uint32_t>(count(names_.attr(atts, Ns::Text, "c")), 1024), ' ');
+    else if (local == "tab")
+        to += '\t';
+    else if (local == "line-break")
+        to += '\n';
+}
+
+// An element of a cell's note: the author (dc:creator) and the paragraphs are kept, as the
+// cell's own text is.
+void Reader::noteStart(Ns ns, std::string_view local, const char** atts) {
+    ++noteDepth_;
+    if (noteTextDepth_) {
+        ++noteTextDepth_;
+        if (ns == Ns::Text) appendCharacters(cell_.noteText, local, atts);
+    } else if (ns == Ns::Text && (local == "p" || local == "h")) {
+        if (noteParagraphs_++ > 0 && cell_.noteText.size() < kMaxTextBytes) cell_.noteText += '\n';
+        noteTextDepth_ = 1;
+    } else if (ns == Ns::Dc && local == "creator" && !noteAuthorDepth_) {
+        noteAuthorDepth_ = noteDepth_;
+    }
 }
 
 void Reader::start(xml::QName name, const char** atts) {
@@ -360,6 +403,18 @@ void Reader::start(xml::QName name, const char** atts) {
     if (atts[0] && !inCell_) names_.declare(atts);
     const Ns ns = names_.of(name.ns);
     std::string_view local = name.local;
+    if (noteDepth_) {
+        noteStart(ns, local, atts);
+        return;
+    }
+    if (inCell_ && ns == Ns::Office && local == "annotation") {
+        noteDepth_ = 1;
+        noteAuthorDepth_ = noteTextDepth_ = noteParagraphs_ = 0;
+        cell_.hasNote = true;
+        const char* shown = names_.attr(atts, Ns::Office, "display");
+        cell_.noteShown = shown && std::strcmp(shown, "true") == 0;
+        return;
+    }
     if (styleDepth_) {
         ++styleDepth_;
         styles_.start(ns, local, atts);
@@ -379,7 +434,8 @@ void Reader::start(xml::QName name, const char** atts) {
     if (inCell_) {
         if (ns == Ns::Text) {
             if (local == "p" || local == "h") {
-                if (textDepth_ == 0 && cell_.paragraphs++ > 0) cell_.text += '\n';
+                if (textDepth_ == 0 && cell_.paragraphs++ > 0 && cell_.text.size() < kMaxTextBytes)
+                    cell_.text += '\n';
                 ++textDepth_;
             } else if (!textDepth_) {
                 skipDepth_ = 1;
@@ -388,13 +444,7 @@ void Reader::start(xml::QName name, const char** atts) {
             } else {
                 // Spans, links and the characters below: their end closes them again.
                 ++textDepth_;
-                if (local == "s")
-                    cell_.text.append(
-                        std::min<uint32_t>(count(names_.attr(atts, Ns::Text, "c")), 1024), ' ');
-                else if (local == "tab")
-                    cell_.text += '\t';
-                else if (local == "line-break")
-                    cell_.text += '\n';
+                appendCharacters(cell_.text, local, atts);
             }
         } else {
             skipDepth_ = 1;  // shapes, frames, detective marks
@@ -435,6 +485,12 @@ void Reader::start(xml::QName name, const char** atts) {
 void Reader::end(xml::QName name) {
     if (skipDepth_) {
         --skipDepth_;
+        return;
+    }
+    if (noteDepth_) {
+        if (noteAuthorDepth_ == noteDepth_) noteAuthorDepth_ = 0;
+        if (noteTextDepth_) --noteTextDepth_;
+        --noteDepth_;
         return;
     }
     const Ns ns = names_.of(name.ns);
@@ -522,8 +578,9 @@ void Reader::column(const char** atts) {
         if (colDefaults_.size() < last) colDefaults_.resize(last, 0);
         std::fill(colDefaults_.begin() + (first - 1), colDefaults_.begin() + last, xf);
     }
-    // Characters of the widest digit, 7 pixels at 96 dpi.
-    const double chars = widthPt > 0 ? std::round(widthPt * 96.0 / 72.0 / 7.0 * 256) / 256 : 0;
+    // Characters as the other application counts them when it writes .xlsx: 7 points each (its
+    // default column, 0.8299 in, is then the usual 8.54 characters).
+    const double chars = widthPt > 0 ? std::round(std::min(widthPt / 7.0, 255.0) * 256) / 256 : 0;
     if (last == kXlsxMaxCols && !hidden && xf == 0 && last - first > 255) {
         if (chars > 0) ws_->defaultColWidth = chars;  // the rest of the sheet
         return;
@@ -610,7 +667,8 @@ void Reader::startCell(bool, const char** atts) {
                              : t == "string"     ? Value::String
                                                  : Value::None;
             } else if (q.local == "value") {
-                std::from_chars(v, v + std::strlen(v), cell_.number);
+                auto [p, ec] = std::from_chars(v, v + std::strlen(v), cell_.number);
+                if (ec != std::errc() || !std::isfinite(cell_.number)) cell_.number = 0;
             } else if (q.local == "date-value") {
                 cell_.dateValue = v;
             } else if (q.local == "time-value") {
@@ -713,6 +771,17 @@ void Reader::endCell() {
         else if (col <= kXlsxMaxCols)
             note(row_, col, "的公式无法转换为本程序的公式，已保留计算结果");
     }
+    if (cr.hasNote && col <= kXlsxMaxCols) {
+        CellNote n;
+        n.row = row_;
+        n.col = col;
+        n.author = cr.noteAuthor;
+        n.visible = cr.noteShown;
+        n.textXml = "<text><t xml:space=\"preserve\">";
+        xml::appendXstring(n.textXml, cr.noteText);
+        n.textXml += "</t></text>";
+        ws_->notes.push_back(std::move(n));
+    }
     const bool hasValue = c.type != CellType::Empty || formula;
     if (!hasValue && !cr.hasStyle && cr.colSpan == 1 && cr.rowSpan == 1) return;
     if (col > kXlsxMaxCols) {
@@ -785,7 +854,7 @@ void Reader::endRow() {
     auto format = [&](Row& r) {
         if (rowFormat_.custom) {
             r.customHeight = true;
-            r.height = float(rowFormat_.heightPt);
+            r.height = float(std::min(rowFormat_.heightPt, 409.5));  // the most a row is
         }
         r.hidden = rowHidden_;
         if (rowStyle_) {
@@ -848,6 +917,27 @@ bool spreadsheetMime(Package& pkg) {
     return mime.ok() && isSpreadsheetMime(*mime);
 }
 
+// The active table and frozen panes of settings.xml. They are views only: a settings part
+// that cannot be read leaves the workbook as it is.
+void applyViewSettings(Package& pkg, const ReadLimits& limits, Workbook& wb) {
+    if (pkg.find("settings.xml") < 0) return;
+    ViewSettings views;
+    SettingsReader reader(views);
+    xml::StreamParser parser(reader, false);
+    bool ok = true;
+    Status st = pkg.stream("settings.xml", std::min<uint64_t>(limits.maxPartBytes, 64u << 20),
+                           [&](const char* p, size_t n) { return ok = parser.feed(p, n, false); });
+    if (!st.ok() || !ok || !parser.feed(nullptr, 0, true)) return;
+    for (size_t i = 0; i < wb.sheets.size(); ++i) {
+        Worksheet& ws = *wb.sheets[i];
+        if (ws.name == views.activeTable && ws.state == SheetState::Visible) wb.activeSheet = i;
+        auto it = views.tables.find(ws.name);
+        if (it == views.tables.end()) continue;
+        ws.frozenRows = std::min(it->second.frozenRows, kXlsxMaxRows - 1);
+        ws.frozenCols = std::min(it->second.frozenCols, kXlsxMaxCols - 1);
+    }
+}
+
 Result<std::unique_ptr<Workbook>> readPackage(Package& pkg, const ReadLimits& limits) {
     if (pkg.find("content.xml") < 0) return fail("缺少 content.xml，不是 OpenDocument 电子表格。");
     if (!spreadsheetMime(pkg)) return fail("这是其他 OpenDocument 文档（不是电子表格）。");
@@ -876,6 +966,7 @@ Result<std::unique_ptr<Workbook>> readPackage(Package& pkg, const ReadLimits& li
     }
     reader.stylesDone();
     if (wb->sheets.empty()) return fail("工作簿中没有任何工作表。");
+    applyViewSettings(pkg, limits, *wb);
     return wb;
 }
 

@@ -2,7 +2,9 @@
 // number format codes, column widths, row heights and hidden tables.
 #include <algorithm>
 #include <charconv>
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "ods_internal.h"
@@ -25,6 +27,7 @@ Ns nsOf(std::string_view uri) {
     }
     if (uri == "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0")
         return Ns::Calcext;
+    if (uri == "http://purl.org/dc/elements/1.1/") return Ns::Dc;
     return Ns::Other;
 }
 
@@ -38,6 +41,7 @@ Names::Names() {
     prefix_[size_t(Ns::Svg)] = "svg";
     prefix_[size_t(Ns::Draw)] = "draw";
     prefix_[size_t(Ns::Calcext)] = "calcext";
+    prefix_[size_t(Ns::Dc)] = "dc";
 }
 
 void Names::declare(const char** atts) {
@@ -270,7 +274,8 @@ void Styles::start(Ns ns, std::string_view local, const char** atts) {
     }
     if (ns == Ns::Style && cur_ && local == "text-properties") {
         if (const char* v = names_.attr(atts, Ns::Fo, "font-weight"))
-            cur_->bold = std::strcmp(v, "bold") == 0 || std::atoi(v) >= 600;
+            cur_->bold = std::strcmp(v, "bold") == 0 ||
+                         (std::isdigit((unsigned char)v[0]) && std::strtod(v, nullptr) >= 600);
         if (const char* v = names_.attr(atts, Ns::Fo, "font-style"))
             cur_->italic = std::strcmp(v, "normal") != 0;
         if (auto c = parseColor(names_.attr(atts, Ns::Fo, "color"))) cur_->color = *c;
@@ -307,7 +312,8 @@ void Styles::start(Ns ns, std::string_view local, const char** atts) {
             cur_->vAlign = a == "top" ? "top" : a == "middle" ? "center" : "";
         }
         if (const char* v = names_.attr(atts, Ns::Style, "rotation-angle")) {
-            int deg = std::atoi(v) % 360;
+            const double angle = std::fmod(std::strtod(v, nullptr), 360.0);
+            int deg = std::isfinite(angle) ? int(angle < 0 ? angle + 360 : angle) : 0;
             cur_->rotation = deg <= 90 ? deg : deg >= 270 ? 90 + (360 - deg) : 0;
         }
         if (const char* v = names_.attr(atts, Ns::Style, "text-align-source"))
@@ -356,6 +362,9 @@ void Styles::start(Ns ns, std::string_view local, const char** atts) {
         const char* cond = names_.attr(atts, Ns::Style, "condition");
         const char* style = names_.attr(atts, Ns::Style, "apply-style-name");
         if (cond && style) num_->maps.emplace_back(cond, style);
+    } else if (local == "number" && !names_.attr(atts, Ns::Number, "decimal-places")) {
+        // No number of decimals: as many as the number needs, which is General.
+        code += "General";
     } else if (local == "number" || local == "scientific-number") {
         int decimals = intAttr(names_, atts, "decimal-places", 0);
         int minDecimals = intAttr(names_, atts, "min-decimal-places", decimals);

@@ -116,6 +116,7 @@ std::optional<double> parseDateTime(std::string_view s) {
     if (s.size() >= 16 && s[10] == 'T') {
         if (!num(11, 2, h) || s[13] != ':' || !num(14, 2, mi)) return std::nullopt;
         if (s.size() > 17 && s[16] == ':') std::from_chars(s.data() + 17, s.data() + s.size(), sec);
+        if (!(sec >= 0 && sec < 61) || h > 24 || mi > 59) return std::nullopt;
     }
     double serial =
         double(daysFromCivil(y, unsigned(mo), unsigned(d)) - daysFromCivil(1899, 12, 30));
@@ -141,7 +142,8 @@ public:
     void start(xml::QName name, const char** atts) override;
     void end(xml::QName name) override;
     void text(std::string_view s) override {
-        if (inData_ && text_.size() < kMaxTextBytes) text_.append(s);
+        std::string& into = dataIsNote_ ? noteText_ : text_;
+        if (inData_ && into.size() < kMaxTextBytes) into.append(s);
         if (xDepthText_) xText_.append(s);
     }
     bool sawRoot() const { return sawRoot_; }
@@ -175,11 +177,16 @@ private:
     std::string links_;
     // The cell being read.
     bool inCell_ = false, inData_ = false;
+    // The cell's note (Comment): its author, text and whether it is shown all the time.
+    bool inComment_ = false, dataIsNote_ = false, hasNote_ = false, noteShown_ = false;
+    std::string noteAuthor_, noteText_;
     std::string cellStyle_, formula_, href_, type_, text_;
     bool hasCellStyle_ = false, hasData_ = false;
     // WorksheetOptions and the workbook's names.
     int xDepthText_ = 0;
-    std::string xText_;
+    std::string xText_, xName_;
+    bool freeze_ = false;  // frozen panes, at the split positions
+    uint64_t splitRows_ = 0, splitCols_ = 0;
     uint64_t cells_ = 0, spans_ = 0;
     uint32_t rowsSeen_ = 0;
 };
@@ -313,7 +320,7 @@ void Reader::styleChild(std::string_view local, const char** atts) {
         if (attr(atts, "WrapText")) s.wrap = flagAttr(atts, "WrapText");
         if (attr(atts, "ShrinkToFit")) s.shrink = flagAttr(atts, "ShrinkToFit");
         if (auto r = doubleAttr(atts, "Rotate")) {
-            int deg = int(*r);
+            const int deg = *r >= -90 && *r <= 90 ? int(*r) : 0;
             s.rotation = deg >= 0 && deg <= 90 ? deg : deg < 0 && deg >= -90 ? 90 - deg : 0;
         }
         if (auto n = unsignedAttr(atts, "Indent")) s.indent = int(std::min<uint64_t>(*n, 250));
@@ -376,14 +383,17 @@ void Reader::start(xml::QName name, const char** atts) {
     std::string_view local = name.local;
     if (inData_) {
         // Rich text: the tags of its runs are flattened to their text.
-        if (local == "Br") text_ += '\n';
+        if (local == "Br") (dataIsNote_ ? noteText_ : text_) += '\n';
         return;
     }
     if (name.ns == kExcelNs) {
-        // Sheet options: whether the sheet is hidden; the rest is not read.
-        if (ws_ && local == "Visible") {
+        // Sheet options: whether the sheet is hidden, frozen panes; the rest is not read.
+        if (ws_ && (local == "Visible" || local == "SplitHorizontal" || local == "SplitVertical")) {
             xDepthText_ = 1;
             xText_.clear();
+            xName_ = std::string(local);
+        } else if (ws_ && local == "FreezePanes") {
+            freeze_ = true;
         }
         return;
     }
@@ -422,7 +432,8 @@ void Reader::start(xml::QName name, const char** atts) {
         ws_ = &wb_.addSheet(n ? n : "Sheet" + std::to_string(wb_.sheets.size() + 1));
         nextRow_ = 1;
         nextColumn_ = 1;
-        beyondNoted_ = false;
+        beyondNoted_ = freeze_ = false;
+        splitRows_ = splitCols_ = 0;
         links_.clear();
         return;
     }
@@ -438,11 +449,11 @@ void Reader::start(xml::QName name, const char** atts) {
     if (local == "Table") {
         inTable_ = true;
         if (auto h = doubleAttr(atts, "DefaultRowHeight"); h && *h > 0) {
-            ws_->defaultRowHeight = *h;
+            ws_->defaultRowHeight = std::min(*h, 409.5);
             ws_->customDefaultRowHeight = true;
         }
         if (auto w = doubleAttr(atts, "DefaultColumnWidth"); w && *w > 0)
-            ws_->defaultColWidth = std::round(*w * 96.0 / 72.0 / 7.0 * 256) / 256;
+            ws_->defaultColWidth = std::round(std::min(*w * 96.0 / 72.0 / 7.0, 255.0) * 256) / 256;
         return;
     }
     if (!inTable_) {
@@ -458,7 +469,7 @@ void Reader::start(xml::QName name, const char** atts) {
         ci.first = uint32_t(first);
         ci.last = uint32_t(std::min<uint64_t>(first + span, kXlsxMaxCols));
         if (auto w = doubleAttr(atts, "Width"); w && *w >= 0) {
-            ci.width = std::round(*w * 96.0 / 72.0 / 7.0 * 256) / 256;
+            ci.width = std::round(std::min(*w * 96.0 / 72.0 / 7.0, 255.0) * 256) / 256;
             ci.customWidth = true;
         }
         ci.hidden = flagAttr(atts, "Hidden");
@@ -494,7 +505,7 @@ void Reader::start(xml::QName name, const char** atts) {
         for (uint32_t r = row_; r <= last; ++r) {
             Row& ro = ws_->row(r);
             if (height && *height >= 0) {
-                ro.height = float(*height);
+                ro.height = float(std::min(*height, 409.5));  // the most a row is
                 ro.customHeight = true;
             }
             ro.hidden = hidden;
@@ -507,6 +518,17 @@ void Reader::start(xml::QName name, const char** atts) {
     }
     if (local == "Cell" && inRow_) {
         startCell(atts);
+        return;
+    }
+    if (inCell_ && local == "Comment" && !inComment_) {
+        inComment_ = hasNote_ = true;
+        const char* author = attr(atts, "Author");
+        noteAuthor_ = author ? author : "";
+        noteShown_ = flagAttr(atts, "ShowAlways");
+        return;
+    }
+    if (inComment_ && local == "Data") {
+        inData_ = dataIsNote_ = true;
         return;
     }
     if (inCell_ && local == "Data") {
@@ -558,6 +580,8 @@ void Reader::startCell(const char** atts) {
     href_ = h ? h : "";
     type_.clear();
     text_.clear();
+    hasNote_ = false;
+    noteText_.clear();
     if ((across || down) && row_ <= kXlsxMaxRows && col_ <= kXlsxMaxCols)
         ws_->merges.push_back(
             {row_, col_, uint32_t(std::min<uint64_t>(uint64_t(row_) + down, kXlsxMaxRows)),
@@ -572,6 +596,17 @@ void Reader::endCell() {
             beyondNoted_ = true;
         }
         return;
+    }
+    if (hasNote_) {
+        CellNote n;
+        n.row = row_;
+        n.col = col_;
+        n.author = noteAuthor_;
+        n.visible = noteShown_;
+        n.textXml = "<text><t xml:space=\"preserve\">";
+        xml::appendXstring(n.textXml, noteText_);
+        n.textXml += "</t></text>";
+        ws_->notes.push_back(std::move(n));
     }
     Cell c;
     bool dateValue = false;
@@ -679,14 +714,23 @@ void Reader::end(xml::QName name) {
     }
     if (xDepthText_) {
         if (--xDepthText_ == 0 && ws_) {
-            if (xText_ == "SheetHidden") ws_->state = SheetState::Hidden;
-            if (xText_ == "SheetVeryHidden") ws_->state = SheetState::VeryHidden;
+            if (xName_ == "Visible" && xText_ == "SheetHidden") ws_->state = SheetState::Hidden;
+            if (xName_ == "Visible" && xText_ == "SheetVeryHidden")
+                ws_->state = SheetState::VeryHidden;
+            uint64_t n = 0;
+            std::from_chars(xText_.data(), xText_.data() + xText_.size(), n);
+            if (xName_ == "SplitHorizontal") splitRows_ = n;
+            if (xName_ == "SplitVertical") splitCols_ = n;
         }
         return;
     }
     std::string_view local = name.local;
     if (inData_) {
-        if (name.ns == kSsNs && local == "Data") inData_ = false;
+        if (name.ns == kSsNs && local == "Data") inData_ = dataIsNote_ = false;
+        return;
+    }
+    if (inComment_ && name.ns == kSsNs && local == "Comment") {
+        inComment_ = false;
         return;
     }
     if (name.ns != kSsNs) return;
@@ -705,6 +749,10 @@ void Reader::end(xml::QName name) {
     } else if (local == "Worksheet" && ws_) {
         std::sort(ws_->columns.begin(), ws_->columns.end(),
                   [](const ColumnInfo& a, const ColumnInfo& b) { return a.first < b.first; });
+        if (freeze_) {
+            ws_->frozenRows = uint32_t(std::min<uint64_t>(splitRows_, kXlsxMaxRows - 1));
+            ws_->frozenCols = uint32_t(std::min<uint64_t>(splitCols_, kXlsxMaxCols - 1));
+        }
         if (!links_.empty())
             ws_->preserved.push_back({"hyperlinks", "<hyperlinks>" + links_ + "</hyperlinks>"});
         ws_->normalize();

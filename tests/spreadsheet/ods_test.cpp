@@ -63,6 +63,7 @@ const std::string kNs =
     "xmlns:fo=\"urn:oasis:names:tc:opendocument:xmlns:xsl-fo-compatible:1.0\" "
     "xmlns:number=\"urn:oasis:names:tc:opendocument:xmlns:datastyle:1.0\" "
     "xmlns:xlink=\"http://www.w3.org/1999/xlink\" "
+    "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
     "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\"";
 
 std::string content(const std::string& styles, const std::string& body,
@@ -113,6 +114,8 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
     const std::vector<Case> cases = {
         {"office:value-type=\"float\" office:value=\"1.5\"><text:p>1,50</text:p>",
          ss::CellType::Number, "1.5", "General", 1.5},
+        {"table:style-name=\"gen\" office:value-type=\"float\" office:value=\"1.25\">",
+         ss::CellType::Number, "1.25", "General", 1.25},
         {"office:value-type=\"percentage\" office:value=\"0.25\">", ss::CellType::Number, "0.25",
          "0%", 0.25},
         {"table:style-name=\"pct\" office:value-type=\"percentage\" office:value=\"0.25\">",
@@ -142,7 +145,9 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
          "<text:p>d<text:line-break/>e " +
              span + "</text:p>",
          ss::CellType::String, "a   b\tc\nd\ne fg", "General"},
-        {"office:value-type=\"string\"><office:annotation><text:p>note</text:p>"
+        {"office:value-type=\"string\"><office:annotation office:display=\"true\">"
+         "<dc:creator>王五</dc:creator><dc:date>2024-01-01T00:00:00</dc:date><text:p>note"
+         "<text:s/>1</text:p><text:p><text:span>line</text:span> 2</text:p>"
          "</office:annotation><text:p>shown</text:p>",
          ss::CellType::String, "shown", "General"},
         {"office:value-type=\"string\" office:string-value=\"attr\"><text:p>para</text:p>",
@@ -160,6 +165,9 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
         "<number:date-style style:name=\"N80\"><number:year number:style=\"long\"/>"
         "<number:text>年</number:text><number:month/><number:text>月</number:text><number:day/>"
         "<number:text>日</number:text></number:date-style>"
+        "<number:number-style style:name=\"N0\"><number:number number:min-integer-digits=\"1\"/>"
+        "</number:number-style><style:style style:name=\"gen\" style:family=\"table-cell\" "
+        "style:data-style-name=\"N0\"/>"
         "<style:style style:name=\"pct\" style:family=\"table-cell\" "
         "style:data-style-name=\"N11\"/>"
         "<style:style style:name=\"ymd\" style:family=\"table-cell\" "
@@ -183,6 +191,14 @@ TEST(OdsRead, ValueTypesBecomeValuesWithTheirFormats) {
         }
     }
     EXPECT_FALSE(wb->date1904);
+    // The note of the cell that has one.
+    ASSERT_EQ(ws.notes.size(), 1u);
+    EXPECT_EQ(ws.notes[0].author, "王五");
+    EXPECT_EQ(ws.notes[0].textXml, "<text><t xml:space=\"preserve\">note 1\nline 2</t></text>");
+    EXPECT_TRUE(ws.notes[0].visible);
+    EXPECT_EQ(ws.notes[0].col, 1u);
+    EXPECT_EQ(ws.find(ws.notes[0].row, 1)->type, ss::CellType::String);
+    EXPECT_EQ(wb->cellText(*ws.find(ws.notes[0].row, 1)), "shown");
 }
 
 TEST(OdsRead, NullDateOf1904ChoosesThatDateSystem) {
@@ -261,6 +277,42 @@ TEST(OdsRead, ContentPastTheSheetsEdgeIsNamed) {
     ASSERT_EQ(wb->readNotes.size(), 2u);
     EXPECT_TRUE(wb->readNotes[0].starts_with("[C] XFD1 ")) << wb->readNotes[0];
     EXPECT_TRUE(wb->readNotes[1].starts_with("[R] A1048576 ")) << wb->readNotes[1];
+}
+
+TEST(OdsRead, ActiveTableAndFrozenPanesFromTheSettings) {
+    auto item = [](const std::string& name, const std::string& value) {
+        return "<config:config-item config:name=\"" + name + "\" config:type=\"int\">" + value +
+               "</config:config-item>";
+    };
+    auto entry = [&](const std::string& sheet, int hMode, int hPos, int vMode, int vPos) {
+        return "<config:config-item-map-entry config:name=\"" + sheet + "\">" +
+               item("HorizontalSplitMode", std::to_string(hMode)) +
+               item("VerticalSplitMode", std::to_string(vMode)) +
+               item("HorizontalSplitPosition", std::to_string(hPos)) +
+               item("VerticalSplitPosition", std::to_string(vPos)) +
+               "</config:config-item-map-entry>";
+    };
+    const std::string settings =
+        "<office:document-settings "
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:config=\"urn:oasis:names:tc:opendocument:xmlns:config:1.0\"><office:settings>"
+        "<config:config-item-set config:name=\"ooo:view-settings\">"
+        "<config:config-item-map-indexed config:name=\"Views\"><config:config-item-map-entry>" +
+        item("ActiveTable", "二") + "<config:config-item-map-named config:name=\"Tables\">" +
+        entry("一", 2, 1, 2, 3) + entry("二", 1, 4, 0, 0) +
+        "</config:config-item-map-named></config:config-item-map-entry>"
+        "</config:config-item-map-indexed></config:config-item-set></office:settings>"
+        "</office:document-settings>";
+    Parts parts = package(content("", table("一", "") + table("二", "")));
+    parts.emplace_back("settings.xml", settings);
+    auto wb = readParts(parts);
+    ASSERT_TRUE(wb.ok()) << wb.message();
+    EXPECT_EQ((*wb)->activeSheet, 1u);
+    EXPECT_EQ((*wb)->sheets[0]->frozenRows, 3u);
+    EXPECT_EQ((*wb)->sheets[0]->frozenCols, 1u);
+    // A split that is not frozen (mode 1) is a view the model does not keep.
+    EXPECT_EQ((*wb)->sheets[1]->frozenRows, 0u);
+    EXPECT_EQ((*wb)->sheets[1]->frozenCols, 0u);
 }
 
 TEST(OdsRead, SpannedCellsAreMergedAndCoveredValuesKept) {
@@ -437,7 +489,7 @@ TEST(OdsRead, CellStylesColumnsAndRows) {
     EXPECT_EQ(ws.columns[2].style, a.style);
     EXPECT_EQ(ws.find(1, 3), nullptr);
     EXPECT_EQ(ws.find(1, 4)->style, a.style);
-    EXPECT_NEAR(ws.columns[0].width, 144.0 * 96 / 72 / 7, 0.01);
+    EXPECT_NEAR(ws.columns[0].width, 144.0 / 7, 0.01);
     EXPECT_TRUE(ws.columns[0].customWidth);
     EXPECT_FALSE(ws.columns[0].hidden);
     EXPECT_EQ(ws.columns[1].first, 2u);
@@ -485,6 +537,16 @@ TEST(OdsRead, HostileDocumentsAreRefusedQuickly) {
         {"ratio", package(bomb), {}, "压缩炸弹"},
         {"size", package(content("", table("S", std::string(8192, ' ')))), small, "过大"},
         {"broken", package(content("", "<table:table>")), {}, "XML"},
+        {"encrypted",
+         {{"mimetype", kMime},
+          {"content.xml", "\x8b\x12 not xml"},
+          {"META-INF/manifest.xml",
+           "<manifest:manifest "
+           "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+           "<manifest:file-entry manifest:full-path=\"content.xml\"><manifest:encryption-data/>"
+           "</manifest:file-entry></manifest:manifest>"}},
+         {},
+         "已加密"},
         {"not a spreadsheet",
          {{"mimetype", "application/vnd.oasis.opendocument.text"}, {"content.xml", "<x/>"}},
          {},
@@ -501,6 +563,21 @@ TEST(OdsRead, HostileDocumentsAreRefusedQuickly) {
         EXPECT_NE(wb.message().find(c.reason), std::string::npos) << wb.message();
         EXPECT_LT(seconds, 2.0);
     }
+}
+
+// Each <text:s text:c="1024"/> is a kilobyte of spaces in a few bytes of markup: the text stops
+// a little past what a cell holds (the rest is cut, and named, when the workbook is fitted).
+TEST(OdsRead, SpacesOfACellStopPastItsLimit) {
+    std::string rows = "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>";
+    for (int i = 0; i < 200000; ++i) rows += "<text:s text:c=\"1024\"/>";
+    rows += "</text:p></table:table-cell></table:table-row>";
+    auto wb = readOk(content("", table("S", rows)));
+    ASSERT_TRUE(wb);
+    const ss::Cell* c = wb->sheets[0]->find(1, 1);
+    ASSERT_NE(c, nullptr);
+    const size_t size = wb->strings.text(c->sst).size();
+    EXPECT_GT(size, ss::kMaxCellTextUnits);
+    EXPECT_LT(size, 4 * ss::kMaxCellTextUnits + 2048);
 }
 
 TEST(OdsRead, RepeatedBlankFormatsStayWithinTheirBudget) {
@@ -591,10 +668,19 @@ protected:
         ws.merges.push_back({43, 1, 44, 3});
         ws.setString(43, 1, wb->strings.add("merged"));
         ws.row(42).hidden = true;
+        ss::ColumnInfo wide;
+        wide.first = wide.last = 2;
+        wide.width = 20;
+        wide.customWidth = true;
         ss::ColumnInfo hidden;
         hidden.first = hidden.last = 6;
         hidden.hidden = true;
-        ws.columns.push_back(hidden);
+        ws.columns = {wide, hidden};
+        ss::CellNote note;
+        note.row = 2;
+        note.col = 2;
+        note.textXml = "<text><t xml:space=\"preserve\">备注</t></text>";
+        ws.notes.push_back(note);
         ASSERT_TRUE(ss::writeXlsx(*wb, dir_->dir / "src.xlsx").ok());
         const std::string cmd = "cd '" + dir_->dir.string() + "' && HOME='" + dir_->dir.string() +
                                 "' timeout 180 soffice --headless --convert-to ods --outdir . "
@@ -652,6 +738,13 @@ TEST_F(OdsFromOffice, ReadsBackAsTheWorkbookItWasMadeFrom) {
     const ss::ColumnInfo* f = b.sheets[0]->columnInfo(6);
     ASSERT_NE(f, nullptr);
     EXPECT_TRUE(f->hidden);
+    const ss::ColumnInfo* wide = b.sheets[0]->columnInfo(2);
+    ASSERT_NE(wide, nullptr);
+    EXPECT_NEAR(wide->width, 20, 0.05);
+    ASSERT_EQ(b.sheets[0]->notes.size(), 1u);
+    EXPECT_EQ(b.sheets[0]->notes[0].row, 2u);
+    EXPECT_EQ(b.sheets[0]->notes[0].col, 2u);
+    EXPECT_EQ(b.sheets[0]->notes[0].textXml, a.sheets[0]->notes[0].textXml);
     EXPECT_TRUE(b.readNotes.empty());
 }
 

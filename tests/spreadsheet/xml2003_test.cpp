@@ -107,7 +107,10 @@ TEST(Xml2003, CellsTheirPlacesValuesAndMerges) {
         "<Cell><ss:Data ss:Type=\"String\" xmlns=\"http://www.w3.org/TR/REC-html40\"><B>bold"
         "</B><Font html:Color=\"#FF0000\"> red</Font></ss:Data></Cell>"
         "<Cell ss:HRef=\"https://example.com/\"><Data ss:Type=\"String\">link</Data></Cell>"
-        "<Cell ss:HRef=\"#Other!A1\"><Data ss:Type=\"String\">jump</Data></Cell></Row>";
+        "<Cell ss:HRef=\"#Other!A1\"><Data ss:Type=\"String\">jump</Data></Cell>"
+        "<Cell ss:Index=\"8\"><Comment ss:Author=\"张三\" ss:ShowAlways=\"1\"><ss:Data "
+        "xmlns=\"http://www.w3.org/TR/REC-html40\"><B>张三:</B><Br/>请核对</ss:Data></Comment>"
+        "</Cell></Row>";
     const std::string names =
         "<Names><NamedRange ss:Name=\"Total\" ss:RefersTo=\"=S!R1C1:R2C2\"/>"
         "<NamedRange ss:Name=\"Far\" ss:RefersTo=\"=[Other.xls]S!R1C1\"/></Names>";
@@ -143,6 +146,12 @@ TEST(Xml2003, CellsTheirPlacesValuesAndMerges) {
         EXPECT_EQ(wb->cellText(*c), w.text);
     }
     EXPECT_EQ(ws.cellCount(), wants.size());
+    ASSERT_EQ(ws.notes.size(), 1u);
+    EXPECT_EQ(ws.notes[0].row, 4u);
+    EXPECT_EQ(ws.notes[0].col, 8u);
+    EXPECT_EQ(ws.notes[0].author, "张三");
+    EXPECT_TRUE(ws.notes[0].visible);
+    EXPECT_EQ(ws.notes[0].textXml, "<text><t xml:space=\"preserve\">张三:\n请核对</t></text>");
     ASSERT_NE(ws.formula(1, 5), nullptr);
     EXPECT_EQ(ws.formula(1, 5)->text, "C1*2");
     EXPECT_EQ(formatOf(*wb, *ws.find(4, 3)), "yyyy-mm-dd hh:mm:ss");
@@ -194,7 +203,11 @@ TEST(Xml2003, StylesColumnsRowsAndHiddenSheets) {
     const std::string hidden =
         "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\">"
         "<Visible>SheetHidden</Visible></WorksheetOptions>";
-    auto wb = readOk(book(styles, sheet("A", table) + sheet("B", "", hidden)));
+    const std::string frozen =
+        "<WorksheetOptions xmlns=\"urn:schemas-microsoft-com:office:excel\"><FreezePanes/>"
+        "<FrozenNoSplit/><SplitHorizontal>1</SplitHorizontal><TopRowBottomPane>1"
+        "</TopRowBottomPane><SplitVertical>2</SplitVertical></WorksheetOptions>";
+    auto wb = readOk(book(styles, sheet("A", table, frozen) + sheet("B", "", hidden)));
     ASSERT_TRUE(wb);
     EXPECT_EQ(wb->styles.fonts[0].name, "宋体");
     EXPECT_EQ(wb->styles.fonts[0].size, 12);
@@ -244,6 +257,9 @@ TEST(Xml2003, StylesColumnsRowsAndHiddenSheets) {
     EXPECT_EQ(ws.find(4, 1)->style, a.style);
     EXPECT_EQ(wb->sheets[1]->state, ss::SheetState::Hidden);
     EXPECT_EQ(ws.state, ss::SheetState::Visible);
+    EXPECT_EQ(ws.frozenRows, 1u);
+    EXPECT_EQ(ws.frozenCols, 2u);
+    EXPECT_EQ(wb->sheets[1]->frozenRows, 0u);
 }
 
 TEST(Xml2003, HostileOrForeignDocumentsAreRefused) {
