@@ -471,11 +471,17 @@ Status XlsReader::readGlobals(
             case biff::kSst: {
                 std::vector<std::string_view> segs{r.data};
                 uint16_t t;
-                while (rs.peekType(t) && t == biff::kContinue && rs.next(r)) segs.push_back(r.data);
+                size_t bytes = r.data.size();
+                while (rs.peekType(t) && t == biff::kContinue && rs.next(r)) {
+                    segs.push_back(r.data);
+                    bytes += r.data.size();
+                }
                 SegmentCursor sc(std::move(segs));
                 sc.u32();
                 uint32_t unique = sc.u32();
-                sst_.reserve(std::min<uint32_t>(unique, 1u << 20));
+                // Each string takes three bytes at least: the count a small file declares
+                // reserves no more than its bytes can hold.
+                sst_.reserve(std::min<size_t>(unique, bytes / 3));
                 for (uint32_t i = 0; i < unique && !sc.atEnd(); ++i) {
                     sst_.push_back(readUnicodeString(sc, false));
                     if (!sc.ok()) return fail(kDamaged);
