@@ -21,6 +21,10 @@ struct ReadLimits {
     uint64_t ratioFloor = uint64_t(16) << 20;
     uint32_t maxXmlDepth = 256;       // open elements of one XML part
     uint64_t maxCells = 400'000'000;  // cells in the whole workbook
+    // The formula text the cells of a sheet's shared formulas are given (each a copy of its
+    // group's text): at most this ratio to the sheet's XML, beyond the floor.
+    uint32_t sharedFormulaRatio = 16;
+    uint64_t sharedFormulaFloor = uint64_t(256) << 20;
 };
 
 }  // namespace ss

@@ -221,6 +221,7 @@ private:
     std::vector<int64_t> xfMap_;
     std::vector<uint32_t> palette_;  // PALETTE entries for indexes 8..
     uint64_t cells_ = 0;
+    uint64_t sharedText_ = 0;  // formula text given to the cells of shared formulas
     xlsformula::Context fctx_;
 };
 
@@ -833,6 +834,14 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset, bool& dialog) {
                     auto it = shared.find((uint32_t(br) << 16) | bc);
                     if (it != shared.end())
                         text = xlsformula::decode(it->second.rgce, row, col, true, fctx_);
+                    // Each cell takes its own copy of the group's text: a few bytes of record
+                    // per cell can ask for kilobytes.
+                    const uint64_t cap =
+                        std::max(limits_.sharedFormulaFloor,
+                                 uint64_t(limits_.sharedFormulaRatio) * uint64_t(s_.size()));
+                    if (text && (sharedText_ += text->size()) > cap)
+                        return fail("共享公式展开后的公式文本超过 " + std::to_string(cap) +
+                                    " 字节，疑似恶意文件。");
                 } else if (!rgce.empty()) {
                     text = xlsformula::decode(rgce, row, col, false, fctx_);
                 }

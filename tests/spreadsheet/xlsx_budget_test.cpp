@@ -224,3 +224,38 @@ TEST(XlsxBudget, KeptPartsThatDoNotParseAreRepairedOrLeftOutAndNamed) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(XlsxBudget, SharedFormulasGiveTheirCellsNoMoreTextThanTheBudget) {
+    // One formula of 8,000 characters shared by 1,000 cells: 8 MB of formula text from 40 KB
+    // of XML. Within the ratio, the same group on 10 cells is read.
+    const std::string text = "1" + [] {
+        std::string s;
+        for (int i = 0; i < 3999; ++i) s += "+1";
+        return s;
+    }();
+    TempDir dir;
+    ss::ReadLimits limits;
+    limits.sharedFormulaFloor = 1u << 20;
+    for (int cells : {1000, 10}) {
+        std::string rows = "<row r=\"1\"><c r=\"A1\"><f t=\"shared\" ref=\"A1:A" +
+                           std::to_string(cells) + "\" si=\"0\">" + text + "</f></c></row>";
+        for (int r = 2; r <= cells; ++r)
+            rows += "<row r=\"" + std::to_string(r) + "\"><c r=\"A" + std::to_string(r) +
+                    "\"><f t=\"shared\" si=\"0\"/></c></row>";
+        const fs::path file = dir / ("shared" + std::to_string(cells) + ".xlsx");
+        writeZip(file, package("<sheetData>" + rows + "</sheetData>"));
+        auto wb = ss::readXlsx(file, limits);
+        if (cells == 10) {
+            ASSERT_TRUE(wb.ok()) << wb.message();
+            EXPECT_EQ((*wb)->sheets[0]->formulas().size(), 10u);
+            continue;
+        }
+        ASSERT_FALSE(wb.ok());
+        EXPECT_NE(wb.message().find(file.string()), std::string::npos) << wb.message();
+        EXPECT_NE(wb.message().find("共享公式"), std::string::npos) << wb.message();
+    }
+}
+
+}  // namespace
