@@ -155,6 +155,31 @@ LegacyShapes otherLegacyShapes(std::string_view vml) {
     return out;
 }
 
+std::string closeLineBreaks(std::string_view vml) {
+    std::string out;
+    size_t from = 0;
+    auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    // "<br", in any case, then only spaces and ">"; "<br/>" and "<br></br>" stay as they are.
+    for (size_t at = vml.find('<'); at != std::string_view::npos; at = vml.find('<', at + 1)) {
+        if (at + 3 >= vml.size() || (vml[at + 1] | 0x20) != 'b' || (vml[at + 2] | 0x20) != 'r')
+            continue;
+        size_t i = at + 3;
+        while (i < vml.size() && space(vml[i])) ++i;
+        if (i >= vml.size() || vml[i] != '>') continue;
+        const std::string_view after = vml.substr(i + 1, 5);
+        if (after.size() == 5 && after[0] == '<' && after[1] == '/' && (after[2] | 0x20) == 'b' &&
+            (after[3] | 0x20) == 'r' && after[4] == '>')
+            continue;
+        if (out.empty()) out.reserve(vml.size() + 64);
+        out.append(vml.substr(from, at + 3 - from));
+        out += "/>";
+        from = i + 1;
+    }
+    if (from == 0) return std::string(vml);
+    out.append(vml.substr(from));
+    return out;
+}
+
 std::set<uint32_t> idmapBlocks(std::string_view vml) {
     std::set<uint32_t> blocks;
     size_t pos = 0;

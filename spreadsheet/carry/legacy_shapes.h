@@ -22,6 +22,10 @@ struct LegacyShapes {
 // The shapes of the drawing `vml` other than notes' boxes; empty when there is none.
 LegacyShapes otherLegacyShapes(std::string_view vml);
 
+// The markup with its line breaks closed ("<br>" -> "<br/>"): legacy drawings hold their texts
+// in HTML-like markup whose line breaks some writers leave open, which no XML reader takes.
+std::string closeLineBreaks(std::string_view vml);
+
 // The blocks of shape ids a legacy drawing claims (<o:idmap data="1,2">).
 std::set<uint32_t> idmapBlocks(std::string_view vml);
 

@@ -224,6 +224,7 @@ private:
     std::vector<int64_t> xfMap_;
     std::vector<uint32_t> palette_;  // PALETTE entries for indexes 8..
     uint64_t cells_ = 0;
+    uint64_t sharedText_ = 0;  // formula text given to the cells of shared formulas
     xlsformula::Context fctx_;
     bool decrypted_ = false;
 };
@@ -476,11 +477,17 @@ Status XlsReader::readGlobals(
             case biff::kSst: {
                 std::vector<std::string_view> segs{r.data};
                 uint16_t t;
-                while (rs.peekType(t) && t == biff::kContinue && rs.next(r)) segs.push_back(r.data);
+                size_t bytes = r.data.size();
+                while (rs.peekType(t) && t == biff::kContinue && rs.next(r)) {
+                    segs.push_back(r.data);
+                    bytes += r.data.size();
+                }
                 SegmentCursor sc(std::move(segs));
                 sc.u32();
                 uint32_t unique = sc.u32();
-                sst_.reserve(std::min<uint32_t>(unique, 1u << 20));
+                // Each string takes three bytes at least: the count a small file declares
+                // reserves no more than its bytes can hold.
+                sst_.reserve(std::min<size_t>(unique, bytes / 3));
                 for (uint32_t i = 0; i < unique && !sc.atEnd(); ++i) {
                     sst_.push_back(readUnicodeString(sc, false));
                     if (!sc.ok()) return fail(kDamaged);
@@ -834,6 +841,14 @@ Status XlsReader::readSheet(Worksheet& ws, uint32_t offset, bool& dialog) {
                     auto it = shared.find((uint32_t(br) << 16) | bc);
                     if (it != shared.end())
                         text = xlsformula::decode(it->second.rgce, row, col, true, fctx_);
+                    // Each cell takes its own copy of the group's text: a few bytes of record
+                    // per cell can ask for kilobytes.
+                    const uint64_t cap =
+                        std::max(limits_.sharedFormulaFloor,
+                                 uint64_t(limits_.sharedFormulaRatio) * uint64_t(s_.size()));
+                    if (text && (sharedText_ += text->size()) > cap)
+                        return fail("共享公式展开后的公式文本超过 " + std::to_string(cap) +
+                                    " 字节，疑似恶意文件。");
                 } else if (!rgce.empty()) {
                     text = xlsformula::decode(rgce, row, col, false, fctx_);
                 }

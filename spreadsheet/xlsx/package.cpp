@@ -122,7 +122,7 @@ Status ZipReader::indexEntries() {
 }
 
 uint64_t ZipReader::workbookCap() const {
-    constexpr uint64_t kFloor = uint64_t(64) << 20;
+    const uint64_t kFloor = 4 * limits_.ratioFloor;
     const uint64_t byRatio =
         compressedTotal_ > UINT64_MAX / std::max<uint64_t>(limits_.maxCompressionRatio, 1)
             ? UINT64_MAX
@@ -161,19 +161,46 @@ uint64_t ZipReader::declaredSize(std::string_view name) const {
 
 Status ZipReader::read(std::string_view name,
                        const std::function<bool(const char*, size_t)>& sink) {
+    return read(name, sink, limits_.maxCompressionRatio);
+}
+
+namespace {
+
+// floor + ratio * taken, saturating.
+uint64_t ratioCap(uint64_t floor, uint64_t ratio, uint64_t taken) {
+    if (ratio && taken > (UINT64_MAX - floor) / ratio) return UINT64_MAX;
+    return floor + ratio * taken;
+}
+
+}  // namespace
+
+Status ZipReader::read(std::string_view name, const std::function<bool(const char*, size_t)>& sink,
+                       uint32_t ratio) {
+    if (!refusal_.ok()) return refusal_;
     auto it = entries_.find(lowerAscii(name));
     if (it == entries_.end()) return fail("缺少部件 " + std::string(name) + "。");
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(zip_, it->second, 0, &st) != 0)
         return fail(zipReason(zip_get_error(zip_)->zip_err));
-    uint64_t compressed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
+    const uint64_t compressed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
+    // A refusal of the limits stands for the whole workbook, whoever asked for the part.
+    auto refused = [&](std::string why) {
+        Status r = fail(std::move(why));
+        refuse(r);
+        return r;
+    };
     if ((st.valid & ZIP_STAT_SIZE) && st.size > limits_.maxPartBytes)
-        return fail("部件 " + std::string(name) + " 解压后过大（" + std::to_string(st.size) +
-                    " 字节），疑似压缩炸弹。");
-    // The declared sizes may lie: the limits are enforced on the bytes actually inflated.
-    uint64_t ratioCap =
-        std::max<uint64_t>(uint64_t(16) << 20, compressed * limits_.maxCompressionRatio);
+        return refused("部件 " + std::string(name) + " 解压后过大（" + std::to_string(st.size) +
+                       " 字节），疑似压缩炸弹。");
+    // The size the directory declares is refused at once when it is beyond the ratio (it may
+    // also lie: the limits are enforced on the bytes actually inflated, below).
+    if ((st.valid & ZIP_STAT_SIZE) && (st.valid & ZIP_STAT_COMP_SIZE) &&
+        st.size > ratioCap(limits_.ratioFloor, ratio, compressed))
+        return refused("部件 " + std::string(name) + " 解压后为 " + std::to_string(st.size) +
+                       " 字节，是压缩后的 " +
+                       std::to_string(st.size / std::max<uint64_t>(compressed, 1)) +
+                       " 倍，压缩比异常，疑似压缩炸弹。");
     // A deflated entry is inflated here with ISA-L from its stored bytes (checked against the
     // directory's CRC and size); anything else goes through libzip's own reading.
     const bool raw = gIsalInflate && (st.valid & ZIP_STAT_COMP_METHOD) &&
@@ -183,13 +210,20 @@ Status ZipReader::read(std::string_view name,
     zip_file_t* f = zip_fopen_index(zip_, it->second, raw ? ZIP_FL_COMPRESSED : 0);
     if (!f) return fail(zipReason(zip_get_error(zip_)->zip_err));
     uint64_t got = 0;
+    // Compressed bytes taken so far: known as the inflate goes when it is our own; through
+    // libzip only the entry's whole size is known.
+    uint64_t taken = raw ? 0 : compressed;
+    const uint64_t takenBefore = totalTaken_;
     // Counts `n` more inflated bytes against the limits; the refusal, or empty when within them.
     auto overLimits = [&](size_t n) -> std::string {
         got += n;
         totalRead_ += n;
-        if (got > limits_.maxPartBytes || got > ratioCap)
+        totalTaken_ = takenBefore + taken;
+        if (got > limits_.maxPartBytes || got > ratioCap(limits_.ratioFloor, ratio, taken))
             return "部件 " + std::string(name) + " 解压后过大或压缩比异常，疑似压缩炸弹。";
-        if (totalRead_ > workbookCap()) return bombText(totalRead_, workbookCap());
+        if (totalRead_ > workbookCap() ||
+            totalRead_ > ratioCap(4 * limits_.ratioFloor, limits_.maxCompressionRatio, totalTaken_))
+            return bombText(totalRead_, workbookCap());
         return {};
     };
     auto readFailed = [&] {
@@ -205,7 +239,7 @@ Status ZipReader::read(std::string_view name,
             if (n == 0) break;
             if (std::string why = overLimits(size_t(n)); !why.empty()) {
                 zip_fclose(f);
-                return fail(why);
+                return refused(why);
             }
             if (!sink(buf.data(), size_t(n))) break;
         }
@@ -223,6 +257,7 @@ Status ZipReader::read(std::string_view name,
     std::unique_ptr<inflate_state> state(new inflate_state);
     isal_inflate_init(state.get());
     uint32_t crc = 0;
+    uint64_t fed = 0;  // compressed bytes handed to the inflate
     bool stopped = false, wantsInput = true;
     while (!stopped && state->block_state != ISAL_BLOCK_FINISH) {
         // A full output buffer may leave output pending inside: it comes without more input.
@@ -232,6 +267,7 @@ Status ZipReader::read(std::string_view name,
             if (n == 0) return damaged(ZIP_ER_INCONS);  // the stream ends early
             state->next_in = inBuf.get();
             state->avail_in = uint32_t(n);
+            fed += uint64_t(n);
         }
         state->next_out = outBuf.get();
         state->avail_out = uint32_t(kOut);
@@ -243,9 +279,10 @@ Status ZipReader::read(std::string_view name,
             state->block_state != ISAL_BLOCK_FINISH)
             return damaged(ZIP_ER_INCONS);  // no progress: never loop on a stuck stream
         if (n == 0) continue;
+        taken = fed - state->avail_in;
         if (std::string why = overLimits(n); !why.empty()) {
             zip_fclose(f);
-            return fail(why);
+            return refused(why);
         }
         crc = crc32_gzip_refl(crc, outBuf.get(), n);
         stopped = !sink(reinterpret_cast<const char*>(outBuf.get()), n);
@@ -261,6 +298,17 @@ Status ZipReader::readAll(std::string_view name, std::string& out) {
         out.append(p, n);
         return true;
     });
+}
+
+Status ZipReader::readKept(std::string_view name, std::string& out) {
+    out.clear();
+    return read(
+        name,
+        [&](const char* p, size_t n) {
+            out.append(p, n);
+            return true;
+        },
+        limits_.maxKeptRatio);
 }
 
 std::string_view localName(const char* qname) {
@@ -309,7 +357,13 @@ void guarded(Context* c, Work&& work) {
 
 void startElement(Context* c, const char* name, const char** atts) {
     std::string_view local = localName(name);
-    ++c->depth;
+    if (++c->depth > c->maxDepth) {
+        // expat keeps every open element: a small part nested millions deep costs gigabytes.
+        c->tooDeep = true;
+        c->failure = "的 XML 嵌套超过 " + std::to_string(c->maxDepth) + " 层，疑似恶意文件。";
+        XML_StopParser(c->parser, XML_FALSE);
+        return;
+    }
     c->atList = false;
     if (c->rawDepth) {
         ++c->rawDepth;
@@ -407,10 +461,11 @@ void XMLCALL onDoctype(void* data, const char*, const char*, const char*, int) {
 
 }  // namespace
 
-Parser::Parser(std::string_view part, SaxHandler& h) : part_(part) {
+Parser::Parser(std::string_view part, SaxHandler& h, uint32_t maxDepth) : part_(part) {
     p_ = XML_ParserCreate(nullptr);
     ctx_.parser = p_;
     ctx_.h = &h;
+    ctx_.maxDepth = int(std::min<uint32_t>(maxDepth, 1u << 30));
     if (!p_) return;
     XML_SetUserData(p_, &ctx_);
     XML_SetElementHandler(p_, onStart, onEnd);
@@ -427,6 +482,17 @@ Status parseXmlText(std::string_view xml, std::string_view part, SaxHandler& h) 
     Parser p(part, h);
     if (!p.feed(xml.data(), xml.size(), false)) return p.status();
     return p.finish();
+}
+
+Status checkXml(std::string_view xml, std::string_view part, uint32_t maxDepth, bool& tooDeep) {
+    struct Nothing : SaxHandler {
+        void start(std::string_view, const char**) override {}
+        void end(std::string_view) override {}
+    } h;
+    Parser p(part, h, maxDepth);
+    Status st = p.feed(xml.data(), xml.size(), false) ? p.finish() : p.status();
+    tooDeep = p.tooDeep();
+    return st;
 }
 
 }  // namespace ss::xlsx

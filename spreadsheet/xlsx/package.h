@@ -36,11 +36,25 @@ public:
     uint64_t declaredSize(std::string_view name) const;
     // Streams the inflated bytes of a part in chunks; `sink` returns false to stop early.
     Status read(std::string_view name, const std::function<bool(const char*, size_t)>& sink);
+    // The same with another limit of the compression ratio (ReadLimits::maxKeptRatio).
+    Status read(std::string_view name, const std::function<bool(const char*, size_t)>& sink,
+                uint32_t ratio);
     Status readAll(std::string_view name, std::string& out);
+    // A part kept as bytes until the output is written: held whole, so its ratio limit is the
+    // stricter maxKeptRatio.
+    Status readKept(std::string_view name, std::string& out);
+    const ReadLimits& limits() const { return limits_; }
+    // The first refusal of a limit (a bomb, nesting too deep), kept even where the caller of the
+    // read that met it goes on without the part: the workbook is refused with it.
+    const Status& refusal() const { return refusal_; }
+    void refuse(const Status& why) {
+        if (refusal_.ok()) refusal_ = why;
+    }
     // Inflated bytes read so far, all parts together (a part read twice counts twice).
     uint64_t bytesRead() const { return totalRead_; }
     // The most the workbook may inflate to, every use of a part counted: the total limit, and
-    // the compression ratio limit applied to the whole archive (beyond a floor of 64 MiB), so
+    // the compression ratio limit applied to the whole archive (beyond four times the ratio
+    // floor of ReadLimits), so
     // that a small file whose sheets all point at one large part is refused at once.
     uint64_t workbookCap() const;
     // Refuses reading `bytes` more (the declared sizes of the parts about to be read) when they
@@ -52,8 +66,10 @@ private:
     Status indexEntries();
     zip* zip_ = nullptr;
     ReadLimits limits_;
+    Status refusal_ = okStatus();
     uint64_t totalRead_ = 0;
-    uint64_t compressedTotal_ = 0;                       // compressed bytes of every entry
+    uint64_t totalTaken_ = 0;       // compressed bytes taken by the reads so far
+    uint64_t compressedTotal_ = 0;  // compressed bytes of every entry
     std::unordered_map<std::string, uint64_t> entries_;  // lower-case name -> index
 };
 
@@ -154,6 +170,10 @@ inline constexpr const char* kOutOfMemory = "内存不足。";
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h);
 // The same over bytes in memory (tests, the theme).
 Status parseXmlText(std::string_view xml, std::string_view part, SaxHandler& h);
+// Whether `xml` is well-formed, without a document type declaration and nested no deeper than
+// `maxDepth` (a part kept as bytes is checked so before it is carried: what is written must
+// parse). The error is a reason naming the part; `tooDeep` says that the nesting was the fault.
+Status checkXml(std::string_view xml, std::string_view part, uint32_t maxDepth, bool& tooDeep);
 
 // Switches the fast <sheetData> scanner on or off for the whole process (on by default; tests
 // compare both paths).

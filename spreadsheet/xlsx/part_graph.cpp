@@ -294,6 +294,12 @@ bool isImage(const std::string& ct) {
     return ct.rfind("image/", 0) == 0;
 }
 
+// XML by its content type ("...+xml", "application/xml", legacy drawings).
+bool isXmlType(std::string_view ct) {
+    return (ct.size() >= 3 && ct.substr(ct.size() - 3) == "xml") ||
+           ct.find("vmlDrawing") != std::string_view::npos;
+}
+
 }  // namespace
 
 SheetLinkUse sheetLinkUse(std::string_view relType, std::string* droppedName) {
@@ -349,7 +355,20 @@ std::shared_ptr<const PackagePart> PartGraphReader::read(const std::string& name
     part->name = name;
     part->contentType = type;
     auto data = std::make_shared<std::string>();
-    if (!zip_.readAll(name, *data).ok()) return nullptr;
+    // A refusal of the limits is kept by the reader and refuses the workbook.
+    if (!zip_.readKept(name, *data).ok()) return nullptr;
+    if (isXmlType(type)) {
+        if (type.find("vmlDrawing") != std::string::npos) *data = closeLineBreaks(*data);
+        bool tooDeep = false;
+        if (Status st = checkXml(*data, name, zip_.limits().maxXmlDepth, tooDeep); !st.ok()) {
+            if (tooDeep)
+                zip_.refuse(st);
+            else
+                malformed_.push_back(st.message());
+            cache_[lower(name)] = nullptr;  // named once, however many links reach it
+            return nullptr;
+        }
+    }
     part->data = std::move(data);
     cache_[lower(name)] = part;  // before its links: a cycle ends here
     ++depth_;

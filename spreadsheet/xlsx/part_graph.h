@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "../model/parts.h"
@@ -51,12 +52,17 @@ public:
     // A relationship as a link: to its part, read with what it reaches, or to a target outside
     // the package. Nothing when the part is left behind (counted in `dropped`).
     std::optional<PartLink> link(const RelInfo& r, std::map<std::string, uint32_t>& dropped);
+    // The XML parts left out since the last call because they do not parse (a legacy drawing's
+    // unclosed line breaks are closed first), each with the reason.
+    std::vector<std::string> takeMalformed() { return std::exchange(malformed_, {}); }
+    void noteMalformed(std::string reason) { malformed_.push_back(std::move(reason)); }
 
 private:
     ZipReader& zip_;
     RelsFn rels_;
     TypeFn types_;
     std::map<std::string, std::shared_ptr<PackagePart>> cache_;
+    std::vector<std::string> malformed_;
     int depth_ = 0;
 };
 

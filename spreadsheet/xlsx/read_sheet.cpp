@@ -134,6 +134,9 @@ struct SharedFormula {
 // Fills in the worksheet; what the sheet names beside its cells goes into its SheetKept.
 class SheetHandler : public SaxHandler, public SheetKept {
 public:
+    // The most formula text the cells of shared formulas may be given in all: each takes a copy
+    // of its group's text, so a few bytes of XML per cell can ask for kilobytes.
+    void limitSharedText(uint64_t bytes) { sharedCap_ = bytes; }
     // `links`: the sheet's relationships to targets outside the package, by id.
     SheetHandler(Workbook& wb, Worksheet& ws, const std::vector<uint32_t>& sst,
                  uint64_t& cellBudget, uint64_t partBytes,
@@ -838,6 +841,11 @@ private:
                 if (it == shared_.end()) return std::nullopt;
                 f.text = shiftFormula(it->second.text, int64_t(cellRow_) - int64_t(it->second.row),
                                       int64_t(cellCol_) - int64_t(it->second.col));
+                if ((sharedText_ += f.text.size()) > sharedCap_) {
+                    setFailure("共享公式展开后的公式文本超过 " + std::to_string(sharedCap_) +
+                               " 字节，疑似恶意文件。");
+                    return std::nullopt;
+                }
             }
         } else {
             if (f_.empty()) return std::nullopt;
@@ -856,6 +864,7 @@ private:
     const std::vector<uint32_t>& sst_;
     uint64_t& budget_;
     uint64_t partBytes_;
+    uint64_t sharedText_ = 0, sharedCap_ = UINT64_MAX;  // see limitSharedText
     std::map<std::string, std::string, std::less<>> links_;
     std::string dropTop_;
     Capture capture_;
@@ -879,6 +888,9 @@ Result<SheetKept> readWorksheet(ZipReader& zip, const std::string& part, Workboo
                                 uint64_t& cellBudget,
                                 std::map<std::string, std::string, std::less<>> links) {
     SheetHandler h(wb, ws, sst, cellBudget, zip.declaredSize(part), std::move(links));
+    const ReadLimits& limits = zip.limits();
+    h.limitSharedText(std::max(limits.sharedFormulaFloor,
+                               uint64_t(limits.sharedFormulaRatio) * zip.declaredSize(part)));
     if (Status st = xlsx::parsePart(zip, part, h); !st.ok()) return st.error();
     h.finish();
     return SheetKept(std::move(h));

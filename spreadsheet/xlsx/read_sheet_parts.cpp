@@ -117,9 +117,23 @@ private:
 void keepLegacyShapes(ZipReader& zip, xlsx::PartGraphReader& graph, const std::string& part,
                       SheetParts& parts) {
     std::string vml;
-    if (!zip.has(part) || !zip.readAll(part, vml).ok()) return;
-    LegacyShapes kept = otherLegacyShapes(vml);
+    if (!zip.has(part) || !zip.readKept(part, vml).ok()) return;
+    LegacyShapes kept = otherLegacyShapes(closeLineBreaks(vml));
     if (kept.xml.empty()) return;
+    // They are written as they are: shapes that do not parse would make the output unreadable.
+    bool tooDeep = false;
+    const std::string wrapped =
+        "<xml xmlns:v=\"urn:schemas-microsoft-com:vml\" "
+        "xmlns:o=\"urn:schemas-microsoft-com:office:office\" "
+        "xmlns:x=\"urn:schemas-microsoft-com:office:excel\"" +
+        kept.namespaces + ">" + kept.xml + "</xml>";
+    if (Status st = checkXml(wrapped, part, zip.limits().maxXmlDepth, tooDeep); !st.ok()) {
+        if (tooDeep)
+            zip.refuse(st);
+        else
+            graph.noteMalformed(st.message());
+        return;
+    }
     if (!kept.relIds.empty())
         if (auto rels = readRels(zip, part); rels.ok())
             for (const Relationship& r : rels.value()) {
@@ -200,7 +214,7 @@ void readChartsheet(ZipReader& zip, xlsx::PartGraphReader& graph,
     auto parts = std::make_shared<SheetParts>();
     parts->origin = origin;
     parts->originName = ws.name;
-    if (zip.has(part) && zip.readAll(part, parts->chartsheetXml).ok() &&
+    if (zip.has(part) && zip.readKept(part, parts->chartsheetXml).ok() &&
         parts->chartsheetXml.find("http://purl.oclc.org/ooxml/") == std::string::npos) {
         if (auto rels = readRels(zip, part); rels.ok())
             for (const Relationship& r : rels.value()) {

@@ -128,7 +128,7 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         if (kind == "theme" && wb->themeXml.empty()) {
             if (Status st = readTheme(zip, r.target, *wb); !st.ok()) return st.error();
         } else if (kind == "vbaProject") {
-            if (Status st = zip.readAll(r.target, wb->vbaProject); !st.ok()) return st.error();
+            if (Status st = zip.readKept(r.target, wb->vbaProject); !st.ok()) return st.error();
         }
     }
     for (const Relationship& r : *wbRels) {
@@ -159,7 +159,7 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
     auto origin = std::make_shared<PartOrigin>();
     for (const Relationship& r : *wbRels)
         if (!r.external && relKind(r.type) == "person" && zip.has(r.target)) {
-            if (!zip.readAll(r.target, origin->personsXml).ok()) origin->personsXml.clear();
+            if (!zip.readKept(r.target, origin->personsXml).ok()) origin->personsXml.clear();
             break;
         }
     for (const SheetEntry& e : wh.sheets)
@@ -193,6 +193,16 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
             });
     }
 
+    // Parts left out because they do not parse are named; a refusal of the limits met where
+    // a part's reader goes on without it refuses the workbook.
+    auto afterParts = [&](const std::string& sheet) -> Status {
+        for (std::string& why : graph.takeMalformed())
+            wb->readNotes.push_back((sheet.empty() ? "" : "[" + sheet + "] ") + why +
+                                    "该部件未能读取，已略过");
+        return zip.refusal();
+    };
+    if (Status st = afterParts(""); !st.ok()) return st.error();
+
     uint64_t budget = limits.maxCells;
     for (const SheetEntry& e : wh.sheets) {
         auto it = byId.find(e.relId);
@@ -203,6 +213,7 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         if (kind == "chartsheet") {
             ws.kind = SheetKind::Chartsheet;
             readChartsheet(zip, graph, origin, rel->target, ws);
+            if (Status st = afterParts(ws.name); !st.ok()) return st.error();
             continue;
         }
         if (kind == "dialogsheet") {
@@ -233,6 +244,7 @@ Result<std::unique_ptr<Workbook>> readPackage(ZipReader& zip, const ReadLimits& 
         // Notes: a damaged comments part costs the notes, not the workbook.
         if (!commentsPart.empty())
             readNotes(zip, commentsPart, sheetRels, kept->legacyDrawingId, ws);
+        if (Status st = afterParts(ws.name); !st.ok()) return st.error();
     }
     if (!origin->slicerCaches.empty())
         for (const auto& ws : wb->sheets)

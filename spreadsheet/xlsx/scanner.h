@@ -20,6 +20,8 @@ struct Context {
     SaxHandler* h;
     int skipDepth = 0;  // > 0 inside an mc:Choice branch
     int depth = 0;      // open elements, all of them
+    int maxDepth = 0;   // more open elements stop the parse (tooDeep)
+    bool tooDeep = false;
     // The element whose children the fast scanner reads (<sheetData> inside the root, or the
     // root <sst>), and whether the last event was its start, unprefixed, at that depth.
     const char* listName = "sheetData";
@@ -38,8 +40,8 @@ struct Context {
 // wrappers and extension lists and taking raw elements as text.
 class Parser {
 public:
-    // Sets expat's handlers up (package.cpp).
-    Parser(std::string_view part, SaxHandler& h);
+    // Sets expat's handlers up (package.cpp); more than `maxDepth` open elements are refused.
+    Parser(std::string_view part, SaxHandler& h, uint32_t maxDepth = ReadLimits{}.maxXmlDepth);
     ~Parser() {
         if (p_) XML_ParserFree(p_);
     }
@@ -77,6 +79,8 @@ public:
     }
     // The handler failed on rows the fast scanner gave it.
     void handlerFailed() { status_ = makeError(); }
+    // The parse stopped at the nesting limit.
+    bool tooDeep() const { return ctx_.tooDeep; }
 
 private:
     Status makeError() {

@@ -957,14 +957,30 @@ uint64_t fastStringItems() {
 }
 
 Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
-    Parser parser(part, h);
+    Parser parser(part, h, zip.limits().maxXmlDepth);
+    // Nesting beyond the limit refuses the workbook, even where the part's reader would go on
+    // without the part.
+    struct DepthCheck {
+        ZipReader& zip;
+        Parser& parser;
+        ~DepthCheck() {
+            if (parser.tooDeep()) zip.refuse(parser.status());
+        }
+    } depthCheck{zip, parser};
     Feeder p(parser, h);
+    // The string table's texts are held whole, like parts kept as bytes.
+    const uint32_t ratio = h.readsStringTable() && !h.readsSheetData()
+                               ? zip.limits().maxKeptRatio
+                               : zip.limits().maxCompressionRatio;
     bool stopped = false;  // the job was asked to stop: the rest is not read
     if (zip.declaredSize(part) < kOverlapFrom) {
-        Status st = zip.read(part, [&](const char* d, size_t n) {
-            stopped = readStopped();
-            return !stopped && p.feed(d, n);
-        });
+        Status st = zip.read(
+            part,
+            [&](const char* d, size_t n) {
+                stopped = readStopped();
+                return !stopped && p.feed(d, n);
+            },
+            ratio);
         if (stopped) return fail(kReadStopped);
         if (!st.ok()) return st;
         return p.finish();
@@ -991,15 +1007,18 @@ Status parsePart(ZipReader& zip, std::string_view part, SaxHandler& h) {
         try {
             std::string chunk;
             chunk.reserve(kChunk);
-            st = zip.read(part, [&](const char* d, size_t n) {
-                chunk.append(d, n);
-                if (chunk.size() >= kChunk) {
-                    open = queue.push(std::move(chunk));
-                    chunk = std::string();
-                    chunk.reserve(kChunk);
-                }
-                return open;
-            });
+            st = zip.read(
+                part,
+                [&](const char* d, size_t n) {
+                    chunk.append(d, n);
+                    if (chunk.size() >= kChunk) {
+                        open = queue.push(std::move(chunk));
+                        chunk = std::string();
+                        chunk.reserve(kChunk);
+                    }
+                    return open;
+                },
+                ratio);
             if (st.ok() && open && !chunk.empty()) queue.push(std::move(chunk));
         } catch (const std::bad_alloc&) {
             st = fail(kOutOfMemory);

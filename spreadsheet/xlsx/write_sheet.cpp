@@ -71,6 +71,13 @@ public:
         if (ws_.defaultColWidth) attrD(out_, "defaultColWidth", *ws_.defaultColWidth);
         attrD(out_, "defaultRowHeight", ws_.defaultRowHeight > 0 ? ws_.defaultRowHeight : 15.0);
         if (ws_.customDefaultRowHeight) out_ += " customHeight=\"1\"";
+        // The deepest outline levels: readers size the outline's level buttons by them.
+        uint8_t rowLevel = 0, colLevel = 0;
+        for (const Row& r : ws_.rows()) rowLevel = std::max<uint8_t>(rowLevel, r.outlineLevel);
+        for (const ColumnInfo& c : ws_.columns)
+            colLevel = std::max<uint8_t>(colLevel, std::min<uint8_t>(c.outlineLevel, 7));
+        if (rowLevel) attrU(out_, "outlineLevelRow", rowLevel);
+        if (colLevel) attrU(out_, "outlineLevelCol", colLevel);
         out_ += "/>";
         columns();
         sheetData();

@@ -468,3 +468,50 @@ TEST(XlsRead, Biff5TextInAComposingCodePageKeepsItsLastCharacter) {
     EXPECT_EQ((*wb)->strings.text(ws.find(1, 1)->sst), std::string("Vi\xE1\xBB\x87t Nam"));
     EXPECT_EQ((*wb)->strings.text(ws.find(2, 1)->sst), std::string("a\xC2\x81\xE1\xBB\x87"));
 }
+
+TEST(XlsRead, SharedFormulasGiveTheirCellsNoMoreTextThanTheBudget) {
+    // One shared formula of about 2,000 characters ("1+1+..."), given to `cells` cells: 4 MB of
+    // formula text from 60 KB of records is refused; the same group on 10 cells is read.
+    std::string rgce;
+    for (int i = 0; i < 1000; ++i) {
+        rgce += char(0x1E);  // tInt 1
+        put16(rgce, 1);
+        if (i) rgce += char(0x03);  // tAdd
+    }
+    ss::ReadLimits limits;
+    limits.sharedFormulaFloor = 1u << 20;
+    for (uint16_t cells : {2000, 10}) {
+        std::string sheet, shr;
+        put16(shr, 0);
+        put16(shr, uint16_t(cells - 1));
+        shr += char(0);
+        shr += char(0);
+        put16(shr, 0);
+        put16(shr, uint16_t(rgce.size()));
+        shr += rgce;
+        for (uint16_t row = 0; row < cells; ++row) {
+            std::string f;
+            put16(f, row);
+            put16(f, 0);
+            put16(f, 15);
+            ss::bin::putF64(f, 1000);
+            put16(f, 0);
+            put32(f, 0);
+            put16(f, 5);
+            f += char(0x01);  // tExp: the group anchored at A1
+            put16(f, 0);
+            put16(f, 0);
+            rec(sheet, 0x0006, f);
+            if (row == 0) rec(sheet, 0x04BC, shr);
+        }
+        auto wb = ss::readXlsFromMemory(ss::cfb::build({{"Workbook", stream("", sheet)}}), limits);
+        if (cells == 10) {
+            ASSERT_TRUE(wb.ok()) << wb.message();
+            ASSERT_NE((*wb)->sheets[0]->formula(10, 1), nullptr);
+            EXPECT_EQ((*wb)->sheets[0]->formula(10, 1)->text.size(), 1999u);
+            continue;
+        }
+        ASSERT_FALSE(wb.ok());
+        EXPECT_NE(wb.message().find("共享公式"), std::string::npos) << wb.message();
+    }
+}

@@ -339,3 +339,29 @@ TEST(XlsxWrite, LargeWorkbookRoundTrips) {
 }
 
 }  // namespace
+
+TEST(XlsxWrite, OutlineLevelsAreDeclaredInTheSheetFormat) {
+    // Readers size the buttons of an outline by the deepest levels the sheet declares.
+    TempDir dir;
+    ss::Workbook wb;
+    ss::Worksheet& grouped = wb.addSheet("Grouped");
+    grouped.setNumber(1, 1, 1);
+    grouped.row(2).outlineLevel = 1;
+    grouped.row(3).outlineLevel = 2;
+    ss::ColumnInfo col;
+    col.first = 2;
+    col.last = 4;
+    col.outlineLevel = 3;
+    grouped.columns.push_back(col);
+    wb.addSheet("Flat").setNumber(1, 1, 1);
+    ASSERT_TRUE(ss::saveWorkbook(wb, dir / "o.xlsx", ss::FileFormat::Xlsx).ok());
+    auto zip = ss::xlsx::ZipReader::open(dir / "o.xlsx", {});
+    ASSERT_TRUE(zip.ok()) << zip.message();
+    std::string xml;
+    ASSERT_TRUE((*zip)->readAll("xl/worksheets/sheet1.xml", xml).ok());
+    const std::string format = xml.substr(xml.find("<sheetFormatPr"), 120);
+    EXPECT_NE(format.find(" outlineLevelRow=\"2\""), std::string::npos) << format;
+    EXPECT_NE(format.find(" outlineLevelCol=\"3\""), std::string::npos) << format;
+    ASSERT_TRUE((*zip)->readAll("xl/worksheets/sheet2.xml", xml).ok());
+    EXPECT_EQ(xml.find("outlineLevel"), std::string::npos) << xml;
+}
