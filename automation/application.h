@@ -419,6 +419,13 @@ public:
     // formulas are restated for where their cells land (see Range::Copy, Worksheet::Copy).
     void FormulasAsValues(bool on);
     bool FormulasAsValues() const;
+    // The copies of the session merge their sources into outputs (off by default). A formula,
+    // rule, dropdown or hyperlink of a range copy that names cells its source has not copied into
+    // that sheet yet waits until the source is done (closed, or the target saved or copied
+    // from): the blocks copied later may hold them. And every defined name of a source is
+    // accounted for: each one that fits where its sheets landed comes along, each other one is
+    // counted and named in References() (otherwise only the names the copied texts use come).
+    void MergeReferences(bool on);
     // What the copies of the session could not carry of references.
     const ReferenceReport& References();
 

@@ -311,6 +311,10 @@ bool Application::FormulasAsValues() const {
     return references_->valuesOnly;
 }
 
+void Application::MergeReferences(bool on) {
+    references_->merging = on;
+}
+
 const ReferenceReport& Application::References() {
     return references_->report;
 }
