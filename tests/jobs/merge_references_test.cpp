@@ -219,3 +219,29 @@ TEST(MergeReferences, HyperlinksIntoOtherFilesAreKept) {
     EXPECT_EQ(summary.externalLinks, std::vector<std::string>{"other.xlsx"});
     EXPECT_FALSE(sawTextContaining(host, "超链接引用了输出中没有的内容"));
 }
+
+// Merge-files appending same-name sheets: the second workbook's Data and Other land below the
+// first's, its Extra is copied whole. Each name comes along once, none is named as left behind
+// (the copies of whole sheets cannot carry the names of appended blocks, nor the other way).
+TEST(MergeReferences, NamesOfAppendedAndCopiedSheetsComeOnce) {
+    TempDir dir;
+    for (const char* file : {"1.xlsx", "2.xlsx"}) {
+        const bool second = file[0] == '2';
+        auto wb = buildBook({{"Data", {{"额"}, {"5"}}}, {second ? "Extra" : "Other", {{"x"}}}});
+        wb->names = {{"Total", "Data!$A$2", std::nullopt, false, ""}};
+        if (second) wb->names.push_back({"Tag", "Extra!$A$1", std::nullopt, false, ""});
+        writeBook(dir / "src" / file, *wb);
+    }
+    JobOptions o;
+    o.mergeSameNameSheets = true;
+    const fs::path out = dir / "out.xlsx";
+    TestHost host(out.string());
+    ExcelFileMergeJob((dir / "src").string(), o, host);
+    auto merged = open(out);
+    ASSERT_TRUE(merged);
+    std::vector<std::string> names;
+    for (const ss::DefinedName& n : merged->names) names.push_back(n.name + "=" + n.formula);
+    EXPECT_THAT(names, ::testing::UnorderedElementsAre("Total=Data!$A$2", "Total_2=Data!$A$4",
+                                                       "Tag=Extra!$A$1"));
+    EXPECT_FALSE(sawTextContaining(host, "名称引用了输出中没有的内容"));
+}
