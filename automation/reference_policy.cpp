@@ -575,16 +575,23 @@ void settleBlocks(ReferenceState& state, CopyRefs& e, bool landed) {
     }
     e.formulas.clear();
 
-    if (!e.texts.empty())
-        ss::restatePreserved(
-            dm.preserved,
-            [&](ss::KeptText kind, std::string_view text, int64_t,
-                int64_t) -> std::optional<std::string> {
-                for (const WaitingText& w : e.texts)
-                    if (w.mark == text)
-                        return (w.spoiled ? givenUp : policy).kept(kind, w.text, w.home);
-                return std::string(text);  // settled, or another source's
-            });
+    // Only the elements that hold a mark are read again (a sheet of many blocks keeps many).
+    auto settle = [&](ss::KeptText kind, std::string_view text, int64_t,
+                      int64_t) -> std::optional<std::string> {
+        for (const WaitingText& w : e.texts)
+            if (w.mark == text) return (w.spoiled ? givenUp : policy).kept(kind, w.text, w.home);
+        return std::string(text);  // settled, or another source's
+    };
+    bool emptied = false;
+    for (ss::PreservedXml& p : dm.preserved) {
+        if (e.texts.empty() || p.xml.find("_tw_waiting_") == std::string::npos) continue;
+        std::vector<ss::PreservedXml> one{std::move(p)};
+        ss::restatePreserved(one, settle);
+        p = one.empty() ? ss::PreservedXml{} : std::move(one.front());
+        emptied = emptied || one.empty();
+    }
+    if (emptied)
+        std::erase_if(dm.preserved, [](const ss::PreservedXml& p) { return p.element.empty(); });
     e.texts.clear();
 }
 

@@ -150,3 +150,52 @@ TEST(References, FormulasAsValuesFreezesWithoutCounting) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a merge, a block that reads blocks copied after it waits for them: its formulas, rules and
+// dropdowns point where those landed once the source is done; what never lands is frozen, given
+// inline or left out then, and counted once.
+TEST(References, MergedBlocksWaitForTheBlocksCopiedAfterThem) {
+    Application app;
+    app.MergeReferences(true);
+    Workbook& src = *app.Workbooks()->Add();
+    Worksheet& summary = *src.WorkSheets(1);
+    ASSERT_TRUE(summary.SetName("Summary"));
+    Worksheet& ledger = *src.Sheets().Add();
+    ASSERT_TRUE(ledger.SetName("Ledger"));
+    Worksheet& lists = *src.Sheets().Add();
+    ASSERT_TRUE(lists.SetName("Lists"));
+    for (uint32_t r = 1; r <= 4; ++r) (void)ledger.Cells(r, 1).SetValue(int(r));
+    (void)lists.Cells(1, 1).SetValue("x");
+    (void)lists.Cells(2, 1).SetValue("y");
+    setFormula(summary, 1, 1, "SUM(Ledger!A2:A3)", 5);
+    setFormula(summary, 2, 1, "Ledger!A4", 4);  // row 4 is not copied
+    summary.model().preserved.push_back(
+        {"dataValidations",
+         "<dataValidations count=\"1\"><dataValidation type=\"list\" sqref=\"B1:B2\">"
+         "<formula1>Lists!$A$1:$A$2</formula1></dataValidation>"
+         "<dataValidation type=\"list\" sqref=\"C1\"><formula1>Ledger!$A$2:$A$3</formula1>"
+         "</dataValidation></dataValidations>"});
+
+    Workbook& out = *app.Workbooks()->Add();
+    Worksheet& o = *out.WorkSheets(1);
+    ASSERT_TRUE(summary.Range("A1:C2").Copy(o.Cells(1, 1)));
+    EXPECT_EQ(formulaAt(o, 1, 1), "<value 5>");  // until the ledger is in
+    ASSERT_TRUE(ledger.Range("A1:A3").Copy(o.Cells(3, 1)));
+    EXPECT_TRUE(app.References().empty());
+    ASSERT_TRUE(src.Close(false));
+
+    EXPECT_EQ(formulaAt(o, 1, 1), "SUM(Sheet1!A4:A5)");
+    EXPECT_EQ(formulaAt(o, 2, 1), "<value 4>");
+    const std::string& xml = o.model().preserved.at(0).xml;
+    EXPECT_NE(xml.find("<formula1>Sheet1!$A$4:$A$5</formula1>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("x,y"), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("_tw_"), std::string::npos) << xml;
+    const ReferenceReport& r = app.References();
+    EXPECT_EQ(r.frozenFormulas, 1u);
+    EXPECT_EQ(r.firstFrozen, std::vector<std::string>{"Book1 [Summary] A2"});
+    EXPECT_EQ(r.inlinedLists, 1u);
+}
+
+}  // namespace
