@@ -301,6 +301,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
             run.mergeWorksheet(*source, k, file);
         if (Worksheet* first = run.target->Sheets().Item(1)) (void)first->Select();
         (void)source->Close(false);
+        report.copiedLast();  // what settled as it closed (references waiting for its blocks)
         host.progress(n + 1, total);
     }
 

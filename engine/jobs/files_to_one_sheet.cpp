@@ -205,6 +205,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)
             run.mergeWorksheet(*source, k, file);
         (void)source->Close(false);
+        report.copiedLast();  // what settled as it closed (references waiting for its blocks)
         host.progress(n + 1, total);
     }
 

@@ -201,6 +201,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
             host.progress(i, count);
         }
         if (source) (void)source->Close(false);
+        report.copiedLast();  // what settled as it closed (references waiting for its blocks)
     }
 
     if (cancelled || books->ReadsStopped() || host.cancelRequested()) {

@@ -245,3 +245,29 @@ TEST(MergeReferences, NamesOfAppendedAndCopiedSheetsComeOnce) {
                                                        "Tag=Extra!$A$1"));
     EXPECT_FALSE(sawTextContaining(host, "名称引用了输出中没有的内容"));
 }
+
+// The report gives what settled when a workbook closed to that workbook's entry, not to the next
+// file's.
+TEST(MergeReferences, ReportCountsFrozenFormulasOfTheirWorkbook) {
+    TempDir dir;
+    writeBook(dir / "src" / "a.xlsx", *summaryFirst());
+    writeBook(dir / "src" / "b.xlsx", {{"Data", table("b", 2)}});
+    for (bool oneSheet : {true, false}) {
+        SCOPED_TRACE(oneSheet ? "merge-one-sheet" : "merge-files");
+        JobOptions o;
+        o.onlyFirstSheet = true;  // Summary without the sheets it reads
+        o.reportPath = (dir / (oneSheet ? "one.xlsx" : "files.xlsx")).string();
+        TestHost host((dir / "out.xlsx").string());
+        if (oneSheet)
+            FilesToOneSheetJob((dir / "src").string(), o, host);
+        else
+            ExcelFileMergeJob((dir / "src").string(), o, host);
+        auto report = open(o.reportPath);
+        ASSERT_TRUE(report);
+        const Grid g = grid(*report);
+        ASSERT_EQ(g.size(), 3u);
+        EXPECT_EQ(g[0][10], "冻结的公式");
+        EXPECT_EQ(g[1][10], "3");
+        EXPECT_EQ(g[2][10], "0");
+    }
+}
