@@ -44,7 +44,7 @@ std::string ReferenceReport::text() const {
 
 std::string ReferenceReport::namesText() const {
     if (namesLeft.empty()) return {};
-    std::string t = "以下名称引用了输出中没有的内容，未复制：";
+    std::string t = "以下名称未复制到输出中：";
     for (size_t i = 0; i < namesLeft.size(); ++i) t += (i ? "、" : "") + namesLeft[i];
     return t + "。";
 }

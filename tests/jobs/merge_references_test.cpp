@@ -191,7 +191,7 @@ TEST(MergeReferences, EveryNameIsCarriedOrNamed) {
         EXPECT_EQ(merged->names.size(), c.carried.size());
         std::string note;
         for (const std::string& t : host.texts)
-            if (t.rfind("以下名称引用了输出中没有的内容，未复制：", 0) == 0) note = t;
+            if (t.rfind("以下名称未复制到输出中：", 0) == 0) note = t;
         for (const std::string& n : c.named) EXPECT_THAT(note, HasSubstr(n));
         if (c.named.empty()) {
             EXPECT_EQ(note, "");
