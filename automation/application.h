@@ -330,6 +330,8 @@ private:
     void syncSheets();  // one wrapper per model sheet, in order
     // Restates the sheets copied into this workbook whose texts still name their sources'.
     void settleCopiesInto();
+    // Writes what range copies built in the extension list of `sheet` into its parts.
+    void flushExtensionsOf(const ss::Worksheet* sheet);
     Application* app_;
     std::unique_ptr<ss::Workbook> model_;
     std::vector<std::unique_ptr<Worksheet>> wrappers_;
@@ -436,6 +438,9 @@ private:
     friend class Worksheet;
     void activate(Workbook* wb);
     void closed(Workbook* wb);
+    // Before the copies from `source` settle: the extension lists their texts wait in are
+    // written into their sheets' parts.
+    void flushWaitingFrom(Workbook* source);
     // Keyed by the workbooks' serial numbers, which are never reused.
     detail::CopyMaps& copyMaps(const Workbook& from, Workbook& to);
     detail::ReferenceState& referenceState();

@@ -210,7 +210,8 @@ struct CopyRefs {
     std::vector<const ss::Worksheet*> copiedFrom;  // source sheets with cells in it
     std::vector<WaitingFormula> formulas;
     std::vector<WaitingText> texts;
-    bool namesDone = false;  // every name of the source looked at (ReferenceState::merging)
+    bool extWaiting = false;  // some of `texts` wait in the target's extension list
+    bool namesDone = false;   // every name of the source looked at (ReferenceState::merging)
     bool waiting(bool merging) const {
         return !formulas.empty() || !texts.empty() || !names.retry.empty() ||
                (merging && !namesDone);

@@ -974,8 +974,10 @@ ss::Status Range::Copy(const Range& destination) const {
     if (sm.parts || dm.parts || dw.extensions_) {
         if (!dw.extensions_) dw.extensions_ = std::make_unique<ss::ExtensionCopier>();
         if (&sw == &dw) dw.flushExtensions();  // the source is read from the parts
-        for (uint32_t item : dw.extensions_->copy(sm, dm, block, keptRestater))
+        const size_t waiting = copyRefs ? copyRefs->texts.size() : 0;
+        for (uint32_t item : dw.extensions_->copy(sm, dm, block, waitingRestater))
             sw.noteCarried("扩展规则与迷你图", item);
+        if (copyRefs && copyRefs->texts.size() > waiting) copyRefs->extWaiting = true;
     }
 
     // Notes on the copied cells replace those of the area.

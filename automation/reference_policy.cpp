@@ -592,6 +592,9 @@ void settleBlocks(ReferenceState& state, CopyRefs& e, bool landed) {
     }
     if (emptied)
         std::erase_if(dm.preserved, [](const ss::PreservedXml& p) { return p.element.empty(); });
+    // Those of the extension list (written into the parts before: see Application::closed).
+    if (e.extWaiting && !e.texts.empty()) ss::restateExtensionTexts(dm, settle);
+    e.extWaiting = false;
     e.texts.clear();
 }
 

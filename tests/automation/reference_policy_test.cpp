@@ -199,3 +199,47 @@ TEST(References, MergedBlocksWaitForTheBlocksCopiedAfterThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same for a dropdown kept in the sheet's extension list (the 2010 form, where lists on
+// other sheets are written), also when the source closes before the output is saved.
+TEST(References, MergedBlocksWaitInTheExtensionList) {
+    Application app;
+    app.MergeReferences(true);
+    Workbook& src = *app.Workbooks()->Add();
+    Worksheet& summary = *src.WorkSheets(1);
+    Worksheet& lists = *src.Sheets().Add();
+    ASSERT_TRUE(lists.SetName("Lists"));
+    (void)summary.Cells(1, 1).SetValue("pick");
+    (void)lists.Cells(1, 1).SetValue("x");
+    (void)lists.Cells(2, 1).SetValue("y");
+    auto parts = std::make_shared<ss::SheetParts>();
+    parts->namespaces =
+        " xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/main\""
+        " xmlns:xm=\"http://schemas.microsoft.com/office/excel/2006/main\"";
+    parts->elements.push_back(
+        {"extLst",
+         "<extLst><ext uri=\"{CCE6A557-97BC-4b89-ADB6-D9C93CAAB3DF}\"><x14:dataValidations "
+         "count=\"1\"><x14:dataValidation type=\"list\"><x14:formula1><xm:f>Lists!$A$1:$A$2"
+         "</xm:f></x14:formula1><xm:sqref>A1</xm:sqref></x14:dataValidation>"
+         "</x14:dataValidations></ext></extLst>"});
+    summary.model().parts = parts;
+
+    Workbook& out = *app.Workbooks()->Add();
+    Worksheet& o = *out.WorkSheets(1);
+    ASSERT_TRUE(summary.Range("A1").Copy(o.Cells(1, 1)));
+    ASSERT_TRUE(lists.Range("A1:A2").Copy(o.Cells(2, 1)));
+    ASSERT_TRUE(src.Close(false));
+    out.NoteUnlinkedReferences();  // what a save does first
+
+    ASSERT_TRUE(o.model().parts);
+    std::string ext;
+    for (const ss::RawSheetElement& e : o.model().parts->elements)
+        if (e.element == "extLst") ext = e.xml;
+    EXPECT_NE(ext.find("<xm:f>Sheet1!$A$2:$A$3</xm:f>"), std::string::npos) << ext;
+    EXPECT_EQ(ext.find("_tw_"), std::string::npos) << ext;
+    EXPECT_EQ(app.References().inlinedLists, 0u);
+}
+
+}  // namespace
