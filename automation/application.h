@@ -330,6 +330,8 @@ private:
     void syncSheets();  // one wrapper per model sheet, in order
     // Restates the sheets copied into this workbook whose texts still name their sources'.
     void settleCopiesInto();
+    // Writes what range copies built in the extension list of `sheet` into its parts.
+    void flushExtensionsOf(const ss::Worksheet* sheet);
     Application* app_;
     std::unique_ptr<ss::Workbook> model_;
     std::vector<std::unique_ptr<Worksheet>> wrappers_;
@@ -420,6 +422,13 @@ public:
     // formulas are restated for where their cells land (see Range::Copy, Worksheet::Copy).
     void FormulasAsValues(bool on);
     bool FormulasAsValues() const;
+    // The copies of the session merge their sources into outputs (off by default). A formula,
+    // rule, dropdown or hyperlink of a range copy that names cells its source has not copied into
+    // that sheet yet waits until the source is done (closed, or the target saved or copied
+    // from): the blocks copied later may hold them. And every defined name of a source is
+    // accounted for: each one that fits where its sheets landed comes along, each other one is
+    // counted and named in References() (otherwise only the names the copied texts use come).
+    void MergeReferences(bool on);
     // What the copies of the session could not carry of references.
     const ReferenceReport& References();
 
@@ -440,6 +449,9 @@ private:
     friend class Worksheet;
     void activate(Workbook* wb);
     void closed(Workbook* wb);
+    // Before the copies from `source` settle: the extension lists their texts wait in are
+    // written into their sheets' parts.
+    void flushWaitingFrom(Workbook* source);
     // Keyed by the workbooks' serial numbers, which are never reused.
     detail::CopyMaps& copyMaps(const Workbook& from, Workbook& to);
     detail::ReferenceState& referenceState();

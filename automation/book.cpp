@@ -199,11 +199,17 @@ void Workbook::NoteUnlinkedReferences() {
 std::unique_ptr<ss::Workbook> Workbook::CloseKeepingModel() {
     settleCopiesInto();
     // Copies made from it are restated while its model is still here (closing does that too).
+    app_->flushWaitingFrom(this);
     detail::settlePending(app_->referenceState(),
                           [&](const detail::PendingCopy& p) { return p.source == this; });
     std::unique_ptr<ss::Workbook> model = std::move(model_);
     app_->closed(this);  // destroys this workbook
     return model;
+}
+
+void Workbook::flushExtensionsOf(const ss::Worksheet* sheet) {
+    for (auto& w : wrappers_)
+        if (w->model_ == sheet) w->flushExtensions();
 }
 
 void Workbook::settleCopiesInto() {
@@ -331,6 +337,10 @@ bool Application::FormulasAsValues() const {
     return references_->valuesOnly;
 }
 
+void Application::MergeReferences(bool on) {
+    references_->merging = on;
+}
+
 const ReferenceReport& Application::References() {
     return references_->report;
 }
@@ -353,9 +363,15 @@ detail::CopyMaps& Application::copyMaps(const Workbook& from, Workbook& to) {
     return *slot;
 }
 
+void Application::flushWaitingFrom(Workbook* source) {
+    for (auto& [k, e] : references_->copies)
+        if (e.source == source && e.extWaiting && e.target) e.target->flushExtensionsOf(e.sheet);
+}
+
 void Application::closed(Workbook* wb) {
     const uint64_t serial = wb->serial_;
     // Copies made from it are restated while it is still there; copies into it go with it.
+    flushWaitingFrom(wb);
     detail::settlePending(*references_,
                           [&](const detail::PendingCopy& p) { return p.source == wb; });
     std::erase_if(references_->pending,

@@ -16,6 +16,7 @@
 
 #include "application.h"
 #include "reference_policy.h"
+#include "spreadsheet/carry/preserved.h"
 #include "spreadsheet/carry/reference_map.h"
 #include "spreadsheet/carry/table_copy.h"
 #include "spreadsheet/carry/table_styles.h"
@@ -168,17 +169,53 @@ private:
 
 // ---- References through copies (reference_policy.cpp)
 
-// The workbook-level names already looked at for copies from one workbook into one sheet (those
-// carried are in the copies' reference map).
+// The names already looked at for copies from one workbook into one sheet (those carried are
+// in the copies' reference map), by their spelling in lower case, "sheet\x01name" for a name
+// local to a sheet; and those that did not fit yet (name, key): tried again once the copies are
+// all in.
 struct NameMemo {
     std::set<std::string> decided;
+    std::vector<std::pair<std::string, std::string>> retry;
+};
+
+// A formula of a range copy that names cells, sheets or names its source has not (yet) copied
+// into the target sheet: its cell holds the stored value until every block of the source is in,
+// then the formula is restated against all of them (a summary that reads the ledger below it).
+struct WaitingFormula {
+    uint64_t key;       // the target cell
+    std::string home;   // the source sheet
+    uint32_t row, col;  // the source cell
+    std::string text;
+    bool spoiled = false;  // rows of the source moved since and cut a reference of it
+};
+
+// A kept text (rule, validation list, hyperlink location) in the same wait: its element holds
+// `mark` in the text's place.
+struct WaitingText {
+    std::string mark;
+    ss::KeptText kind;
+    std::string home, text;
+    bool spoiled = false;
 };
 
 // What the range copies from one workbook into one target sheet built up: where the cells of
-// each source sheet landed in that sheet, and the names brought along.
+// each source sheet landed in that sheet, the names brought along, and what waits for the
+// blocks still to come.
 struct CopyRefs {
     ss::ReferenceMap map;
     NameMemo names;
+    Workbook* source = nullptr;
+    Workbook* target = nullptr;
+    ss::Worksheet* sheet = nullptr;                // the target sheet
+    std::vector<const ss::Worksheet*> copiedFrom;  // source sheets with cells in it
+    std::vector<WaitingFormula> formulas;
+    std::vector<WaitingText> texts;
+    bool extWaiting = false;  // some of `texts` wait in the target's extension list
+    bool namesDone = false;   // every name of the source looked at (ReferenceState::merging)
+    bool waiting(bool merging) const {
+        return !formulas.empty() || !texts.empty() || !names.retry.empty() ||
+               (merging && !namesDone);
+    }
 };
 
 // A whole-sheet copy whose texts still name what its source names: they are restated once every
@@ -194,6 +231,21 @@ struct PendingCopy {
 struct ReferenceState {
     ReferenceReport report;
     bool valuesOnly = false;
+    // The copies merge (see Application::MergeReferences): texts of range copies wait for the
+    // blocks still to come, and every defined name of a source is accounted for.
+    bool merging = false;
+    uint64_t marks = 0;  // marks given to kept texts that wait (see WaitingText)
+    // While copies settle together (settlePending), the names one of them leaves behind are
+    // named only at the end, and only when no other one carried them (blocks and whole sheets
+    // of one source in one output).
+    int holding = 0;
+    struct HeldName {
+        const ss::Workbook* from;
+        const ss::Workbook* to;
+        std::string key, label;
+    };
+    std::vector<HeldName> heldNames;
+    std::set<std::tuple<const ss::Workbook*, const ss::Workbook*, std::string>> carriedNames;
     // By the serials of the source and target workbooks and the target sheet.
     std::map<std::tuple<uint64_t, uint64_t, const ss::Worksheet*>, CopyRefs> copies;
     std::vector<PendingCopy> pending;
@@ -211,6 +263,10 @@ struct ReferenceState {
     // A sheet's rows moved, or the sheet went (`gone`): what copies recorded about it is
     // forgotten.
     void forgetSheet(uint64_t book, const ss::Worksheet* sheet, bool gone);
+    // Rows of a sheet moved: the texts that wait for blocks of its workbook follow the move, and
+    // those waiting in the sheet settle now (a target's landed blocks are no longer where the
+    // map says); then forgetSheet.
+    void rowsMoved(uint64_t book, ss::Worksheet* sheet, const ss::RowMove& move);
     // A workbook closed.
     void forgetBook(uint64_t book);
 };
@@ -222,13 +278,24 @@ public:
     ReferencePolicy(ReferenceState& state, const ss::ReferenceMap& map, const ss::Workbook& source,
                     std::string sourceBook);
     // A cell formula of source sheet `home` at (row, col): the restated text, or nothing: the
-    // cell is written with its stored value.
+    // cell is written with its stored value. With `wait`, a formula that does not fit yet waits
+    // there (for target cell `key`) instead of being counted.
     std::optional<std::string> cellFormula(std::string_view text, std::string_view home,
-                                           uint32_t row, uint32_t col);
-    // A kept element's text (see ss::KeptRestater): restated, an inline list, or nothing.
-    std::optional<std::string> kept(ss::KeptText kind, std::string_view text,
-                                    std::string_view home);
-    void droppedName();
+                                           uint32_t row, uint32_t col,
+                                           std::vector<WaitingFormula>* wait = nullptr,
+                                           uint64_t key = 0);
+    // A kept element's text (see ss::KeptRestater): restated, an inline list, or nothing. With
+    // `wait`, a text that does not fit yet gives a mark that stands in for it until it settles.
+    std::optional<std::string> kept(ss::KeptText kind, std::string_view text, std::string_view home,
+                                    std::vector<WaitingText>* wait = nullptr);
+    // A formula that could not be carried: counted, and listed among the first few.
+    void frozen(std::string_view home, uint32_t row, uint32_t col);
+    // A defined name left behind (`sheet`: the sheet it is local to, if any): counted and named.
+    // With `to` and its key (see NameMemo), named once the copies settling together are done
+    // and none of them carried it into `to` (see carriedName).
+    void droppedName(const ss::DefinedName& name, std::string_view sheet,
+                     const ss::Workbook* to = nullptr, std::string key = {});
+    void carriedName(const ss::Workbook* to, std::string key);
 
 private:
     ReferenceState& state_;
@@ -252,15 +319,29 @@ std::vector<std::string> namesUsedBy(const std::vector<std::string_view>& texts)
 std::optional<std::string> inlineList(const ss::Workbook& wb, std::string_view formula,
                                       std::string_view homeSheet);
 
-// Brings the defined names of `from` that `used` names (and those they use, and with
-// `wholeSheets` every name local to the copied sheets: print areas, titles ...) into `to`, their
-// formulas restated through `map`, and adds them to `map`. A workbook-level name whose spelling
-// `to` already has for another meaning becomes local to each copied sheet; a name that does not fit
-// the map stays behind (counted). `memo`: names already decided for this pair of workbooks are not
-// looked at again.
+// How carryNames goes about it.
+struct NameCarry {
+    // Every name local to the copied sheets comes too (print areas, titles ...).
+    bool localNames = false;
+    // Every name of `from` is looked at: those that fit come, the others are counted and named.
+    bool everyName = false;
+    // The copies are blocks in one target sheet: a name whose spelling the target has for
+    // another meaning takes a free spelling ("Rate_2"), as a table does; a print area or another
+    // built-in name the sheet has already stays behind. Otherwise such a workbook-level name
+    // becomes local to each copied sheet.
+    bool blocks = false;
+    // Names already decided for this pair of workbooks are not looked at again; with `wait`,
+    // names that do not fit yet go to its retry list instead of being counted.
+    NameMemo* memo = nullptr;
+    bool wait = false;
+};
+
+// Brings the defined names of `from` that `used` names (and those they use, and what `how` adds)
+// into `to`, their formulas restated through `map`, and adds them to `map` under their spelling
+// in `to`. A name that does not fit the map stays behind (counted and named).
 void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbook& from,
                 ss::Workbook& to, const std::vector<CopiedSheet>& sheets,
-                const std::vector<std::string>& used, bool wholeSheets, NameMemo* memo);
+                const std::vector<std::string>& used, const NameCarry& how);
 
 // After sheet `renamed` of `wb` was renamed from `oldName`: the workbook's formulas, names and
 // kept texts that named it name it anew.

@@ -738,6 +738,12 @@ ss::Status Range::Copy(const Range& destination) const {
     std::optional<detail::ReferencePolicy> policy;
     if (!sameBook) {
         copyRefs = &refs.copies[{sw.parent_->serial_, dw.parent_->serial_, &dm}];
+        copyRefs->source = sw.parent_;
+        copyRefs->target = dw.parent_;
+        copyRefs->sheet = &dm;
+        if (std::find(copyRefs->copiedFrom.begin(), copyRefs->copiedFrom.end(), &sm) ==
+            copyRefs->copiedFrom.end())
+            copyRefs->copiedFrom.push_back(&sm);
         for (const Run& run : runs)
             copyRefs->map.addBlock(
                 sm.name, dm.name,
@@ -754,8 +760,12 @@ ss::Status Range::Copy(const Range& destination) const {
                         if (c.hasFormula() && c.col >= c1 && c.col <= c2)
                             if (const ss::Formula* f = sm.formula(srows[i].index, c.col))
                                 texts.push_back(f->text);
+            detail::NameCarry how;
+            how.blocks = true;
+            how.wait = refs.merging;
+            how.memo = &copyRefs->names;
             detail::carryNames(*policy, copyRefs->map, sb, db, {{&sm, &dm}},
-                               detail::namesUsedBy(texts), false, &copyRefs->names);
+                               detail::namesUsedBy(texts), how);
         }
     }
 
@@ -817,9 +827,12 @@ ss::Status Range::Copy(const Range& destination) const {
                         ss::Formula g = *f;
                         int64_t dRow = int64_t(row.index) - int64_t(src.index);
                         std::optional<std::string> text;
+                        // In a merge, what names blocks still to come waits for them.
                         if (!sameBook)
-                            text = policy->cellFormula(tables.formula(f->text, src.index, it->col),
-                                                       sm.name, src.index, it->col);
+                            text = policy->cellFormula(
+                                tables.formula(f->text, src.index, it->col), sm.name, src.index,
+                                it->col, refs.merging && !g.array ? &copyRefs->formulas : nullptr,
+                                ss::Worksheet::key(row.index, c.col));
                         else if (!refs.valuesOnly)
                             text = ss::shiftFormula(tables.formula(f->text, src.index, it->col),
                                                     dRow, dCol);
@@ -946,19 +959,28 @@ ss::Status Range::Copy(const Range& destination) const {
         if (kind == ss::KeptText::LinkLocation) return std::string(f);
         return ss::shiftFormula(f, dRow, dCol);
     };
+    // In a merge, the classic elements' texts that name blocks still to come wait for them.
+    auto waitingRestater = [&](ss::KeptText kind, std::string_view f, int64_t dRow,
+                               int64_t dCol) -> std::optional<std::string> {
+        if (!sameBook)
+            return policy->kept(kind, f, sm.name, refs.merging ? &copyRefs->texts : nullptr);
+        return keptRestater(kind, f, dRow, dCol);
+    };
     if (!sm.preserved.empty() || !dm.preserved.empty()) {
         std::vector<uint32_t> dxf;
         const bool formats = std::any_of(sm.preserved.begin(), sm.preserved.end(), [](auto& p) {
             return p.element == "conditionalFormatting";
         });
         if (!sameBook && formats) dxf = detail::dxfMap(sb, db);
-        ss::copyPreserved(sm, dm, block, sameBook ? nullptr : &dxf, keptRestater);
+        ss::copyPreserved(sm, dm, block, sameBook ? nullptr : &dxf, waitingRestater);
     }
     if (sm.parts || dm.parts || dw.extensions_) {
         if (!dw.extensions_) dw.extensions_ = std::make_unique<ss::ExtensionCopier>();
         if (&sw == &dw) dw.flushExtensions();  // the source is read from the parts
-        for (uint32_t item : dw.extensions_->copy(sm, dm, block, keptRestater))
+        const size_t waiting = copyRefs ? copyRefs->texts.size() : 0;
+        for (uint32_t item : dw.extensions_->copy(sm, dm, block, waitingRestater))
             sw.noteCarried("扩展规则与迷你图", item);
+        if (copyRefs && copyRefs->texts.size() > waiting) copyRefs->extWaiting = true;
     }
 
     // Notes on the copied cells replace those of the area.

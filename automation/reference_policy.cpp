@@ -42,6 +42,13 @@ std::string ReferenceReport::text() const {
     return out + "。";
 }
 
+std::string ReferenceReport::namesText() const {
+    if (namesLeft.empty()) return {};
+    std::string t = "以下名称未复制到输出中：";
+    for (size_t i = 0; i < namesLeft.size(); ++i) t += (i ? "、" : "") + namesLeft[i];
+    return t + "。";
+}
+
 namespace detail {
 
 namespace {
@@ -114,12 +121,22 @@ std::vector<std::string> keptFormulaTexts(const std::vector<ss::PreservedXml>& p
                 }
             }
         } else {
-            static constexpr std::string_view kLoc = " location=\"";
-            for (size_t at = x.find(kLoc); at != std::string::npos; at = x.find(kLoc, at)) {
-                at += kLoc.size();
-                size_t end = x.find('"', at);
-                if (end == std::string::npos) break;
-                out.push_back(ss::xml::unescape(std::string_view(x).substr(at, end - at)));
+            // Locations of hyperlinks into the workbook; one with a target (r:id) is a place in
+            // another file.
+            static constexpr std::string_view kLink = "<hyperlink ", kLoc = " location=\"";
+            for (size_t at = x.find(kLink); at != std::string::npos; at = x.find(kLink, at)) {
+                at += kLink.size();
+                const size_t close = x.find('>', at);
+                const std::string_view link =
+                    std::string_view(x).substr(at, close == std::string::npos ? close : close - at);
+                const size_t loc = link.find(kLoc);
+                if (loc == std::string_view::npos ||
+                    link.find(" r:id=\"") != std::string_view::npos)
+                    continue;
+                const size_t end = link.find('"', loc + kLoc.size());
+                if (end == std::string_view::npos) continue;
+                out.push_back(
+                    ss::xml::unescape(link.substr(loc + kLoc.size(), end - loc - kLoc.size())));
             }
         }
     }
@@ -158,22 +175,41 @@ ReferencePolicy::ReferencePolicy(ReferenceState& state, const ss::ReferenceMap& 
 
 std::optional<std::string> ReferencePolicy::cellFormula(std::string_view text,
                                                         std::string_view home, uint32_t row,
-                                                        uint32_t col) {
+                                                        uint32_t col,
+                                                        std::vector<WaitingFormula>* wait,
+                                                        uint64_t key) {
     if (state_.valuesOnly) return std::nullopt;  // asked for: not counted
     auto restated = ss::restateFormula(text, map_, home);
     if (restated) return restated;
+    if (wait)
+        wait->push_back({key, std::string(home), row, col, std::string(text)});
+    else
+        frozen(home, row, col);
+    return std::nullopt;
+}
+
+void ReferencePolicy::frozen(std::string_view home, uint32_t row, uint32_t col) {
     ReferenceReport& r = state_.report;
     if (r.firstFrozen.size() < ReferenceReport::kListed)
         r.firstFrozen.push_back(sourceBook_ + " [" + std::string(home) + "] " +
                                 ss::cellName(row, col));
     ++r.frozenFormulas;
-    return std::nullopt;
 }
 
 std::optional<std::string> ReferencePolicy::kept(ss::KeptText kind, std::string_view text,
-                                                 std::string_view home) {
+                                                 std::string_view home,
+                                                 std::vector<WaitingText>* wait) {
     auto restated = ss::restateFormula(text, map_, home);
     if (restated) return restated;
+    if (wait) {
+        // The same text of the same sheet waits under one mark: the pieces of a rule that land
+        // side by side stay one rule.
+        for (const WaitingText& w : *wait)
+            if (w.kind == kind && !w.spoiled && w.home == home && w.text == text) return w.mark;
+        wait->push_back({"_tw_waiting_" + std::to_string(++state_.marks) + "_", kind,
+                         std::string(home), std::string(text)});
+        return wait->back().mark;
+    }
     if (kind == ss::KeptText::ValidationList) {
         if (auto list = inlineList(source_, text, home)) {
             ++state_.report.inlinedLists;
@@ -184,8 +220,22 @@ std::optional<std::string> ReferencePolicy::kept(ss::KeptText kind, std::string_
     return std::nullopt;
 }
 
-void ReferencePolicy::droppedName() {
+void ReferencePolicy::droppedName(const ss::DefinedName& name, std::string_view sheet,
+                                  const ss::Workbook* to, std::string key) {
+    std::string_view shown = name.name;
+    if (shown.size() > 6 && lower(shown.substr(0, 6)) == "_xlnm.") shown.remove_prefix(6);
+    std::string label = sourceBook_ + (sheet.empty() ? "" : " [" + std::string(sheet) + "]") + " " +
+                        std::string(shown);
+    if (to && state_.holding) {
+        state_.heldNames.push_back({&source_, to, std::move(key), std::move(label)});
+        return;
+    }
     ++state_.report.droppedNames;
+    state_.report.namesLeft.push_back(std::move(label));
+}
+
+void ReferencePolicy::carriedName(const ss::Workbook* to, std::string key) {
+    if (state_.holding) state_.carriedNames.insert({&source_, to, std::move(key)});
 }
 
 std::vector<std::string> namesUsedBy(const std::vector<std::string_view>& texts) {
@@ -197,72 +247,174 @@ std::vector<std::string> namesUsedBy(const std::vector<std::string_view>& texts)
     return out;
 }
 
+namespace {
+
+bool builtInName(std::string_view name) {
+    return name.size() > 6 && lower(name.substr(0, 6)) == "_xlnm.";
+}
+
+// The sheet a name is local to ("" for a workbook-level name).
+std::string homeOf(const ss::DefinedName& n, const ss::Workbook& wb) {
+    return n.localSheet && *n.localSheet < wb.sheets.size() ? wb.sheets[*n.localSheet]->name
+                                                            : std::string();
+}
+
+std::string memoKey(const ss::DefinedName& n, const ss::Workbook& wb) {
+    return n.localSheet ? lower(homeOf(n, wb)) + '\x01' + lower(n.name) : lower(n.name);
+}
+
+// `base` with the first suffix "_2", "_3" ... that no name of `wb` has, nor `taken` (lower case).
+std::string freeName(const ss::Workbook& wb, const std::string& base, std::set<std::string> taken) {
+    for (const ss::DefinedName& e : wb.names) taken.insert(lower(e.name));
+    for (uint32_t k = 2;; ++k) {
+        std::string name = base + "_" + std::to_string(k);
+        if (!taken.count(lower(name))) return name;
+    }
+}
+
+}  // namespace
+
 void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbook& from,
                 ss::Workbook& to, const std::vector<CopiedSheet>& sheets,
-                const std::vector<std::string>& used, bool wholeSheets, NameMemo* memo) {
-    std::set<std::string>* decided = memo ? &memo->decided : nullptr;
-    // The names to bring: those used, those their formulas use in turn, and the names local to
-    // the copied sheets (print areas, print titles, the filter's table ...).
+                const std::vector<std::string>& used, const NameCarry& how) {
+    std::set<std::string>* decided = how.memo ? &how.memo->decided : nullptr;
+    // The names to bring: those used, those their formulas use in turn, and what `how` adds.
     struct Item {
         const ss::DefinedName* name;
         const CopiedSheet* local;  // for a name local to a copied sheet
+        std::string key;
     };
     std::vector<Item> items;
     std::set<const ss::DefinedName*> have;
     std::vector<std::string> queue = used;
     auto take = [&](const ss::DefinedName* n, const CopiedSheet* local) {
         if (!n || !have.insert(n).second) return;
-        items.push_back({n, local});
+        std::string key = memoKey(*n, from);
+        if (decided && !decided->insert(key).second) return;
+        items.push_back({n, local, std::move(key)});
         for (std::string& m : ss::formulaNames(n->formula).names) queue.push_back(std::move(m));
     };
-    if (wholeSheets)
-        for (const CopiedSheet& s : sheets) {
-            const int idx = from.indexOf(s.source);
-            for (const ss::DefinedName& n : from.names)
-                if (n.localSheet && int(*n.localSheet) == idx) take(&n, &s);
+    auto copiedSheetOf = [&](const ss::DefinedName& n) -> const CopiedSheet* {
+        if (n.localSheet)
+            for (const CopiedSheet& s : sheets)
+                if (from.indexOf(s.source) == int(*n.localSheet)) return &s;
+        return nullptr;
+    };
+    std::unordered_map<std::string, std::vector<const ss::DefinedName*>> byName;
+    for (const ss::DefinedName& n : from.names) byName[lower(n.name)].push_back(&n);
+    if (how.localNames || how.everyName)
+        for (const ss::DefinedName& n : from.names) {
+            if (!n.localSheet) {
+                if (how.everyName) take(&n, nullptr);
+            } else if (const CopiedSheet* s = copiedSheetOf(n)) {
+                take(&n, s);
+            } else if (how.everyName && lower(n.name) != "_xlnm._filterdatabase" &&
+                       (!decided || decided->insert(memoKey(n, from)).second)) {
+                policy.droppedName(n, homeOf(n, from), &to,
+                                   memoKey(n, from));  // its sheet is not in the output
+            }
         }
     for (size_t q = 0; q < queue.size(); ++q) {
-        const std::string key = lower(queue[q]);
-        for (const ss::DefinedName& n : from.names) {
-            if (n.localSheet || lower(n.name) != key) continue;
-            if (decided && !decided->insert(key).second) continue;
-            take(&n, nullptr);
-        }
-        // A name local to a copied sheet that its own formulas use.
-        for (const CopiedSheet& s : sheets)
-            if (const ss::DefinedName* n = findName(from, queue[q], s.source->name);
-                n && n->localSheet)
-                take(n, &s);
+        auto it = byName.find(lower(queue[q]));
+        if (it == byName.end()) continue;
+        // The workbook-level name, and a name local to a copied sheet that its own formulas use.
+        for (const ss::DefinedName* n : it->second)
+            if (!n->localSheet)
+                take(n, nullptr);
+            else if (const CopiedSheet* s = copiedSheetOf(*n))
+                take(n, s);
     }
     if (items.empty()) return;
 
-    // Names whose formulas fit the map, settled together: a name that uses a name left behind
-    // is left behind too.
+    // Names whose formulas fit the map, settled together under their spellings in `to`: a name
+    // that uses a name left behind is left behind too.
     std::vector<bool> carried(items.size(), true);
-    std::vector<std::string> restated(items.size());
-    for (bool changed = true; changed;) {
-        changed = false;
-        ss::ReferenceMap trial = map;
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (!carried[i]) continue;
-            const CopiedSheet* local = items[i].local;
-            trial.addName(
-                items[i].name->name, items[i].name->name,
-                local ? std::optional<std::string_view>(local->source->name) : std::nullopt);
-        }
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (!carried[i]) continue;
-            const CopiedSheet* local = items[i].local;
-            auto f = ss::restateFormula(items[i].name->formula, trial,
-                                        local ? std::string_view(local->source->name) : "");
-            if (!f) {
-                carried[i] = false;
-                changed = true;
-                policy.droppedName();
-            } else {
-                restated[i] = std::move(*f);
+    std::vector<std::string> restated(items.size()), spelling(items.size());
+    for (size_t i = 0; i < items.size(); ++i) spelling[i] = items[i].name->name;
+    auto leave = [&](size_t i) {
+        carried[i] = false;
+        if (how.wait && how.memo)
+            how.memo->retry.emplace_back(items[i].name->name, items[i].key);
+        else
+            policy.droppedName(*items[i].name, homeOf(*items[i].name, from), &to, items[i].key);
+    };
+    auto fit = [&] {
+        for (bool changed = true; changed;) {
+            changed = false;
+            ss::ReferenceMap trial = map;
+            for (size_t i = 0; i < items.size(); ++i) {
+                if (!carried[i]) continue;
+                const CopiedSheet* local = items[i].local;
+                trial.addName(
+                    items[i].name->name, spelling[i],
+                    local ? std::optional<std::string_view>(local->source->name) : std::nullopt);
+            }
+            for (size_t i = 0; i < items.size(); ++i) {
+                if (!carried[i]) continue;
+                const CopiedSheet* local = items[i].local;
+                auto f = ss::restateFormula(items[i].name->formula, trial,
+                                            local ? std::string_view(local->source->name) : "");
+                if (!f) {
+                    leave(i);
+                    changed = true;
+                } else {
+                    restated[i] = std::move(*f);
+                }
             }
         }
+    };
+    fit();
+
+    if (how.blocks) {
+        // One target sheet: a name meets the workbook's names and those local to that sheet.
+        const int target = sheets.empty() ? -1 : to.indexOf(sheets.front().copy);
+        std::vector<bool> there(items.size(), false);
+        std::set<std::string> batch;  // spellings the names before took (lower case)
+        bool renamed = false;
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!carried[i]) continue;
+            if (builtInName(spelling[i])) {
+                // A print area, print titles ... of one block: the merged sheet is printed whole.
+                carried[i] = false;
+                policy.droppedName(*items[i].name, homeOf(*items[i].name, from), &to, items[i].key);
+                continue;
+            }
+            const bool local = items[i].local && target >= 0;
+            bool clash = batch.count(lower(spelling[i])) > 0;
+            for (const ss::DefinedName& e : to.names) {
+                if (lower(e.name) != lower(spelling[i])) continue;
+                if (e.localSheet && int(*e.localSheet) != target) continue;  // another sheet's
+                const bool sameScope = e.localSheet.has_value() == local;
+                if (sameScope && e.formula == restated[i])
+                    there[i] = true;
+                else
+                    clash = true;
+            }
+            if (there[i]) continue;
+            if (clash) {
+                spelling[i] = freeName(to, items[i].name->name, batch);
+                renamed = true;
+            }
+            batch.insert(lower(spelling[i]));
+        }
+        if (renamed) fit();  // the formulas that use a renamed name follow it
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!carried[i]) continue;
+            policy.carriedName(&to, items[i].key);
+            const CopiedSheet* local = items[i].local;
+            if (!there[i]) {
+                ss::DefinedName c = *items[i].name;
+                c.name = spelling[i];
+                c.formula = restated[i];
+                c.localSheet.reset();
+                if (local && target >= 0) c.localSheet = uint32_t(target);
+                to.names.push_back(std::move(c));
+            }
+            map.addName(
+                items[i].name->name, spelling[i],
+                local ? std::optional<std::string_view>(local->source->name) : std::nullopt);
+        }
+        return;
     }
 
     // Workbook-level names whose spelling `to` has for another meaning become local to the
@@ -294,6 +446,7 @@ void carryNames(ReferencePolicy& policy, ss::ReferenceMap& map, const ss::Workbo
 
     for (size_t i = 0; i < items.size(); ++i) {
         if (!carried[i]) continue;
+        policy.carriedName(&to, items[i].key);
         const ss::DefinedName& n = *items[i].name;
         auto addLocal = [&](const CopiedSheet& s) {
             const int idx = to.indexOf(s.copy);
@@ -356,6 +509,8 @@ void renameReferences(ss::Workbook& wb, const ss::Worksheet& renamed, std::strin
 
 void ReferenceState::forgetSheet(uint64_t book, const ss::Worksheet* sheet, bool gone) {
     if (gone) std::erase_if(pending, [&](const PendingCopy& p) { return p.copy == sheet; });
+    if (gone)
+        for (auto& [k, e] : copies) std::erase(e.copiedFrom, sheet);
     for (auto it = copies.begin(); it != copies.end();) {
         if (std::get<2>(it->first) == sheet) {
             it = copies.erase(it);
@@ -364,6 +519,102 @@ void ReferenceState::forgetSheet(uint64_t book, const ss::Worksheet* sheet, bool
         if (std::get<0>(it->first) == book) it->second.map.removeSheet(sheet->name);
         ++it;
     }
+}
+
+namespace {
+
+size_t refErrors(std::string_view text) {
+    size_t n = 0;
+    for (size_t at = text.find("#REF!"); at != std::string_view::npos;
+         at = text.find("#REF!", at + 1))
+        ++n;
+    return n;
+}
+
+// Settles what waits in the range copies of one source into one target sheet: names, then the
+// formulas (they may use those names), then the kept texts. `landed`: the map still says where
+// the blocks are; after the target's rows moved it does not, and what waits is given up.
+void settleBlocks(ReferenceState& state, CopyRefs& e, bool landed) {
+    const ss::Workbook& from = e.source->model();
+    ss::Workbook& to = e.target->model();
+    ss::ReferenceMap none;
+    ss::ReferenceMap& map = landed ? e.map : none;
+    ReferencePolicy policy(state, map, from, e.source->Name());
+    ReferencePolicy givenUp(state, none, from, e.source->Name());
+
+    std::vector<std::string> retry;
+    for (auto& [name, key] : e.names.retry) {
+        e.names.decided.erase(key);
+        retry.push_back(name);
+    }
+    e.names.retry.clear();
+    const bool every = landed && state.merging && !e.namesDone;
+    if (!retry.empty() || every) {
+        std::vector<CopiedSheet> sheets;
+        for (const ss::Worksheet* s : e.copiedFrom) sheets.push_back({s, e.sheet});
+        NameCarry how;
+        how.localNames = how.everyName = every;
+        how.blocks = true;
+        how.memo = &e.names;
+        carryNames(policy, map, from, to, sheets, retry, how);
+        e.namesDone = e.namesDone || every;
+    }
+
+    ss::Worksheet& dm = *e.sheet;
+    for (WaitingFormula& w : e.formulas) {
+        std::optional<std::string> text;
+        if (landed && !w.spoiled) text = ss::restateFormula(w.text, e.map, w.home);
+        ss::Cell* c =
+            text ? dm.find(ss::Worksheet::keyRow(w.key), ss::Worksheet::keyCol(w.key)) : nullptr;
+        if (c && !c->hasFormula()) {
+            c->flags |= ss::Cell::kHasFormula;
+            dm.mutableFormulas().insert_or_assign(w.key, ss::Formula{std::move(*text), false, {}});
+        } else {
+            policy.frozen(w.home, w.row, w.col);
+        }
+    }
+    e.formulas.clear();
+
+    // Only the elements that hold a mark are read again (a sheet of many blocks keeps many).
+    auto settle = [&](ss::KeptText kind, std::string_view text, int64_t,
+                      int64_t) -> std::optional<std::string> {
+        for (const WaitingText& w : e.texts)
+            if (w.mark == text) return (w.spoiled ? givenUp : policy).kept(kind, w.text, w.home);
+        return std::string(text);  // settled, or another source's
+    };
+    bool emptied = false;
+    for (ss::PreservedXml& p : dm.preserved) {
+        if (e.texts.empty() || p.xml.find("_tw_waiting_") == std::string::npos) continue;
+        std::vector<ss::PreservedXml> one{std::move(p)};
+        ss::restatePreserved(one, settle);
+        p = one.empty() ? ss::PreservedXml{} : std::move(one.front());
+        emptied = emptied || one.empty();
+    }
+    if (emptied)
+        std::erase_if(dm.preserved, [](const ss::PreservedXml& p) { return p.element.empty(); });
+    // Those of the extension list (written into the parts before: see Application::closed).
+    if (e.extWaiting && !e.texts.empty()) ss::restateExtensionTexts(dm, settle);
+    e.extWaiting = false;
+    e.texts.clear();
+}
+
+}  // namespace
+
+void ReferenceState::rowsMoved(uint64_t book, ss::Worksheet* sheet, const ss::RowMove& move) {
+    auto follow = [&](std::string& text, bool& spoiled) {
+        std::string moved = move.named(text, sheet->name);
+        spoiled = spoiled || refErrors(moved) > refErrors(text);
+        text = std::move(moved);
+    };
+    for (auto& [k, e] : copies) {
+        if (std::get<2>(k) == sheet) {
+            if (e.source && e.waiting(false)) settleBlocks(*this, e, false);
+        } else if (std::get<0>(k) == book) {
+            for (WaitingFormula& w : e.formulas) follow(w.text, w.spoiled);
+            for (WaitingText& w : e.texts) follow(w.text, w.spoiled);
+        }
+    }
+    forgetSheet(book, sheet, false);
 }
 
 void ReferenceState::forgetBook(uint64_t book) {
@@ -422,8 +673,11 @@ void settleCopies(ReferenceState& state, const std::vector<PendingCopy>& group) 
                 texts.push_back(std::move(t));
         }
     std::vector<std::string_view> views(texts.begin(), texts.end());
+    NameCarry how;
+    how.localNames = true;
+    how.everyName = state.merging && !sameBook;
     carryNames(policy, map, from, to, sheets,
-               sameBook ? std::vector<std::string>{} : namesUsedBy(views), true, nullptr);
+               sameBook ? std::vector<std::string>{} : namesUsedBy(views), how);
 
     for (const PendingCopy& p : group) {
         std::vector<uint64_t> frozen;
@@ -455,6 +709,11 @@ void settleCopies(ReferenceState& state, const std::vector<PendingCopy>& group) 
 }  // namespace
 
 void settlePending(ReferenceState& state, const std::function<bool(const PendingCopy&)>& which) {
+    ++state.holding;
+    for (auto& [k, e] : state.copies)
+        if (e.source && e.waiting(state.merging) &&
+            which(PendingCopy{e.source, e.target, e.sheet, {}}))
+            settleBlocks(state, e, true);
     std::vector<PendingCopy> due;
     std::erase_if(state.pending, [&](const PendingCopy& p) {
         if (!which(p)) return false;
@@ -476,6 +735,18 @@ void settlePending(ReferenceState& state, const std::function<bool(const Pending
             return true;
         });
         settleCopies(state, group);
+    }
+    // The names left behind that no copy of this settling carried, each once.
+    if (--state.holding == 0) {
+        std::set<std::tuple<const ss::Workbook*, const ss::Workbook*, std::string>> named;
+        for (ReferenceState::HeldName& h : state.heldNames)
+            if (!state.carriedNames.count({h.from, h.to, h.key}) &&
+                named.insert({h.from, h.to, h.key}).second) {
+                ++state.report.droppedNames;
+                state.report.namesLeft.push_back(std::move(h.label));
+            }
+        state.heldNames.clear();
+        state.carriedNames.clear();
     }
 }
 

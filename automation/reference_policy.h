@@ -19,6 +19,7 @@ struct ReferenceReport {
     uint64_t inlinedLists = 0;             // dropdowns given their list's values inline
     uint64_t droppedElements = 0;          // rules, validations and hyperlinks left out
     uint64_t droppedNames = 0;             // defined names left behind
+    std::vector<std::string> namesLeft;  // each of them: "Book.xlsx Rate", "Book.xlsx [Data] Area"
     // Chart series, pivot sources and links of controls, in parts carried whole, that name a
     // sheet their output lacks: they show what was saved and no longer follow the data.
     uint64_t unlinkedParts = 0;
@@ -39,6 +40,8 @@ struct ReferenceReport {
     }
     // The closing text that tells the user about it; empty when there is nothing to tell.
     std::string text() const;
+    // The note that names each defined name left behind; empty when none was.
+    std::string namesText() const;
 };
 
 }  // namespace automation

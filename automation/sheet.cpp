@@ -408,7 +408,7 @@ void Worksheet::removeFilter(uint32_t firstShown, uint32_t lastShown) {
 
 void Worksheet::rowsMoved(const ss::RowMove& move) {
     detail::SheetDrawings::rowsMoved(*this, move);
-    parent_->app_->referenceState().forgetSheet(parent_->serial_, model_, false);
+    parent_->app_->referenceState().rowsMoved(parent_->serial_, model_, move);
     for (auto& w : live_) {
         auto s = w.lock();
         if (!s) continue;

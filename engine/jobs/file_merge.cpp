@@ -271,6 +271,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
     jobs::Report report(options);
     run.report = &report;
     report.watch(session.application().References(), run.leftBehind);
+    session.application().MergeReferences(true);
     run.advanced = jobs::appendSettings(options, options.saveAsXls, options.headerRowsOnce,
                                         options.headerRowCount);
     run.target = jobs::addTargetWorkbook(*books);
@@ -309,6 +310,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
             run.mergeWorksheet(*source, k, file);
         if (Worksheet* first = run.target->Sheets().Item(1)) (void)first->Select();
         (void)source->Close(false);
+        report.copiedLast();  // what settled as it closed (references waiting for its blocks)
         host.progress(n + 1, total);
     }
 
@@ -336,6 +338,7 @@ void ExcelFileMergeJob(const std::string& path, const JobOptions& options, JobHo
               jobs::notFittedNote(run.notFitted) +
               jobs::continuationNote(run.continuationSheets()) + session.referencesNote());
     if (options.saveAsXls) run.leftBehind.inXls(*run.target);
+    if (std::string names = session.namesNote(); !names.empty()) host.text(names);
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)run.target->Close(false);

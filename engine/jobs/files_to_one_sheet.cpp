@@ -187,6 +187,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
     jobs::Report report(options);
     run.report = &report;
     report.watch(session.application().References(), run.leftBehind);
+    session.application().MergeReferences(true);
     const jobs::AppendSettings advanced = jobs::appendSettings(
         options, options.saveAsXls, options.headerRowsOnce, options.headerRowCount);
     if (advanced.any()) run.advanced.emplace(*output, advanced);
@@ -219,6 +220,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
         for (int k = 1; k <= sheets && !host.cancelRequested(); ++k)
             run.mergeWorksheet(*source, k, file);
         (void)source->Close(false);
+        report.copiedLast();  // what settled as it closed (references waiting for its blocks)
         host.progress(n + 1, total);
     }
 
@@ -246,6 +248,7 @@ void FilesToOneSheetJob(const std::string& path, const JobOptions& options, JobH
               jobs::continuationNote(run.advanced ? run.advanced->continuationSheets() : 0) +
               session.referencesNote());
     if (options.saveAsXls) run.leftBehind.inXls(*target);
+    if (std::string names = session.namesNote(); !names.empty()) host.text(names);
     if (std::string left = run.leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)target->Close(false);

@@ -23,6 +23,10 @@ std::string Session::referencesNote() const {
     return text.empty() ? text : " " + text;
 }
 
+std::string Session::namesNote() const {
+    return app_ ? app_->References().namesText() : std::string();
+}
+
 Session::Session(JobHost& host) : app_(std::make_unique<automation::Application>()) {
     host.text(std::string(kExcelOk));
     app_->SetVisible(false);

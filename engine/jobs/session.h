@@ -36,6 +36,9 @@ public:
     // values because their outputs lack what they refer to, where the first few are, and what
     // else was left behind for that reason; empty when every reference was carried.
     std::string referencesNote() const;
+    // The note after the closing text that names each defined name left behind; empty when
+    // none was.
+    std::string namesNote() const;
 
 private:
     std::unique_ptr<automation::Application> app_;

@@ -128,6 +128,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
     bool cancelled = false;
     jobs::LeftBehind leftBehind;
     report.watch(session.application().References(), leftBehind);
+    session.application().MergeReferences(true);
     const bool isWorkbook =
         automation::isSpreadsheetFile(nativePath, automation::FileTestVariant::WorkbookJobs);
     if (!isWorkbook) host.text("文件格式不正确,或文件不存在!");
@@ -243,6 +244,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
             host.progress(i, count);
         }
         if (source) (void)source->Close(false);
+        report.copiedLast();  // what settled as it closed (references waiting for its blocks)
     }
 
     if (cancelled || books->ReadsStopped() || host.cancelRequested()) {
@@ -267,6 +269,7 @@ void ExcelSheetMergeJob(const std::string& path, const JobOptions& options, JobH
               jobs::continuationNote(advanced ? advanced->continuationSheets() : 0) +
               session.referencesNote());
     if (options.sheetMergeSaveAsXls) leftBehind.inXls(*target);
+    if (std::string names = session.namesNote(); !names.empty()) host.text(names);
     if (std::string left = leftBehind.text(); !left.empty()) host.text(left);
     if (options.dryRun) {
         (void)target->Close(false);

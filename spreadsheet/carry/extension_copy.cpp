@@ -302,6 +302,36 @@ void moveExtensionRows(Worksheet& ws, const RowMove& move) {
 
 }  // namespace kept
 
+void restateExtensionTexts(Worksheet& ws, const KeptRestater& restate) {
+    using namespace kept;
+    if (!ws.parts) return;
+    const RawSheetElement* ext = nullptr;
+    for (const RawSheetElement& e : ws.parts->elements)
+        if (e.element == "extLst") ext = &e;
+    if (!ext || extensionItems(ext->xml) == 0) return;
+    auto root = parseWhole(ext->xml);
+    if (!root) return;
+    // An element whose text is refused goes; so does a list left empty.
+    std::function<bool(Node&)> walk = [&](Node& n) {
+        const std::string_view local = localOf(n.name);
+        if (local == "conditionalFormatting" || local == "dataValidation" || local == "sparkline")
+            return restateExtTexts(n, 0, 0, restate);
+        std::erase_if(n.children, [&](std::unique_ptr<Node>& c) { return !walk(*c); });
+        if (local == "sparklines" || local == "conditionalFormattings" ||
+            local == "dataValidations" || local == "sparklineGroup" || local == "sparklineGroups")
+            setCount(n);
+        if (local == "sparklines" || local == "conditionalFormattings" ||
+            local == "dataValidations" || local == "sparklineGroups")
+            return !n.children.empty();
+        if (local == "sparklineGroup") return childNamed(n, "sparklines") != nullptr;
+        return true;
+    };
+    for (auto& e : root->children) walk(*e);
+    std::erase_if(root->children,
+                  [](const std::unique_ptr<Node>& e) { return e->children.empty(); });
+    setExtensionList(ws, root.get(), ws.parts->namespaces);
+}
+
 struct ExtensionCopier::Impl {
     std::unique_ptr<Node> dest;  // the destination's list, parsed once; null: it has none
     bool loaded = false, refused = false, dirty = false;

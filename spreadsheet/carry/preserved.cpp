@@ -195,6 +195,8 @@ bool restateTexts(Node& n, int64_t dRow, int64_t dCol, const KeptRestater& resta
         return true;
     }
     if (n.name == "hyperlink") {
+        // A hyperlink into another file: its location is a place in that file, kept as written.
+        if (attrOf(n, "r:id")) return true;
         std::string* location = attrOf(n, "location");
         return !location || one(*location, KeptText::LinkLocation, true);
     }

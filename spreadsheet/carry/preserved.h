@@ -106,5 +106,8 @@ private:
 // The texts of a whole sheet's kept elements restated in place (dRow = dCol = 0); a rule,
 // validation or hyperlink whose text is refused goes, and so does a container left empty.
 void restatePreserved(std::vector<PreservedXml>& preserved, const KeptRestater& restate);
+// The same for the texts of the 2010 extensions in the sheet's extension list (its parts must hold
+// what copies built: see ExtensionCopier::flush).
+void restateExtensionTexts(Worksheet& ws, const KeptRestater& restate);
 
 }  // namespace ss

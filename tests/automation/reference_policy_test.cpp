@@ -150,3 +150,96 @@ TEST(References, FormulasAsValuesFreezesWithoutCounting) {
 }
 
 }  // namespace
+
+namespace {
+
+// In a merge, a block that reads blocks copied after it waits for them: its formulas, rules and
+// dropdowns point where those landed once the source is done; what never lands is frozen, given
+// inline or left out then, and counted once.
+TEST(References, MergedBlocksWaitForTheBlocksCopiedAfterThem) {
+    Application app;
+    app.MergeReferences(true);
+    Workbook& src = *app.Workbooks()->Add();
+    Worksheet& summary = *src.WorkSheets(1);
+    ASSERT_TRUE(summary.SetName("Summary"));
+    Worksheet& ledger = *src.Sheets().Add();
+    ASSERT_TRUE(ledger.SetName("Ledger"));
+    Worksheet& lists = *src.Sheets().Add();
+    ASSERT_TRUE(lists.SetName("Lists"));
+    for (uint32_t r = 1; r <= 4; ++r) (void)ledger.Cells(r, 1).SetValue(int(r));
+    (void)lists.Cells(1, 1).SetValue("x");
+    (void)lists.Cells(2, 1).SetValue("y");
+    setFormula(summary, 1, 1, "SUM(Ledger!A2:A3)", 5);
+    setFormula(summary, 2, 1, "Ledger!A4", 4);  // row 4 is not copied
+    summary.model().preserved.push_back(
+        {"dataValidations",
+         "<dataValidations count=\"1\"><dataValidation type=\"list\" sqref=\"B1:B2\">"
+         "<formula1>Lists!$A$1:$A$2</formula1></dataValidation>"
+         "<dataValidation type=\"list\" sqref=\"C1\"><formula1>Ledger!$A$2:$A$3</formula1>"
+         "</dataValidation></dataValidations>"});
+
+    Workbook& out = *app.Workbooks()->Add();
+    Worksheet& o = *out.WorkSheets(1);
+    ASSERT_TRUE(summary.Range("A1:C2").Copy(o.Cells(1, 1)));
+    EXPECT_EQ(formulaAt(o, 1, 1), "<value 5>");  // until the ledger is in
+    ASSERT_TRUE(ledger.Range("A1:A3").Copy(o.Cells(3, 1)));
+    EXPECT_TRUE(app.References().empty());
+    ASSERT_TRUE(src.Close(false));
+
+    EXPECT_EQ(formulaAt(o, 1, 1), "SUM(Sheet1!A4:A5)");
+    EXPECT_EQ(formulaAt(o, 2, 1), "<value 4>");
+    const std::string& xml = o.model().preserved.at(0).xml;
+    EXPECT_NE(xml.find("<formula1>Sheet1!$A$4:$A$5</formula1>"), std::string::npos) << xml;
+    EXPECT_NE(xml.find("x,y"), std::string::npos) << xml;
+    EXPECT_EQ(xml.find("_tw_"), std::string::npos) << xml;
+    const ReferenceReport& r = app.References();
+    EXPECT_EQ(r.frozenFormulas, 1u);
+    EXPECT_EQ(r.firstFrozen, std::vector<std::string>{"Book1 [Summary] A2"});
+    EXPECT_EQ(r.inlinedLists, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The same for a dropdown kept in the sheet's extension list (the 2010 form, where lists on
+// other sheets are written), also when the source closes before the output is saved.
+TEST(References, MergedBlocksWaitInTheExtensionList) {
+    Application app;
+    app.MergeReferences(true);
+    Workbook& src = *app.Workbooks()->Add();
+    Worksheet& summary = *src.WorkSheets(1);
+    Worksheet& lists = *src.Sheets().Add();
+    ASSERT_TRUE(lists.SetName("Lists"));
+    (void)summary.Cells(1, 1).SetValue("pick");
+    (void)lists.Cells(1, 1).SetValue("x");
+    (void)lists.Cells(2, 1).SetValue("y");
+    auto parts = std::make_shared<ss::SheetParts>();
+    parts->namespaces =
+        " xmlns:x14=\"http://schemas.microsoft.com/office/spreadsheetml/2009/9/main\""
+        " xmlns:xm=\"http://schemas.microsoft.com/office/excel/2006/main\"";
+    parts->elements.push_back(
+        {"extLst",
+         "<extLst><ext uri=\"{CCE6A557-97BC-4b89-ADB6-D9C93CAAB3DF}\"><x14:dataValidations "
+         "count=\"1\"><x14:dataValidation type=\"list\"><x14:formula1><xm:f>Lists!$A$1:$A$2"
+         "</xm:f></x14:formula1><xm:sqref>A1</xm:sqref></x14:dataValidation>"
+         "</x14:dataValidations></ext></extLst>"});
+    summary.model().parts = parts;
+
+    Workbook& out = *app.Workbooks()->Add();
+    Worksheet& o = *out.WorkSheets(1);
+    ASSERT_TRUE(summary.Range("A1").Copy(o.Cells(1, 1)));
+    ASSERT_TRUE(lists.Range("A1:A2").Copy(o.Cells(2, 1)));
+    ASSERT_TRUE(src.Close(false));
+    out.NoteUnlinkedReferences();  // what a save does first
+
+    ASSERT_TRUE(o.model().parts);
+    std::string ext;
+    for (const ss::RawSheetElement& e : o.model().parts->elements)
+        if (e.element == "extLst") ext = e.xml;
+    EXPECT_NE(ext.find("<xm:f>Sheet1!$A$2:$A$3</xm:f>"), std::string::npos) << ext;
+    EXPECT_EQ(ext.find("_tw_"), std::string::npos) << ext;
+    EXPECT_EQ(app.References().inlinedLists, 0u);
+}
+
+}  // namespace
