@@ -681,8 +681,8 @@ void settleCopies(ReferenceState& state, const std::vector<PendingCopy>& group) 
 
     for (const PendingCopy& p : group) {
         std::vector<uint64_t> frozen;
-        // Structured references to tables the copy does not carry become cell references; one
-        // to the formula's own table without its name ("[@Qty]") stays as written.
+        // A reference to the formula's own table without its name ("[@Qty]") gets the name,
+        // which the map knows.
         ss::TableIndex own;
         if (p.copy->parts) own.add(p.sourceName, ss::sheetTables(*p.copy->parts));
         auto named = [](const ss::TableIndex::Entry&) { return false; };

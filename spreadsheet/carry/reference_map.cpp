@@ -53,15 +53,7 @@ public:
             } else if (c == '#') {
                 i = error(i);
             } else if (c == '[') {
-                // A reference to the formula's own table ("[@Qty]", "[Column3]") names no
-                // sheet and goes with the table; one into another workbook ("[1]Sheet!A1")
-                // cannot be restated.
-                const size_t e = detail::bracketEnd(f_, i);
-                if (e == std::string_view::npos ||
-                    (e < f_.size() && (detail::isWordChar(f_[e]) || f_[e] == '\'')))
-                    return std::nullopt;
-                out_.append(f_.substr(i, e - i));
-                i = e;
+                return std::nullopt;  // another workbook ([1]Sheet!A1) or a table's own row
             } else if (c == '\'') {
                 size_t k = i + 1;
                 std::string sheet;

@@ -319,7 +319,10 @@ std::string unstructure(std::string_view f, std::string_view home, uint32_t row,
             const bool external = e < f.size() && (isWordChar(f[e]) || f[e] == '\'');
             const TableIndex::Entry* t = external ? nullptr : tables.at(home, row, col);
             std::optional<std::string> to;
-            if (t && rewrite(*t)) to = resolve(*t, readSpec(f.substr(i + 1, e - i - 2)), home, row);
+            if (t && rewrite(*t))
+                to = resolve(*t, readSpec(f.substr(i + 1, e - i - 2)), home, row);
+            else if (t)  // kept: named, so that it can follow the table's name
+                to = t->table.name + std::string(f.substr(i, e - i));
             out += to ? *to : std::string(f.substr(i, e - i));
             i = e;
             continue;

@@ -105,7 +105,7 @@ std::string sourceKindText(SourceKind kind) {
 }
 
 std::string describeSource(SourceKind kind, const fs::path& path) {
-    static const std::array<std::pair<SourceKind, std::string_view>, 16> kUsual = {{
+    static const std::array<std::pair<SourceKind, std::string_view>, 18> kUsual = {{
         {SourceKind::Zip, ".xlsx"},
         {SourceKind::Zip, ".xlsm"},
         {SourceKind::Zip, ".xltx"},
@@ -115,6 +115,9 @@ std::string describeSource(SourceKind kind, const fs::path& path) {
         {SourceKind::Ods, ".ots"},
         {SourceKind::Compound, ".xls"},
         {SourceKind::Compound, ".xlt"},
+        // A workbook with an open password is a compound file under its own name.
+        {SourceKind::Compound, ".xlsx"},
+        {SourceKind::Compound, ".xlsm"},
         {SourceKind::Compound, ".et"},
         {SourceKind::Html, ".htm"},
         {SourceKind::Html, ".html"},

@@ -137,7 +137,7 @@ TEST(RangeTables, CutTablesKeepTheirLookAndOrdinaryReferences) {
     EXPECT_FALSE(st.fonts[fmt(2, 2).fontId].bold);
 }
 
-TEST(RangeTables, WholeSheetCopiesKeepABareReferenceAsWritten) {
+TEST(RangeTables, WholeSheetCopiesNameTheTableOfABareReference) {
     Application app;
     Workbook& src = *app.Workbooks()->Add();
     Worksheet& s = *src.WorkSheets(1);
@@ -147,8 +147,8 @@ TEST(RangeTables, WholeSheetCopiesKeepABareReferenceAsWritten) {
     auto copy = s.Copy(*out.WorkSheets(1));
     ASSERT_TRUE(copy);
     ASSERT_TRUE(src.Close(false));  // the copy is restated now
-    // It refers to its own table wherever the table goes, so it is neither named nor frozen.
-    EXPECT_EQ(formulaAt(*copy.value(), 2, 4), "[[#This Row],[Qty]]*[[#This Row],[Price]]");
+    EXPECT_EQ(formulaAt(*copy.value(), 2, 4),
+              "Sales[[#This Row],[Qty]]*Sales[[#This Row],[Price]]");
     EXPECT_EQ(app.References().frozenFormulas, 0u);
 }
 

@@ -192,9 +192,11 @@ class Flags(unittest.TestCase):
         self.assertEqual(listing(self.dir), before)
         self.assertEqual(stdout[0].split(), ["文件", "工作表", "结果", "取用行数", "去掉的表头行",
                                              "删除的空关键行", "输出文件", "输出位置", "说明",
-                                             "保留为文本的列", "冻结的公式", "未带到输出的内容"])
+                                             "保留为文本的列", "冻结的公式", "未带到输出的内容",
+                                             "文件格式"])
         self.assertEqual(stdout[2].split(), ["sub/b.xlsx", "Feb", "已合并", "1", "1", "0",
-                                             "FileMerge.xlsx", "合并Sheet", "新增列：Extra", "0"])
+                                             "FileMerge.xlsx", "合并Sheet", "新增列：Extra", "0",
+                                             "xlsx", "工作簿"])
 
         # With --report the plan is also written in the report's form.
         plan = os.path.join(self.dir, "plan.json")

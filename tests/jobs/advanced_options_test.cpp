@@ -298,22 +298,23 @@ TEST(Report, EveryOutcomeInEveryForm) {
     ASSERT_EQ(report.size(), 7u);
     EXPECT_THAT(report[0], ElementsAre("文件", "工作表", "结果", "取用行数", "去掉的表头行",
                                        "删除的空关键行", "输出文件", "输出位置", "说明",
-                                       "保留为文本的列", "冻结的公式", "未带到输出的内容"));
+                                       "保留为文本的列", "冻结的公式", "未带到输出的内容",
+                                       "文件格式"));
     const std::string out = (dir / "out.xlsx").string();
     EXPECT_THAT(report[1], ElementsAre("1.xlsx", "Data", "已合并", "4", "0", "0", out, "合并Sheet",
-                                       "", "", "0", ""));
+                                       "", "", "0", "", "xlsx 工作簿"));
     EXPECT_THAT(report[2], ElementsAre("1.xlsx", "Empty", "已跳过：空工作表", "0", "0", "0", "", "",
-                                       "", "", "0", ""));
+                                       "", "", "0", "", "xlsx 工作簿"));
     EXPECT_THAT(report[3], ElementsAre("2.xlsx", "Data", "已合并", "1", "1", "1", out, "合并Sheet",
-                                       "", "", "0", ""));
+                                       "", "", "0", "", "xlsx 工作簿"));
     EXPECT_THAT(report[4], ElementsAre("3.xlsx", "Big", "未合并：超出表格行列上限", "0", "1", "0",
-                                       "", "", "", "", "0", ""));
+                                       "", "", "", "", "0", "", "xlsx 工作簿"));
     EXPECT_EQ(report[5][0], "broken.xlsx");
     EXPECT_THAT(report[5][2], StartsWith("失败："));
     EXPECT_GT(report[5][2].size(), std::string("失败：").size());
     // A .csv source: the identifiers the reader kept as text are named by column.
     EXPECT_THAT(report[6], ElementsAre("ids.csv", "ids", "已合并", "2", "1", "0", out, "合并Sheet",
-                                       "新增列：Card", "A(H1)、C(Card)", "0", ""));
+                                       "新增列：Card", "A(H1)、C(Card)", "0", "", "文本表格"));
 
     // The same table as JSON and as a workbook.
     o.reportPath = (dir / "report.json").string();

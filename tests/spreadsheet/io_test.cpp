@@ -8,6 +8,8 @@
 #include <iterator>
 #include <string>
 
+#include <zip.h>
+
 #include "spreadsheet/io/io.h"
 #include "spreadsheet/read_stop.h"
 
@@ -146,5 +148,106 @@ TEST(OpenWorkbook, AStoppedReadEndsEarlyInEveryFormat) {
         auto read = ss::openWorkbook(p, &go);
         ASSERT_TRUE(read.ok()) << p << ": " << read.message();
         EXPECT_EQ(read.value()->sheets[0]->cellCount(), 12000u) << p;
+    }
+}
+
+namespace {
+
+// A minimal OpenDocument spreadsheet: the stored "mimetype" entry first, then its content.
+std::string odsPackage(const fs::path& p, const std::string& rows) {
+    const std::string content =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document-content "
+        "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+        "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+        "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\"><office:body>"
+        "<office:spreadsheet><table:table table:name=\"明细\">" +
+        rows + "</table:table></office:spreadsheet></office:body></office:document-content>";
+    const std::string mimetype = "application/vnd.oasis.opendocument.spreadsheet";
+    int error = 0;
+    zip_t* z = zip_open(p.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    if (!z) return "zip_open";
+    for (auto [name, bytes] : {std::pair{"mimetype", &mimetype}, {"content.xml", &content}}) {
+        zip_source_t* src = zip_source_buffer(z, bytes->data(), bytes->size(), 0);
+        const zip_int64_t i = src ? zip_file_add(z, name, src, 0) : -1;
+        if (i < 0) return "zip_file_add";
+        if (bytes == &mimetype) zip_set_file_compression(z, zip_uint64_t(i), ZIP_CM_STORE, 0);
+    }
+    return zip_close(z) == 0 ? "" : "zip_close";
+}
+
+}  // namespace
+
+// Offices receive tables under names that say something else: each file is read by what it
+// holds, and the workbook says what that was.
+TEST(OpenWorkbook, EveryKindIsReadByItsContentWhateverItsName) {
+    Scratch s;
+    const std::string page =
+        "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">"
+        "</head><body><table><tr><td>名称</td><td>金额</td></tr><tr><td>甲</td><td>1,234.50</td>"
+        "</tr></table></body></html>";
+    const std::string xml2003 =
+        "<?xml version=\"1.0\"?><?mso-application progid=\"Excel.Sheet\"?><Workbook "
+        "xmlns=\"urn:schemas-microsoft-com:office:spreadsheet\" "
+        "xmlns:ss=\"urn:schemas-microsoft-com:office:spreadsheet\"><Worksheet ss:Name=\"明细\">"
+        "<Table><Row><Cell><Data ss:Type=\"String\">名称</Data></Cell><Cell><Data "
+        "ss:Type=\"String\">金额</Data></Cell></Row><Row><Cell><Data ss:Type=\"String\">甲</Data>"
+        "</Cell><Cell><Data ss:Type=\"Number\">1234.5</Data></Cell></Row></Table></Worksheet>"
+        "</Workbook>";
+    const std::string odsRows =
+        "<table:table-row><table:table-cell office:value-type=\"string\"><text:p>名称</text:p>"
+        "</table:table-cell><table:table-cell office:value-type=\"string\"><text:p>金额</text:p>"
+        "</table:table-cell></table:table-row><table:table-row><table:table-cell "
+        "office:value-type=\"string\"><text:p>甲</text:p></table:table-cell><table:table-cell "
+        "office:value-type=\"float\" office:value=\"1234.5\"><text:p>1234.5</text:p>"
+        "</table:table-cell></table:table-row>";
+    struct Case {
+        const char* name;
+        std::string bytes;  // empty: an OpenDocument package
+        const char* format;
+    } cases[] = {
+        {"statement.xls", page, "HTML 表格（扩展名 .xls）"},
+        {"statement.html", page, "HTML 表格"},
+        {"export.xls", xml2003, "2003 XML 表格（扩展名 .xls）"},
+        {"export.xml", xml2003, "2003 XML 表格"},
+        {"ledger.ods", "", "OpenDocument 表格"},
+        {"ledger.xlsx", "", "OpenDocument 表格（扩展名 .xlsx）"},
+        {"tabs.xls", "名称\t金额\r\n甲\t1234.5\r\n", "文本表格（扩展名 .xls）"},
+        {"list.txt", "名称,金额\r\n甲,1234.5\r\n", "文本表格"},
+    };
+    for (const Case& c : cases) {
+        const fs::path p = s.dir / c.name;
+        if (c.bytes.empty())
+            ASSERT_EQ(odsPackage(p, odsRows), "") << c.name;
+        else
+            ASSERT_TRUE(writeText(p, c.bytes).ok());
+        auto read = ss::openWorkbook(p);
+        ASSERT_TRUE(read.ok()) << c.name << ": " << read.message();
+        const ss::Workbook& wb = *read.value();
+        EXPECT_EQ(wb.sourceFormat, c.format) << c.name;
+        EXPECT_EQ(wb.sourceIsText, std::string(c.format).rfind("文本表格", 0) == 0) << c.name;
+        const ss::Worksheet& ws = *wb.sheets.at(0);
+        const ss::Cell* name = ws.find(2, 1);
+        const ss::Cell* amount = ws.find(2, 2);
+        ASSERT_TRUE(name && amount) << c.name;
+        EXPECT_EQ(wb.cellText(*name), "甲") << c.name;
+        EXPECT_EQ(amount->type, ss::CellType::Number) << c.name;
+        EXPECT_EQ(amount->number, 1234.5) << c.name;
+    }
+
+    // Text that is no table under a name that is not one of text, and bytes of no kind: refused,
+    // saying what they are not.
+    const std::pair<const char*, std::string> refused[] = {
+        {"build.xml", "<?xml version=\"1.0\"?><project name=\"x\"/>"},
+        {"program.xls", std::string("\x7F"
+                                    "ELF\x02\x01\x01\x00\x00\x00",
+                                    10)},
+    };
+    for (const auto& [name, bytes] : refused) {
+        const fs::path p = s.dir / name;
+        ASSERT_TRUE(writeText(p, bytes).ok());
+        auto read = ss::openWorkbook(p);
+        ASSERT_FALSE(read.ok()) << name;
+        EXPECT_NE(read.message().find("内容不是受支持的表格文件"), std::string::npos)
+            << read.message();
     }
 }

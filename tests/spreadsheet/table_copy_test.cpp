@@ -69,10 +69,10 @@ TEST(TableCopy, StructuredReferencesBecomeOrdinaryOnes) {
     for (const Case& c : cases)
         EXPECT_EQ(ss::unstructure(c.in, "Data", 4, 5, ix, all), c.want) << c.in;
 
-    // A table that is carried keeps its references as written, with or without its name.
+    // A table that is carried keeps its references; one without its name gets it.
     auto notSales = [](const ss::TableIndex::Entry& e) { return e.table.name != "Sales"; };
     EXPECT_EQ(ss::unstructure("[@Qty]+Sales[Qty]+T2[Key]", "Data", 4, 5, ix, notSales),
-              "[@Qty]+Sales[Qty]+'Other Sheet'!$A$2:$A$3");
+              "Sales[@Qty]+Sales[Qty]+'Other Sheet'!$A$2:$A$3");
 }
 
 TEST(TableCopy, MovedTablePartAndFreeNames) {
