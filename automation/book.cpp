@@ -17,7 +17,6 @@
 #include "internal.h"
 #include "spreadsheet/io/io.h"
 
-
 namespace automation {
 
 // ---- Sheets

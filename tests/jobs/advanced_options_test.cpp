@@ -296,10 +296,10 @@ TEST(Report, EveryOutcomeInEveryForm) {
     EXPECT_TRUE(run->host.sawText("报告已保存：" + o.reportPath));
     Grid report = readCsv(o.reportPath);
     ASSERT_EQ(report.size(), 7u);
-    EXPECT_THAT(report[0], ElementsAre("文件", "工作表", "结果", "取用行数", "去掉的表头行",
-                                       "删除的空关键行", "输出文件", "输出位置", "说明",
-                                       "保留为文本的列", "冻结的公式", "未带到输出的内容",
-                                       "文件格式"));
+    EXPECT_THAT(report[0],
+                ElementsAre("文件", "工作表", "结果", "取用行数", "去掉的表头行", "删除的空关键行",
+                            "输出文件", "输出位置", "说明", "保留为文本的列", "冻结的公式",
+                            "未带到输出的内容", "文件格式"));
     const std::string out = (dir / "out.xlsx").string();
     EXPECT_THAT(report[1], ElementsAre("1.xlsx", "Data", "已合并", "4", "0", "0", out, "合并Sheet",
                                        "", "", "0", "", "xlsx 工作簿"));

@@ -120,7 +120,9 @@ TEST(FileMerge, UnopenableFilesAreListedWithTheReaderReason) {
     writeBytes(bad[1], "PK\x03\x04 damaged");
     writeBytes(bad[2], "");
     // Binary bytes of no kind: text under an .xls name would be read as delimited text.
-    writeBytes(bad[3], std::string("\x7F" "ELF\x02\x01\x00 not a workbook at all", 26));
+    writeBytes(bad[3], std::string("\x7F"
+                                   "ELF\x02\x01\x00 not a workbook at all",
+                                   26));
 
     // What split-sheets says of each: "无法打开文件 path：reason".
     std::vector<std::string> reasons;
