@@ -227,8 +227,11 @@ def report_rows(path):
         return []
 
 
-def sheet_named(rows, sheet):
-    """Whether the report names something left behind or frozen for the sheet."""
+def sheet_named(rows, sheet, stderr=""):
+    """Whether the report names something left behind or frozen for the sheet, or the job's
+    read notes ("[sheet] A1 ...") name something of it."""
+    if f"[{sheet}]" in stderr:
+        return True
     for r in rows:
         if r.get("工作表") == sheet and (r.get("未带到输出的内容") or r.get("冻结的公式") or
                                         r.get("说明")):
@@ -282,6 +285,15 @@ def same_value(a, b):
     return any(abs(x - y - shift) < 1e-6 for shift in shifts)
 
 
+# A structured reference to a cell's own table reads the same with the table's name and
+# without it ("Table1[Column3]", "[Column3]"): the name is taken out of both before comparing.
+TABLE_NAME = re.compile(r"(?<![\w.\]'!])[A-Za-z_\\][\w.]*(?=\[)")
+
+
+def same_formula(a, b):
+    return a == b or TABLE_NAME.sub("", a) == TABLE_NAME.sub("", b)
+
+
 def compare(src_cells, out_cells):
     """How many cells differ, and the first: formulas compared as text when both sides have
     one, values otherwise (xlrd reads no formulas)."""
@@ -289,7 +301,7 @@ def compare(src_cells, out_cells):
     for key in sorted(set(src_cells) | set(out_cells)):
         a, b = src_cells.get(key, (None, None)), out_cells.get(key, (None, None))
         if a[1] and b[1]:
-            same = a[1] == b[1]
+            same = same_formula(a[1], b[1])
         else:
             same = same_value(a[0], b[0])
         if not same:
@@ -314,6 +326,10 @@ class Totals:
 def check_outputs(totals, file, job, source, sources, outputs, rows, stderr):
     """outputs: [(path, [(output sheet, source sheet)])]"""
     src_counts = package_counts(source) if not source.lower().endswith(".xls") else {}
+    # Sheets the reader renamed so that they can be saved (a name too long, a character the
+    # format forbids), as its read notes say: "工作表名称“old”无法保存，已改为“new”".
+    renamed = dict((new, old) for old, new in
+                   re.findall(r"工作表名称“(.+?)”无法保存，已改为“(.+?)”", stderr))
     covered = set()
     for out, mapping in outputs:
         totals.add("outputs", file, job)
@@ -328,6 +344,8 @@ def check_outputs(totals, file, job, source, sources, outputs, rows, stderr):
             continue
         out_counts = package_counts(out) if out.lower().endswith((".xlsx", ".xlsm")) else {}
         for out_sheet, src_sheet in mapping:
+            if src_sheet not in sources:
+                src_sheet = renamed.get(src_sheet, src_sheet)
             if src_sheet not in sources or out_sheet not in out_sheets:
                 continue
             covered.add(src_sheet)
@@ -335,7 +353,7 @@ def check_outputs(totals, file, job, source, sources, outputs, rows, stderr):
             differ, first = compare(sources[src_sheet], out_sheets[out_sheet])
             if not differ:
                 totals.add("sheets equal", file, job)
-            elif sheet_named(rows, src_sheet):
+            elif sheet_named(rows, src_sheet, stderr):
                 totals.add("sheet changed, named", file, job, f"{src_sheet}: {differ} cells, {first}")
             else:
                 totals.add("sheet changed, not named", file, job,
