@@ -251,3 +251,53 @@ TEST(OpenWorkbook, EveryKindIsReadByItsContentWhateverItsName) {
             << read.message();
     }
 }
+
+// Files other applications wrote in the formats offices receive besides workbooks, each read
+// by its content (a web page also under the ".xls" name such exports carry).
+TEST(OpenWorkbook, PublicFilesOfOtherKinds) {
+    Scratch s;
+    const fs::path other = fs::path(TW_CORPUS_DIR) / "other";
+    struct Case {
+        const char* file;
+        const char* copyAs;  // read under this name instead, when given
+        const char* format;
+        size_t sheets;
+        uint32_t row, col;
+        const char* text;  // the cell's text as shown
+    } cases[] = {
+        {"sushi.ods", nullptr, "OpenDocument 表格", 1, 1, 1, "🍣"},
+        {"defined_names_unicode.ods", nullptr, "OpenDocument 表格", 5, 1, 1, "NamedDefine"},
+        {"number_format_entities.xml", nullptr, "2003 XML 表格", 1, 1, 1, nullptr},
+        {"row_height.htm", "row_height.xls", "HTML 表格（扩展名 .xls）", 1, 1, 1, "default"},
+        {"crlf.htm", nullptr, "HTML 表格", 1, 1, 2, "abc\ndef"},
+        {"fn.et", nullptr, "97-2003 工作簿", 1, 2, 1, "EVALUATE"},
+    };
+    for (const Case& c : cases) {
+        fs::path p = other / c.file;
+        if (c.copyAs) {
+            fs::copy_file(p, s.dir / c.copyAs);
+            p = s.dir / c.copyAs;
+        }
+        auto read = ss::openWorkbook(p);
+        ASSERT_TRUE(read.ok()) << c.file << ": " << read.message();
+        const ss::Workbook& wb = *read.value();
+        EXPECT_EQ(wb.sourceFormat, c.format) << c.file;
+        ASSERT_EQ(wb.sheets.size(), c.sheets) << c.file;
+        const ss::Cell* cell = wb.sheets[0]->find(c.row, c.col);
+        ASSERT_NE(cell, nullptr) << c.file;
+        if (c.text) {
+            EXPECT_EQ(wb.cellText(*cell), c.text) << c.file;
+        }
+    }
+    // The numbers behind the formats and formulas: what the other application stored.
+    auto xml = ss::openWorkbook(other / "number_format_entities.xml");
+    ASSERT_TRUE(xml.ok());
+    EXPECT_EQ(xml.value()->sheets[0]->find(2, 1)->number, 12345.6789);
+    auto et = ss::openWorkbook(other / "fn.et");
+    ASSERT_TRUE(et.ok());
+    EXPECT_EQ(et.value()->sheets[0]->find(2, 3)->number, 2);
+    auto names = ss::openWorkbook(other / "defined_names_unicode.ods");
+    ASSERT_TRUE(names.ok());
+    EXPECT_EQ(names.value()->sheets[1]->name, "日本語のみ");
+    EXPECT_FALSE(names.value()->names.empty());
+}
