@@ -220,10 +220,7 @@ std::optional<FileFormat> formatFromExtension(const fs::path& path) {
 Result<std::unique_ptr<Workbook>> openWorkbook(const fs::path& path, const std::atomic<bool>* stop,
                                                const std::vector<std::string>& passwords) {
     ReadStopScope scope(stop);
-    SourceKind kind = sniffSource(path);
-    // A package whose "mimetype" entry is not first is still an OpenDocument spreadsheet when
-    // it says so; the zip directory tells.
-    if (kind == SourceKind::Zip && isOdsPackage(path)) kind = SourceKind::Ods;
+    const SourceKind kind = sniffSource(path);
     const std::string described = describeSource(kind, path);
     // What a file held is said with every workbook read and, where its name says something
     // else, in the reason it could not be read.

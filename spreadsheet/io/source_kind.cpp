@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "../html/html.h"
+#include "../ods/ods.h"
 #include "../text/codepage.h"
 #include "../xml2003/xml2003.h"
 
@@ -20,15 +21,20 @@ bool startsWith(std::string_view s, std::string_view prefix) {
     return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
 }
 
+// The name of a zip package's first entry, from its local header.
+std::string_view firstEntryName(std::string_view head) {
+    if (head.size() < 30) return {};
+    const size_t nameLength = size_t(static_cast<unsigned char>(head[26])) |
+                              size_t(static_cast<unsigned char>(head[27])) << 8;
+    return head.substr(30, nameLength);
+}
+
 // An OpenDocument package names its kind in an uncompressed first entry "mimetype".
 bool odsMimetypeFirst(std::string_view head) {
-    if (head.size() < 30) return false;
-    auto u16 = [&](size_t at) {
-        return size_t(static_cast<unsigned char>(head[at])) |
-               size_t(static_cast<unsigned char>(head[at + 1])) << 8;
-    };
-    const size_t nameLength = u16(26), extraLength = u16(28);
-    if (head.substr(30, nameLength) != "mimetype") return false;
+    if (firstEntryName(head) != "mimetype") return false;
+    const size_t nameLength = firstEntryName(head).size();
+    const size_t extraLength = size_t(static_cast<unsigned char>(head[28])) |
+                               size_t(static_cast<unsigned char>(head[29])) << 8;
     const std::string_view rest = head.substr(std::min(head.size(), 30 + nameLength + extraLength));
     return startsWith(rest, "application/vnd.oasis.opendocument.spreadsheet");
 }
@@ -77,7 +83,17 @@ SourceKind sniffSource(const fs::path& path) {
     std::string head(kHeadBytes, '\0');
     in.read(head.data(), std::streamsize(head.size()));
     head.resize(size_t(in.gcount()));
-    return sniffSourceBytes(head);
+    const SourceKind kind = sniffSourceBytes(head);
+    // A package whose "mimetype" entry is not first may still be an OpenDocument spreadsheet
+    // that says so further on; the zip directory tells. An .xlsx package (its first entry one
+    // of its own parts, as every writer puts them) needs no look.
+    if (kind == SourceKind::Zip) {
+        const std::string_view first = firstEntryName(head);
+        const bool ooxml = first == "[Content_Types].xml" || startsWith(first, "_rels/") ||
+                           startsWith(first, "xl/") || startsWith(first, "docProps/");
+        if (!ooxml && isOdsPackage(path)) return SourceKind::Ods;
+    }
+    return kind;
 }
 
 std::string sourceKindText(SourceKind kind) {

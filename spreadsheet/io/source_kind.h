@@ -21,7 +21,8 @@ enum class SourceKind {
     Unknown,   // binary content of no kind read here
 };
 
-// The kind of the file's content, from its first bytes.
+// The kind of the file's content, from its first bytes (and, for a zip package that is not
+// plainly an .xlsx package, from its directory).
 SourceKind sniffSource(const std::filesystem::path& path);
 // The same, from the first bytes (at least the first 8 KB where the file has them).
 SourceKind sniffSourceBytes(std::string_view head);

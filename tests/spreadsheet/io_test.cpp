@@ -153,8 +153,9 @@ TEST(OpenWorkbook, AStoppedReadEndsEarlyInEveryFormat) {
 
 namespace {
 
-// A minimal OpenDocument spreadsheet: the stored "mimetype" entry first, then its content.
-std::string odsPackage(const fs::path& p, const std::string& rows) {
+// A minimal OpenDocument spreadsheet: the stored "mimetype" entry first, then its content (or,
+// as some writers do, the other way round).
+std::string odsPackage(const fs::path& p, const std::string& rows, bool mimetypeFirst = true) {
     const std::string content =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><office:document-content "
         "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
@@ -166,7 +167,10 @@ std::string odsPackage(const fs::path& p, const std::string& rows) {
     int error = 0;
     zip_t* z = zip_open(p.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (!z) return "zip_open";
-    for (auto [name, bytes] : {std::pair{"mimetype", &mimetype}, {"content.xml", &content}}) {
+    std::pair<const char*, const std::string*> entries[] = {{"mimetype", &mimetype},
+                                                            {"content.xml", &content}};
+    if (!mimetypeFirst) std::swap(entries[0], entries[1]);
+    for (auto [name, bytes] : entries) {
         zip_source_t* src = zip_source_buffer(z, bytes->data(), bytes->size(), 0);
         const zip_int64_t i = src ? zip_file_add(z, name, src, 0) : -1;
         if (i < 0) return "zip_file_add";
@@ -233,6 +237,13 @@ TEST(OpenWorkbook, EveryKindIsReadByItsContentWhateverItsName) {
         EXPECT_EQ(amount->type, ss::CellType::Number) << c.name;
         EXPECT_EQ(amount->number, 1234.5) << c.name;
     }
+
+    // A package whose "mimetype" entry comes last is found through its directory.
+    const fs::path late = s.dir / "late.ods";
+    ASSERT_EQ(odsPackage(late, odsRows, false), "");
+    auto lateRead = ss::openWorkbook(late);
+    ASSERT_TRUE(lateRead.ok()) << lateRead.message();
+    EXPECT_EQ(lateRead.value()->sourceFormat, "OpenDocument 表格");
 
     // Text that is no table under a name that is not one of text, and bytes of no kind: refused,
     // saying what they are not.
