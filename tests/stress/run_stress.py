@@ -290,8 +290,19 @@ def same_value(a, b):
 TABLE_NAME = re.compile(r"(?<![\w.\]'!])[A-Za-z_\\][\w.]*(?=\[)")
 
 
+def spaceless(f):
+    """A formula without the white space outside its texts: openpyxl moves the spaces and line
+    breaks of a shared formula when it gives the group's text to the other cells of a source
+    ("=\\nB2+B3" for the group's "=B1\\n+B2"), while we write the group's text as it stands."""
+    return "".join(part if i % 2 else re.sub(r"\s+", "", part)
+                   for i, part in enumerate(f.split('"')))
+
+
 def same_formula(a, b):
-    return a == b or TABLE_NAME.sub("", a) == TABLE_NAME.sub("", b)
+    if a == b:
+        return True
+    a, b = TABLE_NAME.sub("", a), TABLE_NAME.sub("", b)
+    return a == b or spaceless(a) == spaceless(b)
 
 
 def compare(src_cells, out_cells):
@@ -457,6 +468,12 @@ def run_file(totals, build, path, label, seconds, megabytes):
                            label, job, said[0] if said else stderr.strip()[-200:])
                 continue
             totals.add("done", label, job)
+            # The folder merges put the read notes of their sources ("[sheet] A1 ...") into the
+            # list of files not merged beside them, not on standard error: they name as well.
+            listed = os.path.join(folder, "无法合并的文件目录.txt")
+            if os.path.exists(listed):
+                with open(listed, encoding="utf-8", errors="replace") as f:
+                    stderr += "\n" + f.read()
             runs.append({"job": job, "folder": folder, "out": out, "rows": rows,
                          "stderr": stderr})
         if not runs:
