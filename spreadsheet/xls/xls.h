@@ -23,10 +23,6 @@ Result<std::unique_ptr<Workbook>> readXlsFromMemory(std::string_view file,
                                                     const ReadLimits& limits = {},
                                                     const std::vector<std::string>& passwords = {});
 
-// True when the file is a compound file with a workbook stream ("Workbook" or "Book"), as
-// opposed to an encrypted .xlsx package, which is a compound file too.
-bool hasWorkbookStream(const std::filesystem::path& path);
-
 // Refuses, without writing anything, a workbook that exceeds the format's limits
 // (65,536 rows, 256 columns, 32,767 characters in a cell, 31-character sheet names).
 Status writeXls(const Workbook& wb, const std::filesystem::path& path);

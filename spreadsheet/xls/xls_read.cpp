@@ -1164,11 +1164,4 @@ Result<std::unique_ptr<Workbook>> readXls(const fs::path& path, const ReadLimits
     return wb;
 }
 
-bool hasWorkbookStream(const fs::path& path) {
-    auto bytes = loadFile(path, ReadLimits{}.maxTotalBytes);
-    if (!bytes) return false;
-    auto cf = cfb::CompoundFile::parse(*bytes);
-    return cf && (cf->findStream("Workbook") || cf->findStream("Book"));
-}
-
 }  // namespace ss
